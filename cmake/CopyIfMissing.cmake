@@ -1,0 +1,5 @@
+foreach(name Projects.dat DestLists.ini)
+    if(NOT EXISTS "${DST_DIR}/${name}")
+        file(COPY "${SRC_DIR}/${name}" DESTINATION "${DST_DIR}")
+    endif()
+endforeach()

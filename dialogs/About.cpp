@@ -1,0 +1,3 @@
+#include "dialogs/About.h"
+
+TfrmAbout::TfrmAbout(QWidget* owner) : QDialog(owner) {}

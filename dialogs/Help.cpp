@@ -1,0 +1,3 @@
+#include "dialogs/Help.h"
+
+TfrmHelp::TfrmHelp(QWidget* owner) : QDialog(owner) {}

@@ -1,0 +1,10 @@
+#pragma once
+// One DNS-query try against the DNS server at target (a dotted IPv4 address).
+
+#include <cstdint>
+#include <string>
+
+class TIdDNSResolver;
+
+// True with the elapsed milliseconds in ms; every error is a failed try.
+bool MeasureDNSQuery(TIdDNSResolver& resolver, const std::string& target, int32_t timeout, uint32_t& ms);

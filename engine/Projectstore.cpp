@@ -1,0 +1,3 @@
+#include "engine/Projectstore.h"
+
+// TODO: not written yet.

@@ -1,0 +1,18 @@
+#!/usr/bin/env bash
+# Builds the libFuzzer targets with clang and runs each for SECONDS (default 30).
+set -euo pipefail
+cd "$(dirname "$0")/.."
+seconds=${1:-30}
+bash scripts/setup.sh
+CXX=clang++ CC=clang bash scripts/build.sh build-fuzz -DORVEL_FUZZ=ON \
+    -DORVEL_SANITIZE=fuzzer-no-link,address,undefined
+shopt -s nullglob
+for target in build-fuzz/bin/fuzz_*; do
+    name=$(basename "$target")
+    corpus=$(mktemp -d)
+    seeds=tests/fuzz/corpus/${name#fuzz_}
+    [ -d "$seeds" ] && cp -r "$seeds"/. "$corpus"/
+    echo "-- $name for ${seconds}s"
+    "$target" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 "$corpus"
+    rm -rf "$corpus"
+done

@@ -1,0 +1,9 @@
+#!/usr/bin/env bash
+# Installs what is missing, builds, and runs the whole test suite through CTest.
+#   test.sh [DIR] [cmake options...]   (default DIR: build)
+set -euo pipefail
+cd "$(dirname "$0")/.."
+bash scripts/setup.sh
+dir=${1:-build}
+bash scripts/build.sh "$@"
+ctest --test-dir "$dir" --output-on-failure -j"$(nproc)"

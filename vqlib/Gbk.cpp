@@ -1,0 +1,3 @@
+#include "vqlib/Gbk.h"
+
+// TODO: not written yet.

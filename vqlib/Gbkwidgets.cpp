@@ -1,0 +1,3 @@
+#include "vqlib/Gbkwidgets.h"
+
+// TODO: not written yet.

@@ -1,0 +1,3 @@
+#include "vqlib/Vqfiles.h"
+
+// TODO: not written yet.

@@ -1,0 +1,3 @@
+#include "vqlib/Vqnet.h"
+
+// TODO: not written yet.

@@ -1,0 +1,3 @@
+#include "vqlib/Vqstring.h"
+
+// TODO: not written yet.

@@ -1,0 +1,10 @@
+#include "vqlib/Vqtick.h"
+
+#include <chrono>
+
+uint32_t GetTickCount()
+{
+    using namespace std::chrono;
+    auto ms = duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
+    return static_cast<uint32_t>(ms);  // wraps like a 32-bit tick counter
+}

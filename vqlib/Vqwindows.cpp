@@ -1,0 +1,3 @@
+#include "vqlib/Vqwindows.h"
+
+// TODO: not written yet.
