@@ -69,6 +69,16 @@ TfrmTarnix::TfrmTarnix(QWidget* parent)
       ilDisplay(DrawCommandImages()), ilDisable(DrawDisabledImages()), imgUp(DrawArrowPlaceholder()),
       imgDown(DrawArrowPlaceholder())
 {
+    try {
+        Construct();
+    } catch (...) {
+        delete ui;  // the destructor does not run for a window that failed to open
+        throw;
+    }
+}
+
+void TfrmTarnix::Construct()
+{
     ui->setupUi(this);
     move(265, 315);  // uic sets only the size of a top-level window
     SetUpCommands();

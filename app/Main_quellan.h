@@ -125,6 +125,7 @@ protected:
     void closeEvent(QCloseEvent* event) override;  // FormClose
 
 private:
+    void Construct();
     void SetUpCommands();
     void SetUpList();
 };
