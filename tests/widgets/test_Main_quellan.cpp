@@ -6,6 +6,8 @@
 #include "app/Inforow.h"
 #include "app/Main_quellan.h"
 #include "app/Startup.h"
+#include "dialogs/About.h"
+#include "dialogs/Help.h"
 #include "vqlib/Gbkwidgets.h"
 #include "vqlib/Vqwindows.h"
 
@@ -467,6 +469,32 @@ private slots:
         QCOMPARE(window.FProjectName, ToGbk(QStringLiteral("家里")).value());
         QCOMPARE(window.Infos.size(), size_t(1));
         QCOMPARE(TfrmTarnix::RowInfo(window.ui->lvInfos->topLevelItem(0)), &window.Infos[0]);
+    }
+
+    void helpAndAboutOpenTheirDialogsModallyAndDestroyThem()
+    {
+        TfrmTarnix window;
+        window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        for (QAction* command : {window.ui->actHelp, window.ui->actAbout}) {
+            bool shown = false;
+            QWidget* owner = nullptr;
+            const char* kind = "";
+            QTimer::singleShot(0, [&] {
+                auto* dialog = qobject_cast<QDialog*>(QApplication::activeModalWidget());
+                if (!dialog)
+                    return;
+                shown = true;
+                owner = dialog->parentWidget();
+                kind = qobject_cast<TfrmHelp*>(dialog) ? "help" : qobject_cast<TfrmAbout*>(dialog) ? "about" : "";
+                dialog->reject();
+            });
+            command->trigger();
+            QVERIFY(shown);
+            QCOMPARE(owner, static_cast<QWidget*>(&window));
+            QCOMPARE(QByteArray(kind), QByteArray(command == window.ui->actHelp ? "help" : "about"));
+            QVERIFY(window.findChildren<QDialog*>().isEmpty());
+        }
     }
 
     void closingAsksThePlanCommandsAndCloses()
