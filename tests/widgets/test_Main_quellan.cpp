@@ -134,6 +134,29 @@ private slots:
         QVERIFY(FBoxes.isEmpty());
     }
 
+    void opensTheDeliveredPlan()
+    {
+        for (const char* name : {"Projects.dat", "DestLists.ini"}) {
+            const QString delivered = QFINDTESTDATA(QStringLiteral("../../data/") + name);
+            QVERIFY(!delivered.isEmpty());
+            QVERIFY(QFile::copy(delivered, Path(name)));
+        }
+        TfrmTarnix window;
+        QCOMPARE(window.windowTitle(), QStringLiteral("Orvel网络测速器 [当前测速方案--常见网站]"));
+        const int rows = window.ui->lvInfos->topLevelItemCount();
+        QVERIFY(rows >= 8);
+        QCOMPARE(window.ui->pnlItemCount->text(), QString::number(rows));
+        bool ping = false, homePage = false;
+        for (int i = 0; i < rows; ++i) {
+            QTreeWidgetItem* row = window.ui->lvInfos->topLevelItem(i);
+            QCOMPARE(row->text(3), QStringLiteral("待测速"));
+            ping |= row->text(2) == QStringLiteral("Ping");
+            homePage |= row->text(2) == QStringLiteral("取首页内容");
+        }
+        QVERIFY(ping && homePage);
+        QVERIFY(FBoxes.isEmpty());
+    }
+
     void hasTheDesignedLayout()
     {
         TfrmTarnix window;
