@@ -270,10 +270,8 @@ void TRTFLabel::paintEvent(QPaintEvent* event)
 {
     if (!text().isEmpty())
         setText(QString());
-    if (!FTransparent) {
-        QPainter background(this);
-        background.fillRect(rect(), Color());
-    }
+    if (!FTransparent)
+        QPainter(this).fillRect(rect(), Color());
     QLabel::paintEvent(event);
     Paint();
 }

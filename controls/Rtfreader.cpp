@@ -66,6 +66,17 @@ uint32_t TakeUtf8(std::string_view& text)
 
 // ---------------------------------------------------------------- code pages
 
+bool IsAscii(std::string_view bytes)
+{
+    return std::all_of(bytes.begin(), bytes.end(), [](char c) { return uint8_t(c) < 0x80; });
+}
+
+// ASCII reads the same in GBK; this spares a converter for most runs.
+std::string CodePage936ToUtf8(std::string_view bytes)
+{
+    return IsAscii(bytes) ? std::string(bytes) : GbkToUtf8(bytes);
+}
+
 std::string Latin1ToUtf8(std::string_view bytes)
 {
     std::string result;
@@ -397,7 +408,7 @@ private:
 
     void DecodeFontNameBytes()
     {
-        FFont.Name += UsesGbk(FFont.Charset) ? GbkToUtf8(FFontNameBytes) : Latin1ToUtf8(FFontNameBytes);
+        FFont.Name += UsesGbk(FFont.Charset) ? CodePage936ToUtf8(FFontNameBytes) : Latin1ToUtf8(FFontNameBytes);
         FFontNameBytes.clear();
     }
 
@@ -491,7 +502,7 @@ private:
         if (FRunBytes.empty())
             return;
         const TRtfFont* font = FontOf(FRunLook);
-        FRunText += UsesGbk(font ? font->Charset : 0) ? GbkToUtf8(FRunBytes) : Latin1ToUtf8(FRunBytes);
+        FRunText += UsesGbk(font ? font->Charset : 0) ? CodePage936ToUtf8(FRunBytes) : Latin1ToUtf8(FRunBytes);
         FRunBytes.clear();
     }
 
@@ -613,6 +624,8 @@ private:
     // Bytes of one character in code page 936, or nothing if it has none.
     static std::string GbkOf(uint32_t cp)
     {
+        if (cp < 0x80)
+            return std::string(1, char(cp));
         if (cp == 0xFFFD)
             return {};
         std::string utf8;
