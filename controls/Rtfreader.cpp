@@ -288,7 +288,11 @@ private:
     {
         switch (c) {
         case '\'': HexEscape(); break;
-        case '*': FState.Destination = TDestination::Skip; break;
+        case '*':
+            // marks a destination we may skip; the document's own group is never one
+            if (FStack.size() > 1)
+                FState.Destination = TDestination::Skip;
+            break;
         case '\\':
         case '{':
         case '}': TextByte(uint8_t(c), true); break;

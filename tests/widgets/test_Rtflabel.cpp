@@ -155,6 +155,7 @@ private slots:
             << QByteArray("abc|");
         QTest::newRow("unterminated font table")
             << QByteArray("{\\rtf1{\\fonttbl{\\f0\\fcharset134 \\'cb\\'ce") << QByteArray("");
+        QTest::newRow("ignorable mark outside a group") << QByteArray("{\\rtf1\\*ab}") << QByteArray("ab|");
         QTest::newRow("lone low surrogate") << QByteArray("{\\rtf1 \\u-8704?x}") << QByteArray("\xEF\xBF\xBDx|");
     }
 
