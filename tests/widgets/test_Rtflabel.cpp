@@ -2,7 +2,11 @@
 #include "controls/Rtfreader.h"
 #include "dialogs/Help.h"
 
+#include <QApplication>
 #include <QImage>
+#include <QPrintDialog>
+#include <QPrinter>
+#include <QTimer>
 #include <QTest>
 #include <QTextCursor>
 #include <QTextDocument>
@@ -291,6 +295,27 @@ private slots:
         other.setPlainText("again");
         label.CopyFromRichEdit(&other);
         QCOMPARE(ReadRtf(label.RichText).Paragraphs.at(0).Text(), std::string("again"));
+    }
+
+    void printAsksThePrintDialog()
+    {
+        TRTFLabel orphan;
+        orphan.Print("none");  // no parent: nothing to ask, returns at once
+
+        QWidget parent;
+        TRTFLabel label(&parent);
+        label.RichText = std::string(HelpRtf);
+        QString asked;
+        QTimer answer;
+        connect(&answer, &QTimer::timeout, [&] {
+            if (auto* dialog = qobject_cast<QPrintDialog*>(QApplication::activeModalWidget())) {
+                asked = dialog->printer()->docName();
+                dialog->reject();
+            }
+        });
+        answer.start(10);
+        label.Print("帮助");
+        QCOMPARE(asked, QString("帮助"));
     }
 };
 
