@@ -432,7 +432,7 @@ TEST_F(DnsTry, LateReplyFailsTheNextTryOnly)
 {
     // The first reply comes after its try gave up, while the second try waits.
     Serve([](const std::string& query, int index) {
-        return TDnsResponse{CnameChain(query), index == 0 ? 600 : 0};
+        return TDnsResponse{CnameChain(query), index == 0 ? 1000 : 0};
     });
     EXPECT_FALSE(Try(300));
     std::this_thread::sleep_for(std::chrono::milliseconds(100));
