@@ -9,6 +9,7 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
@@ -370,8 +371,8 @@ TEST_F(DnsTry, CnameChainSucceedsAndReportsTheTime)
 
 TEST_F(DnsTry, EachCannedReplyOverTheSocket)
 {
-    const TBuilder* build = nullptr;
-    Serve([&build](const std::string& query, int) { return TDnsResponse{(*build)(query)}; });
+    std::atomic<const TBuilder*> build{nullptr};
+    Serve([&build](const std::string& query, int) { return TDnsResponse{(*build.load())(query)}; });
     for (const TCannedReply& canned : CannedReplies()) {
         build = &canned.Build;
         FMs = 12345;

@@ -73,7 +73,11 @@ uint16_t QueryId(const std::string& query)
 
 std::string QuestionOf(const std::string& query)
 {
-    return query.size() > 12 ? query.substr(12) : std::string();
+    size_t at = 12;
+    while (at < query.size() && query[at] != '\0')
+        at += 1 + static_cast<uint8_t>(query[at]);
+    size_t end = at + 1 + 4;  // the zero byte, QTYPE and QCLASS
+    return end <= query.size() ? query.substr(12, end - 12) : std::string();
 }
 
 std::string Reply(const std::string& query, uint16_t flags, uint16_t an, uint16_t ns, uint16_t ar,

@@ -24,7 +24,8 @@ std::string Record(const std::string& name, uint16_t type, uint32_t ttl, const s
 std::string AData(const std::string& dotted);  // 4 address bytes
 
 uint16_t QueryId(const std::string& query);
-// The query's question section (everything after its header).
+// The query's first question (empty when it has none or is cut short);
+// whatever follows it, such as an EDNS record, is left out.
 std::string QuestionOf(const std::string& query);
 // A reply to query: its identifier and question, the given flags, counts and
 // record bytes.
