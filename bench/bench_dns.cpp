@@ -11,7 +11,7 @@
 
 namespace {
 
-constexpr int Tries = 20;
+constexpr int Tries = 50;
 
 TDnsResponse Answer(const std::string& query, int delayMs)
 {

@@ -63,11 +63,12 @@ TEST(IdStack, FirstComponentStartsItAndLastStopsIt)
     EXPECT_TRUE(TIdStack::Started());
 }
 
-TEST(IdStack, CountSurvivesClientsComingAndGoingOnManyThreads)
+namespace {
+
+void ClientsComeAndGo(int threadCount)
 {
-    TIdUDPClient keeper;  // created on this thread, like the UI thread does
     std::vector<std::thread> threads;
-    for (int t = 0; t < 8; ++t) {
+    for (int t = 0; t < threadCount; ++t) {
         threads.emplace_back([] {
             for (int i = 0; i < 200; ++i) {
                 auto client = std::make_unique<TIdUDPClient>();
@@ -77,8 +78,23 @@ TEST(IdStack, CountSurvivesClientsComingAndGoingOnManyThreads)
     }
     for (std::thread& thread : threads)
         thread.join();
-    EXPECT_EQ(TIdStack::UserCount(), 1);
-    EXPECT_TRUE(TIdStack::Started());
+}
+
+}  // namespace
+
+TEST(IdStack, CountSurvivesClientsComingAndGoingOnManyThreads)
+{
+    // The stack stops and starts again many times while other threads use it.
+    ClientsComeAndGo(8);
+    EXPECT_EQ(TIdStack::UserCount(), 0);
+    EXPECT_FALSE(TIdStack::Started());
+    {
+        TIdUDPClient keeper;  // created on this thread, like the UI thread does
+        ClientsComeAndGo(8);
+        EXPECT_EQ(TIdStack::UserCount(), 1);
+        EXPECT_TRUE(TIdStack::Started());
+    }
+    EXPECT_FALSE(TIdStack::Started());
 }
 
 TEST(IdStack, ResolveAddressTakesLocalhostAndDottedQuadsAsTheyAre)
