@@ -386,9 +386,15 @@ int TIdStackBSD::ReceiveFrom(int handle, std::string& buffer, std::string& peerI
 
 void TIdStackBSD::DiscardPending(int handle)
 {
+    // Bounded, so a peer that keeps sending cannot hold the try here.
+    constexpr int MaxDiscarded = 1024;
     char scrap[1];
-    while (recv(handle, scrap, sizeof scrap, MSG_DONTWAIT | MSG_TRUNC) >= 0 || errno == ECONNREFUSED
-           || errno == EHOSTUNREACH || errno == ENETUNREACH) {
+    for (int i = 0; i < MaxDiscarded; ++i) {
+        if (recv(handle, scrap, sizeof scrap, MSG_DONTWAIT | MSG_TRUNC) >= 0)
+            continue;
+        // A reported ICMP error is consumed by the call; look further.
+        if (errno != ECONNREFUSED && errno != EHOSTUNREACH && errno != ENETUNREACH)
+            break;
     }
     DrainErrorQueue(handle);
 }

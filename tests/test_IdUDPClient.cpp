@@ -9,6 +9,7 @@
 #include <netinet/in.h>
 #include <sys/socket.h>
 
+#include <chrono>
 #include <memory>
 #include <thread>
 #include <vector>
@@ -352,4 +353,23 @@ TEST(IdUDPClient, DeactivatingClosesTheSocketAndUseReopensIt)
     EXPECT_EQ(client->Binding(), nullptr);
     client->SendPacket("again");
     EXPECT_EQ(client->ReceivePacket(2000), "again");
+}
+
+TEST(IdUDPClient, DiscardPendingDropsQueuedDatagramsAndErrors)
+{
+    TDnsResponder peer(Echo);
+    auto client = ClientFor(peer);
+    client->DiscardPending();  // no socket yet: nothing to do
+    client->SendPacket("one");
+    client->SendPacket("two");
+    ASSERT_TRUE(client->WaitReadable(2000));
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    client->DiscardPending();
+    EXPECT_EQ(client->ReceivePacket(0), "");
+
+    client->Port = TDnsResponder::UnusedPort();
+    client->SendPacket("refused");
+    ASSERT_TRUE(client->WaitReadable(2000));  // the refusal is waiting
+    client->DiscardPending();
+    EXPECT_EQ(client->ReceivePacket(50), "");
 }
