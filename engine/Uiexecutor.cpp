@@ -20,12 +20,13 @@ void TUiExecutor::RunAndWait(const std::function<void()>& task)
     }
     auto job = std::make_shared<TJob>();
     job->Task = task;
-    std::unique_lock lock(FMutex);
-    FQueue.push_back(job);
-    lock.unlock();
+    {
+        std::lock_guard lock(FMutex);
+        FQueue.push_back(job);
+    }
     Wake();
-    lock.lock();
-    FDone.wait(lock, [&] { return job->Done; });
+    std::unique_lock lock(job->Mutex);
+    job->Finished.wait(lock, [&] { return job->Done; });
     if (job->Error)
         std::rethrow_exception(job->Error);
 }
@@ -44,10 +45,10 @@ void TUiExecutor::RunPending()
         } catch (...) {
             error = std::current_exception();
         }
-        std::lock_guard lock(FMutex);
+        std::lock_guard lock(job->Mutex);
         job->Error = error;
         job->Done = true;
-        FDone.notify_all();
+        job->Finished.notify_one();
     }
 }
 

@@ -36,13 +36,15 @@ protected:
     // Runs one task on the UI thread; a program may guard it its own way.
     virtual void RunTask(const std::function<void()>& task) { task(); }
 
+    // The waiting thread holds its job, not the executor, when it wakes.
     struct TJob {
         std::function<void()> Task;
+        std::mutex Mutex;
+        std::condition_variable Finished;
         bool Done = false;
         std::exception_ptr Error;
     };
-    std::mutex FMutex;
-    std::condition_variable FDone;
+    std::mutex FMutex;  // guards FQueue
     std::deque<std::shared_ptr<TJob>> FQueue;
 
 private:
