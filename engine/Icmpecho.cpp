@@ -72,6 +72,10 @@ TIcmpEcho::TIcmpEcho(TKind kind)
     if (kind != TKind::Raw) {
         FSocket = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, IPPROTO_ICMP);
         FKind = TKind::Datagram;
+        // ICMP errors about our requests arrive on the error queue.
+        const int one = 1;
+        if (FSocket >= 0)
+            setsockopt(FSocket, SOL_IP, IP_RECVERR, &one, sizeof one);
     }
     if (FSocket < 0 && kind != TKind::Datagram) {
         FSocket = socket(AF_INET, SOCK_RAW | SOCK_CLOEXEC, IPPROTO_ICMP);
@@ -132,6 +136,8 @@ bool TIcmpEcho::Echo(in_addr target, const void* data, size_t size, int32_t time
             return false;
         if (ready <= 0)
             continue;
+        if (pfd.revents & POLLERR)
+            return false;  // an ICMP error about our request (datagram socket)
         sockaddr_in from{};
         socklen_t fromLength = sizeof from;
         const ssize_t got =
@@ -139,7 +145,7 @@ bool TIcmpEcho::Echo(in_addr target, const void* data, size_t size, int32_t time
         if (got < 0) {
             if (errno == EAGAIN || errno == EINTR)
                 continue;
-            return false;  // a datagram socket reports an ICMP error about our request so
+            return false;
         }
         switch (Classify(reply, static_cast<size_t>(got), from, target, sequence, data, size)) {
         case TAnswer::Reply:
