@@ -23,7 +23,18 @@ bool IsDottedIPv4(const std::string& text)
 }  // namespace
 
 TTestRun::TTestRun(std::vector<TDNSDispInfo>& items, int32_t timeout, int32_t times)
-    : FItems(items), FTimeout(timeout), FTimes(times), FStarter(StartCalcSpendingThread)
+    : TTestRun(items, timeout, times, FOwnLock, FOwnRunningCount)
+{
+}
+
+TTestRun::TTestRun(std::vector<TDNSDispInfo>& items, int32_t timeout, int32_t times, std::recursive_mutex& lock,
+                   int32_t& runningCount)
+    : FItems(items),
+      FTimeout(timeout),
+      FTimes(times),
+      FLock(lock),
+      FRunningCount(runningCount),
+      FStarter(StartCalcSpendingThread)
 {
 }
 

@@ -31,6 +31,9 @@ public:
 
     // items must not change while a run is in progress.
     TTestRun(std::vector<TDNSDispInfo>& items, int32_t timeout, int32_t times);
+    // The same over a lock and a counter that the owner keeps (the window's).
+    TTestRun(std::vector<TDNSDispInfo>& items, int32_t timeout, int32_t times, std::recursive_mutex& lock,
+             int32_t& runningCount);
     // Shuts a run in progress down first.
     ~TTestRun();
     TTestRun(const TTestRun&) = delete;
@@ -66,16 +69,17 @@ public:
     bool Running() const { return FRunning; }  // started and not completed
     int32_t RunningCount() const { return FRunningCount; }
 
-    std::recursive_mutex FLock;  // around every state change of dispatch and every report
-
 private:
     bool StartWorker(TDNSDispInfo& item);
     void Complete();
 
+    std::recursive_mutex FOwnLock;
+    int32_t FOwnRunningCount = 0;
     std::vector<TDNSDispInfo>& FItems;
     int32_t FTimeout;
     int32_t FTimes;
-    int32_t FRunningCount = 0;
+    std::recursive_mutex& FLock;  // around every state change of dispatch and every report
+    int32_t& FRunningCount;       // workers started and not yet reported back
     bool FRunning = false;
     bool FShutDown = false;
     std::shared_ptr<TWorkerControl> FControl;
