@@ -46,6 +46,14 @@ public:
         std::lock_guard lock(FMutex);
         return FTries[name];
     }
+    int TotalTries()
+    {
+        std::lock_guard lock(FMutex);
+        int total = 0;
+        for (const auto& [name, tries] : FTries)
+            total += tries;
+        return total;
+    }
 
 private:
     std::mutex FMutex;
@@ -259,6 +267,7 @@ TEST_F(TestRunTest, ShutdownDuringARunStopsDispatchAndWaitsForTheWorkers)
     Run.SetTryOperation(gates.Try());
     Run.Execute();
     ASSERT_EQ(Started.size(), 20u);
+    ASSERT_TRUE(RunUntil([&] { return gates.TotalTries() == 20; }));  // every worker in its first try
     Run.Shutdown();
     EXPECT_TRUE(Reported.empty());
     EXPECT_EQ(Completions, 0);
