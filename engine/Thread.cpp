@@ -2,6 +2,7 @@
 
 #include "engine/Uiexecutor.h"
 
+#include <cstdint>
 #include <mutex>
 #include <unordered_map>
 #include <unordered_set>
@@ -13,48 +14,55 @@ namespace {
 // thread-local destructors after the program has decided to exit.
 class TThreadRegistry {
 public:
-    void Add(std::thread thread)
+    // Starts body(serial) on a new thread; serials are never reused, unlike
+    // thread ids, so a late report of a thread already joined harms nobody.
+    void Start(const std::function<void(uint64_t serial)>& body)
     {
         std::lock_guard lock(FMutex);
-        std::thread::id id = thread.get_id();
-        FThreads.emplace(id, std::move(thread));
+        uint64_t serial = ++FLastSerial;
+        FThreads.emplace(serial, std::thread(body, serial));
         ReapFinished();
     }
 
-    void MarkFinished(std::thread::id id)
+    void MarkFinished(uint64_t serial)
     {
         std::lock_guard lock(FMutex);
-        FFinished.insert(id);
+        FFinished.insert(serial);
     }
 
     void JoinAll()
     {
-        std::unordered_map<std::thread::id, std::thread> threads;
+        std::unordered_map<uint64_t, std::thread> threads;
         {
             std::lock_guard lock(FMutex);
             threads.swap(FThreads);
-            FFinished.clear();
         }
-        for (auto& [id, thread] : threads)
+        for (auto& [serial, thread] : threads)
             thread.join();
+        std::lock_guard lock(FMutex);
+        for (auto& [serial, thread] : threads)
+            FFinished.erase(serial);
     }
 
 private:
     // A finished thread only has to return: joining it is quick.
     void ReapFinished()
     {
-        for (std::thread::id id : FFinished) {
-            if (auto it = FThreads.find(id); it != FThreads.end()) {
-                it->second.join();
-                FThreads.erase(it);
+        for (auto it = FFinished.begin(); it != FFinished.end();) {
+            if (auto thread = FThreads.find(*it); thread != FThreads.end()) {
+                thread->second.join();
+                FThreads.erase(thread);
+                it = FFinished.erase(it);
+            } else {
+                ++it;  // being joined by JoinAll right now
             }
         }
-        FFinished.clear();
     }
 
     std::mutex FMutex;
-    std::unordered_map<std::thread::id, std::thread> FThreads;
-    std::unordered_set<std::thread::id> FFinished;
+    uint64_t FLastSerial = 0;
+    std::unordered_map<uint64_t, std::thread> FThreads;
+    std::unordered_set<uint64_t> FFinished;
 };
 
 TThreadRegistry& Registry()
@@ -73,7 +81,7 @@ TThread::~TThread() = default;
 
 void TThread::Start()
 {
-    Registry().Add(std::thread(&TThread::Run, this));
+    Registry().Start([this](uint64_t serial) { Run(serial); });
 }
 
 void TThread::JoinAll()
@@ -81,7 +89,7 @@ void TThread::JoinAll()
     Registry().JoinAll();
 }
 
-void TThread::Run()
+void TThread::Run(uint64_t serial)
 {
     try {
         Execute();
@@ -89,7 +97,7 @@ void TThread::Run()
         // A thread body has nobody to report to.
     }
     delete this;
-    Registry().MarkFinished(std::this_thread::get_id());
+    Registry().MarkFinished(serial);
 }
 
 void TThread::Synchronize(const std::function<void()>& method)

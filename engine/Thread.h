@@ -2,6 +2,7 @@
 // A thread object that runs Execute on a thread of its own, deletes itself when
 // Execute returns, and can run a function on the UI thread and wait for it.
 
+#include <cstdint>
 #include <functional>
 #include <thread>
 
@@ -28,5 +29,5 @@ protected:
     void Synchronize(const std::function<void()>& method);
 
 private:
-    void Run();
+    void Run(uint64_t serial);
 };
