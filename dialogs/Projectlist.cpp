@@ -82,7 +82,8 @@ void TfrmProjectList::lbProjectListDblClick()
 
 bool TfrmProjectList::eventFilter(QObject* watched, QEvent* event)
 {
+    // Asked once the list has handled the click, which may select the entry.
     if (watched == lbProjectList->viewport() && event->type() == QEvent::MouseButtonDblClick)
-        lbProjectListDblClick();
+        QMetaObject::invokeMethod(this, [this] { lbProjectListDblClick(); }, Qt::QueuedConnection);
     return QDialog::eventFilter(watched, event);
 }
