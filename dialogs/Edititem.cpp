@@ -19,6 +19,7 @@ namespace {
 
 constexpr int kNameMaxBytes = 40;
 constexpr int kDomainIPMaxBytes = 100;
+constexpr int kHintDesignWidth = 24;
 
 }  // namespace
 
@@ -75,6 +76,8 @@ void TfrmEditItem::edtDomainIPChange()
         lblHint->setText(QStringLiteral("(域名)"));
     else
         lblHint->setText(QStringLiteral("(IP地址)"));
+    // The label grows with its text, as far as the window lets it show.
+    lblHint->resize(std::max(kHintDesignWidth, lblHint->sizeHint().width()), lblHint->height());
 }
 
 void TfrmEditItem::btnConfirmClick()
