@@ -10,6 +10,7 @@
 #include <QLineEdit>
 #include <QTreeWidget>
 
+#include <cstddef>
 #include <optional>
 
 namespace {
@@ -66,16 +67,21 @@ void TfrmTarnix::actDelItemExecute()
         if (!doomed[i])
             newIndex[i] = next++;
 
+    // A row goes with its record even if it was not selected itself, so
+    // that no row is left pointing at a removed record.
+    QList<QTreeWidgetItem*> leaving;
     std::vector<std::pair<TInfoRow*, size_t>> staying;
     for (int i = 0; i < list->topLevelItemCount(); ++i) {
         QTreeWidgetItem* row = list->topLevelItem(i);
         const auto index = InfoIndex(Infos, row);
-        if (!row->isSelected() && index && !doomed[*index])
+        if (row->isSelected() || (index && doomed[*index]))
+            leaving.append(row);
+        else if (index)
             staying.emplace_back(static_cast<TInfoRow*>(row), newIndex[*index]);
     }
 
     // The rows go first, while every row still points at a live record.
-    qDeleteAll(selected);
+    qDeleteAll(leaving);
     for (size_t i = Infos.size(); i-- > 0;)
         if (doomed[i])
             Infos.erase(Infos.begin() + static_cast<std::ptrdiff_t>(i));

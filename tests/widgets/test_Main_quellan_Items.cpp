@@ -187,6 +187,22 @@ private slots:
         QCOMPARE(window.ItemsToText(), std::string("a^127.0.0.1^0#c2^127.0.0.33^1#e^127.0.0.5^1"));
     }
 
+    // Two rows may show one record (a refresh by name re-points the first
+    // row of that name); deleting the record takes both rows with it.
+    void deleteNeverLeavesARowOnARemovedRecord()
+    {
+        TfrmTarnix& window = OpenPlan();
+        auto* first = static_cast<TInfoRow*>(List(window)->topLevelItem(0));
+        first->SetData(&window.Infos[1]);
+        SelectRows(window, {1});
+        Boxes->Answer({IDOK});
+        window.ui->actDelItem->trigger();
+        QCOMPARE(InfoNames(window), QStringList({"a", "c", "d", "e"}));
+        QCOMPARE(RowNames(window), QStringList({"c", "d", "e"}));
+        for (int i = 0; i < List(window)->topLevelItemCount(); ++i)
+            QCOMPARE(TfrmTarnix::RowInfo(List(window)->topLevelItem(i)), &window.Infos[size_t(i) + 1]);
+    }
+
     void deleteEveryRow()
     {
         TfrmTarnix& window = OpenPlan();
