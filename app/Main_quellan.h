@@ -11,6 +11,7 @@
 
 #include "app/Public.h"
 #include "engine/Projectstore.h"
+#include "engine/Testrun.h"
 #include "vqlib/Vqcontrolex.h"
 #include "vqlib/Vqfiles.h"
 
@@ -62,8 +63,8 @@ public:
     bool FTesting = false;
     int32_t FRunningCount = 0;
     std::recursive_mutex FLock;
-    int32_t FTimeout = 5000;
-    int32_t FTestTimes = 5;
+    int32_t FTimeout = TTestRun::kTryTimeout;
+    int32_t FTestTimes = TTestRun::kTriesPerItem;
     int32_t FSortColumn = -1;
     bool FSortDescending = false;
     vqlib::TListViewTool FListViewTool;
@@ -105,6 +106,12 @@ public:
     void lvInfosDblClick();
 
     // --- test run (Main_quellan_Run.cpp) ---
+    // The dispatcher over Infos, FLock and FRunningCount, made by the first
+    // run. Declared after Infos, so it goes first: a run still in progress
+    // when the window is destroyed is shut down, its workers waited for,
+    // before the records they point at are freed.
+    std::unique_ptr<TTestRun> FRun;
+    TTestRun& TestRun();
     void actTestSpendingExecute();
     void ResolveHosts();
     void StartWaitingItems(int count);
