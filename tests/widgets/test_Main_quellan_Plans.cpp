@@ -6,10 +6,13 @@
 #include "Windowscript.h"
 
 #include "app/Inforow.h"
+#include "app/Uiexecutorqt.h"
+#include "tests/support/Httpserver.h"
 #include "dialogs/Inputprojectname.h"
 #include "dialogs/Projectlist.h"
 
 #include <QListWidget>
+#include <QStatusBar>
 #include <QtTest>
 
 namespace {
@@ -74,6 +77,13 @@ class TestPlanCommands : public QObject {
     bool Asked() const { return Boxes->Texts().contains(kQuestion); }
 
 private slots:
+    void initTestCase()
+    {
+        InstallQtUiExecutor();
+        for (const char* name : {"http_proxy", "all_proxy", "ALL_PROXY"})
+            unsetenv(name);
+    }
+
     void init()
     {
         Scratch = std::make_unique<TWindowScratch>();
@@ -146,6 +156,25 @@ private slots:
         window.lvInfosColumnClick(0);
         MarkMeasured(window);
         ReverseRows(window);
+        QVERIFY(window.close());
+        QVERIFY(Boxes->Seen.empty());
+    }
+
+    // A real run over loopback: results in the list, the plan text unchanged.
+    void aTestRunIsNoChange()
+    {
+        THttpServer server;
+        THttpServer::TResponse page;
+        page.BodySize = 100;
+        server.SetResponse(page);
+        const QString refused = QStringLiteral("127.0.0.1:%1").arg(THttpServer::RefusedPort());
+        Scratch->WriteStore(QStringLiteral("run=ok^%1^1#refused^%2^1\r\n").arg(QString::fromStdString(server.HostPort()), refused));
+        Scratch->WriteSetting(QStringLiteral("run"));
+        TfrmTarnix& window = Scratch->Open();
+        window.ui->actTestSpending->trigger();
+        QTRY_COMPARE_WITH_TIMEOUT(window.ui->StatusBar->currentMessage(), QStringLiteral("测速已完成。"), 30000);
+        QCOMPARE(window.Infos[0].State, uint8_t(tsDone));
+        QCOMPARE(List(window)->topLevelItem(1)->text(3), QStringLiteral("没响应"));
         QVERIFY(window.close());
         QVERIFY(Boxes->Seen.empty());
     }
