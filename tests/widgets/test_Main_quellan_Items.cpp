@@ -140,6 +140,28 @@ private slots:
         AddItem(window, QStringLiteral("f"), QStringLiteral("h"));
         QCOMPARE(RowNames(window), QStringList({"a", "b", "c", "d", "e", "f"}));
         CheckRowsBound(window);
+
+        window.lvInfosColumnClick(0);
+        window.lvInfosColumnClick(0);
+        AddItem(window, QStringLiteral("0"), QStringLiteral("h"));
+        QCOMPARE(RowNames(window), QStringList({"a", "b", "c", "d", "e", "f", "0"}));
+        CheckRowsBound(window);
+    }
+
+    // A list sorted by its header keeps that order through a delete.
+    void deleteFromAListSortedByItsHeader()
+    {
+        TfrmTarnix& window = OpenPlan();
+        window.lvInfosColumnClick(0);
+        window.lvInfosColumnClick(0);
+        const QStringList shown = RowNames(window);
+        SelectRowsNamed(window, {"c"});
+        Boxes->Answer({IDOK});
+        window.ui->actDelItem->trigger();
+        QStringList expected = shown;
+        expected.removeAll("c");
+        QCOMPARE(RowNames(window), expected);
+        CheckRowsBound(window);
     }
 
     void deleteAsksWithTheCount()
