@@ -1,5 +1,6 @@
 #include "dialogs/Edititem.h"
 
+#include "dialogs/Buttonkeys.h"
 #include "dialogs/Inputcheck.h"
 #include "vqlib/Gbkwidgets.h"
 #include "vqlib/Vqwindows.h"
@@ -44,6 +45,8 @@ TfrmEditItem::TfrmEditItem(QWidget* owner)
     LimitGbkEdit(edtDomainIP, kDomainIPMaxBytes);
     cbDoType->setCurrentIndex(0);
 
+    LetEnterClickWhenFocused(btnConfirm);
+    LetEnterClickWhenFocused(btnCancel);
     connect(btnConfirm, &QPushButton::clicked, this, [this] { btnConfirmClick(); });
     connect(btnCancel, &QPushButton::clicked, this, [this] { btnCancelClick(); });
     connect(edtDomainIP, &QLineEdit::textChanged, this, [this] { edtDomainIPChange(); });

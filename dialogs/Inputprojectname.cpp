@@ -1,5 +1,6 @@
 #include "dialogs/Inputprojectname.h"
 
+#include "dialogs/Buttonkeys.h"
 #include "dialogs/Inputcheck.h"
 #include "vqlib/Gbkwidgets.h"
 #include "vqlib/Vqwindows.h"
@@ -26,6 +27,8 @@ TfrmProjectName::TfrmProjectName(QWidget* owner)
     // No length limit, but only what GBK can hold may be typed.
     LimitGbkEdit(edtProjectName, std::numeric_limits<int>::max());
 
+    LetEnterClickWhenFocused(btnConfirm);
+    LetEnterClickWhenFocused(btnCancel);
     connect(btnConfirm, &QPushButton::clicked, this, [this] { btnConfirmClick(); });
     connect(btnCancel, &QPushButton::clicked, this, [this] { btnCancelClick(); });
 }

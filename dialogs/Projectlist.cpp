@@ -1,5 +1,6 @@
 #include "dialogs/Projectlist.h"
 
+#include "dialogs/Buttonkeys.h"
 #include "vqlib/Gbkwidgets.h"
 #include "vqlib/Vqwindows.h"
 
@@ -30,6 +31,8 @@ TfrmProjectList::TfrmProjectList(QWidget* owner)
     btnConfirm = ui->btnConfirm;
     btnCancel = ui->btnCancel;
 
+    LetEnterClickWhenFocused(btnConfirm);
+    LetEnterClickWhenFocused(btnCancel);
     connect(btnConfirm, &QPushButton::clicked, this, [this] { btnConfirmClick(); });
     connect(btnCancel, &QPushButton::clicked, this, [this] { btnCancelClick(); });
     // A double-click anywhere in the box counts, also below the last entry.

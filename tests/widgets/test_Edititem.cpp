@@ -317,6 +317,23 @@ private slots:
         QVERIFY(!closed.FConfirmed);
     }
 
+    // Only the button with the focus answers Enter.
+    void enterOnAFocusedButton()
+    {
+        Dialog->edtName->setText(QStringLiteral("n"));
+        Dialog->edtDomainIP->setText(QStringLiteral("h"));
+        Dialog->btnCancel->setFocus();
+        QTest::keyClick(Dialog->btnCancel, Qt::Key_Return);
+        QVERIFY(!Dialog->isVisible());
+        QVERIFY(!Dialog->FConfirmed);
+
+        Dialog->show();
+        Dialog->btnConfirm->setFocus();
+        QTest::keyClick(Dialog->btnConfirm, Qt::Key_Enter);
+        QVERIFY(!Dialog->isVisible());
+        QVERIFY(Dialog->FConfirmed);
+    }
+
     void cancelButtonAndConfirmClick()
     {
         Dialog.reset();
