@@ -11,6 +11,11 @@ public:
     TThread(const TThread&) = delete;
     TThread& operator=(const TThread&) = delete;
 
+    // Waits until every thread started so far has ended, thread-local clean-up
+    // included. Only for a caller none of them still waits for (their owner
+    // after they have all reported); a program calls it before it exits.
+    static void JoinAll();
+
 protected:
     TThread();
     // Starts the thread. The most derived constructor calls it as its last
