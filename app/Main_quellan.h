@@ -97,6 +97,7 @@ public:
     void actSaveProjectExecute();
     void actSaveAsProjectExecute();
     void actDelProjectExecute();
+    bool PlanChanged();  // the plan text differs from the stored one
 
     // --- item commands (Main_quellan_Items.cpp) ---
     void actAddItemExecute();
