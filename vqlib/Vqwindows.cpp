@@ -62,10 +62,10 @@ int ShowBox(const QString& caption, const QString& text, uint8_t icon, uint8_t b
 {
     QMessageBox box(BoxIcon(icon), caption, text, QMessageBox::NoButton, QApplication::activeWindow());
     box.setTextFormat(Qt::PlainText);
-    const auto specs = ButtonsFor(buttons);
+    const auto choices = ButtonsFor(buttons);
     std::vector<QPushButton*> pushButtons;
-    for (const auto& spec : specs)
-        pushButtons.push_back(box.addButton(QString::fromUtf8(spec.Text), spec.Role));
+    for (const auto& choice : choices)
+        pushButtons.push_back(box.addButton(QString::fromUtf8(choice.Text), choice.Role));
     box.setEscapeButton(pushButtons.back());
 
     size_t defaultIndex = 0;
