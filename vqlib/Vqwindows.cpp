@@ -78,9 +78,9 @@ int ShowBox(const QString& caption, const QString& text, uint8_t icon, uint8_t b
     box.exec();
     for (size_t i = 0; i < pushButtons.size(); ++i) {
         if (box.clickedButton() == pushButtons[i])
-            return specs[i].Code;
+            return choices[i].Code;
     }
-    return specs.back().Code;
+    return choices.back().Code;
 }
 
 }  // namespace
