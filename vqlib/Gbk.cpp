@@ -44,10 +44,21 @@ private:
 
 void AppendReplacement(std::string& out) { out += "\xEF\xBF\xBD"; }
 
+// Plain ASCII reads the same in both encodings; most stored texts are.
+bool IsAscii(std::string_view text)
+{
+    for (unsigned char c : text)
+        if (c >= 0x80)
+            return false;
+    return true;
+}
+
 }  // namespace
 
 std::optional<std::string> Utf8ToGbk(std::string_view utf8)
 {
+    if (IsAscii(utf8))
+        return std::string(utf8);
     TIconv converter("GBK", "UTF-8");
     if (!converter.Valid())
         return std::nullopt;
@@ -62,6 +73,8 @@ std::optional<std::string> Utf8ToGbk(std::string_view utf8)
 
 std::string GbkToUtf8(std::string_view gbk)
 {
+    if (IsAscii(gbk))
+        return std::string(gbk);
     TIconv converter("UTF-8", "GBK");
     std::string out;
     if (!converter.Valid())
