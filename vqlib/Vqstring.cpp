@@ -1,3 +1,57 @@
 #include "vqlib/Vqstring.h"
 
-// TODO: not written yet.
+#include <algorithm>
+
+int32_t CountFields(const std::string& text, char sep)
+{
+    return static_cast<int32_t>(std::count(text.begin(), text.end(), sep)) + 1;
+}
+
+int32_t FindNthChar(const std::string& text, int32_t from, int32_t n, char sep)
+{
+    if (n <= 0)
+        return from - 1;
+    const auto length = static_cast<int64_t>(text.size());
+    for (int64_t pos = std::max<int64_t>(from, 0); pos < length; ++pos) {
+        if (text[static_cast<size_t>(pos)] == sep && --n == 0)
+            return static_cast<int32_t>(pos);
+    }
+    return static_cast<int32_t>(length + 1);
+}
+
+std::string GetField(const std::string& text, int32_t index, char sep)
+{
+    const int64_t start = FindNthChar(text, 0, index, sep);
+    const int64_t next = FindNthChar(text, static_cast<int32_t>(start + 1), 1, sep);
+    const int64_t count = std::max<int64_t>(next - start - 1, 0);
+    if (start + 1 >= static_cast<int64_t>(text.size()))
+        return {};
+    return text.substr(static_cast<size_t>(start + 1), static_cast<size_t>(count));
+}
+
+namespace {
+
+bool IsGbkLeadByte(unsigned char c) { return c >= 0x81 && c <= 0xFE; }
+
+unsigned char FoldAscii(unsigned char c) { return (c >= 'A' && c <= 'Z') ? c + ('a' - 'A') : c; }
+
+}  // namespace
+
+bool SameTextGbk(const std::string& a, const std::string& b)
+{
+    if (a.size() != b.size())
+        return false;
+    for (size_t i = 0; i < a.size(); ++i) {
+        const auto ca = static_cast<unsigned char>(a[i]);
+        const auto cb = static_cast<unsigned char>(b[i]);
+        if (IsGbkLeadByte(ca) && i + 1 < a.size()) {
+            // Both must hold the same double-byte character, trail byte included.
+            if (ca != cb || a[i + 1] != b[i + 1])
+                return false;
+            ++i;
+        } else if (FoldAscii(ca) != FoldAscii(cb)) {
+            return false;
+        }
+    }
+    return true;
+}

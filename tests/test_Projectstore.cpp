@@ -1,0 +1,263 @@
+#include "engine/Projectstore.h"
+
+#include "tests/support/Scratchdir.h"
+#include "vqlib/Vqfiles.h"
+
+#include <gtest/gtest.h>
+
+#include <sys/resource.h>
+
+#include <csignal>
+#include <filesystem>
+
+using Names = std::vector<std::string>;
+
+namespace {
+
+const std::string Home = "\xBC\xD2\xC0\xEF";  // 家里
+const std::string ExampleStore = Home + "=gateway^192.0.2.1^0#portal^alpha^1\r\n"
+                                 "office=backup^198.51.100.7^0\r\n";
+
+class ProjectStore : public ::testing::Test {
+protected:
+    std::string Store() const { return FDir.File("Projects.dat"); }
+    void WriteStore(const std::string& bytes) const { WriteBytes(Store(), bytes); }
+    std::string StoreBytes() const { return ReadBytes(Store()); }
+    Names List()
+    {
+        Names names{"stale"};
+        FStore.ListProjects(names);
+        return names;
+    }
+
+    TScratchDir FDir;
+    TProjectStore FStore{FDir.File("Projects.dat")};
+};
+
+TDNSDispInfo Item(const std::string& name, const std::string& host, int8_t type)
+{
+    TDNSDispInfo item;
+    item.Name = name;
+    item.DomainIP = host;
+    item.DoType = type;
+    return item;
+}
+
+}  // namespace
+
+TEST_F(ProjectStore, ExamplePlanLoadsAndWritesBackTheSameText)
+{
+    WriteStore(ExampleStore);
+    const std::string text = FStore.GetProjectText(Home);
+    EXPECT_EQ(text, "gateway^192.0.2.1^0#portal^alpha^1");
+
+    const auto items = TextToItems(text);
+    ASSERT_EQ(items.size(), 2u);
+    EXPECT_EQ(items[0].Name, "gateway");
+    EXPECT_EQ(items[0].DomainIP, "192.0.2.1");
+    EXPECT_EQ(items[0].DoType, dtPing);
+    EXPECT_EQ(items[1].Name, "portal");
+    EXPECT_EQ(items[1].DomainIP, "alpha");
+    EXPECT_EQ(items[1].DoType, dtHomePage);
+    for (const auto& item : items) {
+        EXPECT_EQ(item.State, tsWaiting);
+        EXPECT_TRUE(item.Note.empty());
+        EXPECT_TRUE(item.IP.empty());
+    }
+    EXPECT_EQ(ItemsToText(items), text);
+    EXPECT_EQ(List(), (Names{Home, "office"}));
+}
+
+TEST_F(ProjectStore, MissingStoreReadsEmptyAndFirstWriteCreatesIt)
+{
+    EXPECT_EQ(FStore.GetProjectText("any"), "");
+    EXPECT_EQ(List(), Names{});
+    EXPECT_FALSE(std::filesystem::exists(Store()));
+    FStore.RemoveProject("any");
+    EXPECT_EQ(StoreBytes(), "");
+    FStore.SetProjectText("plan", "a^b^0");
+    EXPECT_EQ(StoreBytes(), "plan=a^b^0\r\n");
+}
+
+TEST_F(ProjectStore, RewritesEvenWhenNothingChanged)
+{
+    WriteStore("a=x^h^0\nb=y^h^1\r\nc=z^h^0");  // mixed and missing line ends
+    FStore.RemoveProject("none");
+    EXPECT_EQ(StoreBytes(), "a=x^h^0\r\nb=y^h^1\r\nc=z^h^0\r\n");
+}
+
+TEST_F(ProjectStore, LineWithoutEqualsIsNeverListedAndSurvives)
+{
+    const std::string loose = "just some text";
+    WriteStore("a=x^h^0\r\n" + loose + "\r\n=empty^h^0\r\n");
+    EXPECT_EQ(List(), (Names{"a"}));
+    EXPECT_EQ(FStore.GetProjectText(""), "empty^h^0");  // the line that starts with "="
+
+    FStore.SetProjectText("a", "");
+    FStore.SetProjectText("new", "n^h^1");
+    FStore.RemoveProject("");  // removes "=empty...", not the loose line
+    FStore.SetProjectText("", "");
+    EXPECT_EQ(StoreBytes(), "a=\r\n" + loose + "\r\nnew=n^h^1\r\n=\r\n");
+    FStore.RemoveProject("a");
+    FStore.RemoveProject("");
+    EXPECT_EQ(StoreBytes(), loose + "\r\nnew=n^h^1\r\n");
+}
+
+TEST_F(ProjectStore, NamesMatchIgnoringCaseForReadAndStore)
+{
+    WriteStore("Alpha=x^192.0.2.1^0\r\nalpha=y^192.0.2.2^0\r\n");
+    EXPECT_EQ(TextToItems(FStore.GetProjectText("alpha")).at(0).Name, "x");
+    EXPECT_EQ(List(), (Names{"Alpha", "alpha"}));
+
+    FStore.SetProjectText("ALPHA", "z^192.0.2.3^1");
+    EXPECT_EQ(StoreBytes(), "ALPHA=z^192.0.2.3^1\r\nalpha=y^192.0.2.2^0\r\n");
+
+    FStore.RemoveProject("alpha");  // exact match: the second line
+    EXPECT_EQ(StoreBytes(), "ALPHA=z^192.0.2.3^1\r\n");
+    FStore.RemoveProject("Alpha");  // no exact match: nothing removed
+    EXPECT_EQ(StoreBytes(), "ALPHA=z^192.0.2.3^1\r\n");
+}
+
+TEST_F(ProjectStore, EmptyPlanIsStoredUnderItsExactName)
+{
+    WriteStore("Plan=a^h^0\r\nother=b^h^0\r\nplan=c^h^0\r\nplan=d^h^0\r\n");
+    FStore.SetProjectText("plan", "");
+    EXPECT_EQ(StoreBytes(), "Plan=a^h^0\r\nother=b^h^0\r\nplan=\r\nplan=\r\n");
+    FStore.SetProjectText("fresh", "");
+    EXPECT_EQ(StoreBytes(), "Plan=a^h^0\r\nother=b^h^0\r\nplan=\r\nplan=\r\nfresh=\r\n");
+    EXPECT_EQ(List(), (Names{"Plan", "other", "plan", "plan", "fresh"}));
+}
+
+TEST_F(ProjectStore, NewPlanIsAppendedAndExistingReplacedInPlace)
+{
+    WriteStore(ExampleStore);
+    FStore.SetProjectText("test", "t^h^0");
+    FStore.SetProjectText(Home, "only^192.0.2.1^0");
+    EXPECT_EQ(StoreBytes(), Home + "=only^192.0.2.1^0\r\noffice=backup^198.51.100.7^0\r\ntest=t^h^0\r\n");
+}
+
+TEST_F(ProjectStore, ChineseNamesFoldOnlyAsciiLetters)
+{
+    // 0x81 0x41 and 0x81 0x61 are two different characters.
+    WriteStore("\x81\x41=first^h^0\r\n");
+    EXPECT_EQ(FStore.GetProjectText("\x81\x61"), "");
+    EXPECT_EQ(FStore.GetProjectText("\x81\x41"), "first^h^0");
+    WriteStore("\xBC\xD2" "Ab=x^h^0\r\n");
+    EXPECT_EQ(FStore.GetProjectText("\xBC\xD2" "aB"), "x^h^0");
+}
+
+TEST_F(ProjectStore, ZeroByteEndsTheStore)
+{
+    WriteStore(std::string("a=x^h^0\r\nb=y\0garbage\r\nc=z^h^0\r\n", 32));
+    EXPECT_EQ(List(), (Names{"a", "b"}));
+    FStore.RemoveProject("none");
+    EXPECT_EQ(StoreBytes(), "a=x^h^0\r\nb=y\r\n");
+}
+
+TEST_F(ProjectStore, UnreadableStoreIsReported)
+{
+    std::filesystem::create_directory(Store());
+    try {
+        FStore.GetProjectText("a");
+        FAIL() << "no error";
+    } catch (const EFileError& error) {
+        EXPECT_EQ(std::string(error.what()), "Cannot open file " + Store());
+    }
+}
+
+TEST_F(ProjectStore, FailedWriteLeavesTheOldStoreByteForByte)
+{
+    WriteStore(ExampleStore);
+    rlimit old{};
+    ::getrlimit(RLIMIT_FSIZE, &old);
+    auto* oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+    rlimit limited = old;
+    limited.rlim_cur = ExampleStore.size();  // the larger store cannot be written
+    ::setrlimit(RLIMIT_FSIZE, &limited);
+    std::string error;
+    try {
+        FStore.SetProjectText("more", std::string(500, 'x') + "^h^0");
+    } catch (const EFileError& e) {
+        error = e.what();
+    }
+    ::setrlimit(RLIMIT_FSIZE, &old);
+    std::signal(SIGXFSZ, oldHandler);
+
+    EXPECT_EQ(error, "Cannot create file " + Store());
+    EXPECT_EQ(StoreBytes(), ExampleStore);
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(FDir.Path()), {}), 1);
+}
+
+TEST(TextToItems, SkipsMalformedAndEmptyEntries)
+{
+    const auto items = TextToItems("#gateway^192.0.2.1##portal^alpha^1#^^0#x^y#");
+    ASSERT_EQ(items.size(), 2u);
+    EXPECT_EQ(items[0].Name, "portal");
+    EXPECT_EQ(items[1].Name, "");
+    EXPECT_EQ(items[1].DomainIP, "");
+    EXPECT_TRUE(TextToItems("").empty());
+    EXPECT_TRUE(TextToItems("a^b").empty());
+}
+
+TEST(TextToItems, ExtraPartsAreDroppedAndDuplicatesKept)
+{
+    const auto items = TextToItems("gateway^192.0.2.1^1^extra#gateway^192.0.2.1^0");
+    ASSERT_EQ(items.size(), 2u);
+    EXPECT_EQ(items[0].DoType, dtHomePage);
+    EXPECT_EQ(ItemsToText(items), "gateway^192.0.2.1^1#gateway^192.0.2.1^0");
+}
+
+TEST(TextToItems, MethodCodeIsTheLowEightBits)
+{
+    auto typeOf = [](const std::string& method) {
+        const auto items = TextToItems("n^h^" + method);
+        return items.empty() ? -1000 : static_cast<int>(items[0].DoType);
+    };
+    EXPECT_EQ(typeOf("1x"), 0);
+    EXPECT_EQ(typeOf("1 "), 0);
+    EXPECT_EQ(typeOf(""), 0);
+    EXPECT_EQ(typeOf(" 1"), 1);
+    EXPECT_EQ(typeOf("+1"), 1);
+    EXPECT_EQ(typeOf("257"), 1);
+    EXPECT_EQ(typeOf("2"), dtDNSQuery);
+    EXPECT_EQ(typeOf("-56"), -56);
+    EXPECT_EQ(typeOf("99999999999"), 0);  // out of range: the default
+
+    // 200 is held as its low byte and written back as a signed byte.
+    const auto items = TextToItems("n^h^200");
+    EXPECT_EQ(static_cast<uint8_t>(items.at(0).DoType), 200);
+    EXPECT_EQ(ItemsToText(items), "n^h^-56");
+}
+
+TEST(TextToItems, DoubleByteCharacterWithCaretTrailSplits)
+{
+    // 0x81 0x5E is one GBK character, but its trail byte is a "^".
+    const auto items = TextToItems("a\x81\x5E" "b^host^0");
+    ASSERT_EQ(items.size(), 1u);
+    EXPECT_EQ(items[0].Name, "a\x81");
+    EXPECT_EQ(items[0].DomainIP, "b");
+    EXPECT_EQ(items[0].DoType, 0);  // "host" is no number
+}
+
+TEST(ItemsToText, JoinsEntriesInVectorOrder)
+{
+    EXPECT_EQ(ItemsToText({}), "");
+    EXPECT_EQ(ItemsToText({Item(" a b ", "192.0.2.1", 0)}), " a b ^192.0.2.1^0");
+    EXPECT_EQ(ItemsToText({Item("x", "h1", 1), Item("", "", 2), Item("y", "h2", -1)}),
+              "x^h1^1#^^2#y^h2^-1");
+}
+
+TEST(ParseIntDef, ReadsLikeStreamInput)
+{
+    EXPECT_EQ(ParseIntDef("42", 7), 42);
+    EXPECT_EQ(ParseIntDef("-42", 7), -42);
+    EXPECT_EQ(ParseIntDef("\t\r\n +0", 7), 0);
+    EXPECT_EQ(ParseIntDef("007", 0), 7);
+    EXPECT_EQ(ParseIntDef("2147483647", 7), 2147483647);
+    EXPECT_EQ(ParseIntDef("-2147483648", 7), INT32_MIN);
+    EXPECT_EQ(ParseIntDef("2147483648", 7), 7);
+    EXPECT_EQ(ParseIntDef("-2147483649", 7), 7);
+    EXPECT_EQ(ParseIntDef("123456789012345678901234567890", 7), 7);
+    for (const char* bad : {"", " ", "+", "-", "+-1", "1 ", "1x", "0x10", "1.5", "- 1", "１"})
+        EXPECT_EQ(ParseIntDef(bad, 7), 7) << bad;
+}

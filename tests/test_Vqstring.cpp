@@ -1,0 +1,75 @@
+#include "vqlib/Vqstring.h"
+
+#include <gtest/gtest.h>
+
+TEST(CountFields, CountsSeparatorsPlusOne)
+{
+    EXPECT_EQ(CountFields("", '#'), 1);
+    EXPECT_EQ(CountFields("a#b#", '#'), 3);
+    EXPECT_EQ(CountFields("##", '#'), 3);
+    EXPECT_EQ(CountFields("abc", '#'), 1);
+}
+
+TEST(FindNthChar, ReturnsPositionOrLengthPlusOne)
+{
+    EXPECT_EQ(FindNthChar("a#b#c", 0, 2, '#'), 3);
+    EXPECT_EQ(FindNthChar("a#b#c", 0, 3, '#'), 6);
+    EXPECT_EQ(FindNthChar("a#b#c", 0, 1, '#'), 1);
+    EXPECT_EQ(FindNthChar("a#b#c", 2, 1, '#'), 3);
+    EXPECT_EQ(FindNthChar("a#b#c", 4, 0, '#'), 3);   // n <= 0: from - 1
+    EXPECT_EQ(FindNthChar("a#b#c", 0, -5, '#'), -1);
+    EXPECT_EQ(FindNthChar("a#b#c", 10, 1, '#'), 6);  // start past the end
+    EXPECT_EQ(FindNthChar("", 0, 1, '#'), 1);
+}
+
+TEST(GetField, SplitsAtEverySeparator)
+{
+    const std::string text = "a#b#c";
+    EXPECT_EQ(GetField(text, 0, '#'), "a");
+    EXPECT_EQ(GetField(text, 1, '#'), "b");
+    EXPECT_EQ(GetField(text, 2, '#'), "c");
+    EXPECT_EQ(GetField(text, 3, '#'), "");
+    EXPECT_EQ(GetField(text, -1, '#'), "a");
+    EXPECT_EQ(GetField(text, 1000, '#'), "");
+}
+
+TEST(GetField, EmptyFieldsCountLikeOthers)
+{
+    EXPECT_EQ(GetField("a##b", 1, '#'), "");
+    EXPECT_EQ(GetField("a##b", 2, '#'), "b");
+    EXPECT_EQ(GetField("a#b#", 2, '#'), "");
+    EXPECT_EQ(GetField("#a", 0, '#'), "");
+    EXPECT_EQ(GetField("#a", 1, '#'), "a");
+    for (int index = -2; index < 4; ++index)
+        EXPECT_EQ(GetField("", index, '#'), "") << index;
+}
+
+TEST(GetField, ComparesBytesNotCharacters)
+{
+    // A double-byte character whose trail byte is 0x5E splits like a "^".
+    const std::string text = "x\x81\x5Ey^z";
+    EXPECT_EQ(CountFields(text, '^'), 3);
+    EXPECT_EQ(GetField(text, 0, '^'), "x\x81");
+    EXPECT_EQ(GetField(text, 1, '^'), "y");
+    EXPECT_EQ(GetField(text, 2, '^'), "z");
+}
+
+TEST(SameTextGbk, FoldsAsciiLettersOnly)
+{
+    EXPECT_TRUE(SameTextGbk("Alpha", "aLPHA"));
+    EXPECT_TRUE(SameTextGbk("", ""));
+    EXPECT_FALSE(SameTextGbk("alpha", "alphas"));
+    EXPECT_FALSE(SameTextGbk("[", "{"));  // 0x5B and 0x7B differ by the case bit but are no letters
+    EXPECT_TRUE(SameTextGbk("\xBC\xD2\xC0\xEF", "\xBC\xD2\xC0\xEF"));  // 家里
+}
+
+TEST(SameTextGbk, DoesNotFoldTrailBytes)
+{
+    // 0x81 0x41 and 0x81 0x61 are two different GBK characters.
+    EXPECT_FALSE(SameTextGbk("\x81\x41", "\x81\x61"));
+    EXPECT_TRUE(SameTextGbk("\x81\x41" "A", "\x81\x41" "a"));
+    // After a double-byte character the comparison stays in step.
+    EXPECT_FALSE(SameTextGbk("\x81\x41\x81\x42", "\x81\x41\x81\x62"));
+    // A lead byte at the very end stands alone.
+    EXPECT_TRUE(SameTextGbk("A\x81", "a\x81"));
+}
