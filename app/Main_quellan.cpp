@@ -1,24 +1,295 @@
 #include "app/Main_quellan.h"
 
+#include "app/Apperror.h"
+#include "app/Images.h"
+#include "app/Inforow.h"
+#include "dialogs/About.h"
+#include "dialogs/Help.h"
+#include "vqlib/Gbkwidgets.h"
+
 #include "ui_Main_quellan.h"
 
-// TODO: layout, commands and display are not written yet.
+#include <QCloseEvent>
+#include <QCoreApplication>
+#include <QHeaderView>
+#include <QIcon>
+#include <QMenu>
+#include <QTimer>
 
-TfrmTarnix::TfrmTarnix(QWidget* parent) : QMainWindow(parent), ui(new Ui::TfrmTarnix)
+#include <filesystem>
+#include <utility>
+
+namespace {
+
+std::string& ProgramDirOverride()
+{
+    static std::string dir;
+    return dir;
+}
+
+std::string RunningProgramDir()
+{
+    std::error_code error;
+    const std::filesystem::path exe = std::filesystem::read_symlink("/proc/self/exe", error);
+    if (error)
+        return "./";
+    return exe.parent_path().string() + "/";
+}
+
+constexpr int kColumnWidths[] = {100, 100, 72, 72, 260};
+
+QString StateText(const TDNSDispInfo& item)
+{
+    switch (item.State) {
+    case tsDone:
+        return QString::asprintf("%7.2f", item.AvgTime);
+    case tsNoResponse:
+        return QStringLiteral("没响应");
+    case tsTesting:
+        return QStringLiteral("测速中...");
+    default:
+        return QStringLiteral("待测速");
+    }
+}
+
+}  // namespace
+
+std::string TfrmTarnix::ProgramDir()
+{
+    const std::string& dir = ProgramDirOverride();
+    if (dir.empty())
+        return RunningProgramDir();
+    return dir.back() == '/' ? dir : dir + "/";
+}
+
+void TfrmTarnix::SetProgramDir(const std::string& dir) { ProgramDirOverride() = dir; }
+
+TfrmTarnix::TfrmTarnix(QWidget* parent)
+    : QMainWindow(parent), ui(new Ui::TfrmTarnix), PopupMenu1(new QMenu(this)), tmrFlash(new QTimer(this)),
+      ilDisplay(DrawCommandImages()), ilDisable(DrawDisabledImages()), imgUp(DrawArrowPlaceholder()),
+      imgDown(DrawArrowPlaceholder())
+{
+    try {
+        Construct();
+    } catch (...) {
+        delete ui;  // the destructor does not run for a window that failed to open
+        throw;
+    }
+}
+
+void TfrmTarnix::Construct()
 {
     ui->setupUi(this);
+    move(265, 315);  // uic sets only the size of a top-level window
+    SetUpCommands();
+    SetUpList();
+    PopupMenu1->setObjectName(QStringLiteral("PopupMenu1"));
+    PopupMenu1->addActions({ui->actAddItem, ui->actDelItem, ui->actModifyItem});
+    tmrFlash->setObjectName(QStringLiteral("tmrFlash"));
+    tmrFlash->setInterval(200);
+    connect(tmrFlash, &QTimer::timeout, this, [this] { RunGuarded([this] { tmrFlashTimer(); }); });
+
+    FIniFile.reset();
+    try {
+        FIniFile = std::make_unique<TProfileFile>(ProgramDir() + "DestLists.ini");
+    } catch (const std::exception&) {
+        // Without a settings file every read yields "" and every write is skipped.
+    }
+    FProjectsFile = ProgramDir() + "Projects.dat";
+    FProjects = std::make_unique<TProjectStore>(FProjectsFile);
+
+    Infos.clear();
+    LoadProject(ReadSetting("config", "project"));
+    UpdateActions();
+    FListViewTool.Attach(ui->lvInfos, &imgUp, &imgDown);
 }
 
 TfrmTarnix::~TfrmTarnix() { delete ui; }
 
-void TfrmTarnix::UpdateActions() {}
-void TfrmTarnix::UpdateItemRow(QTreeWidgetItem*, TDNSDispInfo&) {}
-void TfrmTarnix::RefreshList() {}
-void TfrmTarnix::ShowInfo(int, const QString&) {}
-void TfrmTarnix::PlaceInStatusBar(QWidget*) {}
-TDNSDispInfo* TfrmTarnix::RowInfo(QTreeWidgetItem*) { return nullptr; }
-void TfrmTarnix::actHelpExecute() {}
-void TfrmTarnix::actAboutExecute() {}
-void TfrmTarnix::lvInfosSelectItem() {}
-void TfrmTarnix::showEvent(QShowEvent* event) { QMainWindow::showEvent(event); }
-void TfrmTarnix::closeEvent(QCloseEvent* event) { QMainWindow::closeEvent(event); }
+void TfrmTarnix::SetUpCommands()
+{
+    const std::pair<QAction*, int> images[] = {
+        {ui->actNewProject, imgNew},       {ui->actOpenProject, imgOpen},     {ui->actSaveProject, imgSave},
+        {ui->actAddItem, imgAddItem},      {ui->actDelItem, imgDelItem},      {ui->actModifyItem, imgModifyItem},
+        {ui->actTestSpending, imgTestSpending},
+    };
+    for (const auto& [action, index] : images) {
+        QIcon icon;
+        icon.addPixmap(ilDisplay[index], QIcon::Normal);
+        icon.addPixmap(ilDisable[index], QIcon::Disabled);
+        action->setIcon(icon);
+    }
+
+    const std::pair<QAction*, void (TfrmTarnix::*)()> handlers[] = {
+        {ui->actNewProject, &TfrmTarnix::actNewProjectExecute},
+        {ui->actOpenProject, &TfrmTarnix::actOpenProjectExecute},
+        {ui->actSaveProject, &TfrmTarnix::actSaveProjectExecute},
+        {ui->actSaveAsProject, &TfrmTarnix::actSaveAsProjectExecute},
+        {ui->actDelProject, &TfrmTarnix::actDelProjectExecute},
+        {ui->actAddItem, &TfrmTarnix::actAddItemExecute},
+        {ui->actDelItem, &TfrmTarnix::actDelItemExecute},
+        {ui->actModifyItem, &TfrmTarnix::actModifyItemExecute},
+        {ui->actTestSpending, &TfrmTarnix::actTestSpendingExecute},
+        {ui->actHelp, &TfrmTarnix::actHelpExecute},
+        {ui->actAbout, &TfrmTarnix::actAboutExecute},
+    };
+    for (const auto& [action, handler] : handlers) {
+        connect(action, &QAction::triggered, this, [this, handler = handler] { RunGuarded([&] { (this->*handler)(); }); });
+    }
+}
+
+void TfrmTarnix::SetUpList()
+{
+    QTreeWidget* list = ui->lvInfos;
+    for (int column = 0; column < int(std::size(kColumnWidths)); ++column)
+        list->setColumnWidth(column, kColumnWidths[column]);
+    list->header()->setSectionsClickable(true);
+    list->header()->setSectionsMovable(false);
+
+    connect(list, &QTreeWidget::itemDoubleClicked, this, [this] { RunGuarded([this] { lvInfosDblClick(); }); });
+    connect(list, &QTreeWidget::itemSelectionChanged, this, [this] { RunGuarded([this] { lvInfosSelectItem(); }); });
+    connect(list->header(), &QHeaderView::sectionClicked, this,
+            [this](int column) { RunGuarded([this, column] { lvInfosColumnClick(column); }); });
+    connect(list, &QWidget::customContextMenuRequested, this, [this](const QPoint& pos) {
+        RunGuarded([this, pos] { PopupMenu1->popup(ui->lvInfos->viewport()->mapToGlobal(pos)); });
+    });
+}
+
+void TfrmTarnix::UpdateActions()
+{
+    const bool idle = !FTesting;
+    const bool selected = !ui->lvInfos->selectedItems().isEmpty();
+    for (QAction* action : {ui->actNewProject, ui->actOpenProject, ui->actSaveProject, ui->actSaveAsProject,
+                            ui->actDelProject, ui->actAddItem, ui->actTestSpending})
+        action->setEnabled(idle);
+    ui->actDelItem->setEnabled(idle && selected);
+    ui->actModifyItem->setEnabled(idle && selected);
+    ui->actHelp->setEnabled(true);
+    ui->actAbout->setEnabled(true);
+    QCoreApplication::processEvents();
+}
+
+TDNSDispInfo* TfrmTarnix::RowInfo(QTreeWidgetItem* row)
+{
+    if (!row || row->type() != TInfoRow::kType)
+        return nullptr;
+    return static_cast<TInfoRow*>(row)->Data();
+}
+
+void TfrmTarnix::UpdateItemRow(QTreeWidgetItem* row, TDNSDispInfo& item)
+{
+    const QString caption = FromGbk(item.Name);
+    QTreeWidget* list = ui->lvInfos;
+    for (int i = 0; !row && i < list->topLevelItemCount(); ++i) {
+        if (list->topLevelItem(i)->text(0) == caption)
+            row = list->topLevelItem(i);
+    }
+    if (!row)
+        return;
+
+    if (row->type() == TInfoRow::kType)
+        static_cast<TInfoRow*>(row)->SetData(&item);
+    row->setText(0, caption);
+    row->setText(1, FromGbk(item.DomainIP));
+    row->setText(2, item.DoType == dtHomePage ? QStringLiteral("取首页内容") : QStringLiteral("Ping"));
+    row->setText(3, StateText(item));
+    QString note = FromGbk(item.Note);
+    if ((item.State == tsDone || item.State == tsNoResponse) && item.FailCount > 0)
+        note += QString::asprintf("失败率%d/%d ", item.FailCount, FTestTimes);
+    row->setText(4, note);
+}
+
+void TfrmTarnix::RefreshList()
+{
+    const QString name = FProjectName.empty() ? QStringLiteral("未命名") : FromGbk(FProjectName);
+    setWindowTitle(QString::fromUtf8(kAppTitle) + QStringLiteral(" [当前测速方案--") + name + QStringLiteral("]"));
+
+    QTreeWidget* list = ui->lvInfos;
+    list->setUpdatesEnabled(false);
+    list->clear();
+    double sum = 0;
+    int count = 0;
+    QList<QTreeWidgetItem*> rows;
+    for (TDNSDispInfo& record : Infos) {
+        auto* row = new TInfoRow(this, &record);
+        rows.append(row);
+        UpdateItemRow(row, record);
+        if (record.State == tsDone) {
+            sum += record.AvgTime;
+            ++count;
+        }
+    }
+    list->addTopLevelItems(rows);
+    list->setUpdatesEnabled(true);
+
+    ShowInfo(1, QString::number(list->topLevelItemCount()));
+    if (count > 0)
+        ShowInfo(2, QString::asprintf("%0.2f", sum / count));
+    ui->pnlFinish->setText(QString());
+    QCoreApplication::processEvents();
+}
+
+void TfrmTarnix::ShowInfo(int index, const QString& text)
+{
+    switch (index) {
+    case 1:
+        ui->pnlItemCount->setText(text);
+        break;
+    case 2:
+        ui->pnlAvgTime->setText(text);
+        break;
+    default:
+        ui->StatusBar->showMessage(text);
+        break;
+    }
+}
+
+void TfrmTarnix::PlaceInStatusBar(QWidget* panel)
+{
+    const int left = panel->x();
+    panel->setParent(ui->StatusBar);
+    panel->move(left, (ui->StatusBar->height() - panel->height()) / 2);
+    panel->show();
+    panel->raise();
+}
+
+void TfrmTarnix::actHelpExecute()
+{
+    TfrmHelp dialog(this);
+    dialog.exec();
+}
+
+void TfrmTarnix::actAboutExecute()
+{
+    TfrmAbout dialog(this);
+    dialog.exec();
+}
+
+void TfrmTarnix::lvInfosSelectItem() { UpdateActions(); }
+
+bool TfrmTarnix::event(QEvent* event)
+{
+    // The status bar has a single text, the run's progress; hints are tool
+    // tips only and must not overwrite it.
+    if (event->type() == QEvent::StatusTip)
+        return true;
+    return QMainWindow::event(event);
+}
+
+void TfrmTarnix::showEvent(QShowEvent* event)
+{
+    QMainWindow::showEvent(event);
+    RunGuarded([this] {
+        PlaceInStatusBar(ui->pnlItemCount);
+        PlaceInStatusBar(ui->pnlAvgTime);
+        PlaceInStatusBar(ui->pnlFinish);
+    });
+}
+
+void TfrmTarnix::closeEvent(QCloseEvent* event)
+{
+    // An error while asking keeps the window, and the plan, open.
+    bool mayClose = false;
+    RunGuarded([&] { mayClose = QuerySave(); });
+    event->setAccepted(mayClose);
+}

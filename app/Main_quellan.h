@@ -15,24 +15,43 @@
 #include "vqlib/Vqfiles.h"
 
 #include <QMainWindow>
+#include <QPixmap>
 
 #include <memory>
 #include <mutex>
 #include <string>
 #include <vector>
 
+class QMenu;
+class QTimer;
 class QTreeWidgetItem;
 class QWidget;
 
 namespace Ui { class TfrmTarnix; }
 
+// One command runs another the way a menu click does: ui->actX->trigger()
+// (a disabled action then does nothing). Every action, the list's signals and
+// tmrFlash reach their handlers through RunGuarded (app/Apperror.h).
 class TfrmTarnix : public QMainWindow {
     Q_OBJECT
 public:
+    // Opens DestLists.ini and Projects.dat in ProgramDir() and loads the last
+    // plan; a store that exists but cannot be read throws EFileError.
     explicit TfrmTarnix(QWidget* parent = nullptr);
     ~TfrmTarnix() override;
 
+    // The directory of the running program with its trailing "/"; tests point
+    // it at a directory of their own before they create a window.
+    static std::string ProgramDir();
+    static void SetProgramDir(const std::string& dir);  // empty = the real one
+
     Ui::TfrmTarnix* ui;  // controls by their designed names (ui->lvInfos, ui->actAddItem, ...)
+    QMenu* PopupMenu1;   // the list's context menu
+    QTimer* tmrFlash;    // 200 ms, stopped; runs tmrFlashTimer
+    std::vector<QPixmap> ilDisplay;  // command images 0..6 (app/Images.h)
+    std::vector<QPixmap> ilDisable;  // the same, greyed
+    QPixmap imgUp;       // hidden sort arrows, red = not drawn
+    QPixmap imgDown;
 
     // --- state (see the member table of the window) ---
     TDNSDispInfos Infos;
@@ -50,6 +69,7 @@ public:
     vqlib::TListViewTool FListViewTool;
 
     // --- display (Main_quellan.cpp) ---
+    // Rows are TInfoRow (app/Inforow.h); RowInfo gives the record of a row.
     void UpdateActions();
     void UpdateItemRow(QTreeWidgetItem* row, TDNSDispInfo& item);
     void RefreshList();
@@ -101,6 +121,12 @@ public:
     void lvInfosSelectItem();
 
 protected:
+    bool event(QEvent* event) override;            // keeps the status text the run's
     void showEvent(QShowEvent* event) override;    // FormShow
     void closeEvent(QCloseEvent* event) override;  // FormClose
+
+private:
+    void Construct();
+    void SetUpCommands();
+    void SetUpList();
 };

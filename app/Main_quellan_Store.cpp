@@ -1,12 +1,44 @@
 #include "app/Main_quellan.h"
 
-// TODO: not written yet.
-std::string TfrmTarnix::ReadSetting(const std::string&, const std::string&) { return {}; }
-void TfrmTarnix::WriteSetting(const std::string&, const std::string&, const std::string&) {}
-void TfrmTarnix::ReloadProjects() {}
-std::string TfrmTarnix::GetProjectText(const std::string&) { return {}; }
-void TfrmTarnix::SetProjectText(const std::string&, const std::string&) {}
-void TfrmTarnix::RemoveProject(const std::string&) {}
-void TfrmTarnix::ListProjects(std::vector<std::string>&) {}
-std::string TfrmTarnix::ItemsToText() const { return {}; }
-void TfrmTarnix::LoadProject(const std::string&) {}
+std::string TfrmTarnix::ReadSetting(const std::string& section, const std::string& key)
+{
+    if (!FIniFile || section.empty())
+        return {};
+    return FIniFile->ReadString(section, key, "");
+}
+
+void TfrmTarnix::WriteSetting(const std::string& section, const std::string& key, const std::string& value)
+{
+    if (!FIniFile || section.empty() || key.empty())
+        return;
+    FIniFile->WriteString(section, key, value);
+}
+
+void TfrmTarnix::ReloadProjects() { FProjects->ReloadProjects(); }
+
+std::string TfrmTarnix::GetProjectText(const std::string& name) { return FProjects->GetProjectText(name); }
+
+void TfrmTarnix::SetProjectText(const std::string& name, const std::string& text)
+{
+    FProjects->SetProjectText(name, text);
+}
+
+void TfrmTarnix::RemoveProject(const std::string& name) { FProjects->RemoveProject(name); }
+
+void TfrmTarnix::ListProjects(std::vector<std::string>& target) { FProjects->ListProjects(target); }
+
+std::string TfrmTarnix::ItemsToText() const { return ::ItemsToText(Infos); }
+
+void TfrmTarnix::LoadProject(const std::string& name)
+{
+    // Read first: a store that cannot be read leaves the open plan, its name
+    // included, as it was.
+    const std::string text = GetProjectText(name);
+    FProjectName = name;
+    Infos = TextToItems(text);
+    // The rows point into Infos, so they are rebuilt before anything else can
+    // fail (the settings file may not be writable).
+    RefreshList();
+    if (!FProjectName.empty())
+        WriteSetting("config", "project", FProjectName);
+}

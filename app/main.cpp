@@ -1,11 +1,9 @@
-#include "app/Main_quellan.h"
+#include "app/Startup.h"
 
 #include <QApplication>
 
 int main(int argc, char* argv[])
 {
     QApplication app(argc, argv);
-    TfrmTarnix window;
-    window.show();
-    return app.exec();
+    return RunApplication(app);
 }

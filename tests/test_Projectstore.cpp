@@ -1,13 +1,11 @@
 #include "engine/Projectstore.h"
 
+#include "tests/support/Filesizelimit.h"
 #include "tests/support/Scratchdir.h"
 #include "vqlib/Vqfiles.h"
 
 #include <gtest/gtest.h>
 
-#include <sys/resource.h>
-
-#include <csignal>
 #include <filesystem>
 
 using Names = std::vector<std::string>;
@@ -168,20 +166,15 @@ TEST_F(ProjectStore, UnreadableStoreIsReported)
 TEST_F(ProjectStore, FailedWriteLeavesTheOldStoreByteForByte)
 {
     WriteStore(ExampleStore);
-    rlimit old{};
-    ::getrlimit(RLIMIT_FSIZE, &old);
-    auto* oldHandler = std::signal(SIGXFSZ, SIG_IGN);
-    rlimit limited = old;
-    limited.rlim_cur = ExampleStore.size();  // the larger store cannot be written
-    ::setrlimit(RLIMIT_FSIZE, &limited);
     std::string error;
-    try {
-        FStore.SetProjectText("more", std::string(500, 'x') + "^h^0");
-    } catch (const EFileError& e) {
-        error = e.what();
+    {
+        TFileSizeLimit limit(ExampleStore.size());  // the larger store cannot be written
+        try {
+            FStore.SetProjectText("more", std::string(500, 'x') + "^h^0");
+        } catch (const EFileError& e) {
+            error = e.what();
+        }
     }
-    ::setrlimit(RLIMIT_FSIZE, &old);
-    std::signal(SIGXFSZ, oldHandler);
 
     EXPECT_EQ(error, "Cannot create file " + Store());
     EXPECT_EQ(StoreBytes(), ExampleStore);

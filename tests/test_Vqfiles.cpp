@@ -1,14 +1,13 @@
 #include "vqlib/Vqfiles.h"
 
+#include "tests/support/Filesizelimit.h"
 #include "tests/support/Scratchdir.h"
 
 #include <gtest/gtest.h>
 
-#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <csignal>
 #include <filesystem>
 
 using Lines = std::vector<std::string>;
@@ -26,29 +25,6 @@ std::vector<std::string> OtherFiles(const TScratchDir& dir, const std::string& k
     }
     return names;
 }
-
-// Makes every write beyond `bytes` fail with EFBIG while it lives, which
-// stops root as well as anybody else.
-class TFileSizeLimit {
-public:
-    explicit TFileSizeLimit(rlim_t bytes)
-    {
-        ::getrlimit(RLIMIT_FSIZE, &FOld);
-        FOldHandler = std::signal(SIGXFSZ, SIG_IGN);
-        rlimit limited = FOld;
-        limited.rlim_cur = bytes;
-        ::setrlimit(RLIMIT_FSIZE, &limited);
-    }
-    ~TFileSizeLimit()
-    {
-        ::setrlimit(RLIMIT_FSIZE, &FOld);
-        std::signal(SIGXFSZ, FOldHandler);
-    }
-
-private:
-    rlimit FOld{};
-    void (*FOldHandler)(int) = nullptr;
-};
 
 template <typename F>
 std::string ErrorOf(F&& action)
