@@ -221,10 +221,12 @@ void TListViewTool::THeaderFilter::OnMouse(QEvent* event)
 
 bool TListViewTool::THeaderFilter::eventFilter(QObject* watched, QEvent* event)
 {
-    if (watched != FViewport || !FHeader)
-        return false;
+    // The type first: while the list is being destroyed other events still
+    // arrive, and the header must not be touched then.
     switch (event->type()) {
     case QEvent::Paint:
+        if (watched != FViewport || !FHeader)
+            return false;
         if (FInHeaderPaint)
             return false;  // the nested delivery below: let the header paint
         FInHeaderPaint = true;
@@ -236,7 +238,8 @@ bool TListViewTool::THeaderFilter::eventFilter(QObject* watched, QEvent* event)
     case QEvent::MouseButtonDblClick:
     case QEvent::MouseMove:
     case QEvent::MouseButtonRelease:
-        OnMouse(event);
+        if (watched == FViewport && FHeader)
+            OnMouse(event);
         return false;
     default:
         return false;
