@@ -6,6 +6,7 @@
 #include "app/Sortarrows.h"
 #include "dialogs/About.h"
 #include "dialogs/Help.h"
+#include "engine/Itemtexts.h"
 #include "vqlib/Gbkwidgets.h"
 
 #include "ui_Main_quellan.h"
@@ -38,20 +39,6 @@ std::string RunningProgramDir()
 }
 
 constexpr int kColumnWidths[] = {100, 100, 72, 72, 260};
-
-QString StateText(const TDNSDispInfo& item)
-{
-    switch (item.State) {
-    case tsDone:
-        return QString::asprintf("%7.2f", item.AvgTime);
-    case tsNoResponse:
-        return QStringLiteral("没响应");
-    case tsTesting:
-        return QStringLiteral("测速中...");
-    default:
-        return QStringLiteral("待测速");
-    }
-}
 
 }  // namespace
 
@@ -192,12 +179,9 @@ void TfrmTarnix::UpdateItemRow(QTreeWidgetItem* row, TDNSDispInfo& item)
         static_cast<TInfoRow*>(row)->SetData(&item);
     row->setText(0, caption);
     row->setText(1, FromGbk(item.DomainIP));
-    row->setText(2, item.DoType == dtHomePage ? QStringLiteral("取首页内容") : QStringLiteral("Ping"));
-    row->setText(3, StateText(item));
-    QString note = FromGbk(item.Note);
-    if ((item.State == tsDone || item.State == tsNoResponse) && item.FailCount > 0)
-        note += QString::asprintf("失败率%d/%d ", item.FailCount, FTestTimes);
-    row->setText(4, note);
+    row->setText(2, QString::fromStdString(MethodText(item.DoType)));
+    row->setText(3, QString::fromStdString(TimeText(item)));
+    row->setText(4, QString::fromStdString(NoteText(item, FTestTimes)));
 }
 
 void TfrmTarnix::RefreshList()
@@ -208,24 +192,18 @@ void TfrmTarnix::RefreshList()
     QTreeWidget* list = ui->lvInfos;
     list->setUpdatesEnabled(false);
     list->clear();
-    double sum = 0;
-    int count = 0;
     QList<QTreeWidgetItem*> rows;
     for (TDNSDispInfo& record : Infos) {
         auto* row = new TInfoRow(this, &record);
         rows.append(row);
         UpdateItemRow(row, record);
-        if (record.State == tsDone) {
-            sum += record.AvgTime;
-            ++count;
-        }
     }
     list->addTopLevelItems(rows);
     list->setUpdatesEnabled(true);
 
     ShowInfo(1, QString::number(list->topLevelItemCount()));
-    if (count > 0)
-        ShowInfo(2, QString::asprintf("%0.2f", sum / count));
+    if (std::optional<double> average = OverallAverage(Infos))
+        ShowInfo(2, QString::fromStdString(AverageText(*average)));
     ui->pnlFinish->setText(QString());
     QCoreApplication::processEvents();
 }

@@ -64,6 +64,16 @@ std::string TProjectStore::GetProjectText(const std::string& name)
     return {};
 }
 
+bool TProjectStore::HasProject(const std::string& name)
+{
+    ReloadProjects();
+    for (const auto& line : FProjects) {
+        if (SameNameIgnoringCase(line, name))
+            return true;
+    }
+    return false;
+}
+
 void TProjectStore::SetProjectText(const std::string& name, const std::string& text)
 {
     ReloadProjects();

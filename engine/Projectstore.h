@@ -13,6 +13,8 @@ public:
 
     void ReloadProjects();
     std::string GetProjectText(const std::string& name);
+    // Whether a line holds the plan, found as GetProjectText finds it.
+    bool HasProject(const std::string& name);
     void SetProjectText(const std::string& name, const std::string& text);
     void RemoveProject(const std::string& name);
     void ListProjects(std::vector<std::string>& target);

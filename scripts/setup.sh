@@ -9,7 +9,7 @@ packages=(
     fonts-wqy-microhei
     libgtest-dev libgmock-dev
     xvfb xauth
-    iputils-ping dnsutils curl iproute2 procps
+    iputils-ping dnsutils curl iproute2 procps python3
     clang libclang-rt-14-dev
 )
 

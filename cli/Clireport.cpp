@@ -1,0 +1,198 @@
+#include "cli/Clireport.h"
+
+#include "engine/Itemtexts.h"
+#include "vqlib/Gbk.h"
+
+#include <algorithm>
+#include <array>
+#include <cstdio>
+#include <sstream>
+
+namespace {
+
+std::vector<TDNSDispInfo> Records(const TRunReport& report)
+{
+    std::vector<TDNSDispInfo> records;
+    for (const TItemResult& item : report.Items)
+        records.push_back(item.Info);
+    return records;
+}
+
+const char* StateName(uint8_t state)
+{
+    switch (state) {
+    case tsDone: return "done";
+    case tsNoResponse: return "no_response";
+    case tsTesting: return "testing";
+    default: return "waiting";
+    }
+}
+
+std::string Fixed2(double value)
+{
+    char buffer[64];
+    std::snprintf(buffer, sizeof buffer, "%.2f", value);
+    return buffer;
+}
+
+std::string OptionalNumber(const std::optional<uint32_t>& value)
+{
+    return value ? std::to_string(*value) : std::string();
+}
+
+// Decodes one code point; a malformed sequence counts as one narrow character.
+char32_t NextCodePoint(const std::string& s, size_t& i)
+{
+    const auto byte = [&](size_t k) { return static_cast<unsigned char>(s[k]); };
+    unsigned char lead = byte(i);
+    int extra = lead >= 0xF0 ? 3 : lead >= 0xE0 ? 2 : lead >= 0xC0 ? 1 : 0;
+    bool complete = i + extra < s.size();
+    for (int k = 1; complete && k <= extra; ++k)
+        complete = (byte(i + k) & 0xC0) == 0x80;
+    if (extra == 0 || !complete) {
+        ++i;
+        return lead;
+    }
+    char32_t cp = lead & (0x3F >> extra);
+    for (int k = 1; k <= extra; ++k)
+        cp = (cp << 6) | (byte(i + k) & 0x3F);
+    i += extra + 1;
+    return cp;
+}
+
+bool IsWide(char32_t cp)
+{
+    return (cp >= 0x1100 && cp <= 0x115F) || (cp >= 0x2E80 && cp <= 0xA4CF) ||
+           (cp >= 0xAC00 && cp <= 0xD7A3) || (cp >= 0xF900 && cp <= 0xFAFF) ||
+           (cp >= 0xFE30 && cp <= 0xFE4F) || (cp >= 0xFF00 && cp <= 0xFF60) ||
+           (cp >= 0xFFE0 && cp <= 0xFFE6) || (cp >= 0x20000 && cp <= 0x3FFFD);
+}
+
+std::string Pad(const std::string& text, int width, bool right)
+{
+    std::string blanks(std::max(0, width - DisplayWidth(text)), ' ');
+    return right ? blanks + text : text + blanks;
+}
+
+std::string CsvField(const std::string& text)
+{
+    if (text.find_first_of(",\"\r\n") == std::string::npos)
+        return text;
+    std::string quoted = "\"";
+    for (char c : text) {
+        if (c == '"')
+            quoted += '"';
+        quoted += c;
+    }
+    return quoted + "\"";
+}
+
+std::string JsonString(const std::string& text)
+{
+    std::string out = "\"";
+    for (unsigned char c : text) {
+        switch (c) {
+        case '"': out += "\\\""; break;
+        case '\\': out += "\\\\"; break;
+        case '\n': out += "\\n"; break;
+        case '\r': out += "\\r"; break;
+        case '\t': out += "\\t"; break;
+        default:
+            if (c < 0x20) {
+                char buffer[8];
+                std::snprintf(buffer, sizeof buffer, "\\u%04x", c);
+                out += buffer;
+            } else {
+                out += static_cast<char>(c);
+            }
+        }
+    }
+    return out + "\"";
+}
+
+}  // namespace
+
+int DisplayWidth(const std::string& utf8)
+{
+    int width = 0;
+    for (size_t i = 0; i < utf8.size();)
+        width += IsWide(NextCodePoint(utf8, i)) ? 2 : 1;
+    return width;
+}
+
+std::string FormatTable(const TRunReport& report)
+{
+    using TRow = std::array<std::string, 5>;
+    std::vector<TRow> rows{{"名称", "域名/IP地址", "测速方式", "耗时(毫秒)", "说明"}};
+    for (const TItemResult& item : report.Items) {
+        const TDNSDispInfo& info = item.Info;
+        rows.push_back({GbkToUtf8(info.Name), GbkToUtf8(info.DomainIP), MethodText(info.DoType),
+                        TimeText(info), NoteText(info, report.TestTimes)});
+    }
+    std::array<int, 5> widths{};
+    for (const TRow& row : rows)
+        for (size_t c = 0; c < row.size(); ++c)
+            widths[c] = std::max(widths[c], DisplayWidth(row[c]));
+
+    std::string out;
+    for (const TRow& row : rows) {
+        std::string line;
+        for (size_t c = 0; c < row.size(); ++c) {
+            bool last = c + 1 == row.size();
+            line += last ? row[c] : Pad(row[c], widths[c], c == 3) + "  ";
+        }
+        line.erase(line.find_last_not_of(' ') + 1);
+        out += line + "\n";
+    }
+    std::optional<double> average = OverallAverage(Records(report));
+    out += "\n测速项总数: " + std::to_string(report.Items.size()) + "\n";
+    out += "平均耗时: " + (average ? AverageText(*average) : std::string("-")) + "\n";
+    return out;
+}
+
+std::string FormatCsv(const TRunReport& report)
+{
+    std::string out = "name,host,method_code,method,state,average_ms,failed,tries,fastest_ms,slowest_ms\r\n";
+    for (const TItemResult& item : report.Items) {
+        const TDNSDispInfo& info = item.Info;
+        std::string average = info.State == tsDone ? Fixed2(info.AvgTime) : std::string();
+        std::vector<std::string> fields{GbkToUtf8(info.Name), GbkToUtf8(info.DomainIP),
+                                        std::to_string(info.DoType), MethodText(info.DoType),
+                                        StateName(info.State), average,
+                                        std::to_string(info.FailCount), std::to_string(report.TestTimes),
+                                        OptionalNumber(item.Fastest), OptionalNumber(item.Slowest)};
+        for (size_t f = 0; f < fields.size(); ++f)
+            out += (f ? "," : "") + CsvField(fields[f]);
+        out += "\r\n";
+    }
+    return out;
+}
+
+std::string FormatJson(const TRunReport& report)
+{
+    std::optional<double> overall = OverallAverage(Records(report));
+    std::ostringstream out;
+    out << "{\n  \"plan\": " << JsonString(GbkToUtf8(report.PlanName)) << ",\n"
+        << "  \"average_ms\": " << (overall ? Fixed2(*overall) : "null") << ",\n"
+        << "  \"items\": [";
+    for (size_t i = 0; i < report.Items.size(); ++i) {
+        const TItemResult& item = report.Items[i];
+        const TDNSDispInfo& info = item.Info;
+        out << (i ? "," : "") << "\n    {"
+            << "\"name\": " << JsonString(GbkToUtf8(info.Name))
+            << ", \"host\": " << JsonString(GbkToUtf8(info.DomainIP))
+            << ", \"method_code\": " << int(info.DoType)
+            << ", \"method\": " << JsonString(MethodText(info.DoType))
+            << ", \"state\": " << JsonString(StateName(info.State));
+        if (info.State == tsDone)
+            out << ", \"average_ms\": " << Fixed2(info.AvgTime);
+        out << ", \"failed\": " << info.FailCount << ", \"tries\": " << report.TestTimes;
+        if (item.Fastest)
+            out << ", \"fastest_ms\": " << *item.Fastest;
+        if (item.Slowest)
+            out << ", \"slowest_ms\": " << *item.Slowest;
+        out << "}";
+    }
+    out << (report.Items.empty() ? "]\n}\n" : "\n  ]\n}\n");
+    return out.str();
+}

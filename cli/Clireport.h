@@ -1,0 +1,28 @@
+#pragma once
+// The results of a run in the three output formats of orvel-cli.
+
+#include "engine/Dnsdispinfo.h"
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+struct TItemResult {
+    TDNSDispInfo Info;                // the record after the run
+    std::optional<uint32_t> Fastest;  // fastest successful try, ms
+    std::optional<uint32_t> Slowest;  // slowest successful try, ms
+};
+
+struct TRunReport {
+    std::string PlanName;  // GBK
+    int32_t TestTimes = 5;
+    std::vector<TItemResult> Items;
+};
+
+std::string FormatTable(const TRunReport& report);
+std::string FormatCsv(const TRunReport& report);
+std::string FormatJson(const TRunReport& report);
+
+// Columns a UTF-8 text takes on a terminal: East Asian wide characters take two.
+int DisplayWidth(const std::string& utf8);

@@ -1,0 +1,11 @@
+#pragma once
+// Runs a plan's items with the engine, as the window's run does, and gathers
+// each item's fastest and slowest try.
+
+#include "cli/Clireport.h"
+
+#include <functional>
+
+using TProgress = std::function<void(int finished, int total)>;
+
+TRunReport RunPlan(const std::string& planName, std::vector<TDNSDispInfo> items, const TProgress& progress);

@@ -1,0 +1,102 @@
+#include "cli/Clireport.h"
+
+#include "vqlib/Gbk.h"
+
+#include <gtest/gtest.h>
+
+#include <sstream>
+
+namespace {
+
+TDNSDispInfo Item(const std::string& nameUtf8, const std::string& host, int8_t doType, uint8_t state,
+                  double avg, int32_t failed)
+{
+    TDNSDispInfo info;
+    info.Name = Utf8ToGbk(nameUtf8).value();
+    info.DomainIP = host;
+    info.DoType = doType;
+    info.State = state;
+    info.AvgTime = avg;
+    info.FailCount = failed;
+    return info;
+}
+
+TRunReport SampleReport()
+{
+    TRunReport report;
+    report.PlanName = Utf8ToGbk("家里").value();
+    report.Items.push_back({Item("网关", "127.0.0.1", dtPing, tsDone, 12.3456, 2), 10, 15});
+    report.Items.push_back({Item("a,\"b\"", "127.0.0.2", dtHomePage, tsNoResponse, 0, 5), {}, {}});
+    report.Items.push_back({Item("dns", "127.0.0.3", dtDNSQuery, tsDone, 7.5, 0), 7, 8});
+    return report;
+}
+
+std::vector<std::string> Lines(const std::string& text)
+{
+    std::vector<std::string> lines;
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);)
+        lines.push_back(line);
+    return lines;
+}
+
+TEST(Clireport, DisplayWidthCountsWideCharactersTwice)
+{
+    EXPECT_EQ(DisplayWidth("abc"), 3);
+    EXPECT_EQ(DisplayWidth("网关"), 4);
+    EXPECT_EQ(DisplayWidth("耗时(毫秒)"), 10);
+    EXPECT_EQ(DisplayWidth("\xE7\xBD"), 2);  // a cut sequence: one column per byte
+}
+
+TEST(Clireport, TableAlignsColumnsByTerminalWidth)
+{
+    std::vector<std::string> lines = Lines(FormatTable(SampleReport()));
+    ASSERT_EQ(lines.size(), 7u);
+    // The host column starts at the same terminal column in every row.
+    auto hostColumn = [](const std::string& line, const std::string& host) {
+        return DisplayWidth(line.substr(0, line.find(host)));
+    };
+    EXPECT_EQ(hostColumn(lines[0], "域名/IP地址"), hostColumn(lines[1], "127.0.0.1"));
+    EXPECT_EQ(hostColumn(lines[1], "127.0.0.1"), hostColumn(lines[2], "127.0.0.2"));
+    EXPECT_NE(lines[1].find("  12.35  "), std::string::npos);
+    EXPECT_NE(lines[1].find("失败率2/5"), std::string::npos);
+    EXPECT_NE(lines[2].find("没响应"), std::string::npos);
+    EXPECT_NE(lines[3].find("Ping"), std::string::npos);  // a DNS item shows as the window shows it
+    EXPECT_EQ(lines[5], "测速项总数: 3");
+    EXPECT_EQ(lines[6], "平均耗时: 9.92");  // (12.3456 + 7.5) / 2
+}
+
+TEST(Clireport, TableWithoutAnAnswerShowsNoAverage)
+{
+    TRunReport report;
+    report.Items.push_back({Item("x", "127.0.0.1", dtPing, tsNoResponse, 0, 5), {}, {}});
+    EXPECT_NE(FormatTable(report).find("平均耗时: -\n"), std::string::npos);
+}
+
+TEST(Clireport, CsvQuotesWhatNeedsQuoting)
+{
+    std::vector<std::string> lines = Lines(FormatCsv(SampleReport()));
+    ASSERT_EQ(lines.size(), 4u);
+    EXPECT_EQ(lines[0], "name,host,method_code,method,state,average_ms,failed,tries,fastest_ms,slowest_ms\r");
+    EXPECT_EQ(lines[1], "网关,127.0.0.1,0,Ping,done,12.35,2,5,10,15\r");
+    EXPECT_EQ(lines[2], "\"a,\"\"b\"\"\",127.0.0.2,1,取首页内容,no_response,,5,5,,\r");
+    EXPECT_EQ(lines[3], "dns,127.0.0.3,2,Ping,done,7.50,0,5,7,8\r");
+}
+
+TEST(Clireport, JsonLeavesOutWhatIsAbsent)
+{
+    std::string json = FormatJson(SampleReport());
+    EXPECT_NE(json.find("\"plan\": \"家里\""), std::string::npos);
+    EXPECT_NE(json.find("\"average_ms\": 9.92,"), std::string::npos);
+    EXPECT_NE(json.find("\"name\": \"a,\\\"b\\\"\""), std::string::npos);
+    size_t failed = json.find("\"state\": \"no_response\"");
+    ASSERT_NE(failed, std::string::npos);
+    std::string failedItem = json.substr(failed, json.find('}', failed) - failed);
+    EXPECT_EQ(failedItem.find("average_ms"), std::string::npos);
+    EXPECT_EQ(failedItem.find("fastest_ms"), std::string::npos);
+
+    TRunReport empty;
+    EXPECT_EQ(FormatJson(empty), "{\n  \"plan\": \"\",\n  \"average_ms\": null,\n  \"items\": []\n}\n");
+}
+
+}  // namespace
