@@ -11,6 +11,7 @@
 
 #include "app/Public.h"
 #include "engine/Projectstore.h"
+#include "engine/Testrun.h"
 #include "vqlib/Vqcontrolex.h"
 #include "vqlib/Vqfiles.h"
 
@@ -104,6 +105,12 @@ public:
     void lvInfosDblClick();
 
     // --- test run (Main_quellan_Run.cpp) ---
+    // The dispatcher over Infos, FLock and FRunningCount, made by the first
+    // run. Declared after Infos, so it goes first: a run still in progress
+    // when the window is destroyed is shut down, its workers waited for,
+    // before the records they point at are freed.
+    std::unique_ptr<TTestRun> FRun;
+    TTestRun& TestRun();
     void actTestSpendingExecute();
     void ResolveHosts();
     void StartWaitingItems(int count);

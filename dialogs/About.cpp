@@ -1,3 +1,88 @@
 #include "dialogs/About.h"
 
-TfrmAbout::TfrmAbout(QWidget* owner) : QDialog(owner) {}
+#include "dialogs/Hideinfo.h"
+#include "ui_About.h"
+#include "vqlib/Gbkwidgets.h"
+
+#include <QDesktopServices>
+#include <QMouseEvent>
+#include <QUrl>
+
+namespace {
+
+TOpenUrlHook& OpenUrlHook()
+{
+    static TOpenUrlHook hook;
+    return hook;
+}
+
+QString Hidden(THiddenText which)
+{
+    return FromGbk(HiddenText(which));
+}
+
+void ShowText(QLabel* label, THiddenText which)
+{
+    label->setText(Hidden(which));
+    label->adjustSize();
+}
+
+}  // namespace
+
+void SetOpenUrlHook(TOpenUrlHook hook)
+{
+    OpenUrlHook() = std::move(hook);
+}
+
+void OpenUrl(const QString& address)
+{
+    if (OpenUrlHook()) {
+        OpenUrlHook()(address);
+        return;
+    }
+    QDesktopServices::openUrl(QUrl::fromUserInput(address));  // starts the handler detached
+}
+
+TfrmAbout::TfrmAbout(QWidget* owner) : QDialog(owner), ui(std::make_unique<Ui::TfrmAbout>())
+{
+    ui->setupUi(this);
+    setFixedSize(size());
+    ShowText(ui->lblAuthor, THiddenText::Author);
+    ShowText(ui->lblQQ, THiddenText::Messaging);
+    ShowText(ui->lblEmail, THiddenText::Email);
+    ShowText(ui->lblTitle, THiddenText::Title);
+    ShowText(ui->lblVersion, THiddenText::Version);
+    ShowText(ui->lblDate, THiddenText::Date);
+    ShowText(ui->lblInfo, THiddenText::Info);
+    ShowText(ui->lblWeb, THiddenText::Web);
+    setWindowTitle(Hidden(THiddenText::Caption));
+    ui->btnExit->setText(Hidden(THiddenText::ExitButton));
+
+    ui->lblWeb->installEventFilter(this);
+    connect(ui->btnExit, &QPushButton::clicked, this, &TfrmAbout::btnExitClick);
+}
+
+TfrmAbout::~TfrmAbout() = default;
+
+bool TfrmAbout::eventFilter(QObject* watched, QEvent* event)
+{
+    // A click is a left-button release over the label, as for a button.
+    if (watched == ui->lblWeb && event->type() == QEvent::MouseButtonRelease) {
+        const auto* mouse = static_cast<QMouseEvent*>(event);
+        if (mouse->button() == Qt::LeftButton && ui->lblWeb->rect().contains(mouse->position().toPoint())) {
+            lblWebClick();
+            return true;
+        }
+    }
+    return QDialog::eventFilter(watched, event);
+}
+
+void TfrmAbout::lblWebClick()
+{
+    OpenUrl(ui->lblWeb->text());
+}
+
+void TfrmAbout::btnExitClick()
+{
+    reject();
+}

@@ -1,3 +1,64 @@
 #include "dialogs/Help.h"
 
-TfrmHelp::TfrmHelp(QWidget* owner) : QDialog(owner) {}
+#include "ui_Help.h"
+
+const std::string_view HelpRtf = R"rtf(
+{\rtf1\ansi\ansicpg936\deff0\deflang1033\deflangfe2052{\fonttbl{\f0\fnil\fcharset134 \'cb\'ce
+\'cc\'e5;}}
+\viewkind4\uc1\pard\lang2052\f0\fs18\b 1.\'b1\'be\'c8\'ed\'bc\'fe\'d3\'d0\'ca\'b2\'c3\'b4\'d3
+\'c3?\b0\par
+    \'b1\'be\'c8\'ed\'bc\'fe\'bf\'c9\'cd\'a8\'b9\'fd\'ba\'cd\'c4\'e3\'d6\'b8\'b6\'a8\'b5\'c4
+\'c8\'f4\'b8\'c9\'cd\'f8\'d5\'be\'bd\'f8\'d0\'d0\'b6\'e0\'b4\'ce\'bc\'f2\'b6\'cc\'cd\'a8\'d1
+\'b6\'a3\'ac\'b5\'c3\'b5\'bd\'d2\'bb\'b8\'f6\'c4\'dc\'b6\'d4\'c4\'e3\'b5\'c4\'cd\'f8\'cb\'d9
+\'bf\'ec\'c2\'fd\'d3\'d0\'b8\'f6\'bf\'cd\'b9\'db\'c6\'c0\'bc\'db\'b5\'c4\'cb\'d9\'b6\'c8\'c6
+\'bd\'be\'f9\'d6\'b5\'a1\'a3\par
+  \par
+\b 2.\'d4\'f5\'c3\'b4\'ca\'b9\'d3\'c3\'b1\'be\'c8\'ed\'bc\'fe?\b0\par
+    \'d4\'cb\'d0\'d0\'c8\'ed\'bc\'fe\'ba\'f3\'a3\'ac\'ce\'d2\'c3\'c7\'bb\'e1\'ce\'aa\'c4\'e3
+\'c4\'ac\'c8\'cf\'b4\'f2\'bf\'aa\'d2\'bb\'b8\'f6"\'b3\'a3\'bc\'fb\'cd\'f8\'d5\'be"\'b5\'c4\'b2
+\'e2\'cb\'d9\'cf\'ee\'c1\'d0\'b1\'ed\'a3\'ac\'d5\'e2\'ca\'b1\'ba\'f2\'c4\'e3\'d6\'bb\'d0\'e8\b
+\'d1\'a1\'d4\'f1\'b2\'cb\'b5\'a5-"\'b2\'d9\'d7\'f7"\'cf\'c2\'b5\'c4"\'b2\'e2\'cb\'d9"\'c3\'fc
+\'c1\'ee\b0\'bc\'b4\'bf\'c9\'bf\'aa\'ca\'bc\'b6\'d4\'c4\'e3\'cd\'f8\'c2\'e7\'bd\'f8\'d0\'d0
+\'b2\'e2\'cb\'d9\'a1\'a3\'b5\'c8\'b4\'fd\'b2\'e2\'cb\'d9\'bd\'e1\'ca\'f8\'ba\'f3\'a3\'ac\'d4
+\'da\'c8\'ed\'bc\'fe\'cf\'c2\'b7\'bd\'c6\'ab\'d3\'d2\'b5\'c4\'ce\'bb\'d6\'c3\'bb\'e1\'cf\'d4
+\'ca\'be\'b3\'f6\'d2\'bb\'b8\'f6\'c4\'e3\'b5\'b1\'c7\'b0\'cd\'f8\'cb\'d9\'b5\'c4\'c6\'bd\'be
+\'f9\'d6\'b5\'b3\'f6\'c0\'b4\'a1\'a3\par
+    \'c8\'ed\'bc\'fe\'ce\'aa\'b7\'bd\'b1\'e3\'be\'ad\'b3\'a3\'b2\'e2\'ca\'d4\'cd\'f8\'c2\'e7
+\'cb\'d9\'b6\'c8\'b5\'c4\'d3\'c3\'bb\'a7\'ca\'b9\'d3\'c3\'a3\'ac\'bb\'b9\'c9\'e8\'bc\'c6\'d3
+\'d0\'b0\'d1\'b2\'e2\'cb\'d9\'cf\'ee\'c1\'d0\'b1\'ed\'b1\'a3\'b4\'e6\'b3\'c9\'b2\'e2\'cb\'d9
+\'b7\'bd\'b0\'b8\'b5\'c8\'b9\'a6\'c4\'dc\'a1\'a3\'d5\'e2\'d0\'a9\'b9\'a6\'c4\'dc\'b6\'bc\'d7
+\'f1\'d1\'adWindows\'b5\'c4\'b1\'ea\'d7\'bc\'cf\'b0\'b9\'df\'c9\'e8\'bc\'c6\'a1\'a3\'b8\'d0
+\'d0\'cb\'c8\'a4\'b5\'c4\'d3\'c3\'bb\'a7\'a3\'ac\'bf\'c9\'d7\'d4\'d0\'d0\'cc\'bd\'cb\'f7\'ca
+\'b9\'d3\'c3\'a1\'a3\par
+\par
+\b 3.\'b2\'e2\'cb\'d9\'b5\'c4\'b9\'fd\'b3\'cc\'d6\'d0\'ce\'aa\'ba\'ce\'d6\'bb\'d3\'d0\'c9\'d9
+\'ca\'fd\'b9\'a6\'c4\'dc\'bf\'c9\'d2\'d4\'d3\'c3?\b0\par
+    \'c8\'ed\'bc\'fe\'d4\'da\'b2\'e2\'cb\'d9\'b5\'c4\'b9\'fd\'b3\'cc\'d6\'d0\'a3\'ac\'ce\'aa
+\'c1\'cb\'bd\'e1\'b9\'fb\'b5\'c4\'bc\'f2\'bd\'e0\'a3\'ac\'d4\'dd\'ca\'b1\'c6\'c1\'b1\'ce\'c1
+\'cb\'b4\'f3\'b6\'e0\'ca\'fd\'b2\'e2\'cb\'d9\'b7\'bd\'b0\'b8\'b2\'d9\'d7\'f7\'b9\'a6\'c4\'dc
+\'a1\'a3\'c8\'ed\'bc\'fe\'b2\'c9\'d3\'c3\'b5\'c4\'ca\'c7\'d2\'bb\'b4\'ce\'b6\'d4\'b6\'e0\'cc
+\'f5\'b2\'e2\'cb\'d9\'cf\'ee\'cd\'ac\'ca\'b1\'b2\'e2\'cb\'d9\'b5\'c4\'b7\'bd\'ca\'bd\'a3\'ac
+\'d2\'f2\'b4\'cb\'d5\'fb\'b8\'f6\'b9\'fd\'b3\'cc\'d7\'ee\'c2\'fd\'d2\'b2\'bb\'e1\'d4\'da\'bc
+\'b8\'b7\'d6\'d6\'d3\'c4\'da\'bd\'e1\'ca\'f8\'a1\'a3\'c7\'eb\'c4\'cd\'d0\'c4\'b5\'c8\'b4\'fd
+\'a1\'a3\'b2\'e2\'cb\'d9\'bd\'e1\'ca\'f8\'ba\'f3\'a3\'ac\'cb\'f9\'d3\'d0\'b9\'a6\'c4\'dc\'bd
+\'ab\'d4\'d9\'b4\'ce\'bf\'c9\'d3\'c3\'a1\'a3\par
+}
+)rtf";
+
+TfrmHelp::TfrmHelp(QWidget* owner) : QDialog(owner), ui(std::make_unique<Ui::TfrmHelp>())
+{
+    ui->setupUi(this);
+    setFixedSize(size());
+    ui->RTFLabel1->RichText = std::string(HelpRtf);
+    ui->RTFLabel1->Loaded();
+    // btnExit is the default button, so Enter closes; Escape and the close
+    // box reject() by themselves.
+    connect(ui->btnExit, &QPushButton::clicked, this, &TfrmHelp::btnExitClick);
+}
+
+TfrmHelp::~TfrmHelp() = default;
+
+void TfrmHelp::btnExitClick()
+{
+    reject();
+}

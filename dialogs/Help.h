@@ -1,10 +1,23 @@
 #pragma once
+// The help dialog: a fixed rich text that explains the program.
 
 #include <QDialog>
 
-// TODO: the dialog's content is not written yet.
+#include <memory>
+#include <string_view>
+
+namespace Ui { class TfrmHelp; }
+
 class TfrmHelp : public QDialog {
     Q_OBJECT
 public:
     explicit TfrmHelp(QWidget* owner);
+    ~TfrmHelp() override;
+
+    std::unique_ptr<Ui::TfrmHelp> ui;  // RTFLabel1, btnExit
+
+    void btnExitClick();
 };
+
+// The help text as RTF in code page 936.
+extern const std::string_view HelpRtf;

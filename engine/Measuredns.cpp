@@ -1,7 +1,24 @@
 #include "engine/Measuredns.h"
 
-// TODO: the DNS method is not written yet; every try fails.
-bool MeasureDNSQuery(TIdDNSResolver&, const std::string&, int32_t, uint32_t&)
+#include "net/IdDNSResolver.h"
+#include "vqlib/Vqtick.h"
+
+bool MeasureDNSQuery(TIdDNSResolver& resolver, const std::string& target, int32_t timeout, uint32_t& ms)
 {
-    return false;
+    try {
+        resolver.Host = target;
+        resolver.ReceiveTimeout = timeout;
+        resolver.ResetResult();
+        resolver.DNSHeader.Flags = 0x0100;  // standard query, recursion desired
+        resolver.DNSHeader.QDCount = 1;
+        resolver.Questions.clear();
+        resolver.Questions.push_back({DNSQueryHostName, DnsTypeA, DnsClassIN});
+        uint32_t t0 = GetTickCount();
+        resolver.RunQuery();
+        uint32_t t1 = GetTickCount();
+        ms = t1 - t0;
+        return true;
+    } catch (...) {
+        return false;
+    }
 }

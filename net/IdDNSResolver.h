@@ -1,8 +1,85 @@
 #pragma once
-// DNS resolver component. TODO: only a placeholder so far.
+// DNS over UDP: builds one standard query, sends it, reads one reply and
+// decodes it. Every problem is raised as an EIdException descendant.
 
-class TIdDNSResolver {
+#include "net/IdUDPClient.h"
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+class TIdDNSHeader {
 public:
-    TIdDNSResolver() = default;
-    virtual ~TIdDNSResolver() = default;
+    uint16_t ID = 0;
+    uint16_t Flags = 0;  // QR 15, OPCODE 14-11, AA 10, TC 9, RD 8, RA 7, Z 6-4, RCODE 3-0
+    uint16_t QDCount = 0;
+    uint16_t ANCount = 0;
+    uint16_t NSCount = 0;
+    uint16_t ARCount = 0;
+
+    // Clears flags and counts; the identifier stays.
+    void Reset();
+};
+
+struct TQuestionItem {
+    std::string QName;  // dotted form
+    uint16_t QType = 0;
+    uint16_t QClass = 0;
+};
+using TIdDNSQuestionList = std::vector<TQuestionItem>;
+
+struct TIdDNSResourceItem {
+    std::string RRName;
+    uint16_t RRType = 0;
+    uint16_t RRClass = 0;
+    uint32_t TTL = 0;
+    uint16_t RDLength = 0;
+
+    // Decoded record data; which fields are set depends on RRType.
+    std::string Address;             // A, WKS (dotted)
+    std::vector<std::string> Names;  // NS CNAME MB MG MR PTR; SOA MNAME RNAME; MINFO; MX exchange
+    uint16_t Preference = 0;         // MX
+    uint32_t Serial = 0, Refresh = 0, Retry = 0, Expire = 0, Minimum = 0;  // SOA
+    uint8_t Protocol = 0;            // WKS
+    std::string Bitmap;              // WKS
+    std::string CPU, OS;             // HINFO
+    std::string Data;                // NULL TXT and the query-only types 252, 255
+};
+using TIdDNSResourceList = std::vector<TIdDNSResourceItem>;
+
+enum : uint16_t {
+    DnsTypeA = 1, DnsTypeNS = 2, DnsTypeMD = 3, DnsTypeMF = 4, DnsTypeCNAME = 5, DnsTypeSOA = 6,
+    DnsTypeMB = 7, DnsTypeMG = 8, DnsTypeMR = 9, DnsTypeNULL = 10, DnsTypeWKS = 11, DnsTypePTR = 12,
+    DnsTypeHINFO = 13, DnsTypeMINFO = 14, DnsTypeMX = 15, DnsTypeTXT = 16, DnsTypeAAAA = 28,
+    DnsTypeAXFR = 252, DnsTypeMAILB = 253, DnsTypeMAILA = 254, DnsTypeAny = 255,
+};
+constexpr uint16_t DnsClassIN = 1;
+
+class TIdDNSResolver : public TIdUDPClient {
+public:
+    TIdDNSResolver();
+
+    TIdDNSHeader DNSHeader;
+    TIdDNSQuestionList Questions;
+    TIdDNSResourceList Answers;
+    TIdDNSResourceList Authority;
+    TIdDNSResourceList Additional;
+
+    std::string QueryPacket;
+    int32_t QueryLength = 0;
+    std::string ReplyPacket;
+    int32_t ReplyLength = 0;  // while decoding, the bound of every read
+
+    void ResetResult();
+    // Build, send, receive one reply within ReceiveTimeout, decode. The reply
+    // is decoded even when the exchange failed, and the query then fails.
+    void RunQuery();
+    void BuildQuery();
+    void DecodeReply();
+    // Reads a name at position (within ReplyPacket up to ReplyLength) and
+    // moves position past it.
+    std::string DecodeName(int32_t& position) const;
+
+    // Identifiers are drawn from 0 up to, not including, this.
+    static constexpr uint32_t IdentifierRange = 62000;
 };

@@ -1,0 +1,215 @@
+// Measures the engine against reference tools on loopback and prints figures:
+// the home-page fetch against curl's time_total, Ping against the system
+// ping (at larger delays inside a namespace of its own with a late
+// responder), and a run of 100 items against its bound, with the longest
+// stall of the UI thread.
+
+#include "engine/Measurehomepage.h"
+#include "engine/Measureping.h"
+#include "engine/Testrun.h"
+#include "engine/Uiexecutor.h"
+#include "tests/support/Httpserver.h"
+#include "tests/support/Netns.h"
+#include "vqlib/Vqtick.h"
+
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+constexpr int kTries = 40;
+
+double Mean(const std::vector<double>& values)
+{
+    double sum = 0;
+    for (double value : values)
+        sum += value;
+    return values.empty() ? NAN : sum / values.size();
+}
+
+std::string Capture(const std::string& command)
+{
+    std::string output;
+    if (FILE* pipe = popen(command.c_str(), "r")) {
+        char buffer[512];
+        while (fgets(buffer, sizeof buffer, pipe))
+            output += buffer;
+        pclose(pipe);
+    }
+    return output;
+}
+
+void PrintComparison(const char* method, int delay, const char* reference, double engine, double other)
+{
+    std::printf("%-9s D=%3d ms  engine %8.3f ms  %-14s %8.3f ms  diff %+7.3f ms  ratio %6.3f\n", method, delay,
+                engine, reference, other, engine - other, other > 0 ? engine / other : NAN);
+}
+
+// curl's time_total of count fetches made by one curl process, the first
+// (which pays for the process's cold start) left out.
+std::vector<double> CurlTimes(const std::string& url, int count)
+{
+    std::string command = "curl -s --noproxy '*' -w '%{time_total}\\n'";
+    for (int i = 0; i <= count; ++i)
+        command += " -o /dev/null " + url;
+    std::vector<double> times;
+    const std::string output = Capture(command);
+    size_t line = 0;
+    for (size_t end; (end = output.find('\n', line)) != std::string::npos; line = end + 1)
+        times.push_back(std::atof(output.c_str() + line) * 1000.0);
+    if (!times.empty())
+        times.erase(times.begin());
+    return times;
+}
+
+void BenchHomePage()
+{
+    for (int delay : {0, 20, 100}) {
+        THttpServer server;
+        THttpServer::TResponse page;
+        page.BodySize = 16 * 1024;
+        page.DelayMs = delay;
+        server.SetResponse(page);
+        std::vector<double> engine, curl;
+        uint32_t ms = 0;
+        MeasureHomePage(server.HostPort(), ms);  // warm-up, like curl's first fetch
+        for (int round = 0; round < 4; ++round) {
+            for (int i = 0; i < kTries / 4; ++i)
+                if (MeasureHomePage(server.HostPort(), ms))
+                    engine.push_back(ms);
+            for (double time : CurlTimes("http://" + server.HostPort(), kTries / 4))
+                curl.push_back(time);
+        }
+        PrintComparison("home page", delay, "curl", Mean(engine), Mean(curl));
+    }
+}
+
+// The average of the system ping's "rtt min/avg/max/mdev = a/b/c/d ms".
+double SystemPingAverage(int count)
+{
+    const std::string output = Capture("ping -n -q -c " + std::to_string(count) + " -i 0.2 -W 5 127.0.0.1 2>&1");
+    const size_t equals = output.find("= ", output.find("rtt"));
+    if (equals == std::string::npos)
+        return NAN;
+    const size_t slash = output.find('/', equals);
+    return std::atof(output.c_str() + slash + 1);
+}
+
+double EnginePingAverage(int count)
+{
+    std::vector<double> values;
+    for (int i = 0; i < count; ++i) {
+        uint32_t ms = 0;
+        if (MeasurePing("127.0.0.1", 5000, ms))
+            values.push_back(ms);
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+    return Mean(values);
+}
+
+void BenchPing()
+{
+    PrintComparison("ping", 0, "system ping", EnginePingAverage(kTries), SystemPingAverage(kTries));
+    for (int delay : {20, 100}) {
+        std::string why;
+        const int rc = RunInOwnNetns(
+            [delay] {
+                if (!WriteSysctl("net/ipv4/ping_group_range", "0 2147483647")
+                    || !WriteSysctl("net/ipv4/icmp_echo_ignore_all", "1"))
+                    return 2;
+                TEchoResponder responder(TEchoResponder::TMode::Reply, delay);
+                if (!responder.Ok())
+                    return 3;
+                const double engine = EnginePingAverage(kTries);
+                PrintComparison("ping", delay, "system ping", engine, SystemPingAverage(kTries));
+                std::fflush(stdout);
+                return 0;
+            },
+            why);
+        if (rc != 0)
+            std::printf("ping      D=%3d ms  skipped: %s (code %d)\n", delay, why.empty() ? "namespace set-up failed" : why.c_str(), rc);
+    }
+}
+
+// A queue executor that times how long the UI thread is busy in one go.
+class TTimedExecutor : public TQueueUiExecutor {
+public:
+    double LongestMs = 0;
+
+protected:
+    void RunTask(const std::function<void()>& task) override
+    {
+        const auto start = Clock::now();
+        task();
+        LongestMs = std::max(LongestMs, std::chrono::duration<double, std::milli>(Clock::now() - start).count());
+    }
+};
+
+void BenchRun(const char* label, int8_t method, int delay)
+{
+    constexpr int kItems = 100;
+    THttpServer server;
+    THttpServer::TResponse page;
+    page.BodySize = 16 * 1024;
+    page.DelayMs = delay;
+    server.SetResponse(page);
+
+    TTimedExecutor executor;
+    TUiExecutorScope scope(executor);
+    std::vector<TDNSDispInfo> items(kItems);
+    for (int i = 0; i < kItems; ++i) {
+        items[i].Name = "item" + std::to_string(i);
+        items[i].DomainIP = method == dtHomePage ? server.HostPort() : "127.0.0.1";
+        items[i].DoType = method;
+    }
+    std::atomic<uint64_t> trySum{0}, tryCount{0};
+    bool completed = false;
+    TTestRun run(items, 5000, 5);
+    run.SetTryObserver([&](const TDNSDispInfo&, int, bool ok, uint32_t ms) {
+        if (ok) {
+            trySum += ms;
+            ++tryCount;
+        }
+    });
+    run.Listener.Completed = [&] { completed = true; };
+
+    const auto start = Clock::now();
+    run.Execute();
+    const double startStall = std::chrono::duration<double, std::milli>(Clock::now() - start).count();
+    executor.RunUntil([&] { return completed; }, std::chrono::minutes(5));
+    const double wall = std::chrono::duration<double, std::milli>(Clock::now() - start).count();
+
+    const double tryMs = tryCount ? double(trySum) / double(tryCount) : NAN;
+    const double bound = std::ceil(kItems / 20.0) * 5 * (tryMs + 100.0);
+    int done = 0;
+    for (const TDNSDispInfo& item : items)
+        done += item.State == tsDone;
+    std::printf("run of %d %s items: wall %.1f ms, bound %.1f ms (try %.2f ms), wall/bound %.3f, "
+                "%d done; longest UI stall %.2f ms (start of the run %.2f ms, longest report %.2f ms)\n",
+                kItems, label, wall, bound, tryMs, wall / bound, done, std::max(startStall, executor.LongestMs),
+                startStall, executor.LongestMs);
+}
+
+}  // namespace
+
+int main()
+{
+    for (const char* name : {"http_proxy", "all_proxy", "ALL_PROXY"})
+        unsetenv(name);
+    std::setvbuf(stdout, nullptr, _IOLBF, 0);
+    std::printf("== home-page fetch vs curl (%d tries each) ==\n", kTries);
+    BenchHomePage();
+    std::printf("== Ping vs system ping (%d tries each) ==\n", kTries);
+    BenchPing();
+    std::printf("== runs of 100 loopback items ==\n");
+    BenchRun("home-page (D=0)", dtHomePage, 0);
+    BenchRun("home-page (D=20)", dtHomePage, 20);
+    BenchRun("Ping 127.0.0.1", dtPing, 0);
+    return 0;
+}

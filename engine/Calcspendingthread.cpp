@@ -1,0 +1,143 @@
+#include "engine/Calcspendingthread.h"
+
+#include "engine/Measuredns.h"
+#include "engine/Measurehomepage.h"
+#include "engine/Measureping.h"
+#include "net/IdDNSResolver.h"
+
+void TWorkerControl::Cancel()
+{
+    std::lock_guard lock(FMutex);
+    FAbort.store(true);
+    FChanged.notify_all();
+}
+
+bool TWorkerControl::Pause(std::chrono::milliseconds pause)
+{
+    std::unique_lock lock(FMutex);
+    return !FChanged.wait_for(lock, pause, [this] { return FAbort.load(); });
+}
+
+int TWorkerControl::Alive() const
+{
+    std::lock_guard lock(FMutex);
+    return FAlive;
+}
+
+bool TWorkerControl::WaitNoneAlive(std::chrono::milliseconds timeout)
+{
+    std::unique_lock lock(FMutex);
+    return FChanged.wait_for(lock, timeout, [this] { return FAlive == 0; });
+}
+
+TWorkerControl::TTicket::TTicket(std::shared_ptr<TWorkerControl> control) : FControl(std::move(control))
+{
+    std::lock_guard lock(FControl->FMutex);
+    ++FControl->FAlive;
+}
+
+TWorkerControl::TTicket::~TTicket()
+{
+    std::lock_guard lock(FControl->FMutex);
+    --FControl->FAlive;
+    FControl->FChanged.notify_all();
+}
+
+TCalcSpendingThread::TCalcSpendingThread(TDNSDispInfo* info, TItemFinished onFinish, int32_t timeout,
+                                         int32_t times, TWorkerSetup setup)
+    : FInfo(info),
+      FResolver(std::make_unique<TIdDNSResolver>()),
+      FOnFinish(std::move(onFinish)),
+      FTimeout(timeout),
+      FTimes(times),
+      FControl(setup.Control ? std::move(setup.Control) : std::make_shared<TWorkerControl>()),
+      FTicket(FControl),
+      FTry(std::move(setup.Try)),
+      FOnTry(std::move(setup.OnTry))
+{
+    Start();
+}
+
+TCalcSpendingThread::~TCalcSpendingThread()
+{
+    // The resolver goes first, on this thread; the ticket, which lets a
+    // waiting shutdown go on, only after it.
+    FResolver.reset();
+}
+
+void TCalcSpendingThread::Execute()
+{
+    // FInfo is only read here; its results are written in the report, on
+    // the UI thread, which may be reading every record meanwhile.
+    const TSpendingResult result = CalcSpending(*FInfo);
+    Synchronize([this, &result] { DoFinish(result); });
+}
+
+TSpendingResult TCalcSpendingThread::CalcSpending(const TDNSDispInfo& item)
+{
+    TSpendingResult result;
+    result.FailCount = FTimes;
+    const std::string target = item.DoType == dtHomePage ? item.DomainIP : item.IP;
+    if (target.empty())
+        return result;
+
+    uint32_t sum = 0;  // unsigned 32-bit, like the tick differences it adds up
+    for (int index = 0; index < FTimes && !Stopping(); ++index) {
+        uint32_t ms = 0;
+        const bool ok = TryOnce(item, target, ms);
+        if (ok) {
+            sum += ms;
+            --result.FailCount;
+        }
+        if (FOnTry)
+            FOnTry(item, index, ok, ms);
+        if (!PauseAfterTry())
+            break;
+    }
+    const int32_t successes = FTimes - result.FailCount;
+    if (successes > 0) {
+        result.Ok = true;
+        result.Average = static_cast<double>(sum) / successes;
+    }
+    return result;
+}
+
+void TCalcSpendingThread::ApplyResult(TDNSDispInfo& item, const TSpendingResult& result)
+{
+    item.FailCount = result.FailCount;
+    if (result.Ok) {
+        item.AvgTime = result.Average;
+        item.State = tsDone;
+    } else {
+        item.State = tsNoResponse;
+    }
+}
+
+void TCalcSpendingThread::DoFinish(const TSpendingResult& result)
+{
+    ApplyResult(*FInfo, result);
+    if (FOnFinish)
+        FOnFinish(FInfo);
+}
+
+bool TCalcSpendingThread::TryOnce(const TDNSDispInfo& item, const std::string& target, uint32_t& ms)
+{
+    try {
+        if (FTry)
+            return FTry(item, target, ms, FControl->AbortFlag());
+        switch (item.DoType) {
+        case dtHomePage:
+            return MeasureHomePage(target, ms, &FControl->AbortFlag());
+        case dtPing:
+            return MeasurePing(target, FTimeout, ms, &FControl->AbortFlag());
+        default:
+            return MeasureDNSQuery(*FResolver, target, FTimeout, ms);
+        }
+    } catch (...) {
+        return false;  // a try reports its errors as a failed try
+    }
+}
+
+bool TCalcSpendingThread::Stopping() const { return FControl->Cancelled(); }
+
+bool TCalcSpendingThread::PauseAfterTry() { return FControl->Pause(kPauseBetweenTries); }

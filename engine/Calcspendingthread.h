@@ -1,0 +1,114 @@
+#pragma once
+// The measurement worker: one thread per item, a fixed number of tries by the
+// item's method, one report back on the UI thread, then it deletes itself.
+
+#include "engine/Dnsdispinfo.h"
+#include "engine/Thread.h"
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+
+class TIdDNSResolver;
+
+// The completion handler; runs on the UI thread while the worker waits.
+using TItemFinished = std::function<void(TDNSDispInfo* item)>;
+
+// One try against target; true with the elapsed milliseconds in ms. Runs on
+// the worker's thread; abort turns true when the run is being shut down.
+using TTryOperation = std::function<bool(const TDNSDispInfo& item, const std::string& target,
+                                         uint32_t& ms, const std::atomic<bool>& abort)>;
+
+// Told of every try (index from 0) on the worker's thread, concurrently from
+// every worker of a run: it must be thread-safe and quick. The item's texts
+// may be read; its results are not written yet.
+using TTryObserver = std::function<void(const TDNSDispInfo& item, int index, bool ok, uint32_t ms)>;
+
+// Shared by a run and its workers: the request to stop and the count of
+// workers still alive.
+class TWorkerControl {
+public:
+    void Cancel();
+    bool Cancelled() const { return FAbort.load(); }
+    const std::atomic<bool>& AbortFlag() const { return FAbort; }
+    // Sleeps for the pause between tries; false at once when cancelled.
+    bool Pause(std::chrono::milliseconds pause);
+    int Alive() const;
+    // Waits until no worker is alive or timeout passes; true when none is.
+    bool WaitNoneAlive(std::chrono::milliseconds timeout);
+
+    // Counts one worker alive for its own lifetime.
+    class TTicket {
+    public:
+        explicit TTicket(std::shared_ptr<TWorkerControl> control);
+        ~TTicket();
+        TTicket(const TTicket&) = delete;
+        TTicket& operator=(const TTicket&) = delete;
+        TWorkerControl* Control() const { return FControl.get(); }
+
+    private:
+        std::shared_ptr<TWorkerControl> FControl;
+    };
+
+private:
+    std::atomic<bool> FAbort{false};
+    mutable std::mutex FMutex;
+    std::condition_variable FChanged;
+    int FAlive = 0;
+};
+
+// What a run adds to a worker beyond the item; every part may be left empty.
+struct TWorkerSetup {
+    TTryOperation Try;                         // empty: the item's own method
+    TTryObserver OnTry;                        // empty: nobody listens
+    std::shared_ptr<TWorkerControl> Control;   // null: never stopped
+};
+
+// The results of CalcSpending, applied to the item on the UI thread.
+struct TSpendingResult {
+    bool Ok = false;        // at least one try succeeded
+    double Average = 0.0;   // over the successful tries, when Ok
+    int32_t FailCount = 0;
+};
+
+class TCalcSpendingThread final : public TThread {
+public:
+    static constexpr std::chrono::milliseconds kPauseBetweenTries{100};
+
+    // UI thread. Creates the resolver and starts the thread at once; the
+    // caller keeps no reference. Throws when the worker cannot be created.
+    TCalcSpendingThread(TDNSDispInfo* info, TItemFinished onFinish, int32_t timeout, int32_t times,
+                        TWorkerSetup setup = {});
+    ~TCalcSpendingThread() override;
+
+    // The measuring loop over item's target; reads the item, writes nothing.
+    TSpendingResult CalcSpending(const TDNSDispInfo& item);
+
+    // Writes result into the item (UI thread, so nobody reads it meanwhile).
+    static void ApplyResult(TDNSDispInfo& item, const TSpendingResult& result);
+
+    TDNSDispInfo* FInfo;
+    std::unique_ptr<TIdDNSResolver> FResolver;
+    TItemFinished FOnFinish;
+    int32_t FTimeout;
+    int32_t FTimes;
+
+protected:
+    void Execute() override;
+
+private:
+    void DoFinish(const TSpendingResult& result);
+    bool TryOnce(const TDNSDispInfo& item, const std::string& target, uint32_t& ms);
+    bool Stopping() const;
+    bool PauseAfterTry();
+
+    std::shared_ptr<TWorkerControl> FControl;   // never null: a private one when none is given
+    TWorkerControl::TTicket FTicket;            // alive until the resolver is gone
+    TTryOperation FTry;
+    TTryObserver FOnTry;
+};

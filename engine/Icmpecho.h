@@ -1,0 +1,46 @@
+#pragma once
+// Our ICMP echo facility: one echo request to an IPv4 address, one reply
+// awaited. It uses an ICMP datagram socket where the system allows them
+// (net.ipv4.ping_group_range), else a raw socket (which needs the right to
+// open one).
+
+#include <netinet/in.h>
+
+#include <atomic>
+#include <cstddef>
+#include <cstdint>
+
+class TIcmpEcho {
+public:
+    enum class TKind { Any, Datagram, Raw };
+
+    // Opens a socket of the kind asked for; Any tries a datagram socket first.
+    explicit TIcmpEcho(TKind kind = TKind::Any);
+    ~TIcmpEcho();
+    TIcmpEcho(const TIcmpEcho&) = delete;
+    TIcmpEcho& operator=(const TIcmpEcho&) = delete;
+
+    bool IsOpen() const { return FSocket >= 0; }
+    TKind Kind() const { return FKind; }
+    int OpenError() const { return FOpenError; }  // errno of the failed open
+
+    // Sends one request carrying data (no IP options) and waits at most
+    // timeout ms, less when *abort turns true. True with the round-trip time
+    // in whole ms when an echo reply from target with our sequence number and
+    // data arrived; an ICMP error about our request is a failure at once.
+    bool Echo(in_addr target, const void* data, size_t size, int32_t timeout, uint32_t& ms,
+              const std::atomic<bool>* abort = nullptr);
+
+private:
+    enum class TAnswer { None, Reply, Error };
+    TAnswer Classify(const unsigned char* packet, size_t length, const sockaddr_in& from, in_addr target,
+                     uint16_t sequence, const void* data, size_t size) const;
+
+    int FSocket = -1;
+    TKind FKind = TKind::Any;
+    int FOpenError = 0;
+    uint16_t FIdentifier = 0;  // ours on a raw socket; the kernel's on a datagram one
+};
+
+// The internet checksum of RFC 1071 over length bytes.
+uint16_t IcmpChecksum(const void* data, size_t length);

@@ -1,0 +1,10 @@
+#pragma once
+// One home-page try: "http://" + target fetched to the last byte of the body.
+
+#include <atomic>
+#include <cstdint>
+#include <string>
+
+// True with the elapsed milliseconds in ms; ms untouched on failure. A fetch
+// in progress ends, as a failure, soon after abort turns true.
+bool MeasureHomePage(const std::string& target, uint32_t& ms, const std::atomic<bool>* abort = nullptr);

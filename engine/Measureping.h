@@ -1,0 +1,11 @@
+#pragma once
+// One Ping try: an ICMP echo request to a dotted IPv4 address.
+
+#include <atomic>
+#include <cstdint>
+#include <string>
+
+// True with the round-trip milliseconds in ms; ms untouched on failure. Waits
+// at most timeout ms, less when abort turns true.
+bool MeasurePing(const std::string& target, int32_t timeout, uint32_t& ms,
+                 const std::atomic<bool>* abort = nullptr);

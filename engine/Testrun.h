@@ -1,0 +1,89 @@
+#pragma once
+// The test run: resolving the Ping and DNS items' hosts, keeping up to twenty
+// workers busy, one report at a time, until the last has reported. It runs on
+// the UI thread; the window and a program without one drive it alike, and
+// hear of its progress through TTestRunListener.
+
+#include "engine/Calcspendingthread.h"
+#include "engine/Dnsdispinfo.h"
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <vector>
+
+// Every callback runs on the UI thread; any of them may be left empty.
+struct TTestRunListener {
+    std::function<void(TDNSDispInfo& item)> ItemStarted;   // went to testing
+    std::function<void(TDNSDispInfo& item)> ItemReported;  // its results are in
+    std::function<void()> Completed;                       // the last report came in
+};
+
+class TTestRun {
+public:
+    static constexpr int kFirstWorkers = 20;    // started at the beginning
+    static constexpr int kWorkersPerReport = 1; // started by each report
+
+    // Starts a worker for item; throws when it cannot be created.
+    using TWorkerStarter = std::function<void(TDNSDispInfo* item, TItemFinished onFinish, int32_t timeout,
+                                              int32_t times, TWorkerSetup setup)>;
+
+    // items must not change while a run is in progress.
+    TTestRun(std::vector<TDNSDispInfo>& items, int32_t timeout, int32_t times);
+    // The same over a lock and a counter that the owner keeps (the window's).
+    TTestRun(std::vector<TDNSDispInfo>& items, int32_t timeout, int32_t times, std::recursive_mutex& lock,
+             int32_t& runningCount);
+    // Shuts a run in progress down first.
+    ~TTestRun();
+    TTestRun(const TTestRun&) = delete;
+    TTestRun& operator=(const TTestRun&) = delete;
+
+    TTestRunListener Listener;
+
+    // Seams: a fake try, a per-try observer (see TTryObserver), a starter.
+    void SetTryOperation(TTryOperation tryOperation) { FTry = std::move(tryOperation); }
+    void SetTryObserver(TTryObserver observer) { FOnTry = std::move(observer); }
+    void SetWorkerStarter(TWorkerStarter starter) { FStarter = std::move(starter); }
+
+    // The whole start of a run for a program without a window: ResolveHosts,
+    // MarkAllWaiting, Start. The run then goes on as reports come in.
+    void Execute();
+
+    // Fills IP (and Note for a name) of the Ping and DNS-query items.
+    void ResolveHosts();
+    // Sets every item waiting.
+    void MarkAllWaiting();
+    // Starts the first workers; a run with nothing to measure completes at once.
+    void Start();
+    // Starts a worker for each of up to count waiting items, in list order.
+    void StartWaitingItems(int count);
+    // The workers' completion handler.
+    void ItemFinished(TDNSDispInfo* item);
+
+    // Stops dispatching, makes the workers give up after their current try,
+    // cuts fetches off and waits until every worker is gone; their reports
+    // meanwhile reach nobody. Returns at once when no worker runs.
+    void Shutdown();
+
+    bool Running() const { return FRunning; }  // started and not completed
+    int32_t RunningCount() const { return FRunningCount; }
+
+private:
+    bool StartWorker(TDNSDispInfo& item);
+    void Complete();
+
+    std::recursive_mutex FOwnLock;
+    int32_t FOwnRunningCount = 0;
+    std::vector<TDNSDispInfo>& FItems;
+    int32_t FTimeout;
+    int32_t FTimes;
+    std::recursive_mutex& FLock;  // around every state change of dispatch and every report
+    int32_t& FRunningCount;       // workers started and not yet reported back
+    bool FRunning = false;
+    bool FShutDown = false;
+    std::shared_ptr<TWorkerControl> FControl;
+    TTryOperation FTry;
+    TTryObserver FOnTry;
+    TWorkerStarter FStarter;
+};

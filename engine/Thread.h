@@ -1,0 +1,27 @@
+#pragma once
+// A thread object that runs Execute on a thread of its own, deletes itself when
+// Execute returns, and can run a function on the UI thread and wait for it.
+
+#include <functional>
+#include <thread>
+
+class TThread {
+public:
+    virtual ~TThread();
+    TThread(const TThread&) = delete;
+    TThread& operator=(const TThread&) = delete;
+
+protected:
+    TThread();
+    // Starts the thread. The most derived constructor calls it as its last
+    // statement, so Execute never sees a half-built object; if it throws, no
+    // thread was started and the object is destroyed by the failed new.
+    void Start();
+    // The body; whatever it throws is dropped, the object is deleted anyway.
+    virtual void Execute() = 0;
+    // Runs method on the UI thread (the installed executor) and waits for it.
+    void Synchronize(const std::function<void()>& method);
+
+private:
+    void Run();
+};

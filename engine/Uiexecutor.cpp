@@ -1,0 +1,99 @@
+#include "engine/Uiexecutor.h"
+
+#include <atomic>
+#include <cstdio>
+#include <cstdlib>
+
+namespace {
+std::atomic<TUiExecutor*> installed{nullptr};
+}
+
+TUiExecutor::TUiExecutor() : FUiThread(std::this_thread::get_id()) {}
+
+TUiExecutor::~TUiExecutor() = default;
+
+void TUiExecutor::RunAndWait(const std::function<void()>& task)
+{
+    if (IsUiThread()) {
+        task();
+        return;
+    }
+    auto job = std::make_shared<TJob>();
+    job->Task = task;
+    {
+        std::lock_guard lock(FMutex);
+        FQueue.push_back(job);
+    }
+    Wake();
+    std::unique_lock lock(job->Mutex);
+    job->Finished.wait(lock, [&] { return job->Done; });
+    if (job->Error)
+        std::rethrow_exception(job->Error);
+}
+
+void TUiExecutor::RunPending()
+{
+    std::deque<std::shared_ptr<TJob>> jobs;
+    {
+        std::lock_guard lock(FMutex);
+        jobs.swap(FQueue);
+    }
+    for (auto& job : jobs) {
+        std::exception_ptr error;
+        try {
+            RunTask(job->Task);
+        } catch (...) {
+            error = std::current_exception();
+        }
+        std::lock_guard lock(job->Mutex);
+        job->Error = error;
+        job->Done = true;
+        job->Finished.notify_one();
+    }
+}
+
+bool TQueueUiExecutor::WaitAndRun(std::chrono::milliseconds timeout)
+{
+    {
+        std::unique_lock lock(FMutex);
+        if (!FQueued.wait_for(lock, timeout, [this] { return !FQueue.empty(); }))
+            return false;
+    }
+    RunPending();
+    return true;
+}
+
+bool TQueueUiExecutor::RunUntil(const std::function<bool()>& done, std::chrono::milliseconds timeout)
+{
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    while (!done()) {
+        const auto now = std::chrono::steady_clock::now();
+        if (now >= deadline)
+            return false;
+        // Short slices: done() may turn true without any task being queued.
+        WaitAndRun(std::min(std::chrono::duration_cast<std::chrono::milliseconds>(deadline - now),
+                            std::chrono::milliseconds(10)));
+    }
+    return true;
+}
+
+void TQueueUiExecutor::Wake()
+{
+    std::lock_guard lock(FMutex);
+    FQueued.notify_all();
+}
+
+void InstallUiExecutor(TUiExecutor* executor) { installed.store(executor); }
+
+TUiExecutor* InstalledUiExecutor() { return installed.load(); }
+
+void RunOnUiThread(const std::function<void()>& task)
+{
+    TUiExecutor* executor = installed.load();
+    if (!executor) {
+        // Running it here instead would race with the UI thread.
+        std::fputs("RunOnUiThread: no UI executor installed\n", stderr);
+        std::abort();
+    }
+    executor->RunAndWait(task);
+}

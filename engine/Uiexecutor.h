@@ -1,0 +1,86 @@
+#pragma once
+// "Run this on the UI thread and wait": the one way a worker reaches the
+// thread that owns the window (or, in a program without one, its main loop).
+// The program installs one executor at start-up; tests install a plain queue.
+
+#include <chrono>
+#include <condition_variable>
+#include <deque>
+#include <exception>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <thread>
+
+class TUiExecutor {
+public:
+    virtual ~TUiExecutor();
+    TUiExecutor(const TUiExecutor&) = delete;
+    TUiExecutor& operator=(const TUiExecutor&) = delete;
+
+    // Runs task on the UI thread and returns once it has run; on the UI thread
+    // itself it runs at once. What the task throws is thrown here again.
+    void RunAndWait(const std::function<void()>& task);
+
+    // UI thread: runs every task queued so far. Also called by code that has
+    // to wait on the UI thread for workers which may be reporting meanwhile.
+    void RunPending();
+
+    bool IsUiThread() const { return std::this_thread::get_id() == FUiThread; }
+
+protected:
+    // The thread that constructs the executor is its UI thread.
+    TUiExecutor();
+    // A task was queued: make the UI thread call RunPending soon. Any thread.
+    virtual void Wake() = 0;
+    // Runs one task on the UI thread; a program may guard it its own way.
+    virtual void RunTask(const std::function<void()>& task) { task(); }
+
+    // The waiting thread holds its job, not the executor, when it wakes.
+    struct TJob {
+        std::function<void()> Task;
+        std::mutex Mutex;
+        std::condition_variable Finished;
+        bool Done = false;
+        std::exception_ptr Error;
+    };
+    std::mutex FMutex;  // guards FQueue
+    std::deque<std::shared_ptr<TJob>> FQueue;
+
+private:
+    std::thread::id FUiThread;
+};
+
+// A queue that the UI thread drains itself: for tests and programs without a
+// window. Create it on the thread that will drain it.
+class TQueueUiExecutor : public TUiExecutor {
+public:
+    // Waits up to timeout for a task, then runs what is queued; true if any ran.
+    bool WaitAndRun(std::chrono::milliseconds timeout);
+    // Runs tasks as they come until done() holds or timeout passes; returns done().
+    bool RunUntil(const std::function<bool()>& done, std::chrono::milliseconds timeout);
+
+protected:
+    void Wake() override;
+
+private:
+    std::condition_variable FQueued;
+};
+
+// The installed executor; nullptr uninstalls. Not owned.
+void InstallUiExecutor(TUiExecutor* executor);
+TUiExecutor* InstalledUiExecutor();
+// Runs task on the UI thread through the installed executor and waits.
+void RunOnUiThread(const std::function<void()>& task);
+
+// Installs an executor for one scope (tests), restoring the previous one after.
+class TUiExecutorScope {
+public:
+    explicit TUiExecutorScope(TUiExecutor& executor) : FPrevious(InstalledUiExecutor()) { InstallUiExecutor(&executor); }
+    ~TUiExecutorScope() { InstallUiExecutor(FPrevious); }
+    TUiExecutorScope(const TUiExecutorScope&) = delete;
+    TUiExecutorScope& operator=(const TUiExecutorScope&) = delete;
+
+private:
+    TUiExecutor* FPrevious;
+};

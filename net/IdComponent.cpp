@@ -1,0 +1,10 @@
+#include "net/IdComponent.h"
+
+#include "net/IdStack.h"
+
+TIdComponent::TIdComponent() : FStack(&TIdStack::Acquire()) {}
+
+TIdComponent::~TIdComponent()
+{
+    TIdStack::Release();
+}

@@ -1,0 +1,32 @@
+#pragma once
+// One datagram socket of a client: opened on first use, kept until freed.
+
+#include <string>
+
+class TIdStack;
+
+class TIdSocketHandle {
+public:
+    explicit TIdSocketHandle(TIdStack& stack) : FStack(stack) {}
+    ~TIdSocketHandle();
+    TIdSocketHandle(const TIdSocketHandle&) = delete;
+    TIdSocketHandle& operator=(const TIdSocketHandle&) = delete;
+
+    // Raises EIdInvalidSocket when the platform gives no socket.
+    void AllocateSocket();
+    // Shuts the send side down and closes; results are ignored.
+    void CloseSocket();
+
+    int Handle() const { return FHandle; }
+    bool IsOpen() const { return FIsOpen; }
+
+    std::string IP;  // local side: never bound on this path
+    int Port = 0;
+    std::string PeerIP;  // sender of the last datagram received
+    int PeerPort = 0;
+
+private:
+    TIdStack& FStack;
+    int FHandle = -1;
+    bool FIsOpen = false;
+};

@@ -1,0 +1,80 @@
+#include "net/IdUDPBase.h"
+
+#include "net/IdException.h"
+#include "net/IdStack.h"
+
+TIdUDPBase::~TIdUDPBase()
+{
+    SetActive(false);
+}
+
+bool TIdUDPBase::Active() const
+{
+    return FBinding && FBinding->IsOpen();
+}
+
+void TIdUDPBase::SetActive(bool active)
+{
+    if (active)
+        EnsureSocket();
+    else
+        FBinding.reset();
+}
+
+TIdSocketHandle& TIdUDPBase::EnsureSocket()
+{
+    if (!FBinding)
+        FBinding = std::make_unique<TIdSocketHandle>(Stack());
+    if (!FBinding->IsOpen()) {
+        FBinding->AllocateSocket();
+        Stack().CheckResult(Stack().SetBroadcast(FBinding->Handle(), BroadcastEnabled));
+    }
+    return *FBinding;
+}
+
+bool TIdUDPBase::WaitReadable(int32_t timeout)
+{
+    if (!FBinding || !FBinding->IsOpen())
+        throw EIdConnClosedGracefully();
+    // A failed wait reads as "nothing arrived"; the caller sees a time-out.
+    return Stack().WaitForRead(FBinding->Handle(), timeout) == 1;
+}
+
+std::string TIdUDPBase::ReceivePacket(int32_t timeout)
+{
+    if (timeout == IdTimeoutDefault)
+        timeout = ReceiveTimeout;
+    TIdSocketHandle& binding = EnsureSocket();
+    if (!WaitReadable(timeout)) {
+        binding.PeerIP.clear();
+        binding.PeerPort = 0;
+        return std::string();
+    }
+    std::string buffer(static_cast<size_t>(BufferSize > 0 ? BufferSize : 0), '\0');
+    int received = Stack().ReceiveFrom(binding.Handle(), buffer, binding.PeerIP, binding.PeerPort);
+    Stack().CheckResult(received);
+    if (received == 0)
+        throw EIdUDPReceiveErrorZeroBytes();
+    buffer.resize(static_cast<size_t>(received));
+    return buffer;
+}
+
+void TIdUDPBase::SendBuffer(const std::string& host, int port, const std::string& bytes)
+{
+    std::string address = Stack().ResolveAddress(host);
+    TIdSocketHandle& binding = EnsureSocket();
+    int sent = Stack().SendTo(binding.Handle(), bytes, address, port);
+    if (sent == Id_SOCKET_ERROR) {
+        if (Stack().LastError() == Id_WSAEMSGSIZE)
+            throw EIdPackageSizeTooBig();
+        Stack().CheckResult(sent);
+    }
+    if (sent != static_cast<int>(bytes.size()))
+        throw EIdNotAllBytesSent();
+}
+
+void TIdUDPBase::DiscardPending()
+{
+    if (Active())
+        Stack().DiscardPending(FBinding->Handle());
+}

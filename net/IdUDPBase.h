@@ -1,0 +1,41 @@
+#pragma once
+// A datagram socket with a receive side: one socket per component, opened on
+// first use and kept, so late datagrams wait on it for the next receive.
+
+#include "net/IdComponent.h"
+#include "net/IdSocketHandle.h"
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+// Receive timeouts: milliseconds (0 or more), or one of these.
+constexpr int32_t IdTimeoutDefault = -1;   // use ReceiveTimeout
+constexpr int32_t IdTimeoutInfinite = -2;  // wait without limit
+
+class TIdUDPBase : public TIdComponent {
+public:
+    TIdUDPBase() = default;
+    ~TIdUDPBase() override;
+
+    int32_t BufferSize = 8192;
+    int32_t ReceiveTimeout = IdTimeoutInfinite;
+    bool BroadcastEnabled = false;
+
+    bool Active() const;
+    void SetActive(bool active);
+
+    TIdSocketHandle& EnsureSocket();
+    bool WaitReadable(int32_t timeout);
+    // One datagram, or empty when none arrived in time.
+    std::string ReceivePacket(int32_t timeout = IdTimeoutDefault);
+    void SendBuffer(const std::string& host, int port, const std::string& bytes);
+    // Throws away datagrams and errors already waiting on an open socket.
+    void DiscardPending();
+
+    // The socket object, or nullptr before the first use.
+    const TIdSocketHandle* Binding() const { return FBinding.get(); }
+
+private:
+    std::unique_ptr<TIdSocketHandle> FBinding;
+};

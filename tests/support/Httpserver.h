@@ -1,0 +1,57 @@
+#pragma once
+// A loopback HTTP/1.1 server for tests and benchmarks: one thread per
+// connection, every answer closes its connection.
+
+#include <atomic>
+#include <cstddef>
+#include <cstdint>
+#include <map>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+class THttpServer {
+public:
+    struct TResponse {
+        int Status = 200;
+        size_t BodySize = 0;       // bytes of 'x'
+        int DelayMs = 0;           // before the status line is sent
+        bool CutBody = false;      // announce BodySize, send half of it, close
+        std::string Location;      // sent as Location: when not empty
+    };
+
+    THttpServer();   // listens on 127.0.0.1 at a free port
+    ~THttpServer();  // stops and waits for every connection
+    THttpServer(const THttpServer&) = delete;
+    THttpServer& operator=(const THttpServer&) = delete;
+
+    uint16_t Port() const { return FPort; }
+    std::string HostPort() const;  // "127.0.0.1:port", a target as the user types it
+
+    void SetResponse(const TResponse& response);                          // for every path
+    void SetResponseFor(const std::string& path, const TResponse& response);
+
+    // Request heads (request line and headers) in the order they came.
+    std::vector<std::string> Requests() const;
+    // The value of a header in a request head, "" when absent (name case-insensitive).
+    static std::string HeaderValue(const std::string& head, const std::string& name);
+
+    // A loopback port on which nobody listens (taken and released at once).
+    static uint16_t RefusedPort();
+
+private:
+    void AcceptLoop();
+    void Serve(int fd);
+    TResponse ResponseFor(const std::string& path) const;
+
+    int FListen = -1;
+    uint16_t FPort = 0;
+    std::atomic<bool> FStopping{false};
+    std::thread FAcceptor;
+    mutable std::mutex FMutex;
+    std::vector<std::thread> FConnections;
+    std::vector<std::string> FRequests;
+    TResponse FDefault;
+    std::map<std::string, TResponse> FByPath;
+};

@@ -1,0 +1,184 @@
+#include "tests/support/Netns.h"
+
+#include "engine/Icmpecho.h"
+
+#include <arpa/inet.h>
+#include <net/if.h>
+#include <netinet/ip.h>
+#include <netinet/ip_icmp.h>
+#include <poll.h>
+#include <sched.h>
+#include <sys/ioctl.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cstring>
+#include <deque>
+#include <fstream>
+#include <vector>
+
+namespace {
+
+bool BringLoopbackUp()
+{
+    const int fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    if (fd < 0)
+        return false;
+    ifreq request{};
+    std::strncpy(request.ifr_name, "lo", IFNAMSIZ - 1);
+    bool ok = ioctl(fd, SIOCGIFFLAGS, &request) == 0;
+    request.ifr_flags |= IFF_UP | IFF_RUNNING;
+    ok = ok && ioctl(fd, SIOCSIFFLAGS, &request) == 0;
+    close(fd);
+    return ok;
+}
+
+}  // namespace
+
+int RunInOwnNetns(const std::function<int()>& body, std::string& why)
+{
+    int pipeFds[2];
+    if (pipe(pipeFds) != 0) {
+        why = "pipe failed";
+        return -1;
+    }
+    const pid_t child = fork();
+    if (child < 0) {
+        why = std::string("fork failed: ") + std::strerror(errno);
+        return -1;
+    }
+    if (child == 0) {
+        close(pipeFds[0]);
+        std::string failure;
+        if (unshare(CLONE_NEWNET) != 0)
+            failure = std::string("unshare(CLONE_NEWNET) failed: ") + std::strerror(errno);
+        else if (!BringLoopbackUp())
+            failure = "cannot bring lo up in the new namespace";
+        if (!failure.empty()) {
+            (void)!write(pipeFds[1], failure.data(), failure.size());
+            _exit(125);
+        }
+        close(pipeFds[1]);
+        _exit(body());
+    }
+    close(pipeFds[1]);
+    char text[256];
+    const ssize_t got = read(pipeFds[0], text, sizeof text);
+    close(pipeFds[0]);
+    int status = 0;
+    waitpid(child, &status, 0);
+    if (got > 0) {
+        why.assign(text, static_cast<size_t>(got));
+        return -1;
+    }
+    if (!WIFEXITED(status)) {
+        why = "the child ended by a signal";
+        return 126;
+    }
+    return WEXITSTATUS(status);
+}
+
+bool WriteSysctl(const std::string& name, const std::string& value)
+{
+    std::ofstream file("/proc/sys/" + name);
+    file << value;
+    file.close();
+    return !file.fail();
+}
+
+TEchoResponder::TEchoResponder(TMode mode, int delayMs) : FMode(mode), FDelayMs(delayMs)
+{
+    FSocket = socket(AF_INET, SOCK_RAW | SOCK_CLOEXEC, IPPROTO_ICMP);
+    FSender = socket(AF_INET, SOCK_RAW | SOCK_CLOEXEC, IPPROTO_ICMP);
+    if (FSender >= 0 && mode == TMode::WrongSource) {
+        sockaddr_in source{};
+        source.sin_family = AF_INET;
+        source.sin_addr.s_addr = inet_addr("127.0.0.2");
+        if (bind(FSender, reinterpret_cast<sockaddr*>(&source), sizeof source) != 0) {
+            close(FSender);
+            FSender = -1;
+        }
+    }
+    if (Ok())
+        FThread = std::thread(&TEchoResponder::Loop, this);
+}
+
+TEchoResponder::~TEchoResponder()
+{
+    FStop = true;
+    if (FThread.joinable())
+        FThread.join();
+    if (FSocket >= 0)
+        close(FSocket);
+    if (FSender >= 0)
+        close(FSender);
+}
+
+std::vector<unsigned char> TEchoResponder::LastRequestData() const
+{
+    std::lock_guard lock(FMutex);
+    return FLastRequestData;
+}
+
+void TEchoResponder::Loop()
+{
+    struct TPending {
+        std::chrono::steady_clock::time_point Due;
+        sockaddr_in To;
+        std::vector<unsigned char> Packet;
+    };
+    std::deque<TPending> pending;
+    unsigned char buffer[1500];
+    while (!FStop) {
+        int wait = 20;
+        const auto now = std::chrono::steady_clock::now();
+        while (!pending.empty() && pending.front().Due <= now) {
+            TPending& answer = pending.front();
+            sendto(FSender, answer.Packet.data(), answer.Packet.size(), 0, reinterpret_cast<sockaddr*>(&answer.To),
+                   sizeof answer.To);
+            ++FAnswered;
+            pending.pop_front();
+        }
+        if (!pending.empty())
+            wait = static_cast<int>(std::chrono::duration_cast<std::chrono::milliseconds>(pending.front().Due - now).count()) + 1;
+        pollfd pfd{FSocket, POLLIN, 0};
+        if (poll(&pfd, 1, std::min(wait, 20)) <= 0)
+            continue;
+        sockaddr_in from{};
+        socklen_t fromLength = sizeof from;
+        const ssize_t got = recvfrom(FSocket, buffer, sizeof buffer, MSG_DONTWAIT, reinterpret_cast<sockaddr*>(&from), &fromLength);
+        if (got <= 0)
+            continue;
+        const size_t ipLength = (buffer[0] & 0x0f) * 4u;
+        if (static_cast<size_t>(got) < ipLength + 8 || buffer[ipLength] != ICMP_ECHO)
+            continue;
+        const unsigned char* request = buffer + ipLength;
+        const size_t requestLength = static_cast<size_t>(got) - ipLength;
+        {
+            std::lock_guard lock(FMutex);
+            FLastRequestData.assign(request + 8, request + requestLength);
+        }
+
+        std::vector<unsigned char> packet;
+        if (FMode == TMode::Unreachable) {
+            // Type 3 code 1, quoting the request's IP header and first 8 bytes.
+            packet.assign(8, 0);
+            packet[0] = ICMP_DEST_UNREACH;
+            packet[1] = ICMP_HOST_UNREACH;
+            packet.insert(packet.end(), buffer, buffer + ipLength + 8);
+        } else {
+            packet.assign(request, request + requestLength);
+            packet[0] = ICMP_ECHOREPLY;
+            if (FMode == TMode::WrongPayload && packet.size() > 8)
+                packet[8] ^= 0xff;
+        }
+        packet[2] = packet[3] = 0;
+        const uint16_t checksum = IcmpChecksum(packet.data(), packet.size());
+        packet[2] = static_cast<unsigned char>(checksum >> 8);
+        packet[3] = static_cast<unsigned char>(checksum);
+        pending.push_back({std::chrono::steady_clock::now() + std::chrono::milliseconds(FDelayMs), from, std::move(packet)});
+    }
+}

@@ -1,0 +1,54 @@
+#pragma once
+// Network namespaces of a test's own, and an ICMP echo responder to run in
+// one, so Ping can be measured against loopback with known delays and faults.
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+// Runs body in a child process inside a new network namespace whose loopback
+// is up, and returns the body's result (a process exit code, 0 = fine). When
+// the namespace cannot be made, returns -1 and says why in why.
+int RunInOwnNetns(const std::function<int()>& body, std::string& why);
+
+// Writes a sysctl of the current network namespace, e.g.
+// WriteSysctl("net/ipv4/ping_group_range", "0 2147483647").
+bool WriteSysctl(const std::string& name, const std::string& value);
+
+// Answers echo requests to loopback from a raw socket, late or wrongly, for a
+// namespace whose kernel answers none (net/ipv4/icmp_echo_ignore_all = 1).
+class TEchoResponder {
+public:
+    enum class TMode {
+        Reply,         // an echo reply after the delay
+        Unreachable,   // a host-unreachable error quoting the request
+        WrongSource,   // an echo reply, but from 127.0.0.2
+        WrongPayload,  // an echo reply whose data differs
+    };
+
+    TEchoResponder(TMode mode, int delayMs);
+    ~TEchoResponder();
+    TEchoResponder(const TEchoResponder&) = delete;
+    TEchoResponder& operator=(const TEchoResponder&) = delete;
+
+    bool Ok() const { return FSocket >= 0 && FSender >= 0; }
+    int Answered() const { return FAnswered.load(); }
+    std::vector<unsigned char> LastRequestData() const;  // the data of the last request seen
+
+private:
+    void Loop();
+
+    TMode FMode;
+    int FDelayMs;
+    int FSocket = -1;  // receives the requests
+    int FSender = -1;  // sends the answers, bound to the source address
+    std::atomic<bool> FStop{false};
+    std::atomic<int> FAnswered{0};
+    mutable std::mutex FMutex;
+    std::vector<unsigned char> FLastRequestData;
+    std::thread FThread;
+};

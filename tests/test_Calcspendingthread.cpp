@@ -1,0 +1,199 @@
+#include "engine/Calcspendingthread.h"
+#include "engine/Uiexecutor.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <mutex>
+#include <optional>
+#include <vector>
+
+namespace {
+
+using namespace std::chrono_literals;
+
+// Scripted tries: nullopt is a failure, a value a success with that time.
+TTryOperation Script(std::vector<std::optional<uint32_t>> tries, std::vector<std::string>* targets = nullptr)
+{
+    auto next = std::make_shared<size_t>(0);
+    return [tries, next, targets](const TDNSDispInfo&, const std::string& target, uint32_t& ms,
+                                  const std::atomic<bool>&) {
+        if (targets)
+            targets->push_back(target);
+        const auto& outcome = tries.at((*next)++);
+        if (outcome)
+            ms = *outcome;
+        return outcome.has_value();
+    };
+}
+
+class CalcSpendingTest : public ::testing::Test {
+protected:
+    // Runs one worker to its report; the report must come on this thread.
+    void Measure(TDNSDispInfo& item, TTryOperation tryOperation, TTryObserver observer = {},
+                 std::shared_ptr<TWorkerControl> control = nullptr)
+    {
+        if (!control)
+            control = std::make_shared<TWorkerControl>();
+        TWorkerSetup setup{std::move(tryOperation), std::move(observer), control};
+        bool reported = false;
+        new TCalcSpendingThread(
+            &item,
+            [&](TDNSDispInfo* finished) {
+                EXPECT_EQ(finished, &item);
+                EXPECT_EQ(std::this_thread::get_id(), UiThread);
+                reported = true;
+            },
+            5000, 5, std::move(setup));
+        ASSERT_TRUE(Executor.RunUntil([&] { return reported; }, 20s));
+        ASSERT_TRUE(control->WaitNoneAlive(10s));  // the worker is gone
+    }
+
+    static TDNSDispInfo Item(int8_t method, std::string host, std::string ip)
+    {
+        TDNSDispInfo item;
+        item.Name = "item";
+        item.DomainIP = std::move(host);
+        item.IP = std::move(ip);
+        item.DoType = method;
+        item.State = tsTesting;
+        item.AvgTime = -1;
+        return item;
+    }
+
+    std::thread::id UiThread = std::this_thread::get_id();
+    TQueueUiExecutor Executor;
+    TUiExecutorScope Scope{Executor};
+};
+
+TEST_F(CalcSpendingTest, FiveSuccessesAverageToTheirMean)
+{
+    TDNSDispInfo item = Item(dtPing, "10.0.0.1", "10.0.0.1");
+    Measure(item, Script({10, 20, 30, 40, 50}));
+    EXPECT_EQ(item.State, tsDone);
+    EXPECT_DOUBLE_EQ(item.AvgTime, 30.0);
+    EXPECT_EQ(item.FailCount, 0);
+}
+
+TEST_F(CalcSpendingTest, FailedTriesCountAndStayOutOfTheAverage)
+{
+    TDNSDispInfo item = Item(dtPing, "10.0.0.1", "10.0.0.1");
+    Measure(item, Script({15, std::nullopt, 25, std::nullopt, std::nullopt}));
+    EXPECT_EQ(item.State, tsDone);
+    EXPECT_DOUBLE_EQ(item.AvgTime, 20.0);
+    EXPECT_EQ(item.FailCount, 3);
+}
+
+TEST_F(CalcSpendingTest, ZeroMillisecondsIsASuccess)
+{
+    TDNSDispInfo item = Item(dtPing, "127.0.0.1", "127.0.0.1");
+    Measure(item, Script({0, 0, 0, std::nullopt, 0}));
+    EXPECT_EQ(item.State, tsDone);
+    EXPECT_DOUBLE_EQ(item.AvgTime, 0.0);
+    EXPECT_EQ(item.FailCount, 1);
+}
+
+TEST_F(CalcSpendingTest, AllTriesFailedEndsWithoutResponseAndKeepsTheOldAverage)
+{
+    TDNSDispInfo item = Item(dtPing, "10.0.0.1", "10.0.0.1");
+    Measure(item, Script({std::nullopt, std::nullopt, std::nullopt, std::nullopt, std::nullopt}));
+    EXPECT_EQ(item.State, tsNoResponse);
+    EXPECT_EQ(item.FailCount, 5);
+    EXPECT_DOUBLE_EQ(item.AvgTime, -1);
+}
+
+TEST_F(CalcSpendingTest, AnEmptyTargetEndsAtOnceWithoutAnyTryOrPause)
+{
+    TDNSDispInfo item = Item(dtPing, "no.such.host", "");
+    std::vector<std::string> targets;
+    const auto start = std::chrono::steady_clock::now();
+    Measure(item, Script({1, 1, 1, 1, 1}, &targets));
+    EXPECT_LT(std::chrono::steady_clock::now() - start, TCalcSpendingThread::kPauseBetweenTries);
+    EXPECT_TRUE(targets.empty());
+    EXPECT_EQ(item.State, tsNoResponse);
+    EXPECT_EQ(item.FailCount, 5);
+}
+
+TEST_F(CalcSpendingTest, TheHomePageIsFetchedFromTheHostTextAndTheOthersFromTheAddress)
+{
+    struct TCase {
+        int8_t Method;
+        const char* Expected;
+    };
+    for (TCase c : {TCase{dtHomePage, "www.example.test/x"}, TCase{dtPing, "192.0.2.7"}, TCase{dtDNSQuery, "192.0.2.7"}}) {
+        TDNSDispInfo item = Item(c.Method, "www.example.test/x", "192.0.2.7");
+        std::vector<std::string> targets;
+        Measure(item, Script({1, 2, 3, 4, 5}, &targets));
+        EXPECT_EQ(targets, std::vector<std::string>(5, c.Expected)) << "method " << int(c.Method);
+    }
+}
+
+TEST_F(CalcSpendingTest, TheObserverHearsOfEveryTry)
+{
+    TDNSDispInfo item = Item(dtPing, "10.0.0.1", "10.0.0.1");
+    std::mutex mutex;
+    std::vector<std::tuple<int, bool, uint32_t>> seen;
+    TTryObserver observer = [&](const TDNSDispInfo& tried, int index, bool ok, uint32_t ms) {
+        EXPECT_EQ(tried.Name, "item");
+        std::lock_guard lock(mutex);
+        seen.emplace_back(index, ok, ok ? ms : 0);
+    };
+    Measure(item, Script({7, std::nullopt, 9, 11, std::nullopt}), observer);
+    const std::vector<std::tuple<int, bool, uint32_t>> expected{
+        {0, true, 7}, {1, false, 0}, {2, true, 9}, {3, true, 11}, {4, false, 0}};
+    EXPECT_EQ(seen, expected);
+}
+
+TEST_F(CalcSpendingTest, ResultsAreWrittenOnlyInTheReport)
+{
+    // While the worker measures, its record keeps what it had.
+    TDNSDispInfo item = Item(dtPing, "10.0.0.1", "10.0.0.1");
+    item.FailCount = 42;
+    std::atomic<int> failCountDuringTries{0};
+    TTryOperation tryOperation = [&](const TDNSDispInfo& tried, const std::string&, uint32_t& ms,
+                                     const std::atomic<bool>&) {
+        failCountDuringTries = tried.FailCount;
+        ms = 3;
+        return true;
+    };
+    Measure(item, tryOperation);
+    EXPECT_EQ(failCountDuringTries.load(), 42);
+    EXPECT_EQ(item.FailCount, 0);
+    EXPECT_EQ(item.State, tsDone);
+}
+
+TEST_F(CalcSpendingTest, ACancelledWorkerStopsAfterItsCurrentTryAndStillReports)
+{
+    TDNSDispInfo item = Item(dtPing, "10.0.0.1", "10.0.0.1");
+    auto control = std::make_shared<TWorkerControl>();
+    std::atomic<int> tries{0};
+    TTryOperation tryOperation = [&](const TDNSDispInfo&, const std::string&, uint32_t& ms, const std::atomic<bool>&) {
+        if (++tries == 2)
+            control->Cancel();
+        ms = 4;
+        return true;
+    };
+    Measure(item, tryOperation, {}, control);
+    EXPECT_EQ(tries.load(), 2);
+    EXPECT_EQ(item.State, tsDone);
+    EXPECT_EQ(item.FailCount, 3);  // the tries not made count as failed
+    EXPECT_TRUE(control->WaitNoneAlive(10s));
+}
+
+TEST_F(CalcSpendingTest, AThrowingTryIsAFailedTry)
+{
+    TDNSDispInfo item = Item(dtPing, "10.0.0.1", "10.0.0.1");
+    auto next = std::make_shared<int>(0);
+    TTryOperation tryOperation = [next](const TDNSDispInfo&, const std::string&, uint32_t& ms, const std::atomic<bool>&) {
+        if ((*next)++ % 2 == 0)
+            throw std::runtime_error("socket error");
+        ms = 8;
+        return true;
+    };
+    Measure(item, tryOperation);
+    EXPECT_EQ(item.State, tsDone);
+    EXPECT_EQ(item.FailCount, 3);
+    EXPECT_DOUBLE_EQ(item.AvgTime, 8.0);
+}
+
+}  // namespace

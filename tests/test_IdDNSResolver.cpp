@@ -1,0 +1,462 @@
+// The DNS resolver and the DNS try, against replies of a loopback responder
+// and against replies handed to the decoder directly.
+
+#include "engine/Measuredns.h"
+#include "net/IdDNSResolver.h"
+#include "net/IdException.h"
+#include "net/IdStack.h"
+#include "tests/support/Dnsresponder.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <functional>
+#include <memory>
+#include <random>
+#include <set>
+#include <thread>
+
+using namespace dnsmsg;
+
+namespace {
+
+constexpr uint16_t Ok = 0x8180;  // response, RD, RA, RCODE 0
+using TBuilder = std::function<std::string(const std::string& query)>;
+
+std::string AnswerA(const std::string& address = "192.0.2.1")
+{
+    return Record(Pointer(12), DnsTypeA, 60, AData(address));
+}
+
+// www.example.com -> cdn.example.net -> a1.cdn.example.net -> two addresses,
+// every name after the first compressed.
+std::string CnameChain(const std::string& query)
+{
+    const uint16_t first = static_cast<uint16_t>(query.size());
+    const uint16_t cdn = first + 12;
+    std::string records = Record(Pointer(12), DnsTypeCNAME, 300, Name("cdn.example.net"));
+    const uint16_t a1 = static_cast<uint16_t>(first + records.size() + 12);
+    records += Record(Pointer(cdn), DnsTypeCNAME, 60, std::string("\x02" "a1", 3) + Pointer(cdn));
+    records += Record(Pointer(a1), DnsTypeA, 20, AData("192.0.2.10"));
+    records += Record(Pointer(a1), DnsTypeA, 20, AData("192.0.2.11"));
+    return Reply(query, Ok, 4, 0, 0, records);
+}
+
+// One record of every decoded type in the additional section.
+std::string EveryType(const std::string& query)
+{
+    std::string records = AnswerA();
+    records += Record(Pointer(12), DnsTypeSOA, 1,
+        Name("ns.example.com") + Name("admin.example.com") + Long(2024) + Long(7200) + Long(900) + Long(86400)
+            + Long(300));
+    records += Record(Pointer(12), DnsTypeMX, 1, Word(10) + Name("mail.example.com"));
+    records += Record(Pointer(12), DnsTypeHINFO, 1, std::string("\x03" "CPU" "\x02" "OS", 7));
+    records += Record(Pointer(12), DnsTypeTXT, 1, std::string("\x05hello", 6));
+    records += Record(Pointer(12), DnsTypeWKS, 1, AData("192.0.2.5") + "\x06" + std::string(8, '\x01'));
+    records += Record(Pointer(12), DnsTypeMINFO, 1, Name("r.example.com") + Name("e.example.com"));
+    records += Record(Pointer(12), DnsTypePTR, 1, Name("ptr.example.com"));
+    records += Record(Pointer(12), 99, 1, "skipped");
+    return Reply(query, Ok, 1, 0, 8, records);
+}
+
+std::string LongName(size_t wireLength)
+{
+    std::string name;
+    while (wireLength > 1) {
+        size_t label = std::min<size_t>(63, wireLength - 2);
+        name += static_cast<char>(label);
+        name += std::string(label, 'a');
+        wireLength -= label + 1;
+    }
+    return name + '\0';
+}
+
+struct TCannedReply {
+    const char* Name;
+    TBuilder Build;
+    bool Succeeds;
+};
+
+const std::vector<TCannedReply>& CannedReplies()
+{
+    static const std::vector<TCannedReply> replies{
+        {"cname_chain", CnameChain, true},
+        {"no_answers", [](const std::string& q) { return Reply(q, Ok, 0, 0, 0); }, true},
+        {"name_error", [](const std::string& q) { return Reply(q, 0x8183, 0, 0, 0); }, false},
+        {"refused", [](const std::string& q) { return Reply(q, 0x8185, 0, 0, 0); }, false},
+        {"other_rcode", [](const std::string& q) { return Reply(q, 0x818B, 1, 0, 0, AnswerA()); }, false},
+        {"wrong_id", [](const std::string& q) {
+             std::string r = Reply(q, Ok, 1, 0, 0, AnswerA());
+             r[1] = static_cast<char>(r[1] ^ 1);
+             return r;
+         }, false},
+        {"header_only", [](const std::string& q) { return Header(QueryId(q), Ok, 0, 0, 0, 0); }, false},
+        {"three_announced_one_present", [](const std::string& q) { return Reply(q, Ok, 3, 0, 0, AnswerA()); }, true},
+        {"authority_past_end", [](const std::string& q) { return Reply(q, Ok, 1, 2, 0, AnswerA()); }, false},
+        {"aaaa_additional", [](const std::string& q) {
+             return Reply(q, Ok, 1, 0, 1, AnswerA() + Record(Pointer(12), DnsTypeAAAA, 60, std::string(16, '\x20')));
+         }, true},
+        {"md_record", [](const std::string& q) {
+             return Reply(q, Ok, 1, 0, 0, Record(Pointer(12), DnsTypeMD, 60, Name("md.example.com")));
+         }, false},
+        {"truncated_flag", [](const std::string& q) { return Reply(q, 0x8380, 1, 0, 0, AnswerA()); }, true},
+        {"every_type", EveryType, true},
+        {"self_pointer", [](const std::string& q) {
+             return Reply(q, Ok, 1, 0, 0, Record(Pointer(static_cast<uint16_t>(q.size())), DnsTypeA, 1, AData("1.2.3.4")));
+         }, false},
+        {"pointer_loop", [](const std::string& q) {
+             // The CNAME data points at the answer's name, which points forward at the data.
+             const uint16_t name = static_cast<uint16_t>(q.size());
+             return Reply(q, Ok, 1, 0, 0, Record(Pointer(name + 12), DnsTypeCNAME, 1, Pointer(name)));
+         }, false},
+        {"label_then_self_pointer", [](const std::string& q) {
+             const uint16_t name = static_cast<uint16_t>(q.size());
+             return Reply(q, Ok, 1, 0, 0, Record(std::string("\x01x", 2) + Pointer(name), DnsTypeA, 1, AData("1.2.3.4")));
+         }, false},
+        {"name_255_bytes", [](const std::string& q) {
+             return Reply(q, Ok, 1, 0, 0, Record(LongName(255), DnsTypeA, 1, AData("1.2.3.4")));
+         }, true},
+        {"name_256_bytes", [](const std::string& q) {
+             return Reply(q, Ok, 1, 0, 0, Record(LongName(256), DnsTypeA, 1, AData("1.2.3.4")));
+         }, false},
+        {"pointer_past_end", [](const std::string& q) {
+             return Reply(q, Ok, 1, 0, 0, Record(Pointer(0x3FFF), DnsTypeA, 1, AData("1.2.3.4")));
+         }, false},
+        {"rdata_past_end", [](const std::string& q) {
+             std::string r = Reply(q, Ok, 1, 0, 0, AnswerA());
+             return r.substr(0, r.size() - 2);
+         }, false},
+        {"hinfo_string_past_rdata", [](const std::string& q) {
+             return Reply(q, Ok, 1, 0, 0, Record(Pointer(12), DnsTypeHINFO, 1, std::string("\x09" "CPU", 4)));
+         }, false},
+    };
+    return replies;
+}
+
+// A resolver with the question of the DNS method, its query built, so that
+// a reply can be handed to the decoder directly.
+struct TPreparedResolver {
+    TIdDNSResolver Resolver;
+    TPreparedResolver()
+    {
+        Resolver.Questions.push_back({DNSQueryHostName, DnsTypeA, DnsClassIN});
+        Resolver.DNSHeader.Flags = 0x0100;
+        Resolver.BuildQuery();
+    }
+    bool Decodes(const std::string& reply)
+    {
+        Resolver.ReplyPacket = reply;
+        try {
+            Resolver.DecodeReply();
+            return true;
+        } catch (const EIdDnsResolverError&) {
+            return false;
+        }
+    }
+};
+
+class DnsTry : public ::testing::Test {
+protected:
+    void Serve(TDnsResponder::THandler handler)
+    {
+        FResponder = std::make_unique<TDnsResponder>(std::move(handler));
+        FResolver.Port = FResponder->Port();
+    }
+    void ServeCanned(const TBuilder& build, int delayMs = 0)
+    {
+        Serve([build, delayMs](const std::string& query, int) { return TDnsResponse{build(query), delayMs}; });
+    }
+    bool Try(int32_t timeout = 2000, const std::string& target = "127.0.0.1")
+    {
+        return MeasureDNSQuery(FResolver, target, timeout, FMs);
+    }
+
+    std::unique_ptr<TDnsResponder> FResponder;
+    TIdDNSResolver FResolver;
+    uint32_t FMs = 12345;
+};
+
+}  // namespace
+
+TEST(IdDNSResolver, ConstructionDefaultsAndStackUse)
+{
+    ASSERT_EQ(TIdStack::UserCount(), 0);
+    auto resolver = std::make_unique<TIdDNSResolver>();
+    EXPECT_EQ(resolver->Port, 53);
+    EXPECT_EQ(resolver->ReceiveTimeout, 4000);
+    EXPECT_EQ(TIdStack::UserCount(), 1);
+    // Workers create their resolver on the UI thread and free it on their own.
+    std::thread([r = std::move(resolver)]() mutable { r.reset(); }).join();
+    EXPECT_EQ(TIdStack::UserCount(), 0);
+    EXPECT_FALSE(TIdStack::Started());
+}
+
+TEST(IdDNSResolver, QueryLayoutIsTheStandardRecursiveQueryWithoutEdns)
+{
+    TPreparedResolver prepared;
+    const TIdDNSResolver& r = prepared.Resolver;
+    EXPECT_LT(r.DNSHeader.ID, 62000);
+    EXPECT_EQ(r.QueryPacket, Query(r.DNSHeader.ID, DNSQueryHostName));
+    EXPECT_EQ(r.QueryLength, static_cast<int32_t>(12 + std::strlen(DNSQueryHostName) + 2 + 4));
+    EXPECT_EQ(r.DNSHeader.QDCount, 1);
+}
+
+TEST(IdDNSResolver, BuildQueryRefusesWhatCannotBeEncoded)
+{
+    TIdDNSResolver r;
+    EXPECT_THROW(r.BuildQuery(), EIdDnsResolverError);  // no question
+    for (const std::string& bad : {std::string("a..b"), std::string(".a"), std::string(64, 'x') + ".com"}) {
+        r.Questions = {{bad, DnsTypeA, DnsClassIN}};
+        EXPECT_THROW(r.BuildQuery(), EIdDnsResolverError) << bad;
+    }
+    std::string tooLong;
+    for (int i = 0; i < 5; ++i)
+        tooLong += std::string(60, 'a') + ".";
+    r.Questions = {{tooLong, DnsTypeA, DnsClassIN}};
+    EXPECT_THROW(r.BuildQuery(), EIdDnsResolverError);
+    r.Questions = {{"example.com.", DnsTypeA, DnsClassIN}};
+    r.BuildQuery();
+    EXPECT_EQ(r.QueryPacket.substr(12), Question(Name("example.com")));
+    r.Questions = {{"", DnsTypeA, DnsClassIN}};  // the root
+    r.BuildQuery();
+    EXPECT_EQ(r.QueryPacket.substr(12), Question(std::string(1, '\0')));
+}
+
+TEST(IdDNSResolver, IdentifiersCoverTheRangeFromEveryThread)
+{
+    std::vector<std::thread> threads;
+    std::vector<std::vector<uint16_t>> drawn(4);
+    for (auto& ids : drawn) {
+        threads.emplace_back([&ids] {
+            TIdDNSResolver r;
+            r.Questions = {{"a", DnsTypeA, DnsClassIN}};
+            for (int i = 0; i < 5000; ++i) {
+                r.BuildQuery();
+                ids.push_back(r.DNSHeader.ID);
+            }
+        });
+    }
+    for (std::thread& thread : threads)
+        thread.join();
+    uint16_t low = 0xFFFF, high = 0;
+    std::set<uint16_t> distinct;
+    for (const auto& ids : drawn) {
+        for (uint16_t id : ids) {
+            low = std::min(low, id);
+            high = std::max(high, id);
+            distinct.insert(id);
+        }
+    }
+    EXPECT_LT(high, 62000);
+    EXPECT_GT(high, 61000);
+    EXPECT_LT(low, 1000);
+    EXPECT_GT(distinct.size(), 14000u);  // 20000 draws from 62000 values
+}
+
+TEST(IdDNSResolver, CannedRepliesDecodeAsExpected)
+{
+    const char* seedDir = std::getenv("ORVEL_DNS_SEED_DIR");  // writes the fuzz seeds
+    TPreparedResolver prepared;
+    for (const TCannedReply& canned : CannedReplies()) {
+        std::string reply = canned.Build(prepared.Resolver.QueryPacket);
+        EXPECT_EQ(prepared.Decodes(reply), canned.Succeeds) << canned.Name;
+        if (seedDir) {
+            // The fuzz target takes its identifier from the reply itself.
+            std::ofstream(std::string(seedDir) + "/" + canned.Name, std::ios::binary) << reply;
+        }
+    }
+}
+
+TEST(IdDNSResolver, DecodedCnameChain)
+{
+    TPreparedResolver prepared;
+    TIdDNSResolver& r = prepared.Resolver;
+    const uint16_t id = r.DNSHeader.ID;
+    ASSERT_TRUE(prepared.Decodes(CnameChain(r.QueryPacket)));
+    EXPECT_EQ(r.DNSHeader.ID, id);
+    EXPECT_EQ(r.DNSHeader.Flags, Ok);
+    EXPECT_EQ(r.DNSHeader.ANCount, 4);
+    ASSERT_EQ(r.Questions.size(), 1u);
+    EXPECT_EQ(r.Questions[0].QName, DNSQueryHostName);
+    ASSERT_EQ(r.Answers.size(), 4u);
+    EXPECT_EQ(r.Answers[0].RRName, "www.example.com");
+    EXPECT_EQ(r.Answers[0].RRType, DnsTypeCNAME);
+    EXPECT_EQ(r.Answers[0].TTL, 300u);
+    EXPECT_EQ(r.Answers[0].Names, std::vector<std::string>{"cdn.example.net"});
+    EXPECT_EQ(r.Answers[1].RRName, "cdn.example.net");
+    EXPECT_EQ(r.Answers[1].Names, std::vector<std::string>{"a1.cdn.example.net"});
+    EXPECT_EQ(r.Answers[2].RRName, "a1.cdn.example.net");
+    EXPECT_EQ(r.Answers[2].Address, "192.0.2.10");
+    EXPECT_EQ(r.Answers[3].Address, "192.0.2.11");
+    EXPECT_EQ(r.ReplyLength, static_cast<int32_t>(r.ReplyPacket.size()));
+}
+
+TEST(IdDNSResolver, DecodedRecordTypes)
+{
+    TPreparedResolver prepared;
+    TIdDNSResolver& r = prepared.Resolver;
+    ASSERT_TRUE(prepared.Decodes(EveryType(r.QueryPacket)));
+    ASSERT_EQ(r.Additional.size(), 8u);
+    const TIdDNSResourceItem& soa = r.Additional[0];
+    EXPECT_EQ(soa.Names, (std::vector<std::string>{"ns.example.com", "admin.example.com"}));
+    EXPECT_EQ(soa.Serial, 2024u);
+    EXPECT_EQ(soa.Minimum, 300u);
+    EXPECT_EQ(r.Additional[1].Preference, 10);
+    EXPECT_EQ(r.Additional[1].Names, std::vector<std::string>{"mail.example.com"});
+    EXPECT_EQ(r.Additional[2].CPU, "CPU");
+    EXPECT_EQ(r.Additional[2].OS, "OS");
+    EXPECT_EQ(r.Additional[3].Data, std::string("\x05hello", 6));
+    EXPECT_EQ(r.Additional[4].Address, "192.0.2.5");
+    EXPECT_EQ(r.Additional[4].Protocol, 6);
+    EXPECT_EQ(r.Additional[4].Bitmap, std::string(8, '\x01'));
+    EXPECT_EQ(r.Additional[5].Names, (std::vector<std::string>{"r.example.com", "e.example.com"}));
+    EXPECT_EQ(r.Additional[6].Names, std::vector<std::string>{"ptr.example.com"});
+    EXPECT_TRUE(r.Additional[7].Names.empty());
+    EXPECT_TRUE(r.Additional[7].Data.empty());
+}
+
+TEST(IdDNSResolver, EveryTruncationOfAGoodReplyEndsCleanly)
+{
+    TPreparedResolver prepared;
+    const std::string reply = EveryType(prepared.Resolver.QueryPacket);
+    for (size_t length = 0; length < reply.size(); ++length) {
+        bool decoded = prepared.Decodes(reply.substr(0, length));
+        if (length < static_cast<size_t>(prepared.Resolver.QueryLength)) {
+            EXPECT_FALSE(decoded) << length;
+        }
+    }
+}
+
+TEST(IdDNSResolver, GarbageOf64KiBEndsCleanly)
+{
+    TPreparedResolver prepared;
+    std::mt19937 random(7);
+    for (int round = 0; round < 20; ++round) {
+        std::string garbage(65536, '\0');
+        for (char& c : garbage)
+            c = static_cast<char>(random());
+        garbage[0] = static_cast<char>(prepared.Resolver.DNSHeader.ID >> 8);
+        garbage[1] = static_cast<char>(prepared.Resolver.DNSHeader.ID & 0xFF);
+        garbage[3] = static_cast<char>(garbage[3] & 0xF0);
+        prepared.Decodes(garbage);  // either way, no hang and no stray read
+    }
+}
+
+TEST(IdDNSResolver, DecodeNameStopsAtTheBound)
+{
+    TIdDNSResolver r;
+    r.ReplyPacket = Name("a.bc") + std::string("\x05" "abc", 4);
+    r.ReplyLength = static_cast<int32_t>(r.ReplyPacket.size());
+    int32_t position = 0;
+    EXPECT_EQ(r.DecodeName(position), "a.bc");
+    EXPECT_EQ(position, 6);
+    EXPECT_THROW(r.DecodeName(position), EIdDnsResolverError);  // label longer than what is left
+    position = 0;
+    r.ReplyLength = 3;  // the bound, not the string's size, limits reading
+    EXPECT_THROW(r.DecodeName(position), EIdDnsResolverError);
+}
+
+TEST_F(DnsTry, CnameChainSucceedsAndReportsTheTime)
+{
+    ServeCanned(CnameChain);
+    ASSERT_TRUE(Try());
+    EXPECT_LT(FMs, 2000u);
+    EXPECT_EQ(FResolver.Answers.size(), 4u);
+    ASSERT_EQ(FResponder->QueryCount(), 1);
+    EXPECT_EQ(FResponder->Queries()[0], FResolver.QueryPacket);
+}
+
+TEST_F(DnsTry, EachCannedReplyOverTheSocket)
+{
+    std::atomic<const TBuilder*> build{nullptr};
+    Serve([&build](const std::string& query, int) { return TDnsResponse{(*build.load())(query)}; });
+    for (const TCannedReply& canned : CannedReplies()) {
+        build = &canned.Build;
+        FMs = 12345;
+        EXPECT_EQ(Try(), canned.Succeeds) << canned.Name;
+        if (!canned.Succeeds) {
+            EXPECT_EQ(FMs, 12345u) << canned.Name << ": time touched on failure";
+        }
+    }
+}
+
+TEST_F(DnsTry, LocalhostInAnyCaseQueriesLoopback)
+{
+    ServeCanned(CnameChain);
+    EXPECT_TRUE(Try(2000, "LocalHost"));
+    EXPECT_TRUE(Try(2000, "LOCALHOST"));
+}
+
+TEST_F(DnsTry, SilenceFailsAtTheTimeout)
+{
+    Serve([](const std::string&, int) { return TDnsResponse{}; });
+    EXPECT_FALSE(Try(200));
+    EXPECT_EQ(FResolver.ReplyLength, 0);
+}
+
+TEST_F(DnsTry, RefusedPortFails)
+{
+    ServeCanned(CnameChain);
+    ASSERT_TRUE(Try());
+    FResolver.Port = TDnsResponder::UnusedPort();
+    EXPECT_FALSE(Try());
+    // The reply is still decoded (and emptied) after the failed receive.
+    EXPECT_TRUE(FResolver.Answers.empty());
+    EXPECT_EQ(FResolver.ReplyLength, 0);
+    FResolver.Questions = {{DNSQueryHostName, DnsTypeA, DnsClassIN}};
+    try {
+        FResolver.RunQuery();
+        ADD_FAILURE() << "no error";
+    } catch (const EIdSocketError& error) {
+        EXPECT_NE(std::string(error.what()).find("Connection refused."), std::string::npos);
+    }
+}
+
+TEST_F(DnsTry, FailedNameLookupFails)
+{
+    TIdStack::SetHostLookup([](const std::string&) { return std::optional<std::string>(); });
+    ServeCanned(CnameChain);
+    EXPECT_FALSE(Try(2000, "dns.invalid"));
+    TIdStack::SetHostLookup(nullptr);
+}
+
+TEST_F(DnsTry, GarbageDatagramOf64KiBFails)
+{
+    Serve([](const std::string&, int) { return TDnsResponse{std::string(65000, '\xC0')}; });
+    EXPECT_FALSE(Try());
+}
+
+TEST_F(DnsTry, LateReplyFailsTheNextTryOnly)
+{
+    // The first reply comes after its try gave up, while the second try waits.
+    Serve([](const std::string& query, int index) {
+        return TDnsResponse{CnameChain(query), index == 0 ? 1000 : 0};
+    });
+    EXPECT_FALSE(Try(300));
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    EXPECT_FALSE(Try(2000));  // reads the late reply: another identifier
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    // Its own reply was queued meanwhile; it is not taken for the third's.
+    EXPECT_TRUE(Try(2000));
+    EXPECT_EQ(FResponder->QueryCount(), 3);
+    EXPECT_TRUE(Try(2000));
+}
+
+TEST(DnsTryAtPort53, EndToEnd)
+{
+    const std::string address = "127.0.0.153";
+    std::unique_ptr<TDnsResponder> responder;
+    try {
+        responder = std::make_unique<TDnsResponder>(
+            [](const std::string& query, int) { return TDnsResponse{CnameChain(query)}; }, address, 53);
+    } catch (const std::system_error& error) {
+        GTEST_SKIP() << "cannot bind " << address << ":53 here (" << error.what() << ")";
+    }
+    TIdDNSResolver resolver;
+    uint32_t ms = 0;
+    EXPECT_TRUE(MeasureDNSQuery(resolver, address, 2000, ms));
+    EXPECT_EQ(resolver.Answers.size(), 4u);
+}

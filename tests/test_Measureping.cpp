@@ -1,0 +1,190 @@
+#include "engine/Icmpecho.h"
+#include "engine/Measureping.h"
+#include "tests/support/Netns.h"
+#include "vqlib/Vqtick.h"
+
+#include <gtest/gtest.h>
+
+#include <arpa/inet.h>
+
+#include <cstdio>
+#include <cstring>
+
+namespace {
+
+const unsigned char kData[] = {0x61, 0x62, 0x63, 0x64, 0x00};
+
+in_addr Loopback()
+{
+    in_addr address{};
+    address.s_addr = inet_addr("127.0.0.1");
+    return address;
+}
+
+const char* KindName(TIcmpEcho::TKind kind) { return kind == TIcmpEcho::TKind::Raw ? "raw" : "datagram"; }
+
+// Runs body in a namespace of its own where the kernel answers no echo
+// requests and datagram sockets are allowed; skips when that cannot be had.
+#define RUN_IN_NAMESPACE(body)                                                                           \
+    do {                                                                                                 \
+        std::string why;                                                                                 \
+        const int rc = RunInOwnNetns(                                                                    \
+            [&]() -> int {                                                                               \
+                if (!WriteSysctl("net/ipv4/ping_group_range", "0 2147483647")                            \
+                    || !WriteSysctl("net/ipv4/icmp_echo_ignore_all", "1"))                               \
+                    return 124;                                                                          \
+                return (body)();                                                                         \
+            },                                                                                           \
+            why);                                                                                        \
+        if (rc == -1)                                                                                    \
+            GTEST_SKIP() << "no network namespace of our own: " << why;                                  \
+        if (rc == 124)                                                                                   \
+            GTEST_SKIP() << "cannot set the namespace's sysctls";                                        \
+        EXPECT_EQ(rc, 0) << "check number " << rc << " failed in the namespace (see stderr)";            \
+    } while (0)
+
+TEST(MeasurePing, TextsThatAreNoDottedAddressFailWithoutSending)
+{
+    uint32_t ms = 77;
+    EXPECT_FALSE(MeasurePing("255.255.255.255", 5000, ms));
+    EXPECT_FALSE(MeasurePing("localhost", 5000, ms));
+    EXPECT_FALSE(MeasurePing("", 5000, ms));
+    EXPECT_EQ(ms, 77u);
+}
+
+TEST(MeasurePing, LoopbackAnswersWithWhicheverSocketTheSystemAllows)
+{
+    TIcmpEcho probe;
+    if (!probe.IsOpen())
+        GTEST_SKIP() << "neither an ICMP datagram socket nor a raw socket may be opened here: "
+                     << std::strerror(probe.OpenError());
+    std::printf("using a %s socket\n", KindName(probe.Kind()));
+    uint32_t ms = 77;
+    ASSERT_TRUE(MeasurePing("127.0.0.1", 5000, ms));
+    EXPECT_LT(ms, 1000u);
+}
+
+TEST(MeasurePing, LoopbackAnswersARawSocket)
+{
+    TIcmpEcho echo(TIcmpEcho::TKind::Raw);
+    if (!echo.IsOpen())
+        GTEST_SKIP() << "no raw socket: " << std::strerror(echo.OpenError());
+    uint32_t ms = 77;
+    ASSERT_TRUE(echo.Echo(Loopback(), kData, sizeof kData, 5000, ms));
+    EXPECT_LT(ms, 1000u);
+}
+
+TEST(MeasurePing, ManyRawSocketsAtOnceEachGetTheirOwnReply)
+{
+    // A raw socket sees every reply on the host; twenty workers must not
+    // take each other's.
+    TIcmpEcho probe(TIcmpEcho::TKind::Raw);
+    if (!probe.IsOpen())
+        GTEST_SKIP() << "no raw socket: " << std::strerror(probe.OpenError());
+    std::atomic<int> ok{0};
+    std::vector<std::thread> threads;
+    for (int i = 0; i < 20; ++i)
+        threads.emplace_back([&] {
+            TIcmpEcho echo(TIcmpEcho::TKind::Raw);
+            for (int n = 0; n < 5; ++n) {
+                uint32_t ms = 0;
+                ok += echo.Echo(Loopback(), kData, sizeof kData, 2000, ms);
+            }
+        });
+    for (auto& thread : threads)
+        thread.join();
+    EXPECT_EQ(ok.load(), 100);
+}
+
+TEST(MeasurePing, TheDatagramSocketWorksWhereTheSystemAllowsIt)
+{
+    RUN_IN_NAMESPACE([] {
+        WriteSysctl("net/ipv4/icmp_echo_ignore_all", "0");  // the kernel answers here
+        TIcmpEcho echo(TIcmpEcho::TKind::Datagram);
+        if (!echo.IsOpen())
+            return 1;
+        uint32_t ms = 0;
+        if (!echo.Echo(Loopback(), kData, sizeof kData, 5000, ms))
+            return 2;
+        uint32_t viaMeasure = 0;
+        return MeasurePing("127.0.0.1", 5000, viaMeasure) ? 0 : 3;
+    });
+}
+
+// In a namespace whose responder answers as told, for both socket kinds.
+int CheckAnswers(TEchoResponder::TMode mode, int delayMs, int32_t timeout, bool expectOk, bool expectEarlyEnd)
+{
+    TEchoResponder responder(mode, delayMs);
+    if (!responder.Ok())
+        return 10;
+    int check = 20;
+    for (TIcmpEcho::TKind kind : {TIcmpEcho::TKind::Datagram, TIcmpEcho::TKind::Raw}) {
+        TIcmpEcho echo(kind);
+        if (!echo.IsOpen())
+            return check + 1;
+        uint32_t ms = 777777;
+        const uint32_t start = GetTickCount();
+        const bool ok = echo.Echo(Loopback(), kData, sizeof kData, timeout, ms);
+        const uint32_t took = GetTickCount() - start;
+        std::fprintf(stderr, "%s socket: ok=%d ms=%u took=%u\n", KindName(kind), ok, ms, took);
+        if (ok != expectOk)
+            return check + 2;
+        if (ok && (ms + 1 < static_cast<uint32_t>(delayMs) || ms > static_cast<uint32_t>(delayMs) + 200))
+            return check + 3;
+        if (!ok && ms != 777777)
+            return check + 4;
+        if (!ok && expectEarlyEnd && took + 50 > static_cast<uint32_t>(timeout))
+            return check + 5;
+        if (!ok && !expectEarlyEnd && took + 1 < static_cast<uint32_t>(timeout))
+            return check + 6;
+        if (responder.LastRequestData() != std::vector<unsigned char>(kData, kData + sizeof kData))
+            return check + 7;
+        check += 10;
+    }
+    return 0;
+}
+
+TEST(MeasurePing, ALateReplyIsTimedFromTheMonotonicClock)
+{
+    RUN_IN_NAMESPACE([] { return CheckAnswers(TEchoResponder::TMode::Reply, 120, 5000, true, false); });
+}
+
+TEST(MeasurePing, AnAnswerAfterTheTimeoutIsAFailure)
+{
+    RUN_IN_NAMESPACE([] { return CheckAnswers(TEchoResponder::TMode::Reply, 600, 300, false, false); });
+}
+
+TEST(MeasurePing, AnUnreachableErrorIsAFailedTryAtOnce)
+{
+    RUN_IN_NAMESPACE([] { return CheckAnswers(TEchoResponder::TMode::Unreachable, 0, 2000, false, true); });
+}
+
+TEST(MeasurePing, AReplyFromAnotherAddressDoesNotCount)
+{
+    RUN_IN_NAMESPACE([] { return CheckAnswers(TEchoResponder::TMode::WrongSource, 0, 400, false, false); });
+}
+
+TEST(MeasurePing, AReplyWithOtherDataDoesNotCount)
+{
+    RUN_IN_NAMESPACE([] { return CheckAnswers(TEchoResponder::TMode::WrongPayload, 0, 400, false, false); });
+}
+
+TEST(MeasurePing, AnAbortEndsTheWaitEarly)
+{
+    RUN_IN_NAMESPACE([] {
+        // Nobody answers in this namespace.
+        std::atomic<bool> abort{false};
+        std::thread aborter([&] {
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+            abort = true;
+        });
+        uint32_t ms = 0;
+        const uint32_t start = GetTickCount();
+        const bool ok = MeasurePing("127.0.0.1", 5000, ms, &abort);
+        const uint32_t took = GetTickCount() - start;
+        aborter.join();
+        return ok ? 1 : took > 2000 ? 2 : 0;
+    });
+}
+
+}  // namespace

@@ -1,0 +1,329 @@
+#include "engine/Testrun.h"
+#include "engine/Uiexecutor.h"
+#include "tests/support/Httpserver.h"
+#include "vqlib/Vqnet.h"
+
+#include <gtest/gtest.h>
+
+#include <condition_variable>
+#include <map>
+#include <set>
+
+namespace {
+
+using namespace std::chrono_literals;
+
+const std::string kResolveFailedNote = "\xD3\xF2\xC3\xFB\xBD\xE2\xCE\xF6IP\xB5\xD8\xD6\xB7\xCA\xA7\xB0\xDC\xA1\xA3";
+
+// Tries that wait until the test lets an item through.
+class TGates {
+public:
+    void Open(const std::string& name)
+    {
+        std::lock_guard lock(FMutex);
+        FOpen.insert(name);
+        FChanged.notify_all();
+    }
+    void OpenAll()
+    {
+        std::lock_guard lock(FMutex);
+        FAll = true;
+        FChanged.notify_all();
+    }
+    TTryOperation Try()
+    {
+        return [this](const TDNSDispInfo& item, const std::string&, uint32_t& ms, const std::atomic<bool>& abort) {
+            std::unique_lock lock(FMutex);
+            ++FTries[item.Name];
+            while (!FAll && !FOpen.count(item.Name) && !abort.load())
+                FChanged.wait_for(lock, 5ms);
+            ms = 10;
+            return !abort.load();
+        };
+    }
+    int Tries(const std::string& name)
+    {
+        std::lock_guard lock(FMutex);
+        return FTries[name];
+    }
+    int TotalTries()
+    {
+        std::lock_guard lock(FMutex);
+        int total = 0;
+        for (const auto& [name, tries] : FTries)
+            total += tries;
+        return total;
+    }
+
+private:
+    std::mutex FMutex;
+    std::condition_variable FChanged;
+    std::set<std::string> FOpen;
+    std::map<std::string, int> FTries;
+    bool FAll = false;
+};
+
+class TestRunTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        Run.Listener.ItemStarted = [this](TDNSDispInfo& item) { Started.push_back(item.Name); };
+        Run.Listener.ItemReported = [this](TDNSDispInfo& item) {
+            Reported.push_back(item.Name);
+            // What the window does on every report: read every record.
+            for (const TDNSDispInfo& any : Items)
+                Sum += any.State + any.AvgTime + any.FailCount;
+        };
+        Run.Listener.Completed = [this] { ++Completions; };
+    }
+    void TearDown() override { TWASTool::SetHostLookup(nullptr); }
+
+    void AddItems(int count, int8_t method = dtPing)
+    {
+        for (int i = 0; i < count; ++i) {
+            TDNSDispInfo item;
+            item.Name = "item" + std::to_string(Items.size());
+            item.DomainIP = "127.0.0.1";
+            item.DoType = method;
+            Items.push_back(item);
+        }
+    }
+    int CountInState(uint8_t state) const
+    {
+        int count = 0;
+        for (const TDNSDispInfo& item : Items)
+            count += item.State == state;
+        return count;
+    }
+    bool RunUntil(const std::function<bool()>& done) { return Executor.RunUntil(done, 30s); }
+
+    TQueueUiExecutor Executor;
+    TUiExecutorScope Scope{Executor};
+    std::vector<TDNSDispInfo> Items;
+    TTestRun Run{Items, 5000, 5};
+    std::vector<std::string> Started;
+    std::vector<std::string> Reported;
+    int Completions = 0;
+    double Sum = 0;
+};
+
+TEST_F(TestRunTest, TwentyStartFirstThenOnePerReportAndTheRunEndsOnce)
+{
+    AddItems(25);
+    TGates gates;
+    Run.SetTryOperation(gates.Try());
+    Run.Execute();
+
+    EXPECT_EQ(Started.size(), 20u);
+    for (int i = 0; i < 25; ++i)
+        EXPECT_EQ(Items[i].State, i < 20 ? tsTesting : tsWaiting) << i;
+    EXPECT_EQ(Run.RunningCount(), 20);
+
+    // Each report starts the next waiting item, in list order.
+    for (int finished = 0; finished < 5; ++finished) {
+        gates.Open("item" + std::to_string(finished));
+        ASSERT_TRUE(RunUntil([&] { return Reported.size() == size_t(finished + 1); }));
+        EXPECT_EQ(Started.size(), size_t(21 + finished));
+        EXPECT_EQ(Started.back(), "item" + std::to_string(20 + finished));
+        EXPECT_EQ(Run.RunningCount(), 20);
+        EXPECT_EQ(CountInState(tsWaiting), 4 - finished);
+        EXPECT_EQ(Completions, 0);
+    }
+    gates.OpenAll();
+    ASSERT_TRUE(RunUntil([&] { return Completions > 0; }));
+    EXPECT_EQ(Reported.size(), 25u);
+    EXPECT_EQ(CountInState(tsDone), 25);
+    EXPECT_FALSE(Run.Running());
+    EXPECT_EQ(Run.RunningCount(), 0);
+    // Nothing more arrives after the end.
+    Executor.WaitAndRun(300ms);
+    EXPECT_EQ(Completions, 1);
+    EXPECT_EQ(Reported.size(), 25u);
+}
+
+TEST_F(TestRunTest, ManyQuickItemsEndExactlyOnceWithEveryItemReportedOnce)
+{
+    AddItems(60);
+    std::atomic<int> observed{0};
+    Run.SetTryOperation([](const TDNSDispInfo& item, const std::string&, uint32_t& ms, const std::atomic<bool>&) {
+        ms = static_cast<uint32_t>(item.Name.size());
+        return item.Name.back() != '7';
+    });
+    Run.SetTryObserver([&](const TDNSDispInfo&, int, bool, uint32_t) { ++observed; });
+    Run.Execute();
+    ASSERT_TRUE(RunUntil([&] { return Completions > 0; }));
+    EXPECT_EQ(Completions, 1);
+    EXPECT_EQ(Reported.size(), 60u);
+    EXPECT_EQ(std::set<std::string>(Reported.begin(), Reported.end()).size(), 60u);
+    EXPECT_EQ(observed.load(), 300);
+    EXPECT_EQ(CountInState(tsNoResponse), 6);
+    EXPECT_EQ(CountInState(tsDone), 54);
+}
+
+TEST_F(TestRunTest, AnEmptyListCompletesAtOnce)
+{
+    Run.Execute();
+    EXPECT_EQ(Completions, 1);
+    EXPECT_FALSE(Run.Running());
+}
+
+TEST_F(TestRunTest, ASingleItemsReportEndsTheRun)
+{
+    AddItems(1);
+    Run.SetTryOperation([](const TDNSDispInfo&, const std::string&, uint32_t& ms, const std::atomic<bool>&) {
+        ms = 1;
+        return true;
+    });
+    Run.Execute();
+    EXPECT_EQ(Completions, 0);
+    ASSERT_TRUE(RunUntil([&] { return Completions > 0; }));
+    EXPECT_EQ(Reported, std::vector<std::string>{"item0"});
+}
+
+TEST_F(TestRunTest, HostsOfPingAndDnsItemsAreResolvedAndHomePagesLeftAlone)
+{
+    TWASTool::SetHostLookup([](const std::string& host) -> std::optional<std::string> {
+        if (host == "good.test")
+            return "192.0.2.1";
+        return std::nullopt;
+    });
+    Items = {
+        {"dotted", "127.0.0.1", dtPing, "mine", "", 0, tsDone, 0},
+        {"named", "good.test", dtPing, "", "", 0, tsDone, 0},
+        {"bad", "bad.test", dtPing, "old", "10.9.9.9", 0, tsDone, 0},
+        {"page", "good.test", dtHomePage, "keep", "", 0, tsDone, 0},
+        {"dns", "good.test", dtDNSQuery, "", "", 0, tsDone, 0},
+    };
+    Run.ResolveHosts();
+    EXPECT_EQ(Items[0].IP, "127.0.0.1");
+    EXPECT_EQ(Items[0].Note, "mine");
+    EXPECT_EQ(Items[1].IP, "192.0.2.1");
+    EXPECT_EQ(Items[1].Note, "IP[192.0.2.1] ");
+    EXPECT_EQ(Items[2].IP, "");
+    EXPECT_EQ(Items[2].Note, kResolveFailedNote);
+    EXPECT_EQ(Items[3].IP, "");
+    EXPECT_EQ(Items[3].Note, "keep");
+    EXPECT_EQ(Items[4].IP, "192.0.2.1");
+}
+
+TEST_F(TestRunTest, AnUnresolvedItemEndsWithoutResponseAndTheRunGoesOn)
+{
+    TWASTool::SetHostLookup([](const std::string&) { return std::optional<std::string>(); });
+    AddItems(2);
+    Items[1].DomainIP = "bad.test";
+    std::atomic<int> tries{0};
+    Run.SetTryOperation([&](const TDNSDispInfo&, const std::string&, uint32_t& ms, const std::atomic<bool>&) {
+        ++tries;
+        ms = 2;
+        return true;
+    });
+    Run.Execute();
+    ASSERT_TRUE(RunUntil([&] { return Completions > 0; }));
+    EXPECT_EQ(Items[0].State, tsDone);
+    EXPECT_EQ(Items[1].State, tsNoResponse);
+    EXPECT_EQ(Items[1].FailCount, 5);
+    EXPECT_EQ(tries.load(), 5);
+}
+
+TEST_F(TestRunTest, AWorkerThatCannotBeCreatedEndsItsItemAndTheRunCompletes)
+{
+    AddItems(3);
+    int attempts = 0;
+    Run.SetTryOperation([](const TDNSDispInfo&, const std::string&, uint32_t& ms, const std::atomic<bool>&) {
+        ms = 5;
+        return true;
+    });
+    Run.SetWorkerStarter([&](TDNSDispInfo* item, TItemFinished onFinish, int32_t timeout, int32_t times,
+                             TWorkerSetup setup) {
+        if (attempts++ == 1)
+            throw std::system_error(std::make_error_code(std::errc::resource_unavailable_try_again));
+        new TCalcSpendingThread(item, std::move(onFinish), timeout, times, std::move(setup));
+    });
+    Run.Execute();
+    EXPECT_EQ(Items[1].State, tsNoResponse);
+    EXPECT_EQ(Items[1].FailCount, 5);
+    ASSERT_TRUE(RunUntil([&] { return Completions > 0; }));
+    EXPECT_EQ(Completions, 1);
+    EXPECT_EQ(Items[0].State, tsDone);
+    EXPECT_EQ(Items[2].State, tsDone);
+    EXPECT_EQ(Reported.size(), 3u);
+}
+
+TEST_F(TestRunTest, EveryWorkerFailingToStartStillCompletesTheRun)
+{
+    AddItems(4);
+    Run.SetWorkerStarter([](TDNSDispInfo*, TItemFinished, int32_t, int32_t, TWorkerSetup) {
+        throw std::bad_alloc();
+    });
+    Run.Execute();
+    EXPECT_EQ(Completions, 1);
+    EXPECT_EQ(CountInState(tsNoResponse), 4);
+}
+
+TEST_F(TestRunTest, ShutdownDuringARunStopsDispatchAndWaitsForTheWorkers)
+{
+    AddItems(25);
+    TGates gates;  // never opened: every try waits for the abort
+    Run.SetTryOperation(gates.Try());
+    Run.Execute();
+    ASSERT_EQ(Started.size(), 20u);
+    ASSERT_TRUE(RunUntil([&] { return gates.TotalTries() == 20; }));  // every worker in its first try
+    Run.Shutdown();
+    EXPECT_TRUE(Reported.empty());
+    EXPECT_EQ(Completions, 0);
+    EXPECT_EQ(Run.RunningCount(), 0);
+    for (int i = 0; i < 20; ++i)
+        EXPECT_EQ(gates.Tries("item" + std::to_string(i)), 1) << i;
+    EXPECT_EQ(CountInState(tsWaiting), 5);
+    Run.Start();  // a shut-down run starts nothing
+    EXPECT_EQ(Started.size(), 20u);
+}
+
+TEST(TestRunLifetime, DestroyingARunInProgressWaitsForItsWorkers)
+{
+    TQueueUiExecutor executor;
+    TUiExecutorScope scope(executor);
+    std::vector<TDNSDispInfo> items(30);
+    for (size_t i = 0; i < items.size(); ++i) {
+        items[i].Name = "n" + std::to_string(i);
+        items[i].DomainIP = "127.0.0.1";
+    }
+    bool reported = false;
+    {
+        TTestRun run(items, 5000, 5);
+        run.Listener.ItemReported = [&](TDNSDispInfo&) { reported = true; };
+        run.SetTryOperation([](const TDNSDispInfo&, const std::string&, uint32_t& ms, const std::atomic<bool>&) {
+            ms = 1;
+            return true;
+        });
+        run.Execute();
+        std::this_thread::sleep_for(50ms);  // let workers queue their reports
+    }
+    // A worker outliving the run would report into freed memory (ASan) or
+    // leave a report in the queue.
+    EXPECT_FALSE(reported);
+    EXPECT_FALSE(executor.WaitAndRun(200ms));
+}
+
+TEST_F(TestRunTest, HomePageItemsAgainstALoopbackServer)
+{
+    unsetenv("http_proxy");
+    unsetenv("all_proxy");
+    unsetenv("ALL_PROXY");
+    THttpServer server;
+    THttpServer::TResponse page;
+    page.BodySize = 2000;
+    page.DelayMs = 5;
+    server.SetResponse(page);
+    AddItems(22, dtHomePage);
+    for (TDNSDispInfo& item : Items)
+        item.DomainIP = server.HostPort();
+    Items.back().DomainIP = "127.0.0.1:" + std::to_string(THttpServer::RefusedPort());
+    Run.Execute();
+    ASSERT_TRUE(RunUntil([&] { return Completions > 0; }));
+    EXPECT_EQ(CountInState(tsDone), 21);
+    EXPECT_EQ(Items.back().State, tsNoResponse);
+    EXPECT_EQ(server.Requests().size(), 21u * 5);
+}
+
+}  // namespace

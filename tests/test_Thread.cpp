@@ -1,0 +1,105 @@
+#include "engine/Thread.h"
+#include "engine/Uiexecutor.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <stdexcept>
+
+namespace {
+
+using namespace std::chrono_literals;
+
+struct TProbe {
+    std::atomic<bool> Destroyed{false};
+    std::thread::id BodyThread;
+    std::thread::id SyncThread;
+    bool SyncDoneBeforeReturn = false;
+};
+
+class TProbeThread final : public TThread {
+public:
+    TProbeThread(TProbe& probe, bool throwInBody) : FProbe(probe), FThrow(throwInBody) { Start(); }
+    ~TProbeThread() override { FProbe.Destroyed = true; }
+
+protected:
+    void Execute() override
+    {
+        FProbe.BodyThread = std::this_thread::get_id();
+        if (FThrow)
+            throw std::runtime_error("body failed");
+        bool ran = false;
+        Synchronize([&] {
+            FProbe.SyncThread = std::this_thread::get_id();
+            ran = true;
+        });
+        FProbe.SyncDoneBeforeReturn = ran;
+    }
+
+private:
+    TProbe& FProbe;
+    bool FThrow;
+};
+
+class ThreadTest : public ::testing::Test {
+protected:
+    TQueueUiExecutor Executor;
+    TUiExecutorScope Scope{Executor};
+};
+
+TEST_F(ThreadTest, BodyRunsOnItsOwnThreadSynchronizeOnTheUiThreadThenItDeletesItself)
+{
+    TProbe probe;
+    new TProbeThread(probe, false);
+    ASSERT_TRUE(Executor.RunUntil([&] { return probe.Destroyed.load(); }, 10s));
+    EXPECT_NE(probe.BodyThread, std::this_thread::get_id());
+    EXPECT_EQ(probe.SyncThread, std::this_thread::get_id());
+    EXPECT_TRUE(probe.SyncDoneBeforeReturn);
+}
+
+TEST_F(ThreadTest, ABodyThatThrowsStillDeletesItsObject)
+{
+    TProbe probe;
+    new TProbeThread(probe, true);
+    EXPECT_TRUE(Executor.RunUntil([&] { return probe.Destroyed.load(); }, 10s));
+}
+
+TEST_F(ThreadTest, RunAndWaitOnTheUiThreadRunsAtOnce)
+{
+    bool ran = false;
+    RunOnUiThread([&] { ran = true; });
+    EXPECT_TRUE(ran);
+}
+
+TEST_F(ThreadTest, AnErrorOfTheTaskReachesTheWaitingThread)
+{
+    std::atomic<bool> caught{false};
+    std::thread worker([&] {
+        try {
+            RunOnUiThread([] { throw std::runtime_error("report failed"); });
+        } catch (const std::runtime_error&) {
+            caught = true;
+        }
+    });
+    EXPECT_TRUE(Executor.RunUntil([&] { return caught.load(); }, 10s));
+    worker.join();
+}
+
+TEST_F(ThreadTest, ManyThreadsWaitTheirTurnAndEachTaskRunsOnce)
+{
+    constexpr int kThreads = 20;
+    int count = 0;  // only touched on the UI thread
+    std::atomic<int> done{0};
+    std::vector<std::thread> threads;
+    for (int i = 0; i < kThreads; ++i)
+        threads.emplace_back([&] {
+            RunOnUiThread([&] { ++count; });
+            ++done;
+        });
+    EXPECT_TRUE(Executor.RunUntil([&] { return done.load() == kThreads; }, 10s));
+    for (auto& thread : threads)
+        thread.join();
+    EXPECT_EQ(count, kThreads);
+}
+
+}  // namespace

@@ -1,0 +1,168 @@
+#include "engine/Measurehomepage.h"
+#include "tests/support/Httpserver.h"
+#include "vqlib/Vqhttp.h"
+
+#include <gtest/gtest.h>
+
+#include <unistd.h>
+
+#include <chrono>
+#include <thread>
+
+namespace {
+
+using namespace std::chrono_literals;
+
+THttpServer::TResponse Page(int status, size_t bodySize)
+{
+    THttpServer::TResponse response;
+    response.Status = status;
+    response.BodySize = bodySize;
+    return response;
+}
+
+class HttpTest : public ::testing::Test {
+protected:
+    static void SetUpTestSuite()
+    {
+        // Loopback must not go through a proxy of the machine.
+        for (const char* name : {"http_proxy", "all_proxy", "ALL_PROXY", "no_proxy", "NO_PROXY"})
+            unsetenv(name);
+    }
+
+    THttpServer Server;
+};
+
+TEST_F(HttpTest, AnErrorPageIsASuccessfulFetch)
+{
+    Server.SetResponse(Page(404, 120));
+    vqlib::THttp http;
+    std::string body;
+    EXPECT_TRUE(http.GetURL("http://" + Server.HostPort() + "/missing", &body));
+    EXPECT_EQ(body, std::string(120, 'x'));
+}
+
+TEST_F(HttpTest, ABodyOverOneMebibyteIsReadToItsEnd)
+{
+    const size_t size = 3 * vqlib::THttp::kBufferSize + 17;
+    Server.SetResponse(Page(200, size));
+    vqlib::THttp http;
+    std::string body = "left over";
+    EXPECT_TRUE(http.GetURL("http://" + Server.HostPort(), &body));
+    EXPECT_EQ(body.size(), size);
+    uint32_t ms = 77;
+    EXPECT_TRUE(MeasureHomePage(Server.HostPort(), ms));
+    EXPECT_NE(ms, 77u);
+}
+
+TEST_F(HttpTest, AnEmptyBodySucceeds)
+{
+    Server.SetResponse(Page(200, 0));
+    vqlib::THttp http;
+    std::string body = "old";
+    EXPECT_TRUE(http.GetURL("http://" + Server.HostPort(), &body));
+    EXPECT_TRUE(body.empty());
+    uint32_t ms = 77;
+    EXPECT_TRUE(MeasureHomePage(Server.HostPort(), ms));
+}
+
+TEST_F(HttpTest, ARefusedConnectionFailsAndLeavesTheTimeAlone)
+{
+    uint32_t ms = 77;
+    EXPECT_FALSE(MeasureHomePage("127.0.0.1:" + std::to_string(THttpServer::RefusedPort()), ms));
+    EXPECT_EQ(ms, 77u);
+}
+
+TEST_F(HttpTest, ABodyCutOffPartWayFails)
+{
+    THttpServer::TResponse cut = Page(200, 200000);
+    cut.CutBody = true;
+    Server.SetResponse(cut);
+    uint32_t ms = 77;
+    EXPECT_FALSE(MeasureHomePage(Server.HostPort(), ms));
+    EXPECT_EQ(ms, 77u);
+}
+
+TEST_F(HttpTest, TheRequestNamesUsAsksForAFreshCopyAndFollowsRedirects)
+{
+    THttpServer::TResponse moved = Page(302, 0);
+    moved.Location = "/final";
+    Server.SetResponseFor("/", moved);
+    Server.SetResponseFor("/final", Page(200, 5));
+    vqlib::THttp http;
+    std::string body;
+    ASSERT_TRUE(http.GetURL("http://" + Server.HostPort(), &body));
+    EXPECT_EQ(body, "xxxxx");
+    const auto requests = Server.Requests();
+    ASSERT_EQ(requests.size(), 2u);
+    EXPECT_EQ(requests[0].substr(0, 16), "GET / HTTP/1.1\r\n");
+    EXPECT_EQ(requests[1].substr(0, 21), "GET /final HTTP/1.1\r\n");
+    EXPECT_EQ(THttpServer::HeaderValue(requests[0], "User-Agent"), "vqweb_" + std::to_string(gettid()));
+    EXPECT_EQ(THttpServer::HeaderValue(requests[0], "Cache-Control"), "no-cache");
+    EXPECT_EQ(THttpServer::HeaderValue(requests[0], "Pragma"), "no-cache");
+}
+
+TEST_F(HttpTest, TheTargetIsUsedVerbatimPathIncluded)
+{
+    Server.SetResponse(Page(200, 1));
+    uint32_t ms = 0;
+    ASSERT_TRUE(MeasureHomePage(Server.HostPort() + "/sub/page.html", ms));
+    ASSERT_EQ(Server.Requests().size(), 1u);
+    EXPECT_EQ(Server.Requests()[0].substr(0, 25), "GET /sub/page.html HTTP/1");
+    EXPECT_FALSE(MeasureHomePage("http://" + Server.HostPort(), ms));  // "http://http://..."
+}
+
+TEST_F(HttpTest, TwoWorkersSendDifferentAgentsEachTheSameOnEveryTry)
+{
+    Server.SetResponse(Page(200, 10));
+    auto twoTries = [&] {
+        uint32_t ms = 0;
+        MeasureHomePage(Server.HostPort(), ms);
+        MeasureHomePage(Server.HostPort(), ms);
+    };
+    std::thread first(twoTries);
+    first.join();
+    std::thread second(twoTries);
+    second.join();
+    const auto requests = Server.Requests();
+    ASSERT_EQ(requests.size(), 4u);
+    std::vector<std::string> agents;
+    for (const auto& request : requests)
+        agents.push_back(THttpServer::HeaderValue(request, "User-Agent"));
+    EXPECT_EQ(agents[0], agents[1]);
+    EXPECT_EQ(agents[2], agents[3]);
+    EXPECT_NE(agents[0], agents[2]);
+    EXPECT_EQ(agents[0].rfind("vqweb_", 0), 0u);
+}
+
+TEST_F(HttpTest, TheProxyOfTheEnvironmentIsUsed)
+{
+    Server.SetResponse(Page(200, 3));
+    setenv("http_proxy", ("http://" + Server.HostPort()).c_str(), 1);
+    vqlib::THttp http;
+    const bool ok = http.GetURL("http://127.0.0.9:1/page");  // only the proxy is reached
+    unsetenv("http_proxy");
+    EXPECT_TRUE(ok);
+    ASSERT_EQ(Server.Requests().size(), 1u);
+    EXPECT_EQ(Server.Requests()[0].substr(0, 31), "GET http://127.0.0.9:1/page HTT");
+}
+
+TEST_F(HttpTest, AnAbortCutsAFetchInProgressOff)
+{
+    THttpServer::TResponse slow = Page(200, 10);
+    slow.DelayMs = 4000;
+    Server.SetResponse(slow);
+    std::atomic<bool> abort{false};
+    std::thread aborter([&] {
+        std::this_thread::sleep_for(100ms);
+        abort = true;
+    });
+    uint32_t ms = 77;
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_FALSE(MeasureHomePage(Server.HostPort(), ms, &abort));
+    EXPECT_LT(std::chrono::steady_clock::now() - start, 3s);
+    aborter.join();
+    EXPECT_EQ(ms, 77u);
+}
+
+}  // namespace

@@ -1,0 +1,131 @@
+#include "dialogs/About.h"
+#include "dialogs/Hideinfo.h"
+#include "ui_About.h"
+#include "vqlib/Gbk.h"
+
+#include <QTest>
+
+#include <set>
+#include <vector>
+
+namespace {
+
+std::string Gbk(const char* utf8)
+{
+    return Utf8ToGbk(utf8).value();
+}
+
+// Remembers what would have been opened, so no test ever starts a browser.
+class TOpenedUrls {
+public:
+    TOpenedUrls()
+    {
+        SetOpenUrlHook([this](const QString& address) { Addresses.push_back(address); });
+    }
+    ~TOpenedUrls() { SetOpenUrlHook(nullptr); }
+    std::vector<QString> Addresses;
+};
+
+}  // namespace
+
+class TestAbout : public QObject {
+    Q_OBJECT
+private slots:
+    void descramblerYieldsTheTenTexts()
+    {
+        const std::pair<THiddenText, const char*> expected[] = {
+            {THiddenText::Author, "作者：Orvel开发组"},
+            {THiddenText::Messaging, "即时通讯：#orvel"},
+            {THiddenText::Email, "邮箱：team@orvel.example.org"},
+            {THiddenText::Title, "Orvel网络测速器"},
+            {THiddenText::Version, "V1.0"},
+            {THiddenText::Date, "2026.12"},
+            {THiddenText::Info, "欢迎访问本项目主页："},
+            {THiddenText::Web, "https://orvel.example.org/"},
+            {THiddenText::Caption, "关于Orvel网络测速器"},
+            {THiddenText::ExitButton, "确定(&O)"},
+        };
+        QCOMPARE(std::size(expected), size_t(THiddenText::Count));
+        for (const auto& [which, text] : expected)
+            QCOMPARE(HiddenText(which), Gbk(text));
+        QCOMPARE(HiddenText(THiddenText::Count), std::string());
+    }
+
+    void tableHoldsEveryByteOnce()
+    {
+        // a permutation: any text can be stored, and no two indices mean the same byte
+        uint8_t all[256];
+        for (int i = 0; i < 256; ++i)
+            all[i] = uint8_t(i);
+        const std::string bytes = Descramble(all, 256);
+        QCOMPARE(std::set<char>(bytes.begin(), bytes.end()).size(), size_t(256));
+        QCOMPARE(Descramble(all, 0), std::string());
+        QCOMPARE(Descramble(all + 7, 1), bytes.substr(7, 1));
+    }
+
+    void dialogShowsTheTextsInTheirPlaces()
+    {
+        TfrmAbout dialog(nullptr);
+        Ui::TfrmAbout& ui = *dialog.ui;
+        QCOMPARE(ui.lblAuthor->text(), QString("作者：Orvel开发组"));
+        QCOMPARE(ui.lblQQ->text(), QString("即时通讯：#orvel"));
+        QCOMPARE(ui.lblEmail->text(), QString("邮箱：team@orvel.example.org"));
+        QCOMPARE(ui.lblTitle->text(), QString("Orvel网络测速器"));
+        QCOMPARE(ui.lblVersion->text(), QString("V1.0"));
+        QCOMPARE(ui.lblDate->text(), QString("2026.12"));
+        QCOMPARE(ui.lblInfo->text(), QString("欢迎访问本项目主页："));
+        QCOMPARE(ui.lblWeb->text(), QString("https://orvel.example.org/"));
+        QCOMPARE(dialog.windowTitle(), QString("关于Orvel网络测速器"));
+        QCOMPARE(ui.btnExit->text(), QString("确定(&O)"));
+        QCOMPARE(dialog.size(), QSize(321, 202));
+        // labels grow to their text from their designed place
+        QCOMPARE(ui.lblWeb->pos(), QPoint(9, 150));
+        QVERIFY(ui.lblWeb->width() >= ui.lblWeb->fontMetrics().horizontalAdvance(ui.lblWeb->text()));
+        QVERIFY(ui.lblWeb->font().underline());
+        QCOMPARE(ui.lblWeb->cursor().shape(), Qt::PointingHandCursor);
+        QVERIFY(ui.lblTitle->font().bold());
+    }
+
+    void clickingTheLinkOpensItsCaption()
+    {
+        TOpenedUrls opened;
+        TfrmAbout dialog(nullptr);
+        dialog.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&dialog));
+        QLabel* web = dialog.ui->lblWeb;
+
+        QTest::mouseClick(web, Qt::LeftButton, {}, QPoint(5, 5));
+        QCOMPARE(opened.Addresses, std::vector<QString>{"https://orvel.example.org/"});
+        QVERIFY(dialog.isVisible());
+
+        QTest::mouseClick(web, Qt::RightButton, {}, QPoint(5, 5));
+        QCOMPARE(opened.Addresses.size(), size_t(1));
+
+        web->setText(QString());
+        web->resize(20, 12);
+        QTest::mouseClick(web, Qt::LeftButton, {}, QPoint(5, 5));
+        QCOMPARE(opened.Addresses.size(), size_t(2));
+        QCOMPARE(opened.Addresses.back(), QString());
+        QVERIFY(dialog.isVisible());
+    }
+
+    void enterAndEscapeClose_data()
+    {
+        QTest::addColumn<int>("key");
+        QTest::newRow("Enter") << int(Qt::Key_Return);
+        QTest::newRow("Escape") << int(Qt::Key_Escape);
+    }
+
+    void enterAndEscapeClose()
+    {
+        QFETCH(int, key);
+        TfrmAbout dialog(nullptr);
+        dialog.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&dialog));
+        QTest::keyClick(&dialog, Qt::Key(key));
+        QVERIFY(!dialog.isVisible());
+    }
+};
+
+QTEST_MAIN(TestAbout)
+#include "test_About.moc"
