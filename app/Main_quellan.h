@@ -63,8 +63,8 @@ public:
     bool FTesting = false;
     int32_t FRunningCount = 0;
     std::recursive_mutex FLock;
-    int32_t FTimeout = 5000;
-    int32_t FTestTimes = 5;
+    int32_t FTimeout = TTestRun::kTryTimeout;
+    int32_t FTestTimes = TTestRun::kTriesPerItem;
     int32_t FSortColumn = -1;
     bool FSortDescending = false;
     vqlib::TListViewTool FListViewTool;
@@ -97,6 +97,7 @@ public:
     void actSaveProjectExecute();
     void actSaveAsProjectExecute();
     void actDelProjectExecute();
+    bool PlanChanged();  // the plan text differs from the stored one
 
     // --- item commands (Main_quellan_Items.cpp) ---
     void actAddItemExecute();

@@ -1,7 +1,134 @@
 #include "app/Main_quellan.h"
 
-// TODO: the item commands are not written yet.
-void TfrmTarnix::actAddItemExecute() {}
-void TfrmTarnix::actDelItemExecute() {}
-void TfrmTarnix::actModifyItemExecute() {}
-void TfrmTarnix::lvInfosDblClick() {}
+#include "app/Inforow.h"
+#include "dialogs/Edititem.h"
+#include "vqlib/Vqwindows.h"
+
+#include "ui_Main_quellan.h"
+
+#include <QComboBox>
+#include <QLineEdit>
+#include <QTreeWidget>
+
+#include <cstddef>
+#include <optional>
+
+namespace {
+
+const QString kMultipleValues = QStringLiteral("*多项值*");
+
+// The place in Infos of the record a row shows.
+std::optional<size_t> InfoIndex(const TDNSDispInfos& infos, QTreeWidgetItem* row)
+{
+    const TDNSDispInfo* info = TfrmTarnix::RowInfo(row);
+    if (info == nullptr || infos.empty() || info < infos.data() || info >= infos.data() + infos.size())
+        return std::nullopt;
+    return static_cast<size_t>(info - infos.data());
+}
+
+}  // namespace
+
+void TfrmTarnix::actAddItemExecute()
+{
+    TfrmEditItem dialog(this);
+    for (const TDNSDispInfo& info : Infos)
+        dialog.FItemNames.push_back(info.Name);
+    dialog.setWindowTitle(QStringLiteral("增加测速项"));
+    dialog.exec();
+    if (!dialog.FConfirmed)
+        return;
+
+    TDNSDispInfo item;
+    item.Name = dialog.FieldText(dialog.edtName).value_or(std::string());
+    item.DomainIP = dialog.FieldText(dialog.edtDomainIP).value_or(std::string());
+    item.DoType = static_cast<int8_t>(dialog.cbDoType->currentIndex());
+    item.State = tsWaiting;
+    Infos.push_back(std::move(item));
+    RefreshList();
+}
+
+void TfrmTarnix::actDelItemExecute()
+{
+    QTreeWidget* list = ui->lvInfos;
+    const QList<QTreeWidgetItem*> selected = list->selectedItems();
+    if (selected.isEmpty())
+        return;
+    if (!ConfirmBox(QStringLiteral("你确定要删除这%1条测速项吗?").arg(selected.size()), 0, MB_ICONQUESTION))
+        return;
+
+    std::vector<bool> doomed(Infos.size(), false);
+    for (QTreeWidgetItem* row : selected)
+        if (const auto index = InfoIndex(Infos, row))
+            doomed[*index] = true;
+
+    // Where each remaining record will stand once the others are gone.
+    std::vector<size_t> newIndex(Infos.size());
+    for (size_t i = 0, next = 0; i < Infos.size(); ++i)
+        if (!doomed[i])
+            newIndex[i] = next++;
+
+    // A row goes with its record even if it was not selected itself, so
+    // that no row is left pointing at a removed record.
+    QList<QTreeWidgetItem*> leaving;
+    std::vector<std::pair<TInfoRow*, size_t>> staying;
+    for (int i = 0; i < list->topLevelItemCount(); ++i) {
+        QTreeWidgetItem* row = list->topLevelItem(i);
+        const auto index = InfoIndex(Infos, row);
+        if (row->isSelected() || (index && doomed[*index]))
+            leaving.append(row);
+        else if (index)
+            staying.emplace_back(static_cast<TInfoRow*>(row), newIndex[*index]);
+    }
+
+    // The rows go first, while every row still points at a live record.
+    qDeleteAll(leaving);
+    for (size_t i = Infos.size(); i-- > 0;)
+        if (doomed[i])
+            Infos.erase(Infos.begin() + static_cast<std::ptrdiff_t>(i));
+    for (auto& [row, index] : staying)
+        row->SetData(&Infos[index]);
+
+    ShowInfo(1, QString::number(list->topLevelItemCount()));
+}
+
+void TfrmTarnix::actModifyItemExecute()
+{
+    const QList<QTreeWidgetItem*> selected = ui->lvInfos->selectedItems();
+    if (selected.isEmpty())
+        return;
+
+    TDNSDispInfo* single = selected.size() == 1 ? RowInfo(selected.first()) : nullptr;
+    if (selected.size() == 1 && single == nullptr)
+        return;
+    TfrmEditItem dialog(this);
+    if (single != nullptr) {
+        dialog.setWindowTitle(QStringLiteral("修改测速项(单条修改)"));
+        dialog.SetFieldText(dialog.edtName, single->Name);
+        dialog.SetFieldText(dialog.edtDomainIP, single->DomainIP);
+        dialog.cbDoType->setCurrentIndex(single->DoType);
+    } else {
+        dialog.setWindowTitle(QStringLiteral("修改测速项(多条修改)"));
+        dialog.edtName->setText(kMultipleValues);
+        dialog.edtDomainIP->setText(kMultipleValues);
+        dialog.edtName->setEnabled(false);
+        dialog.edtDomainIP->setEnabled(false);
+        dialog.cbDoType->setCurrentIndex(-1);
+    }
+    dialog.exec();
+    if (!dialog.FConfirmed)
+        return;
+
+    const int doType = dialog.cbDoType->currentIndex();
+    if (single != nullptr) {
+        single->Name = dialog.FieldText(dialog.edtName).value_or(single->Name);
+        single->DomainIP = dialog.FieldText(dialog.edtDomainIP).value_or(single->DomainIP);
+        single->DoType = static_cast<int8_t>(doType);
+    } else if (doType >= 0) {
+        for (QTreeWidgetItem* row : selected)
+            if (TDNSDispInfo* info = RowInfo(row))
+                info->DoType = static_cast<int8_t>(doType);
+    }
+    RefreshList();
+}
+
+void TfrmTarnix::lvInfosDblClick() { ui->actModifyItem->trigger(); }

@@ -169,4 +169,6 @@ void TTestRun::Shutdown()
     } while (!control->WaitNoneAlive(std::chrono::milliseconds(5)));
     if (executor)
         executor->RunPending();
+    // None of them needs this thread any more; wait until they have ended.
+    TThread::JoinAll();
 }

@@ -24,6 +24,8 @@ class TTestRun {
 public:
     static constexpr int kFirstWorkers = 20;    // started at the beginning
     static constexpr int kWorkersPerReport = 1; // started by each report
+    static constexpr int32_t kTryTimeout = 5000; // ms, one try
+    static constexpr int32_t kTriesPerItem = 5;
 
     // Starts a worker for item; throws when it cannot be created.
     using TWorkerStarter = std::function<void(TDNSDispInfo* item, TItemFinished onFinish, int32_t timeout,

@@ -2,6 +2,7 @@
 // A thread object that runs Execute on a thread of its own, deletes itself when
 // Execute returns, and can run a function on the UI thread and wait for it.
 
+#include <cstdint>
 #include <functional>
 #include <thread>
 
@@ -10,6 +11,11 @@ public:
     virtual ~TThread();
     TThread(const TThread&) = delete;
     TThread& operator=(const TThread&) = delete;
+
+    // Waits until every thread started so far has ended, thread-local clean-up
+    // included. Only for a caller none of them still waits for (their owner
+    // after they have all reported); a program calls it before it exits.
+    static void JoinAll();
 
 protected:
     TThread();
@@ -23,5 +29,5 @@ protected:
     void Synchronize(const std::function<void()>& method);
 
 private:
-    void Run();
+    void Run(uint64_t serial);
 };

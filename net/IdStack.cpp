@@ -108,7 +108,7 @@ int TakeQueuedError(int handle)
         if (c->cmsg_level == IPPROTO_IP && c->cmsg_type == IP_RECVERR) {
             sock_extended_err error{};
             std::memcpy(&error, CMSG_DATA(c), sizeof error);
-            return static_cast<int>(error.ee_errno);
+            return error.ee_errno != 0 ? static_cast<int>(error.ee_errno) : EIO;
         }
     }
     return EIO;
@@ -116,17 +116,7 @@ int TakeQueuedError(int handle)
 
 void DrainErrorQueue(int handle)
 {
-    char data[64];
-    char control[512];
-    for (;;) {
-        iovec iov{data, sizeof data};
-        msghdr msg{};
-        msg.msg_iov = &iov;
-        msg.msg_iovlen = 1;
-        msg.msg_control = control;
-        msg.msg_controllen = sizeof control;
-        if (recvmsg(handle, &msg, MSG_ERRQUEUE | MSG_DONTWAIT) < 0)
-            return;
+    while (TakeQueuedError(handle) != 0) {
     }
 }
 

@@ -47,6 +47,7 @@ protected:
             5000, 5, std::move(setup));
         ASSERT_TRUE(Executor.RunUntil([&] { return reported; }, 20s));
         ASSERT_TRUE(control->WaitNoneAlive(10s));  // the worker is gone
+        TThread::JoinAll();
     }
 
     static TDNSDispInfo Item(int8_t method, std::string host, std::string ip)

@@ -1,5 +1,7 @@
 // orvel-cli run as a process against a store the test writes.
 
+#include "tests/support/Dnsresponder.h"
+#include "tests/support/Httpserver.h"
 #include "vqlib/Gbk.h"
 #include "vqlib/Vqfiles.h"
 
@@ -131,6 +133,131 @@ TEST_F(OrvelCli, HelpAndVersion)
     TOutcome version = Run("--version");
     EXPECT_EQ(version.Status, 0);
     EXPECT_EQ(version.Out.rfind("orvel-cli ", 0), 0u);
+}
+
+// A plan of loopback targets: a page that answers after 20 ms, a refused
+// port and, where port 53 of a loopback address can be bound, a DNS server.
+class OrvelCliRun : public OrvelCli {
+protected:
+    void SetUp() override
+    {
+        OrvelCli::SetUp();
+        FHttp.SetResponse({200, 1000, 20, false, ""});
+        std::string plan = "lo=网页^" + FHttp.HostPort() + "^1#refused^127.0.0.1:" +
+                           std::to_string(THttpServer::RefusedPort()) + "^1";
+        try {
+            FDns = std::make_unique<TDnsResponder>(
+                [](const std::string& query, int) {
+                    std::string answer = dnsmsg::Record(dnsmsg::Name("www.example.com"), 1, 60, dnsmsg::AData("127.0.0.1"));
+                    return TDnsResponse{dnsmsg::Reply(query, 0x8180, 1, 0, 0, answer)};
+                },
+                "127.0.0.154", 53);
+            plan += "#dns^127.0.0.154^2";
+        } catch (const std::system_error& error) {
+            std::printf("DNS item left out: cannot bind 127.0.0.154:53 (%s)\n", error.what());
+        }
+        WriteStore({plan, "dead=refused^127.0.0.1:" + std::to_string(THttpServer::RefusedPort()) + "^1"}, "lo");
+    }
+
+    size_t ItemCount() const { return FDns ? 3 : 2; }
+
+    // name|state|average|failed|tries|fastest|slowest per item, as a Python
+    // reader of the format sees them.
+    std::string ReadBack(const std::string& format, const std::string& output)
+    {
+        if (std::system("python3 -c '' 2>/dev/null") != 0)
+            return "no python3";
+        std::ofstream(FDir / "output", std::ios::binary) << output;
+        const char* csvReader =
+            "import csv,sys\n"
+            "rows=list(csv.DictReader(open(sys.argv[1],newline='',encoding='utf-8')))\n"
+            "for r in rows: print('|'.join([r['name'],r['state'],r['average_ms'],r['failed'],r['tries'],"
+            "r['fastest_ms'],r['slowest_ms']]))\n";
+        const char* jsonReader =
+            "import json,sys\n"
+            "d=json.load(open(sys.argv[1],encoding='utf-8'))\n"
+            "print(d['plan'], d['average_ms'])\n"
+            "for r in d['items']: print('|'.join(str(r.get(k,'')) for k in "
+            "['name','state','average_ms','failed','tries','fastest_ms','slowest_ms']))\n";
+        std::ofstream(FDir / "reader.py") << (format == "csv" ? csvReader : jsonReader);
+        std::string command = "python3 " + Quoted((FDir / "reader.py").string()) + " " +
+                              Quoted((FDir / "output").string()) + " >" + Quoted((FDir / "parsed").string());
+        EXPECT_EQ(std::system(command.c_str()), 0);
+        return ReadFile(FDir / "parsed");
+    }
+
+    THttpServer FHttp;
+    std::unique_ptr<TDnsResponder> FDns;
+};
+
+std::vector<std::string> SplitLines(const std::string& text)
+{
+    std::vector<std::string> lines;
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);)
+        lines.push_back(line);
+    return lines;
+}
+
+TEST_F(OrvelCliRun, TableShowsTheWindowsColumnsAndTheAverage)
+{
+    TOutcome result = Run(DirArg());  // the plan named in DestLists.ini
+    EXPECT_EQ(result.Status, 0);
+    EXPECT_EQ(result.Err, "");  // no progress when standard error is no terminal
+    std::vector<std::string> lines = SplitLines(result.Out);
+    ASSERT_EQ(lines.size(), ItemCount() + 4) << result.Out;
+    EXPECT_EQ(lines[0].rfind("名称", 0), 0u);
+    EXPECT_EQ(lines[1].rfind("网页", 0), 0u);
+    EXPECT_NE(lines[1].find("取首页内容"), std::string::npos);
+    EXPECT_EQ(lines[2].rfind("refused", 0), 0u);
+    EXPECT_NE(lines[2].find("没响应  失败率5/5"), std::string::npos);
+    EXPECT_EQ(lines[ItemCount() + 2], "测速项总数: " + std::to_string(ItemCount()));
+    EXPECT_EQ(lines[ItemCount() + 3].rfind("平均耗时: ", 0), 0u);
+    double average = std::stod(lines[ItemCount() + 3].substr(std::string("平均耗时: ").size()));
+    EXPECT_GE(average, FDns ? 10.0 : 20.0);  // the page answers after 20 ms
+}
+
+TEST_F(OrvelCliRun, CsvReadsBackWithTheFiguresOfEachTry)
+{
+    TOutcome result = Run("--plan LO --format csv " + DirArg());  // plan names ignore case
+    EXPECT_EQ(result.Status, 0);
+    std::string parsed = ReadBack("csv", result.Out);
+    if (parsed == "no python3")
+        GTEST_SKIP() << "python3 is not installed";
+    std::vector<std::string> rows = SplitLines(parsed);
+    ASSERT_EQ(rows.size(), ItemCount()) << parsed;
+    EXPECT_EQ(rows[0].rfind("网页|done|", 0), 0u) << rows[0];
+    EXPECT_EQ(rows[1], "refused|no_response||5|5||");
+    if (FDns) {
+        EXPECT_EQ(rows[2].rfind("dns|done|", 0), 0u) << rows[2];
+    }
+    std::vector<std::string> page;
+    for (std::istringstream in(rows[0]); std::getline(in, page.emplace_back(), '|');) {
+    }
+    EXPECT_GE(std::stod(page[2]), 20.0);
+    EXPECT_LE(std::stoi(page[5]), std::stoi(page[6]));  // fastest <= slowest
+    EXPECT_GE(std::stoi(page[5]), 20);
+}
+
+TEST_F(OrvelCliRun, JsonReadsBackWithPlanAndAverage)
+{
+    TOutcome result = Run("--plan lo --format=json " + DirArg());
+    EXPECT_EQ(result.Status, 0);
+    std::string parsed = ReadBack("json", result.Out);
+    if (parsed == "no python3")
+        GTEST_SKIP() << "python3 is not installed";
+    std::vector<std::string> rows = SplitLines(parsed);
+    ASSERT_EQ(rows.size(), ItemCount() + 1) << parsed;
+    EXPECT_EQ(rows[0].rfind("lo ", 0), 0u);
+    EXPECT_EQ(rows[2], "refused|no_response||5|5||");  // absent figures stay absent
+}
+
+TEST_F(OrvelCliRun, NoAnswerAtAllExitsOne)
+{
+    TOutcome result = Run("--plan dead --format csv " + DirArg());
+    EXPECT_EQ(result.Status, 1);
+    EXPECT_EQ(result.Err, "");
+    EXPECT_EQ(SplitLines(result.Out).size(), 2u);
 }
 
 }  // namespace

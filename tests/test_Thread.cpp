@@ -102,4 +102,45 @@ TEST_F(ThreadTest, ManyThreadsWaitTheirTurnAndEachTaskRunsOnce)
     EXPECT_EQ(count, kThreads);
 }
 
+// Libraries keep per-thread state that is freed only as the thread ends; a
+// program that exits right after its workers reported must still see it freed.
+std::atomic<int> threadLocalsAlive{0};
+
+struct TSlowThreadLocal {
+    TSlowThreadLocal() { ++threadLocalsAlive; }
+    ~TSlowThreadLocal()
+    {
+        std::this_thread::sleep_for(50ms);
+        --threadLocalsAlive;
+    }
+};
+
+class TThreadLocalUser final : public TThread {
+public:
+    explicit TThreadLocalUser(std::atomic<int>& done) : FDone(done) { Start(); }
+    ~TThreadLocalUser() override { ++FDone; }
+
+protected:
+    void Execute() override
+    {
+        thread_local TSlowThreadLocal state;
+        (void)state;
+    }
+
+private:
+    std::atomic<int>& FDone;
+};
+
+TEST_F(ThreadTest, JoinAllWaitsForThreadLocalCleanUp)
+{
+    std::atomic<int> done{0};
+    for (int i = 0; i < 4; ++i)
+        new TThreadLocalUser(done);
+    while (done < 4)
+        std::this_thread::sleep_for(1ms);
+    TThread::JoinAll();
+    EXPECT_EQ(threadLocalsAlive, 0);
+    TThread::JoinAll();  // nothing left: returns at once
+}
+
 }  // namespace

@@ -1,0 +1,92 @@
+#include "dialogs/Projectlist.h"
+
+#include "dialogs/Buttonkeys.h"
+#include "vqlib/Gbkwidgets.h"
+#include "vqlib/Vqwindows.h"
+
+#include "ui_Projectlist.h"
+
+#include <QByteArray>
+#include <QEvent>
+#include <QListWidget>
+#include <QPushButton>
+
+namespace {
+
+constexpr int kItemHeight = 12;
+// The name's own bytes, so that a name that is not valid GBK is found again.
+constexpr int kNameRole = Qt::UserRole;
+
+}  // namespace
+
+TfrmProjectList::TfrmProjectList(QWidget* owner)
+    : QDialog(owner, Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowTitleHint
+                         | Qt::WindowCloseButtonHint | Qt::WindowSystemMenuHint),
+      ui(new Ui::TfrmProjectList)
+{
+    ui->setupUi(this);
+    setFixedSize(size());
+    Label1 = ui->Label1;
+    lbProjectList = ui->lbProjectList;
+    btnConfirm = ui->btnConfirm;
+    btnCancel = ui->btnCancel;
+
+    LetEnterClickWhenFocused(btnConfirm);
+    LetEnterClickWhenFocused(btnCancel);
+    connect(btnConfirm, &QPushButton::clicked, this, [this] { btnConfirmClick(); });
+    connect(btnCancel, &QPushButton::clicked, this, [this] { btnCancelClick(); });
+    // A double-click anywhere in the box counts, also below the last entry.
+    lbProjectList->viewport()->installEventFilter(this);
+}
+
+TfrmProjectList::~TfrmProjectList() { delete ui; }
+
+void TfrmProjectList::SetProjects(const std::vector<std::string>& names)
+{
+    lbProjectList->clear();
+    for (const std::string& name : names) {
+        auto* entry = new QListWidgetItem(FromGbk(name), lbProjectList);
+        entry->setData(kNameRole, QByteArray::fromStdString(name));
+        entry->setSizeHint(QSize(0, kItemHeight));
+    }
+    lbProjectList->clearSelection();
+}
+
+std::optional<std::string> TfrmProjectList::SelectedProject() const
+{
+    const auto selected = lbProjectList->selectedItems();
+    if (selected.isEmpty())
+        return std::nullopt;
+    return selected.first()->data(kNameRole).toByteArray().toStdString();
+}
+
+bool TfrmProjectList::HasSelection() const { return !lbProjectList->selectedItems().isEmpty(); }
+
+void TfrmProjectList::btnConfirmClick()
+{
+    if (!HasSelection()) {
+        InfoBox(QStringLiteral("请先选择一个测速方案。"));
+        lbProjectList->setFocus();
+        return;
+    }
+    FConfirmed = true;
+    accept();
+}
+
+void TfrmProjectList::btnCancelClick() { reject(); }
+
+void TfrmProjectList::lbProjectListDblClick()
+{
+    if (!HasSelection())
+        return;
+    FConfirmed = true;
+    accept();
+}
+
+bool TfrmProjectList::eventFilter(QObject* watched, QEvent* event)
+{
+    // Asked once the list has handled the click, which may select the entry.
+    if (watched == lbProjectList->viewport() && event->type() == QEvent::MouseButtonDblClick)
+        QMetaObject::invokeMethod(this, [this] { lbProjectListDblClick(); }, Qt::QueuedConnection);
+    return QDialog::eventFilter(watched, event);
+}

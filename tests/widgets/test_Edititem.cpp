@@ -1,0 +1,361 @@
+#include "dialogs/Edititem.h"
+
+#include "Dialogscript.h"
+#include "engine/Dnsdispinfo.h"
+
+#include <QComboBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QtTest>
+
+#include <memory>
+
+namespace {
+
+const QString kEmptyName = QStringLiteral("请输入测速项名称。\n名称用来方便你分辨该测速项。\n例如:谷歌(中国)");
+const QString kBadName = QStringLiteral("测速项名称不能含有=#^和回车字符。");
+const QString kEmptyAddress = QStringLiteral("请输入域名或IP地址。\n例如:www.example.com 或 192.168.1.1");
+const QString kBadAddress = QStringLiteral("域名或IP地址不能含有=#^和回车字符。");
+const QString kNoMethod = QStringLiteral("请选择测速方式。 ");
+
+}  // namespace
+
+class TestEditItem : public QObject {
+    Q_OBJECT
+
+    std::unique_ptr<TfrmEditItem> Dialog;
+
+    // The dialog filled and shown, its confirmation pressed once.
+    QStringList ConfirmWith(const QString& name, const QString& address, int doType)
+    {
+        Dialog->edtName->setText(name);
+        Dialog->edtDomainIP->setText(address);
+        Dialog->cbDoType->setCurrentIndex(doType);
+        TBoxScript boxes;
+        boxes.Answer({IDOK});
+        Dialog->btnConfirm->click();
+        return boxes.Texts();
+    }
+
+private slots:
+    void init()
+    {
+        Dialog = std::make_unique<TfrmEditItem>(nullptr);
+        Dialog->show();
+        QVERIFY(QTest::qWaitForWindowExposed(Dialog.get()));
+    }
+    void cleanup() { Dialog.reset(); }
+
+    void layoutAsDesigned()
+    {
+        TfrmEditItem& d = *Dialog;
+        QCOMPARE(d.objectName(), QStringLiteral("frmEditItem"));
+        QCOMPARE(d.windowTitle(), QStringLiteral("增加测速项"));
+        QCOMPARE(d.size(), QSize(294, 147));
+        QCOMPARE(d.minimumSize(), d.maximumSize());
+        QCOMPARE(d.font().family(), QStringLiteral("宋体"));
+        QCOMPARE(d.font().pointSize(), 9);
+
+        QCOMPARE(d.Label1->geometry(), QRect(62, 18, 54, 12));
+        QCOMPARE(d.edtName->geometry(), QRect(117, 13, 166, 20));
+        QCOMPARE(d.Label2->geometry(), QRect(14, 51, 102, 12));
+        QCOMPARE(d.edtDomainIP->geometry(), QRect(117, 45, 126, 20));
+        QCOMPARE(d.lblHint->geometry(), QRect(248, 51, 24, 12));
+        QCOMPARE(d.Label3->geometry(), QRect(38, 85, 78, 12));
+        QCOMPARE(d.cbDoType->geometry(), QRect(117, 78, 126, 20));
+        QCOMPARE(d.btnConfirm->geometry(), QRect(94, 110, 87, 25));
+        QCOMPARE(d.btnCancel->geometry(), QRect(196, 110, 87, 25));
+
+        QCOMPARE(d.Label1->text(), QStringLiteral("名称(&N)："));
+        QCOMPARE(d.Label2->text(), QStringLiteral("域名或IP地址(&I)："));
+        QCOMPARE(d.Label3->text(), QStringLiteral("测速方式(&T)："));
+        QCOMPARE(d.Label1->buddy(), d.edtName);
+        QCOMPARE(d.Label2->buddy(), d.edtDomainIP);
+        QCOMPARE(d.Label3->buddy(), d.cbDoType);
+        QCOMPARE(d.btnConfirm->text(), QStringLiteral("确定(&Y)"));
+        QCOMPARE(d.btnCancel->text(), QStringLiteral("取消(&C)"));
+
+        QCOMPARE(d.cbDoType->count(), 2);
+        QCOMPARE(d.cbDoType->itemText(0), QStringLiteral("Ping"));
+        QCOMPARE(d.cbDoType->itemText(1), QStringLiteral("取首页内容"));
+        QCOMPARE(d.cbDoType->currentIndex(), 0);
+        QVERIFY(!d.cbDoType->isEditable());
+        QVERIFY(d.lblHint->text().isEmpty());
+        QCOMPARE(d.lblHint->palette().color(QPalette::WindowText), QColor(Qt::red));
+        QCOMPARE(d.lblHint->font().family(), QStringLiteral("宋体"));
+        QVERIFY(d.FItemNames.empty());
+        QVERIFY(!d.FConfirmed);
+
+        const QList<QWidget*> tabOrder{d.edtName, d.edtDomainIP, d.cbDoType, d.btnConfirm, d.btnCancel};
+        for (int i = 0; i + 1 < tabOrder.size(); ++i)
+            QCOMPARE(NextTabStop(tabOrder[i]), tabOrder[i + 1]);
+    }
+
+    void addressKindHint_data()
+    {
+        QTest::addColumn<QString>("address");
+        QTest::addColumn<QString>("hint");
+        QTest::newRow("empty") << "" << "";
+        QTest::newRow("blanks") << "   " << "";
+        QTest::newRow("dotted") << "192.168.0.1" << "(IP地址)";
+        QTest::newRow("dotted with blanks") << " 192.168.0.1 " << "(IP地址)";
+        QTest::newRow("one part") << "10" << "(IP地址)";
+        QTest::newRow("hex and octal") << "0x7f.010.1" << "(IP地址)";
+        QTest::newRow("host") << "www.example.com" << "(域名)";
+        QTest::newRow("placeholder") << "*多项值*" << "(域名)";
+        QTest::newRow("all ones") << "255.255.255.255" << "(域名)";
+        QTest::newRow("five parts") << "1.2.3.4.5" << "(域名)";
+    }
+    void addressKindHint()
+    {
+        QFETCH(QString, address);
+        QFETCH(QString, hint);
+        Dialog->edtDomainIP->setText(QStringLiteral("x"));
+        Dialog->edtDomainIP->setText(address);
+        QCOMPARE(Dialog->lblHint->text(), hint);
+    }
+
+    void hintFollowsTyping()
+    {
+        Dialog->edtDomainIP->setFocus();
+        QTest::keyClicks(Dialog->edtDomainIP, QStringLiteral("10"));
+        QCOMPARE(Dialog->lblHint->text(), QStringLiteral("(IP地址)"));
+        QTest::keyClicks(Dialog->edtDomainIP, QStringLiteral("x"));
+        QCOMPARE(Dialog->lblHint->text(), QStringLiteral("(域名)"));
+        QTest::keyClick(Dialog->edtDomainIP, Qt::Key_Backspace);
+        QTest::keyClick(Dialog->edtDomainIP, Qt::Key_Backspace);
+        QTest::keyClick(Dialog->edtDomainIP, Qt::Key_Backspace);
+        QCOMPARE(Dialog->lblHint->text(), QString());
+    }
+
+    // Each failing check shows its message, focuses its control and keeps
+    // the dialog open; the first failing check wins.
+    void checksInOrder_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QString>("address");
+        QTest::addColumn<int>("doType");
+        QTest::addColumn<QString>("message");
+        QTest::addColumn<QString>("focus");
+        QTest::newRow("empty name beats everything") << "" << "a^b" << -1 << kEmptyName << "edtName";
+        QTest::newRow("blank name") << "  \t " << "h" << 0 << kEmptyName << "edtName";
+        QTest::newRow("equals in name") << "a=b" << "" << 0 << kBadName << "edtName";
+        QTest::newRow("hash in name") << "a#b" << "h" << 0 << kBadName << "edtName";
+        QTest::newRow("caret in name") << "^" << "h" << 0 << kBadName << "edtName";
+        QTest::newRow("trail byte 0x5E in name") << "區域" << "h" << 0 << kBadName << "edtName";
+        QTest::newRow("empty address") << "n" << "" << -1 << kEmptyAddress << "edtDomainIP";
+        QTest::newRow("blank address") << "n" << "   " << 0 << kEmptyAddress << "edtDomainIP";
+        QTest::newRow("caret in address") << "n" << "a^b" << 0 << kBadAddress << "edtDomainIP";
+        QTest::newRow("hash in address") << "n" << "a#" << 0 << kBadAddress << "edtDomainIP";
+        QTest::newRow("no method") << "n" << "h" << -1 << kNoMethod << "cbDoType";
+    }
+    void checksInOrder()
+    {
+        QFETCH(QString, name);
+        QFETCH(QString, address);
+        QFETCH(int, doType);
+        QFETCH(QString, message);
+        QFETCH(QString, focus);
+        QCOMPARE(ConfirmWith(name, address, doType), QStringList{message});
+        QCOMPARE(Dialog->focusWidget()->objectName(), focus);
+        QVERIFY(Dialog->isVisible());
+        QVERIFY(!Dialog->FConfirmed);
+        QCOMPARE(Dialog->edtName->text(), name);
+        QCOMPARE(Dialog->edtDomainIP->text(), address);
+    }
+
+    void infoBoxLooksRight()
+    {
+        TBoxScript boxes;
+        boxes.Answer({IDOK});
+        Dialog->btnConfirm->click();
+        QCOMPARE(boxes.Seen.size(), size_t(1));
+        QCOMPARE(boxes.Seen[0].Caption, QStringLiteral("信息"));
+        QCOMPARE(boxes.Seen[0].Style, unsigned(MB_ICONINFORMATION | MB_OK));
+    }
+
+    void duplicateNameIsEmptied()
+    {
+        Dialog->FItemNames = {"gateway", "\xBC\xD2\xC0\xEF"};  // 家里
+        QCOMPARE(ConfirmWith(QStringLiteral("  家里 "), QStringLiteral("h"), 0),
+                 QStringList{QStringLiteral("当前方案已经存在一个名为[家里]的测速项。请另取名。")});
+        QVERIFY(Dialog->edtName->text().isEmpty());
+        QCOMPARE(Dialog->focusWidget(), Dialog->edtName);
+        QVERIFY(!Dialog->FConfirmed);
+    }
+
+    void nearDuplicatesAreAccepted_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::newRow("other case") << "Gateway";
+        QTest::newRow("stored with blanks") << "portal";
+    }
+    void nearDuplicatesAreAccepted()
+    {
+        QFETCH(QString, name);
+        Dialog->FItemNames = {"gateway", " portal"};
+        QVERIFY(ConfirmWith(name, QStringLiteral("h"), 1).isEmpty());
+        QVERIFY(Dialog->FConfirmed);
+        QCOMPARE(Dialog->result(), int(QDialog::Accepted));
+    }
+
+    void confirmedTextsStayUntrimmed()
+    {
+        QVERIFY(ConfirmWith(QStringLiteral(" 家里 "), QStringLiteral(" 192.0.2.1  "), 1).isEmpty());
+        QVERIFY(Dialog->FConfirmed);
+        QCOMPARE(Dialog->FieldText(Dialog->edtName), std::optional<std::string>(" \xBC\xD2\xC0\xEF "));
+        QCOMPARE(Dialog->FieldText(Dialog->edtDomainIP), std::optional<std::string>(" 192.0.2.1  "));
+    }
+
+    // Several items: both edits hold the placeholder, which passes the text
+    // checks; only the method must be chosen.
+    void placeholderNeedsAMethodOnly()
+    {
+        for (QLineEdit* edit : {Dialog->edtName, Dialog->edtDomainIP}) {
+            edit->setText(QStringLiteral("*多项值*"));
+            edit->setEnabled(false);
+        }
+        Dialog->cbDoType->setCurrentIndex(-1);
+        QCOMPARE(Dialog->lblHint->text(), QStringLiteral("(域名)"));
+        {
+            TBoxScript boxes;
+            Dialog->btnConfirm->click();
+            QCOMPARE(boxes.Texts(), QStringList{kNoMethod});
+            QCOMPARE(Dialog->focusWidget(), Dialog->cbDoType);
+        }
+        Dialog->cbDoType->setCurrentIndex(1);
+        TBoxScript boxes;
+        Dialog->btnConfirm->click();
+        QVERIFY(boxes.Seen.empty());
+        QVERIFY(Dialog->FConfirmed);
+    }
+
+    void methodOutsideTheListSelectsNothing()
+    {
+        Dialog->cbDoType->setCurrentIndex(dtDNSQuery);
+        QCOMPARE(Dialog->cbDoType->currentIndex(), -1);
+        QCOMPARE(ConfirmWith(QStringLiteral("n"), QStringLiteral("h"), dtDNSQuery), QStringList{kNoMethod});
+    }
+
+    // Bytes that are not GBK come back as they were given while unchanged.
+    void shownBytesSurviveUnchanged()
+    {
+        const std::string odd = "a\xFF" "b";
+        Dialog->SetFieldText(Dialog->edtName, odd);
+        Dialog->SetFieldText(Dialog->edtDomainIP, "192.0.2.1");
+        QCOMPARE(Dialog->lblHint->text(), QStringLiteral("(IP地址)"));
+        QCOMPARE(Dialog->FieldText(Dialog->edtName), std::optional<std::string>(odd));
+        TBoxScript boxes;
+        Dialog->btnConfirm->click();
+        QVERIFY(boxes.Seen.empty());
+        QVERIFY(Dialog->FConfirmed);
+    }
+
+    void lengthLimitsCountGbkBytes()
+    {
+        QLineEdit* name = Dialog->edtName;
+        name->setFocus();
+        QTest::keyClicks(name, QString(45, QLatin1Char('a')));
+        QCOMPARE(name->text(), QString(40, QLatin1Char('a')));
+
+        name->clear();
+        TypeText(name, QString(21, QChar(0x5BB6)));  // 家, two bytes each
+        QCOMPARE(name->text(), QString(20, QChar(0x5BB6)));
+
+        name->clear();
+        QTest::keyClicks(name, QString(39, QLatin1Char('a')));
+        TypeText(name, QStringLiteral("家"));
+        QCOMPARE(name->text(), QString(39, QLatin1Char('a')));
+        QTest::keyClicks(name, QStringLiteral("b"));
+        QCOMPARE(name->text().size(), 40);
+
+        QLineEdit* address = Dialog->edtDomainIP;
+        address->setFocus();
+        QTest::keyClicks(address, QString(101, QLatin1Char('h')));
+        QCOMPARE(address->text(), QString(100, QLatin1Char('h')));
+        address->clear();
+        TypeText(address, QString(51, QChar(0x5BB6)));
+        QCOMPARE(address->text(), QString(50, QChar(0x5BB6)));
+    }
+
+    void charactersGbkCannotHoldAreRefused()
+    {
+        for (QLineEdit* edit : {Dialog->edtName, Dialog->edtDomainIP}) {
+            edit->setFocus();
+            QTest::keyClicks(edit, QStringLiteral("ab"));
+            edit->insert(QStringLiteral("ก"));
+            edit->insert(QString::fromUtf8("\xF0\x9F\x98\x80"));
+            TypeText(edit, QStringLiteral("ก"));
+            QCOMPARE(edit->text(), QStringLiteral("ab"));
+        }
+    }
+
+    // Under exec(): Enter confirms nothing, Escape cancels, the close box too.
+    void enterDoesNotConfirmEscapeCancels()
+    {
+        Dialog.reset();
+        TfrmEditItem dialog(nullptr);
+        bool stillOpenAfterEnter = false;
+        WhenModal<TfrmEditItem>(QStringLiteral("frmEditItem"), [&](TfrmEditItem& d) {
+            d.edtName->setFocus();
+            QTest::keyClicks(d.edtName, QStringLiteral("n"));
+            d.edtDomainIP->setText(QStringLiteral("h"));
+            QTest::keyClick(d.edtName, Qt::Key_Return);
+            QTest::keyClick(d.edtDomainIP, Qt::Key_Enter);
+            stillOpenAfterEnter = d.isVisible();
+            QTest::keyClick(d.edtName, Qt::Key_Escape);
+        });
+        dialog.exec();
+        QVERIFY(stillOpenAfterEnter);
+        QVERIFY(!dialog.FConfirmed);
+        QVERIFY(!dialog.btnConfirm->isDefault());
+
+        TfrmEditItem closed(nullptr);
+        WhenModal(QStringLiteral("frmEditItem"), [](QDialog& d) { d.close(); });
+        closed.exec();
+        QVERIFY(!closed.FConfirmed);
+    }
+
+    // Only the button with the focus answers Enter.
+    void enterOnAFocusedButton()
+    {
+        Dialog->edtName->setText(QStringLiteral("n"));
+        Dialog->edtDomainIP->setText(QStringLiteral("h"));
+        Dialog->btnCancel->setFocus();
+        QTest::keyClick(Dialog->btnCancel, Qt::Key_Return);
+        QVERIFY(!Dialog->isVisible());
+        QVERIFY(!Dialog->FConfirmed);
+
+        Dialog->show();
+        Dialog->btnConfirm->setFocus();
+        QTest::keyClick(Dialog->btnConfirm, Qt::Key_Enter);
+        QVERIFY(!Dialog->isVisible());
+        QVERIFY(Dialog->FConfirmed);
+    }
+
+    void cancelButtonAndConfirmClick()
+    {
+        Dialog.reset();
+        TfrmEditItem cancelled(nullptr);
+        WhenModal<TfrmEditItem>(QStringLiteral("frmEditItem"), [](TfrmEditItem& d) {
+            d.edtName->setText(QStringLiteral("n"));
+            d.edtDomainIP->setText(QStringLiteral("h"));
+            QTest::mouseClick(d.btnCancel, Qt::LeftButton);
+        });
+        cancelled.exec();
+        QVERIFY(!cancelled.FConfirmed);
+
+        TfrmEditItem confirmed(nullptr);
+        WhenModal<TfrmEditItem>(QStringLiteral("frmEditItem"), [](TfrmEditItem& d) {
+            d.edtName->setText(QStringLiteral("n"));
+            d.edtDomainIP->setText(QStringLiteral("h"));
+            QTest::mouseClick(d.btnConfirm, Qt::LeftButton);
+        });
+        confirmed.exec();
+        QVERIFY(confirmed.FConfirmed);
+    }
+};
+
+QTEST_MAIN(TestEditItem)
+#include "test_Edititem.moc"
