@@ -218,15 +218,11 @@ private slots:
         QCOMPARE(Names(), QStringList({"a", "b", "c", "d", "e"}));
         List()->topLevelItem(1)->setSelected(true);
         List()->topLevelItem(3)->setSelected(true);
-        bool asked = false;
-        SetMsgBoxHook([&asked](const TMsgBoxRequest& box) {  // confirm, whichever buttons it has
-            asked = true;
+        SetMsgBoxHook([](const TMsgBoxRequest& box) {  // confirm, whichever buttons it has
             return (box.Style & 0x0F) == MB_OKCANCEL ? int(IDOK) : int(IDYES);
         });
         FWindow->ui->actDelItem->trigger();
         SetMsgBoxHook(nullptr);
-        if (!asked && List()->topLevelItemCount() == 5)
-            QSKIP("the delete command is not in this build yet");
 
         QCOMPARE(Names(), QStringList({"a", "c", "e"}));
         for (int i = 0; i < List()->topLevelItemCount(); ++i) {
