@@ -3,6 +3,7 @@
 #include "app/Apperror.h"
 #include "app/Images.h"
 #include "app/Inforow.h"
+#include "app/Sortarrows.h"
 #include "dialogs/About.h"
 #include "dialogs/Help.h"
 #include "engine/Itemtexts.h"
@@ -53,8 +54,8 @@ void TfrmTarnix::SetProgramDir(const std::string& dir) { ProgramDirOverride() = 
 
 TfrmTarnix::TfrmTarnix(QWidget* parent)
     : QMainWindow(parent), ui(new Ui::TfrmTarnix), PopupMenu1(new QMenu(this)), tmrFlash(new QTimer(this)),
-      ilDisplay(DrawCommandImages()), ilDisable(DrawDisabledImages()), imgUp(DrawArrowPlaceholder()),
-      imgDown(DrawArrowPlaceholder())
+      ilDisplay(DrawCommandImages()), ilDisable(DrawDisabledImages()), imgUp(QPixmap::fromImage(MakeUpArrowImage())),
+      imgDown(QPixmap::fromImage(MakeDownArrowImage()))
 {
     try {
         Construct();

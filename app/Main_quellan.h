@@ -121,6 +121,7 @@ public:
     // --- sorting (Main_quellan_Sort.cpp) ---
     void lvInfosColumnClick(int column);
     int lvInfosCompare(QTreeWidgetItem* item1, QTreeWidgetItem* item2) const;
+    static int CompareTimes(const QString& text1, const QString& text2);
 
     // --- help (Main_quellan.cpp) ---
     void actHelpExecute();

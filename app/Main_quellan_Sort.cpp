@@ -1,5 +1,108 @@
 #include "app/Main_quellan.h"
 
-// TODO: sorting is not written yet.
-void TfrmTarnix::lvInfosColumnClick(int) {}
-int TfrmTarnix::lvInfosCompare(QTreeWidgetItem*, QTreeWidgetItem*) const { return 0; }
+#include "ui_Main_quellan.h"
+#include "vqlib/Gbkwidgets.h"
+
+#include <QLocale>
+#include <QTreeWidget>
+
+#include <cmath>
+#include <algorithm>
+#include <optional>
+#include <string_view>
+
+namespace {
+
+constexpr double kNoTime = 999999999.0;
+constexpr int kTimeColumn = 3;
+
+// Byte order of the stored text: unsigned bytes, case significant, no
+// locale; a prefix goes before the longer text.
+int CompareBytes(std::string_view text1, std::string_view text2)
+{
+    const size_t common = std::min(text1.size(), text2.size());
+    for (size_t i = 0; i < common; ++i) {
+        const auto byte1 = static_cast<unsigned char>(text1[i]);
+        const auto byte2 = static_cast<unsigned char>(text2[i]);
+        if (byte1 != byte2)
+            return int(byte1) - int(byte2);
+    }
+    if (text1.size() == text2.size())
+        return 0;
+    return text1.size() < text2.size() ? -1 : 1;
+}
+
+// The cells show GBK texts; compare them as such.
+std::string CellBytes(const QTreeWidgetItem* row, int column)
+{
+    const QString text = row->text(column);
+    if (std::optional<std::string> gbk = ToGbk(text))
+        return *gbk;
+    return text.toStdString();
+}
+
+// The times are formatted with a point; the user's own separator is accepted too.
+double TimeValue(const QString& text)
+{
+    const QString trimmed = text.trimmed();
+    bool ok = false;
+    double value = QLocale::c().toDouble(trimmed, &ok);
+    if (!ok)
+        value = QLocale().toDouble(trimmed, &ok);
+    if (!ok || !std::isfinite(value))
+        return kNoTime;
+    return value;
+}
+
+}  // namespace
+
+int TfrmTarnix::CompareTimes(const QString& text1, const QString& text2)
+{
+    const double value1 = TimeValue(text1);
+    const double value2 = TimeValue(text2);
+    if (value1 > kNoTime - 1.0 && value2 > kNoTime - 1.0) {
+        const QByteArray general1 = QString::number(value1, 'g', 15).toLatin1();
+        const QByteArray general2 = QString::number(value2, 'g', 15).toLatin1();
+        return CompareBytes(std::string_view(general1.constData(), general1.size()),
+                            std::string_view(general2.constData(), general2.size()));
+    }
+    if (value1 < value2)
+        return -1;
+    return value1 == value2 ? 0 : 1;
+}
+
+// The list's own sort always runs ascending; the direction is applied here
+// so that the negation decides the order exactly.
+int TfrmTarnix::lvInfosCompare(QTreeWidgetItem* item1, QTreeWidgetItem* item2) const
+{
+    if (FSortColumn < 0)
+        return 0;
+    int result = 0;
+    if (FSortColumn == kTimeColumn)
+        result = CompareTimes(item1->text(kTimeColumn), item2->text(kTimeColumn));
+    else
+        result = CompareBytes(CellBytes(item1, FSortColumn), CellBytes(item2, FSortColumn));
+    return FSortDescending ? -result : result;
+}
+
+void TfrmTarnix::lvInfosColumnClick(int column)
+{
+    if (column < 0 || column >= ui->lvInfos->columnCount())
+        return;
+    // Only the rows are frozen, so the header repaints just the arrow's sections.
+    QWidget* rows = ui->lvInfos->viewport();
+    rows->setUpdatesEnabled(false);
+    struct TThaw {
+        QWidget* Rows;
+        ~TThaw() { Rows->setUpdatesEnabled(true); }
+    } thaw{rows};
+
+    if (FSortColumn != column) {
+        FSortColumn = column;
+        FSortDescending = false;
+    } else {
+        FSortDescending = !FSortDescending;
+    }
+    FListViewTool.SetSortColumn(FSortColumn, FSortDescending);
+    ui->lvInfos->sortItems(FSortColumn, Qt::AscendingOrder);
+}
