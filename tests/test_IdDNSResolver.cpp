@@ -227,12 +227,17 @@ TEST(IdDNSResolver, BuildQueryRefusesWhatCannotBeEncoded)
 
 TEST(IdDNSResolver, IdentifiersCoverTheRangeFromEveryThread)
 {
+    // Every construction reseeds the shared generator from the clock; build
+    // the resolvers first so the draws below come from one seeded sequence.
+    std::vector<std::unique_ptr<TIdDNSResolver>> resolvers;
+    for (int i = 0; i < 4; ++i) {
+        resolvers.push_back(std::make_unique<TIdDNSResolver>());
+        resolvers.back()->Questions = {{"a", DnsTypeA, DnsClassIN}};
+    }
     std::vector<std::thread> threads;
     std::vector<std::vector<uint16_t>> drawn(4);
-    for (auto& ids : drawn) {
-        threads.emplace_back([&ids] {
-            TIdDNSResolver r;
-            r.Questions = {{"a", DnsTypeA, DnsClassIN}};
+    for (size_t t = 0; t < drawn.size(); ++t) {
+        threads.emplace_back([&ids = drawn[t], &r = *resolvers[t]] {
             for (int i = 0; i < 5000; ++i) {
                 r.BuildQuery();
                 ids.push_back(r.DNSHeader.ID);
