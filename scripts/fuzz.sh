@@ -4,8 +4,11 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 seconds=${1:-30}
 bash scripts/setup.sh
-CXX=clang++ CC=clang bash scripts/build.sh build-fuzz -DORVEL_FUZZ=ON \
-    -DORVEL_SANITIZE=fuzzer-no-link,address,undefined
+werror=OFF
+[ "${CI:-}" = "true" ] && werror=ON
+CXX=clang++ CC=clang cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DORVEL_WERROR=$werror \
+    -DORVEL_FUZZ=ON -DORVEL_SANITIZE=fuzzer-no-link,address,undefined >/dev/null
+cmake --build build-fuzz -j"$(nproc)" --target fuzzers
 shopt -s nullglob
 for target in build-fuzz/bin/fuzz_*; do
     name=$(basename "$target")
