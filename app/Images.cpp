@@ -150,10 +150,3 @@ std::vector<QPixmap> DrawDisabledImages()
         pixmaps.push_back(QPixmap::fromImage(Greyed(image)));
     return pixmaps;
 }
-
-QPixmap DrawArrowPlaceholder()
-{
-    QImage image(kSize, kSize, QImage::Format_RGB888);
-    image.fill(QColor(255, 0, 0));
-    return QPixmap::fromImage(image);
-}

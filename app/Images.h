@@ -16,6 +16,3 @@ std::vector<QPixmap> DrawCommandImages();
 // The same images greyed, for disabled commands.
 std::vector<QPixmap> DrawDisabledImages();
 
-// 16x16 stand-in for the header's sort arrows: pure red, the colour that is
-// not drawn.
-QPixmap DrawArrowPlaceholder();
