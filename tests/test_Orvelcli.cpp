@@ -45,6 +45,9 @@ class OrvelCli : public ::testing::Test {
 protected:
     void SetUp() override
     {
+        // The runner inherits the environment: loopback must not go through a proxy.
+        for (const char* name : {"http_proxy", "all_proxy", "ALL_PROXY"})
+            unsetenv(name);
         FDir = fs::temp_directory_path() / ("orvel-cli-" + std::to_string(::getpid()) + "-" +
                                            ::testing::UnitTest::GetInstance()->current_test_info()->name());
         fs::remove_all(FDir);
