@@ -9,6 +9,7 @@
 #include "engine/Testrun.h"
 #include "engine/Uiexecutor.h"
 #include "tests/support/Httpserver.h"
+#include "tests/support/Noproxy.h"
 #include "tests/support/Netns.h"
 #include "vqlib/Vqtick.h"
 
@@ -200,8 +201,7 @@ void BenchRun(const char* label, int8_t method, int delay)
 
 int main()
 {
-    for (const char* name : {"http_proxy", "all_proxy", "ALL_PROXY"})
-        unsetenv(name);
+    ClearProxyEnvironment();
     std::setvbuf(stdout, nullptr, _IOLBF, 0);
     std::printf("== home-page fetch vs curl (%d tries each) ==\n", kTries);
     BenchHomePage();

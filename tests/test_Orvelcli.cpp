@@ -2,6 +2,7 @@
 
 #include "tests/support/Dnsresponder.h"
 #include "tests/support/Httpserver.h"
+#include "tests/support/Noproxy.h"
 #include "vqlib/Gbk.h"
 #include "vqlib/Vqfiles.h"
 
@@ -45,9 +46,7 @@ class OrvelCli : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        // The runner inherits the environment: loopback must not go through a proxy.
-        for (const char* name : {"http_proxy", "all_proxy", "ALL_PROXY"})
-            unsetenv(name);
+        ClearProxyEnvironment();
         FDir = fs::temp_directory_path() / ("orvel-cli-" + std::to_string(::getpid()) + "-" +
                                            ::testing::UnitTest::GetInstance()->current_test_info()->name());
         fs::remove_all(FDir);

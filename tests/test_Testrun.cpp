@@ -1,6 +1,7 @@
 #include "engine/Testrun.h"
 #include "engine/Uiexecutor.h"
 #include "tests/support/Httpserver.h"
+#include "tests/support/Noproxy.h"
 #include "vqlib/Vqnet.h"
 
 #include <gtest/gtest.h>
@@ -307,9 +308,7 @@ TEST(TestRunLifetime, DestroyingARunInProgressWaitsForItsWorkers)
 
 TEST_F(TestRunTest, HomePageItemsAgainstALoopbackServer)
 {
-    unsetenv("http_proxy");
-    unsetenv("all_proxy");
-    unsetenv("ALL_PROXY");
+    ClearProxyEnvironment();
     THttpServer server;
     THttpServer::TResponse page;
     page.BodySize = 2000;

@@ -1,5 +1,6 @@
 #include "engine/Measurehomepage.h"
 #include "tests/support/Httpserver.h"
+#include "tests/support/Noproxy.h"
 #include "vqlib/Vqhttp.h"
 
 #include <gtest/gtest.h>
@@ -25,9 +26,7 @@ class HttpTest : public ::testing::Test {
 protected:
     static void SetUpTestSuite()
     {
-        // Loopback must not go through a proxy of the machine.
-        for (const char* name : {"http_proxy", "all_proxy", "ALL_PROXY", "no_proxy", "NO_PROXY"})
-            unsetenv(name);
+        ClearProxyEnvironment();
     }
 
     THttpServer Server;

@@ -8,6 +8,7 @@
 #include "app/Inforow.h"
 #include "app/Uiexecutorqt.h"
 #include "tests/support/Httpserver.h"
+#include "tests/support/Noproxy.h"
 #include "dialogs/Inputprojectname.h"
 #include "dialogs/Projectlist.h"
 
@@ -80,8 +81,7 @@ private slots:
     void initTestCase()
     {
         InstallQtUiExecutor();
-        for (const char* name : {"http_proxy", "all_proxy", "ALL_PROXY"})
-            unsetenv(name);
+        ClearProxyEnvironment();
     }
 
     void init()

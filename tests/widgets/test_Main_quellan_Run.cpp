@@ -5,6 +5,7 @@
 #include "app/Main_quellan.h"
 #include "app/Uiexecutorqt.h"
 #include "tests/support/Httpserver.h"
+#include "tests/support/Noproxy.h"
 #include "vqlib/Gbkwidgets.h"
 #include "vqlib/Vqnet.h"
 #include "vqlib/Vqwindows.h"
@@ -57,8 +58,7 @@ private slots:
     void initTestCase()
     {
         InstallQtUiExecutor();
-        for (const char* name : {"http_proxy", "all_proxy", "ALL_PROXY"})
-            unsetenv(name);
+        ClearProxyEnvironment();
     }
 
     void init()
