@@ -20,6 +20,7 @@
 #include <condition_variable>
 #include <map>
 #include <set>
+#include <utility>
 
 namespace {
 
@@ -419,15 +420,21 @@ TEST_F(TestRunTest, HostileHomePagesFailTheirTriesWithinTheLimitsAndTheRunComple
     EXPECT_EQ(drip.Requests().size(), 5u);
 }
 
-TEST(TestRunLifetime, DestroyingARunInProgressWaitsForItsWorkers)
+std::vector<TDNSDispInfo> LoopbackPingItems(size_t count)
 {
-    TQueueUiExecutor executor;
-    TUiExecutorScope scope(executor);
-    std::vector<TDNSDispInfo> items(30);
+    std::vector<TDNSDispInfo> items(count);
     for (size_t i = 0; i < items.size(); ++i) {
         items[i].Name = "n" + std::to_string(i);
         items[i].DomainIP = "127.0.0.1";
     }
+    return items;
+}
+
+TEST(TestRunLifetime, DestroyingARunInProgressWaitsForItsWorkers)
+{
+    TQueueUiExecutor executor;
+    TUiExecutorScope scope(executor);
+    std::vector<TDNSDispInfo> items = LoopbackPingItems(30);
     bool reported = false;
     {
         TTestRun run(items, 5000, 5);
@@ -512,11 +519,7 @@ int MeasureUnderTheLimit(bool expectAllMeasured)
 {
     TQueueUiExecutor executor;
     TUiExecutorScope scope(executor);
-    std::vector<TDNSDispInfo> items(40);
-    for (size_t i = 0; i < items.size(); ++i) {
-        items[i].Name = "n" + std::to_string(i);
-        items[i].DomainIP = "127.0.0.1";
-    }
+    std::vector<TDNSDispInfo> items = LoopbackPingItems(40);
     int refused = 0;
     int completions = 0;
     {
@@ -555,22 +558,16 @@ int MeasureUnderTheLimit(bool expectAllMeasured)
     return noResponse == 40 ? 0 : 5;
 }
 
-TEST(TestRunUnderProcessLimit, ThreeProcessesStillMeasureEveryItem)
+TEST(TestRunUnderProcessLimit, EveryItemIsMeasuredOrWhenNoThreadCanBeMadeEndsAndTheRunCompletes)
 {
-    std::string why;
-    const int rc = RunUnderProcessLimit(3, [] { return MeasureUnderTheLimit(true); }, why);
-    if (rc == -1)
-        GTEST_SKIP() << why;
-    EXPECT_EQ(rc, 0) << "check " << rc << " failed in the child (see stderr)";
-}
-
-TEST(TestRunUnderProcessLimit, WhenNoThreadCanBeMadeEveryItemEndsAndTheRunCompletes)
-{
-    std::string why;
-    const int rc = RunUnderProcessLimit(1, [] { return MeasureUnderTheLimit(false); }, why);
-    if (rc == -1)
-        GTEST_SKIP() << why;
-    EXPECT_EQ(rc, 0) << "check " << rc << " failed in the child (see stderr)";
+    // Three processes: the test's own thread and two workers at the most.
+    for (const auto& [limit, allMeasured] : {std::pair{rlim_t{3}, true}, std::pair{rlim_t{1}, false}}) {
+        std::string why;
+        const int rc = RunUnderProcessLimit(limit, [allMeasured] { return MeasureUnderTheLimit(allMeasured); }, why);
+        if (rc == -1)
+            GTEST_SKIP() << why;
+        EXPECT_EQ(rc, 0) << "limit " << limit << ": check " << rc << " failed in the child (see stderr)";
+    }
 }
 
 }  // namespace
