@@ -131,7 +131,7 @@ bool TCalcSpendingThread::TryOnce(const TDNSDispInfo& item, const std::string& t
         case dtPing:
             return MeasurePing(target, FTimeout, ms, &FControl->AbortFlag());
         default:
-            return MeasureDNSQuery(*FResolver, target, FTimeout, ms);
+            return MeasureDNSQuery(*FResolver, target, FTimeout, ms, &FControl->AbortFlag());
         }
     } catch (...) {
         return false;  // a try reports its errors as a failed try

@@ -16,7 +16,7 @@
 namespace {
 
 constexpr int kIcmpFilter = 1;  // ICMP_FILTER of linux/icmp.h, whose types clash with glibc's
-constexpr int kAbortPollMs = 50;
+constexpr int kAbortPollMs = 20;  // how long a wait may go on unaware of an abort
 constexpr size_t kHeaderSize = 8;  // type, code, checksum, identifier, sequence
 
 std::atomic<uint16_t> nextSequence{1};

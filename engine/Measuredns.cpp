@@ -3,9 +3,13 @@
 #include "net/IdDNSResolver.h"
 #include "vqlib/Vqtick.h"
 
-bool MeasureDNSQuery(TIdDNSResolver& resolver, const std::string& target, int32_t timeout, uint32_t& ms)
+bool MeasureDNSQuery(TIdDNSResolver& resolver, const std::string& target, int32_t timeout, uint32_t& ms,
+                     const std::atomic<bool>* abort)
 {
+    if (abort && abort->load())
+        return false;
     try {
+        resolver.SetAbortFlag(abort);
         resolver.Host = target;
         resolver.ReceiveTimeout = timeout;
         resolver.ResetResult();

@@ -1,6 +1,7 @@
 #pragma once
 // One DNS-query try against the DNS server at target (a dotted IPv4 address).
 
+#include <atomic>
 #include <cstdint>
 #include <string>
 
@@ -9,5 +10,7 @@ class TIdDNSResolver;
 // The name asked for: stable, public, resolvable by every recursive server.
 inline constexpr const char* DNSQueryHostName = "www.example.com";
 
-// True with the elapsed milliseconds in ms; every error is a failed try.
-bool MeasureDNSQuery(TIdDNSResolver& resolver, const std::string& target, int32_t timeout, uint32_t& ms);
+// True with the elapsed milliseconds in ms; every error is a failed try. The
+// wait for the reply ends early, as a failure, when abort turns true.
+bool MeasureDNSQuery(TIdDNSResolver& resolver, const std::string& target, int32_t timeout, uint32_t& ms,
+                     const std::atomic<bool>* abort = nullptr);

@@ -5,7 +5,9 @@
 
 #include <arpa/inet.h>
 
+#include <algorithm>
 #include <chrono>
+#include <thread>
 
 namespace {
 
@@ -34,11 +36,16 @@ TTestRun::TTestRun(std::vector<TDNSDispInfo>& items, int32_t timeout, int32_t ti
       FTimes(times),
       FLock(lock),
       FRunningCount(runningCount),
-      FStarter(StartCalcSpendingThread)
+      FStarter(StartCalcSpendingThread),
+      FSelf(std::make_shared<TTestRun*>(this))
 {
 }
 
-TTestRun::~TTestRun() { Shutdown(); }
+TTestRun::~TTestRun()
+{
+    Shutdown();
+    *FSelf = nullptr;
+}
 
 void TTestRun::Execute()
 {
@@ -85,8 +92,7 @@ void TTestRun::Start()
     FRunning = true;
     FRunningCount = 0;
     StartWaitingItems(kFirstWorkers);
-    if (FRunningCount == 0)
-        Complete();
+    CompleteWhenDone();
 }
 
 void TTestRun::StartWaitingItems(int count)
@@ -98,32 +104,93 @@ void TTestRun::StartWaitingItems(int count)
             break;
         if (item.State != tsWaiting)
             continue;
-        item.State = tsTesting;
-        if (Listener.ItemStarted)
-            Listener.ItemStarted(item);
         if (StartWorker(item)) {
             ++started;
             continue;
         }
-        // No worker: the item ends as if every try had failed.
-        TCalcSpendingThread::ApplyResult(item, TSpendingResult{false, 0.0, FTimes});
-        if (Listener.ItemReported)
-            Listener.ItemReported(item);
+        // The next items would fare no better now; a report retries them.
+        if (WorkersRemain() && (FRunningCount > 0 || PostRetry()))
+            break;
+        // No worker of the run is left to report: once more after a pause,
+        // then the item ends as if every try had failed, and the next is tried.
+        std::this_thread::sleep_for(kStartRetryPause);
+        if (StartWorker(item)) {
+            ++started;
+            continue;
+        }
+        GiveUp(item);
     }
 }
 
 bool TTestRun::StartWorker(TDNSDispInfo& item)
 {
+    item.State = tsTesting;
     TWorkerSetup setup{FTry, FOnTry, FControl};
     // The handler may point at this run: Shutdown waits for every worker.
     try {
         FStarter(&item, [this](TDNSDispInfo* finished) { ItemFinished(finished); }, FTimeout, FTimes,
                  std::move(setup));
     } catch (...) {
+        item.State = tsWaiting;
         return false;
     }
     ++FRunningCount;
+    // The worker only reads the item meanwhile, as the listener does.
+    if (Listener.ItemStarted)
+        Listener.ItemStarted(item);
     return true;
+}
+
+bool TTestRun::WorkersRemain() const
+{
+    // Reported but not yet ended counts: the thread still holds its place.
+    return FRunningCount > 0 || FControl->Alive() > 0;
+}
+
+bool TTestRun::PostRetry()
+{
+    // No report is due, but workers that have reported are still ending.
+    if (FRetryPosted)
+        return true;
+    TUiExecutor* executor = InstalledUiExecutor();
+    if (!executor)
+        return false;
+    FRetryPosted = true;
+    executor->Post([self = FSelf] {
+        if (*self)
+            (*self)->RetryWaitingItems();
+    });
+    return true;
+}
+
+void TTestRun::RetryWaitingItems()
+{
+    std::lock_guard lock(FLock);
+    FRetryPosted = false;
+    if (FShutDown || !FRunning || FRunningCount > 0)
+        return;  // stopped, or a report is due and retries
+    // Every worker of the run has reported, so none needs this thread: wait
+    // until their threads are gone and their places free.
+    if (FControl->WaitNoneAlive(kWorkerEndWait))
+        TThread::JoinAll();
+    StartWaitingItems(kFirstWorkers);
+    CompleteWhenDone();
+}
+
+void TTestRun::GiveUp(TDNSDispInfo& item)
+{
+    TCalcSpendingThread::ApplyResult(item, TSpendingResult{false, 0.0, FTimes});
+    if (Listener.ItemReported)
+        Listener.ItemReported(item);
+}
+
+bool TTestRun::AnyWaiting() const
+{
+    for (const TDNSDispInfo& item : FItems) {
+        if (item.State == tsWaiting)
+            return true;
+    }
+    return false;
 }
 
 void TTestRun::ItemFinished(TDNSDispInfo* item)
@@ -134,8 +201,14 @@ void TTestRun::ItemFinished(TDNSDispInfo* item)
         return;
     if (Listener.ItemReported)
         Listener.ItemReported(*item);
-    StartWaitingItems(kWorkersPerReport);
-    if (FRunningCount == 0)
+    // One replacement, and the places of workers that could not be created.
+    StartWaitingItems(std::max(kWorkersPerReport, kFirstWorkers - FRunningCount));
+    CompleteWhenDone();
+}
+
+void TTestRun::CompleteWhenDone()
+{
+    if (FRunningCount == 0 && !FShutDown && !AnyWaiting())
         Complete();
 }
 

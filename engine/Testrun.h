@@ -7,6 +7,7 @@
 #include "engine/Calcspendingthread.h"
 #include "engine/Dnsdispinfo.h"
 
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -59,6 +60,9 @@ public:
     // Starts the first workers; a run with nothing to measure completes at once.
     void Start();
     // Starts a worker for each of up to count waiting items, in list order.
+    // An item whose worker cannot be created waits again, for the next report
+    // (or, when none is due, for the run's workers to end); only when none of
+    // the run's workers is left does it end as if every try had failed.
     void StartWaitingItems(int count);
     // The workers' completion handler.
     void ItemFinished(TDNSDispInfo* item);
@@ -72,7 +76,20 @@ public:
     int32_t RunningCount() const { return FRunningCount; }
 
 private:
+    // A failed start, tried once more after this pause when no worker of the
+    // run is left, before its item is given up: a thread that has just ended
+    // may still hold its place in the process limit for a moment.
+    static constexpr std::chrono::milliseconds kStartRetryPause{10};
+    // How long a retry waits for workers that have reported to end.
+    static constexpr std::chrono::seconds kWorkerEndWait{5};
+
     bool StartWorker(TDNSDispInfo& item);
+    bool WorkersRemain() const;
+    bool PostRetry();
+    void RetryWaitingItems();
+    void GiveUp(TDNSDispInfo& item);
+    bool AnyWaiting() const;
+    void CompleteWhenDone();
     void Complete();
 
     std::recursive_mutex FOwnLock;
@@ -88,4 +105,7 @@ private:
     TTryOperation FTry;
     TTryObserver FOnTry;
     TWorkerStarter FStarter;
+    bool FRetryPosted = false;
+    // What a posted retry reaches: this run, or nothing once it is destroyed.
+    std::shared_ptr<TTestRun*> FSelf;
 };

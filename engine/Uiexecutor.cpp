@@ -31,6 +31,17 @@ void TUiExecutor::RunAndWait(const std::function<void()>& task)
         std::rethrow_exception(job->Error);
 }
 
+void TUiExecutor::Post(const std::function<void()>& task)
+{
+    auto job = std::make_shared<TJob>();
+    job->Task = task;
+    {
+        std::lock_guard lock(FMutex);
+        FQueue.push_back(job);
+    }
+    Wake();
+}
+
 void TUiExecutor::RunPending()
 {
     std::deque<std::shared_ptr<TJob>> jobs;

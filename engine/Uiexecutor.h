@@ -22,6 +22,10 @@ public:
     // itself it runs at once. What the task throws is thrown here again.
     void RunAndWait(const std::function<void()>& task);
 
+    // Queues task to run on the UI thread later and returns at once; from any
+    // thread. Nobody waits for it, and what it throws goes no further.
+    void Post(const std::function<void()>& task);
+
     // UI thread: runs every task queued so far. Also called by code that has
     // to wait on the UI thread for workers which may be reporting meanwhile.
     void RunPending();

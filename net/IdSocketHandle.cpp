@@ -25,4 +25,15 @@ void TIdSocketHandle::CloseSocket()
     FStack.Close(FHandle);
     FHandle = -1;
     FIsOpen = false;
+    FConnectedIP.clear();
+    FConnectedPort = 0;
+}
+
+void TIdSocketHandle::ConnectTo(const std::string& ip, int port)
+{
+    if (FConnectedIP == ip && FConnectedPort == port)
+        return;
+    FStack.CheckResult(FStack.Connect(FHandle, ip, port));
+    FConnectedIP = ip;
+    FConnectedPort = port;
 }

@@ -16,6 +16,9 @@ public:
     void AllocateSocket();
     // Shuts the send side down and closes; results are ignored.
     void CloseSocket();
+    // Connects the open socket to ip:port unless it already is; raises
+    // EIdSocketError when the platform refuses.
+    void ConnectTo(const std::string& ip, int port);
 
     int Handle() const { return FHandle; }
     bool IsOpen() const { return FIsOpen; }
@@ -29,4 +32,6 @@ private:
     TIdStack& FStack;
     int FHandle = -1;
     bool FIsOpen = false;
+    std::string FConnectedIP;  // empty while not connected
+    int FConnectedPort = 0;
 };

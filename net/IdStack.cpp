@@ -67,6 +67,18 @@ std::optional<std::array<uint8_t, 4>> ParseDottedQuad(const std::string& text)
     return bytes;
 }
 
+std::optional<sockaddr_in> SocketAddress(const std::string& ip, int port)
+{
+    std::optional<std::array<uint8_t, 4>> quad = ParseDottedQuad(ip);
+    if (!quad)
+        return std::nullopt;
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(static_cast<uint16_t>(port));
+    std::memcpy(&address.sin_addr, quad->data(), 4);
+    return address;
+}
+
 std::string DottedText(const in_addr& address)
 {
     char text[INET_ADDRSTRLEN] = {};
@@ -311,16 +323,22 @@ int TIdStackBSD::SetBroadcast(int handle, bool enabled)
     return 0;
 }
 
+int TIdStackBSD::Connect(int handle, const std::string& ip, int port)
+{
+    std::optional<sockaddr_in> to = SocketAddress(ip, port);
+    if (!to)
+        return Fail(EINVAL);
+    if (connect(handle, reinterpret_cast<sockaddr*>(&*to), sizeof *to) < 0)
+        return Fail(errno);
+    return 0;
+}
+
 int TIdStackBSD::SendTo(int handle, const std::string& bytes, const std::string& ip, int port)
 {
-    std::optional<std::array<uint8_t, 4>> quad = ParseDottedQuad(ip);
-    if (!quad)
+    std::optional<sockaddr_in> to = SocketAddress(ip, port);
+    if (!to)
         return Fail(EINVAL);
-    sockaddr_in to{};
-    to.sin_family = AF_INET;
-    to.sin_port = htons(static_cast<uint16_t>(port));
-    std::memcpy(&to.sin_addr, quad->data(), 4);
-    ssize_t sent = sendto(handle, bytes.data(), bytes.size(), 0, reinterpret_cast<sockaddr*>(&to), sizeof to);
+    ssize_t sent = sendto(handle, bytes.data(), bytes.size(), 0, reinterpret_cast<sockaddr*>(&*to), sizeof *to);
     if (sent < 0) {
         int error = errno;
         DrainErrorQueue(handle);

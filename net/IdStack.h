@@ -47,6 +47,8 @@ public:
     // with the error number available from LastError() on the same thread.
     virtual int CreateSocket() = 0;
     virtual int SetBroadcast(int handle, bool enabled) = 0;
+    // Ties the socket to one peer: only its datagrams are received from then on.
+    virtual int Connect(int handle, const std::string& ip, int port) = 0;
     virtual int SendTo(int handle, const std::string& bytes, const std::string& ip, int port) = 0;
     // 1 when readable, 0 on time-out, Id_SOCKET_ERROR on failure.
     virtual int WaitForRead(int handle, int32_t timeout) = 0;
@@ -94,6 +96,7 @@ public:
     TIdStackBSD();
     int CreateSocket() override;
     int SetBroadcast(int handle, bool enabled) override;
+    int Connect(int handle, const std::string& ip, int port) override;
     int SendTo(int handle, const std::string& bytes, const std::string& ip, int port) override;
     int WaitForRead(int handle, int32_t timeout) override;
     int ReceiveFrom(int handle, std::string& buffer, std::string& peerIP, int& peerPort) override;

@@ -3,6 +3,8 @@
 #include "net/IdException.h"
 #include "net/IdStack.h"
 
+#include <algorithm>
+
 TIdUDPBase::~TIdUDPBase()
 {
     SetActive(false);
@@ -37,7 +39,29 @@ bool TIdUDPBase::WaitReadable(int32_t timeout)
     if (!FBinding || !FBinding->IsOpen())
         throw EIdConnClosedGracefully();
     // A failed wait reads as "nothing arrived"; the caller sees a time-out.
-    return Stack().WaitForRead(FBinding->Handle(), timeout) == 1;
+    const bool limited = timeout >= 0;
+    if (!FAbort || (!limited && timeout != IdTimeoutInfinite))
+        return Stack().WaitForRead(FBinding->Handle(), timeout) == 1;
+    return WaitReadableOrAbort(FBinding->Handle(), timeout);
+}
+
+bool TIdUDPBase::WaitReadableOrAbort(int handle, int32_t timeout)
+{
+    using namespace std::chrono;
+    const bool limited = timeout != IdTimeoutInfinite;
+    const auto deadline = steady_clock::now() + milliseconds(limited ? timeout : 0);
+    for (;;) {
+        if (FAbort->load())
+            return false;
+        auto slice = kAbortSlice;
+        if (limited)
+            slice = std::min(slice, std::max(milliseconds(0), ceil<milliseconds>(deadline - steady_clock::now())));
+        const int ready = Stack().WaitForRead(handle, static_cast<int32_t>(slice.count()));
+        if (ready != 0)
+            return ready == 1;
+        if (limited && slice < kAbortSlice)
+            return false;  // that was the last slice
+    }
 }
 
 std::string TIdUDPBase::ReceivePacket(int32_t timeout)

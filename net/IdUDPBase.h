@@ -5,6 +5,8 @@
 #include "net/IdComponent.h"
 #include "net/IdSocketHandle.h"
 
+#include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -25,6 +27,13 @@ public:
     bool Active() const;
     void SetActive(bool active);
 
+    // How long a wait may go on unaware of the abort flag.
+    static constexpr std::chrono::milliseconds kAbortSlice{20};
+
+    // A wait in progress ends, as a time-out, within kAbortSlice of *abort
+    // turning true; nullptr: never cut short.
+    void SetAbortFlag(const std::atomic<bool>* abort) { FAbort = abort; }
+
     TIdSocketHandle& EnsureSocket();
     bool WaitReadable(int32_t timeout);
     // One datagram, or empty when none arrived in time.
@@ -37,5 +46,8 @@ public:
     const TIdSocketHandle* Binding() const { return FBinding.get(); }
 
 private:
+    bool WaitReadableOrAbort(int handle, int32_t timeout);
+
     std::unique_ptr<TIdSocketHandle> FBinding;
+    const std::atomic<bool>* FAbort = nullptr;
 };

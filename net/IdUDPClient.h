@@ -1,6 +1,7 @@
 #pragma once
 // A datagram client talking to one peer, Host:Port.
 
+#include "net/IdStack.h"
 #include "net/IdUDPBase.h"
 
 #include <cstdint>
@@ -11,5 +12,12 @@ public:
     std::string Host;  // host name or dotted IPv4 address
     int32_t Port = 0;
 
-    void SendPacket(const std::string& bytes) { SendBuffer(Host, Port, bytes); }
+    // The socket is connected to Host:Port first, so that a datagram from
+    // any other address or port is never taken for the peer's answer.
+    void SendPacket(const std::string& bytes)
+    {
+        const std::string address = Stack().ResolveAddress(Host);
+        EnsureSocket().ConnectTo(address, Port);
+        SendBuffer(address, Port, bytes);
+    }
 };

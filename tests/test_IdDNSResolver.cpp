@@ -10,6 +10,8 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
@@ -448,6 +450,62 @@ TEST_F(DnsTry, LateReplyFailsTheNextTryOnly)
     EXPECT_TRUE(Try(2000));
     EXPECT_EQ(FResponder->QueryCount(), 3);
     EXPECT_TRUE(Try(2000));
+}
+
+TEST_F(DnsTry, AReplyFromAnotherPortOrAddressIsIgnoredAndTheServersOwnStillCounts)
+{
+    // A well-formed answer with the right identifier comes first from the
+    // wrong place; the server's own follows 300 ms later.
+    for (const std::string foreignIP : {"", "127.0.0.2"}) {
+        Serve([foreignIP](const std::string& query, int) {
+            TDnsResponse response{CnameChain(query), 300};
+            response.Foreign = CnameChain(query);
+            response.ForeignIP = foreignIP;
+            return response;
+        });
+        ASSERT_TRUE(Try(2000)) << foreignIP;
+        EXPECT_GE(FMs, 290u) << "the foreign answer was taken, from " << (foreignIP.empty() ? "another port" : foreignIP);
+        EXPECT_EQ(FResolver.Binding()->PeerPort, FResponder->Port());
+    }
+}
+
+TEST_F(DnsTry, OnlyAForeignReplyTimesOut)
+{
+    Serve([](const std::string& query, int) {
+        TDnsResponse response;
+        response.Foreign = CnameChain(query);
+        return response;
+    });
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_FALSE(Try(300));
+    EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(290));
+    EXPECT_EQ(FMs, 12345u);
+}
+
+TEST_F(DnsTry, AnAbortEndsTheWaitForTheReply)
+{
+    Serve([](const std::string&, int) { return TDnsResponse{}; });
+    std::atomic<bool> abort{false};
+    std::atomic<std::chrono::steady_clock::rep> abortedAt{0};
+    std::thread aborter([&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        abortedAt = std::chrono::steady_clock::now().time_since_epoch().count();
+        abort = true;
+    });
+    const bool ok = MeasureDNSQuery(FResolver, "127.0.0.1", 5000, FMs, &abort);
+    const auto ended = std::chrono::steady_clock::now();
+    aborter.join();
+    EXPECT_FALSE(ok);
+    const auto latency = ended - std::chrono::steady_clock::time_point(std::chrono::steady_clock::duration(abortedAt.load()));
+    std::printf("DNS try ended %.1f ms after the abort\n", std::chrono::duration<double, std::milli>(latency).count());
+    EXPECT_LT(latency, std::chrono::milliseconds(500));  // 20 ms expected; generous for loaded machines
+    // An abort before the try sends nothing.
+    EXPECT_FALSE(MeasureDNSQuery(FResolver, "127.0.0.1", 5000, FMs, &abort));
+    EXPECT_EQ(FResponder->QueryCount(), 1);
+    // Without the flag the same resolver waits again.
+    FResolver.SetAbortFlag(nullptr);
+    EXPECT_FALSE(Try(100));
+    EXPECT_EQ(FResponder->QueryCount(), 2);
 }
 
 TEST(DnsTryAtPort53, EndToEnd)

@@ -8,7 +8,9 @@
 #include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
+#include <unistd.h>
 
+#include <atomic>
 #include <chrono>
 #include <memory>
 #include <thread>
@@ -372,4 +374,49 @@ TEST(IdUDPClient, DiscardPendingDropsQueuedDatagramsAndErrors)
     ASSERT_TRUE(client->WaitReadable(2000));  // the refusal is waiting
     client->DiscardPending();
     EXPECT_EQ(client->ReceivePacket(50), "");
+}
+
+TEST(IdUDPClient, TheSocketTakesDatagramsOnlyFromItsPeer)
+{
+    TDnsResponder peer(Echo);
+    TDnsResponder other(Echo);
+    auto client = ClientFor(peer);
+    client->SendPacket("mine");
+    ASSERT_EQ(client->ReceivePacket(2000), "mine");
+    // Another socket sends to the client's port directly.
+    const int stranger = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    ASSERT_GE(stranger, 0);
+    sockaddr_in to{};
+    to.sin_family = AF_INET;
+    to.sin_port = htons(LocalPort(*client));
+    to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ASSERT_EQ(sendto(stranger, "spoof", 5, 0, reinterpret_cast<sockaddr*>(&to), sizeof to), 5);
+    close(stranger);
+    EXPECT_EQ(client->ReceivePacket(200), "");
+    // Another peer: the socket follows it, from the same local port.
+    const uint16_t local = LocalPort(*client);
+    client->Port = other.Port();
+    client->SendPacket("moved");
+    EXPECT_EQ(client->ReceivePacket(2000), "moved");
+    EXPECT_EQ(client->Binding()->PeerPort, other.Port());
+    EXPECT_EQ(LocalPort(*client), local);
+}
+
+TEST(IdUDPClient, AnAbortEndsAWaitLikeATimeOut)
+{
+    TDnsResponder silent([](const std::string&, int) { return TDnsResponse{}; });
+    auto client = ClientFor(silent);
+    std::atomic<bool> abort{false};
+    client->SetAbortFlag(&abort);
+    client->SendPacket("anyone?");
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(client->ReceivePacket(150), "");  // a limited wait still ends at its limit
+    EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(145));
+    std::thread aborter([&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        abort = true;
+    });
+    EXPECT_FALSE(client->WaitReadable(IdTimeoutInfinite));  // ends although it has no limit
+    aborter.join();
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(2));
 }

@@ -2,13 +2,27 @@
 #include "engine/Uiexecutor.h"
 #include "tests/support/Httpserver.h"
 #include "tests/support/Noproxy.h"
+#include "vqlib/Vqhttp.h"
 #include "vqlib/Vqnet.h"
 
 #include <gtest/gtest.h>
 
+#include <grp.h>
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <iterator>
+
 #include <condition_variable>
 #include <map>
 #include <set>
+#include <utility>
 
 namespace {
 
@@ -226,7 +240,7 @@ TEST_F(TestRunTest, AnUnresolvedItemEndsWithoutResponseAndTheRunGoesOn)
     EXPECT_EQ(tries.load(), 5);
 }
 
-TEST_F(TestRunTest, AWorkerThatCannotBeCreatedEndsItsItemAndTheRunCompletes)
+TEST_F(TestRunTest, AWorkerThatCannotBeCreatedWaitsForTheNextReport)
 {
     AddItems(3);
     int attempts = 0;
@@ -241,24 +255,108 @@ TEST_F(TestRunTest, AWorkerThatCannotBeCreatedEndsItsItemAndTheRunCompletes)
         new TCalcSpendingThread(item, std::move(onFinish), timeout, times, std::move(setup));
     });
     Run.Execute();
-    EXPECT_EQ(Items[1].State, tsNoResponse);
-    EXPECT_EQ(Items[1].FailCount, 5);
+    // The walk stops at the failure: the item waits, and so does the next.
+    EXPECT_EQ(Started, std::vector<std::string>{"item0"});
+    EXPECT_EQ(Items[1].State, tsWaiting);
+    EXPECT_EQ(Items[2].State, tsWaiting);
     ASSERT_TRUE(RunUntil([&] { return Completions > 0; }));
     EXPECT_EQ(Completions, 1);
-    EXPECT_EQ(Items[0].State, tsDone);
-    EXPECT_EQ(Items[2].State, tsDone);
+    EXPECT_EQ(CountInState(tsDone), 3);
     EXPECT_EQ(Reported.size(), 3u);
+    EXPECT_EQ(attempts, 4);
 }
 
-TEST_F(TestRunTest, EveryWorkerFailingToStartStillCompletesTheRun)
+// A starter that refuses while limit workers of the run are alive, as the
+// process limit refuses a thread: a worker counts until it has ended, after
+// its report.
+TTestRun::TWorkerStarter LimitedStarter(int limit, std::atomic<int>& refused, std::atomic<int>& mostAlive)
+{
+    return [limit, &refused, &mostAlive](TDNSDispInfo* item, TItemFinished onFinish, int32_t timeout, int32_t times,
+                                          TWorkerSetup setup) {
+        const int alive = setup.Control->Alive();
+        if (alive >= limit) {
+            ++refused;
+            throw std::system_error(std::make_error_code(std::errc::resource_unavailable_try_again));
+        }
+        mostAlive = std::max(mostAlive.load(), alive + 1);
+        new TCalcSpendingThread(item, std::move(onFinish), timeout, times, std::move(setup));
+    };
+}
+
+TEST_F(TestRunTest, UnderALimitOfWorkersEveryItemIsStillMeasured)
+{
+    for (int limit : {1, 3}) {
+        SCOPED_TRACE("limit " + std::to_string(limit));
+        Items.clear();
+        Reported.clear();
+        Completions = 0;
+        AddItems(12);
+        std::atomic<int> refused{0}, mostAlive{0};
+        TTestRun run(Items, 5000, 1);
+        run.Listener = Run.Listener;
+        run.SetTryOperation([](const TDNSDispInfo&, const std::string&, uint32_t& ms, const std::atomic<bool>&) {
+            ms = 3;
+            return true;
+        });
+        run.SetWorkerStarter(LimitedStarter(limit, refused, mostAlive));
+        run.Execute();
+        ASSERT_TRUE(RunUntil([&] { return Completions > 0; }));
+        EXPECT_EQ(Completions, 1);
+        EXPECT_EQ(CountInState(tsDone), 12);
+        EXPECT_EQ(Reported.size(), 12u);
+        EXPECT_GT(refused.load(), 0);
+        EXPECT_LE(mostAlive.load(), limit);
+        if (limit > 1) {
+            EXPECT_GT(mostAlive.load(), 1);  // the places come back, not one worker for ever
+        }
+    }
+}
+
+TEST_F(TestRunTest, WhenNoWorkerCanBeStartedItemsEndOneAtATimeAfterTheirOwnTries)
 {
     AddItems(4);
-    Run.SetWorkerStarter([](TDNSDispInfo*, TItemFinished, int32_t, int32_t, TWorkerSetup) {
+    std::vector<std::string> tried;
+    Run.SetWorkerStarter([&](TDNSDispInfo* item, TItemFinished, int32_t, int32_t, TWorkerSetup) {
+        tried.push_back(item->Name);
         throw std::bad_alloc();
     });
     Run.Execute();
     EXPECT_EQ(Completions, 1);
     EXPECT_EQ(CountInState(tsNoResponse), 4);
+    for (const TDNSDispInfo& item : Items)
+        EXPECT_EQ(item.FailCount, 5) << item.Name;
+    EXPECT_TRUE(Started.empty());
+    EXPECT_EQ(Reported, (std::vector<std::string>{"item0", "item1", "item2", "item3"}));
+    // Each was tried, and once more, before it was given up.
+    EXPECT_EQ(tried, (std::vector<std::string>{"item0", "item0", "item1", "item1", "item2", "item2", "item3", "item3"}));
+}
+
+TEST_F(TestRunTest, StartsThatFailWhileWorkersRunAreRetriedAndTheLateOnesStillEnd)
+{
+    // Starts fail from the third on until the first report; after it they
+    // work again, and the items that waited are measured.
+    AddItems(6);
+    TGates gates;
+    Run.SetTryOperation(gates.Try());
+    bool refusing = true;
+    Run.SetWorkerStarter([&](TDNSDispInfo* item, TItemFinished onFinish, int32_t timeout, int32_t times,
+                             TWorkerSetup setup) {
+        if (refusing && setup.Control->Alive() >= 2)
+            throw std::system_error(std::make_error_code(std::errc::resource_unavailable_try_again));
+        new TCalcSpendingThread(item, std::move(onFinish), timeout, times, std::move(setup));
+    });
+    Run.Execute();
+    EXPECT_EQ(Run.RunningCount(), 2);
+    EXPECT_EQ(CountInState(tsWaiting), 4);
+    refusing = false;
+    gates.Open("item0");
+    ASSERT_TRUE(RunUntil([&] { return Reported.size() == 1; }));
+    // The report fills every free place, not only its own.
+    EXPECT_EQ(Run.RunningCount(), 5);
+    EXPECT_EQ(CountInState(tsWaiting), 0);
+    gates.OpenAll();
+    ASSERT_TRUE(RunUntil([&] { return Completions > 0; }));
+    EXPECT_EQ(CountInState(tsDone), 6);
 }
 
 TEST_F(TestRunTest, ShutdownDuringARunStopsDispatchAndWaitsForTheWorkers)
@@ -280,15 +378,65 @@ TEST_F(TestRunTest, ShutdownDuringARunStopsDispatchAndWaitsForTheWorkers)
     EXPECT_EQ(Started.size(), 20u);
 }
 
-TEST(TestRunLifetime, DestroyingARunInProgressWaitsForItsWorkers)
+TEST_F(TestRunTest, HostileHomePagesFailTheirTriesWithinTheLimitsAndTheRunCompletes)
 {
-    TQueueUiExecutor executor;
-    TUiExecutorScope scope(executor);
-    std::vector<TDNSDispInfo> items(30);
+    ClearProxyEnvironment();
+    vqlib::THttpLimits limits;
+    limits.Stall = 400ms;
+    limits.Overall = 800ms;
+    vqlib::THttp::SetDefaultLimits(limits);
+    THttpServer drip, endless, stalled, fine;
+    THttpServer::TResponse response;
+    response.BodySize = 100000;
+    response.DripBytesPerSecond = 12;
+    drip.SetResponse(response);
+    response = {};
+    response.Endless = true;
+    endless.SetResponse(response);
+    response = {};
+    response.BodySize = 100000;
+    response.StallBody = true;
+    stalled.SetResponse(response);
+    response = {};
+    response.BodySize = 1000;
+    fine.SetResponse(response);
+    AddItems(4, dtHomePage);
+    Items[0].DomainIP = drip.HostPort();
+    Items[1].DomainIP = endless.HostPort();
+    Items[2].DomainIP = stalled.HostPort();
+    Items[3].DomainIP = fine.HostPort();
+    const auto start = std::chrono::steady_clock::now();
+    Run.Execute();
+    const bool completed = RunUntil([&] { return Completions > 0; });
+    const auto took = std::chrono::steady_clock::now() - start;
+    vqlib::THttp::SetDefaultLimits({});
+    ASSERT_TRUE(completed);
+    std::printf("run of hostile pages completed in %.2f s\n", std::chrono::duration<double>(took).count());
+    // Five tries of at most the overall limit each, and the pauses.
+    EXPECT_LT(took, 5 * (800ms + 100ms) + 2s);
+    for (int i = 0; i < 3; ++i) {
+        EXPECT_EQ(Items[i].State, tsNoResponse) << i;
+        EXPECT_EQ(Items[i].FailCount, 5) << i;
+    }
+    EXPECT_EQ(Items[3].State, tsDone);
+    EXPECT_EQ(drip.Requests().size(), 5u);
+}
+
+std::vector<TDNSDispInfo> LoopbackPingItems(size_t count)
+{
+    std::vector<TDNSDispInfo> items(count);
     for (size_t i = 0; i < items.size(); ++i) {
         items[i].Name = "n" + std::to_string(i);
         items[i].DomainIP = "127.0.0.1";
     }
+    return items;
+}
+
+TEST(TestRunLifetime, DestroyingARunInProgressWaitsForItsWorkers)
+{
+    TQueueUiExecutor executor;
+    TUiExecutorScope scope(executor);
+    std::vector<TDNSDispInfo> items = LoopbackPingItems(30);
     bool reported = false;
     {
         TTestRun run(items, 5000, 5);
@@ -323,6 +471,110 @@ TEST_F(TestRunTest, HomePageItemsAgainstALoopbackServer)
     EXPECT_EQ(CountInState(tsDone), 21);
     EXPECT_EQ(Items.back().State, tsNoResponse);
     EXPECT_EQ(server.Requests().size(), 21u * 5);
+}
+
+
+// Runs body in a forked child whose user may have spare threads more than the
+// child has at its start (a sanitizer's runtime may keep threads of its own
+// there), as RLIMIT_NPROC counts them. The limit binds neither root nor a
+// user whose other processes already exceed it, so the child, when root,
+// moves to a user id of its own first. Returns the body's exit code; -1 with
+// why when the limit cannot be put in force here, 99 when the child had to
+// be killed.
+int RunWithThreadsToSpare(rlim_t spare, const std::function<int()>& body, std::string& why)
+{
+    if (geteuid() != 0) {
+        why = "not root: cannot move to a user of our own, and the limit would count this user's other processes";
+        return -1;
+    }
+    const pid_t child = fork();
+    if (child < 0) {
+        why = std::string("fork: ") + std::strerror(errno);
+        return -1;
+    }
+    if (child == 0) {
+        const uid_t user = 0x7ffe0000u + static_cast<uid_t>(getpid() & 0xffff);
+        const rlim_t limit = static_cast<rlim_t>(std::distance(std::filesystem::directory_iterator("/proc/self/task"),
+                                                               std::filesystem::directory_iterator())) + spare;
+        const rlimit cap{limit, limit};
+        if (setrlimit(RLIMIT_NPROC, &cap) != 0 || setgroups(0, nullptr) != 0 || setresgid(user, user, user) != 0
+            || setresuid(user, user, user) != 0)
+            _exit(125);
+        _exit(body());
+    }
+    const auto deadline = std::chrono::steady_clock::now() + 60s;
+    int status = 0;
+    while (waitpid(child, &status, WNOHANG) == 0) {
+        if (std::chrono::steady_clock::now() > deadline) {
+            kill(child, SIGKILL);
+            waitpid(child, &status, 0);
+            return 99;
+        }
+        std::this_thread::sleep_for(20ms);
+    }
+    if (WIFEXITED(status) && WEXITSTATUS(status) == 125) {
+        why = "cannot set the limit or change the user in the child";
+        return -1;
+    }
+    return WIFEXITED(status) ? WEXITSTATUS(status) : 98;
+}
+
+// 40 items under the limit through the real worker threads; the starter only
+// counts the creations the system refused.
+int MeasureUnderTheLimit(bool expectAllMeasured)
+{
+    TQueueUiExecutor executor;
+    TUiExecutorScope scope(executor);
+    std::vector<TDNSDispInfo> items = LoopbackPingItems(40);
+    int refused = 0;
+    int completions = 0;
+    {
+        TTestRun run(items, 5000, 1);
+        run.SetTryOperation([](const TDNSDispInfo&, const std::string&, uint32_t& ms, const std::atomic<bool>&) {
+            ms = 2;
+            return true;
+        });
+        run.SetWorkerStarter([&refused](TDNSDispInfo* item, TItemFinished onFinish, int32_t timeout, int32_t times,
+                                        TWorkerSetup setup) {
+            try {
+                new TCalcSpendingThread(item, std::move(onFinish), timeout, times, std::move(setup));
+            } catch (...) {
+                ++refused;
+                throw;
+            }
+        });
+        run.Listener.Completed = [&completions] { ++completions; };
+        run.Execute();
+        if (!executor.RunUntil([&] { return completions > 0; }, 50s))
+            return 1;
+    }
+    int done = 0, noResponse = 0;
+    for (const TDNSDispInfo& item : items) {
+        done += item.State == tsDone;
+        noResponse += item.State == tsNoResponse && item.FailCount == 1;
+    }
+    std::fprintf(stderr, "under the limit: %d measured, %d without response, %d creations refused\n", done,
+                 noResponse, refused);
+    if (refused == 0)
+        return 2;  // the limit was not in force
+    if (completions != 1)
+        return 3;
+    if (expectAllMeasured)
+        return done == 40 ? 0 : 4;
+    return noResponse == 40 ? 0 : 5;
+}
+
+TEST(TestRunUnderProcessLimit, EveryItemIsMeasuredOrWhenNoThreadCanBeMadeEndsAndTheRunCompletes)
+{
+    // Two workers at the most (a limit of three processes for a process of
+    // one thread), then none at all.
+    for (const auto& [spare, allMeasured] : {std::pair{rlim_t{2}, true}, std::pair{rlim_t{0}, false}}) {
+        std::string why;
+        const int rc = RunWithThreadsToSpare(spare, [allMeasured] { return MeasureUnderTheLimit(allMeasured); }, why);
+        if (rc == -1)
+            GTEST_SKIP() << why;
+        EXPECT_EQ(rc, 0) << spare << " threads to spare: check " << rc << " failed in the child (see stderr)";
+    }
 }
 
 }  // namespace

@@ -8,7 +8,9 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdio>
 #include <thread>
+#include <utility>
 
 namespace {
 
@@ -146,22 +148,116 @@ TEST_F(HttpTest, TheProxyOfTheEnvironmentIsUsed)
     EXPECT_EQ(Server.Requests()[0].substr(0, 31), "GET http://127.0.0.9:1/page HTT");
 }
 
-TEST_F(HttpTest, AnAbortCutsAFetchInProgressOff)
+// Short limits for one test, the product's again after it.
+class TLimitsScope {
+public:
+    TLimitsScope(std::chrono::milliseconds stall, std::chrono::milliseconds overall)
+    {
+        vqlib::THttpLimits limits;
+        limits.Stall = stall;
+        limits.Overall = overall;
+        vqlib::THttp::SetDefaultLimits(limits);
+    }
+    ~TLimitsScope() { vqlib::THttp::SetDefaultLimits({}); }
+};
+
+using TClock = std::chrono::steady_clock;
+
+double Seconds(TClock::duration duration) { return std::chrono::duration<double>(duration).count(); }
+
+TEST(HttpLimits, TheProductsLimitsAreTheDefault)
 {
-    THttpServer::TResponse slow = Page(200, 10);
-    slow.DelayMs = 4000;
-    Server.SetResponse(slow);
+    vqlib::THttp http;
+    EXPECT_EQ(http.Limits().Connect, 30s);
+    EXPECT_EQ(http.Limits().Stall, 30s);
+    EXPECT_EQ(http.Limits().Overall, 60s);
+}
+
+TEST_F(HttpTest, HostileBodiesEndAsFailedFetchesWithinTheirLimits)
+{
+    struct TCase {
+        const char* Name;
+        THttpServer::TResponse Response;
+        std::chrono::milliseconds Stall;
+        std::chrono::milliseconds Overall;
+        std::chrono::milliseconds Expected;  // the limit that should end it
+    };
+    THttpServer::TResponse drip = Page(200, 100000);
+    drip.DripBytesPerSecond = 12;  // never slow enough to count as stalled
+    THttpServer::TResponse endless = Page(200, 0);
+    endless.Endless = true;
+    THttpServer::TResponse stalled = Page(200, 100000);
+    stalled.StallBody = true;
+    THttpServer::TResponse silent = Page(200, 10);
+    silent.DelayMs = 60000;  // no status line either
+    const TCase cases[] = {
+        {"drip", drip, 600ms, 1200ms, 1200ms},
+        {"endless", endless, 600ms, 1200ms, 1200ms},
+        {"stalled body", stalled, 600ms, 30s, 600ms},
+        {"stalled head", silent, 600ms, 30s, 600ms},
+    };
+    for (const TCase& c : cases) {
+        Server.SetResponse(c.Response);
+        TLimitsScope limits(c.Stall, c.Overall);
+        vqlib::THttp http;
+        std::string body;
+        const auto start = TClock::now();
+        EXPECT_FALSE(http.GetURL("http://" + Server.HostPort(), &body)) << c.Name;
+        const auto took = TClock::now() - start;
+        std::printf("%s: failed after %.3f s (limit %.3f s), %zu bytes read\n", c.Name, Seconds(took),
+                    Seconds(c.Expected), body.size());
+        EXPECT_GE(took, c.Expected - 50ms) << c.Name;
+        EXPECT_LT(took, c.Expected + 1000ms) << c.Name;
+        uint32_t ms = 77;
+        EXPECT_FALSE(MeasureHomePage(Server.HostPort(), ms)) << c.Name;
+        EXPECT_EQ(ms, 77u) << c.Name;
+    }
+}
+
+// Starts a fetch against a server that keeps it waiting, aborts it after
+// 300 ms and returns how long the fetch took to notice.
+TClock::duration AbortLatency(THttpServer& server)
+{
     std::atomic<bool> abort{false};
+    std::atomic<TClock::rep> abortedAt{0};
     std::thread aborter([&] {
-        std::this_thread::sleep_for(100ms);
+        std::this_thread::sleep_for(300ms);
+        abortedAt = TClock::now().time_since_epoch().count();
         abort = true;
     });
     uint32_t ms = 77;
-    const auto start = std::chrono::steady_clock::now();
-    EXPECT_FALSE(MeasureHomePage(Server.HostPort(), ms, &abort));
-    EXPECT_LT(std::chrono::steady_clock::now() - start, 3s);
+    const bool ok = MeasureHomePage(server.HostPort(), ms, &abort);
+    const auto ended = TClock::now();
     aborter.join();
+    EXPECT_FALSE(ok);
     EXPECT_EQ(ms, 77u);
+    return ended - TClock::time_point(TClock::duration(abortedAt.load()));
+}
+
+TEST_F(HttpTest, AnAbortCutsAFetchOffWhereverItWaits)
+{
+    THttpServer::TResponse silent = Page(200, 10);
+    silent.DelayMs = 60000;
+    THttpServer::TResponse stalled = Page(200, 100000);
+    stalled.StallBody = true;
+    THttpServer::TResponse drip = Page(200, 100000);
+    drip.DripBytesPerSecond = 12;
+    for (auto [name, response] : {std::pair{"before the head", silent}, std::pair{"in a stalled body", stalled},
+                                  std::pair{"in a dripping body", drip}}) {
+        Server.SetResponse(response);
+        const auto latency = AbortLatency(Server);
+        std::printf("abort %s: fetch ended %.1f ms after the abort\n", name, Seconds(latency) * 1000);
+        EXPECT_LT(latency, 500ms) << name;  // 20 ms expected; generous for loaded machines
+    }
+}
+
+TEST_F(HttpTest, AnAbortBeforeTheFetchSendsNothing)
+{
+    Server.SetResponse(Page(200, 10));
+    std::atomic<bool> abort{true};
+    uint32_t ms = 77;
+    EXPECT_FALSE(MeasureHomePage(Server.HostPort(), ms, &abort));
+    EXPECT_TRUE(Server.Requests().empty());
 }
 
 }  // namespace

@@ -21,31 +21,62 @@ void InitCurlOnce()
 
 CURL* Handle(void* internet) { return static_cast<CURL*>(internet); }
 
+CURLM* Multi(void* multi) { return static_cast<CURLM*>(multi); }
+
+std::mutex GDefaultLimitsLock;
+THttpLimits GDefaultLimits;
+
+// Without an abort flag nothing needs the loop to come round often.
+constexpr std::chrono::milliseconds kIdleSlice{1000};
+
 }  // namespace
 
 struct THttp::TTransfer {
     THttp* Http;
     std::string* Sink;
+    std::chrono::steady_clock::time_point LastByte;  // of a head or a body; the start before any
 };
 
-THttp::THttp()
+THttp::THttp() : FLimits(DefaultLimits())
 {
     FBuffer.reset(new (std::nothrow) unsigned char[kBufferSize]);
     FBufferSize = FBuffer ? kBufferSize : 0;
     FUserAgent = "vqweb_" + std::to_string(gettid());
     InitCurlOnce();
     FInternet = curl_easy_init();
+    FMulti = curl_multi_init();
 }
 
 THttp::~THttp()
 {
+    if (FMulti)
+        curl_multi_cleanup(Multi(FMulti));
     if (FInternet)
         curl_easy_cleanup(Handle(FInternet));
+}
+
+void THttp::SetDefaultLimits(const THttpLimits& limits)
+{
+    std::lock_guard lock(GDefaultLimitsLock);
+    GDefaultLimits = limits;
+}
+
+THttpLimits THttp::DefaultLimits()
+{
+    std::lock_guard lock(GDefaultLimitsLock);
+    return GDefaultLimits;
+}
+
+size_t THttp::OnHeader(char*, size_t size, size_t count, void* transfer)
+{
+    static_cast<TTransfer*>(transfer)->LastByte = std::chrono::steady_clock::now();
+    return size * count;
 }
 
 size_t THttp::OnData(char* data, size_t size, size_t count, void* transfer)
 {
     auto* t = static_cast<TTransfer*>(transfer);
+    t->LastByte = std::chrono::steady_clock::now();
     size_t left = size * count;
     // The body passes through our buffer in chunks no larger than it.
     while (left > 0) {
@@ -59,27 +90,11 @@ size_t THttp::OnData(char* data, size_t size, size_t count, void* transfer)
     return size * count;
 }
 
-int THttp::OnProgress(void* transfer, long long, long long, long long, long long)
+bool THttp::SetOptions(const std::string& url, void* headers, TTransfer& transfer)
 {
-    const auto* abort = static_cast<TTransfer*>(transfer)->Http->FAbort;
-    return abort && abort->load() ? 1 : 0;  // non-zero makes curl give up
-}
-
-bool THttp::GetURL(const std::string& url, std::string* sink)
-{
-    if (!FBuffer || !FInternet)
-        return false;
-    if (FAbort && FAbort->load())
-        return false;
     CURL* curl = Handle(FInternet);
-    curl_easy_reset(curl);
-    TTransfer transfer{this, sink};
-    // Reload: nothing is taken from a cache on the way either.
-    curl_slist* headers = curl_slist_append(nullptr, "Cache-Control: no-cache");
-    headers = curl_slist_append(headers, "Pragma: no-cache");
-
-    bool ok = headers != nullptr
-        && curl_easy_setopt(curl, CURLOPT_URL, url.c_str()) == CURLE_OK
+    // The proxy comes from the environment (http_proxy, no_proxy), curl's default.
+    return curl_easy_setopt(curl, CURLOPT_URL, url.c_str()) == CURLE_OK
         && curl_easy_setopt(curl, CURLOPT_USERAGENT, FUserAgent.c_str()) == CURLE_OK
         && curl_easy_setopt(curl, CURLOPT_HTTPHEADER, headers) == CURLE_OK
         && curl_easy_setopt(curl, CURLOPT_PROTOCOLS_STR, "http,https") == CURLE_OK
@@ -87,22 +102,78 @@ bool THttp::GetURL(const std::string& url, std::string* sink)
         && curl_easy_setopt(curl, CURLOPT_FOLLOWLOCATION, 1L) == CURLE_OK
         && curl_easy_setopt(curl, CURLOPT_MAXREDIRS, 20L) == CURLE_OK
         && curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L) == CURLE_OK
-        && curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT, kConnectTimeoutS) == CURLE_OK
-        && curl_easy_setopt(curl, CURLOPT_LOW_SPEED_LIMIT, 1L) == CURLE_OK
-        && curl_easy_setopt(curl, CURLOPT_LOW_SPEED_TIME, kStallTimeoutS) == CURLE_OK
+        // An abandoned name look-up is left to finish on its own instead of
+        // being waited for, so an abort is not held up by a slow name server.
+        && curl_easy_setopt(curl, CURLOPT_QUICK_EXIT, 1L) == CURLE_OK
+        && curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(FLimits.Connect.count())) == CURLE_OK
+        // A body that drips or never ends passes the stall check; this does not.
+        && curl_easy_setopt(curl, CURLOPT_TIMEOUT_MS, static_cast<long>(FLimits.Overall.count())) == CURLE_OK
+        && curl_easy_setopt(curl, CURLOPT_HEADERFUNCTION, &THttp::OnHeader) == CURLE_OK
+        && curl_easy_setopt(curl, CURLOPT_HEADERDATA, &transfer) == CURLE_OK
         && curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, &THttp::OnData) == CURLE_OK
-        && curl_easy_setopt(curl, CURLOPT_WRITEDATA, &transfer) == CURLE_OK
-        && curl_easy_setopt(curl, CURLOPT_NOPROGRESS, 0L) == CURLE_OK
-        && curl_easy_setopt(curl, CURLOPT_XFERINFOFUNCTION, &THttp::OnProgress) == CURLE_OK
-        && curl_easy_setopt(curl, CURLOPT_XFERINFODATA, &transfer) == CURLE_OK;
-    // The proxy comes from the environment (http_proxy, no_proxy), curl's default.
+        && curl_easy_setopt(curl, CURLOPT_WRITEDATA, &transfer) == CURLE_OK;
+}
+
+bool THttp::GetURL(const std::string& url, std::string* sink)
+{
+    if (!FBuffer || !FInternet || !FMulti)
+        return false;
+    if (Aborted())
+        return false;
+    CURL* curl = Handle(FInternet);
+    curl_easy_reset(curl);
+    TTransfer transfer{this, sink, std::chrono::steady_clock::now()};
+    // Reload: nothing is taken from a cache on the way either.
+    curl_slist* headers = curl_slist_append(nullptr, "Cache-Control: no-cache");
+    headers = curl_slist_append(headers, "Pragma: no-cache");
+
+    bool ok = headers != nullptr && SetOptions(url, headers, transfer);
     if (ok) {
         if (sink)
             sink->clear();
-        ok = curl_easy_perform(curl) == CURLE_OK;
+        ok = Perform(transfer);
     }
     curl_easy_setopt(curl, CURLOPT_HTTPHEADER, nullptr);
     curl_slist_free_all(headers);
+    return ok;
+}
+
+bool THttp::Perform(TTransfer& transfer)
+{
+    using namespace std::chrono;
+    // The multi interface rather than curl_easy_perform: that one looks at a
+    // progress callback only about once a second while nothing arrives. The
+    // stall is ours too: curl's low-speed check averages over seconds, so a
+    // burst before a stall would buy the server several more.
+    CURLM* multi = Multi(FMulti);
+    CURL* curl = Handle(FInternet);
+    if (curl_multi_add_handle(multi, curl) != CURLM_OK)
+        return false;
+    const milliseconds slice = FAbort ? kAbortSlice : kIdleSlice;
+    bool ok = false;
+    for (;;) {
+        int running = 0;
+        if (curl_multi_perform(multi, &running) != CURLM_OK)
+            break;
+        if (running == 0) {
+            int left = 0;
+            while (CURLMsg* message = curl_multi_info_read(multi, &left)) {
+                if (message->msg == CURLMSG_DONE && message->easy_handle == curl)
+                    ok = message->data.result == CURLE_OK;
+            }
+            break;
+        }
+        if (Aborted())
+            break;
+        const milliseconds untilStalled = ceil<milliseconds>(transfer.LastByte + FLimits.Stall - steady_clock::now());
+        if (untilStalled.count() <= 0)
+            break;
+        // curl shortens the wait to its own next deadline (its limits).
+        const int wait = static_cast<int>(std::min(slice, untilStalled).count());
+        if (curl_multi_poll(multi, nullptr, 0, wait, nullptr) != CURLM_OK)
+            break;
+    }
+    curl_multi_remove_handle(multi, curl);
     return ok;
 }
 

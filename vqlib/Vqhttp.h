@@ -2,20 +2,32 @@
 // A small HTTP client over libcurl. Raises nothing: every failure is false.
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <string>
 
 namespace vqlib {
 
+// Time limits of one fetch; past any of them the fetch fails.
+struct THttpLimits {
+    static constexpr std::chrono::seconds kConnect{30};
+    static constexpr std::chrono::seconds kStall{30};    // no byte for this long
+    static constexpr std::chrono::seconds kOverall{60};  // the whole fetch, however it trickles
+    std::chrono::milliseconds Connect = kConnect;
+    std::chrono::milliseconds Stall = kStall;
+    std::chrono::milliseconds Overall = kOverall;
+};
+
 class THttp {
 public:
     static constexpr uint32_t kBufferSize = 0x100000;  // 1 MiB
-    static constexpr long kConnectTimeoutS = 30;
-    static constexpr long kStallTimeoutS = 30;          // no byte for this long ends a fetch
+    // How long a fetch may go on unaware of its abort flag.
+    static constexpr std::chrono::milliseconds kAbortSlice{20};
 
     // Allocates the buffer and opens the client with the user agent
     // "vqweb_" + the calling thread's id; a failed step shows as a failed fetch.
+    // The limits are the default ones.
     THttp();
     ~THttp();
     THttp(const THttp&) = delete;
@@ -25,8 +37,16 @@ public:
     // status code. With a sink, the body is appended to it (emptied first).
     bool GetURL(const std::string& url, std::string* sink = nullptr);
 
-    // A fetch in progress ends, as a failure, soon after *abort turns true.
+    // A fetch in progress ends, as a failure, within kAbortSlice of *abort
+    // turning true.
     void SetAbortFlag(const std::atomic<bool>* abort) { FAbort = abort; }
+    void SetLimits(const THttpLimits& limits) { FLimits = limits; }
+    const THttpLimits& Limits() const { return FLimits; }
+
+    // Test seam: the limits every THttp made from now on starts with, so a
+    // test need not wait a minute; THttpLimits{} restores the product's.
+    static void SetDefaultLimits(const THttpLimits& limits);
+    static THttpLimits DefaultLimits();
 
     const std::string& UserAgent() const { return FUserAgent; }
 
@@ -37,10 +57,15 @@ public:
 private:
     struct TTransfer;
     static size_t OnData(char* data, size_t size, size_t count, void* transfer);
-    static int OnProgress(void* transfer, long long, long long, long long, long long);
+    static size_t OnHeader(char* data, size_t size, size_t count, void* transfer);
+    bool SetOptions(const std::string& url, void* headers, TTransfer& transfer);
+    bool Perform(TTransfer& transfer);
+    bool Aborted() const { return FAbort && FAbort->load(); }
 
+    void* FMulti = nullptr;  // drives the transfer, so the abort flag is seen between waits
     std::string FUserAgent;
     const std::atomic<bool>* FAbort = nullptr;
+    THttpLimits FLimits;
 };
 
 }  // namespace vqlib

@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <chrono>
 #include <system_error>
 
@@ -204,6 +205,8 @@ void TDnsResponder::Serve()
             FQueries.push_back(query);
         }
         TDnsResponse response = FHandler(query, index);
+        if (response.Foreign)
+            SendForeign(response, from);
         if (response.DelayMs > 0 && !SleepUnlessStopped(response.DelayMs))
             return;
         if (!response.Bytes)
@@ -213,4 +216,19 @@ void TDnsResponder::Serve()
         std::lock_guard<std::mutex> lock(FLock);
         FReplies.push_back(*response.Bytes);
     }
+}
+
+void TDnsResponder::SendForeign(const TDnsResponse& response, const sockaddr_in& to)
+{
+    const bool otherAddress = !response.ForeignIP.empty();
+    int handle = -1;
+    try {
+        handle = BoundSocket(otherAddress ? response.ForeignIP : FIP, otherAddress ? FPort : 0);
+    } catch (const std::system_error& error) {
+        std::fprintf(stderr, "TDnsResponder: no foreign socket: %s\n", error.what());
+        return;
+    }
+    sendto(handle, response.Foreign->data(), response.Foreign->size(), 0, reinterpret_cast<const sockaddr*>(&to),
+        sizeof to);
+    close(handle);
 }

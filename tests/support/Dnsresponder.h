@@ -2,6 +2,8 @@
 // A DNS responder on loopback for tests and benchmarks: every query is given
 // to a handler that decides the reply bytes (or silence) and a delay.
 
+#include <netinet/in.h>
+
 #include <atomic>
 #include <condition_variable>
 #include <cstdint>
@@ -36,8 +38,16 @@ std::string Query(uint16_t id, const std::string& name);
 }  // namespace dnsmsg
 
 struct TDnsResponse {
+    TDnsResponse() = default;
+    TDnsResponse(std::optional<std::string> bytes, int delayMs = 0) : Bytes(std::move(bytes)), DelayMs(delayMs) {}
+
     std::optional<std::string> Bytes;  // nothing: stay silent
     int DelayMs = 0;
+    // Sent at once, before the delay, from a socket that is not the
+    // responder's: from ForeignIP at the responder's port, or, when ForeignIP
+    // is empty, from the responder's address at another port.
+    std::optional<std::string> Foreign;
+    std::string ForeignIP;
 };
 
 class TDnsResponder {
@@ -63,6 +73,7 @@ public:
 private:
     void Serve();
     bool SleepUnlessStopped(int ms);
+    void SendForeign(const TDnsResponse& response, const sockaddr_in& to);
 
     THandler FHandler;
     std::string FIP;

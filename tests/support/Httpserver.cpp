@@ -7,7 +7,10 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cerrno>
 #include <chrono>
+#include <cstdint>
 #include <stdexcept>
 
 namespace {
@@ -32,17 +35,7 @@ int ListenOnLoopback(uint16_t& port)
     return fd;
 }
 
-bool SendAll(int fd, const char* data, size_t size)
-{
-    while (size > 0) {
-        const ssize_t sent = send(fd, data, size, MSG_NOSIGNAL);
-        if (sent <= 0)
-            return false;
-        data += sent;
-        size -= static_cast<size_t>(sent);
-    }
-    return true;
-}
+constexpr int kStopCheckMs = 50;  // how soon a waiting connection sees the server stop
 
 const char* ReasonOf(int status)
 {
@@ -172,23 +165,87 @@ void THttpServer::Serve(int fd)
     const size_t pathStart = head.find(' ') + 1;
     const std::string path = head.substr(pathStart, head.find(' ', pathStart) - pathStart);
     const TResponse response = ResponseFor(path);
-    if (response.DelayMs > 0)
-        std::this_thread::sleep_for(std::chrono::milliseconds(response.DelayMs));
+    if (response.DelayMs > 0 && WaitClientGone(fd, std::chrono::milliseconds(response.DelayMs))) {
+        close(fd);
+        return;
+    }
 
     std::string reply = "HTTP/1.1 " + std::to_string(response.Status) + " " + ReasonOf(response.Status) + "\r\n";
-    reply += "Content-Length: " + std::to_string(response.BodySize) + "\r\n";
+    if (!response.Endless)
+        reply += "Content-Length: " + std::to_string(response.BodySize) + "\r\n";
     if (!response.Location.empty())
         reply += "Location: " + response.Location + "\r\n";
     reply += "Connection: close\r\n\r\n";
-    bool ok = SendAll(fd, reply.data(), reply.size());
-    const size_t toSend = response.CutBody ? response.BodySize / 2 : response.BodySize;
-    const std::string block(64 * 1024, 'x');
-    for (size_t sent = 0; ok && sent < toSend; sent += block.size())
-        ok = SendAll(fd, block.data(), std::min(block.size(), toSend - sent));
+    if (SendSome(fd, reply.data(), reply.size()) && SendBody(fd, response) && response.StallBody) {
+        while (!WaitClientGone(fd, std::chrono::milliseconds(kStopCheckMs))) {
+        }
+    }
     shutdown(fd, SHUT_WR);
     // Drain until the client closes, so it sees our end of the body cleanly.
     pollfd pfd{fd, POLLIN, 0};
-    while (poll(&pfd, 1, 1000) > 0 && recv(fd, chunk, sizeof chunk, 0) > 0) {
+    while (!FStopping && poll(&pfd, 1, 1000) > 0 && recv(fd, chunk, sizeof chunk, 0) > 0) {
     }
     close(fd);
+}
+
+bool THttpServer::SendBody(int fd, const TResponse& response)
+{
+    const bool partial = response.CutBody || response.StallBody;
+    const size_t toSend = response.Endless ? SIZE_MAX : partial ? response.BodySize / 2 : response.BodySize;
+    if (response.DripBytesPerSecond > 0) {
+        const auto interval = std::chrono::microseconds(1000000 / response.DripBytesPerSecond);
+        for (size_t sent = 0; sent < toSend; ++sent) {
+            if (!SendSome(fd, "x", 1) || WaitClientGone(fd, interval))
+                return false;
+        }
+        return true;
+    }
+    const std::string block(64 * 1024, 'x');
+    for (size_t sent = 0; sent < toSend; sent += block.size()) {
+        if (!SendSome(fd, block.data(), std::min(block.size(), toSend - sent)))
+            return false;
+        // Endless, but not a flood that keeps both cores busy.
+        if (response.Endless && WaitClientGone(fd, std::chrono::milliseconds(1)))
+            return false;
+    }
+    return true;
+}
+
+bool THttpServer::SendSome(int fd, const char* data, size_t size)
+{
+    while (size > 0) {
+        if (FStopping)
+            return false;
+        pollfd pfd{fd, POLLOUT, 0};
+        if (poll(&pfd, 1, kStopCheckMs) <= 0)
+            continue;
+        const ssize_t sent = send(fd, data, size, MSG_NOSIGNAL | MSG_DONTWAIT);
+        if (sent < 0 && (errno == EAGAIN || errno == EINTR))
+            continue;
+        if (sent <= 0)
+            return false;
+        data += sent;
+        size -= static_cast<size_t>(sent);
+    }
+    return true;
+}
+
+bool THttpServer::WaitClientGone(int fd, std::chrono::microseconds wait)
+{
+    const auto deadline = std::chrono::steady_clock::now() + wait;
+    for (;;) {
+        if (FStopping)
+            return true;
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+            deadline - std::chrono::steady_clock::now() + std::chrono::microseconds(999));
+        if (left.count() <= 0)
+            return false;
+        pollfd pfd{fd, POLLIN, 0};
+        if (poll(&pfd, 1, static_cast<int>(std::min<long>(left.count(), kStopCheckMs))) <= 0)
+            continue;
+        char scrap[4096];
+        const ssize_t got = recv(fd, scrap, sizeof scrap, MSG_DONTWAIT);
+        if (got == 0 || (got < 0 && errno != EAGAIN && errno != EINTR))
+            return true;
+    }
 }

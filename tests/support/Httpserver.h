@@ -3,6 +3,7 @@
 // connection, every answer closes its connection.
 
 #include <atomic>
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <map>
@@ -19,7 +20,12 @@ public:
         int DelayMs = 0;           // before the status line is sent
         bool CutBody = false;      // announce BodySize, send half of it, close
         std::string Location;      // sent as Location: when not empty
+        bool StallBody = false;    // announce BodySize, send half of it, then nothing
+        bool Endless = false;      // no length announced, and the body never ends
+        int DripBytesPerSecond = 0;  // the body one byte at a time at this pace
     };
+    // Every wait of a connection ends when the client leaves or the server
+    // stops, so a hostile answer never outlives its test.
 
     THttpServer();   // listens on 127.0.0.1 at a free port
     ~THttpServer();  // stops and waits for every connection
@@ -43,6 +49,9 @@ public:
 private:
     void AcceptLoop();
     void Serve(int fd);
+    bool SendBody(int fd, const TResponse& response);
+    bool SendSome(int fd, const char* data, size_t size);
+    bool WaitClientGone(int fd, std::chrono::microseconds wait);
     TResponse ResponseFor(const std::string& path) const;
 
     int FListen = -1;

@@ -3,6 +3,7 @@
 #include "engine/Icmpecho.h"
 
 #include <arpa/inet.h>
+#include <fcntl.h>
 #include <net/if.h>
 #include <netinet/ip.h>
 #include <netinet/ip_icmp.h>
@@ -14,6 +15,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <chrono>
 #include <cstring>
 #include <deque>
@@ -79,6 +81,28 @@ int RunInOwnNetns(const std::function<int()>& body, std::string& why)
         return 126;
     }
     return WEXITSTATUS(status);
+}
+
+TThreadNetns::TThreadNetns()
+{
+    FOriginal = open("/proc/thread-self/ns/net", O_RDONLY | O_CLOEXEC);
+    if (FOriginal < 0)
+        FWhy = std::string("cannot open this thread's namespace: ") + std::strerror(errno);
+    else if (unshare(CLONE_NEWNET) != 0)
+        FWhy = std::string("unshare(CLONE_NEWNET) failed: ") + std::strerror(errno);
+    else if (!BringLoopbackUp())
+        FWhy = "cannot bring lo up in the new namespace";
+    else
+        FOk = true;
+}
+
+TThreadNetns::~TThreadNetns()
+{
+    if (FOriginal < 0)
+        return;
+    if (setns(FOriginal, CLONE_NEWNET) != 0)
+        std::fprintf(stderr, "TThreadNetns: cannot go back to the original namespace: %s\n", std::strerror(errno));
+    close(FOriginal);
 }
 
 bool WriteSysctl(const std::string& name, const std::string& value)

@@ -15,6 +15,25 @@
 // the namespace cannot be made, returns -1 and says why in why.
 int RunInOwnNetns(const std::function<int()>& body, std::string& why);
 
+// Moves the calling thread, and the threads it starts from then on, into a
+// new network namespace whose loopback is up; back to its own when destroyed.
+// For a process that cannot fork its body off, such as one with a window.
+class TThreadNetns {
+public:
+    TThreadNetns();
+    ~TThreadNetns();
+    TThreadNetns(const TThreadNetns&) = delete;
+    TThreadNetns& operator=(const TThreadNetns&) = delete;
+
+    bool Ok() const { return FOk; }
+    const std::string& Why() const { return FWhy; }  // when not Ok
+
+private:
+    int FOriginal = -1;
+    bool FOk = false;
+    std::string FWhy;
+};
+
 // Writes a sysctl of the current network namespace, e.g.
 // WriteSysctl("net/ipv4/ping_group_range", "0 2147483647").
 bool WriteSysctl(const std::string& name, const std::string& value);

@@ -4,7 +4,9 @@
 
 #include "app/Main_quellan.h"
 #include "app/Uiexecutorqt.h"
+#include "tests/support/Dnsresponder.h"
 #include "tests/support/Httpserver.h"
+#include "tests/support/Netns.h"
 #include "tests/support/Noproxy.h"
 #include "vqlib/Gbkwidgets.h"
 #include "vqlib/Vqnet.h"
@@ -28,13 +30,41 @@ namespace {
 
 const QColor kGreen(0, 128, 0);
 
-TDNSDispInfo HomePageItem(const QString& name, const std::string& target)
+TDNSDispInfo Item(const QString& name, const std::string& target, int8_t method)
 {
     TDNSDispInfo item;
     item.Name = ToGbk(name).value();
     item.DomainIP = target;
-    item.DoType = dtHomePage;
+    item.DoType = method;
     return item;
+}
+
+TDNSDispInfo HomePageItem(const QString& name, const std::string& target)
+{
+    return Item(name, target, dtHomePage);
+}
+
+// Starts a run of three items of method against target, lets their first
+// tries begin, closes the window and returns how many milliseconds passed
+// until the window and its run were gone; -1 when the run was not still
+// measuring at the close.
+qint64 CloseDuringTries(const std::string& target, int8_t method)
+{
+    auto window = std::make_unique<TfrmTarnix>();
+    for (int i = 0; i < 3; ++i)
+        window->Infos.push_back(Item(QStringLiteral("项%1").arg(i), target, method));
+    window->RefreshList();
+    window->show();
+    window->ui->actTestSpending->trigger();
+    QTest::qWait(400);  // every worker is in its first try now
+    if (!window->FTesting || window->FRunningCount != 3)
+        return -1;
+    QElapsedTimer timer;
+    timer.start();
+    if (!window->close())
+        return -1;
+    window.reset();  // what the program does once its last window has closed
+    return timer.elapsed();
 }
 
 QString TimeText(TfrmTarnix& window, int row) { return window.ui->lvInfos->topLevelItem(row)->text(3); }
@@ -186,6 +216,52 @@ private slots:
         window.reset();  // fetches cut off, workers waited for, nothing reported into freed memory
         qInfo("window destroyed %lld ms after the close", static_cast<long long>(timer.elapsed()));
         QTest::qWait(200);  // any late report would now run into the freed window
+    }
+
+    // Closing the window during a try of each kind ends its run at once: the
+    // program is gone about as soon as its window.
+    void closingTheWindowDuringAHomePageTryEndsTheRunAtOnce()
+    {
+        THttpServer stalled;
+        THttpServer::TResponse page;
+        page.BodySize = 100000;
+        page.StallBody = true;  // 30 s before the fetch would give up itself
+        stalled.SetResponse(page);
+        const qint64 took = CloseDuringTries(stalled.HostPort(), dtHomePage);
+        qInfo("home page: window and run gone %lld ms after the close", static_cast<long long>(took));
+        QVERIFY(took >= 0);
+        QVERIFY2(took < 1000, qPrintable(QString::number(took)));
+    }
+
+    void closingTheWindowDuringAPingTryEndsTheRunAtOnce()
+    {
+        // A namespace of our own where nothing answers an echo request.
+        TThreadNetns netns;
+        if (!netns.Ok())
+            QSKIP(qPrintable(QString::fromStdString("no network namespace of our own: " + netns.Why())));
+        if (!WriteSysctl("net/ipv4/icmp_echo_ignore_all", "1"))
+            QSKIP("cannot silence echo replies in the namespace");
+        WriteSysctl("net/ipv4/ping_group_range", "0 2147483647");
+        const qint64 took = CloseDuringTries("127.0.0.1", dtPing);
+        qInfo("Ping: window and run gone %lld ms after the close", static_cast<long long>(took));
+        QVERIFY(took >= 0);
+        QVERIFY2(took < 1000, qPrintable(QString::number(took)));
+    }
+
+    void closingTheWindowDuringADnsTryEndsTheRunAtOnce()
+    {
+        const std::string address = "127.0.0.155";
+        std::unique_ptr<TDnsResponder> silent;
+        try {
+            silent = std::make_unique<TDnsResponder>([](const std::string&, int) { return TDnsResponse{}; }, address, 53);
+        } catch (const std::system_error& error) {
+            QSKIP(qPrintable(QString::fromStdString("cannot bind " + address + ":53 here: " + error.what())));
+        }
+        const qint64 took = CloseDuringTries(address, dtDNSQuery);
+        qInfo("DNS: window and run gone %lld ms after the close", static_cast<long long>(took));
+        QVERIFY(took >= 0);
+        QVERIFY2(took < 1000, qPrintable(QString::number(took)));
+        QVERIFY(silent->QueryCount() >= 3);  // the tries were really waiting for it
     }
 };
 
