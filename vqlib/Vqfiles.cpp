@@ -196,14 +196,16 @@ bool ProcessAlive(long pid)
 // created until after the rename; a lock we can take means nobody writes it.
 void RemoveIfUnlocked(const std::string& path)
 {
-    TFd fd(::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
-    struct stat opened {};
-    if (fd.Get() < 0 || ::fstat(fd.Get(), &opened) != 0 || !S_ISREG(opened.st_mode))
-        return;
-    if (::flock(fd.Get(), LOCK_EX | LOCK_NB) != 0)
-        return;
     struct stat named {};
-    if (::lstat(path.c_str(), &named) == 0 && named.st_dev == opened.st_dev && named.st_ino == opened.st_ino)
+    // Only a plain file is opened: opening a device can do things.
+    if (::lstat(path.c_str(), &named) != 0 || !S_ISREG(named.st_mode))
+        return;
+    TFd fd(::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+    struct stat opened {};
+    if (fd.Get() < 0 || ::fstat(fd.Get(), &opened) != 0 || opened.st_dev != named.st_dev ||
+        opened.st_ino != named.st_ino)
+        return;
+    if (::flock(fd.Get(), LOCK_EX | LOCK_NB) == 0)
         ::unlink(path.c_str());
 }
 
