@@ -363,6 +363,8 @@ TEST(StoreWrite, FileTheUserCannotWriteIsNotReplaced)
     EXPECT_EQ(storeResult, "error: Cannot create file " + store);
     EXPECT_EQ(WriteAsOrdinaryUser(dir, [&] { TProfileFile(ini).WriteString("config", "project", "b"); }),
               "error: Unable to write to " + ini);
+    // The value that stands needs no write (start-up writes back the plan it opened).
+    EXPECT_EQ(WriteAsOrdinaryUser(dir, [&] { TProfileFile(ini).WriteString("CONFIG", "project", "a"); }), "ok");
 
     EXPECT_EQ(ReadBytes(store), "a=x^h^0\r\n");
     EXPECT_EQ(ReadBytes(ini), "[config]\r\nproject=a\r\n");

@@ -602,12 +602,18 @@ std::string TProfileFile::ReadString(const std::string& section, const std::stri
 void TProfileFile::WriteString(const std::string& section, const std::string& key, const std::string& value)
 {
     std::string data;
-    if (FileExists(FFileName)) {
+    const bool exists = FileExists(FFileName);
+    if (exists) {
         auto old = ReadWholeFile(FFileName);
         if (!old)
             throw EFileError("Unable to write to " + FFileName);
         data = std::move(*old);
     }
-    if (!ReplaceFileContent(FFileName, WithProfileValue(std::move(data), section, key, value)))
+    std::string updated = WithProfileValue(data, section, key, value);
+    // The value already stands: nothing to write, so that a settings file the
+    // user made read-only still opens the plan it names.
+    if (exists && updated == data)
+        return;
+    if (!ReplaceFileContent(FFileName, updated))
         throw EFileError("Unable to write to " + FFileName);
 }

@@ -48,6 +48,7 @@ public:
     const std::string& FileName() const { return FFileName; }
     std::string ReadString(const std::string& section, const std::string& key,
                            const std::string& defaultValue) const;
+    // Writes nothing when the value already stands as given.
     // Throws EFileError("Unable to write to <path>").
     void WriteString(const std::string& section, const std::string& key, const std::string& value);
 
