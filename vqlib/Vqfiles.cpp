@@ -184,6 +184,36 @@ bool AllHex(std::string_view text)
     return !text.empty() && text.find_first_not_of("0123456789abcdef") == std::string_view::npos;
 }
 
+// Whether a name in the target's folder is one of our temporaries for it,
+// and the pid of the process that wrote it.
+bool IsTemporaryOf(std::string_view name, std::string_view targetName, long& pid)
+{
+    std::string_view rest;
+    std::string_view pidText;
+    const std::string prefix = "." + std::string(targetName) + std::string(TemporaryTag);
+    const std::string oldPrefix = std::string(targetName) + std::string(OldTemporaryTag);
+    if (name.starts_with(prefix)) {
+        rest = name.substr(prefix.size());
+        const auto dot = rest.find('.');
+        if (dot == std::string_view::npos || !AllHex(rest.substr(dot + 1)))
+            return false;
+        pidText = rest.substr(0, dot);
+    } else if (name.starts_with(oldPrefix)) {
+        rest = name.substr(oldPrefix.size());
+        const auto underscore = rest.find('_');
+        if (underscore == std::string_view::npos || !WholeNumber(rest.substr(underscore + 1)))
+            return false;
+        pidText = rest.substr(0, underscore);
+    } else {
+        return false;
+    }
+    const auto number = WholeNumber(pidText);
+    if (!number || *number <= 0)
+        return false;
+    pid = *number;
+    return true;
+}
+
 // Reaps nothing and sends nothing: signal 0 only asks whether the process is there.
 bool ProcessAlive(long pid)
 {
@@ -347,34 +377,6 @@ TTemporaryWrite WriteThroughTemporary(const std::string& target, const std::stri
 }
 
 }  // namespace
-
-bool IsTemporaryOf(std::string_view name, std::string_view targetName, long& pid)
-{
-    std::string_view rest;
-    std::string_view pidText;
-    const std::string prefix = "." + std::string(targetName) + std::string(TemporaryTag);
-    const std::string oldPrefix = std::string(targetName) + std::string(OldTemporaryTag);
-    if (name.starts_with(prefix)) {
-        rest = name.substr(prefix.size());
-        const auto dot = rest.find('.');
-        if (dot == std::string_view::npos || !AllHex(rest.substr(dot + 1)))
-            return false;
-        pidText = rest.substr(0, dot);
-    } else if (name.starts_with(oldPrefix)) {
-        rest = name.substr(oldPrefix.size());
-        const auto underscore = rest.find('_');
-        if (underscore == std::string_view::npos || !WholeNumber(rest.substr(underscore + 1)))
-            return false;
-        pidText = rest.substr(0, underscore);
-    } else {
-        return false;
-    }
-    const auto number = WholeNumber(pidText);
-    if (!number || *number <= 0)
-        return false;
-    pid = *number;
-    return true;
-}
 
 bool ReplaceFileContent(const std::string& path, const std::string& data)
 {

@@ -36,10 +36,6 @@ std::string JoinFileLines(const std::vector<std::string>& lines);
 // Temporaries left by writers that are gone are removed first.
 bool ReplaceFileContent(const std::string& path, const std::string& data);
 
-// Whether a name in the target's folder is one of our temporaries for it
-// (pid: the writer's process).
-bool IsTemporaryOf(std::string_view name, std::string_view targetName, long& pid);
-
 // A profile file: case-insensitive sections and keys, values cut to 2047
 // bytes, entries replaced where they stand, the rest of the file untouched.
 class TProfileFile {
