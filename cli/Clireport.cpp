@@ -60,6 +60,15 @@ char32_t NextCodePoint(const std::string& s, size_t& i)
     return cp;
 }
 
+bool IsControl(char32_t cp) { return cp < 0x20 || (cp >= 0x7F && cp <= 0x9F); }
+
+// Marks, embeddings, overrides and isolates: they can show a name backwards.
+bool TurnsDirection(char32_t cp)
+{
+    return cp == 0x061C || cp == 0x200E || cp == 0x200F || (cp >= 0x202A && cp <= 0x202E) ||
+           (cp >= 0x2066 && cp <= 0x2069);
+}
+
 bool IsWide(char32_t cp)
 {
     return (cp >= 0x1100 && cp <= 0x115F) || (cp >= 0x2E80 && cp <= 0xA4CF) ||
@@ -112,6 +121,26 @@ std::string JsonString(const std::string& text)
 
 }  // namespace
 
+std::string TerminalText(const std::string& utf8)
+{
+    std::string out;
+    for (size_t i = 0; i < utf8.size();) {
+        const size_t start = i;
+        const char32_t cp = NextCodePoint(utf8, i);
+        char escape[16];
+        if (IsControl(cp) && i - start == 1)  // a byte of its own
+            std::snprintf(escape, sizeof escape, "\\x%02x", static_cast<unsigned>(cp));
+        else if (IsControl(cp) || TurnsDirection(cp))
+            std::snprintf(escape, sizeof escape, "\\u%04x", static_cast<unsigned>(cp));
+        else {
+            out.append(utf8, start, i - start);
+            continue;
+        }
+        out += escape;
+    }
+    return out;
+}
+
 int DisplayWidth(const std::string& utf8)
 {
     int width = 0;
@@ -126,8 +155,8 @@ std::string FormatTable(const TRunReport& report)
     std::vector<TRow> rows{{"名称", "域名/IP地址", "测速方式", "耗时(毫秒)", "说明"}};
     for (const TItemResult& item : report.Items) {
         const TDNSDispInfo& info = item.Info;
-        rows.push_back({GbkToUtf8(info.Name), GbkToUtf8(info.DomainIP), MethodText(info.DoType),
-                        TimeText(info), NoteText(info, report.TestTimes)});
+        rows.push_back({TerminalText(GbkToUtf8(info.Name)), TerminalText(GbkToUtf8(info.DomainIP)),
+                        MethodText(info.DoType), TimeText(info), TerminalText(NoteText(info, report.TestTimes))});
     }
     std::array<int, 5> widths{};
     for (const TRow& row : rows)

@@ -26,3 +26,8 @@ std::string FormatJson(const TRunReport& report);
 
 // Columns a UTF-8 text takes on a terminal: East Asian wide characters take two.
 int DisplayWidth(const std::string& utf8);
+
+// A UTF-8 text that a terminal shows as it is and obeys in no way: control
+// characters (C0, DEL, C1) and the characters that turn the writing direction
+// become escapes such as \x1b and \u202e.
+std::string TerminalText(const std::string& utf8);

@@ -65,7 +65,7 @@ int ListPlans(const TCliOptions& options)
     std::vector<std::string> names;
     store.ListProjects(names);
     for (const std::string& name : names)
-        std::cout << GbkToUtf8(name) << "\n";
+        std::cout << TerminalText(GbkToUtf8(name)) << "\n";
     return 0;
 }
 
@@ -74,7 +74,7 @@ int RunChosenPlan(const TCliOptions& options)
     TProjectStore store(StorePath(options, "Projects.dat"));
     std::string name = ChoosePlan(options);
     if (!store.HasProject(name))
-        throw EStoreError("unknown plan '" + GbkToUtf8(name) + "' in " + store.FileName());
+        throw EStoreError("unknown plan '" + TerminalText(GbkToUtf8(name)) + "' in " + store.FileName());
     std::vector<TDNSDispInfo> items = TextToItems(store.GetProjectText(name));
 
     TProgress progress;

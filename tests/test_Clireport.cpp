@@ -99,4 +99,37 @@ TEST(Clireport, JsonLeavesOutWhatIsAbsent)
     EXPECT_EQ(FormatJson(empty), "{\n  \"plan\": \"\",\n  \"average_ms\": null,\n  \"items\": []\n}\n");
 }
 
+TEST(Clireport, TerminalTextEscapesWhatATerminalWouldObey)
+{
+    EXPECT_EQ(TerminalText("plain 网关 a\\b"), "plain 网关 a\\b");
+    EXPECT_EQ(TerminalText("a\x1b[2Jb"), "a\\x1b[2Jb");
+    EXPECT_EQ(TerminalText(std::string("\0\t\r\n\x7f", 5)), "\\x00\\x09\\x0d\\x0a\\x7f");
+    EXPECT_EQ(TerminalText("\xC2\x9B" "31m"), "\\u009b31m");           // C1 CSI written as UTF-8
+    EXPECT_EQ(TerminalText("\x9B" "31m"), "\\x9b31m");                  // the same as a stray byte
+    EXPECT_EQ(TerminalText("abc\xE2\x80\xAE" "gpj.exe"), "abc\\u202egpj.exe");  // right-to-left override
+    EXPECT_EQ(TerminalText("\xE2\x81\xA6x\xE2\x81\xA9"), "\\u2066x\\u2069");
+}
+
+TEST(Clireport, TableShowsControlCharactersEscapedAndCsvJsonExact)
+{
+    TRunReport report;
+    TDNSDispInfo hostile = Item("x\x1b]0;owned\x07y", "127.0.0.1\x1b[2J", dtPing, tsDone, 1.5, 0);
+    hostile.Note = "n\r";
+    report.Items.push_back({hostile, 1, 2});
+    report.Items.push_back({Item("plain", "127.0.0.2", dtPing, tsDone, 2.5, 0), 2, 3});
+
+    const std::string table = FormatTable(report);
+    for (char c : table)
+        EXPECT_TRUE(c == '\n' || static_cast<unsigned char>(c) >= 0x20) << "raw control byte " << int(c);
+    std::vector<std::string> lines = Lines(table);
+    ASSERT_GE(lines.size(), 3u);
+    EXPECT_EQ(lines[1].rfind("x\\x1b]0;owned\\x07y  127.0.0.1\\x1b[2J  Ping", 0), 0u) << lines[1];
+    EXPECT_NE(lines[1].find("n\\x0d"), std::string::npos);
+    // Columns stay aligned with the escapes in place.
+    EXPECT_EQ(lines[1].find("Ping"), lines[2].find("Ping"));
+
+    EXPECT_NE(FormatCsv(report).find("x\x1b]0;owned\x07y,127.0.0.1\x1b[2J,"), std::string::npos);
+    EXPECT_NE(FormatJson(report).find("\"name\": \"x\\u001b]0;owned\\u0007y\""), std::string::npos);
+}
+
 }  // namespace

@@ -1,5 +1,6 @@
 #include "engine/Projectstore.h"
 
+#include "tests/support/Asuser.h"
 #include "tests/support/Filesizelimit.h"
 #include "tests/support/Scratchdir.h"
 #include "vqlib/Vqfiles.h"
@@ -7,6 +8,9 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+
+#include <sys/stat.h>
+#include <unistd.h>
 
 using Names = std::vector<std::string>;
 
@@ -178,6 +182,37 @@ TEST_F(ProjectStore, FailedWriteLeavesTheOldStoreByteForByte)
 
     EXPECT_EQ(error, "Cannot create file " + Store());
     EXPECT_EQ(StoreBytes(), ExampleStore);
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(FDir.Path()), {}), 1);
+}
+
+TEST_F(ProjectStore, ReadOnlyStoreStaysAndReadOnlyFolderIsWrittenInPlace)
+{
+    const std::string folder = FDir.Path().string();
+    WriteStore(ExampleStore);
+    ASSERT_EQ(::chown(folder.c_str(), OrdinaryUid(), OrdinaryGid()), 0);
+    ASSERT_EQ(::chown(Store().c_str(), OrdinaryUid(), OrdinaryGid()), 0);
+    ::chmod(folder.c_str(), 0755);
+    ::chmod(Store().c_str(), 0444);
+    auto asUser = [&](const std::function<void()>& change) {
+        const TUserRun run = RunAsOrdinaryUser(folder, [&] {
+            change();
+            return std::string("ok");
+        });
+        return run.Ran ? run.Result : "skip: " + run.SkipReason;
+    };
+
+    const std::string refused = asUser([&] { FStore.SetProjectText("office", "n^h^1"); });
+    if (refused.rfind("skip: ", 0) == 0)
+        GTEST_SKIP() << refused;
+    EXPECT_EQ(refused, "error: Cannot create file " + Store());
+    EXPECT_EQ(asUser([&] { FStore.RemoveProject("office"); }), "error: Cannot create file " + Store());
+    EXPECT_EQ(StoreBytes(), ExampleStore);
+
+    ::chmod(Store().c_str(), 0644);
+    ::chmod(folder.c_str(), 0555);  // the folder takes no new file, the store may still change
+    EXPECT_EQ(asUser([&] { FStore.SetProjectText("office", "n^h^1"); }), "ok");
+    ::chmod(folder.c_str(), 0755);
+    EXPECT_EQ(StoreBytes(), Home + "=gateway^192.0.2.1^0#portal^alpha^1\r\noffice=n^h^1\r\n");
     EXPECT_EQ(std::distance(std::filesystem::directory_iterator(FDir.Path()), {}), 1);
 }
 

@@ -2,19 +2,36 @@
 
 #include "vqlib/Vqstring.h"
 
+#include <dirent.h>
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
-#include <atomic>
 #include <cerrno>
+#include <chrono>
 #include <climits>
+#include <csignal>
+#include <cstdio>
 #include <cstdlib>
+#include <memory>
 #include <optional>
+#include <random>
+#include <thread>
 
 namespace {
 
 constexpr size_t MaxProfileValue = 2047;
+
+// Temporaries are named ".<target>.orvel-tmp.<pid>.<nonce>"; earlier versions
+// used "<target>.tmp<pid>_<counter>", and those are cleaned up too.
+constexpr std::string_view TemporaryTag = ".orvel-tmp.";
+constexpr std::string_view OldTemporaryTag = ".tmp";
+
+// A lock held by a hung process must not hang the program; the locks only
+// keep our own readers and writers apart, so after this long we go on.
+constexpr auto LockPatience = std::chrono::seconds(2);
 
 // Closes a descriptor when it goes out of scope.
 class TFd {
@@ -37,7 +54,57 @@ private:
     int FFd;
 };
 
-// The whole file, or nullopt when it cannot be opened or read.
+// Removes a temporary file unless it was renamed into place.
+class TTemporaryName {
+public:
+    explicit TTemporaryName(std::string path) : FPath(std::move(path)) {}
+    ~TTemporaryName()
+    {
+        if (!FPath.empty())
+            ::unlink(FPath.c_str());
+    }
+    TTemporaryName(const TTemporaryName&) = delete;
+    TTemporaryName& operator=(const TTemporaryName&) = delete;
+    const std::string& Path() const { return FPath; }
+    void Keep() { FPath.clear(); }
+
+private:
+    std::string FPath;
+};
+
+bool LockWithin(int fd, int operation)
+{
+    const auto deadline = std::chrono::steady_clock::now() + LockPatience;
+    for (;;) {
+        if (::flock(fd, operation | LOCK_NB) == 0)
+            return true;
+        if (errno != EWOULDBLOCK && errno != EINTR)
+            return false;
+        if (std::chrono::steady_clock::now() >= deadline)
+            return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+}
+
+bool ReadAll(int fd, std::string& data)
+{
+    char buffer[65536];
+    for (;;) {
+        const ssize_t got = ::read(fd, buffer, sizeof buffer);
+        if (got < 0) {
+            if (errno == EINTR)
+                continue;
+            return false;
+        }
+        if (got == 0)
+            return true;
+        data.append(buffer, static_cast<size_t>(got));
+    }
+}
+
+// The whole file, or nullopt when it cannot be opened or read. A writer that
+// rewrites the file in place holds an exclusive lock, so this reads its old or
+// its new content, not a half-written one.
 std::optional<std::string> ReadWholeFile(const std::string& path)
 {
     TFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
@@ -46,19 +113,11 @@ std::optional<std::string> ReadWholeFile(const std::string& path)
     struct stat info {};
     if (::fstat(fd.Get(), &info) != 0 || S_ISDIR(info.st_mode))
         return std::nullopt;
+    LockWithin(fd.Get(), LOCK_SH);
     std::string data;
-    char buffer[65536];
-    for (;;) {
-        const ssize_t got = ::read(fd.Get(), buffer, sizeof buffer);
-        if (got < 0) {
-            if (errno == EINTR)
-                continue;
-            return std::nullopt;
-        }
-        if (got == 0)
-            return data;
-        data.append(buffer, static_cast<size_t>(got));
-    }
+    if (!ReadAll(fd.Get(), data))
+        return std::nullopt;
+    return data;
 }
 
 bool FileExists(const std::string& path)
@@ -67,11 +126,11 @@ bool FileExists(const std::string& path)
     return ::stat(path.c_str(), &info) == 0;
 }
 
-bool WriteAll(int fd, const std::string& data)
+bool WriteAllAt(int fd, const std::string& data, off_t offset)
 {
     size_t done = 0;
     while (done < data.size()) {
-        const ssize_t put = ::write(fd, data.data() + done, data.size() - done);
+        const ssize_t put = ::pwrite(fd, data.data() + done, data.size() - done, offset + static_cast<off_t>(done));
         if (put < 0) {
             if (errno == EINTR)
                 continue;
@@ -90,6 +149,12 @@ std::string DirectoryOf(const std::string& path)
     return slash == 0 ? "/" : path.substr(0, slash);
 }
 
+std::string NameOf(const std::string& path)
+{
+    const auto slash = path.rfind('/');
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
 // A symbolic link is followed, so that the link stays and its target changes.
 std::string ResolveLink(const std::string& path)
 {
@@ -100,24 +165,157 @@ std::string ResolveLink(const std::string& path)
     return ::realpath(path.c_str(), resolved) ? std::string(resolved) : path;
 }
 
-// A new file beside the target, created with the usual permissions (the
-// umask applies) or, when the target exists, with the target's permissions.
-int CreateFileBeside(const std::string& target, std::string& name)
+// Reads a decimal number that makes up the whole text; nullopt otherwise.
+std::optional<long> WholeNumber(std::string_view text)
 {
-    static std::atomic<unsigned> counter{0};
+    if (text.empty() || text.size() > 9)
+        return std::nullopt;
+    long value = 0;
+    for (char c : text) {
+        if (c < '0' || c > '9')
+            return std::nullopt;
+        value = value * 10 + (c - '0');
+    }
+    return value;
+}
+
+bool AllHex(std::string_view text)
+{
+    return !text.empty() && text.find_first_not_of("0123456789abcdef") == std::string_view::npos;
+}
+
+// Whether a name in the target's folder is one of our temporaries for it,
+// and the pid of the process that wrote it.
+bool IsTemporaryOf(std::string_view name, std::string_view targetName, long& pid)
+{
+    std::string_view rest;
+    std::string_view pidText;
+    const std::string prefix = "." + std::string(targetName) + std::string(TemporaryTag);
+    const std::string oldPrefix = std::string(targetName) + std::string(OldTemporaryTag);
+    if (name.starts_with(prefix)) {
+        rest = name.substr(prefix.size());
+        const auto dot = rest.find('.');
+        if (dot == std::string_view::npos || !AllHex(rest.substr(dot + 1)))
+            return false;
+        pidText = rest.substr(0, dot);
+    } else if (name.starts_with(oldPrefix)) {
+        rest = name.substr(oldPrefix.size());
+        const auto underscore = rest.find('_');
+        if (underscore == std::string_view::npos || !WholeNumber(rest.substr(underscore + 1)))
+            return false;
+        pidText = rest.substr(0, underscore);
+    } else {
+        return false;
+    }
+    const auto number = WholeNumber(pidText);
+    if (!number || *number <= 0)
+        return false;
+    pid = *number;
+    return true;
+}
+
+// Reaps nothing and sends nothing: signal 0 only asks whether the process is there.
+bool ProcessAlive(long pid)
+{
+    if (pid == ::getpid())
+        return true;
+    return ::kill(static_cast<pid_t>(pid), 0) == 0 || errno == EPERM;
+}
+
+// A writer holds an exclusive lock on its temporary from the moment it is
+// created until after the rename; a lock we can take means nobody writes it.
+void RemoveIfUnlocked(const std::string& path)
+{
+    struct stat named {};
+    // Only a plain file is opened: opening a device can do things.
+    if (::lstat(path.c_str(), &named) != 0 || !S_ISREG(named.st_mode))
+        return;
+    TFd fd(::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+    struct stat opened {};
+    if (fd.Get() < 0 || ::fstat(fd.Get(), &opened) != 0 || opened.st_dev != named.st_dev ||
+        opened.st_ino != named.st_ino)
+        return;
+    if (::flock(fd.Get(), LOCK_EX | LOCK_NB) == 0)
+        ::unlink(path.c_str());
+}
+
+// Temporaries whose writer was killed before it could rename or remove them.
+// The pid in the name tells a live writer on this machine; the lock tells one
+// in another pid namespace or on another machine sharing the folder.
+void RemoveLeftTemporaries(const std::string& target)
+{
+    const std::string dir = DirectoryOf(target);
+    const std::string targetName = NameOf(target);
+    std::unique_ptr<DIR, int (*)(DIR*)> listing(::opendir(dir.c_str()), ::closedir);
+    if (!listing)
+        return;
+    std::vector<std::string> left;
+    while (const dirent* entry = ::readdir(listing.get())) {
+        long pid = 0;
+        if (IsTemporaryOf(entry->d_name, targetName, pid) && !ProcessAlive(pid))
+            left.push_back(dir + "/" + entry->d_name);
+    }
+    for (const auto& path : left)
+        RemoveIfUnlocked(path);
+}
+
+std::string NewTemporaryName(const std::string& target)
+{
+    static thread_local std::mt19937_64 random{std::random_device{}()};
+    char nonce[20];
+    std::snprintf(nonce, sizeof nonce, "%016llx", static_cast<unsigned long long>(random()));
+    return DirectoryOf(target) + "/." + NameOf(target) + std::string(TemporaryTag) + std::to_string(::getpid()) +
+           "." + nonce;
+}
+
+// A new, locked file beside the target; -1 with errno set when none can be made.
+int CreateTemporary(const std::string& target, mode_t mode, std::string& name)
+{
     for (int attempt = 0; attempt < 100; ++attempt) {
-        name = target + ".tmp" + std::to_string(::getpid()) + "_" + std::to_string(counter++);
-        const int fd = ::open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        name = NewTemporaryName(target);
+        const int fd = ::open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
         if (fd >= 0) {
-            struct stat info {};
-            if (::stat(target.c_str(), &info) == 0)
-                ::fchmod(fd, info.st_mode & 07777);
+            ::flock(fd, LOCK_EX | LOCK_NB);
             return fd;
         }
         if (errno != EEXIST)
             return -1;
     }
+    errno = EEXIST;
     return -1;
+}
+
+bool CopyExtendedAttributes(const std::string& from, int to)
+{
+    const ssize_t size = ::listxattr(from.c_str(), nullptr, 0);
+    if (size < 0)
+        return errno == ENOTSUP;
+    std::string names(static_cast<size_t>(size), '\0');
+    if (size > 0 && ::listxattr(from.c_str(), names.data(), names.size()) != size)
+        return false;
+    for (size_t at = 0; at < names.size(); at = names.find('\0', at) + 1) {
+        const char* name = names.c_str() + at;
+        const ssize_t length = ::getxattr(from.c_str(), name, nullptr, 0);
+        if (length < 0)
+            return false;
+        std::string value(static_cast<size_t>(length), '\0');
+        if (::getxattr(from.c_str(), name, value.data(), value.size()) != length ||
+            ::fsetxattr(to, name, value.data(), value.size(), 0) != 0)
+            return false;
+    }
+    return true;
+}
+
+// Gives the temporary what the file it replaces has, or says that it cannot.
+bool TakeOverAttributes(int fd, const std::string& target, const struct stat& old)
+{
+    struct stat mine {};
+    if (::fstat(fd, &mine) != 0)
+        return false;
+    if ((mine.st_uid != old.st_uid || mine.st_gid != old.st_gid) && ::fchown(fd, old.st_uid, old.st_gid) != 0)
+        return false;
+    // After the owner, since a change of owner clears the set-id bits.
+    return ::fchmod(fd, old.st_mode & 07777) == 0 && CopyExtendedAttributes(target, fd);
 }
 
 void SyncDirectory(const std::string& dir)
@@ -127,30 +325,83 @@ void SyncDirectory(const std::string& dir)
         ::fsync(fd.Get());
 }
 
-// Replaces the file's content as a whole: the data goes to a temporary file
-// beside it, which is flushed to disk and renamed over the target. Whatever
-// fails, the old file is left as it was.
+bool TruncateAndWrite(int fd, const std::string& data)
+{
+    return ::ftruncate(fd, 0) == 0 && WriteAllAt(fd, data, 0) && ::fsync(fd) == 0;
+}
+
+// The file is truncated and written where it is. A crash half-way leaves it
+// cut, which is why this is only the way when the rename would change the
+// file; a failed write puts the old content back.
+bool WriteInPlace(const std::string& target, const std::string& data)
+{
+    int opened = ::open(target.c_str(), O_RDWR | O_CLOEXEC);
+    const bool readable = opened >= 0 || errno != EACCES;
+    if (!readable)
+        opened = ::open(target.c_str(), O_WRONLY | O_CLOEXEC);
+    TFd fd(opened);
+    if (fd.Get() < 0)
+        return false;
+    LockWithin(fd.Get(), LOCK_EX);
+    std::string old;
+    const bool haveOld = readable && ReadAll(fd.Get(), old);
+    if (TruncateAndWrite(fd.Get(), data))
+        return true;
+    // It fitted before, so it most likely fits again.
+    if (haveOld)
+        TruncateAndWrite(fd.Get(), old);
+    return false;
+}
+
+enum class TTemporaryWrite { Done, Failed, WouldChangeTheFile };
+
+// old: the file being replaced, or null when there is none yet.
+TTemporaryWrite WriteThroughTemporary(const std::string& target, const std::string& data, const struct stat* old)
+{
+    std::string name;
+    // A fresh file gets the usual permissions; a replacement gets the old
+    // file's, and nobody else may read it before then.
+    TFd fd(CreateTemporary(target, old ? 0600 : 0666, name));
+    if (fd.Get() < 0) {
+        const bool folderRefuses = errno == EACCES || errno == EPERM;
+        return old && folderRefuses ? TTemporaryWrite::WouldChangeTheFile : TTemporaryWrite::Failed;
+    }
+    TTemporaryName temporary(name);
+    if (old && !TakeOverAttributes(fd.Get(), target, *old))
+        return TTemporaryWrite::WouldChangeTheFile;
+    if (!WriteAllAt(fd.Get(), data, 0) || ::fsync(fd.Get()) != 0 || ::rename(name.c_str(), target.c_str()) != 0)
+        return TTemporaryWrite::Failed;
+    temporary.Keep();
+    SyncDirectory(DirectoryOf(target));
+    return TTemporaryWrite::Done;  // the lock goes with the descriptor, after the rename
+}
+
+}  // namespace
+
 bool ReplaceFileContent(const std::string& path, const std::string& data)
 {
     const std::string target = ResolveLink(path);
-    const std::string dir = DirectoryOf(target);
-    std::string temp;
-    TFd fd(CreateFileBeside(target, temp));
-    if (fd.Get() < 0)
+    RemoveLeftTemporaries(target);
+    struct stat old {};
+    if (::stat(target.c_str(), &old) != 0)
+        return errno == ENOENT && WriteThroughTemporary(target, data, nullptr) == TTemporaryWrite::Done;
+    // Root may write anything; everyone else only what the file allows.
+    if (!S_ISREG(old.st_mode) || ::faccessat(AT_FDCWD, target.c_str(), W_OK, AT_EACCESS) != 0)
         return false;
-    const bool written = WriteAll(fd.Get(), data) &&
-                         ::fsync(fd.Get()) == 0 && fd.Close() &&
-                         ::rename(temp.c_str(), target.c_str()) == 0;
-    if (!written) {
-        ::unlink(temp.c_str());
-        return false;
+    // A rename would give the new content to this name only.
+    if (old.st_nlink > 1)
+        return WriteInPlace(target, data);
+    switch (WriteThroughTemporary(target, data, &old)) {
+    case TTemporaryWrite::Done: return true;
+    case TTemporaryWrite::Failed: return false;
+    case TTemporaryWrite::WouldChangeTheFile: return WriteInPlace(target, data);
     }
-    SyncDirectory(dir);
-    return true;
+    return false;
 }
 
-std::vector<std::string> SplitLines(std::string_view text)
+std::vector<std::string> SplitFileLines(std::string_view text)
 {
+    text = text.substr(0, text.find('\0'));
     std::vector<std::string> lines;
     size_t start = 0;
     while (start < text.size()) {
@@ -167,26 +418,27 @@ std::vector<std::string> SplitLines(std::string_view text)
     return lines;
 }
 
-}  // namespace
-
-std::vector<std::string> LoadLinesFromFile(const std::string& path)
-{
-    const auto data = ReadWholeFile(path);
-    if (!data)
-        throw EFileError("Cannot open file " + path);
-    std::string_view text(*data);
-    text = text.substr(0, text.find('\0'));
-    return SplitLines(text);
-}
-
-void SaveLinesToFile(const std::string& path, const std::vector<std::string>& lines)
+std::string JoinFileLines(const std::vector<std::string>& lines)
 {
     std::string data;
     for (const auto& line : lines) {
         data += line;
         data += "\r\n";
     }
-    if (!ReplaceFileContent(path, data))
+    return data;
+}
+
+std::vector<std::string> LoadLinesFromFile(const std::string& path)
+{
+    const auto data = ReadWholeFile(path);
+    if (!data)
+        throw EFileError("Cannot open file " + path);
+    return SplitFileLines(*data);
+}
+
+void SaveLinesToFile(const std::string& path, const std::vector<std::string>& lines)
+{
+    if (!ReplaceFileContent(path, JoinFileLines(lines)))
         throw EFileError("Cannot create file " + path);
 }
 
@@ -299,32 +551,22 @@ std::string CutValue(std::string value)
 
 }  // namespace
 
-TProfileFile::TProfileFile(std::string path) : FFileName(std::move(path)) {}
-
-std::string TProfileFile::ReadString(const std::string& section, const std::string& key,
-                                     const std::string& defaultValue) const
+std::string ReadProfileValue(std::string_view data, const std::string& section, const std::string& key,
+                             const std::string& defaultValue)
 {
-    const auto data = ReadWholeFile(FFileName);
-    if (!data)
-        return CutValue(defaultValue);
-    const auto lines = IndexLines(*data);
-    const auto found = Find(*data, lines, section, key);
+    const std::string text(data);
+    const auto lines = IndexLines(text);
+    const auto found = Find(text, lines, section, key);
     if (!found.Key)
         return CutValue(defaultValue);
     const auto& line = lines[*found.Key];
-    const std::string_view text(data->data() + line.Start, line.Length);
-    return CutValue(std::string(Trim(text.substr(text.find('=') + 1))));
+    const std::string_view entry(text.data() + line.Start, line.Length);
+    return CutValue(std::string(Trim(entry.substr(entry.find('=') + 1))));
 }
 
-void TProfileFile::WriteString(const std::string& section, const std::string& key, const std::string& value)
+std::string WithProfileValue(std::string data, const std::string& section, const std::string& key,
+                             const std::string& value)
 {
-    std::string data;
-    if (FileExists(FFileName)) {
-        auto old = ReadWholeFile(FFileName);
-        if (!old)
-            throw EFileError("Unable to write to " + FFileName);
-        data = std::move(*old);
-    }
     const auto lines = IndexLines(data);
     const auto found = Find(data, lines, section, key);
     const std::string entry = key + "=" + value;
@@ -347,6 +589,33 @@ void TProfileFile::WriteString(const std::string& section, const std::string& ke
             data += "\r\n";
         data += "[" + section + "]\r\n" + entry + "\r\n";
     }
-    if (!ReplaceFileContent(FFileName, data))
+    return data;
+}
+
+TProfileFile::TProfileFile(std::string path) : FFileName(std::move(path)) {}
+
+std::string TProfileFile::ReadString(const std::string& section, const std::string& key,
+                                     const std::string& defaultValue) const
+{
+    const auto data = ReadWholeFile(FFileName);
+    return ReadProfileValue(data ? *data : std::string(), section, key, defaultValue);
+}
+
+void TProfileFile::WriteString(const std::string& section, const std::string& key, const std::string& value)
+{
+    std::string data;
+    const bool exists = FileExists(FFileName);
+    if (exists) {
+        auto old = ReadWholeFile(FFileName);
+        if (!old)
+            throw EFileError("Unable to write to " + FFileName);
+        data = std::move(*old);
+    }
+    std::string updated = WithProfileValue(data, section, key, value);
+    // The value already stands: nothing to write, so that a settings file the
+    // user made read-only still opens the plan it names.
+    if (exists && updated == data)
+        return;
+    if (!ReplaceFileContent(FFileName, updated))
         throw EFileError("Unable to write to " + FFileName);
 }
