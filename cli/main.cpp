@@ -6,6 +6,7 @@
 #include "cli/Clirun.h"
 #include "engine/Projectstore.h"
 #include "vqlib/Gbk.h"
+#include "vqlib/Programdir.h"
 #include "vqlib/Vqfiles.h"
 
 #include <unistd.h>
@@ -22,13 +23,6 @@ class EStoreError : public std::runtime_error {
 public:
     using std::runtime_error::runtime_error;
 };
-
-std::string ProgramDir()
-{
-    std::error_code error;
-    std::filesystem::path exe = std::filesystem::read_symlink("/proc/self/exe", error);
-    return error ? std::string(".") : exe.parent_path().string();
-}
 
 std::string StorePath(const TCliOptions& options, const char* file)
 {
