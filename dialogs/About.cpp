@@ -1,5 +1,6 @@
 #include "dialogs/About.h"
 
+#include "dialogs/Dialogsetup.h"
 #include "dialogs/Hideinfo.h"
 #include "ui_About.h"
 #include "vqlib/Gbkwidgets.h"
@@ -45,8 +46,7 @@ void OpenUrl(const QString& address)
 
 TfrmAbout::TfrmAbout(QWidget* owner) : QDialog(owner), ui(std::make_unique<Ui::TfrmAbout>())
 {
-    ui->setupUi(this);
-    setFixedSize(size());
+    SetUpFixedDialog(*this, *ui);
     ShowText(ui->lblAuthor, THiddenText::Author);
     ShowText(ui->lblQQ, THiddenText::Messaging);
     ShowText(ui->lblEmail, THiddenText::Email);
