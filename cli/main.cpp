@@ -9,6 +9,8 @@
 #include "vqlib/Programdir.h"
 #include "vqlib/Vqfiles.h"
 
+#include "Orvelversion.h"
+
 #include <unistd.h>
 
 #include <cstdio>
@@ -16,8 +18,6 @@
 #include <iostream>
 
 namespace {
-
-constexpr const char* kVersion = "orvel-cli 1.0.0";
 
 class EStoreError : public std::runtime_error {
 public:
@@ -98,7 +98,7 @@ int main(int argc, char* argv[])
             return 0;
         }
         if (options.Version) {
-            std::cout << kVersion << "\n";
+            std::cout << "orvel-cli " << kOrvelVersion << "\n";
             return 0;
         }
         return options.List ? ListPlans(options) : RunChosenPlan(options);

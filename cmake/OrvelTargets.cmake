@@ -11,6 +11,12 @@ if(ORVEL_SANITIZE)
     target_link_options(orvel_options INTERFACE -fsanitize=${ORVEL_SANITIZE})
 endif()
 
+# The version, from project(VERSION) only: "Orvelversion.h" for whoever links
+# orvel_version.
+configure_file(${CMAKE_CURRENT_LIST_DIR}/Orvelversion.h.in ${CMAKE_BINARY_DIR}/include/version/Orvelversion.h @ONLY)
+add_library(orvel_version INTERFACE)
+target_include_directories(orvel_version INTERFACE ${CMAKE_BINARY_DIR}/include/version)
+
 # orvel_expose(<target> <folder>): whoever links <target> may include
 # "<folder>/Unit.h", and no other folder comes with it. Headers are included
 # by their path from the top of the tree, so each folder gets an include root

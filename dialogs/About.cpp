@@ -5,6 +5,8 @@
 #include "ui_About.h"
 #include "vqlib/Gbkwidgets.h"
 
+#include "Orvelversion.h"
+
 #include <QDesktopServices>
 #include <QMouseEvent>
 #include <QUrl>
@@ -22,13 +24,20 @@ QString Hidden(THiddenText which)
     return FromGbk(HiddenText(which));
 }
 
-void ShowText(QLabel* label, THiddenText which)
+void ShowText(QLabel* label, const QString& text)
 {
-    label->setText(Hidden(which));
+    label->setText(text);
     label->adjustSize();
 }
 
+void ShowText(QLabel* label, THiddenText which) { ShowText(label, Hidden(which)); }
+
 }  // namespace
+
+QString VersionText()
+{
+    return QStringLiteral("V%1.%2").arg(kOrvelVersionMajor).arg(kOrvelVersionMinor);
+}
 
 void SetOpenUrlHook(TOpenUrlHook hook)
 {
@@ -51,7 +60,7 @@ TfrmAbout::TfrmAbout(QWidget* owner) : QDialog(owner), ui(std::make_unique<Ui::T
     ShowText(ui->lblQQ, THiddenText::Messaging);
     ShowText(ui->lblEmail, THiddenText::Email);
     ShowText(ui->lblTitle, THiddenText::Title);
-    ShowText(ui->lblVersion, THiddenText::Version);
+    ShowText(ui->lblVersion, VersionText());
     ShowText(ui->lblDate, THiddenText::Date);
     ShowText(ui->lblInfo, THiddenText::Info);
     ShowText(ui->lblWeb, THiddenText::Web);
