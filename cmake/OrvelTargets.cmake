@@ -47,12 +47,16 @@ function(orvel_use_qt target)
         AUTOUIC_SEARCH_PATHS ${CMAKE_SOURCE_DIR}/forms)
 endfunction()
 
-# orvel_require_listed(<pattern> <listed files>): a test, fuzz or benchmark
-# program that nobody listed would silently never build or run.
+# orvel_require_listed(<pattern> <names...>): every file that matches the
+# pattern ("test_*.cpp") must be one of the names put in for the "*". A test,
+# fuzz or benchmark program that nobody listed would silently never run.
 function(orvel_require_listed pattern)
+    string(REPLACE "." "\\." regex "${pattern}")
+    string(REPLACE "*" "(.*)" regex "^${regex}$")
     file(GLOB present RELATIVE ${CMAKE_CURRENT_SOURCE_DIR} ${CMAKE_CURRENT_SOURCE_DIR}/${pattern})
     foreach(file IN LISTS present)
-        if(NOT file IN_LIST ARGN)
+        string(REGEX MATCH "${regex}" matched "${file}")
+        if(NOT CMAKE_MATCH_1 IN_LIST ARGN)
             message(FATAL_ERROR "${CMAKE_CURRENT_SOURCE_DIR}/${file} is not listed in ${CMAKE_CURRENT_LIST_FILE}")
         endif()
     endforeach()
