@@ -8,6 +8,7 @@
 #include "dialogs/Help.h"
 #include "engine/Itemtexts.h"
 #include "vqlib/Gbkwidgets.h"
+#include "vqlib/Programdir.h"
 
 #include "ui_Main_quellan.h"
 
@@ -18,39 +19,13 @@
 #include <QMenu>
 #include <QTimer>
 
-#include <filesystem>
 #include <utility>
 
 namespace {
 
-std::string& ProgramDirOverride()
-{
-    static std::string dir;
-    return dir;
-}
-
-std::string RunningProgramDir()
-{
-    std::error_code error;
-    const std::filesystem::path exe = std::filesystem::read_symlink("/proc/self/exe", error);
-    if (error)
-        return "./";
-    return exe.parent_path().string() + "/";
-}
-
 constexpr int kColumnWidths[] = {100, 100, 72, 72, 260};
 
 }  // namespace
-
-std::string TfrmTarnix::ProgramDir()
-{
-    const std::string& dir = ProgramDirOverride();
-    if (dir.empty())
-        return RunningProgramDir();
-    return dir.back() == '/' ? dir : dir + "/";
-}
-
-void TfrmTarnix::SetProgramDir(const std::string& dir) { ProgramDirOverride() = dir; }
 
 TfrmTarnix::TfrmTarnix(QWidget* parent)
     : QMainWindow(parent), ui(new Ui::TfrmTarnix), PopupMenu1(new QMenu(this)), tmrFlash(new QTimer(this)),

@@ -36,15 +36,11 @@ namespace Ui { class TfrmTarnix; }
 class TfrmTarnix : public QMainWindow {
     Q_OBJECT
 public:
-    // Opens DestLists.ini and Projects.dat in ProgramDir() and loads the last
-    // plan; a store that exists but cannot be read throws EFileError.
+    // Opens DestLists.ini and Projects.dat in ProgramDir() (vqlib/Programdir.h)
+    // and loads the last plan; a store that exists but cannot be read throws
+    // EFileError.
     explicit TfrmTarnix(QWidget* parent = nullptr);
     ~TfrmTarnix() override;
-
-    // The directory of the running program with its trailing "/"; tests point
-    // it at a directory of their own before they create a window.
-    static std::string ProgramDir();
-    static void SetProgramDir(const std::string& dir);  // empty = the real one
 
     Ui::TfrmTarnix* ui;  // controls by their designed names (ui->lvInfos, ui->actAddItem, ...)
     QMenu* PopupMenu1;   // the list's context menu

@@ -7,7 +7,6 @@
 #include <QTreeWidget>
 
 #include <cmath>
-#include <algorithm>
 #include <optional>
 #include <string_view>
 
@@ -16,23 +15,9 @@ namespace {
 constexpr double kNoTime = 999999999.0;
 constexpr int kTimeColumn = 3;
 
-// Byte order of the stored text: unsigned bytes, case significant, no
-// locale; a prefix goes before the longer text.
-int CompareBytes(std::string_view text1, std::string_view text2)
-{
-    const size_t common = std::min(text1.size(), text2.size());
-    for (size_t i = 0; i < common; ++i) {
-        const auto byte1 = static_cast<unsigned char>(text1[i]);
-        const auto byte2 = static_cast<unsigned char>(text2[i]);
-        if (byte1 != byte2)
-            return int(byte1) - int(byte2);
-    }
-    if (text1.size() == text2.size())
-        return 0;
-    return text1.size() < text2.size() ? -1 : 1;
-}
-
-// The cells show GBK texts; compare them as such.
+// The cells show GBK texts; they are compared as such, in byte order:
+// unsigned bytes, case significant, no locale, a prefix before the longer
+// text, which is what std::string_view::compare does.
 std::string CellBytes(const QTreeWidgetItem* row, int column)
 {
     const QString text = row->text(column);
@@ -63,8 +48,8 @@ int TfrmTarnix::CompareTimes(const QString& text1, const QString& text2)
     if (value1 > kNoTime - 1.0 && value2 > kNoTime - 1.0) {
         const QByteArray general1 = QString::number(value1, 'g', 15).toLatin1();
         const QByteArray general2 = QString::number(value2, 'g', 15).toLatin1();
-        return CompareBytes(std::string_view(general1.constData(), general1.size()),
-                            std::string_view(general2.constData(), general2.size()));
+        return std::string_view(general1.constData(), general1.size())
+            .compare(std::string_view(general2.constData(), general2.size()));
     }
     if (value1 < value2)
         return -1;
@@ -81,7 +66,7 @@ int TfrmTarnix::lvInfosCompare(QTreeWidgetItem* item1, QTreeWidgetItem* item2) c
     if (FSortColumn == kTimeColumn)
         result = CompareTimes(item1->text(kTimeColumn), item2->text(kTimeColumn));
     else
-        result = CompareBytes(CellBytes(item1, FSortColumn), CellBytes(item2, FSortColumn));
+        result = std::string_view(CellBytes(item1, FSortColumn)).compare(CellBytes(item2, FSortColumn));
     return FSortDescending ? -result : result;
 }
 

@@ -2,6 +2,7 @@
 
 #include "engine/Itemtexts.h"
 #include "vqlib/Gbk.h"
+#include "vqlib/Utf8.h"
 
 #include <algorithm>
 #include <array>
@@ -40,24 +41,14 @@ std::string OptionalNumber(const std::optional<uint32_t>& value)
     return value ? std::to_string(*value) : std::string();
 }
 
-// Decodes one code point; a malformed sequence counts as one narrow character.
-char32_t NextCodePoint(const std::string& s, size_t& i)
+// The character at position i, and steps past it. A malformed byte stands for
+// itself: a stray 0x80..0x9F is a C1 control to some terminals.
+char32_t NextCodePoint(std::string_view text, size_t& i)
 {
-    const auto byte = [&](size_t k) { return static_cast<unsigned char>(s[k]); };
-    unsigned char lead = byte(i);
-    int extra = lead >= 0xF0 ? 3 : lead >= 0xE0 ? 2 : lead >= 0xC0 ? 1 : 0;
-    bool complete = i + extra < s.size();
-    for (int k = 1; complete && k <= extra; ++k)
-        complete = (byte(i + k) & 0xC0) == 0x80;
-    if (extra == 0 || !complete) {
-        ++i;
-        return lead;
-    }
-    char32_t cp = lead & (0x3F >> extra);
-    for (int k = 1; k <= extra; ++k)
-        cp = (cp << 6) | (byte(i + k) & 0x3F);
-    i += extra + 1;
-    return cp;
+    const TUtf8Char next = DecodeUtf8(text.substr(i));
+    const char32_t codePoint = next.Valid ? next.CodePoint : static_cast<unsigned char>(text[i]);
+    i += next.Length;
+    return codePoint;
 }
 
 bool IsControl(char32_t cp) { return cp < 0x20 || (cp >= 0x7F && cp <= 0x9F); }

@@ -6,7 +6,10 @@
 #include "cli/Clirun.h"
 #include "engine/Projectstore.h"
 #include "vqlib/Gbk.h"
+#include "vqlib/Programdir.h"
 #include "vqlib/Vqfiles.h"
+
+#include "Orvelversion.h"
 
 #include <unistd.h>
 
@@ -16,19 +19,10 @@
 
 namespace {
 
-constexpr const char* kVersion = "orvel-cli 1.0.0";
-
 class EStoreError : public std::runtime_error {
 public:
     using std::runtime_error::runtime_error;
 };
-
-std::string ProgramDir()
-{
-    std::error_code error;
-    std::filesystem::path exe = std::filesystem::read_symlink("/proc/self/exe", error);
-    return error ? std::string(".") : exe.parent_path().string();
-}
 
 std::string StorePath(const TCliOptions& options, const char* file)
 {
@@ -104,7 +98,7 @@ int main(int argc, char* argv[])
             return 0;
         }
         if (options.Version) {
-            std::cout << kVersion << "\n";
+            std::cout << "orvel-cli " << kOrvelVersion << "\n";
             return 0;
         }
         return options.List ? ListPlans(options) : RunChosenPlan(options);

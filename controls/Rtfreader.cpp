@@ -1,6 +1,7 @@
 #include "controls/Rtfreader.h"
 
 #include "vqlib/Gbk.h"
+#include "vqlib/Utf8.h"
 
 #include <algorithm>
 #include <limits>
@@ -12,70 +13,8 @@ constexpr int GbkCodePage = 936;
 constexpr int DefaultHalfPoints = 24;
 constexpr int MaxControlWordLength = 32;
 constexpr int MaxUnicodeSkip = 16;
-constexpr const char* ReplacementUtf8 = "\xEF\xBF\xBD";
-
-// ---------------------------------------------------------------- UTF-8
-
-void AppendUtf8(std::string& target, uint32_t cp)
-{
-    if (cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) {
-        target += ReplacementUtf8;
-    } else if (cp < 0x80) {
-        target += char(cp);
-    } else if (cp < 0x800) {
-        target += char(0xC0 | (cp >> 6));
-        target += char(0x80 | (cp & 0x3F));
-    } else if (cp < 0x10000) {
-        target += char(0xE0 | (cp >> 12));
-        target += char(0x80 | ((cp >> 6) & 0x3F));
-        target += char(0x80 | (cp & 0x3F));
-    } else {
-        target += char(0xF0 | (cp >> 18));
-        target += char(0x80 | ((cp >> 12) & 0x3F));
-        target += char(0x80 | ((cp >> 6) & 0x3F));
-        target += char(0x80 | (cp & 0x3F));
-    }
-}
-
-// Takes one code point off the front of text; a malformed sequence gives
-// U+FFFD and consumes one byte.
-uint32_t TakeUtf8(std::string_view& text)
-{
-    auto byte = [&](size_t i) { return uint8_t(text[i]); };
-    const uint8_t lead = byte(0);
-    size_t length = lead < 0x80 ? 1 : lead >= 0xC2 && lead < 0xE0 ? 2 : lead >= 0xE0 && lead < 0xF0 ? 3
-                  : lead >= 0xF0 && lead < 0xF5 ? 4 : 0;
-    if (length == 0 || length > text.size()) {
-        text.remove_prefix(1);
-        return 0xFFFD;
-    }
-    uint32_t cp = length == 1 ? lead : lead & (0x7F >> length);
-    for (size_t i = 1; i < length; ++i) {
-        if ((byte(i) & 0xC0) != 0x80) {
-            text.remove_prefix(1);
-            return 0xFFFD;
-        }
-        cp = (cp << 6) | (byte(i) & 0x3F);
-    }
-    static constexpr uint32_t smallest[] = {0, 0, 0x80, 0x800, 0x10000};
-    text.remove_prefix(length);
-    if (cp < smallest[length] || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF))
-        return 0xFFFD;
-    return cp;
-}
 
 // ---------------------------------------------------------------- code pages
-
-bool IsAscii(std::string_view bytes)
-{
-    return std::all_of(bytes.begin(), bytes.end(), [](char c) { return uint8_t(c) < 0x80; });
-}
-
-// ASCII reads the same in GBK; this spares a converter for most runs.
-std::string CodePage936ToUtf8(std::string_view bytes)
-{
-    return IsAscii(bytes) ? std::string(bytes) : GbkToUtf8(bytes);
-}
 
 std::string Latin1ToUtf8(std::string_view bytes)
 {
@@ -412,7 +351,7 @@ private:
 
     void DecodeFontNameBytes()
     {
-        FFont.Name += UsesGbk(FFont.Charset) ? CodePage936ToUtf8(FFontNameBytes) : Latin1ToUtf8(FFontNameBytes);
+        FFont.Name += UsesGbk(FFont.Charset) ? GbkToUtf8(FFontNameBytes) : Latin1ToUtf8(FFontNameBytes);
         FFontNameBytes.clear();
     }
 
@@ -506,7 +445,7 @@ private:
         if (FRunBytes.empty())
             return;
         const TRtfFont* font = FontOf(FRunLook);
-        FRunText += UsesGbk(font ? font->Charset : 0) ? CodePage936ToUtf8(FRunBytes) : Latin1ToUtf8(FRunBytes);
+        FRunText += UsesGbk(font ? font->Charset : 0) ? GbkToUtf8(FRunBytes) : Latin1ToUtf8(FRunBytes);
         FRunBytes.clear();
     }
 
@@ -682,8 +621,9 @@ private:
             return;
         }
         while (!text.empty()) {
-            const uint32_t cp = TakeUtf8(text);
-            EscapedChar(target, cp, GbkOf(cp), inText);
+            const TUtf8Char next = DecodeUtf8(text);
+            text.remove_prefix(next.Length);
+            EscapedChar(target, next.CodePoint, GbkOf(next.CodePoint), inText);
         }
     }
 

@@ -1,8 +1,11 @@
 #include "dialogs/About.h"
 
+#include "dialogs/Dialogsetup.h"
 #include "dialogs/Hideinfo.h"
 #include "ui_About.h"
 #include "vqlib/Gbkwidgets.h"
+
+#include "Orvelversion.h"
 
 #include <QDesktopServices>
 #include <QMouseEvent>
@@ -21,13 +24,20 @@ QString Hidden(THiddenText which)
     return FromGbk(HiddenText(which));
 }
 
-void ShowText(QLabel* label, THiddenText which)
+void ShowText(QLabel* label, const QString& text)
 {
-    label->setText(Hidden(which));
+    label->setText(text);
     label->adjustSize();
 }
 
+void ShowText(QLabel* label, THiddenText which) { ShowText(label, Hidden(which)); }
+
 }  // namespace
+
+QString VersionText()
+{
+    return QStringLiteral("V%1.%2").arg(kOrvelVersionMajor).arg(kOrvelVersionMinor);
+}
 
 void SetOpenUrlHook(TOpenUrlHook hook)
 {
@@ -45,13 +55,12 @@ void OpenUrl(const QString& address)
 
 TfrmAbout::TfrmAbout(QWidget* owner) : QDialog(owner), ui(std::make_unique<Ui::TfrmAbout>())
 {
-    ui->setupUi(this);
-    setFixedSize(size());
+    SetUpFixedDialog(*this, *ui);
     ShowText(ui->lblAuthor, THiddenText::Author);
     ShowText(ui->lblQQ, THiddenText::Messaging);
     ShowText(ui->lblEmail, THiddenText::Email);
     ShowText(ui->lblTitle, THiddenText::Title);
-    ShowText(ui->lblVersion, THiddenText::Version);
+    ShowText(ui->lblVersion, VersionText());
     ShowText(ui->lblDate, THiddenText::Date);
     ShowText(ui->lblInfo, THiddenText::Info);
     ShowText(ui->lblWeb, THiddenText::Web);

@@ -24,6 +24,9 @@ protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 };
 
+// "V" and the major and minor version, as the dialog shows it.
+QString VersionText();
+
 // Opens an address with the system's default handler, without waiting and
 // without reporting failure. Test seam: while a hook is set it receives the
 // text instead.

@@ -1,6 +1,6 @@
 #include "dialogs/Edititem.h"
 
-#include "dialogs/Buttonkeys.h"
+#include "dialogs/Dialogsetup.h"
 #include "dialogs/Inputcheck.h"
 #include "vqlib/Gbkwidgets.h"
 #include "vqlib/Vqwindows.h"
@@ -25,12 +25,9 @@ constexpr int kHintDesignWidth = 24;
 }  // namespace
 
 TfrmEditItem::TfrmEditItem(QWidget* owner)
-    : QDialog(owner, Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowTitleHint
-                         | Qt::WindowCloseButtonHint | Qt::WindowSystemMenuHint),
-      ui(new Ui::TfrmEditItem)
+    : QDialog(owner, kInputDialogFlags), ui(std::make_unique<Ui::TfrmEditItem>())
 {
-    ui->setupUi(this);
-    setFixedSize(size());
+    SetUpInputDialog(*this, *ui);
     Label1 = ui->Label1;
     edtName = ui->edtName;
     Label2 = ui->Label2;
@@ -45,15 +42,11 @@ TfrmEditItem::TfrmEditItem(QWidget* owner)
     LimitGbkEdit(edtDomainIP, kDomainIPMaxBytes);
     cbDoType->setCurrentIndex(0);
 
-    LetEnterClickWhenFocused(btnConfirm);
-    LetEnterClickWhenFocused(btnCancel);
-    connect(btnConfirm, &QPushButton::clicked, this, [this] { btnConfirmClick(); });
-    connect(btnCancel, &QPushButton::clicked, this, [this] { btnCancelClick(); });
     connect(edtDomainIP, &QLineEdit::textChanged, this, [this] { edtDomainIPChange(); });
     edtDomainIPChange();
 }
 
-TfrmEditItem::~TfrmEditItem() { delete ui; }
+TfrmEditItem::~TfrmEditItem() = default;
 
 void TfrmEditItem::SetFieldText(QLineEdit* edit, const std::string& gbk)
 {

@@ -4,6 +4,7 @@
 
 #include <QDialog>
 
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -47,7 +48,7 @@ public:
     void edtDomainIPChange();
 
 private:
-    Ui::TfrmEditItem* ui;
+    std::unique_ptr<Ui::TfrmEditItem> ui;
     std::string FNameShown;
     std::string FDomainIPShown;
 };

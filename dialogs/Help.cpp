@@ -1,5 +1,6 @@
 #include "dialogs/Help.h"
 
+#include "dialogs/Dialogsetup.h"
 #include "ui_Help.h"
 
 const std::string_view HelpRtf = R"rtf(
@@ -47,8 +48,7 @@ const std::string_view HelpRtf = R"rtf(
 
 TfrmHelp::TfrmHelp(QWidget* owner) : QDialog(owner), ui(std::make_unique<Ui::TfrmHelp>())
 {
-    ui->setupUi(this);
-    setFixedSize(size());
+    SetUpFixedDialog(*this, *ui);
     ui->RTFLabel1->RichText = std::string(HelpRtf);
     ui->RTFLabel1->Loaded();
     // btnExit is the default button, so Enter closes; Escape and the close

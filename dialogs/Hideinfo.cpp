@@ -35,9 +35,6 @@ const uint8_t HiddenEmail[28] = {
 const uint8_t HiddenTitle[15] = {
     0x3b, 0x93, 0xc8, 0x00, 0x77, 0x67, 0xfd, 0x15, 0xae, 0xd7, 0x24, 0x61, 0xe2, 0xcd, 0x08,
 };
-const uint8_t HiddenVersion[4] = {
-    0x4b, 0xc6, 0xa7, 0x3d,
-};
 const uint8_t HiddenDate[7] = {
     0xfa, 0x3d, 0xfa, 0x44, 0xa7, 0xc6, 0xfa,
 };
@@ -71,7 +68,7 @@ constexpr THiddenSequence Sequence(const uint8_t (&bytes)[N])
 // In the order of THiddenText.
 const THiddenSequence HiddenSequences[] = {
     Sequence(HiddenAuthor), Sequence(HiddenMessaging), Sequence(HiddenEmail), Sequence(HiddenTitle),
-    Sequence(HiddenVersion), Sequence(HiddenDate), Sequence(HiddenInfo), Sequence(HiddenWeb),
+    Sequence(HiddenDate), Sequence(HiddenInfo), Sequence(HiddenWeb),
     Sequence(HiddenCaption), Sequence(HiddenExitButton),
 };
 static_assert(std::size(HiddenSequences) == size_t(THiddenText::Count));

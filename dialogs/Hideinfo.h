@@ -1,6 +1,7 @@
 #pragma once
 // The About dialog's texts are kept in the program as index sequences into a
-// substitution table rather than as plain strings.
+// substitution table rather than as plain strings; all but the version, which
+// comes from the build (Orvelversion.h).
 
 #include <cstddef>
 #include <cstdint>
@@ -8,7 +9,7 @@
 #include <string>
 
 enum class THiddenText {
-    Author, Messaging, Email, Title, Version, Date, Info, Web, Caption, ExitButton,
+    Author, Messaging, Email, Title, Date, Info, Web, Caption, ExitButton,
     Count
 };
 

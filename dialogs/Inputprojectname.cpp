@@ -1,6 +1,6 @@
 #include "dialogs/Inputprojectname.h"
 
-#include "dialogs/Buttonkeys.h"
+#include "dialogs/Dialogsetup.h"
 #include "dialogs/Inputcheck.h"
 #include "vqlib/Gbkwidgets.h"
 #include "vqlib/Vqwindows.h"
@@ -13,12 +13,9 @@
 #include <limits>
 
 TfrmProjectName::TfrmProjectName(QWidget* owner)
-    : QDialog(owner, Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowTitleHint
-                         | Qt::WindowCloseButtonHint | Qt::WindowSystemMenuHint),
-      ui(new Ui::TfrmProjectName)
+    : QDialog(owner, kInputDialogFlags), ui(std::make_unique<Ui::TfrmProjectName>())
 {
-    ui->setupUi(this);
-    setFixedSize(size());
+    SetUpInputDialog(*this, *ui);
     Label1 = ui->Label1;
     edtProjectName = ui->edtProjectName;
     btnConfirm = ui->btnConfirm;
@@ -26,14 +23,9 @@ TfrmProjectName::TfrmProjectName(QWidget* owner)
 
     // No length limit, but only what GBK can hold may be typed.
     LimitGbkEdit(edtProjectName, std::numeric_limits<int>::max());
-
-    LetEnterClickWhenFocused(btnConfirm);
-    LetEnterClickWhenFocused(btnCancel);
-    connect(btnConfirm, &QPushButton::clicked, this, [this] { btnConfirmClick(); });
-    connect(btnCancel, &QPushButton::clicked, this, [this] { btnCancelClick(); });
 }
 
-TfrmProjectName::~TfrmProjectName() { delete ui; }
+TfrmProjectName::~TfrmProjectName() = default;
 
 std::optional<std::string> TfrmProjectName::ProjectNameText() const
 {

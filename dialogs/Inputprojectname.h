@@ -3,6 +3,7 @@
 
 #include <QDialog>
 
+#include <memory>
 #include <optional>
 #include <string>
 
@@ -32,5 +33,5 @@ public:
     void btnCancelClick();
 
 private:
-    Ui::TfrmProjectName* ui;
+    std::unique_ptr<Ui::TfrmProjectName> ui;
 };

@@ -1,6 +1,6 @@
 #include "dialogs/Projectlist.h"
 
-#include "dialogs/Buttonkeys.h"
+#include "dialogs/Dialogsetup.h"
 #include "vqlib/Gbkwidgets.h"
 #include "vqlib/Vqwindows.h"
 
@@ -20,26 +20,19 @@ constexpr int kNameRole = Qt::UserRole;
 }  // namespace
 
 TfrmProjectList::TfrmProjectList(QWidget* owner)
-    : QDialog(owner, Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowTitleHint
-                         | Qt::WindowCloseButtonHint | Qt::WindowSystemMenuHint),
-      ui(new Ui::TfrmProjectList)
+    : QDialog(owner, kInputDialogFlags), ui(std::make_unique<Ui::TfrmProjectList>())
 {
-    ui->setupUi(this);
-    setFixedSize(size());
+    SetUpInputDialog(*this, *ui);
     Label1 = ui->Label1;
     lbProjectList = ui->lbProjectList;
     btnConfirm = ui->btnConfirm;
     btnCancel = ui->btnCancel;
 
-    LetEnterClickWhenFocused(btnConfirm);
-    LetEnterClickWhenFocused(btnCancel);
-    connect(btnConfirm, &QPushButton::clicked, this, [this] { btnConfirmClick(); });
-    connect(btnCancel, &QPushButton::clicked, this, [this] { btnCancelClick(); });
     // A double-click anywhere in the box counts, also below the last entry.
     lbProjectList->viewport()->installEventFilter(this);
 }
 
-TfrmProjectList::~TfrmProjectList() { delete ui; }
+TfrmProjectList::~TfrmProjectList() = default;
 
 void TfrmProjectList::SetProjects(const std::vector<std::string>& names)
 {

@@ -3,6 +3,7 @@
 
 #include <QDialog>
 
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -42,5 +43,5 @@ protected:
 private:
     bool HasSelection() const;
 
-    Ui::TfrmProjectList* ui;
+    std::unique_ptr<Ui::TfrmProjectList> ui;
 };

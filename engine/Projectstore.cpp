@@ -3,9 +3,8 @@
 #include "vqlib/Vqfiles.h"
 #include "vqlib/Vqstring.h"
 
-#include <sys/stat.h>
-
 #include <climits>
+#include <filesystem>
 
 namespace {
 
@@ -30,12 +29,6 @@ bool SameNameExactly(const std::string& line, const std::string& name)
     return HasEquals(line) && NameOf(line) == name;
 }
 
-bool FileExists(const std::string& path)
-{
-    struct stat info {};
-    return ::stat(path.c_str(), &info) == 0;
-}
-
 bool IsStreamSpace(char c)
 {
     return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
@@ -50,7 +43,8 @@ TProjectStore::TProjectStore(std::string projectsFile) : FProjectsFile(std::move
 void TProjectStore::ReloadProjects()
 {
     FProjects.clear();
-    if (FileExists(FProjectsFile))
+    std::error_code ignored;
+    if (std::filesystem::exists(FProjectsFile, ignored))
         FProjects = LoadLinesFromFile(FProjectsFile);
 }
 

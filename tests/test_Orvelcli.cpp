@@ -6,6 +6,8 @@
 #include "vqlib/Gbk.h"
 #include "vqlib/Vqfiles.h"
 
+#include "Orvelversion.h"
+
 #include <gtest/gtest.h>
 
 #include <sys/wait.h>
@@ -134,7 +136,7 @@ TEST_F(OrvelCli, HelpAndVersion)
     EXPECT_NE(help.Out.find("--format table|csv|json"), std::string::npos);
     TOutcome version = Run("--version");
     EXPECT_EQ(version.Status, 0);
-    EXPECT_EQ(version.Out.rfind("orvel-cli ", 0), 0u);
+    EXPECT_EQ(version.Out, std::string("orvel-cli ") + kOrvelVersion + "\n");
 }
 
 // A plan of loopback targets: a page that answers after 20 ms, a refused

@@ -15,6 +15,7 @@
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <memory>
 #include <optional>
 #include <random>
@@ -118,12 +119,6 @@ std::optional<std::string> ReadWholeFile(const std::string& path)
     if (!ReadAll(fd.Get(), data))
         return std::nullopt;
     return data;
-}
-
-bool FileExists(const std::string& path)
-{
-    struct stat info {};
-    return ::stat(path.c_str(), &info) == 0;
 }
 
 bool WriteAllAt(int fd, const std::string& data, off_t offset)
@@ -604,7 +599,8 @@ std::string TProfileFile::ReadString(const std::string& section, const std::stri
 void TProfileFile::WriteString(const std::string& section, const std::string& key, const std::string& value)
 {
     std::string data;
-    const bool exists = FileExists(FFileName);
+    std::error_code ignored;
+    const bool exists = std::filesystem::exists(FFileName, ignored);
     if (exists) {
         auto old = ReadWholeFile(FFileName);
         if (!old)

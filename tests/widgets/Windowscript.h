@@ -8,6 +8,7 @@
 #include "app/Main_quellan.h"
 #include "dialogs/Edititem.h"
 #include "vqlib/Gbkwidgets.h"
+#include "vqlib/Programdir.h"
 
 #include <QComboBox>
 #include <QDir>
@@ -25,12 +26,7 @@ inline std::string Gbk(const QString& text) { return ToGbk(text).value(); }
 // A fresh program directory with the two plan files; the window made on it.
 class TWindowScratch {
 public:
-    TWindowScratch() { TfrmTarnix::SetProgramDir(FDir.path().toStdString()); }
-    ~TWindowScratch()
-    {
-        Window.reset();
-        TfrmTarnix::SetProgramDir("");
-    }
+    ~TWindowScratch() { Window.reset(); }
 
     QString Path(const QString& name) const { return FDir.filePath(name); }
     QString StorePath() const { return Path(QStringLiteral("Projects.dat")); }
@@ -68,6 +64,7 @@ public:
 
 private:
     QTemporaryDir FDir;
+    TProgramDirScope FProgramDir{FDir.path().toStdString()};
 };
 
 inline QTreeWidget* List(TfrmTarnix& window) { return window.ui->lvInfos; }

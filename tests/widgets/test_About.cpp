@@ -3,6 +3,8 @@
 #include "ui_About.h"
 #include "vqlib/Gbk.h"
 
+#include "Orvelversion.h"
+
 #include <QTest>
 
 #include <set>
@@ -38,7 +40,6 @@ private slots:
             {THiddenText::Messaging, "即时通讯：#orvel"},
             {THiddenText::Email, "邮箱：team@orvel.example.org"},
             {THiddenText::Title, "Orvel网络测速器"},
-            {THiddenText::Version, "V1.0"},
             {THiddenText::Date, "2026.12"},
             {THiddenText::Info, "欢迎访问本项目主页："},
             {THiddenText::Web, "https://orvel.example.org/"},
@@ -71,7 +72,9 @@ private slots:
         QCOMPARE(ui.lblQQ->text(), QString("即时通讯：#orvel"));
         QCOMPARE(ui.lblEmail->text(), QString("邮箱：team@orvel.example.org"));
         QCOMPARE(ui.lblTitle->text(), QString("Orvel网络测速器"));
-        QCOMPARE(ui.lblVersion->text(), QString("V1.0"));
+        // the build's version, major and minor
+        QCOMPARE(ui.lblVersion->text(), "V" + QString(kOrvelVersion).section('.', 0, 1));
+        QCOMPARE(ui.lblVersion->text(), VersionText());
         QCOMPARE(ui.lblDate->text(), QString("2026.12"));
         QCOMPARE(ui.lblInfo->text(), QString("欢迎访问本项目主页："));
         QCOMPARE(ui.lblWeb->text(), QString("https://orvel.example.org/"));

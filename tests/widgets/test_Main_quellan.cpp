@@ -9,6 +9,7 @@
 #include "dialogs/About.h"
 #include "dialogs/Help.h"
 #include "vqlib/Gbkwidgets.h"
+#include "vqlib/Programdir.h"
 #include "vqlib/Vqwindows.h"
 
 #include "ui_Main_quellan.h"
@@ -25,6 +26,7 @@
 #include <QTreeWidget>
 #include <QtTest>
 
+#include <optional>
 #include <stdexcept>
 
 namespace {
@@ -63,6 +65,7 @@ class TestMainWindow : public QObject {
     Q_OBJECT
 
     QTemporaryDir FDir;
+    std::optional<TProgramDirScope> FProgramDir;
     QList<TMsgBoxRequest> FBoxes;
 
     QString Path(const char* name) const { return FDir.filePath(QString::fromUtf8(name)); }
@@ -73,7 +76,7 @@ private slots:
         QVERIFY(FDir.isValid());
         QDir(FDir.path()).removeRecursively();
         QVERIFY(QDir().mkpath(FDir.path()));
-        TfrmTarnix::SetProgramDir(FDir.path().toStdString());
+        FProgramDir.emplace(FDir.path().toStdString());
         FBoxes.clear();
         SetMsgBoxHook([this](const TMsgBoxRequest& box) {
             FBoxes << box;
@@ -84,7 +87,7 @@ private slots:
     void cleanup()
     {
         SetMsgBoxHook(nullptr);
-        TfrmTarnix::SetProgramDir("");
+        FProgramDir.reset();
     }
 
     void startsUnnamedAndEmptyInAnEmptyDirectory()

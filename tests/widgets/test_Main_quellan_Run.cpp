@@ -9,6 +9,7 @@
 #include "tests/support/Netns.h"
 #include "tests/support/Noproxy.h"
 #include "vqlib/Gbkwidgets.h"
+#include "vqlib/Programdir.h"
 #include "vqlib/Vqnet.h"
 #include "vqlib/Vqwindows.h"
 
@@ -25,6 +26,7 @@
 
 #include <cstdlib>
 #include <memory>
+#include <optional>
 
 namespace {
 
@@ -83,6 +85,7 @@ class TestMainWindowRun : public QObject {
     Q_OBJECT
 
     QTemporaryDir FDir;
+    std::optional<TProgramDirScope> FProgramDir;
 
 private slots:
     void initTestCase()
@@ -94,14 +97,14 @@ private slots:
     void init()
     {
         QVERIFY(FDir.isValid());
-        TfrmTarnix::SetProgramDir(FDir.path().toStdString());
+        FProgramDir.emplace(FDir.path().toStdString());
         SetMsgBoxHook([](const TMsgBoxRequest&) { return int(IDNO); });
     }
 
     void cleanup()
     {
         SetMsgBoxHook(nullptr);
-        TfrmTarnix::SetProgramDir("");
+        FProgramDir.reset();
     }
 
     void aRunShowsItsProgressAndEndsWithTheAverage()

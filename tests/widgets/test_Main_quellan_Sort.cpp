@@ -4,6 +4,7 @@
 #include "app/Main_quellan.h"
 #include "app/Sortarrows.h"
 #include "vqlib/Gbkwidgets.h"
+#include "vqlib/Programdir.h"
 #include "vqlib/Vqwindows.h"
 
 #include "ui_Main_quellan.h"
@@ -118,7 +119,7 @@ private slots:
     void init()
     {
         QVERIFY(FDir.isValid());
-        TfrmTarnix::SetProgramDir(FDir.path().toStdString());
+        const TProgramDirScope programDir(FDir.path().toStdString());
         FWindow = std::make_unique<TfrmTarnix>();
         FWindow->show();
         QVERIFY(QTest::qWaitForWindowExposed(FWindow.get()));
