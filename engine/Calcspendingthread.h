@@ -36,7 +36,8 @@ public:
     void Cancel();
     bool Cancelled() const { return FAbort.load(); }
     const std::atomic<bool>& AbortFlag() const { return FAbort; }
-    // Sleeps for the pause between tries; false at once when cancelled.
+    // Waits the pause between tries by the installed clock (vqlib/Vqtick.h);
+    // false at once when cancelled.
     bool Pause(std::chrono::milliseconds pause);
     int Alive() const;
     // Waits until no worker is alive or timeout passes; true when none is.

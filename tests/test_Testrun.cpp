@@ -2,6 +2,7 @@
 #include "engine/Uiexecutor.h"
 #include "tests/support/Httpserver.h"
 #include "tests/support/Noproxy.h"
+#include "tests/support/Testclock.h"
 #include "vqlib/Vqhttp.h"
 #include "vqlib/Vqnet.h"
 
@@ -91,7 +92,6 @@ protected:
         };
         Run.Listener.Completed = [this] { ++Completions; };
     }
-    void TearDown() override { TWASTool::SetHostLookup(nullptr); }
 
     void AddItems(int count, int8_t method = dtPing)
     {
@@ -114,6 +114,8 @@ protected:
 
     TQueueUiExecutor Executor;
     TUiExecutorScope Scope{Executor};
+    TTestClock Clock;
+    TClockScope ClockScope{Clock};
     std::vector<TDNSDispInfo> Items;
     TTestRun Run{Items, 5000, 5};
     std::vector<std::string> Started;
@@ -197,7 +199,7 @@ TEST_F(TestRunTest, ASingleItemsReportEndsTheRun)
 
 TEST_F(TestRunTest, HostsOfPingAndDnsItemsAreResolvedAndHomePagesLeftAlone)
 {
-    TWASTool::SetHostLookup([](const std::string& host) -> std::optional<std::string> {
+    THostLookupScope lookup([](const std::string& host) -> std::optional<std::string> {
         if (host == "good.test")
             return "192.0.2.1";
         return std::nullopt;
@@ -223,7 +225,7 @@ TEST_F(TestRunTest, HostsOfPingAndDnsItemsAreResolvedAndHomePagesLeftAlone)
 
 TEST_F(TestRunTest, AnUnresolvedItemEndsWithoutResponseAndTheRunGoesOn)
 {
-    TWASTool::SetHostLookup([](const std::string&) { return std::optional<std::string>(); });
+    THostLookupScope lookup([](const std::string&) { return std::optional<std::string>(); });
     AddItems(2);
     Items[1].DomainIP = "bad.test";
     std::atomic<int> tries{0};
@@ -384,7 +386,7 @@ TEST_F(TestRunTest, HostileHomePagesFailTheirTriesWithinTheLimitsAndTheRunComple
     vqlib::THttpLimits limits;
     limits.Stall = 400ms;
     limits.Overall = 800ms;
-    vqlib::THttp::SetDefaultLimits(limits);
+    vqlib::THttpLimitsScope limitsScope(limits);
     THttpServer drip, endless, stalled, fine;
     THttpServer::TResponse response;
     response.BodySize = 100000;
@@ -409,11 +411,11 @@ TEST_F(TestRunTest, HostileHomePagesFailTheirTriesWithinTheLimitsAndTheRunComple
     Run.Execute();
     const bool completed = RunUntil([&] { return Completions > 0; });
     const auto took = std::chrono::steady_clock::now() - start;
-    vqlib::THttp::SetDefaultLimits({});
     ASSERT_TRUE(completed);
     std::printf("run of hostile pages completed in %.2f s\n", std::chrono::duration<double>(took).count());
-    // Five tries of at most the overall limit each, and the pauses.
-    EXPECT_LT(took, 5 * (800ms + 100ms) + 2s);
+    // Five tries of at most the overall limit each; the pauses take no time here.
+    EXPECT_LT(took, 5 * 800ms + 2s);
+    EXPECT_EQ(Clock.Pauses().size(), 4u * 5);
     for (int i = 0; i < 3; ++i) {
         EXPECT_EQ(Items[i].State, tsNoResponse) << i;
         EXPECT_EQ(Items[i].FailCount, 5) << i;
@@ -436,6 +438,8 @@ TEST(TestRunLifetime, DestroyingARunInProgressWaitsForItsWorkers)
 {
     TQueueUiExecutor executor;
     TUiExecutorScope scope(executor);
+    TTestClock clock;
+    TClockScope clockScope(clock);
     std::vector<TDNSDispInfo> items = LoopbackPingItems(30);
     bool reported = false;
     {
@@ -525,6 +529,8 @@ int MeasureUnderTheLimit(bool expectAllMeasured)
 {
     TQueueUiExecutor executor;
     TUiExecutorScope scope(executor);
+    TTestClock clock;
+    TClockScope clockScope(clock);
     std::vector<TDNSDispInfo> items = LoopbackPingItems(40);
     int refused = 0;
     int completions = 0;

@@ -1,6 +1,8 @@
 #pragma once
 // A small HTTP client over libcurl. Raises nothing: every failure is false.
 
+#include "vqlib/Vqhook.h"
+
 #include <atomic>
 #include <chrono>
 #include <cstdint>
@@ -43,9 +45,7 @@ public:
     void SetLimits(const THttpLimits& limits) { FLimits = limits; }
     const THttpLimits& Limits() const { return FLimits; }
 
-    // Test seam: the limits every THttp made from now on starts with, so a
-    // test need not wait a minute; THttpLimits{} restores the product's.
-    static void SetDefaultLimits(const THttpLimits& limits);
+    // The limits every THttp starts with: the product's, or a THttpLimitsScope's.
     static THttpLimits DefaultLimits();
 
     const std::string& UserAgent() const { return FUserAgent; }
@@ -66,6 +66,15 @@ private:
     std::string FUserAgent;
     const std::atomic<bool>* FAbort = nullptr;
     THttpLimits FLimits;
+};
+
+// Other default limits for one scope, so a test need not wait a minute.
+class THttpLimitsScope {
+public:
+    explicit THttpLimitsScope(const THttpLimits& limits);
+
+private:
+    THookScope<THttpLimits> FScope;
 };
 
 }  // namespace vqlib

@@ -187,12 +187,11 @@ private slots:
         TDNSDispInfo item;
         item.Name = "x";
         item.DomainIP = "no.such.host";
-        TWASTool::SetHostLookup([](const std::string&) { return std::optional<std::string>(); });
+        THostLookupScope lookup([](const std::string&) { return std::optional<std::string>(); });
         window.Infos.push_back(item);
         window.RefreshList();
         window.ui->actTestSpending->trigger();
         QTRY_COMPARE_WITH_TIMEOUT(window.ui->StatusBar->currentMessage(), QStringLiteral("测速已完成。"), 5000);
-        TWASTool::SetHostLookup(nullptr);
         QCOMPARE(TimeText(window, 0), QStringLiteral("没响应"));
         QCOMPARE(window.ui->lvInfos->topLevelItem(0)->text(4), QStringLiteral("域名解析IP地址失败。失败率5/5 "));
     }
