@@ -44,6 +44,13 @@ TWorkerControl::TTicket::~TTicket()
     FControl->FChanged.notify_all();
 }
 
+void TCalcSpendingThread::Launch(TDNSDispInfo* info, TItemFinished onFinish, int32_t timeout, int32_t times,
+                                 TWorkerSetup setup)
+{
+    // Deleted by the thread once Execute has returned.
+    new TCalcSpendingThread(info, std::move(onFinish), timeout, times, std::move(setup));
+}
+
 TCalcSpendingThread::TCalcSpendingThread(TDNSDispInfo* info, TItemFinished onFinish, int32_t timeout,
                                          int32_t times, TWorkerSetup setup)
     : FInfo(info),

@@ -11,12 +11,6 @@
 
 namespace {
 
-void StartCalcSpendingThread(TDNSDispInfo* item, TItemFinished onFinish, int32_t timeout, int32_t times,
-                             TWorkerSetup setup)
-{
-    new TCalcSpendingThread(item, std::move(onFinish), timeout, times, std::move(setup));
-}
-
 bool IsDottedIPv4(const std::string& text)
 {
     return inet_addr(text.c_str()) != INADDR_NONE;
@@ -36,7 +30,7 @@ TTestRun::TTestRun(std::vector<TDNSDispInfo>& items, int32_t timeout, int32_t ti
       FTimes(times),
       FLock(lock),
       FRunningCount(runningCount),
-      FStarter(StartCalcSpendingThread),
+      FStarter(TCalcSpendingThread::Launch),
       FSelf(std::make_shared<TTestRun*>(this))
 {
 }

@@ -38,7 +38,7 @@ protected:
             control = std::make_shared<TWorkerControl>();
         TWorkerSetup setup{std::move(tryOperation), std::move(observer), control};
         bool reported = false;
-        new TCalcSpendingThread(
+        TCalcSpendingThread::Launch(
             &item,
             [&](TDNSDispInfo* finished) {
                 EXPECT_EQ(finished, &item);

@@ -254,7 +254,7 @@ TEST_F(TestRunTest, AWorkerThatCannotBeCreatedWaitsForTheNextReport)
                              TWorkerSetup setup) {
         if (attempts++ == 1)
             throw std::system_error(std::make_error_code(std::errc::resource_unavailable_try_again));
-        new TCalcSpendingThread(item, std::move(onFinish), timeout, times, std::move(setup));
+        TCalcSpendingThread::Launch(item, std::move(onFinish), timeout, times, std::move(setup));
     });
     Run.Execute();
     // The walk stops at the failure: the item waits, and so does the next.
@@ -281,7 +281,7 @@ TTestRun::TWorkerStarter LimitedStarter(int limit, std::atomic<int>& refused, st
             throw std::system_error(std::make_error_code(std::errc::resource_unavailable_try_again));
         }
         mostAlive = std::max(mostAlive.load(), alive + 1);
-        new TCalcSpendingThread(item, std::move(onFinish), timeout, times, std::move(setup));
+        TCalcSpendingThread::Launch(item, std::move(onFinish), timeout, times, std::move(setup));
     };
 }
 
@@ -345,7 +345,7 @@ TEST_F(TestRunTest, StartsThatFailWhileWorkersRunAreRetriedAndTheLateOnesStillEn
                              TWorkerSetup setup) {
         if (refusing && setup.Control->Alive() >= 2)
             throw std::system_error(std::make_error_code(std::errc::resource_unavailable_try_again));
-        new TCalcSpendingThread(item, std::move(onFinish), timeout, times, std::move(setup));
+        TCalcSpendingThread::Launch(item, std::move(onFinish), timeout, times, std::move(setup));
     });
     Run.Execute();
     EXPECT_EQ(Run.RunningCount(), 2);
@@ -543,7 +543,7 @@ int MeasureUnderTheLimit(bool expectAllMeasured)
         run.SetWorkerStarter([&refused](TDNSDispInfo* item, TItemFinished onFinish, int32_t timeout, int32_t times,
                                         TWorkerSetup setup) {
             try {
-                new TCalcSpendingThread(item, std::move(onFinish), timeout, times, std::move(setup));
+                TCalcSpendingThread::Launch(item, std::move(onFinish), timeout, times, std::move(setup));
             } catch (...) {
                 ++refused;
                 throw;

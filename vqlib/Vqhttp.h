@@ -50,10 +50,6 @@ public:
 
     const std::string& UserAgent() const { return FUserAgent; }
 
-    void* FInternet = nullptr;                 // the curl handle; null when it could not be opened
-    std::unique_ptr<unsigned char[]> FBuffer;  // chunks of the body pass through it
-    uint32_t FBufferSize = 0;
-
 private:
     struct TTransfer;
     static size_t OnData(char* data, size_t size, size_t count, void* transfer);
@@ -62,6 +58,9 @@ private:
     bool Perform(TTransfer& transfer);
     bool Aborted() const { return FAbort && FAbort->load(); }
 
+    void* FInternet = nullptr;                 // the curl handle; null when it could not be opened
+    std::unique_ptr<unsigned char[]> FBuffer;  // chunks of the body pass through it
+    uint32_t FBufferSize = 0;
     void* FMulti = nullptr;  // drives the transfer, so the abort flag is seen between waits
     std::string FUserAgent;
     const std::atomic<bool>* FAbort = nullptr;
