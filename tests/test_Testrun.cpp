@@ -143,6 +143,7 @@ TEST_F(TestRunTest, TwentyStartFirstThenOnePerReportAndTheRunEndsOnce)
         EXPECT_EQ(Started.size(), size_t(21 + finished));
         EXPECT_EQ(Started.back(), "item" + std::to_string(20 + finished));
         EXPECT_EQ(Run.RunningCount(), 20);
+        EXPECT_EQ(Run.FinishedCount(), finished + 1);
         EXPECT_EQ(CountInState(tsWaiting), 4 - finished);
         EXPECT_EQ(Completions, 0);
     }
@@ -152,6 +153,7 @@ TEST_F(TestRunTest, TwentyStartFirstThenOnePerReportAndTheRunEndsOnce)
     EXPECT_EQ(CountInState(tsDone), 25);
     EXPECT_FALSE(Run.Running());
     EXPECT_EQ(Run.RunningCount(), 0);
+    EXPECT_EQ(Run.FinishedCount(), 25);
     // Nothing more arrives after the end.
     Executor.WaitAndRun(300ms);
     EXPECT_EQ(Completions, 1);
@@ -182,6 +184,34 @@ TEST_F(TestRunTest, AnEmptyListCompletesAtOnce)
     Run.Execute();
     EXPECT_EQ(Completions, 1);
     EXPECT_FALSE(Run.Running());
+}
+
+TEST_F(TestRunTest, NothingStartsBeforeTheRunBegins)
+{
+    AddItems(2);
+    Run.StartWaitingItems(TTestRun::kFirstWorkers);
+    EXPECT_TRUE(Started.empty());
+    EXPECT_EQ(Completions, 0);
+    EXPECT_EQ(CountInState(tsTesting), 0);
+}
+
+// The window keeps one run: each begins its counts from nothing again.
+TEST_F(TestRunTest, ARunCanBeRepeatedAndCountsFromZeroEachTime)
+{
+    AddItems(3);
+    Run.SetTryOperation([](const TDNSDispInfo&, const std::string&, uint32_t& ms, const std::atomic<bool>&) {
+        ms = 4;
+        return true;
+    });
+    for (int round = 1; round <= 2; ++round) {
+        Run.Execute();
+        EXPECT_TRUE(Run.Running());
+        EXPECT_EQ(Run.FinishedCount(), 0);
+        ASSERT_TRUE(RunUntil([&] { return Completions == round; }));
+        EXPECT_EQ(Run.FinishedCount(), 3);
+        EXPECT_EQ(CountInState(tsDone), 3);
+    }
+    EXPECT_EQ(Reported.size(), 6u);
 }
 
 TEST_F(TestRunTest, ASingleItemsReportEndsTheRun)
@@ -329,6 +359,7 @@ TEST_F(TestRunTest, WhenNoWorkerCanBeStartedItemsEndOneAtATimeAfterTheirOwnTries
         EXPECT_EQ(item.FailCount, 5) << item.Name;
     EXPECT_TRUE(Started.empty());
     EXPECT_EQ(Reported, (std::vector<std::string>{"item0", "item1", "item2", "item3"}));
+    EXPECT_EQ(Run.FinishedCount(), 4);  // given up counts as finished
     // Each was tried, and once more, before it was given up.
     EXPECT_EQ(tried, (std::vector<std::string>{"item0", "item0", "item1", "item1", "item2", "item2", "item3", "item3"}));
 }
@@ -376,8 +407,9 @@ TEST_F(TestRunTest, ShutdownDuringARunStopsDispatchAndWaitsForTheWorkers)
     for (int i = 0; i < 20; ++i)
         EXPECT_EQ(gates.Tries("item" + std::to_string(i)), 1) << i;
     EXPECT_EQ(CountInState(tsWaiting), 5);
-    Run.Start();  // a shut-down run starts nothing
+    Run.Execute();  // a shut-down run starts nothing
     EXPECT_EQ(Started.size(), 20u);
+    EXPECT_EQ(CountInState(tsWaiting), 5);
 }
 
 TEST_F(TestRunTest, HostileHomePagesFailTheirTriesWithinTheLimitsAndTheRunCompletes)
