@@ -5,7 +5,6 @@
 #include <netdb.h>
 
 #include <memory>
-#include <stdexcept>
 
 TEST(TWASTool, FlagIsSharedByAllInstances)
 {
@@ -67,22 +66,4 @@ TEST(LookupHostIPv4, TheSystemAnswersLiteralsAndAFailedSeamReadsAsAnUnknownName)
     found = LookupHostIPv4("127.0.0.1");  // the seam answers even for a literal
     EXPECT_FALSE(found.Address);
     EXPECT_EQ(found.Error, EAI_NONAME);
-}
-
-TEST(LookupHostIPv4, ScopesNestAndPutThePreviousLookupBackEvenWhenATestFails)
-{
-    auto answer = [](const char* address) {
-        return [address](const std::string&) { return std::optional<std::string>(address); };
-    };
-    {
-        THostLookupScope outer(answer("192.0.2.1"));
-        try {
-            THostLookupScope inner(answer("192.0.2.2"));
-            EXPECT_EQ(LookupHostIPv4("x.test").Address, "192.0.2.2");
-            throw std::runtime_error("an assertion that ends the test");
-        } catch (const std::runtime_error&) {
-        }
-        EXPECT_EQ(LookupHostIPv4("x.test").Address, "192.0.2.1");
-    }
-    EXPECT_EQ(LookupHostIPv4("127.0.0.2").Address, "127.0.0.2");  // the system's again
 }

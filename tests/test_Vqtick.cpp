@@ -24,6 +24,7 @@ TEST(TickCount, FollowsTheInstalledClockAndWrapsAt32Bits)
     EXPECT_EQ(GetTickCount() - t0, 10u);  // taken as unsigned 32-bit, right across the wrap
 }
 
+// Every test hook is put back this way (vqlib/Vqhook.h).
 TEST(TickCount, TheSystemClockIsBackWhenTheScopeEndsHoweverItEnds)
 {
     TClock* system = &CurrentClock();
@@ -39,16 +40,6 @@ TEST(TickCount, TheSystemClockIsBackWhenTheScopeEndsHoweverItEnds)
         EXPECT_EQ(&CurrentClock(), &outer);
     }
     EXPECT_EQ(&CurrentClock(), system);
-}
-
-TEST(TickCount, TheSystemClockNeverGoesBack)
-{
-    uint64_t last = CurrentClock().Milliseconds();
-    for (int i = 0; i < 1000; ++i) {
-        const uint64_t now = CurrentClock().Milliseconds();
-        ASSERT_GE(now, last);
-        last = now;
-    }
 }
 
 // The system clock's pause ends when it is told to stop, however long it was
