@@ -19,7 +19,6 @@
 #include <QPixmap>
 
 #include <memory>
-#include <mutex>
 #include <string>
 #include <vector>
 
@@ -56,9 +55,7 @@ public:
     std::string FProjectName;                 // GBK; empty = unnamed plan
     std::string FProjectsFile;                // full path of Projects.dat
     std::unique_ptr<TProjectStore> FProjects; // working copy of the store
-    bool FTesting = false;
-    int32_t FRunningCount = 0;
-    std::recursive_mutex FLock;
+    bool FTesting = false;  // a run is in progress
     int32_t FTimeout = TTestRun::kTryTimeout;
     int32_t FTestTimes = TTestRun::kTriesPerItem;
     int32_t FSortColumn = -1;
@@ -101,19 +98,26 @@ public:
     void actModifyItemExecute();
     void lvInfosDblClick();
 
+private:
     // --- test run (Main_quellan_Run.cpp) ---
-    // The dispatcher over Infos, FLock and FRunningCount, made by the first
-    // run. Declared after Infos, so it goes first: a run still in progress
-    // when the window is destroyed is shut down, its workers waited for,
-    // before the records they point at are freed.
+    // The window's side of a run: actTestSpendingExecute prepares the window,
+    // ResolveHosts and StartWaitingItems hand over to the engine's run, which
+    // calls ItemFinished for each report and RunCompleted after the last.
+    // FRun, made by the first run, owns the run's lock and counts. Declared
+    // after Infos, so it goes first: a run still in progress when the window
+    // is destroyed is shut down, its workers waited for, before the records
+    // they point at are freed.
     std::unique_ptr<TTestRun> FRun;
     TTestRun& TestRun();
     void actTestSpendingExecute();
     void ResolveHosts();
     void StartWaitingItems(int count);
     void ItemFinished(TDNSDispInfo* item);
+    void ShowFinishedCount();
+    void RunCompleted();
     void tmrFlashTimer();
 
+public:
     // --- sorting (Main_quellan_Sort.cpp) ---
     void lvInfosColumnClick(int column);
     int lvInfosCompare(QTreeWidgetItem* item1, QTreeWidgetItem* item2) const;

@@ -24,30 +24,11 @@ void SetPanelColour(QLabel* panel, const QColor& colour)
 
 }  // namespace
 
-TTestRun& TfrmTarnix::TestRun()
-{
-    if (FRun)
-        return *FRun;
-    FRun = std::make_unique<TTestRun>(Infos, FTimeout, FTestTimes, FLock, FRunningCount);
-    FRun->Listener.ItemStarted = [this](TDNSDispInfo& item) { UpdateItemRow(nullptr, item); };
-    FRun->Listener.ItemReported = [this](TDNSDispInfo& item) {
-        UpdateItemRow(nullptr, item);
-        ui->pnlFinish->setText(QString::number(ui->pnlFinish->text().toInt() + 1));
-    };
-    FRun->Listener.Completed = [this] {
-        ShowInfo(0, QStringLiteral("测速已完成。"));
-        RefreshList();
-        tmrFlash->stop();
-        SetPanelColour(ui->pnlAvgTime, ButtonFace());
-        FTesting = false;
-        UpdateActions();
-    };
-    return *FRun;
-}
-
+// A run reads from here: the window prepares, ResolveHosts and
+// StartWaitingItems hand over to the engine's run (engine/Testrun.h), whose
+// workers report back through ItemFinished until RunCompleted.
 void TfrmTarnix::actTestSpendingExecute()
 {
-    TTestRun& run = TestRun();
     FTesting = true;
     UpdateActions();
     SetPanelColour(ui->pnlAvgTime, ButtonFace());
@@ -57,18 +38,45 @@ void TfrmTarnix::actTestSpendingExecute()
     ShowInfo(0, QStringLiteral("正在解析域名成IP地址..."));
     ResolveHosts();
     ShowInfo(0, QStringLiteral("测速正在进行中..."));
-    run.MarkAllWaiting();
+    TestRun().Begin();
     RefreshList();
-    ui->pnlFinish->setText(QStringLiteral("0"));
-    // Twenty workers; an empty plan completes here at once.
-    run.Start();
+    ShowFinishedCount();
+    // An empty plan completes here at once.
+    StartWaitingItems(TTestRun::kFirstWorkers);
+}
+
+TTestRun& TfrmTarnix::TestRun()
+{
+    if (FRun)
+        return *FRun;
+    FRun = std::make_unique<TTestRun>(Infos, FTimeout, FTestTimes);
+    FRun->Listener.ItemStarted = [this](TDNSDispInfo& item) { UpdateItemRow(nullptr, item); };
+    FRun->Listener.ItemReported = [this](TDNSDispInfo& item) { ItemFinished(&item); };
+    FRun->Listener.Completed = [this] { RunCompleted(); };
+    return *FRun;
 }
 
 void TfrmTarnix::ResolveHosts() { TestRun().ResolveHosts(); }
 
 void TfrmTarnix::StartWaitingItems(int count) { TestRun().StartWaitingItems(count); }
 
-void TfrmTarnix::ItemFinished(TDNSDispInfo* item) { TestRun().ItemFinished(item); }
+void TfrmTarnix::ItemFinished(TDNSDispInfo* item)
+{
+    UpdateItemRow(nullptr, *item);
+    ShowFinishedCount();
+}
+
+void TfrmTarnix::ShowFinishedCount() { ui->pnlFinish->setText(QString::number(TestRun().FinishedCount())); }
+
+void TfrmTarnix::RunCompleted()
+{
+    ShowInfo(0, QStringLiteral("测速已完成。"));
+    RefreshList();  // the overall average; pnlFinish emptied
+    tmrFlash->stop();
+    SetPanelColour(ui->pnlAvgTime, ButtonFace());
+    FTesting = false;
+    UpdateActions();
+}
 
 void TfrmTarnix::tmrFlashTimer()
 {

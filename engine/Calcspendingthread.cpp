@@ -4,6 +4,7 @@
 #include "engine/Measurehomepage.h"
 #include "engine/Measureping.h"
 #include "net/IdDNSResolver.h"
+#include "vqlib/Vqtick.h"
 
 void TWorkerControl::Cancel()
 {
@@ -15,7 +16,7 @@ void TWorkerControl::Cancel()
 bool TWorkerControl::Pause(std::chrono::milliseconds pause)
 {
     std::unique_lock lock(FMutex);
-    return !FChanged.wait_for(lock, pause, [this] { return FAbort.load(); });
+    return !CurrentClock().Pause(FChanged, lock, pause, [this] { return FAbort.load(); });
 }
 
 int TWorkerControl::Alive() const
@@ -41,6 +42,13 @@ TWorkerControl::TTicket::~TTicket()
     std::lock_guard lock(FControl->FMutex);
     --FControl->FAlive;
     FControl->FChanged.notify_all();
+}
+
+void TCalcSpendingThread::Launch(TDNSDispInfo* info, TItemFinished onFinish, int32_t timeout, int32_t times,
+                                 TWorkerSetup setup)
+{
+    // Deleted by the thread once Execute has returned.
+    new TCalcSpendingThread(info, std::move(onFinish), timeout, times, std::move(setup));
 }
 
 TCalcSpendingThread::TCalcSpendingThread(TDNSDispInfo* info, TItemFinished onFinish, int32_t timeout,

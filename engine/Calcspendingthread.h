@@ -36,7 +36,8 @@ public:
     void Cancel();
     bool Cancelled() const { return FAbort.load(); }
     const std::atomic<bool>& AbortFlag() const { return FAbort; }
-    // Sleeps for the pause between tries; false at once when cancelled.
+    // Waits the pause between tries by the installed clock (vqlib/Vqtick.h);
+    // false at once when cancelled.
     bool Pause(std::chrono::milliseconds pause);
     int Alive() const;
     // Waits until no worker is alive or timeout passes; true when none is.
@@ -80,33 +81,33 @@ class TCalcSpendingThread final : public TThread {
 public:
     static constexpr std::chrono::milliseconds kPauseBetweenTries{100};
 
-    // UI thread. Creates the resolver and starts the thread at once; the
-    // caller keeps no reference. Throws when the worker cannot be created.
-    TCalcSpendingThread(TDNSDispInfo* info, TItemFinished onFinish, int32_t timeout, int32_t times,
-                        TWorkerSetup setup = {});
-    ~TCalcSpendingThread() override;
-
-    // The measuring loop over item's target; reads the item, writes nothing.
-    TSpendingResult CalcSpending(const TDNSDispInfo& item);
+    // UI thread. Creates the worker with its resolver and starts it at once:
+    // nobody holds it; it reports through onFinish, then deletes itself.
+    // Throws when the worker cannot be created.
+    static void Launch(TDNSDispInfo* info, TItemFinished onFinish, int32_t timeout, int32_t times,
+                       TWorkerSetup setup = {});
 
     // Writes result into the item (UI thread, so nobody reads it meanwhile).
     static void ApplyResult(TDNSDispInfo& item, const TSpendingResult& result);
+
+private:
+    TCalcSpendingThread(TDNSDispInfo* info, TItemFinished onFinish, int32_t timeout, int32_t times,
+                        TWorkerSetup setup);
+    ~TCalcSpendingThread() override;
+
+    void Execute() override;
+    // The measuring loop over item's target; reads the item, writes nothing.
+    TSpendingResult CalcSpending(const TDNSDispInfo& item);
+    void DoFinish(const TSpendingResult& result);
+    bool TryOnce(const TDNSDispInfo& item, const std::string& target, uint32_t& ms);
+    bool Stopping() const;
+    bool PauseAfterTry();
 
     TDNSDispInfo* FInfo;
     std::unique_ptr<TIdDNSResolver> FResolver;
     TItemFinished FOnFinish;
     int32_t FTimeout;
     int32_t FTimes;
-
-protected:
-    void Execute() override;
-
-private:
-    void DoFinish(const TSpendingResult& result);
-    bool TryOnce(const TDNSDispInfo& item, const std::string& target, uint32_t& ms);
-    bool Stopping() const;
-    bool PauseAfterTry();
-
     std::shared_ptr<TWorkerControl> FControl;   // never null: a private one when none is given
     TWorkerControl::TTicket FTicket;            // alive until the resolver is gone
     TTryOperation FTry;

@@ -11,12 +11,6 @@
 
 namespace {
 
-void StartCalcSpendingThread(TDNSDispInfo* item, TItemFinished onFinish, int32_t timeout, int32_t times,
-                             TWorkerSetup setup)
-{
-    new TCalcSpendingThread(item, std::move(onFinish), timeout, times, std::move(setup));
-}
-
 bool IsDottedIPv4(const std::string& text)
 {
     return inet_addr(text.c_str()) != INADDR_NONE;
@@ -25,18 +19,10 @@ bool IsDottedIPv4(const std::string& text)
 }  // namespace
 
 TTestRun::TTestRun(std::vector<TDNSDispInfo>& items, int32_t timeout, int32_t times)
-    : TTestRun(items, timeout, times, FOwnLock, FOwnRunningCount)
-{
-}
-
-TTestRun::TTestRun(std::vector<TDNSDispInfo>& items, int32_t timeout, int32_t times, std::recursive_mutex& lock,
-                   int32_t& runningCount)
     : FItems(items),
       FTimeout(timeout),
       FTimes(times),
-      FLock(lock),
-      FRunningCount(runningCount),
-      FStarter(StartCalcSpendingThread),
+      FStarter(TCalcSpendingThread::Launch),
       FSelf(std::make_shared<TTestRun*>(this))
 {
 }
@@ -50,8 +36,8 @@ TTestRun::~TTestRun()
 void TTestRun::Execute()
 {
     ResolveHosts();
-    MarkAllWaiting();
-    Start();
+    Begin();
+    StartWaitingItems(kFirstWorkers);
 }
 
 void TTestRun::ResolveHosts()
@@ -76,28 +62,24 @@ void TTestRun::ResolveHosts()
     }
 }
 
-void TTestRun::MarkAllWaiting()
-{
-    std::lock_guard lock(FLock);
-    for (TDNSDispInfo& item : FItems)
-        item.State = tsWaiting;
-}
-
-void TTestRun::Start()
+void TTestRun::Begin()
 {
     std::lock_guard lock(FLock);
     if (FShutDown)
         return;
+    for (TDNSDispInfo& item : FItems)
+        item.State = tsWaiting;
     FControl = std::make_shared<TWorkerControl>();
     FRunning = true;
     FRunningCount = 0;
-    StartWaitingItems(kFirstWorkers);
-    CompleteWhenDone();
+    FFinishedCount = 0;
 }
 
 void TTestRun::StartWaitingItems(int count)
 {
     std::lock_guard lock(FLock);
+    if (!FRunning)
+        return;  // not begun, completed or shut down
     int started = 0;
     for (TDNSDispInfo& item : FItems) {
         if (started == count || FShutDown)
@@ -120,6 +102,7 @@ void TTestRun::StartWaitingItems(int count)
         }
         GiveUp(item);
     }
+    CompleteWhenDone();
 }
 
 bool TTestRun::StartWorker(TDNSDispInfo& item)
@@ -174,12 +157,17 @@ void TTestRun::RetryWaitingItems()
     if (FControl->WaitNoneAlive(kWorkerEndWait))
         TThread::JoinAll();
     StartWaitingItems(kFirstWorkers);
-    CompleteWhenDone();
 }
 
 void TTestRun::GiveUp(TDNSDispInfo& item)
 {
     TCalcSpendingThread::ApplyResult(item, TSpendingResult{false, 0.0, FTimes});
+    Report(item);
+}
+
+void TTestRun::Report(TDNSDispInfo& item)
+{
+    ++FFinishedCount;
     if (Listener.ItemReported)
         Listener.ItemReported(item);
 }
@@ -199,22 +187,14 @@ void TTestRun::ItemFinished(TDNSDispInfo* item)
     --FRunningCount;
     if (FShutDown)
         return;
-    if (Listener.ItemReported)
-        Listener.ItemReported(*item);
+    Report(*item);
     // One replacement, and the places of workers that could not be created.
     StartWaitingItems(std::max(kWorkersPerReport, kFirstWorkers - FRunningCount));
-    CompleteWhenDone();
 }
 
 void TTestRun::CompleteWhenDone()
 {
-    if (FRunningCount == 0 && !FShutDown && !AnyWaiting())
-        Complete();
-}
-
-void TTestRun::Complete()
-{
-    if (!FRunning)
+    if (!FRunning || FShutDown || FRunningCount > 0 || AnyWaiting())
         return;
     FRunning = false;
     if (Listener.Completed)

@@ -14,10 +14,11 @@
 #include <mutex>
 #include <vector>
 
-// Every callback runs on the UI thread; any of them may be left empty.
+// Every callback runs on the UI thread, with the run's lock held; any of them
+// may be left empty.
 struct TTestRunListener {
     std::function<void(TDNSDispInfo& item)> ItemStarted;   // went to testing
-    std::function<void(TDNSDispInfo& item)> ItemReported;  // its results are in
+    std::function<void(TDNSDispInfo& item)> ItemReported;  // its results are in and counted
     std::function<void()> Completed;                       // the last report came in
 };
 
@@ -34,9 +35,6 @@ public:
 
     // items must not change while a run is in progress.
     TTestRun(std::vector<TDNSDispInfo>& items, int32_t timeout, int32_t times);
-    // The same over a lock and a counter that the owner keeps (the window's).
-    TTestRun(std::vector<TDNSDispInfo>& items, int32_t timeout, int32_t times, std::recursive_mutex& lock,
-             int32_t& runningCount);
     // Shuts a run in progress down first.
     ~TTestRun();
     TTestRun(const TTestRun&) = delete;
@@ -50,30 +48,30 @@ public:
     void SetWorkerStarter(TWorkerStarter starter) { FStarter = std::move(starter); }
 
     // The whole start of a run for a program without a window: ResolveHosts,
-    // MarkAllWaiting, Start. The run then goes on as reports come in.
+    // Begin, StartWaitingItems(kFirstWorkers). The run then goes on as
+    // reports come in.
     void Execute();
 
     // Fills IP (and Note for a name) of the Ping and DNS-query items.
     void ResolveHosts();
-    // Sets every item waiting.
-    void MarkAllWaiting();
-    // Starts the first workers; a run with nothing to measure completes at once.
-    void Start();
-    // Starts a worker for each of up to count waiting items, in list order.
-    // An item whose worker cannot be created waits again, for the next report
-    // (or, when none is due, for the run's workers to end); only when none of
-    // the run's workers is left does it end as if every try had failed.
+    // Sets every item waiting and both counts to 0; the run is in progress
+    // from here until Completed.
+    void Begin();
+    // Starts a worker for each of up to count waiting items, in list order;
+    // completes the run when nothing is left to measure. An item whose worker
+    // cannot be created waits again, for the next report (or, when none is
+    // due, for the run's workers to end); only when none of the run's
+    // workers is left does it end as if every try had failed.
     void StartWaitingItems(int count);
-    // The workers' completion handler.
-    void ItemFinished(TDNSDispInfo* item);
 
     // Stops dispatching, makes the workers give up after their current try,
     // cuts fetches off and waits until every worker is gone; their reports
     // meanwhile reach nobody. Returns at once when no worker runs.
     void Shutdown();
 
-    bool Running() const { return FRunning; }  // started and not completed
-    int32_t RunningCount() const { return FRunningCount; }
+    bool Running() const { return FRunning; }  // begun and not completed
+    int32_t RunningCount() const { return FRunningCount; }  // started, not yet reported
+    int32_t FinishedCount() const { return FFinishedCount; }  // reported since Begin
 
 private:
     // A failed start, tried once more after this pause when no worker of the
@@ -83,22 +81,25 @@ private:
     // How long a retry waits for workers that have reported to end.
     static constexpr std::chrono::seconds kWorkerEndWait{5};
 
+    // The workers' completion handler.
+    void ItemFinished(TDNSDispInfo* item);
     bool StartWorker(TDNSDispInfo& item);
     bool WorkersRemain() const;
     bool PostRetry();
     void RetryWaitingItems();
     void GiveUp(TDNSDispInfo& item);
+    void Report(TDNSDispInfo& item);
     bool AnyWaiting() const;
     void CompleteWhenDone();
-    void Complete();
 
-    std::recursive_mutex FOwnLock;
-    int32_t FOwnRunningCount = 0;
     std::vector<TDNSDispInfo>& FItems;
     int32_t FTimeout;
     int32_t FTimes;
-    std::recursive_mutex& FLock;  // around every state change of dispatch and every report
-    int32_t& FRunningCount;       // workers started and not yet reported back
+    // Taken around every state change of dispatch and every report; the UI
+    // thread takes it again inside a report, hence recursive.
+    std::recursive_mutex FLock;
+    int32_t FRunningCount = 0;
+    int32_t FFinishedCount = 0;
     bool FRunning = false;
     bool FShutDown = false;
     std::shared_ptr<TWorkerControl> FControl;

@@ -1,12 +1,19 @@
 #include "engine/Uiexecutor.h"
 
-#include <atomic>
 #include <cstdio>
 #include <cstdlib>
+#include <optional>
 
 namespace {
-std::atomic<TUiExecutor*> installed{nullptr};
+
+THook<TUiExecutor*>& ExecutorHook()
+{
+    // Never destroyed: a worker may still report while the program exits.
+    static THook<TUiExecutor*>* hook = new THook<TUiExecutor*>(nullptr);
+    return *hook;
 }
+
+}  // namespace
 
 TUiExecutor::TUiExecutor() : FUiThread(std::this_thread::get_id()) {}
 
@@ -94,13 +101,21 @@ void TQueueUiExecutor::Wake()
     FQueued.notify_all();
 }
 
-void InstallUiExecutor(TUiExecutor* executor) { installed.store(executor); }
+void InstallUiExecutor(TUiExecutor* executor)
+{
+    static auto* program = new std::optional<TUiExecutorScope>;
+    program->reset();
+    if (executor)
+        program->emplace(*executor);
+}
 
-TUiExecutor* InstalledUiExecutor() { return installed.load(); }
+TUiExecutor* InstalledUiExecutor() { return ExecutorHook().Get(); }
+
+TUiExecutorScope::TUiExecutorScope(TUiExecutor& executor) : FScope(ExecutorHook(), &executor) {}
 
 void RunOnUiThread(const std::function<void()>& task)
 {
-    TUiExecutor* executor = installed.load();
+    TUiExecutor* executor = InstalledUiExecutor();
     if (!executor) {
         // Running it here instead would race with the UI thread.
         std::fputs("RunOnUiThread: no UI executor installed\n", stderr);

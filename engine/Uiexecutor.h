@@ -3,6 +3,8 @@
 // thread that owns the window (or, in a program without one, its main loop).
 // The program installs one executor at start-up; tests install a plain queue.
 
+#include "vqlib/Vqhook.h"
+
 #include <chrono>
 #include <condition_variable>
 #include <deque>
@@ -71,20 +73,19 @@ private:
     std::condition_variable FQueued;
 };
 
-// The installed executor; nullptr uninstalls. Not owned.
+// The program's executor, installed for the rest of its life (nullptr takes
+// it away again); not owned. Tests use TUiExecutorScope.
 void InstallUiExecutor(TUiExecutor* executor);
 TUiExecutor* InstalledUiExecutor();
 // Runs task on the UI thread through the installed executor and waits.
 void RunOnUiThread(const std::function<void()>& task);
 
-// Installs an executor for one scope (tests), restoring the previous one after.
+// Installs an executor for one scope (tests, a run of orvel-cli), the
+// previous one again after.
 class TUiExecutorScope {
 public:
-    explicit TUiExecutorScope(TUiExecutor& executor) : FPrevious(InstalledUiExecutor()) { InstallUiExecutor(&executor); }
-    ~TUiExecutorScope() { InstallUiExecutor(FPrevious); }
-    TUiExecutorScope(const TUiExecutorScope&) = delete;
-    TUiExecutorScope& operator=(const TUiExecutorScope&) = delete;
+    explicit TUiExecutorScope(TUiExecutor& executor);
 
 private:
-    TUiExecutor* FPrevious;
+    THookScope<TUiExecutor*> FScope;
 };

@@ -1,6 +1,7 @@
 #include "net/IdStack.h"
 
 #include "net/IdException.h"
+#include "vqlib/Vqnet.h"
 
 #include <arpa/inet.h>
 #include <netdb.h>
@@ -23,9 +24,6 @@ namespace {
 std::mutex GStackLock;
 std::unique_ptr<TIdStack> GStack;
 int GUserCount = 0;
-
-std::mutex GLookupLock;
-TIdStack::THostLookup GHostLookup;
 
 // The stack keeps no per-call state; the last error is the calling thread's.
 thread_local int GLastError = 0;
@@ -86,7 +84,7 @@ std::string DottedText(const in_addr& address)
     return text;
 }
 
-int LookupError(int eai)
+int LookupError(int eai, int systemError)
 {
     switch (eai) {
     case EAI_AGAIN:
@@ -97,7 +95,7 @@ int LookupError(int eai)
     case EAI_ADDRFAMILY:
         return Id_WSANO_DATA;
     case EAI_SYSTEM:
-        return TIdStack::ErrorFromErrno(errno);
+        return TIdStack::ErrorFromErrno(systemError);
     default:
         return Id_WSAHOST_NOT_FOUND;
     }
@@ -296,12 +294,6 @@ bool TIdStack::Started()
     return GStack != nullptr;
 }
 
-void TIdStack::SetHostLookup(THostLookup lookup)
-{
-    std::lock_guard<std::mutex> lock(GLookupLock);
-    GHostLookup = std::move(lookup);
-}
-
 TIdStackBSD::TIdStackBSD() : TIdStack("BSD socket stack") {}
 
 int TIdStackBSD::CreateSocket()
@@ -415,29 +407,10 @@ void TIdStackBSD::Close(int handle)
 
 std::optional<std::string> TIdStackBSD::LookupHost(const std::string& host)
 {
-    THostLookup lookup;
-    {
-        std::lock_guard<std::mutex> lock(GLookupLock);
-        lookup = GHostLookup;
-    }
-    if (lookup) {
-        std::optional<std::string> address = lookup(host);
-        if (!address)
-            GLastError = Id_WSAHOST_NOT_FOUND;
-        return address;
-    }
-    addrinfo hints{};
-    hints.ai_family = AF_INET;
-    hints.ai_socktype = SOCK_DGRAM;
-    addrinfo* found = nullptr;
-    int status = getaddrinfo(host.c_str(), nullptr, &hints, &found);
-    if (status != 0 || found == nullptr) {
-        GLastError = LookupError(status);
-        return std::nullopt;
-    }
-    std::string address = DottedText(reinterpret_cast<sockaddr_in*>(found->ai_addr)->sin_addr);
-    freeaddrinfo(found);
-    return address;
+    THostAddress found = LookupHostIPv4(host);
+    if (!found.Address)
+        GLastError = LookupError(found.Error, found.SystemError);
+    return found.Address;
 }
 
 int TIdStackBSD::LastError() const

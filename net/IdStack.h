@@ -5,7 +5,6 @@
 #include <sys/time.h>
 
 #include <cstdint>
-#include <functional>
 #include <optional>
 #include <string>
 #include <utility>
@@ -58,6 +57,7 @@ public:
     // Throws away whatever is waiting on the socket, errors included.
     virtual void DiscardPending(int handle) = 0;
     virtual void Close(int handle) = 0;
+    // The first IPv4 address of host (LookupHostIPv4, vqlib/Vqnet.h).
     virtual std::optional<std::string> LookupHost(const std::string& host) = 0;
     virtual int LastError() const = 0;
 
@@ -78,10 +78,6 @@ public:
     static void Release();
     static int UserCount();
     static bool Started();
-
-    // Test seam for names: replaces the system lookup (nullptr restores it).
-    using THostLookup = std::function<std::optional<std::string>(const std::string& host)>;
-    static void SetHostLookup(THostLookup lookup);
 
 protected:
     explicit TIdStack(std::string name) : FName(std::move(name)) {}

@@ -1,5 +1,6 @@
 #include "engine/Calcspendingthread.h"
 #include "engine/Uiexecutor.h"
+#include "tests/support/Testclock.h"
 
 #include <gtest/gtest.h>
 
@@ -37,7 +38,7 @@ protected:
             control = std::make_shared<TWorkerControl>();
         TWorkerSetup setup{std::move(tryOperation), std::move(observer), control};
         bool reported = false;
-        new TCalcSpendingThread(
+        TCalcSpendingThread::Launch(
             &item,
             [&](TDNSDispInfo* finished) {
                 EXPECT_EQ(finished, &item);
@@ -65,7 +66,11 @@ protected:
     std::thread::id UiThread = std::this_thread::get_id();
     TQueueUiExecutor Executor;
     TUiExecutorScope Scope{Executor};
+    TTestClock Clock;
+    TClockScope ClockScope{Clock};
 };
+
+using TPauses = std::vector<std::chrono::milliseconds>;
 
 TEST_F(CalcSpendingTest, FiveSuccessesAverageToTheirMean)
 {
@@ -74,6 +79,8 @@ TEST_F(CalcSpendingTest, FiveSuccessesAverageToTheirMean)
     EXPECT_EQ(item.State, tsDone);
     EXPECT_DOUBLE_EQ(item.AvgTime, 30.0);
     EXPECT_EQ(item.FailCount, 0);
+    // A pause after every try, the last one included.
+    EXPECT_EQ(Clock.Pauses(), TPauses(5, TCalcSpendingThread::kPauseBetweenTries));
 }
 
 TEST_F(CalcSpendingTest, FailedTriesCountAndStayOutOfTheAverage)
@@ -83,6 +90,7 @@ TEST_F(CalcSpendingTest, FailedTriesCountAndStayOutOfTheAverage)
     EXPECT_EQ(item.State, tsDone);
     EXPECT_DOUBLE_EQ(item.AvgTime, 20.0);
     EXPECT_EQ(item.FailCount, 3);
+    EXPECT_EQ(Clock.Pauses().size(), 5u);  // failed tries are paused after too
 }
 
 TEST_F(CalcSpendingTest, ZeroMillisecondsIsASuccess)
@@ -107,9 +115,8 @@ TEST_F(CalcSpendingTest, AnEmptyTargetEndsAtOnceWithoutAnyTryOrPause)
 {
     TDNSDispInfo item = Item(dtPing, "no.such.host", "");
     std::vector<std::string> targets;
-    const auto start = std::chrono::steady_clock::now();
     Measure(item, Script({1, 1, 1, 1, 1}, &targets));
-    EXPECT_LT(std::chrono::steady_clock::now() - start, TCalcSpendingThread::kPauseBetweenTries);
+    EXPECT_TRUE(Clock.Pauses().empty());
     EXPECT_TRUE(targets.empty());
     EXPECT_EQ(item.State, tsNoResponse);
     EXPECT_EQ(item.FailCount, 5);
@@ -176,6 +183,7 @@ TEST_F(CalcSpendingTest, ACancelledWorkerStopsAfterItsCurrentTryAndStillReports)
     };
     Measure(item, tryOperation, {}, control);
     EXPECT_EQ(tries.load(), 2);
+    EXPECT_EQ(Clock.Pauses().size(), 1u);  // none after the try that saw the request to stop
     EXPECT_EQ(item.State, tsDone);
     EXPECT_EQ(item.FailCount, 3);  // the tries not made count as failed
     EXPECT_TRUE(control->WaitNoneAlive(10s));

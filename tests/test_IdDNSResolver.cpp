@@ -6,6 +6,7 @@
 #include "net/IdException.h"
 #include "net/IdStack.h"
 #include "tests/support/Dnsresponder.h"
+#include "vqlib/Vqnet.h"
 
 #include <gtest/gtest.h>
 
@@ -424,10 +425,9 @@ TEST_F(DnsTry, RefusedPortFails)
 
 TEST_F(DnsTry, FailedNameLookupFails)
 {
-    TIdStack::SetHostLookup([](const std::string&) { return std::optional<std::string>(); });
+    THostLookupScope lookup([](const std::string&) { return std::optional<std::string>(); });
     ServeCanned(CnameChain);
     EXPECT_FALSE(Try(2000, "dns.invalid"));
-    TIdStack::SetHostLookup(nullptr);
 }
 
 TEST_F(DnsTry, GarbageDatagramOf64KiBFails)

@@ -4,6 +4,7 @@
 #include "net/IdStack.h"
 #include "net/IdUDPClient.h"
 #include "tests/support/Dnsresponder.h"
+#include "vqlib/Vqnet.h"
 
 #include <gtest/gtest.h>
 #include <netinet/in.h>
@@ -38,10 +39,6 @@ uint16_t LocalPort(const TIdUDPClient& client)
     getsockname(client.Binding()->Handle(), reinterpret_cast<sockaddr*>(&address), &length);
     return ntohs(address.sin_port);
 }
-
-struct HostLookupGuard {
-    ~HostLookupGuard() { TIdStack::SetHostLookup(nullptr); }
-};
 
 }  // namespace
 
@@ -113,9 +110,8 @@ TEST(IdStack, ResolveAddressTakesLocalhostAndDottedQuadsAsTheyAre)
 
 TEST(IdStack, NotQuiteAddressesGoToTheNameLookup)
 {
-    HostLookupGuard guard;
     std::vector<std::string> asked;
-    TIdStack::SetHostLookup([&asked](const std::string& host) -> std::optional<std::string> {
+    THostLookupScope lookup([&asked](const std::string& host) -> std::optional<std::string> {
         asked.push_back(host);
         if (host == "dns.test")
             return "127.0.0.9";
@@ -322,8 +318,7 @@ TEST(IdUDPClient, OversizeSendIsPackageSizeTooBig)
 
 TEST(IdUDPClient, FailedLookupRaisesBeforeAnySocketExists)
 {
-    HostLookupGuard guard;
-    TIdStack::SetHostLookup([](const std::string&) { return std::optional<std::string>(); });
+    THostLookupScope lookup([](const std::string&) { return std::optional<std::string>(); });
     TIdUDPClient client;
     client.Host = "no-such-host.test";
     client.Port = 53;

@@ -2,6 +2,7 @@
 #include "engine/Uiexecutor.h"
 #include "tests/support/Httpserver.h"
 #include "tests/support/Noproxy.h"
+#include "tests/support/Testclock.h"
 #include "vqlib/Vqhttp.h"
 #include "vqlib/Vqnet.h"
 
@@ -91,7 +92,6 @@ protected:
         };
         Run.Listener.Completed = [this] { ++Completions; };
     }
-    void TearDown() override { TWASTool::SetHostLookup(nullptr); }
 
     void AddItems(int count, int8_t method = dtPing)
     {
@@ -114,6 +114,8 @@ protected:
 
     TQueueUiExecutor Executor;
     TUiExecutorScope Scope{Executor};
+    TTestClock Clock;
+    TClockScope ClockScope{Clock};
     std::vector<TDNSDispInfo> Items;
     TTestRun Run{Items, 5000, 5};
     std::vector<std::string> Started;
@@ -141,6 +143,7 @@ TEST_F(TestRunTest, TwentyStartFirstThenOnePerReportAndTheRunEndsOnce)
         EXPECT_EQ(Started.size(), size_t(21 + finished));
         EXPECT_EQ(Started.back(), "item" + std::to_string(20 + finished));
         EXPECT_EQ(Run.RunningCount(), 20);
+        EXPECT_EQ(Run.FinishedCount(), finished + 1);
         EXPECT_EQ(CountInState(tsWaiting), 4 - finished);
         EXPECT_EQ(Completions, 0);
     }
@@ -150,6 +153,7 @@ TEST_F(TestRunTest, TwentyStartFirstThenOnePerReportAndTheRunEndsOnce)
     EXPECT_EQ(CountInState(tsDone), 25);
     EXPECT_FALSE(Run.Running());
     EXPECT_EQ(Run.RunningCount(), 0);
+    EXPECT_EQ(Run.FinishedCount(), 25);
     // Nothing more arrives after the end.
     Executor.WaitAndRun(300ms);
     EXPECT_EQ(Completions, 1);
@@ -182,6 +186,34 @@ TEST_F(TestRunTest, AnEmptyListCompletesAtOnce)
     EXPECT_FALSE(Run.Running());
 }
 
+TEST_F(TestRunTest, NothingStartsBeforeTheRunBegins)
+{
+    AddItems(2);
+    Run.StartWaitingItems(TTestRun::kFirstWorkers);
+    EXPECT_TRUE(Started.empty());
+    EXPECT_EQ(Completions, 0);
+    EXPECT_EQ(CountInState(tsTesting), 0);
+}
+
+// The window keeps one run: each begins its counts from nothing again.
+TEST_F(TestRunTest, ARunCanBeRepeatedAndCountsFromZeroEachTime)
+{
+    AddItems(3);
+    Run.SetTryOperation([](const TDNSDispInfo&, const std::string&, uint32_t& ms, const std::atomic<bool>&) {
+        ms = 4;
+        return true;
+    });
+    for (int round = 1; round <= 2; ++round) {
+        Run.Execute();
+        EXPECT_TRUE(Run.Running());
+        EXPECT_EQ(Run.FinishedCount(), 0);
+        ASSERT_TRUE(RunUntil([&] { return Completions == round; }));
+        EXPECT_EQ(Run.FinishedCount(), 3);
+        EXPECT_EQ(CountInState(tsDone), 3);
+    }
+    EXPECT_EQ(Reported.size(), 6u);
+}
+
 TEST_F(TestRunTest, ASingleItemsReportEndsTheRun)
 {
     AddItems(1);
@@ -197,7 +229,7 @@ TEST_F(TestRunTest, ASingleItemsReportEndsTheRun)
 
 TEST_F(TestRunTest, HostsOfPingAndDnsItemsAreResolvedAndHomePagesLeftAlone)
 {
-    TWASTool::SetHostLookup([](const std::string& host) -> std::optional<std::string> {
+    THostLookupScope lookup([](const std::string& host) -> std::optional<std::string> {
         if (host == "good.test")
             return "192.0.2.1";
         return std::nullopt;
@@ -223,7 +255,7 @@ TEST_F(TestRunTest, HostsOfPingAndDnsItemsAreResolvedAndHomePagesLeftAlone)
 
 TEST_F(TestRunTest, AnUnresolvedItemEndsWithoutResponseAndTheRunGoesOn)
 {
-    TWASTool::SetHostLookup([](const std::string&) { return std::optional<std::string>(); });
+    THostLookupScope lookup([](const std::string&) { return std::optional<std::string>(); });
     AddItems(2);
     Items[1].DomainIP = "bad.test";
     std::atomic<int> tries{0};
@@ -252,7 +284,7 @@ TEST_F(TestRunTest, AWorkerThatCannotBeCreatedWaitsForTheNextReport)
                              TWorkerSetup setup) {
         if (attempts++ == 1)
             throw std::system_error(std::make_error_code(std::errc::resource_unavailable_try_again));
-        new TCalcSpendingThread(item, std::move(onFinish), timeout, times, std::move(setup));
+        TCalcSpendingThread::Launch(item, std::move(onFinish), timeout, times, std::move(setup));
     });
     Run.Execute();
     // The walk stops at the failure: the item waits, and so does the next.
@@ -279,7 +311,7 @@ TTestRun::TWorkerStarter LimitedStarter(int limit, std::atomic<int>& refused, st
             throw std::system_error(std::make_error_code(std::errc::resource_unavailable_try_again));
         }
         mostAlive = std::max(mostAlive.load(), alive + 1);
-        new TCalcSpendingThread(item, std::move(onFinish), timeout, times, std::move(setup));
+        TCalcSpendingThread::Launch(item, std::move(onFinish), timeout, times, std::move(setup));
     };
 }
 
@@ -327,6 +359,7 @@ TEST_F(TestRunTest, WhenNoWorkerCanBeStartedItemsEndOneAtATimeAfterTheirOwnTries
         EXPECT_EQ(item.FailCount, 5) << item.Name;
     EXPECT_TRUE(Started.empty());
     EXPECT_EQ(Reported, (std::vector<std::string>{"item0", "item1", "item2", "item3"}));
+    EXPECT_EQ(Run.FinishedCount(), 4);  // given up counts as finished
     // Each was tried, and once more, before it was given up.
     EXPECT_EQ(tried, (std::vector<std::string>{"item0", "item0", "item1", "item1", "item2", "item2", "item3", "item3"}));
 }
@@ -343,7 +376,7 @@ TEST_F(TestRunTest, StartsThatFailWhileWorkersRunAreRetriedAndTheLateOnesStillEn
                              TWorkerSetup setup) {
         if (refusing && setup.Control->Alive() >= 2)
             throw std::system_error(std::make_error_code(std::errc::resource_unavailable_try_again));
-        new TCalcSpendingThread(item, std::move(onFinish), timeout, times, std::move(setup));
+        TCalcSpendingThread::Launch(item, std::move(onFinish), timeout, times, std::move(setup));
     });
     Run.Execute();
     EXPECT_EQ(Run.RunningCount(), 2);
@@ -374,8 +407,9 @@ TEST_F(TestRunTest, ShutdownDuringARunStopsDispatchAndWaitsForTheWorkers)
     for (int i = 0; i < 20; ++i)
         EXPECT_EQ(gates.Tries("item" + std::to_string(i)), 1) << i;
     EXPECT_EQ(CountInState(tsWaiting), 5);
-    Run.Start();  // a shut-down run starts nothing
+    Run.Execute();  // a shut-down run starts nothing
     EXPECT_EQ(Started.size(), 20u);
+    EXPECT_EQ(CountInState(tsWaiting), 5);
 }
 
 TEST_F(TestRunTest, HostileHomePagesFailTheirTriesWithinTheLimitsAndTheRunCompletes)
@@ -384,7 +418,7 @@ TEST_F(TestRunTest, HostileHomePagesFailTheirTriesWithinTheLimitsAndTheRunComple
     vqlib::THttpLimits limits;
     limits.Stall = 400ms;
     limits.Overall = 800ms;
-    vqlib::THttp::SetDefaultLimits(limits);
+    vqlib::THttpLimitsScope limitsScope(limits);
     THttpServer drip, endless, stalled, fine;
     THttpServer::TResponse response;
     response.BodySize = 100000;
@@ -409,11 +443,11 @@ TEST_F(TestRunTest, HostileHomePagesFailTheirTriesWithinTheLimitsAndTheRunComple
     Run.Execute();
     const bool completed = RunUntil([&] { return Completions > 0; });
     const auto took = std::chrono::steady_clock::now() - start;
-    vqlib::THttp::SetDefaultLimits({});
     ASSERT_TRUE(completed);
     std::printf("run of hostile pages completed in %.2f s\n", std::chrono::duration<double>(took).count());
-    // Five tries of at most the overall limit each, and the pauses.
-    EXPECT_LT(took, 5 * (800ms + 100ms) + 2s);
+    // Five tries of at most the overall limit each; the pauses take no time here.
+    EXPECT_LT(took, 5 * 800ms + 2s);
+    EXPECT_EQ(Clock.Pauses().size(), 4u * 5);
     for (int i = 0; i < 3; ++i) {
         EXPECT_EQ(Items[i].State, tsNoResponse) << i;
         EXPECT_EQ(Items[i].FailCount, 5) << i;
@@ -436,6 +470,8 @@ TEST(TestRunLifetime, DestroyingARunInProgressWaitsForItsWorkers)
 {
     TQueueUiExecutor executor;
     TUiExecutorScope scope(executor);
+    TTestClock clock;
+    TClockScope clockScope(clock);
     std::vector<TDNSDispInfo> items = LoopbackPingItems(30);
     bool reported = false;
     {
@@ -525,6 +561,8 @@ int MeasureUnderTheLimit(bool expectAllMeasured)
 {
     TQueueUiExecutor executor;
     TUiExecutorScope scope(executor);
+    TTestClock clock;
+    TClockScope clockScope(clock);
     std::vector<TDNSDispInfo> items = LoopbackPingItems(40);
     int refused = 0;
     int completions = 0;
@@ -537,7 +575,7 @@ int MeasureUnderTheLimit(bool expectAllMeasured)
         run.SetWorkerStarter([&refused](TDNSDispInfo* item, TItemFinished onFinish, int32_t timeout, int32_t times,
                                         TWorkerSetup setup) {
             try {
-                new TCalcSpendingThread(item, std::move(onFinish), timeout, times, std::move(setup));
+                TCalcSpendingThread::Launch(item, std::move(onFinish), timeout, times, std::move(setup));
             } catch (...) {
                 ++refused;
                 throw;

@@ -148,22 +148,17 @@ TEST_F(HttpTest, TheProxyOfTheEnvironmentIsUsed)
     EXPECT_EQ(Server.Requests()[0].substr(0, 31), "GET http://127.0.0.9:1/page HTT");
 }
 
-// Short limits for one test, the product's again after it.
-class TLimitsScope {
-public:
-    TLimitsScope(std::chrono::milliseconds stall, std::chrono::milliseconds overall)
-    {
-        vqlib::THttpLimits limits;
-        limits.Stall = stall;
-        limits.Overall = overall;
-        vqlib::THttp::SetDefaultLimits(limits);
-    }
-    ~TLimitsScope() { vqlib::THttp::SetDefaultLimits({}); }
-};
+vqlib::THttpLimits ShortLimits(std::chrono::milliseconds stall, std::chrono::milliseconds overall)
+{
+    vqlib::THttpLimits limits;
+    limits.Stall = stall;
+    limits.Overall = overall;
+    return limits;
+}
 
-using TClock = std::chrono::steady_clock;
+using TWallClock = std::chrono::steady_clock;
 
-double Seconds(TClock::duration duration) { return std::chrono::duration<double>(duration).count(); }
+double Seconds(TWallClock::duration duration) { return std::chrono::duration<double>(duration).count(); }
 
 TEST(HttpLimits, TheProductsLimitsAreTheDefault)
 {
@@ -198,12 +193,12 @@ TEST_F(HttpTest, HostileBodiesEndAsFailedFetchesWithinTheirLimits)
     };
     for (const TCase& c : cases) {
         Server.SetResponse(c.Response);
-        TLimitsScope limits(c.Stall, c.Overall);
+        vqlib::THttpLimitsScope limits(ShortLimits(c.Stall, c.Overall));  // the product's again after it
         vqlib::THttp http;
         std::string body;
-        const auto start = TClock::now();
+        const auto start = TWallClock::now();
         EXPECT_FALSE(http.GetURL("http://" + Server.HostPort(), &body)) << c.Name;
-        const auto took = TClock::now() - start;
+        const auto took = TWallClock::now() - start;
         std::printf("%s: failed after %.3f s (limit %.3f s), %zu bytes read\n", c.Name, Seconds(took),
                     Seconds(c.Expected), body.size());
         EXPECT_GE(took, c.Expected - 50ms) << c.Name;
@@ -216,22 +211,22 @@ TEST_F(HttpTest, HostileBodiesEndAsFailedFetchesWithinTheirLimits)
 
 // Starts a fetch against a server that keeps it waiting, aborts it after
 // 300 ms and returns how long the fetch took to notice.
-TClock::duration AbortLatency(THttpServer& server)
+TWallClock::duration AbortLatency(THttpServer& server)
 {
     std::atomic<bool> abort{false};
-    std::atomic<TClock::rep> abortedAt{0};
+    std::atomic<TWallClock::rep> abortedAt{0};
     std::thread aborter([&] {
         std::this_thread::sleep_for(300ms);
-        abortedAt = TClock::now().time_since_epoch().count();
+        abortedAt = TWallClock::now().time_since_epoch().count();
         abort = true;
     });
     uint32_t ms = 77;
     const bool ok = MeasureHomePage(server.HostPort(), ms, &abort);
-    const auto ended = TClock::now();
+    const auto ended = TWallClock::now();
     aborter.join();
     EXPECT_FALSE(ok);
     EXPECT_EQ(ms, 77u);
-    return ended - TClock::time_point(TClock::duration(abortedAt.load()));
+    return ended - TWallClock::time_point(TWallClock::duration(abortedAt.load()));
 }
 
 TEST_F(HttpTest, AnAbortCutsAFetchOffWhereverItWaits)

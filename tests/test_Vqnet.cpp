@@ -2,17 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <netdb.h>
+
 #include <memory>
-
-namespace {
-
-// Restores the system lookup after each test.
-class ResolveHostIP : public ::testing::Test {
-protected:
-    void TearDown() override { TWASTool::SetHostLookup(nullptr); }
-};
-
-}  // namespace
 
 TEST(TWASTool, FlagIsSharedByAllInstances)
 {
@@ -29,7 +21,7 @@ TEST(TWASTool, FlagIsSharedByAllInstances)
     EXPECT_TRUE(TWASTool::Started());
 }
 
-TEST_F(ResolveHostIP, LiteralAddressAndLocalhost)
+TEST(ResolveHostIP, LiteralAddressAndLocalhost)
 {
     TWASTool tool;
     std::string ip = "unchanged";
@@ -40,10 +32,10 @@ TEST_F(ResolveHostIP, LiteralAddressAndLocalhost)
     EXPECT_EQ(ip.rfind("127.", 0), 0u) << ip;
 }
 
-TEST_F(ResolveHostIP, FailureLeavesIpUntouched)
+TEST(ResolveHostIP, FailureLeavesIpUntouched)
 {
     TWASTool tool;
-    TWASTool::SetHostLookup([](const std::string&) { return std::nullopt; });
+    THostLookupScope lookup([](const std::string&) { return std::nullopt; });
     std::string ip = "192.0.2.9";
     EXPECT_FALSE(tool.ResolveHostIP("no-such-host.invalid", ip));
     EXPECT_EQ(ip, "192.0.2.9");
@@ -51,11 +43,11 @@ TEST_F(ResolveHostIP, FailureLeavesIpUntouched)
     EXPECT_EQ(ip, "192.0.2.9");
 }
 
-TEST_F(ResolveHostIP, SeamAnswersInsteadOfTheSystem)
+TEST(ResolveHostIP, SeamAnswersInsteadOfTheSystem)
 {
     TWASTool tool;
     std::string asked;
-    TWASTool::SetHostLookup([&](const std::string& host) -> std::optional<std::string> {
+    THostLookupScope lookup([&](const std::string& host) -> std::optional<std::string> {
         asked = host;
         return "198.51.100.7";
     });
@@ -63,4 +55,15 @@ TEST_F(ResolveHostIP, SeamAnswersInsteadOfTheSystem)
     EXPECT_TRUE(tool.ResolveHostIP("portal.example", ip));
     EXPECT_EQ(asked, "portal.example");
     EXPECT_EQ(ip, "198.51.100.7");
+}
+
+TEST(LookupHostIPv4, TheSystemAnswersLiteralsAndAFailedSeamReadsAsAnUnknownName)
+{
+    THostAddress found = LookupHostIPv4("127.0.0.1");
+    EXPECT_EQ(found.Address, "127.0.0.1");
+    EXPECT_EQ(found.Error, 0);
+    THostLookupScope lookup([](const std::string&) { return std::nullopt; });
+    found = LookupHostIPv4("127.0.0.1");  // the seam answers even for a literal
+    EXPECT_FALSE(found.Address);
+    EXPECT_EQ(found.Error, EAI_NONAME);
 }

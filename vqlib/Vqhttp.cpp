@@ -23,8 +23,12 @@ CURL* Handle(void* internet) { return static_cast<CURL*>(internet); }
 
 CURLM* Multi(void* multi) { return static_cast<CURLM*>(multi); }
 
-std::mutex GDefaultLimitsLock;
-THttpLimits GDefaultLimits;
+THook<THttpLimits>& DefaultLimitsHook()
+{
+    // Never destroyed: a thread still running at exit may start a fetch.
+    static THook<THttpLimits>* hook = new THook<THttpLimits>;
+    return *hook;
+}
 
 // Without an abort flag nothing needs the loop to come round often.
 constexpr std::chrono::milliseconds kIdleSlice{1000};
@@ -55,17 +59,9 @@ THttp::~THttp()
         curl_easy_cleanup(Handle(FInternet));
 }
 
-void THttp::SetDefaultLimits(const THttpLimits& limits)
-{
-    std::lock_guard lock(GDefaultLimitsLock);
-    GDefaultLimits = limits;
-}
+THttpLimits THttp::DefaultLimits() { return DefaultLimitsHook().Get(); }
 
-THttpLimits THttp::DefaultLimits()
-{
-    std::lock_guard lock(GDefaultLimitsLock);
-    return GDefaultLimits;
-}
+THttpLimitsScope::THttpLimitsScope(const THttpLimits& limits) : FScope(DefaultLimitsHook(), limits) {}
 
 size_t THttp::OnHeader(char*, size_t size, size_t count, void* transfer)
 {

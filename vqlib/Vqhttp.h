@@ -1,6 +1,8 @@
 #pragma once
 // A small HTTP client over libcurl. Raises nothing: every failure is false.
 
+#include "vqlib/Vqhook.h"
+
 #include <atomic>
 #include <chrono>
 #include <cstdint>
@@ -43,16 +45,10 @@ public:
     void SetLimits(const THttpLimits& limits) { FLimits = limits; }
     const THttpLimits& Limits() const { return FLimits; }
 
-    // Test seam: the limits every THttp made from now on starts with, so a
-    // test need not wait a minute; THttpLimits{} restores the product's.
-    static void SetDefaultLimits(const THttpLimits& limits);
+    // The limits every THttp starts with: the product's, or a THttpLimitsScope's.
     static THttpLimits DefaultLimits();
 
     const std::string& UserAgent() const { return FUserAgent; }
-
-    void* FInternet = nullptr;                 // the curl handle; null when it could not be opened
-    std::unique_ptr<unsigned char[]> FBuffer;  // chunks of the body pass through it
-    uint32_t FBufferSize = 0;
 
 private:
     struct TTransfer;
@@ -62,10 +58,22 @@ private:
     bool Perform(TTransfer& transfer);
     bool Aborted() const { return FAbort && FAbort->load(); }
 
+    void* FInternet = nullptr;                 // the curl handle; null when it could not be opened
+    std::unique_ptr<unsigned char[]> FBuffer;  // chunks of the body pass through it
+    uint32_t FBufferSize = 0;
     void* FMulti = nullptr;  // drives the transfer, so the abort flag is seen between waits
     std::string FUserAgent;
     const std::atomic<bool>* FAbort = nullptr;
     THttpLimits FLimits;
+};
+
+// Other default limits for one scope, so a test need not wait a minute.
+class THttpLimitsScope {
+public:
+    explicit THttpLimitsScope(const THttpLimits& limits);
+
+private:
+    THookScope<THttpLimits> FScope;
 };
 
 }  // namespace vqlib

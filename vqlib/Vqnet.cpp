@@ -6,7 +6,7 @@
 #include <sys/socket.h>
 
 #include <atomic>
-#include <mutex>
+#include <cerrno>
 
 namespace {
 
@@ -14,29 +14,45 @@ namespace {
 // nothing to start, so start-up always succeeds.
 std::atomic<bool> SocketsStarted{false};
 
-std::mutex LookupLock;
-TWASTool::THostLookup HostLookup;
+THook<THostLookup>& LookupHook()
+{
+    // Never destroyed: a thread still running at exit may look a name up.
+    static THook<THostLookup>* hook = new THook<THostLookup>;
+    return *hook;
+}
 
-std::optional<std::string> SystemLookup(const std::string& host)
+THostAddress SystemLookup(const std::string& host)
 {
     addrinfo hints{};
     hints.ai_family = AF_INET;
-    hints.ai_socktype = SOCK_STREAM;  // one entry per address
+    hints.ai_socktype = SOCK_DGRAM;  // one entry per address
     addrinfo* answer = nullptr;
-    if (::getaddrinfo(host.c_str(), nullptr, &hints, &answer) != 0 || answer == nullptr)
-        return std::nullopt;
-    std::optional<std::string> dotted;
+    const int status = ::getaddrinfo(host.c_str(), nullptr, &hints, &answer);
+    if (status != 0 || answer == nullptr)
+        return {std::nullopt, status != 0 ? status : EAI_NONAME, errno};
+    THostAddress result{std::nullopt, EAI_NONAME, 0};
     if (answer->ai_family == AF_INET && answer->ai_addr != nullptr) {
         const auto* address = reinterpret_cast<const sockaddr_in*>(answer->ai_addr);
         char text[INET_ADDRSTRLEN];
         if (::inet_ntop(AF_INET, &address->sin_addr, text, sizeof text))
-            dotted = text;
+            result = {text, 0, 0};
     }
     ::freeaddrinfo(answer);
-    return dotted;
+    return result;
 }
 
 }  // namespace
+
+THostAddress LookupHostIPv4(const std::string& host)
+{
+    if (const THostLookup lookup = LookupHook().Get()) {
+        std::optional<std::string> address = lookup(host);
+        return {address, address ? 0 : EAI_NONAME, 0};
+    }
+    return SystemLookup(host);
+}
+
+THostLookupScope::THostLookupScope(THostLookup lookup) : FScope(LookupHook(), std::move(lookup)) {}
 
 TWASTool::TWASTool()
 {
@@ -53,25 +69,14 @@ bool TWASTool::Started()
     return SocketsStarted;
 }
 
-void TWASTool::SetHostLookup(THostLookup lookup)
-{
-    std::lock_guard guard(LookupLock);
-    HostLookup = std::move(lookup);
-}
-
 bool TWASTool::ResolveHostIP(const std::string& host, std::string& ip)
 {
     // An empty name is no host; never hand it to the resolver.
     if (host.empty())
         return false;
-    THostLookup lookup;
-    {
-        std::lock_guard guard(LookupLock);
-        lookup = HostLookup;
-    }
-    const auto address = lookup ? lookup(host) : SystemLookup(host);
-    if (!address)
+    const THostAddress found = LookupHostIPv4(host);
+    if (!found.Address)
         return false;
-    ip = *address;
+    ip = *found.Address;
     return true;
 }

@@ -1,50 +1,88 @@
-// A test run in the main window, against loopback HTTP servers the test starts.
-// With ORVEL_SCREENSHOTS set to a directory, the window is saved there at each
+// A test run in the main window, driven as a user does it: a plan in the
+// store, the start command, the list and the status bar read by their names.
+// The targets are loopback HTTP servers the test starts. With
+// ORVEL_SCREENSHOTS set to a directory, the window is saved there at each
 // stage of the run.
 
-#include "app/Main_quellan.h"
+#include "ui_Main_quellan.h"
+
+#include "Windowscript.h"
+
 #include "app/Uiexecutorqt.h"
 #include "tests/support/Dnsresponder.h"
 #include "tests/support/Httpserver.h"
 #include "tests/support/Netns.h"
 #include "tests/support/Noproxy.h"
-#include "vqlib/Gbkwidgets.h"
-#include "vqlib/Programdir.h"
+#include "tests/support/Testclock.h"
 #include "vqlib/Vqnet.h"
-#include "vqlib/Vqwindows.h"
 
-#include "ui_Main_quellan.h"
-
+#include <QAction>
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QLabel>
 #include <QStatusBar>
-#include <QTemporaryDir>
 #include <QTimer>
 #include <QTreeWidget>
 #include <QtTest>
 
 #include <cstdlib>
 #include <memory>
-#include <optional>
 
 namespace {
 
 const QColor kGreen(0, 128, 0);
 
-TDNSDispInfo Item(const QString& name, const std::string& target, int8_t method)
+// "name^host^method" of one item of a plan.
+QString PlanItem(const QString& name, const std::string& target, int method)
 {
-    TDNSDispInfo item;
-    item.Name = ToGbk(name).value();
-    item.DomainIP = target;
-    item.DoType = method;
-    return item;
+    return name + "^" + QString::fromStdString(target) + "^" + QString::number(method);
 }
 
-TDNSDispInfo HomePageItem(const QString& name, const std::string& target)
+// Opens a window on a store whose only plan, the one last opened, holds items.
+TfrmTarnix& OpenPlan(TWindowScratch& scratch, const QStringList& items)
 {
-    return Item(name, target, dtHomePage);
+    scratch.WriteStore(QStringLiteral("run=") + items.join('#') + "\r\n");
+    scratch.WriteSetting(QStringLiteral("run"));
+    return scratch.Open();
 }
+
+QAction* Action(TfrmTarnix& window, const char* name)
+{
+    auto* action = window.findChild<QAction*>(QString::fromLatin1(name));
+    if (!action)
+        qFatal("no action %s", name);
+    return action;
+}
+
+QLabel* Panel(TfrmTarnix& window, const char* name)
+{
+    auto* panel = window.findChild<QLabel*>(QString::fromLatin1(name));
+    if (!panel)
+        qFatal("no panel %s", name);
+    return panel;
+}
+
+QTreeWidget* InfoList(TfrmTarnix& window) { return window.findChild<QTreeWidget*>(QStringLiteral("lvInfos")); }
+
+QTimer* FlashTimer(TfrmTarnix& window) { return window.findChild<QTimer*>(QStringLiteral("tmrFlash")); }
+
+QString Status(TfrmTarnix& window) { return window.statusBar()->currentMessage(); }
+
+QString TimeText(TfrmTarnix& window, int row) { return InfoList(window)->topLevelItem(row)->text(3); }
+
+QString NoteText(TfrmTarnix& window, int row) { return InfoList(window)->topLevelItem(row)->text(4); }
+
+int RowsShowing(TfrmTarnix& window, const QString& time)
+{
+    int count = 0;
+    for (int row = 0; row < InfoList(window)->topLevelItemCount(); ++row)
+        count += TimeText(window, row) == time;
+    return count;
+}
+
+QColor AvgColour(TfrmTarnix& window) { return Panel(window, "pnlAvgTime")->palette().color(QPalette::Window); }
+
+void StartRun(TfrmTarnix& window) { Action(window, "actTestSpending")->trigger(); }
 
 // Starts a run of three items of method against target, lets their first
 // tries begin, closes the window and returns how many milliseconds passed
@@ -52,26 +90,22 @@ TDNSDispInfo HomePageItem(const QString& name, const std::string& target)
 // measuring at the close.
 qint64 CloseDuringTries(const std::string& target, int8_t method)
 {
-    auto window = std::make_unique<TfrmTarnix>();
+    TWindowScratch scratch;
+    QStringList items;
     for (int i = 0; i < 3; ++i)
-        window->Infos.push_back(Item(QStringLiteral("项%1").arg(i), target, method));
-    window->RefreshList();
-    window->show();
-    window->ui->actTestSpending->trigger();
+        items << PlanItem(QStringLiteral("项%1").arg(i), target, method);
+    TfrmTarnix& window = OpenPlan(scratch, items);
+    StartRun(window);
     QTest::qWait(400);  // every worker is in its first try now
-    if (!window->FTesting || window->FRunningCount != 3)
+    if (Action(window, "actTestSpending")->isEnabled() || RowsShowing(window, QStringLiteral("测速中...")) != 3)
         return -1;
     QElapsedTimer timer;
     timer.start();
-    if (!window->close())
+    if (!window.close())
         return -1;
-    window.reset();  // what the program does once its last window has closed
+    scratch.Window.reset();  // what the program does once its last window has closed
     return timer.elapsed();
 }
-
-QString TimeText(TfrmTarnix& window, int row) { return window.ui->lvInfos->topLevelItem(row)->text(3); }
-
-QColor AvgColour(TfrmTarnix& window) { return window.ui->pnlAvgTime->palette().color(QPalette::Window); }
 
 void Screenshot(TfrmTarnix& window, const char* name)
 {
@@ -84,8 +118,10 @@ void Screenshot(TfrmTarnix& window, const char* name)
 class TestMainWindowRun : public QObject {
     Q_OBJECT
 
-    QTemporaryDir FDir;
-    std::optional<TProgramDirScope> FProgramDir;
+    // The pauses between tries take no time here; the servers' delays do.
+    TTestClock FClock;
+    TClockScope FClockScope{FClock};
+    std::unique_ptr<TBoxScript> FBoxes;
 
 private slots:
     void initTestCase()
@@ -94,110 +130,129 @@ private slots:
         ClearProxyEnvironment();
     }
 
-    void init()
-    {
-        QVERIFY(FDir.isValid());
-        FProgramDir.emplace(FDir.path().toStdString());
-        SetMsgBoxHook([](const TMsgBoxRequest&) { return int(IDNO); });
-    }
+    void init() { FBoxes = std::make_unique<TBoxScript>(); }
 
     void cleanup()
     {
-        SetMsgBoxHook(nullptr);
-        FProgramDir.reset();
+        QCOMPARE(FBoxes->Unexpected, 0);  // a run changes no plan: closing asks nothing
+        FBoxes.reset();
     }
 
     void aRunShowsItsProgressAndEndsWithTheAverage()
     {
+        const int slowMs = 300, fastMs = 150;
+        const size_t pausesBefore = FClock.Pauses().size();
         THttpServer fast, slow;
         THttpServer::TResponse page;
         page.BodySize = 4000;
-        page.DelayMs = 10;
+        page.DelayMs = fastMs;
         fast.SetResponse(page);
-        page.DelayMs = 150;
+        page.DelayMs = slowMs;
         slow.SetResponse(page);
 
-        TfrmTarnix window;
-        window.resize(640, 480);
+        QStringList items;
         for (int i = 0; i < 25; ++i)
-            window.Infos.push_back(HomePageItem(QStringLiteral("站点%1").arg(i), i < 20 ? slow.HostPort() : fast.HostPort()));
-        window.Infos.push_back(HomePageItem(QStringLiteral("拒绝"), "127.0.0.1:" + std::to_string(THttpServer::RefusedPort())));
-        window.RefreshList();
-        window.show();
+            items << PlanItem(QStringLiteral("站点%1").arg(i), i < 20 ? slow.HostPort() : fast.HostPort(), dtHomePage);
+        items << PlanItem(QStringLiteral("拒绝"), "127.0.0.1:" + std::to_string(THttpServer::RefusedPort()), dtHomePage);
+        TWindowScratch scratch;
+        TfrmTarnix& window = OpenPlan(scratch, items);
+        window.resize(640, 480);
         QVERIFY(QTest::qWaitForWindowExposed(&window));
+        QLabel* finished = Panel(window, "pnlFinish");
 
-        window.ui->actTestSpending->trigger();
+        StartRun(window);
         // Twenty at once, the rest waiting; only help and about enabled.
-        QCOMPARE(window.ui->StatusBar->currentMessage(), QStringLiteral("测速正在进行中..."));
+        QCOMPARE(Status(window), QStringLiteral("测速正在进行中..."));
         for (int row = 0; row < 26; ++row)
             QCOMPARE(TimeText(window, row), row < 20 ? QStringLiteral("测速中...") : QStringLiteral("待测速"));
-        QCOMPARE(window.FRunningCount, 20);
-        QCOMPARE(window.ui->pnlFinish->text(), QStringLiteral("0"));
-        QVERIFY(window.tmrFlash->isActive());
-        QVERIFY(window.FTesting);
-        for (QAction* action : {window.ui->actNewProject, window.ui->actOpenProject, window.ui->actSaveProject,
-                                window.ui->actSaveAsProject, window.ui->actDelProject, window.ui->actAddItem,
-                                window.ui->actDelItem, window.ui->actModifyItem, window.ui->actTestSpending})
-            QVERIFY2(!action->isEnabled(), qPrintable(action->objectName()));
-        QVERIFY(window.ui->actHelp->isEnabled());
-        QVERIFY(window.ui->actAbout->isEnabled());
+        QCOMPARE(finished->text(), QStringLiteral("0"));
+        QVERIFY(FlashTimer(window)->isActive());
+        for (const char* name : {"actNewProject", "actOpenProject", "actSaveProject", "actSaveAsProject", "actDelProject",
+                                 "actAddItem", "actDelItem", "actModifyItem", "actTestSpending"})
+            QVERIFY2(!Action(window, name)->isEnabled(), name);
+        QVERIFY(Action(window, "actHelp")->isEnabled());
+        QVERIFY(Action(window, "actAbout")->isEnabled());
         Screenshot(window, "1-started");
 
-        // The average panel blinks green while the run goes on.
+        // The average panel blinks green while the run goes on; the finished
+        // panel counts the reports, each of which starts a waiting item.
         QTRY_COMPARE_WITH_TIMEOUT(AvgColour(window), kGreen, 2000);
         QTRY_VERIFY_WITH_TIMEOUT(AvgColour(window) != kGreen, 2000);
-        QTRY_VERIFY_WITH_TIMEOUT(window.ui->pnlFinish->text().toInt() >= 1, 10000);
+        QTRY_VERIFY_WITH_TIMEOUT(finished->text().toInt() >= 1, 10000);
         QTRY_VERIFY_WITH_TIMEOUT(TimeText(window, 20) != QStringLiteral("待测速"), 10000);
+        QCOMPARE(RowsShowing(window, QStringLiteral("测速中...")) + RowsShowing(window, QStringLiteral("待测速")),
+                 26 - finished->text().toInt());
         QTRY_COMPARE_WITH_TIMEOUT(AvgColour(window), kGreen, 2000);
         Screenshot(window, "2-running");
 
-        QTRY_COMPARE_WITH_TIMEOUT(window.ui->StatusBar->currentMessage(), QStringLiteral("测速已完成。"), 30000);
+        QTRY_COMPARE_WITH_TIMEOUT(Status(window), QStringLiteral("测速已完成。"), 30000);
         Screenshot(window, "3-finished");
-        QVERIFY(!window.FTesting);
-        QVERIFY(!window.tmrFlash->isActive());
+        QVERIFY(!FlashTimer(window)->isActive());
         QCOMPARE(AvgColour(window), QApplication::palette().color(QPalette::Button));
-        QCOMPARE(window.ui->pnlFinish->text(), QString());
-        QVERIFY(window.ui->actTestSpending->isEnabled());
-        QCOMPARE(window.FRunningCount, 0);
+        QCOMPARE(finished->text(), QString());
+        QVERIFY(Action(window, "actTestSpending")->isEnabled());
+        QCOMPARE(RowsShowing(window, QStringLiteral("测速中...")), 0);
 
+        // Every page answered every try: a time with two decimals and no
+        // failure text. The times are whole milliseconds over five tries, so
+        // the texts hold them exactly and their mean is the overall average.
         double sum = 0;
-        for (int i = 0; i < 25; ++i) {
-            QCOMPARE(window.Infos[i].State, uint8_t(tsDone));
-            QCOMPARE(window.Infos[i].FailCount, 0);
-            sum += window.Infos[i].AvgTime;
+        for (int row = 0; row < 25; ++row) {
+            bool number = false;
+            const double time = TimeText(window, row).trimmed().toDouble(&number);
+            QVERIFY2(number, qPrintable(TimeText(window, row)));
+            QVERIFY2(time >= (row < 20 ? slowMs : fastMs), qPrintable(TimeText(window, row)));
+            QCOMPARE(NoteText(window, row), QString());
+            sum += time;
         }
-        QCOMPARE(window.Infos[25].State, uint8_t(tsNoResponse));
         QCOMPARE(TimeText(window, 25), QStringLiteral("没响应"));
-        QVERIFY(window.ui->lvInfos->topLevelItem(25)->text(4).endsWith(QStringLiteral("失败率5/5 ")));
-        QCOMPARE(window.ui->pnlAvgTime->text(), QString::asprintf("%0.2f", sum / 25));
-        QVERIFY(window.Infos[0].AvgTime >= 150);
+        QVERIFY(NoteText(window, 25).endsWith(QStringLiteral("失败率5/5 ")));
+        QCOMPARE(Panel(window, "pnlAvgTime")->text(), QString::asprintf("%0.2f", sum / 25));
+        QCOMPARE(FClock.Pauses().size() - pausesBefore, size_t(26 * 5));
     }
 
     void anEmptyPlanCompletesAtOnce()
     {
-        TfrmTarnix window;
-        window.ui->actTestSpending->trigger();
-        QCOMPARE(window.ui->StatusBar->currentMessage(), QStringLiteral("测速已完成。"));
-        QVERIFY(!window.FTesting);
-        QVERIFY(!window.tmrFlash->isActive());
-        QVERIFY(window.ui->actTestSpending->isEnabled());
-        QCOMPARE(window.ui->pnlAvgTime->text(), QString());
+        TWindowScratch scratch;
+        TfrmTarnix& window = scratch.Open();
+        StartRun(window);
+        QCOMPARE(Status(window), QStringLiteral("测速已完成。"));
+        QVERIFY(!FlashTimer(window)->isActive());
+        QVERIFY(Action(window, "actTestSpending")->isEnabled());
+        QCOMPARE(Panel(window, "pnlAvgTime")->text(), QString());
     }
 
     void anUnresolvedPingItemEndsWithoutResponse()
     {
-        TfrmTarnix window;
-        TDNSDispInfo item;
-        item.Name = "x";
-        item.DomainIP = "no.such.host";
-        TWASTool::SetHostLookup([](const std::string&) { return std::optional<std::string>(); });
-        window.Infos.push_back(item);
-        window.RefreshList();
-        window.ui->actTestSpending->trigger();
-        QTRY_COMPARE_WITH_TIMEOUT(window.ui->StatusBar->currentMessage(), QStringLiteral("测速已完成。"), 5000);
-        TWASTool::SetHostLookup(nullptr);
+        THostLookupScope lookup([](const std::string&) { return std::optional<std::string>(); });
+        TWindowScratch scratch;
+        TfrmTarnix& window = OpenPlan(scratch, {PlanItem(QStringLiteral("x"), "no.such.host", dtPing)});
+        StartRun(window);
+        QTRY_COMPARE_WITH_TIMEOUT(Status(window), QStringLiteral("测速已完成。"), 5000);
         QCOMPARE(TimeText(window, 0), QStringLiteral("没响应"));
-        QCOMPARE(window.ui->lvInfos->topLevelItem(0)->text(4), QStringLiteral("域名解析IP地址失败。失败率5/5 "));
+        QCOMPARE(NoteText(window, 0), QStringLiteral("域名解析IP地址失败。失败率5/5 "));
+    }
+
+    void aSecondRunCountsFromZeroAgain()
+    {
+        THttpServer quick, slow;  // far apart, so that the count of one report shows
+        THttpServer::TResponse page;
+        page.DelayMs = 20;
+        quick.SetResponse(page);
+        page.DelayMs = 300;
+        slow.SetResponse(page);
+        TWindowScratch scratch;
+        TfrmTarnix& window = OpenPlan(scratch, {PlanItem(QStringLiteral("a"), quick.HostPort(), dtHomePage),
+                                                PlanItem(QStringLiteral("b"), slow.HostPort(), dtHomePage)});
+        QLabel* finished = Panel(window, "pnlFinish");
+        for (int round = 0; round < 2; ++round) {
+            StartRun(window);
+            QCOMPARE(finished->text(), QStringLiteral("0"));
+            QTRY_COMPARE_WITH_TIMEOUT(finished->text(), QStringLiteral("1"), 10000);
+            QTRY_COMPARE_WITH_TIMEOUT(Status(window), QStringLiteral("测速已完成。"), 10000);
+            QCOMPARE(finished->text(), QString());
+            QCOMPARE(RowsShowing(window, QStringLiteral("测速中...")), 0);
+        }
     }
 
     void closingTheWindowDuringARunWaitsForTheWorkersBriefly()
@@ -206,17 +261,17 @@ private slots:
         THttpServer::TResponse page;
         page.DelayMs = 3000;
         slow.SetResponse(page);
-        auto window = std::make_unique<TfrmTarnix>();
+        TWindowScratch scratch;
+        QStringList items;
         for (int i = 0; i < 5; ++i)
-            window->Infos.push_back(HomePageItem(QStringLiteral("慢%1").arg(i), slow.HostPort()));
-        window->RefreshList();
-        window->show();
-        window->ui->actTestSpending->trigger();
+            items << PlanItem(QStringLiteral("慢%1").arg(i), slow.HostPort(), dtHomePage);
+        TfrmTarnix& window = OpenPlan(scratch, items);
+        StartRun(window);
         QTest::qWait(100);
-        QVERIFY(window->close());
+        QVERIFY(window.close());
         QElapsedTimer timer;
         timer.start();
-        window.reset();  // fetches cut off, workers waited for, nothing reported into freed memory
+        scratch.Window.reset();  // fetches cut off, workers waited for, nothing reported into freed memory
         qInfo("window destroyed %lld ms after the close", static_cast<long long>(timer.elapsed()));
         QTest::qWait(200);  // any late report would now run into the freed window
     }
