@@ -251,6 +251,33 @@ private slots:
         QCOMPARE(GrabHeader(), baseline);
     }
 
+    // A caption that keeps to the right edge has its room on the left: the
+    // arrow goes there, just before the caption, and never over it.
+    void rightAlignedCaptionHasTheArrowBeforeIt()
+    {
+        FTree->headerItem()->setTextAlignment(3, Qt::AlignRight | Qt::AlignVCenter);
+        const QImage baseline = GrabHeader();
+        const QString caption = FTree->headerItem()->text(3);
+        FTree->headerItem()->setText(3, QString());
+        const QRect ink = Differences(baseline, GrabHeader());
+        FTree->headerItem()->setText(3, caption);
+        QVERIFY(!ink.isEmpty());
+
+        FTool->SetSortColumn(3, true);
+        const QImage sorted = GrabHeader();
+        const QRect arrow = Differences(baseline, sorted);
+        QVERIFY(Section(3).contains(arrow));
+        QVERIFY2(arrow.right() < ink.left() && ink.left() - arrow.right() <= 8,
+                 qPrintable(QString("arrow ends at %1, caption starts at %2").arg(arrow.right()).arg(ink.left())));
+        QCOMPARE(ArrowAt(MakeDownArrowImage()), std::optional<QPoint>(arrow.topLeft() - QPoint(4, 5)));
+
+        // Too narrow for both: flush with the left edge, over the caption.
+        Header()->resizeSection(3, ink.width() + 6);
+        const std::optional<QPoint> at = ArrowAt(MakeDownArrowImage());
+        QVERIFY(at);
+        QCOMPARE(at->x(), Section(3).left());
+    }
+
     void narrowColumnPutsTheArrowFlushRightAndClipsIt()
     {
         FTool->SetSortColumn(0, false);
