@@ -81,13 +81,15 @@ private:
     bool FitInsertion(QString& input, int& pos) const
     {
         const qsizetype after = input.size() - pos;  // the shown text after the cursor, unchanged
-        if (pos < 0 || after < 0 || after > FShown.size() || QStringView(input).right(after) != QStringView(FShown).right(after))
+        if (pos < 0 || after < 0 || after > FShown.size()
+            || QStringView(input).right(after) != QStringView(FShown).right(after))
             return false;
         const QStringView before = QStringView(FShown).left(FShown.size() - after);
         qsizetype start = 0;  // where the new text begins
         while (start < pos && start < before.size() && input[start] == before[start])
             ++start;
-        const int room = FMaxBytes - ByteCount(QStringView(input).left(start)) - ByteCount(QStringView(input).right(after));
+        const int room =
+            FMaxBytes - ByteCount(QStringView(input).left(start)) - ByteCount(QStringView(input).right(after));
         const QString inserted = input.mid(start, pos - start);
         const qsizetype kept = FittingLength(inserted, room);
         if (kept == 0)
