@@ -3,6 +3,7 @@
 #include "dialogs/Projectlist.h"
 
 #include "Dialogscript.h"
+#include "Pixels.h"
 #include "vqlib/Gbkwidgets.h"
 
 #include <QLabel>
@@ -108,13 +109,7 @@ private slots:
             const QImage blank = box->viewport()->grab().toImage();
             List->SetProjects({name, "x"});
             QCoreApplication::processEvents();
-            const QImage drawn = box->viewport()->grab().toImage();
-            QRect ink;
-            for (int y = 0; y < blank.height(); ++y)
-                for (int x = 0; x < blank.width(); ++x)
-                    if (blank.pixel(x, y) != drawn.pixel(x, y))
-                        ink |= QRect(x, y, 1, 1);
-            return ink;
+            return Differences(blank, box->viewport()->grab().toImage());
         };
         const QRect capitals = inkOf("ABCDE");
         const QRect tails = inkOf("gypjq");

@@ -1,6 +1,8 @@
 // The header sort arrow on a plain QTreeWidget, checked on grabbed pixels,
 // and the arrow pictures themselves.
 
+#include "Pixels.h"
+
 #include "app/Sortarrows.h"
 #include "vqlib/Vqcontrolex.h"
 
@@ -21,39 +23,6 @@ const QColor kWhite(255, 255, 255);
 const QColor kRed(255, 0, 0);
 
 QImage Grab(QWidget* widget) { return widget->grab().toImage().convertToFormat(QImage::Format_RGB32); }
-
-// Every offset at which all drawn (non-red) pixels of the arrow appear.
-QList<QPoint> FindArrow(const QImage& grab, const QImage& arrow)
-{
-    QList<QPoint> found;
-    for (int oy = -arrow.height(); oy < grab.height(); ++oy) {
-        for (int ox = -arrow.width(); ox < grab.width(); ++ox) {
-            bool match = true;
-            for (int y = 0; y < arrow.height() && match; ++y) {
-                for (int x = 0; x < arrow.width() && match; ++x) {
-                    const QColor c = arrow.pixelColor(x, y);
-                    if (c == kRed)
-                        continue;
-                    const QPoint p(ox + x, oy + y);
-                    match = grab.rect().contains(p) && grab.pixelColor(p) == c;
-                }
-            }
-            if (match)
-                found << QPoint(ox, oy);
-        }
-    }
-    return found;
-}
-
-QRect Differences(const QImage& a, const QImage& b)
-{
-    QRect box;
-    for (int y = 0; y < a.height(); ++y)
-        for (int x = 0; x < a.width(); ++x)
-            if (a.pixel(x, y) != b.pixel(x, y))
-                box |= QRect(x, y, 1, 1);
-    return box;
-}
 
 // Records what the header's viewport is asked to repaint.
 class TPaintRecorder : public QObject {
