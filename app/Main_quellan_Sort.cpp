@@ -1,5 +1,7 @@
 #include "app/Main_quellan.h"
 
+#include "app/Inforow.h"
+
 #include "ui_Main_quellan.h"
 #include "vqlib/Gbkwidgets.h"
 
@@ -14,7 +16,6 @@
 namespace {
 
 constexpr double kNoTime = 999999999.0;
-constexpr int kTimeColumn = 3;
 
 // Byte order of the stored text: unsigned bytes, case significant, no
 // locale; a prefix goes before the longer text.
@@ -78,8 +79,8 @@ int TfrmTarnix::lvInfosCompare(QTreeWidgetItem* item1, QTreeWidgetItem* item2) c
     if (FSortColumn < 0)
         return 0;
     int result = 0;
-    if (FSortColumn == kTimeColumn)
-        result = CompareTimes(item1->text(kTimeColumn), item2->text(kTimeColumn));
+    if (FSortColumn == TInfoRow::colTime)
+        result = CompareTimes(item1->text(TInfoRow::colTime), item2->text(TInfoRow::colTime));
     else
         result = CompareBytes(CellBytes(item1, FSortColumn), CellBytes(item2, FSortColumn));
     return FSortDescending ? -result : result;

@@ -8,6 +8,8 @@
 #include <QMouseEvent>
 #include <QUrl>
 
+#include <utility>
+
 namespace {
 
 TOpenUrlHook& OpenUrlHook()
@@ -29,10 +31,7 @@ void ShowText(QLabel* label, THiddenText which)
 
 }  // namespace
 
-void SetOpenUrlHook(TOpenUrlHook hook)
-{
-    OpenUrlHook() = std::move(hook);
-}
+TOpenUrlHookScope::TOpenUrlHookScope(TOpenUrlHook hook) : FRollback(OpenUrlHook(), std::move(hook)) {}
 
 void OpenUrl(const QString& address)
 {

@@ -2,6 +2,7 @@
 // The About dialog: title, version, date, team and contact lines and a web link.
 
 #include <QDialog>
+#include <QScopedValueRollback>
 #include <QString>
 
 #include <functional>
@@ -25,8 +26,16 @@ protected:
 };
 
 // Opens an address with the system's default handler, without waiting and
-// without reporting failure. Test seam: while a hook is set it receives the
-// text instead.
-using TOpenUrlHook = std::function<void(const QString& address)>;
-void SetOpenUrlHook(TOpenUrlHook hook);
+// without reporting failure.
 void OpenUrl(const QString& address);
+
+// Test seam: while a scope is alive its hook receives the addresses instead,
+// so no test starts a browser; leaving the scope restores the previous hook.
+using TOpenUrlHook = std::function<void(const QString& address)>;
+class TOpenUrlHookScope {
+public:
+    explicit TOpenUrlHookScope(TOpenUrlHook hook);
+
+private:
+    QScopedValueRollback<TOpenUrlHook> FRollback;
+};

@@ -5,6 +5,7 @@
 #include <QPushButton>
 
 #include <algorithm>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -85,10 +86,7 @@ int ShowBox(const QString& caption, const QString& text, uint8_t icon, uint8_t b
 
 }  // namespace
 
-void SetMsgBoxHook(TMsgBoxHook hook)
-{
-    MsgBoxHook = std::move(hook);
-}
+TMsgBoxHookScope::TMsgBoxHookScope(TMsgBoxHook hook) : FRollback(MsgBoxHook, std::move(hook)) {}
 
 int MsgBox(const QString& text, uint8_t icon, uint8_t buttons, uint16_t flags)
 {
