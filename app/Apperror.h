@@ -6,7 +6,7 @@
 #include <utility>
 
 // Shows the error in the error box (MsgBox with MB_ICONERROR, so tests see it
-// through SetMsgBoxHook): its what() for a std::exception, an empty message
+// through TMsgBoxHookScope): its what() for a std::exception, an empty message
 // for any other thrown value.
 void ShowError(const std::exception_ptr& error);
 

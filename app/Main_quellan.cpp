@@ -23,21 +23,25 @@
 
 namespace {
 
-constexpr int kColumnWidths[] = {100, 100, 72, 72, 260};
+constexpr int kColumnWidths[TInfoRow::kColumnCount] = {100, 100, 72, 72, 260};
+
+THook<TTestRun::TWorkerStarter> WorkerStarterHook;
 
 }  // namespace
 
-TfrmTarnix::TfrmTarnix(QWidget* parent)
-    : QMainWindow(parent), ui(new Ui::TfrmTarnix), PopupMenu1(new QMenu(this)), tmrFlash(new QTimer(this)),
-      ilDisplay(DrawCommandImages()), ilDisable(DrawDisabledImages()), imgUp(QPixmap::fromImage(MakeUpArrowImage())),
-      imgDown(QPixmap::fromImage(MakeDownArrowImage()))
+TfrmTarnix::TWorkerStarterScope::TWorkerStarterScope(TTestRun::TWorkerStarter starter)
+    : FScope(WorkerStarterHook, std::move(starter))
 {
-    try {
-        Construct();
-    } catch (...) {
-        delete ui;  // the destructor does not run for a window that failed to open
-        throw;
-    }
+}
+
+TTestRun::TWorkerStarter TfrmTarnix::InstalledWorkerStarter() { return WorkerStarterHook.Get(); }
+
+TfrmTarnix::TfrmTarnix(QWidget* parent)
+    : QMainWindow(parent), ui(std::make_unique<Ui::TfrmTarnix>()), PopupMenu1(new QMenu(this)),
+      tmrFlash(new QTimer(this)), ilDisplay(DrawCommandImages()), ilDisable(DrawDisabledImages()),
+      imgUp(QPixmap::fromImage(MakeUpArrowImage())), imgDown(QPixmap::fromImage(MakeDownArrowImage()))
+{
+    Construct();
 }
 
 void TfrmTarnix::Construct()
@@ -67,7 +71,7 @@ void TfrmTarnix::Construct()
     FListViewTool.Attach(ui->lvInfos, &imgUp, &imgDown);
 }
 
-TfrmTarnix::~TfrmTarnix() { delete ui; }
+TfrmTarnix::~TfrmTarnix() = default;
 
 void TfrmTarnix::SetUpCommands()
 {
@@ -108,6 +112,7 @@ void TfrmTarnix::SetUpList()
         list->setColumnWidth(column, kColumnWidths[column]);
     list->header()->setSectionsClickable(true);
     list->header()->setSectionsMovable(false);
+    TInfoRow::AlignTimeColumn(list->headerItem());
 
     connect(list, &QTreeWidget::itemDoubleClicked, this, [this] { RunGuarded([this] { lvInfosDblClick(); }); });
     connect(list, &QTreeWidget::itemSelectionChanged, this, [this] { RunGuarded([this] { lvInfosSelectItem(); }); });
@@ -132,19 +137,12 @@ void TfrmTarnix::UpdateActions()
     QCoreApplication::processEvents();
 }
 
-TDNSDispInfo* TfrmTarnix::RowInfo(QTreeWidgetItem* row)
-{
-    if (!row || row->type() != TInfoRow::kType)
-        return nullptr;
-    return static_cast<TInfoRow*>(row)->Data();
-}
-
 void TfrmTarnix::UpdateItemRow(QTreeWidgetItem* row, TDNSDispInfo& item)
 {
     const QString caption = FromGbk(item.Name);
     QTreeWidget* list = ui->lvInfos;
     for (int i = 0; !row && i < list->topLevelItemCount(); ++i) {
-        if (list->topLevelItem(i)->text(0) == caption)
+        if (list->topLevelItem(i)->text(TInfoRow::colName) == caption)
             row = list->topLevelItem(i);
     }
     if (!row)
@@ -152,11 +150,7 @@ void TfrmTarnix::UpdateItemRow(QTreeWidgetItem* row, TDNSDispInfo& item)
 
     if (row->type() == TInfoRow::kType)
         static_cast<TInfoRow*>(row)->SetData(&item);
-    row->setText(0, caption);
-    row->setText(1, FromGbk(item.DomainIP));
-    row->setText(2, QString::fromStdString(MethodText(item.DoType)));
-    row->setText(3, QString::fromStdString(TimeText(item)));
-    row->setText(4, QString::fromStdString(NoteText(item, FTestTimes)));
+    TInfoRow::ShowItem(row, item, FTestTimes);
 }
 
 void TfrmTarnix::RefreshList()

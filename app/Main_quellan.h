@@ -14,6 +14,7 @@
 #include "engine/Testrun.h"
 #include "vqlib/Vqcontrolex.h"
 #include "vqlib/Vqfiles.h"
+#include "vqlib/Vqhook.h"
 
 #include <QMainWindow>
 #include <QPixmap>
@@ -29,6 +30,11 @@ class QWidget;
 
 namespace Ui { class TfrmTarnix; }
 
+// Everything else of the window is its own: it is driven through its
+// controls, found by their object names (the actions actNewProject ...
+// actAbout, the list lvInfos, the panels pnlFinish, pnlItemCount and
+// pnlAvgTime, StatusBar, ToolBar1, MainMenu1, PopupMenu1, tmrFlash).
+//
 // One command runs another the way a menu click does: ui->actX->trigger()
 // (a disabled action then does nothing). Every action, the list's signals and
 // tmrFlash reach their handlers through RunGuarded (app/Apperror.h).
@@ -41,7 +47,28 @@ public:
     explicit TfrmTarnix(QWidget* parent = nullptr);
     ~TfrmTarnix() override;
 
-    Ui::TfrmTarnix* ui;  // controls by their designed names (ui->lvInfos, ui->actAddItem, ...)
+    // Test seam: a window whose first test run starts while a scope is alive
+    // starts the workers of its runs through starter instead of measuring.
+    // Leaving the scope restores the starter that was there before.
+    class TWorkerStarterScope {
+    public:
+        explicit TWorkerStarterScope(TTestRun::TWorkerStarter starter);
+
+    private:
+        THookScope<TTestRun::TWorkerStarter> FScope;
+    };
+
+protected:
+    bool event(QEvent* event) override;            // keeps the status text the run's
+    void showEvent(QShowEvent* event) override;    // FormShow
+    void closeEvent(QCloseEvent* event) override;  // FormClose
+
+private:
+    friend class TInfoRow;  // its order is lvInfosCompare's
+
+    static TTestRun::TWorkerStarter InstalledWorkerStarter();  // empty: real workers
+
+    std::unique_ptr<Ui::TfrmTarnix> ui;  // controls by their designed names
     QMenu* PopupMenu1;   // the list's context menu
     QTimer* tmrFlash;    // 200 ms, stopped; runs tmrFlashTimer
     std::vector<QPixmap> ilDisplay;  // command images 0..6 (app/Images.h)
@@ -62,19 +89,21 @@ public:
     bool FSortDescending = false;
     vqlib::TListViewTool FListViewTool;
 
+    void Construct();
+    void SetUpCommands();
+    void SetUpList();
+
     // --- display (Main_quellan.cpp) ---
-    // Rows are TInfoRow (app/Inforow.h); RowInfo gives the record of a row.
+    // Rows are TInfoRow (app/Inforow.h), each pointing at its record.
     void UpdateActions();
     void UpdateItemRow(QTreeWidgetItem* row, TDNSDispInfo& item);
     void RefreshList();
     void ShowInfo(int index, const QString& text);
     void PlaceInStatusBar(QWidget* panel);
-    static TDNSDispInfo* RowInfo(QTreeWidgetItem* row);  // the record a row shows
 
     // --- settings and store (Main_quellan_Store.cpp) ---
     std::string ReadSetting(const std::string& section, const std::string& key);
     void WriteSetting(const std::string& section, const std::string& key, const std::string& value);
-    void ReloadProjects();
     std::string GetProjectText(const std::string& name);
     void SetProjectText(const std::string& name, const std::string& text);
     void RemoveProject(const std::string& name);
@@ -98,7 +127,6 @@ public:
     void actModifyItemExecute();
     void lvInfosDblClick();
 
-private:
     // --- test run (Main_quellan_Run.cpp) ---
     // The window's side of a run: actTestSpendingExecute prepares the window,
     // ResolveHosts and StartWaitingItems hand over to the engine's run, which
@@ -117,7 +145,6 @@ private:
     void RunCompleted();
     void tmrFlashTimer();
 
-public:
     // --- sorting (Main_quellan_Sort.cpp) ---
     void lvInfosColumnClick(int column);
     int lvInfosCompare(QTreeWidgetItem* item1, QTreeWidgetItem* item2) const;
@@ -127,14 +154,4 @@ public:
     void actHelpExecute();
     void actAboutExecute();
     void lvInfosSelectItem();
-
-protected:
-    bool event(QEvent* event) override;            // keeps the status text the run's
-    void showEvent(QShowEvent* event) override;    // FormShow
-    void closeEvent(QCloseEvent* event) override;  // FormClose
-
-private:
-    void Construct();
-    void SetUpCommands();
-    void SetUpList();
 };

@@ -20,7 +20,7 @@ const QString kMultipleValues = QStringLiteral("*多项值*");
 // The place in Infos of the record a row shows.
 std::optional<size_t> InfoIndex(const TDNSDispInfos& infos, QTreeWidgetItem* row)
 {
-    const TDNSDispInfo* info = TfrmTarnix::RowInfo(row);
+    const TDNSDispInfo* info = TInfoRow::DataOf(row);
     if (info == nullptr || infos.empty() || info < infos.data() || info >= infos.data() + infos.size())
         return std::nullopt;
     return static_cast<size_t>(info - infos.data());
@@ -97,7 +97,7 @@ void TfrmTarnix::actModifyItemExecute()
     if (selected.isEmpty())
         return;
 
-    TDNSDispInfo* single = selected.size() == 1 ? RowInfo(selected.first()) : nullptr;
+    TDNSDispInfo* single = selected.size() == 1 ? TInfoRow::DataOf(selected.first()) : nullptr;
     if (selected.size() == 1 && single == nullptr)
         return;
     TfrmEditItem dialog(this);
@@ -125,7 +125,7 @@ void TfrmTarnix::actModifyItemExecute()
         single->DoType = static_cast<int8_t>(doType);
     } else if (doType >= 0) {
         for (QTreeWidgetItem* row : selected)
-            if (TDNSDispInfo* info = RowInfo(row))
+            if (TDNSDispInfo* info = TInfoRow::DataOf(row))
                 info->DoType = static_cast<int8_t>(doType);
     }
     RefreshList();

@@ -8,17 +8,6 @@
 
 #include "ui_Main_quellan.h"
 
-namespace {
-
-void FillProjectList(TfrmTarnix& window, TfrmProjectList& dialog)
-{
-    std::vector<std::string> names;
-    window.ListProjects(names);
-    dialog.SetProjects(names);
-}
-
-}  // namespace
-
 bool TfrmTarnix::PlanChanged()
 {
     if (FProjectName.empty())
@@ -67,7 +56,9 @@ void TfrmTarnix::actOpenProjectExecute()
     if (!QuerySave())
         return;
     TfrmProjectList dialog(this);
-    FillProjectList(*this, dialog);
+    std::vector<std::string> names;
+    ListProjects(names);
+    dialog.SetProjects(names);
     dialog.exec();
     const auto name = dialog.SelectedProject();
     if (dialog.FConfirmed && name)
@@ -98,7 +89,9 @@ void TfrmTarnix::actDelProjectExecute()
 {
     TfrmProjectList dialog(this);
     dialog.setWindowTitle(QStringLiteral("删除测速方案"));
-    FillProjectList(*this, dialog);
+    std::vector<std::string> names;
+    ListProjects(names);
+    dialog.SetProjects(names);
     dialog.exec();
     const auto name = dialog.SelectedProject();
     if (!dialog.FConfirmed || !name)

@@ -50,6 +50,8 @@ TTestRun& TfrmTarnix::TestRun()
     if (FRun)
         return *FRun;
     FRun = std::make_unique<TTestRun>(Infos, FTimeout, FTestTimes);
+    if (TTestRun::TWorkerStarter starter = InstalledWorkerStarter())
+        FRun->SetWorkerStarter(std::move(starter));
     FRun->Listener.ItemStarted = [this](TDNSDispInfo& item) { UpdateItemRow(nullptr, item); };
     FRun->Listener.ItemReported = [this](TDNSDispInfo& item) { ItemFinished(&item); };
     FRun->Listener.Completed = [this] { RunCompleted(); };

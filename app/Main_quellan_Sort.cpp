@@ -1,5 +1,7 @@
 #include "app/Main_quellan.h"
 
+#include "app/Inforow.h"
+
 #include "ui_Main_quellan.h"
 #include "vqlib/Gbkwidgets.h"
 
@@ -13,7 +15,6 @@
 namespace {
 
 constexpr double kNoTime = 999999999.0;
-constexpr int kTimeColumn = 3;
 
 // The cells show GBK texts; they are compared as such, in byte order:
 // unsigned bytes, case significant, no locale, a prefix before the longer
@@ -63,8 +64,8 @@ int TfrmTarnix::lvInfosCompare(QTreeWidgetItem* item1, QTreeWidgetItem* item2) c
     if (FSortColumn < 0)
         return 0;
     int result = 0;
-    if (FSortColumn == kTimeColumn)
-        result = CompareTimes(item1->text(kTimeColumn), item2->text(kTimeColumn));
+    if (FSortColumn == TInfoRow::colTime)
+        result = CompareTimes(item1->text(TInfoRow::colTime), item2->text(TInfoRow::colTime));
     else
         result = std::string_view(CellBytes(item1, FSortColumn)).compare(CellBytes(item2, FSortColumn));
     return FSortDescending ? -result : result;

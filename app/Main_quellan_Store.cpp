@@ -14,8 +14,6 @@ void TfrmTarnix::WriteSetting(const std::string& section, const std::string& key
     FIniFile->WriteString(section, key, value);
 }
 
-void TfrmTarnix::ReloadProjects() { FProjects->ReloadProjects(); }
-
 std::string TfrmTarnix::GetProjectText(const std::string& name) { return FProjects->GetProjectText(name); }
 
 void TfrmTarnix::SetProjectText(const std::string& name, const std::string& text)

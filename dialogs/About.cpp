@@ -11,13 +11,11 @@
 #include <QMouseEvent>
 #include <QUrl>
 
+#include <utility>
+
 namespace {
 
-TOpenUrlHook& OpenUrlHook()
-{
-    static TOpenUrlHook hook;
-    return hook;
-}
+THook<TOpenUrlHook> OpenUrlHook;
 
 QString Hidden(THiddenText which)
 {
@@ -39,15 +37,12 @@ QString VersionText()
     return QStringLiteral("V%1.%2").arg(kOrvelVersionMajor).arg(kOrvelVersionMinor);
 }
 
-void SetOpenUrlHook(TOpenUrlHook hook)
-{
-    OpenUrlHook() = std::move(hook);
-}
+TOpenUrlHookScope::TOpenUrlHookScope(TOpenUrlHook hook) : FScope(OpenUrlHook, std::move(hook)) {}
 
 void OpenUrl(const QString& address)
 {
-    if (OpenUrlHook()) {
-        OpenUrlHook()(address);
+    if (const TOpenUrlHook hook = OpenUrlHook.Get()) {
+        hook(address);
         return;
     }
     QDesktopServices::openUrl(QUrl::fromUserInput(address));  // starts the handler detached

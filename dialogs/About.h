@@ -1,6 +1,8 @@
 #pragma once
 // The About dialog: title, version, date, team and contact lines and a web link.
 
+#include "vqlib/Vqhook.h"
+
 #include <QDialog>
 #include <QString>
 
@@ -28,8 +30,16 @@ protected:
 QString VersionText();
 
 // Opens an address with the system's default handler, without waiting and
-// without reporting failure. Test seam: while a hook is set it receives the
-// text instead.
-using TOpenUrlHook = std::function<void(const QString& address)>;
-void SetOpenUrlHook(TOpenUrlHook hook);
+// without reporting failure.
 void OpenUrl(const QString& address);
+
+// Test seam: while a scope is alive its hook receives the addresses instead,
+// so no test starts a browser; leaving the scope restores the previous hook.
+using TOpenUrlHook = std::function<void(const QString& address)>;
+class TOpenUrlHookScope {
+public:
+    explicit TOpenUrlHookScope(TOpenUrlHook hook);
+
+private:
+    THookScope<TOpenUrlHook> FScope;
+};

@@ -11,9 +11,13 @@
 #include <QListWidget>
 #include <QPushButton>
 
+#include <algorithm>
+
 namespace {
 
-constexpr int kItemHeight = 12;
+// The designed entry height, unless the font needs more: the fallback for
+// 宋体 reaches further below the line, and g, y, p, j, q would lose their tails.
+constexpr int kMinItemHeight = 12;
 // The name's own bytes, so that a name that is not valid GBK is found again.
 constexpr int kNameRole = Qt::UserRole;
 
@@ -40,7 +44,7 @@ void TfrmProjectList::SetProjects(const std::vector<std::string>& names)
     for (const std::string& name : names) {
         auto* entry = new QListWidgetItem(FromGbk(name), lbProjectList);
         entry->setData(kNameRole, QByteArray::fromStdString(name));
-        entry->setSizeHint(QSize(0, kItemHeight));
+        entry->setSizeHint(QSize(0, std::max(kMinItemHeight, lbProjectList->fontMetrics().height())));
     }
     lbProjectList->clearSelection();
 }

@@ -34,7 +34,7 @@ protected:
 private:
     bool HasSection(int column) const;
     QRect SectionRect(int column) const;
-    int CaptionRight(int column, const QRect& section, int* captionHeight) const;
+    QRect CaptionRect(int column, const QRect& section, Qt::Alignment* alignment) const;
     void RepaintSection(int column);
     void SetPressed(bool pressed);
     bool IsOnSortedSection(const QPoint& pos) const;
@@ -130,9 +130,9 @@ void TListViewTool::THeaderFilter::RepaintSection(int column)
         FViewport->update(rect);
 }
 
-// Where the header's own drawing of the caption ends, in viewport x.
-int TListViewTool::THeaderFilter::CaptionRight(int column, const QRect& section,
-                                               int* captionHeight) const
+// Where the header's own drawing puts the caption, in viewport coordinates,
+// and how it aligns it.
+QRect TListViewTool::THeaderFilter::CaptionRect(int column, const QRect& section, Qt::Alignment* alignment) const
 {
     const QAbstractItemModel* model = FHeader->model();
     const QString caption = model->headerData(column, Qt::Horizontal, Qt::DisplayRole).toString();
@@ -141,7 +141,6 @@ int TListViewTool::THeaderFilter::CaptionRight(int column, const QRect& section,
     if (fontData.canConvert<QFont>())
         font = fontData.value<QFont>().resolve(font);
     const QFontMetrics metrics(font);
-    *captionHeight = metrics.height();
 
     QStyleOptionHeader option;
     option.initFrom(FHeader);
@@ -151,10 +150,9 @@ int TListViewTool::THeaderFilter::CaptionRight(int column, const QRect& section,
     option.orientation = Qt::Horizontal;
     const QRect label = FHeader->style()->subElementRect(QStyle::SE_HeaderLabel, &option, FHeader);
     const QVariant alignData = model->headerData(column, Qt::Horizontal, Qt::TextAlignmentRole);
-    const Qt::Alignment alignment =
-        alignData.isValid() ? Qt::Alignment(alignData.toInt()) : FHeader->defaultAlignment();
+    *alignment = alignData.isValid() ? Qt::Alignment(alignData.toInt()) : FHeader->defaultAlignment();
     const QSize textSize(metrics.horizontalAdvance(caption), metrics.height());
-    return QStyle::alignedRect(FHeader->layoutDirection(), alignment, textSize, label).right() + 1;
+    return QStyle::alignedRect(FHeader->layoutDirection(), *alignment, textSize, label);
 }
 
 void TListViewTool::THeaderFilter::PaintArrow()
@@ -164,15 +162,18 @@ void TListViewTool::THeaderFilter::PaintArrow()
     const QRect section = SectionRect(FColumn);
     if (section.isEmpty())
         return;
-    int captionHeight = 0;
-    const int captionRight = CaptionRight(FColumn, section, &captionHeight);
+    Qt::Alignment alignment;
+    const QRect caption = CaptionRect(FColumn, section, &alignment);
     const int sectionRight = section.left() + section.width();  // exclusive
     const int imageWidth = FImage->width();
 
-    int y = (section.height() - captionHeight) / 2;
+    int y = (section.height() - caption.height()) / 2;
     if (FPressed)
         ++y;
-    int x = std::max(captionRight, section.left());
+    // After the caption, on the side where the section has room: before a
+    // caption that keeps to the right edge.
+    const bool beforeCaption = QStyle::visualAlignment(FHeader->layoutDirection(), alignment) & Qt::AlignRight;
+    int x = beforeCaption ? caption.left() - imageWidth : std::max(caption.right() + 1, section.left());
     if (imageWidth > sectionRight - x)
         x = sectionRight - imageWidth;
     x = std::max(x, section.left());

@@ -11,7 +11,7 @@ class QPixmap;
 namespace vqlib {
 
 // Draws an up or down arrow after the caption of one header section of a
-// QTreeWidget. The header paints itself first; the arrow goes on top. The
+// QTreeWidget (before it when the caption keeps to the right edge). The header paints itself first; the arrow goes on top. The
 // tree and the pictures are not owned; pixels of the transparent colour are
 // left out.
 class TListViewTool {

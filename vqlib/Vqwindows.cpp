@@ -5,11 +5,12 @@
 #include <QPushButton>
 
 #include <algorithm>
+#include <utility>
 #include <vector>
 
 namespace {
 
-TMsgBoxHook MsgBoxHook;
+THook<TMsgBoxHook> MsgBoxHook;
 
 constexpr unsigned MbDefaultButtonMask = 0x0F00;
 constexpr unsigned MbDefaultButton2 = 0x0100;
@@ -85,16 +86,13 @@ int ShowBox(const QString& caption, const QString& text, uint8_t icon, uint8_t b
 
 }  // namespace
 
-void SetMsgBoxHook(TMsgBoxHook hook)
-{
-    MsgBoxHook = std::move(hook);
-}
+TMsgBoxHookScope::TMsgBoxHookScope(TMsgBoxHook hook) : FScope(MsgBoxHook, std::move(hook)) {}
 
 int MsgBox(const QString& text, uint8_t icon, uint8_t buttons, uint16_t flags)
 {
     const QString caption = CaptionForIcon(icon);
-    if (MsgBoxHook)
-        return MsgBoxHook({caption, text, static_cast<unsigned>(icon | buttons | flags)});
+    if (const TMsgBoxHook hook = MsgBoxHook.Get())
+        return hook({caption, text, static_cast<unsigned>(icon | buttons | flags)});
     return ShowBox(caption, text, icon, buttons, flags);
 }
 

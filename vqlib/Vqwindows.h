@@ -1,6 +1,8 @@
 #pragma once
 // Message boxes with captions fixed by their icon, owned by the active window.
 
+#include "vqlib/Vqhook.h"
+
 #include <QString>
 
 #include <cstdint>
@@ -16,12 +18,21 @@ int MsgBox(const QString& text, uint8_t icon, uint8_t buttons, uint16_t flags);
 void InfoBox(const QString& text);
 bool ConfirmBox(const QString& text, uint16_t flags, uint8_t icon);
 
-// Test seam: while set, every box is answered by the hook instead of being
-// shown; it receives the caption, the text and the combined style.
+// Test seam: while a scope is alive, every box is answered by its hook
+// instead of being shown; the hook receives the caption, the text and the
+// combined style. Leaving the scope, also by a failing test, restores the
+// hook that was there before (none, outside every scope).
 struct TMsgBoxRequest {
     QString Caption;
     QString Text;
     unsigned Style;
 };
 using TMsgBoxHook = std::function<int(const TMsgBoxRequest&)>;
-void SetMsgBoxHook(TMsgBoxHook hook);
+
+class TMsgBoxHookScope {
+public:
+    explicit TMsgBoxHookScope(TMsgBoxHook hook);
+
+private:
+    THookScope<TMsgBoxHook> FScope;
+};

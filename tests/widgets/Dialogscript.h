@@ -19,23 +19,6 @@
 // and counted as unexpected.
 class TBoxScript {
 public:
-    TBoxScript()
-    {
-        SetMsgBoxHook([this](const TMsgBoxRequest& request) {
-            Seen.push_back(request);
-            if (Answers.empty()) {
-                ++Unexpected;
-                return (request.Style & 0x0F) == MB_OK ? int(IDOK) : int(IDCANCEL);
-            }
-            const int answer = Answers.front();
-            Answers.pop_front();
-            return answer;
-        });
-    }
-    ~TBoxScript() { SetMsgBoxHook(nullptr); }
-    TBoxScript(const TBoxScript&) = delete;
-    TBoxScript& operator=(const TBoxScript&) = delete;
-
     void Answer(std::initializer_list<int> answers) { Answers.insert(Answers.end(), answers); }
     QStringList Texts() const
     {
@@ -48,6 +31,22 @@ public:
     std::vector<TMsgBoxRequest> Seen;
     std::deque<int> Answers;
     int Unexpected = 0;
+
+private:
+    int Reply(const TMsgBoxRequest& request)
+    {
+        Seen.push_back(request);
+        if (Answers.empty()) {
+            ++Unexpected;
+            return (request.Style & 0x0F) == MB_OK ? int(IDOK) : int(IDCANCEL);
+        }
+        const int answer = Answers.front();
+        Answers.pop_front();
+        return answer;
+    }
+
+    // Last, so that it goes first: no box reaches a half-destroyed script.
+    TMsgBoxHookScope FScope{[this](const TMsgBoxRequest& request) { return Reply(request); }};
 };
 
 // Types text key by key like a user, also characters QTest::keyClicks cannot

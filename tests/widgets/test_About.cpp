@@ -20,12 +20,10 @@ std::string Gbk(const char* utf8)
 // Remembers what would have been opened, so no test ever starts a browser.
 class TOpenedUrls {
 public:
-    TOpenedUrls()
-    {
-        SetOpenUrlHook([this](const QString& address) { Addresses.push_back(address); });
-    }
-    ~TOpenedUrls() { SetOpenUrlHook(nullptr); }
     std::vector<QString> Addresses;
+
+private:
+    TOpenUrlHookScope FScope{[this](const QString& address) { Addresses.push_back(address); }};
 };
 
 }  // namespace
@@ -110,6 +108,19 @@ private slots:
         QCOMPARE(opened.Addresses.size(), size_t(2));
         QCOMPARE(opened.Addresses.back(), QString());
         QVERIFY(dialog.isVisible());
+    }
+
+    // Scopes nest: leaving the inner one gives the addresses back to the outer.
+    void urlHookScopesRestoreWhatWasBefore()
+    {
+        TOpenedUrls outer;
+        {
+            TOpenedUrls inner;
+            OpenUrl(QStringLiteral("https://a.example/"));
+            QCOMPARE(inner.Addresses, std::vector<QString>{"https://a.example/"});
+        }
+        OpenUrl(QStringLiteral("https://b.example/"));
+        QCOMPARE(outer.Addresses, std::vector<QString>{"https://b.example/"});
     }
 
     void enterAndEscapeClose_data()

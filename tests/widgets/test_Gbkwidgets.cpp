@@ -62,22 +62,59 @@ private slots:
         QCOMPARE(edit.text(), QStringLiteral("网站€"));
     }
 
-    void pasteIsRefusedWhole()
+    // A paste goes in as far as the limit allows, cut at a whole character,
+    // where the cursor is or over the selection; what GBK cannot hold is
+    // refused whole, and so is a paste of which nothing fits.
+    void pasteInsertsWhatFits()
     {
         QLineEdit edit;
         LimitGbkEdit(&edit, 6);
         edit.show();
         edit.setFocus();
+        const auto paste = [&](const QString& text) {
+            QApplication::clipboard()->setText(text);
+            QTest::keyClick(&edit, Qt::Key_V, Qt::ControlModifier);
+        };
         QTest::keyClicks(&edit, QStringLiteral("ab"));
-        QApplication::clipboard()->setText(QStringLiteral("12345"));
-        edit.paste();
-        QCOMPARE(edit.text(), QStringLiteral("ab"));  // not cut to fit
-        QApplication::clipboard()->setText(QStringLiteral("x한"));
-        edit.paste();
+        paste(QStringLiteral("12345"));
+        QCOMPARE(edit.text(), QStringLiteral("ab1234"));
+        QCOMPARE(edit.cursorPosition(), 6);
+
+        edit.clear();
+        QTest::keyClicks(&edit, QStringLiteral("ab"));
+        edit.setCursorPosition(1);
+        paste(QStringLiteral("测试测"));  // room for 4 bytes: two characters
+        QCOMPARE(edit.text(), QStringLiteral("a测试b"));
+        QCOMPARE(edit.cursorPosition(), 3);
+
+        edit.clear();
+        QTest::keyClicks(&edit, QStringLiteral("abc"));
+        paste(QStringLiteral("测试"));  // room for 3 bytes: never half a character
+        QCOMPARE(edit.text(), QStringLiteral("abc测"));
+
+        edit.clear();
+        QTest::keyClicks(&edit, QStringLiteral("abcdef"));
+        edit.setSelection(2, 2);
+        paste(QStringLiteral("WXYZ"));
+        QCOMPARE(edit.text(), QStringLiteral("abWXef"));
+        QCOMPARE(edit.cursorPosition(), 4);
+
+        edit.setSelection(5, 1);
+        paste(QStringLiteral("测"));  // one byte of room: nothing fits, the selection stays
+        QCOMPARE(edit.text(), QStringLiteral("abWXef"));
+        QCOMPARE(edit.selectedText(), QStringLiteral("f"));
+
+        edit.clear();
+        QTest::keyClicks(&edit, QStringLiteral("ab"));
+        paste(QStringLiteral("x한"));
         QCOMPARE(edit.text(), QStringLiteral("ab"));
-        QApplication::clipboard()->setText(QStringLiteral("四字"));
-        edit.paste();
+        paste(QStringLiteral("x한yyyyyy"));
+        QCOMPARE(edit.text(), QStringLiteral("ab"));
+        paste(QStringLiteral("四字"));
         QCOMPARE(edit.text(), QStringLiteral("ab四字"));
+        paste(QStringLiteral("x"));
+        QCOMPARE(edit.text(), QStringLiteral("ab四字"));
+        QVERIFY(edit.hasAcceptableInput());
     }
 
     void textSetByTheProgramIsShownUnaltered()

@@ -1,62 +1,41 @@
 // The main window: layout, commands' enabled rules, the list display, start-up
-// and the error box. Every window runs on a temporary program directory.
+// and the error box. Every window runs on a temporary program directory and
+// is driven through its controls; test runs measure nothing, their results
+// are the test's.
+
+#include "Windowscript.h"
 
 #include "app/Apperror.h"
 #include "app/Images.h"
-#include "app/Inforow.h"
-#include "app/Main_quellan.h"
 #include "app/Startup.h"
 #include "dialogs/About.h"
 #include "dialogs/Help.h"
-#include "vqlib/Gbkwidgets.h"
-#include "vqlib/Programdir.h"
-#include "vqlib/Vqwindows.h"
-
-#include "ui_Main_quellan.h"
+#include "dialogs/Inputprojectname.h"
+#include "dialogs/Projectlist.h"
 
 #include <QApplication>
-#include <QDir>
-#include <QFile>
-#include <QHeaderView>
+#include <QListWidget>
 #include <QMenu>
-#include <QStatusBar>
-#include <QTemporaryDir>
+#include <QMenuBar>
 #include <QTimer>
 #include <QToolBar>
-#include <QTreeWidget>
 #include <QtTest>
 
-#include <optional>
+#include <cmath>
+#include <limits>
 #include <stdexcept>
 
 namespace {
 
-void WriteGbkFile(const QString& path, const QString& text)
-{
-    QFile file(path);
-    QVERIFY(file.open(QIODevice::WriteOnly));
-    const std::string bytes = ToGbk(text).value();
-    file.write(bytes.data(), qint64(bytes.size()));
-}
+const QString kUnnamedTitle = QStringLiteral("Orvel网络测速器 [当前测速方案--未命名]");
 
-TDNSDispInfo Item(const char* name, uint8_t state, double avg = 0, int32_t failCount = 0, int8_t doType = dtPing)
+// A plan of one item for each name, all Ping items on loopback.
+QString PlanOf(const QStringList& names)
 {
-    TDNSDispInfo item;
-    item.Name = ToGbk(QString::fromUtf8(name)).value();
-    item.DomainIP = "127.0.0.1";
-    item.DoType = doType;
-    item.State = state;
-    item.AvgTime = avg;
-    item.FailCount = failCount;
-    return item;
-}
-
-QStringList RowTexts(QTreeWidgetItem* row)
-{
-    QStringList texts;
-    for (int column = 0; column < 5; ++column)
-        texts << row->text(column);
-    return texts;
+    QStringList entries;
+    for (int i = 0; i < names.size(); ++i)
+        entries << names[i] + QStringLiteral("^127.0.0.%1^0").arg(i + 1);
+    return entries.join('#');
 }
 
 }  // namespace
@@ -64,118 +43,120 @@ QStringList RowTexts(QTreeWidgetItem* row)
 class TestMainWindow : public QObject {
     Q_OBJECT
 
-    QTemporaryDir FDir;
-    std::optional<TProgramDirScope> FProgramDir;
-    QList<TMsgBoxRequest> FBoxes;
+    std::unique_ptr<TWindowScratch> Scratch;
+    TBoxScript& Boxes() { return Scratch->Boxes; }
 
-    QString Path(const char* name) const { return FDir.filePath(QString::fromUtf8(name)); }
+    // The plan p of these items, opened.
+    TfrmTarnix& OpenPlan(const QString& text)
+    {
+        Scratch->WriteStore(QStringLiteral("p=") + text + "\r\n");
+        Scratch->WriteSetting(QStringLiteral("p"));
+        return Scratch->Open();
+    }
 
 private slots:
     void init()
     {
-        QVERIFY(FDir.isValid());
-        QDir(FDir.path()).removeRecursively();
-        QVERIFY(QDir().mkpath(FDir.path()));
-        FProgramDir.emplace(FDir.path().toStdString());
-        FBoxes.clear();
-        SetMsgBoxHook([this](const TMsgBoxRequest& box) {
-            FBoxes << box;
-            return int(IDOK);
-        });
+        Scratch = std::make_unique<TWindowScratch>();
     }
 
     void cleanup()
     {
-        SetMsgBoxHook(nullptr);
-        FProgramDir.reset();
+        QCOMPARE(Boxes().Unexpected, 0);
+        Scratch.reset();
     }
 
+    // The members' initial values, as they show: an unnamed empty plan, no
+    // sort, no run; files in the program directory, written only on demand;
+    // runs of five tries of at most 5000 ms.
     void startsUnnamedAndEmptyInAnEmptyDirectory()
     {
-        TfrmTarnix window;
-        QCOMPARE(window.windowTitle(), QStringLiteral("Orvel网络测速器 [当前测速方案--未命名]"));
-        QCOMPARE(window.ui->lvInfos->topLevelItemCount(), 0);
-        QCOMPARE(window.ui->pnlItemCount->text(), QStringLiteral("0"));
-        QCOMPARE(window.ui->pnlAvgTime->text(), QString());
-        QVERIFY(!window.ui->actDelItem->isEnabled());
-        QVERIFY(!window.ui->actModifyItem->isEnabled());
-        QVERIFY(window.ui->actAddItem->isEnabled());
-        QVERIFY(window.ui->actTestSpending->isEnabled());
-
-        QCOMPARE(window.FProjectsFile, (FDir.path() + "/Projects.dat").toStdString());
-        QVERIFY(window.FIniFile);
-        QCOMPARE(window.FIniFile->FileName(), (FDir.path() + "/DestLists.ini").toStdString());
-        QCOMPARE(window.FTimeout, 5000);
-        QCOMPARE(window.FTestTimes, 5);
-        QCOMPARE(window.FSortColumn, -1);
-        QVERIFY(!window.FSortDescending);
-        QVERIFY(!window.FTesting);
-        QCOMPARE(window.ui->pnlFinish->text(), QString());  // no run has counted anything
+        TfrmTarnix& window = Scratch->Open();
+        QCOMPARE(window.windowTitle(), kUnnamedTitle);
+        QCOMPARE(List(window)->topLevelItemCount(), 0);
+        QCOMPARE(PanelText(window, "pnlItemCount"), QStringLiteral("0"));
+        QCOMPARE(PanelText(window, "pnlAvgTime"), QString());
+        QCOMPARE(PanelText(window, "pnlFinish"), QString());
+        QVERIFY(!Enabled(window, "actDelItem"));
+        QVERIFY(!Enabled(window, "actModifyItem"));
+        QVERIFY(Enabled(window, "actAddItem"));
+        QVERIFY(Enabled(window, "actTestSpending"));
+        QVERIFY(!List(window)->header()->isSortIndicatorShown());
         // An unnamed start writes nothing.
-        QVERIFY(!QFile::exists(Path("DestLists.ini")));
-        QVERIFY(!QFile::exists(Path("Projects.dat")));
-        QVERIFY(FBoxes.isEmpty());
+        QVERIFY(!QFile::exists(Scratch->Path("DestLists.ini")));
+        QVERIFY(!QFile::exists(Scratch->StorePath()));
+        QVERIFY(Boxes().Seen.empty());
+
+        TFakeWorkers workers(window);
+        AddItem(window, QStringLiteral("网关"), QStringLiteral("127.0.0.1"));
+        RunToTheEnd(window);
+        QCOMPARE(workers.Started(), 1);
+        QCOMPARE(workers.Timeout(), 5000);
+        QCOMPARE(workers.Times(), 5);
+        QCOMPARE(List(window)->topLevelItem(0)->text(4), QStringLiteral("失败率5/5 "));
+
+        WhenModal<TfrmProjectName>(QStringLiteral("frmProjectName"), [](TfrmProjectName& d) {
+            TypeText(d.edtProjectName, QStringLiteral("家里"));
+            QTest::mouseClick(d.btnConfirm, Qt::LeftButton);
+        });
+        Trigger(window, "actSaveProject");
+        QCOMPARE(Scratch->Store(), QStringLiteral("家里=网关^127.0.0.1^0\r\n"));
+        QCOMPARE(Scratch->Setting(), QStringLiteral("[config]\r\nproject=家里\r\n"));
+        QVERIFY(Boxes().Seen.empty());
     }
 
     void opensTheLastPlanOfTheSettingsFile()
     {
-        WriteGbkFile(Path("Projects.dat"),
-                     QStringLiteral("office=backup^127.0.0.7^0\r\n家里=网关^127.0.0.1^0#门户^localhost^1\r\n"));
-        WriteGbkFile(Path("DestLists.ini"), QStringLiteral("[config]\r\nproject=家里\r\n"));
-        TfrmTarnix window;
+        Scratch->WriteStore(QStringLiteral("office=backup^127.0.0.7^0\r\n家里=网关^127.0.0.1^0#门户^localhost^1\r\n"));
+        Scratch->WriteSetting(QStringLiteral("家里"));
+        TfrmTarnix& window = Scratch->Open();
         QCOMPARE(window.windowTitle(), QStringLiteral("Orvel网络测速器 [当前测速方案--家里]"));
-        QCOMPARE(window.FProjectName, ToGbk(QStringLiteral("家里")).value());
-        QTreeWidget* list = window.ui->lvInfos;
-        QCOMPARE(list->topLevelItemCount(), 2);
-        QCOMPARE(RowTexts(list->topLevelItem(0)),
-                 QStringList({"网关", "127.0.0.1", "Ping", "待测速", ""}));
-        QCOMPARE(RowTexts(list->topLevelItem(1)),
-                 QStringList({"门户", "localhost", "取首页内容", "待测速", ""}));
-        QCOMPARE(window.ui->pnlItemCount->text(), QStringLiteral("2"));
-        for (int i = 0; i < 2; ++i)
-            QCOMPARE(TfrmTarnix::RowInfo(list->topLevelItem(i)), &window.Infos[size_t(i)]);
-        QVERIFY(FBoxes.isEmpty());
+        QCOMPARE(List(window)->topLevelItemCount(), 2);
+        QCOMPARE(RowTexts(window, 0), QStringList({"网关", "127.0.0.1", "Ping", "待测速", ""}));
+        QCOMPARE(RowTexts(window, 1), QStringList({"门户", "localhost", "取首页内容", "待测速", ""}));
+        QCOMPARE(PanelText(window, "pnlItemCount"), QStringLiteral("2"));
+        CheckRowsBound(window);
+        QVERIFY(Boxes().Seen.empty());
     }
 
+    // The delivered plan is only read here, never measured.
     void opensTheDeliveredPlan()
     {
         for (const char* name : {"Projects.dat", "DestLists.ini"}) {
             const QString delivered = QFINDTESTDATA(QStringLiteral("../../data/") + name);
             QVERIFY(!delivered.isEmpty());
-            QVERIFY(QFile::copy(delivered, Path(name)));
+            QVERIFY(QFile::copy(delivered, Scratch->Path(QString::fromLatin1(name))));
         }
-        TfrmTarnix window;
+        TfrmTarnix& window = Scratch->Open();
         QCOMPARE(window.windowTitle(), QStringLiteral("Orvel网络测速器 [当前测速方案--常见网站]"));
-        const int rows = window.ui->lvInfos->topLevelItemCount();
+        const int rows = List(window)->topLevelItemCount();
         QVERIFY(rows >= 8);
-        QCOMPARE(window.ui->pnlItemCount->text(), QString::number(rows));
-        bool ping = false, homePage = false;
-        for (int i = 0; i < rows; ++i) {
-            QTreeWidgetItem* row = window.ui->lvInfos->topLevelItem(i);
-            QCOMPARE(row->text(3), QStringLiteral("待测速"));
-            ping |= row->text(2) == QStringLiteral("Ping");
-            homePage |= row->text(2) == QStringLiteral("取首页内容");
-        }
-        QVERIFY(ping && homePage);
-        QVERIFY(FBoxes.isEmpty());
+        QCOMPARE(PanelText(window, "pnlItemCount"), QString::number(rows));
+        QCOMPARE(ColumnTexts(window, 3), QStringList(rows, QStringLiteral("待测速")));
+        const QStringList methods = ColumnTexts(window, 2);
+        QVERIFY(methods.contains(QStringLiteral("Ping")) && methods.contains(QStringLiteral("取首页内容")));
+        QVERIFY(Boxes().Seen.empty());
     }
 
     void hasTheDesignedLayout()
     {
-        TfrmTarnix window;
+        TfrmTarnix& window = Scratch->Open();
         QCOMPARE(window.size(), QSize(641, 338));
         QCOMPARE(window.pos(), QPoint(265, 315));
         QCOMPARE(window.minimumSize(), QSize(300, 200));
         QCOMPARE(window.font().family(), QStringLiteral("宋体"));
         QCOMPARE(window.font().pointSize(), 9);
 
-        QTreeWidget* list = window.ui->lvInfos;
+        QTreeWidget* list = List(window);
         const QStringList captions = {"名称", "域名/IP地址", "测速方式", "耗时(毫秒)", "说明"};
         const int widths[] = {100, 100, 72, 72, 260};
         QCOMPARE(list->columnCount(), 5);
         for (int column = 0; column < 5; ++column) {
             QCOMPARE(list->headerItem()->text(column), captions[column]);
             QCOMPARE(list->columnWidth(column), widths[column]);
+            // Only the times keep to the right edge.
+            const int horizontal = list->headerItem()->textAlignment(column) & Qt::AlignHorizontal_Mask;
+            QCOMPARE(horizontal == Qt::AlignRight, column == 3);
         }
         QCOMPARE(list->selectionMode(), QAbstractItemView::ExtendedSelection);
         QCOMPARE(list->selectionBehavior(), QAbstractItemView::SelectRows);
@@ -183,54 +164,54 @@ private slots:
         QCOMPARE(list->contextMenuPolicy(), Qt::CustomContextMenu);
         QVERIFY(list->header()->sectionsClickable());
 
-        QCOMPARE(window.PopupMenu1->actions(),
-                 QList<QAction*>({window.ui->actAddItem, window.ui->actDelItem, window.ui->actModifyItem}));
-        QCOMPARE(window.tmrFlash->interval(), 200);
-        QVERIFY(!window.tmrFlash->isActive());
-        QCOMPARE(window.ui->StatusBar->height(), 19);
-        QCOMPARE(window.ui->ToolBar1->height(), 27);
-        QCOMPARE(window.imgUp.size(), QSize(16, 16));
-        QCOMPARE(window.imgDown.size(), QSize(16, 16));
+        QCOMPARE(Control<QMenu>(window, "PopupMenu1")->actions(),
+                 QList<QAction*>({Action(window, "actAddItem"), Action(window, "actDelItem"),
+                                  Action(window, "actModifyItem")}));
+        auto* flash = Control<QTimer>(window, "tmrFlash");
+        QCOMPARE(flash->interval(), 200);
+        QVERIFY(!flash->isActive());
+        QCOMPARE(Control<QStatusBar>(window, "StatusBar")->height(), 19);
+        QCOMPARE(Control<QToolBar>(window, "ToolBar1")->height(), 27);
 
-        struct TPanel { QLabel* label; int left, width; const char* hint; };
-        for (const TPanel& panel : {TPanel{window.ui->pnlFinish, 150, 45, "测速完成数合计"},
-                                    TPanel{window.ui->pnlItemCount, 199, 45, "测速项总数"},
-                                    TPanel{window.ui->pnlAvgTime, 340, 61, "平均耗时"}}) {
-            QCOMPARE(panel.label->x(), panel.left);
-            QCOMPARE(panel.label->size(), QSize(panel.width, 16));
-            QCOMPARE(panel.label->toolTip(), QString::fromUtf8(panel.hint));
-            QCOMPARE(panel.label->frameShadow(), QFrame::Sunken);
+        struct TPanel { const char* name; int left, width; const char* hint; };
+        for (const TPanel& panel : {TPanel{"pnlFinish", 150, 45, "测速完成数合计"},
+                                    TPanel{"pnlItemCount", 199, 45, "测速项总数"},
+                                    TPanel{"pnlAvgTime", 340, 61, "平均耗时"}}) {
+            auto* label = Control<QLabel>(window, panel.name);
+            QCOMPARE(label->x(), panel.left);
+            QCOMPARE(label->size(), QSize(panel.width, 16));
+            QCOMPARE(label->toolTip(), QString::fromUtf8(panel.hint));
+            QCOMPARE(label->frameShadow(), QFrame::Sunken);
         }
     }
 
     void commandsHaveTheirCaptionsHintsAndImages()
     {
-        TfrmTarnix window;
-        struct TCommand { QAction* action; const char* caption; const char* hint; int image; };
-        const Ui::TfrmTarnix& ui = *window.ui;
+        TfrmTarnix& window = Scratch->Open();
+        struct TCommand { const char* name; const char* caption; const char* hint; int image; };
         const TCommand commands[] = {
-            {ui.actNewProject, "新建测速方案(&N)", "新建测速方案", imgNew},
-            {ui.actOpenProject, "打开测速方案(&O)", "打开测速方案", imgOpen},
-            {ui.actSaveProject, "保存测速方案(&S)", "保存测速方案", imgSave},
-            {ui.actSaveAsProject, "另存方案为(&A)...", "另存测速方案为...", -1},
-            {ui.actDelProject, "删除测速方案(&N)", "删除测速方案", -1},
-            {ui.actAddItem, "增加测速项(&A)", "增加测速项", imgAddItem},
-            {ui.actDelItem, "删除测速项(&D)", "删除测速项", imgDelItem},
-            {ui.actModifyItem, "修改测速项(&M)", "修改测速项", imgModifyItem},
-            {ui.actTestSpending, "开始测速(&T)", "开始测速", imgTestSpending},
-            {ui.actHelp, "内容(&H)", "", -1},
-            {ui.actAbout, "关于(&A)", "", -1},
+            {"actNewProject", "新建测速方案(&N)", "新建测速方案", imgNew},
+            {"actOpenProject", "打开测速方案(&O)", "打开测速方案", imgOpen},
+            {"actSaveProject", "保存测速方案(&S)", "保存测速方案", imgSave},
+            {"actSaveAsProject", "另存方案为(&A)...", "另存测速方案为...", -1},
+            {"actDelProject", "删除测速方案(&N)", "删除测速方案", -1},
+            {"actAddItem", "增加测速项(&A)", "增加测速项", imgAddItem},
+            {"actDelItem", "删除测速项(&D)", "删除测速项", imgDelItem},
+            {"actModifyItem", "修改测速项(&M)", "修改测速项", imgModifyItem},
+            {"actTestSpending", "开始测速(&T)", "开始测速", imgTestSpending},
+            {"actHelp", "内容(&H)", "", -1},
+            {"actAbout", "关于(&A)", "", -1},
         };
         for (const TCommand& command : commands) {
-            QCOMPARE(command.action->text(), QString::fromUtf8(command.caption));
-            QCOMPARE(command.action->statusTip(), QString::fromUtf8(command.hint));
+            QAction* action = Action(window, command.name);
+            QCOMPARE(action->text(), QString::fromUtf8(command.caption));
+            QCOMPARE(action->statusTip(), QString::fromUtf8(command.hint));
             if (*command.hint)
-                QCOMPARE(command.action->toolTip(), QString::fromUtf8(command.hint));
-            QCOMPARE(command.action->icon().isNull(), command.image < 0);
-            QVERIFY(window.findChild<QAction*>(command.action->objectName()) == command.action);
+                QCOMPARE(action->toolTip(), QString::fromUtf8(command.hint));
+            QCOMPARE(action->icon().isNull(), command.image < 0);
         }
 
-        const auto menus = window.ui->MainMenu1->actions();
+        const auto menus = Control<QMenuBar>(window, "MainMenu1")->actions();
         QCOMPARE(menus.size(), 4);
         QStringList titles;
         for (QAction* menu : menus)
@@ -239,26 +220,33 @@ private slots:
         const auto planMenu = menus[0]->menu()->actions();
         QCOMPARE(planMenu.size(), 6);
         QVERIFY(planMenu[4]->isSeparator());
-        QCOMPARE(planMenu[5], window.ui->actDelProject);
+        QCOMPARE(planMenu[5], Action(window, "actDelProject"));
 
-        const auto tools = window.ui->ToolBar1->actions();
+        const auto tools = Control<QToolBar>(window, "ToolBar1")->actions();
         QCOMPARE(tools.size(), 9);
         QVERIFY(tools[3]->isSeparator());
         QVERIFY(tools[7]->isSeparator());
-        QCOMPARE(tools[8], window.ui->actTestSpending);
+        QCOMPARE(tools[8], Action(window, "actTestSpending"));
     }
 
+    // The commands with an image show it normal while enabled and greyed
+    // while disabled.
     void drawsSevenImagesInANormalAndAGreyedForm()
     {
-        TfrmTarnix window;
-        QCOMPARE(int(window.ilDisplay.size()), int(kCommandImageCount));
-        QCOMPARE(int(window.ilDisable.size()), int(kCommandImageCount));
-        for (int i = 0; i < kCommandImageCount; ++i) {
-            const QImage normal = window.ilDisplay[size_t(i)].toImage();
-            const QImage greyed = window.ilDisable[size_t(i)].toImage();
+        TfrmTarnix& window = Scratch->Open();
+        const char* const withImages[kCommandImageCount] = {"actNewProject", "actOpenProject", "actSaveProject",
+                                                            "actAddItem",    "actDelItem",     "actModifyItem",
+                                                            "actTestSpending"};
+        QList<QImage> shown;
+        for (const char* name : withImages) {
+            const QIcon icon = Action(window, name)->icon();
+            const QImage normal = icon.pixmap(QSize(16, 16), QIcon::Normal).toImage();
+            const QImage greyed = icon.pixmap(QSize(16, 16), QIcon::Disabled).toImage();
             QCOMPARE(normal.size(), QSize(16, 16));
             QCOMPARE(greyed.size(), QSize(16, 16));
-            QVERIFY2(normal != greyed, qPrintable(QString::number(i)));
+            QVERIFY2(normal != greyed, name);
+            QVERIFY2(!shown.contains(normal), name);  // seven pictures, not one
+            shown << normal;
             int drawn = 0;
             for (int y = 0; y < 16; ++y) {
                 for (int x = 0; x < 16; ++x) {
@@ -273,236 +261,318 @@ private slots:
         }
     }
 
+    // Each state's texts after a run: the time right-aligned in the column,
+    // the failure text after the note. Refreshing the rows again (adding an
+    // item rebuilds the list) repeats nothing.
     void showsEachStateAndTheFailureText_data()
     {
+        QTest::addColumn<QString>("host");
+        QTest::addColumn<int>("doType");
         QTest::addColumn<int>("state");
         QTest::addColumn<double>("avg");
         QTest::addColumn<int>("failCount");
-        QTest::addColumn<int>("doType");
         QTest::addColumn<QString>("method");
         QTest::addColumn<QString>("time");
         QTest::addColumn<QString>("note");
-        QTest::newRow("done with failures") << 0 << 12.3456 << 2 << 0 << "Ping" << "  12.35" << "IP[127.0.0.1] 失败率2/5 ";
-        QTest::newRow("done, wide") << 0 << 12345.678 << 0 << 1 << "取首页内容" << "12345.68" << "IP[127.0.0.1] ";
-        QTest::newRow("no response") << 3 << 0.0 << 5 << 0 << "Ping" << "没响应" << "IP[127.0.0.1] 失败率5/5 ";
-        QTest::newRow("no response, nothing failed") << 3 << 0.0 << 0 << 0 << "Ping" << "没响应" << "IP[127.0.0.1] ";
-        QTest::newRow("waiting never shows failures") << 1 << 3.0 << 4 << 0 << "Ping" << "待测速" << "IP[127.0.0.1] ";
-        QTest::newRow("testing never shows failures") << 2 << 3.0 << 4 << 2 << "Ping" << "测速中..." << "IP[127.0.0.1] ";
-        QTest::newRow("unknown state") << 9 << 3.0 << 4 << 0 << "Ping" << "待测速" << "IP[127.0.0.1] ";
-        QTest::newRow("DNS query shows Ping") << 1 << 0.0 << 0 << 2 << "Ping" << "待测速" << "IP[127.0.0.1] ";
-        QTest::newRow("unknown method") << 1 << 0.0 << 0 << -56 << "Ping" << "待测速" << "IP[127.0.0.1] ";
+        const QString resolved = QStringLiteral("IP[127.0.0.1] ");
+        QTest::newRow("done with failures") << "localhost" << 0 << 0 << 12.3456 << 2 << "Ping" << "  12.35"
+                                            << resolved + QStringLiteral("失败率2/5 ");
+        QTest::newRow("done, wide") << "localhost" << 1 << 0 << 12345.678 << 0 << "取首页内容" << "12345.68" << "";
+        QTest::newRow("done, address") << "127.0.0.9" << 0 << 0 << 9.5 << 1 << "Ping" << "   9.50" << "失败率1/5 ";
+        QTest::newRow("no response") << "localhost" << 0 << 3 << 0.0 << 5 << "Ping" << "没响应"
+                                     << resolved + QStringLiteral("失败率5/5 ");
+        QTest::newRow("no response, nothing failed") << "localhost" << 0 << 3 << 0.0 << 0 << "Ping" << "没响应"
+                                                     << resolved;
+        QTest::newRow("testing never shows failures") << "localhost" << 0 << 2 << 3.0 << 4 << "Ping" << "测速中..."
+                                                      << resolved;
+        QTest::newRow("unknown state") << "localhost" << 0 << 9 << 3.0 << 4 << "Ping" << "待测速" << resolved;
+        QTest::newRow("DNS query shows Ping") << "localhost" << 2 << 0 << 1.0 << 0 << "Ping" << "   1.00" << resolved;
+        QTest::newRow("unknown method") << "localhost" << -56 << 0 << 1.0 << 0 << "Ping" << "   1.00" << resolved;
     }
 
     void showsEachStateAndTheFailureText()
     {
+        QFETCH(QString, host);
+        QFETCH(int, doType);
         QFETCH(int, state);
         QFETCH(double, avg);
         QFETCH(int, failCount);
-        QFETCH(int, doType);
         QFETCH(QString, method);
         QFETCH(QString, time);
         QFETCH(QString, note);
-        TfrmTarnix window;
-        TDNSDispInfo item = Item("站点", uint8_t(state), avg, failCount, int8_t(doType));
-        item.Note = "IP[127.0.0.1] ";
-        window.Infos = {item};
-        window.RefreshList();
-        QTreeWidgetItem* row = window.ui->lvInfos->topLevelItem(0);
-        QCOMPARE(RowTexts(row), QStringList({"站点", "127.0.0.1", method, time, note}));
-        // Refreshing again must not repeat the failure text.
-        window.UpdateItemRow(row, window.Infos[0]);
-        QCOMPARE(row->text(4), note);
-        QCOMPARE(window.Infos[0].Note, std::string("IP[127.0.0.1] "));
+        TfrmTarnix& window = OpenPlan(QStringLiteral("站点^%1^%2").arg(host).arg(doType));
+        TFakeWorkers workers(window);
+        workers.Set(QStringLiteral("站点"), {uint8_t(state), avg, failCount});
+        RunToTheEnd(window);
+        const QStringList expected = {"站点", host, method, time, note};
+        QCOMPARE(RowTexts(window, 0), expected);
+        const int alignment = List(window)->topLevelItem(0)->textAlignment(3);
+        QCOMPARE(alignment & Qt::AlignHorizontal_Mask, int(Qt::AlignRight));
+
+        AddItem(window, QStringLiteral("新"), QStringLiteral("127.0.0.2"));
+        QCOMPARE(RowTexts(window, 0), expected);
+        QCOMPARE(List(window)->topLevelItem(1)->textAlignment(3) & Qt::AlignHorizontal_Mask, int(Qt::AlignRight));
+        QVERIFY(Boxes().Seen.empty());
     }
 
+    // The workers of a window's runs come from the scope that was innermost
+    // at its first run; leaving a scope gives the one before it back.
+    void workerScopesNest()
+    {
+        Scratch->WriteStore(QStringLiteral("p=a^127.0.0.1^0\r\n"));
+        Scratch->WriteSetting(QStringLiteral("p"));
+        TfrmTarnix first;
+        TFakeWorkers outer(first);
+        outer.Set(QStringLiteral("a"), Measured(1));
+        {
+            TfrmTarnix second;
+            TFakeWorkers inner(second);
+            inner.Set(QStringLiteral("a"), Measured(2));
+            RunToTheEnd(second);
+            QCOMPARE(TimeText(second, 0), QStringLiteral("   2.00"));
+            QCOMPARE(inner.Started(), 1);
+        }
+        RunToTheEnd(first);
+        QCOMPARE(TimeText(first, 0), QStringLiteral("   1.00"));
+        QCOMPARE(outer.Started(), 1);
+    }
+
+    // A new run sets every item waiting again: the failures of the last run
+    // stay unseen while an item waits or is measured.
+    void waitingAndTestingItemsNeverShowFailures()
+    {
+        QStringList names;
+        for (int i = 0; i < TTestRun::kFirstWorkers + 1; ++i)
+            names << QStringLiteral("项%1").arg(i);
+        TfrmTarnix& window = OpenPlan(PlanOf(names));
+        TFakeWorkers workers(window, true);
+        for (const QString& name : names)
+            workers.Set(name, Measured(4.0, 4));
+        Trigger(window, "actTestSpending");
+        QCOMPARE(int(workers.Held().size()), TTestRun::kFirstWorkers);
+        workers.ReportAll();  // the last item starts on the first report
+        QCOMPARE(StatusText(window), QStringLiteral("测速已完成。"));
+        QCOMPARE(List(window)->topLevelItem(20)->text(4), QStringLiteral("失败率4/5 "));
+
+        Trigger(window, "actTestSpending");
+        QCOMPARE(int(workers.Held().size()), TTestRun::kFirstWorkers);
+        for (int row = 0; row < 20; ++row)
+            QCOMPARE(RowTexts(window, row).mid(3), QStringList({"测速中...", ""}));
+        QCOMPARE(RowTexts(window, 20).mid(3), QStringList({"待测速", ""}));
+    }
+
+    // A report refreshes the first row of its item's name, matched exactly,
+    // and binds that row to the item: a second item of the name shows in the
+    // first row, its own row keeps waiting until the list is rebuilt.
     void updatesTheFirstRowOfTheNameWhenNoRowIsGiven()
     {
-        TfrmTarnix window;
-        window.Infos = {Item("a", tsWaiting), Item("a", tsWaiting), Item("b", tsWaiting)};
-        window.RefreshList();
-        QTreeWidget* list = window.ui->lvInfos;
+        TfrmTarnix& window = OpenPlan(PlanOf({"a", "a", "b", "B"}));
+        TFakeWorkers workers(window, true);
+        workers.Set(QStringLiteral("a"), Measured(7));
+        workers.Set(QStringLiteral("B"), Measured(1));
+        Trigger(window, "actTestSpending");
+        QCOMPARE(workers.Held(), QStringList({"a", "a", "b", "B"}));
+        QCOMPARE(ColumnTexts(window, 3), QStringList({"测速中...", "待测速", "测速中...", "测速中..."}));
 
-        window.Infos[1].State = tsDone;
-        window.Infos[1].AvgTime = 7;
-        window.UpdateItemRow(nullptr, window.Infos[1]);
-        QCOMPARE(list->topLevelItem(0)->text(3), QStringLiteral("   7.00"));
-        QCOMPARE(TfrmTarnix::RowInfo(list->topLevelItem(0)), &window.Infos[1]);
-        QCOMPARE(list->topLevelItem(1)->text(3), QStringLiteral("待测速"));
-        QCOMPARE(TfrmTarnix::RowInfo(list->topLevelItem(1)), &window.Infos[1]);
+        workers.Report(QStringLiteral("a"), 1);
+        QCOMPARE(ColumnTexts(window, 3), QStringList({"   7.00", "待测速", "测速中...", "测速中..."}));
+        workers.Report(QStringLiteral("B"));
+        QCOMPARE(ColumnTexts(window, 3), QStringList({"   7.00", "待测速", "测速中...", "   1.00"}));
+        QCOMPARE(PanelText(window, "pnlFinish"), QStringLiteral("2"));
 
-        TDNSDispInfo stranger = Item("c", tsDone, 1);
-        window.UpdateItemRow(nullptr, stranger);
-        for (int i = 0; i < 3; ++i)
-            QVERIFY(TfrmTarnix::RowInfo(list->topLevelItem(i)) != &stranger);
-
-        // Captions are compared exactly.
-        TDNSDispInfo upper = Item("B", tsDone, 1);
-        window.UpdateItemRow(nullptr, upper);
-        QCOMPARE(list->topLevelItem(2)->text(0), QStringLiteral("b"));
-        QCOMPARE(list->topLevelItem(2)->text(3), QStringLiteral("待测速"));
+        workers.ReportAll();
+        QCOMPARE(StatusText(window), QStringLiteral("测速已完成。"));
+        QCOMPARE(ColumnTexts(window, 3), QStringList({"   7.00", "   7.00", "没响应", "   1.00"}));
     }
 
     void averagesTheItemsThatAnsweredAndKeepsTheOldAverageOtherwise()
     {
-        TfrmTarnix window;
-        window.Infos = {Item("a", tsDone, 10), Item("b", tsDone, 20), Item("c", tsNoResponse, 0, 5),
-                        Item("d", tsDone, 60)};
-        window.ShowInfo(0, QStringLiteral("测速中"));
-        window.ui->pnlFinish->setText(QStringLiteral("3"));
-        window.RefreshList();
-        QCOMPARE(window.ui->pnlAvgTime->text(), QStringLiteral("30.00"));
-        QCOMPARE(window.ui->pnlItemCount->text(), QStringLiteral("4"));
-        QCOMPARE(window.ui->pnlFinish->text(), QString());
+        Scratch->WriteStore(QStringLiteral("p=") + PlanOf({"a", "b", "c", "d"}) + QStringLiteral("\r\nq=")
+                            + PlanOf({"x", "y"}) + "\r\n");
+        Scratch->WriteSetting(QStringLiteral("p"));
+        TfrmTarnix& window = Scratch->Open();
+        TFakeWorkers workers(window);
+        workers.Set(QStringLiteral("a"), Measured(10));
+        workers.Set(QStringLiteral("b"), Measured(20));
+        workers.Set(QStringLiteral("c"), NoResponse());
+        workers.Set(QStringLiteral("d"), Measured(60));
+        RunToTheEnd(window);
+        QCOMPARE(PanelText(window, "pnlAvgTime"), QStringLiteral("30.00"));
+        QCOMPARE(PanelText(window, "pnlItemCount"), QStringLiteral("4"));
+        QCOMPARE(PanelText(window, "pnlFinish"), QString());
 
-        window.Infos = {Item("a", tsWaiting), Item("b", tsNoResponse, 0, 5)};
-        window.ui->pnlFinish->setText(QStringLiteral("2"));
-        window.RefreshList();
-        QCOMPARE(window.ui->pnlAvgTime->text(), QStringLiteral("30.00"));
-        QCOMPARE(window.ui->pnlItemCount->text(), QStringLiteral("2"));
+        // Rebuilt without a measured item: a plan loaded, an empty plan.
+        const auto openQ = [&] {
+            WhenModal<TfrmProjectList>(QStringLiteral("frmProjectList"), [](TfrmProjectList& d) {
+                d.lbProjectList->item(1)->setSelected(true);
+                QTest::mouseClick(d.btnConfirm, Qt::LeftButton);
+            });
+            Trigger(window, "actOpenProject");
+        };
+        openQ();
+        QCOMPARE(RowNames(window), QStringList({"x", "y"}));
+        QCOMPARE(PanelText(window, "pnlAvgTime"), QStringLiteral("30.00"));
+        QCOMPARE(PanelText(window, "pnlItemCount"), QStringLiteral("2"));
+        Trigger(window, "actNewProject");
+        QCOMPARE(List(window)->topLevelItemCount(), 0);
+        QCOMPARE(PanelText(window, "pnlItemCount"), QStringLiteral("0"));
+        QCOMPARE(PanelText(window, "pnlAvgTime"), QStringLiteral("30.00"));
+        QCOMPARE(PanelText(window, "pnlFinish"), QString());
+        QCOMPARE(window.windowTitle(), kUnnamedTitle);
 
-        window.Infos.clear();
-        window.RefreshList();
-        QCOMPARE(window.ui->lvInfos->topLevelItemCount(), 0);
-        QCOMPARE(window.ui->pnlItemCount->text(), QStringLiteral("0"));
-        QCOMPARE(window.ui->pnlAvgTime->text(), QStringLiteral("30.00"));
-        QCOMPARE(window.ui->pnlFinish->text(), QString());
-        QCOMPARE(window.windowTitle(), QStringLiteral("Orvel网络测速器 [当前测速方案--未命名]"));
+        // A run empties the panel first; where nothing answers it stays so.
+        openQ();
+        workers.Set(QStringLiteral("x"), {9, 5.0, 0});
+        RunToTheEnd(window);
+        QCOMPARE(ColumnTexts(window, 3), QStringList({"待测速", "没响应"}));
+        QCOMPARE(PanelText(window, "pnlAvgTime"), QString());
+        QVERIFY(Boxes().Seen.empty());
     }
 
-    void showInfoPutsTextsOnThePanelsAndTheStatusBar()
+    // The status bar's single text follows the run; the panels keep theirs.
+    void aRunShowsItsProgressInTheStatusBar()
     {
-        TfrmTarnix window;
-        window.ShowInfo(1, QStringLiteral("12"));
-        window.ShowInfo(2, QStringLiteral("3.50"));
-        window.ShowInfo(0, QStringLiteral("正在测速..."));
-        QCOMPARE(window.ui->pnlItemCount->text(), QStringLiteral("12"));
-        QCOMPARE(window.ui->pnlAvgTime->text(), QStringLiteral("3.50"));
-        QCOMPARE(window.ui->StatusBar->currentMessage(), QStringLiteral("正在测速..."));
-        window.ShowInfo(7, QStringLiteral("其他"));
-        QCOMPARE(window.ui->StatusBar->currentMessage(), QStringLiteral("其他"));
-        QCOMPARE(window.ui->pnlItemCount->text(), QStringLiteral("12"));
+        TfrmTarnix& window = OpenPlan(PlanOf({"a", "b"}));
+        TFakeWorkers workers(window, true);
+        QCOMPARE(StatusText(window), QString());
+        Trigger(window, "actTestSpending");
+        QCOMPARE(StatusText(window), QStringLiteral("测速正在进行中..."));
+        QCOMPARE(PanelText(window, "pnlItemCount"), QStringLiteral("2"));
+        QCOMPARE(PanelText(window, "pnlFinish"), QStringLiteral("0"));
+        workers.Report(QStringLiteral("a"));
+        QCOMPARE(PanelText(window, "pnlFinish"), QStringLiteral("1"));
+        QCOMPARE(StatusText(window), QStringLiteral("测速正在进行中..."));
+        workers.Report(QStringLiteral("b"));
+        QCOMPARE(StatusText(window), QStringLiteral("测速已完成。"));
+        QCOMPARE(PanelText(window, "pnlItemCount"), QStringLiteral("2"));
     }
 
     void selectionAndTheRunDecideWhichCommandsAreEnabled()
     {
-        TfrmTarnix window;
-        window.Infos = {Item("a", tsWaiting), Item("b", tsWaiting)};
-        window.RefreshList();
-        QTreeWidget* list = window.ui->lvInfos;
-        const Ui::TfrmTarnix& ui = *window.ui;
+        TfrmTarnix& window = OpenPlan(PlanOf({"a", "b"}));
+        SelectRows(window, {1});
+        QVERIFY(Enabled(window, "actDelItem"));
+        QVERIFY(Enabled(window, "actModifyItem"));
+        QTest::mouseClick(List(window)->viewport(), Qt::LeftButton, Qt::ControlModifier, RowCentre(window, 1));
+        QVERIFY(List(window)->selectedItems().isEmpty());
+        QVERIFY(!Enabled(window, "actDelItem"));
+        QVERIFY(!Enabled(window, "actModifyItem"));
 
-        list->topLevelItem(1)->setSelected(true);
-        QVERIFY(ui.actDelItem->isEnabled());
-        QVERIFY(ui.actModifyItem->isEnabled());
-        list->clearSelection();
-        QVERIFY(!ui.actDelItem->isEnabled());
-        QVERIFY(!ui.actModifyItem->isEnabled());
+        SelectRows(window, {0});
+        TFakeWorkers workers(window, true);
+        Trigger(window, "actTestSpending");
+        for (const char* name : kRunLockedCommands)
+            QVERIFY2(!Enabled(window, name), name);
+        QVERIFY(Enabled(window, "actHelp"));
+        QVERIFY(Enabled(window, "actAbout"));
 
-        list->topLevelItem(0)->setSelected(true);
-        window.FTesting = true;
-        window.UpdateActions();
-        for (QAction* action : {ui.actNewProject, ui.actOpenProject, ui.actSaveProject, ui.actSaveAsProject,
-                                ui.actDelProject, ui.actAddItem, ui.actDelItem, ui.actModifyItem,
-                                ui.actTestSpending})
-            QVERIFY2(!action->isEnabled(), qPrintable(action->objectName()));
-        QVERIFY(ui.actHelp->isEnabled());
-        QVERIFY(ui.actAbout->isEnabled());
-
-        window.FTesting = false;
-        window.UpdateActions();
-        for (QAction* action : ui.MainMenu1->findChildren<QAction*>())
+        workers.ReportAll();
+        SelectRows(window, {0});  // the run's end rebuilt the list
+        for (QAction* action : Control<QMenuBar>(window, "MainMenu1")->findChildren<QAction*>())
             QVERIFY2(action->isEnabled() || action->isSeparator(), qPrintable(action->objectName()));
     }
 
     void showingThePanelsPutsThemIntoTheStatusBar()
     {
-        TfrmTarnix window;
-        window.show();
+        TfrmTarnix& window = Scratch->Open();
         QVERIFY(QTest::qWaitForWindowExposed(&window));
-        for (QLabel* panel : {window.ui->pnlFinish, window.ui->pnlItemCount, window.ui->pnlAvgTime}) {
-            QCOMPARE(panel->parentWidget(), static_cast<QWidget*>(window.ui->StatusBar));
+        auto* statusBar = Control<QStatusBar>(window, "StatusBar");
+        for (const char* name : {"pnlFinish", "pnlItemCount", "pnlAvgTime"}) {
+            auto* panel = Control<QLabel>(window, name);
+            QCOMPARE(panel->parentWidget(), static_cast<QWidget*>(statusBar));
             QCOMPARE(panel->y(), 1);
             QVERIFY(panel->isVisible());
         }
-        QCOMPARE(window.ui->pnlFinish->x(), 150);
-        QCOMPARE(window.ui->pnlItemCount->x(), 199);
-        QCOMPARE(window.ui->pnlAvgTime->x(), 340);
+        QCOMPARE(Control<QLabel>(window, "pnlFinish")->x(), 150);
+        QCOMPARE(Control<QLabel>(window, "pnlItemCount")->x(), 199);
+        QCOMPARE(Control<QLabel>(window, "pnlAvgTime")->x(), 340);
         // A hint passing by keeps the run's status text.
-        window.ShowInfo(0, QStringLiteral("测速已完成。"));
-        window.ui->actAddItem->showStatusText(window.ui->ToolBar1);
-        QCOMPARE(window.ui->StatusBar->currentMessage(), QStringLiteral("测速已完成。"));
-        window.close();
+        TFakeWorkers workers(window);
+        RunToTheEnd(window);
+        Action(window, "actAddItem")->showStatusText(Control<QToolBar>(window, "ToolBar1"));
+        QCOMPARE(StatusText(window), QStringLiteral("测速已完成。"));
+        QVERIFY(window.close());
     }
 
     void theErrorBoxShowsTheMessageAndTheProgramGoesOn()
     {
+        Boxes().Answer({IDOK, IDOK, IDOK});
         RunGuarded([] { throw EFileError("Cannot open file /x/Projects.dat"); });
         RunGuarded([] { throw 42; });
-        QCOMPARE(FBoxes.size(), 2);
-        QCOMPARE(FBoxes[0].Caption, QStringLiteral("错误"));
-        QCOMPARE(FBoxes[0].Text, QStringLiteral("Cannot open file /x/Projects.dat"));
-        QVERIFY(FBoxes[0].Style & MB_ICONERROR);
-        QCOMPARE(FBoxes[1].Text, QString());
-        QVERIFY(FBoxes[1].Style & MB_ICONERROR);
+        QCOMPARE(Boxes().Seen.size(), size_t(2));
+        QCOMPARE(Boxes().Seen[0].Caption, QStringLiteral("错误"));
+        QCOMPARE(Boxes().Seen[0].Text, QStringLiteral("Cannot open file /x/Projects.dat"));
+        QVERIFY(Boxes().Seen[0].Style & MB_ICONERROR);
+        QCOMPARE(Boxes().Seen[1].Text, QString());
+        QVERIFY(Boxes().Seen[1].Style & MB_ICONERROR);
 
         // Thrown out of a handler inside the event loop; the loop runs on.
         bool after = false;
         QTimer::singleShot(0, [] { RunGuarded([] { throw std::runtime_error("boom"); }); });
         QTimer::singleShot(1, [&] { after = true; });
         QTRY_VERIFY(after);
-        QCOMPARE(FBoxes.size(), 3);
-        QCOMPARE(FBoxes[2].Text, QStringLiteral("boom"));
+        QCOMPARE(Boxes().Seen.size(), size_t(3));
+        QCOMPARE(Boxes().Seen[2].Text, QStringLiteral("boom"));
     }
 
     void anUnreadableStoreEndsStartUpWithTheErrorBox()
     {
-        QVERIFY(QDir().mkpath(Path("Projects.dat")));  // exists, cannot be read as a file
+        QVERIFY(QDir().mkpath(Scratch->StorePath()));  // exists, cannot be read as a file
+        Boxes().Answer({IDOK});
         auto* app = qobject_cast<QApplication*>(QCoreApplication::instance());
         const std::unique_ptr<TfrmTarnix> window = CreateForms(*app);
         QVERIFY(!window);
-        QCOMPARE(FBoxes.size(), 1);
-        QCOMPARE(FBoxes[0].Text, "Cannot open file " + Path("Projects.dat"));
+        QCOMPARE(Boxes().Texts(), QStringList{"Cannot open file " + Scratch->StorePath()});
         QCOMPARE(QCoreApplication::applicationName(), QStringLiteral("Orvel网络测速器"));
     }
 
+    // Opening a plan whose name cannot be remembered still shows the plan.
     void aFailedSettingsWriteLeavesTheListShowingTheLoadedPlan()
     {
-        WriteGbkFile(Path("Projects.dat"), QStringLiteral("家里=网关^127.0.0.1^0#门户^localhost^1\r\n"));
-        TfrmTarnix window;
-        QVERIFY(QDir().mkpath(Path("DestLists.ini")));  // cannot be written
-        bool failed = false;
-        try {
-            window.LoadProject(ToGbk(QStringLiteral("家里")).value());
-        } catch (const EFileError&) {
-            failed = true;
-        }
-        QVERIFY(failed);
-        QCOMPARE(window.Infos.size(), size_t(2));
-        QCOMPARE(window.ui->lvInfos->topLevelItemCount(), 2);
-        for (int i = 0; i < 2; ++i)
-            QCOMPARE(TfrmTarnix::RowInfo(window.ui->lvInfos->topLevelItem(i)), &window.Infos[size_t(i)]);
+        Scratch->WriteStore(QStringLiteral("家里=网关^127.0.0.1^0#门户^localhost^1\r\n"));
+        TfrmTarnix& window = Scratch->Open();
+        QVERIFY(QDir().mkpath(Scratch->Path("DestLists.ini")));  // cannot be written
+        WhenModal<TfrmProjectList>(QStringLiteral("frmProjectList"), [](TfrmProjectList& d) {
+            d.lbProjectList->item(0)->setSelected(true);
+            QTest::mouseClick(d.btnConfirm, Qt::LeftButton);
+        });
+        Boxes().Answer({IDOK});
+        Trigger(window, "actOpenProject");
+        QCOMPARE(Boxes().Seen.size(), size_t(1));
+        QCOMPARE(Boxes().Seen[0].Style & 0xF0, unsigned(MB_ICONERROR));
+        QCOMPARE(RowNames(window), QStringList({"网关", "门户"}));
         QCOMPARE(window.windowTitle(), QStringLiteral("Orvel网络测速器 [当前测速方案--家里]"));
+        CheckRowsBound(window);
     }
 
+    // The store turns unreadable while the plan list is open: the plan open
+    // before stays, under its name.
     void aStoreThatTurnsUnreadableKeepsTheOpenPlan()
     {
-        WriteGbkFile(Path("Projects.dat"), QStringLiteral("家里=网关^127.0.0.1^0\r\n"));
-        WriteGbkFile(Path("DestLists.ini"), QStringLiteral("[config]\r\nproject=家里\r\n"));
-        TfrmTarnix window;
-        QVERIFY(QFile::remove(Path("Projects.dat")));
-        QVERIFY(QDir().mkpath(Path("Projects.dat")));
-        QVERIFY_THROWS_EXCEPTION(EFileError, window.LoadProject("office"));
-        QCOMPARE(window.FProjectName, ToGbk(QStringLiteral("家里")).value());
-        QCOMPARE(window.Infos.size(), size_t(1));
-        QCOMPARE(TfrmTarnix::RowInfo(window.ui->lvInfos->topLevelItem(0)), &window.Infos[0]);
+        Scratch->WriteStore(QStringLiteral("家里=网关^127.0.0.1^0\r\noffice=backup^127.0.0.7^0\r\n"));
+        Scratch->WriteSetting(QStringLiteral("家里"));
+        TfrmTarnix& window = Scratch->Open();
+        const QString store = Scratch->StorePath();
+        WhenModal<TfrmProjectList>(QStringLiteral("frmProjectList"), [store](TfrmProjectList& d) {
+            QVERIFY(QFile::remove(store));
+            QVERIFY(QDir().mkpath(store));
+            d.lbProjectList->item(1)->setSelected(true);
+            QTest::mouseClick(d.btnConfirm, Qt::LeftButton);
+        });
+        Boxes().Answer({IDOK});
+        Trigger(window, "actOpenProject");
+        QCOMPARE(Boxes().Texts(), QStringList{"Cannot open file " + store});
+        QCOMPARE(window.windowTitle(), QStringLiteral("Orvel网络测速器 [当前测速方案--家里]"));
+        QCOMPARE(RowNames(window), QStringList{"网关"});
+        CheckRowsBound(window);
+        QCOMPARE(Scratch->Setting(), QStringLiteral("[config]\r\nproject=家里\r\n"));
     }
 
     void helpAndAboutOpenTheirDialogsModallyAndDestroyThem()
     {
-        TfrmTarnix window;
-        window.show();
+        TfrmTarnix& window = Scratch->Open();
         QVERIFY(QTest::qWaitForWindowExposed(&window));
-        for (QAction* command : {window.ui->actHelp, window.ui->actAbout}) {
+        for (const char* command : {"actHelp", "actAbout"}) {
             bool shown = false;
             QWidget* owner = nullptr;
             const char* kind = "";
@@ -515,18 +585,17 @@ private slots:
                 kind = qobject_cast<TfrmHelp*>(dialog) ? "help" : qobject_cast<TfrmAbout*>(dialog) ? "about" : "";
                 dialog->reject();
             });
-            command->trigger();
+            Trigger(window, command);
             QVERIFY(shown);
             QCOMPARE(owner, static_cast<QWidget*>(&window));
-            QCOMPARE(QByteArray(kind), QByteArray(command == window.ui->actHelp ? "help" : "about"));
+            QCOMPARE(QByteArray(kind), QByteArray(command == QByteArray("actHelp") ? "help" : "about"));
             QVERIFY(window.findChildren<QDialog*>().isEmpty());
         }
     }
 
     void closingAsksThePlanCommandsAndCloses()
     {
-        TfrmTarnix window;
-        window.show();
+        TfrmTarnix& window = Scratch->Open();
         QVERIFY(QTest::qWaitForWindowExposed(&window));
         QVERIFY(window.close());
         QVERIFY(!window.isVisible());

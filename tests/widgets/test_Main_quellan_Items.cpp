@@ -1,43 +1,16 @@
 // The item commands end to end in the window; the edit item dialog and the
-// confirmation are answered by script.
-
-#include "ui_Main_quellan.h"
+// confirmation are answered by script, the items are read back from the list,
+// the dialogs and the saved plan.
 
 #include "Windowscript.h"
 
 #include "app/Inforow.h"
 
-#include <QLabel>
 #include <QtTest>
 
 namespace {
 
-const QString kStore = QStringLiteral("p=a^127.0.0.1^0#b^127.0.0.2^1#c^127.0.0.3^0#d^127.0.0.4^0#e^127.0.0.5^1\r\n");
-
-// The next edit item dialog: what it showed, then cancelled.
-struct TShownDialog {
-    QString Caption, Name, Address;
-    int DoType = -2;
-    bool NameEnabled = true, AddressEnabled = true;
-    std::vector<std::string> ItemNames;
-};
-
-void InspectAndCancelNextEditItem(TShownDialog& shown)
-{
-    WhenModal<TfrmEditItem>(QStringLiteral("frmEditItem"), [&shown](TfrmEditItem& d) {
-        shown = {d.windowTitle(), d.edtName->text(), d.edtDomainIP->text(), d.cbDoType->currentIndex(),
-                 d.edtName->isEnabled(), d.edtDomainIP->isEnabled(), d.FItemNames};
-        QTest::mouseClick(d.btnCancel, Qt::LeftButton);
-    });
-}
-
-void DoubleClickRow(TfrmTarnix& window, int row)
-{
-    QTreeWidget* list = List(window);
-    const QPoint at = list->visualItemRect(list->topLevelItem(row)).center();
-    QTest::mouseClick(list->viewport(), Qt::LeftButton, Qt::NoModifier, at);
-    QTest::mouseDClick(list->viewport(), Qt::LeftButton, Qt::NoModifier, at);
-}
+const QString kPlan = QStringLiteral("a^127.0.0.1^0#b^127.0.0.2^1#c^127.0.0.3^0#d^127.0.0.4^0#e^127.0.0.5^1");
 
 }  // namespace
 
@@ -45,104 +18,102 @@ class TestItemCommands : public QObject {
     Q_OBJECT
 
     std::unique_ptr<TWindowScratch> Scratch;
-    std::unique_ptr<TBoxScript> Boxes;
+    TBoxScript& Boxes() { return Scratch->Boxes; }
 
-    TfrmTarnix& OpenPlan()
+    TfrmTarnix& OpenPlan(const QString& text = kPlan)
     {
-        Scratch->WriteStore(kStore);
+        Scratch->WriteStore(QStringLiteral("p=") + text + "\r\n");
         Scratch->WriteSetting(QStringLiteral("p"));
         return Scratch->Open();
+    }
+
+    // The plan's items as saving writes them (which reloads the plan).
+    QString SavedPlan(TfrmTarnix& window)
+    {
+        Trigger(window, "actSaveProject");
+        const QString store = Scratch->Store();
+        if (!store.startsWith(QStringLiteral("p=")) || !store.endsWith(QStringLiteral("\r\n")))
+            return QStringLiteral("<unexpected store: ") + store + ">";
+        return store.mid(2).chopped(2);
     }
 
 private slots:
     void init()
     {
         Scratch = std::make_unique<TWindowScratch>();
-        Boxes = std::make_unique<TBoxScript>();
     }
     void cleanup()
     {
-        QCOMPARE(Boxes->Unexpected, 0);
-        if (Scratch->Window)
-            Scratch->Window->FTesting = false;
-        Boxes->Answer({IDNO, IDNO});
+        QCOMPARE(Boxes().Unexpected, 0);
         Scratch.reset();
-        Boxes.reset();
     }
 
-    // The dialog is told every name in Infos order; the new item comes last,
+    // The dialog is told every name in list order; the new item comes last,
     // waiting, with its texts exactly as typed.
     void addAppendsAWaitingItem()
     {
-        TfrmTarnix& window = OpenPlan();
-        window.Infos[1].Name = " b ";
-        window.RefreshList();
+        TfrmTarnix& window = OpenPlan(QStringLiteral("a^127.0.0.1^0# b ^127.0.0.2^1#c^127.0.0.3^0"));
         std::vector<std::string> names;
         QString caption;
         WhenModal<TfrmEditItem>(QStringLiteral("frmEditItem"), [&](TfrmEditItem& d) {
             names = d.FItemNames;
             caption = d.windowTitle();
-            d.edtName->setText(QStringLiteral("  家里 "));
-            d.edtDomainIP->setText(QStringLiteral(" www.example.com "));
+            TypeInto(d.edtName, QStringLiteral("  家里 "));
+            TypeInto(d.edtDomainIP, QStringLiteral(" www.example.com "));
             d.cbDoType->setCurrentIndex(dtHomePage);
             QTest::mouseClick(d.btnConfirm, Qt::LeftButton);
         });
-        window.ui->actAddItem->trigger();
+        Trigger(window, "actAddItem");
         QCOMPARE(caption, QStringLiteral("增加测速项"));
-        QCOMPARE(names, (std::vector<std::string>{"a", " b ", "c", "d", "e"}));
-        QCOMPARE(window.Infos.size(), size_t(6));
-        const TDNSDispInfo& added = window.Infos.back();
-        QCOMPARE(added.Name, Gbk(QStringLiteral("  家里 ")));
-        QCOMPARE(added.DomainIP, std::string(" www.example.com "));
-        QCOMPARE(added.DoType, int8_t(dtHomePage));
-        QCOMPARE(added.State, uint8_t(tsWaiting));
-        QVERIFY(added.Note.empty() && added.IP.empty());
-        QTreeWidgetItem* last = List(window)->topLevelItem(5);
-        QCOMPARE(last->text(0), QStringLiteral("  家里 "));
-        QCOMPARE(last->text(2), QStringLiteral("取首页内容"));
-        QCOMPARE(last->text(3), QStringLiteral("待测速"));
-        QCOMPARE(window.ui->pnlItemCount->text(), QStringLiteral("6"));
+        QCOMPARE(names, (std::vector<std::string>{"a", " b ", "c"}));
+        QCOMPARE(List(window)->topLevelItemCount(), 4);
+        QCOMPARE(RowTexts(window, 3),
+                 QStringList({"  家里 ", " www.example.com ", "取首页内容", "待测速", ""}));
+        QCOMPARE(PanelText(window, "pnlItemCount"), QStringLiteral("4"));
         CheckRowsBound(window);
 
-        window.ui->actSaveProject->trigger();
-        QVERIFY(Scratch->Store().endsWith(QStringLiteral("#  家里 ^ www.example.com ^1\r\n")));
+        QCOMPARE(SavedPlan(window), QStringLiteral("a^127.0.0.1^0# b ^127.0.0.2^1#c^127.0.0.3^0#  家里 ^ www.example.com ^1"));
     }
 
     // The duplicate is refused by the dialog (it stays open); Cancel then
-    // leaves everything as it was.
+    // leaves everything as it was. A name differing in case is accepted.
     void addRefusedOrCancelledChangesNothing()
     {
         TfrmTarnix& window = OpenPlan();
         QString emptiedName = QStringLiteral("unset");
         WhenModal<TfrmEditItem>(QStringLiteral("frmEditItem"), [&](TfrmEditItem& d) {
-            d.edtName->setText(QStringLiteral(" c "));
-            d.edtDomainIP->setText(QStringLiteral("h"));
-            Boxes->Answer({IDOK});
+            TypeInto(d.edtName, QStringLiteral(" c "));
+            TypeInto(d.edtDomainIP, QStringLiteral("h"));
+            Boxes().Answer({IDOK});
             QTest::mouseClick(d.btnConfirm, Qt::LeftButton);
             emptiedName = d.edtName->text();
             QTest::keyClick(&d, Qt::Key_Escape);
         });
-        window.ui->actAddItem->trigger();
-        QCOMPARE(Boxes->Texts(), QStringList{QStringLiteral("当前方案已经存在一个名为[c]的测速项。请另取名。")});
+        Trigger(window, "actAddItem");
+        QCOMPARE(Boxes().Texts(), QStringList{QStringLiteral("当前方案已经存在一个名为[c]的测速项。请另取名。")});
         QCOMPARE(emptiedName, QString());
-        QCOMPARE(window.Infos.size(), size_t(5));
-        QVERIFY(!window.PlanChanged());
+        QCOMPARE(RowNames(window), QStringList({"a", "b", "c", "d", "e"}));
+        QVERIFY(!AsksToSave(window, Boxes()));
 
         AddItem(window, QStringLiteral("C"), QStringLiteral("h"));
-        QCOMPARE(window.Infos.size(), size_t(6));
-        QVERIFY(window.PlanChanged());
+        QCOMPARE(RowNames(window), QStringList({"a", "b", "c", "d", "e", "C"}));
+        QVERIFY(AsksToSave(window, Boxes()));
+        QCOMPARE(SavedPlan(window), kPlan + QStringLiteral("#C^h^0"));
     }
 
     void addWhileSortedRebuildsInInfosOrder()
     {
         TfrmTarnix& window = OpenPlan();
-        ReverseRows(window);
+        ClickHeader(window, 0);
+        ClickHeader(window, 0);
+        QCOMPARE(RowNames(window), QStringList({"e", "d", "c", "b", "a"}));
         AddItem(window, QStringLiteral("f"), QStringLiteral("h"));
         QCOMPARE(RowNames(window), QStringList({"a", "b", "c", "d", "e", "f"}));
         CheckRowsBound(window);
 
-        window.lvInfosColumnClick(0);
-        window.lvInfosColumnClick(0);
+        ClickHeader(window, 0);  // ascending again: the recorded direction reverses
+        QCOMPARE(RowNames(window), QStringList({"a", "b", "c", "d", "e", "f"}));
+        ClickHeader(window, 0);
         AddItem(window, QStringLiteral("0"), QStringLiteral("h"));
         QCOMPARE(RowNames(window), QStringList({"a", "b", "c", "d", "e", "f", "0"}));
         CheckRowsBound(window);
@@ -152,12 +123,12 @@ private slots:
     void deleteFromAListSortedByItsHeader()
     {
         TfrmTarnix& window = OpenPlan();
-        window.lvInfosColumnClick(0);
-        window.lvInfosColumnClick(0);
+        ClickHeader(window, 0);
+        ClickHeader(window, 0);
         const QStringList shown = RowNames(window);
         SelectRowsNamed(window, {"c"});
-        Boxes->Answer({IDOK});
-        window.ui->actDelItem->trigger();
+        Boxes().Answer({IDOK});
+        Trigger(window, "actDelItem");
         QStringList expected = shown;
         expected.removeAll("c");
         QCOMPARE(RowNames(window), expected);
@@ -168,125 +139,123 @@ private slots:
     {
         TfrmTarnix& window = OpenPlan();
         SelectRows(window, {0, 2, 4});
-        Boxes->Answer({IDCANCEL});
-        window.ui->actDelItem->trigger();
-        QCOMPARE(Boxes->Texts(), QStringList{QStringLiteral("你确定要删除这3条测速项吗?")});
-        QCOMPARE(Boxes->Seen[0].Caption, QStringLiteral("询问"));
-        QCOMPARE(Boxes->Seen[0].Style, unsigned(MB_ICONQUESTION | MB_OKCANCEL));
-        QCOMPARE(window.Infos.size(), size_t(5));
+        Boxes().Answer({IDCANCEL});
+        Trigger(window, "actDelItem");
+        QCOMPARE(Boxes().Texts(), QStringList{QStringLiteral("你确定要删除这3条测速项吗?")});
+        QCOMPARE(Boxes().Seen[0].Caption, QStringLiteral("询问"));
+        QCOMPARE(Boxes().Seen[0].Style, unsigned(MB_ICONQUESTION | MB_OKCANCEL));
         QCOMPARE(List(window)->topLevelItemCount(), 5);
+        QCOMPARE(SavedPlan(window), kPlan);
     }
 
-    // Deleting from a shown order other than Infos': the rows keep their
-    // order and texts, each bound to its record's new place; nothing else of
-    // the window is rebuilt; modifying a remaining row hits its own item.
+    // Deleting from a shown order other than the plan's: the rows keep their
+    // order and texts, each bound to its own item; nothing else of the window
+    // is rebuilt; modifying a remaining row changes its own item.
     void deleteKeepsRowsBoundAndOrdered()
     {
         TfrmTarnix& window = OpenPlan();
-        window.Infos[0].State = tsDone;
-        window.Infos[0].AvgTime = 12;
-        window.RefreshList();
-        window.ui->pnlFinish->setText(QStringLiteral("7"));
-        ReverseRows(window);
+        TFakeWorkers workers(window);
+        workers.Set(QStringLiteral("a"), Measured(12));
+        RunToTheEnd(window);
+        QCOMPARE(PanelText(window, "pnlAvgTime"), QStringLiteral("12.00"));
+
+        ClickHeader(window, 0);
+        ClickHeader(window, 0);
         SelectRowsNamed(window, {"b", "d"});
         const QString title = window.windowTitle();
-        Boxes->Answer({IDOK});
-        window.ui->actDelItem->trigger();
-        QCOMPARE(InfoNames(window), QStringList({"a", "c", "e"}));
+        Boxes().Answer({IDOK});
+        Trigger(window, "actDelItem");
         QCOMPARE(RowNames(window), QStringList({"e", "c", "a"}));
-        CheckRowsBound(window);
-        QCOMPARE(window.ui->pnlItemCount->text(), QStringLiteral("3"));
-        QCOMPARE(window.ui->pnlAvgTime->text(), QStringLiteral("12.00"));
-        QCOMPARE(window.ui->pnlFinish->text(), QStringLiteral("7"));
+        QCOMPARE(ColumnTexts(window, 3), QStringList({"没响应", "没响应", "  12.00"}));
+        QCOMPARE(PanelText(window, "pnlItemCount"), QStringLiteral("3"));
+        QCOMPARE(PanelText(window, "pnlAvgTime"), QStringLiteral("12.00"));
+        QCOMPARE(PanelText(window, "pnlFinish"), QString());
         QCOMPARE(window.windowTitle(), title);
-        QVERIFY(!window.ui->actDelItem->isEnabled());
+        QVERIFY(!Enabled(window, "actDelItem"));
+        CheckRowsBound(window);
 
         SelectRows(window, {1});
         FillNextEditItem(QStringLiteral("c2"), QStringLiteral("127.0.0.33"), dtHomePage);
-        window.ui->actModifyItem->trigger();
-        QCOMPARE(InfoNames(window), QStringList({"a", "c2", "e"}));
-        QCOMPARE(window.Infos[1].DoType, int8_t(dtHomePage));
-        QCOMPARE(window.ItemsToText(), std::string("a^127.0.0.1^0#c2^127.0.0.33^1#e^127.0.0.5^1"));
+        Trigger(window, "actModifyItem");
+        QCOMPARE(RowNames(window), QStringList({"a", "c2", "e"}));
+        QCOMPARE(SavedPlan(window), QStringLiteral("a^127.0.0.1^0#c2^127.0.0.33^1#e^127.0.0.5^1"));
     }
 
-    // Two rows may show one record (a refresh by name re-points the first
-    // row of that name); deleting the record takes both rows with it.
+    // Two rows may show one item (a report re-points the first row of its
+    // name); deleting the item takes both rows with it.
     void deleteNeverLeavesARowOnARemovedRecord()
     {
         TfrmTarnix& window = OpenPlan();
         auto* first = static_cast<TInfoRow*>(List(window)->topLevelItem(0));
-        first->SetData(&window.Infos[1]);
+        first->SetData(TInfoRow::DataOf(List(window)->topLevelItem(1)));
         SelectRows(window, {1});
-        Boxes->Answer({IDOK});
-        window.ui->actDelItem->trigger();
-        QCOMPARE(InfoNames(window), QStringList({"a", "c", "d", "e"}));
+        Boxes().Answer({IDOK});
+        Trigger(window, "actDelItem");
         QCOMPARE(RowNames(window), QStringList({"c", "d", "e"}));
-        for (int i = 0; i < List(window)->topLevelItemCount(); ++i)
-            QCOMPARE(TfrmTarnix::RowInfo(List(window)->topLevelItem(i)), &window.Infos[size_t(i) + 1]);
+        CheckRowsBound(window);
+        QCOMPARE(SavedPlan(window), QStringLiteral("a^127.0.0.1^0#c^127.0.0.3^0#d^127.0.0.4^0#e^127.0.0.5^1"));
     }
 
     void deleteEveryRow()
     {
-        TfrmTarnix& window = OpenPlan();
-        window.ui->pnlAvgTime->setText(QStringLiteral("3.50"));
-        List(window)->selectAll();
-        Boxes->Answer({IDOK});
-        window.ui->actDelItem->trigger();
-        QCOMPARE(Boxes->Texts(), QStringList{QStringLiteral("你确定要删除这5条测速项吗?")});
-        QVERIFY(window.Infos.empty());
+        TfrmTarnix& window = OpenPlan(QStringLiteral("a^127.0.0.1^0#b^127.0.0.2^0"));
+        TFakeWorkers workers(window);
+        workers.Set(QStringLiteral("a"), Measured(3.5));
+        workers.Set(QStringLiteral("b"), Measured(3.5));
+        RunToTheEnd(window);
+        SelectAllRows(window);
+        Boxes().Answer({IDOK});
+        Trigger(window, "actDelItem");
+        QCOMPARE(Boxes().Texts(), QStringList{QStringLiteral("你确定要删除这2条测速项吗?")});
         QCOMPARE(List(window)->topLevelItemCount(), 0);
-        QCOMPARE(window.ui->pnlItemCount->text(), QStringLiteral("0"));
-        QCOMPARE(window.ui->pnlAvgTime->text(), QStringLiteral("3.50"));
+        QCOMPARE(PanelText(window, "pnlItemCount"), QStringLiteral("0"));
+        QCOMPARE(PanelText(window, "pnlAvgTime"), QStringLiteral("3.50"));
+        QCOMPARE(SavedPlan(window), QString());
     }
 
     void deleteOrModifyWithoutSelectionDoesNothing()
     {
         TfrmTarnix& window = OpenPlan();
-        window.actDelItemExecute();
-        window.actModifyItemExecute();
-        window.lvInfosDblClick();
-        QVERIFY(Boxes->Seen.empty());
+        QVERIFY(!Enabled(window, "actDelItem"));
+        QVERIFY(!Enabled(window, "actModifyItem"));
+        Trigger(window, "actDelItem");
+        Trigger(window, "actModifyItem");
+        QTest::mouseDClick(List(window)->viewport(), Qt::LeftButton, Qt::NoModifier,
+                           List(window)->viewport()->rect().bottomRight() - QPoint(5, 5));
+        QCoreApplication::processEvents();
+        QVERIFY(Boxes().Seen.empty());
         QCOMPARE(QApplication::activeModalWidget(), nullptr);
-        QCOMPARE(window.Infos.size(), size_t(5));
+        QCOMPARE(List(window)->topLevelItemCount(), 5);
     }
 
     // One item: the dialog shows it; the new texts go in untrimmed, the last
     // results stay; another item's name is accepted.
     void modifyOneItem()
     {
-        TfrmTarnix& window = OpenPlan();
-        window.Infos[3].State = tsDone;
-        window.Infos[3].AvgTime = 12.3456;
-        window.Infos[3].FailCount = 2;
-        window.Infos[3].Note = "IP[127.0.0.4] ";
-        window.RefreshList();
+        TfrmTarnix& window = OpenPlan(QStringLiteral("a^127.0.0.1^0#b^127.0.0.2^1#c^127.0.0.3^0#d^localhost^0"));
+        TFakeWorkers workers(window);
+        workers.Set(QStringLiteral("d"), Measured(12.3456, 2));
+        RunToTheEnd(window);
         SelectRows(window, {3});
         TShownDialog shown;
         InspectAndCancelNextEditItem(shown);
-        window.ui->actModifyItem->trigger();
+        Trigger(window, "actModifyItem");
         QCOMPARE(shown.Caption, QStringLiteral("修改测速项(单条修改)"));
         QCOMPARE(shown.Name, QStringLiteral("d"));
-        QCOMPARE(shown.Address, QStringLiteral("127.0.0.4"));
+        QCOMPARE(shown.Address, QStringLiteral("localhost"));
         QCOMPARE(shown.DoType, 0);
         QVERIFY(shown.NameEnabled && shown.AddressEnabled);
         QVERIFY(shown.ItemNames.empty());
-        QVERIFY(!window.PlanChanged());
+        QVERIFY(!AsksToSave(window, Boxes()));
 
         SelectRows(window, {3});
-        FillNextEditItem(QStringLiteral(" a "), QStringLiteral("localhost"), dtHomePage);
-        window.ui->actModifyItem->trigger();
-        const TDNSDispInfo& item = window.Infos[3];
-        QCOMPARE(item.Name, std::string(" a "));
-        QCOMPARE(item.DomainIP, std::string("localhost"));
-        QCOMPARE(item.DoType, int8_t(dtHomePage));
-        QCOMPARE(item.State, uint8_t(tsDone));
-        QCOMPARE(item.AvgTime, 12.3456);
-        QTreeWidgetItem* row = List(window)->topLevelItem(3);
-        QCOMPARE(row->text(3), QStringLiteral("  12.35"));
-        QCOMPARE(row->text(4), QStringLiteral("IP[127.0.0.4] 失败率2/5 "));
-        QCOMPARE(row->text(2), QStringLiteral("取首页内容"));
+        FillNextEditItem(QStringLiteral(" a "), QStringLiteral("127.0.0.4"), dtHomePage);
+        Trigger(window, "actModifyItem");
+        QCOMPARE(RowTexts(window, 3),
+                 QStringList({" a ", "127.0.0.4", "取首页内容", "  12.35", "IP[127.0.0.1] 失败率2/5 "}));
         CheckRowsBound(window);
-        QVERIFY(Boxes->Seen.empty());
+        QCOMPARE(Boxes().Seen.size(), size_t(0));
+        QCOMPARE(SavedPlan(window), QStringLiteral("a^127.0.0.1^0#b^127.0.0.2^1#c^127.0.0.3^0# a ^127.0.0.4^1"));
     }
 
     // Several items: placeholders, no method; the chosen method goes to every
@@ -297,7 +266,7 @@ private slots:
         SelectRows(window, {0, 2, 3});
         TShownDialog shown;
         InspectAndCancelNextEditItem(shown);
-        window.ui->actModifyItem->trigger();
+        Trigger(window, "actModifyItem");
         QCOMPARE(shown.Caption, QStringLiteral("修改测速项(多条修改)"));
         QCOMPARE(shown.Name, QStringLiteral("*多项值*"));
         QCOMPARE(shown.Address, QStringLiteral("*多项值*"));
@@ -306,24 +275,22 @@ private slots:
 
         SelectRows(window, {0, 2, 3});
         WhenModal<TfrmEditItem>(QStringLiteral("frmEditItem"), [&](TfrmEditItem& d) {
-            Boxes->Answer({IDOK});
+            Boxes().Answer({IDOK});
             QTest::mouseClick(d.btnConfirm, Qt::LeftButton);  // no method yet
             d.cbDoType->setCurrentIndex(dtHomePage);
             QTest::mouseClick(d.btnConfirm, Qt::LeftButton);
         });
-        window.ui->actModifyItem->trigger();
-        QCOMPARE(Boxes->Texts(), QStringList{QStringLiteral("请选择测速方式。 ")});
-        QCOMPARE(window.ItemsToText(),
-                 std::string("a^127.0.0.1^1#b^127.0.0.2^1#c^127.0.0.3^1#d^127.0.0.4^1#e^127.0.0.5^1"));
+        Trigger(window, "actModifyItem");
+        QCOMPARE(Boxes().Texts(), QStringList{QStringLiteral("请选择测速方式。 ")});
+        QCOMPARE(ColumnTexts(window, 2), QStringList(5, QStringLiteral("取首页内容")));
         CheckRowsBound(window);
+        QCOMPARE(SavedPlan(window), QStringLiteral("a^127.0.0.1^1#b^127.0.0.2^1#c^127.0.0.3^1#d^127.0.0.4^1#e^127.0.0.5^1"));
     }
 
     // A method the list lacks shows no entry, and a method must be chosen.
     void modifyDnsQueryItem()
     {
-        Scratch->WriteStore(QStringLiteral("p=dns^127.0.0.53^2\r\n"));
-        Scratch->WriteSetting(QStringLiteral("p"));
-        TfrmTarnix& window = Scratch->Open();
+        TfrmTarnix& window = OpenPlan(QStringLiteral("dns^127.0.0.53^2"));
         SelectRows(window, {0});
         int shownType = -2;
         WhenModal<TfrmEditItem>(QStringLiteral("frmEditItem"), [&](TfrmEditItem& d) {
@@ -331,9 +298,9 @@ private slots:
             d.cbDoType->setCurrentIndex(dtPing);
             QTest::mouseClick(d.btnConfirm, Qt::LeftButton);
         });
-        window.ui->actModifyItem->trigger();
+        Trigger(window, "actModifyItem");
         QCOMPARE(shownType, -1);
-        QCOMPARE(window.Infos[0].DoType, int8_t(dtPing));
+        QCOMPARE(SavedPlan(window), QStringLiteral("dns^127.0.0.53^0"));
     }
 
     void modifyCancelledChangesNothing()
@@ -341,12 +308,14 @@ private slots:
         TfrmTarnix& window = OpenPlan();
         SelectRows(window, {1});
         WhenModal<TfrmEditItem>(QStringLiteral("frmEditItem"), [](TfrmEditItem& d) {
-            d.edtName->setText(QStringLiteral("changed"));
+            TypeInto(d.edtName, QStringLiteral("changed"));
             d.cbDoType->setCurrentIndex(0);
             QTest::keyClick(&d, Qt::Key_Escape);
         });
-        window.ui->actModifyItem->trigger();
-        QCOMPARE(window.ItemsToText(), Gbk(kStore.mid(2).chopped(2)));
+        Trigger(window, "actModifyItem");
+        QCOMPARE(RowNames(window), QStringList({"a", "b", "c", "d", "e"}));
+        QVERIFY(!AsksToSave(window, Boxes()));
+        QCOMPARE(SavedPlan(window), kPlan);
     }
 
     // A double-click runs modify as the menu does: one row, then several.
@@ -359,9 +328,11 @@ private slots:
         QCOMPARE(shown.Caption, QStringLiteral("修改测速项(单条修改)"));
         QCOMPARE(shown.Name, QStringLiteral("b"));
 
-        SelectRows(window, {0, 1});
+        SelectRows(window, {0});
+        QTest::mouseClick(List(window)->viewport(), Qt::LeftButton, Qt::ShiftModifier, RowCentre(window, 1));
+        QCOMPARE(List(window)->selectedItems().size(), 2);
         InspectAndCancelNextEditItem(shown);
-        window.lvInfosDblClick();
+        QTest::mouseDClick(List(window)->viewport(), Qt::LeftButton, Qt::ShiftModifier, RowCentre(window, 1));
         QCOMPARE(shown.Caption, QStringLiteral("修改测速项(多条修改)"));
     }
 
@@ -369,35 +340,39 @@ private slots:
     void nothingDuringARun()
     {
         TfrmTarnix& window = OpenPlan();
+        TFakeWorkers workers(window, true);
         SelectRows(window, {1});
-        window.FTesting = true;
-        window.UpdateActions();
+        Trigger(window, "actTestSpending");
         DoubleClickRow(window, 1);
-        window.ui->actAddItem->trigger();
-        window.ui->actDelItem->trigger();
-        window.ui->actModifyItem->trigger();
+        Trigger(window, "actAddItem");
+        Trigger(window, "actDelItem");
+        Trigger(window, "actModifyItem");
         QCoreApplication::processEvents();
         QCOMPARE(QApplication::activeModalWidget(), nullptr);
-        QVERIFY(Boxes->Seen.empty());
-        QCOMPARE(window.Infos.size(), size_t(5));
+        QVERIFY(Boxes().Seen.empty());
+        workers.ReportAll();
+        QCOMPARE(RowNames(window), QStringList({"a", "b", "c", "d", "e"}));
+        QCOMPARE(SavedPlan(window), kPlan);
     }
 
     // Stored bytes that are not valid GBK survive a modify of the method.
     void modifyKeepsBytesItCannotShow()
     {
-        Scratch->WriteStore(QStringLiteral("p=x^127.0.0.1^0\r\n"));
         Scratch->WriteSetting(QStringLiteral("p"));
+        QFile store(Scratch->StorePath());
+        QVERIFY(store.open(QIODevice::WriteOnly));
+        store.write("p=odd\xFF^127.0.0.1^0\r\n");
+        store.close();
         TfrmTarnix& window = Scratch->Open();
-        window.Infos[0].Name = "odd\xFF";
-        window.RefreshList();
         SelectRows(window, {0});
         WhenModal<TfrmEditItem>(QStringLiteral("frmEditItem"), [](TfrmEditItem& d) {
             d.cbDoType->setCurrentIndex(dtHomePage);
             QTest::mouseClick(d.btnConfirm, Qt::LeftButton);
         });
-        window.ui->actModifyItem->trigger();
-        QCOMPARE(window.Infos[0].Name, std::string("odd\xFF"));
-        QCOMPARE(window.Infos[0].DoType, int8_t(dtHomePage));
+        Trigger(window, "actModifyItem");
+        Trigger(window, "actSaveProject");
+        QVERIFY(store.open(QIODevice::ReadOnly));
+        QCOMPARE(store.readAll(), QByteArray("p=odd\xFF^127.0.0.1^1\r\n"));
     }
 };
 

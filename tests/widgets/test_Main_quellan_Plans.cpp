@@ -1,11 +1,8 @@
 // The plan commands and the unsaved-changes question, end to end in the
 // window on a temporary store; boxes and dialogs are answered by script.
 
-#include "ui_Main_quellan.h"
-
 #include "Windowscript.h"
 
-#include "app/Inforow.h"
 #include "app/Uiexecutorqt.h"
 #include "tests/support/Httpserver.h"
 #include "tests/support/Noproxy.h"
@@ -47,18 +44,14 @@ void PickNextPlan(const QString& name, QStringList* shown = nullptr, QString* ca
     });
 }
 
-// What a finished test run leaves in the records.
-void MarkMeasured(TfrmTarnix& window)
+// A test run in which every item answers, with a failed try each.
+void RunMeasuringEveryItem(TfrmTarnix& window)
 {
+    TFakeWorkers workers(window);
     double avg = 10;
-    for (TDNSDispInfo& info : window.Infos) {
-        info.State = tsDone;
-        info.AvgTime = avg += 5;
-        info.FailCount = 1;
-        info.Note = "IP[127.0.0.1] ";
-        info.IP = "127.0.0.1";
-    }
-    window.RefreshList();
+    for (const QString& name : RowNames(window))
+        workers.Set(name, Measured(avg += 5, 1));
+    RunToTheEnd(window);
 }
 
 }  // namespace
@@ -67,7 +60,7 @@ class TestPlanCommands : public QObject {
     Q_OBJECT
 
     std::unique_ptr<TWindowScratch> Scratch;
-    std::unique_ptr<TBoxScript> Boxes;
+    TBoxScript& Boxes() { return Scratch->Boxes; }
 
     TfrmTarnix& OpenHome()
     {
@@ -75,7 +68,7 @@ class TestPlanCommands : public QObject {
         Scratch->WriteSetting(kHome);
         return Scratch->Open();
     }
-    bool Asked() const { return Boxes->Texts().contains(kQuestion); }
+    bool Asked() { return Boxes().Texts().contains(kQuestion); }
 
 private slots:
     void initTestCase()
@@ -87,28 +80,26 @@ private slots:
     void init()
     {
         Scratch = std::make_unique<TWindowScratch>();
-        Boxes = std::make_unique<TBoxScript>();
     }
     void cleanup()
     {
-        QCOMPARE(Boxes->Unexpected, 0);
+        QCOMPARE(Boxes().Unexpected, 0);
         Scratch.reset();
-        Boxes.reset();
     }
 
     void unnamedEmptyPlanNeverAsks()
     {
         TfrmTarnix& window = Scratch->Open();
-        window.ui->actNewProject->trigger();
+        Trigger(window, "actNewProject");
         QStringList shown;
         WhenModal<TfrmProjectList>(QStringLiteral("frmProjectList"), [&](TfrmProjectList& d) {
             shown << QString::number(d.lbProjectList->count()) << d.windowTitle();
             QTest::mouseClick(d.btnCancel, Qt::LeftButton);
         });
-        window.ui->actOpenProject->trigger();
+        Trigger(window, "actOpenProject");
         QCOMPARE(shown, QStringList({"0", QStringLiteral("测速方案列表")}));
         QVERIFY(window.close());
-        QVERIFY(Boxes->Seen.empty());
+        QVERIFY(Boxes().Seen.empty());
     }
 
     // The question's text, caption and buttons, and what each answer does.
@@ -117,24 +108,24 @@ private slots:
         Scratch->WriteStore(QStringLiteral("same=a^127.0.0.1^0\r\n"));
         TfrmTarnix& window = Scratch->Open();
         AddItem(window, QStringLiteral("a"), QStringLiteral("127.0.0.1"));
-        QCOMPARE(window.Infos.size(), size_t(1));
+        QCOMPARE(RowNames(window), QStringList{"a"});
 
-        Boxes->Answer({IDCANCEL});
-        window.ui->actNewProject->trigger();
-        QCOMPARE(Boxes->Texts(), QStringList{kQuestion});
-        QCOMPARE(Boxes->Seen[0].Caption, QStringLiteral("询问"));
-        QCOMPARE(Boxes->Seen[0].Style, unsigned(MB_ICONQUESTION | MB_YESNOCANCEL));
-        QCOMPARE(window.Infos.size(), size_t(1));
+        Boxes().Answer({IDCANCEL});
+        Trigger(window, "actNewProject");
+        QCOMPARE(Boxes().Texts(), QStringList{kQuestion});
+        QCOMPARE(Boxes().Seen[0].Caption, QStringLiteral("询问"));
+        QCOMPARE(Boxes().Seen[0].Style, unsigned(MB_ICONQUESTION | MB_YESNOCANCEL));
+        QCOMPARE(RowNames(window), QStringList{"a"});
 
-        Boxes->Answer({IDCANCEL});
+        Boxes().Answer({IDCANCEL});
         QVERIFY(!window.close());
         QVERIFY(window.isVisible());
 
-        Boxes->Answer({IDNO});
-        window.ui->actNewProject->trigger();
-        QVERIFY(window.Infos.empty());
+        Boxes().Answer({IDNO});
+        Trigger(window, "actNewProject");
+        QCOMPARE(List(window)->topLevelItemCount(), 0);
         QCOMPARE(window.windowTitle(), kTitle.arg(QStringLiteral("未命名")));
-        QCOMPARE(Boxes->Seen.size(), size_t(3));
+        QCOMPARE(Boxes().Seen.size(), size_t(3));
         QCOMPARE(Scratch->Store(), QStringLiteral("same=a^127.0.0.1^0\r\n"));
     }
 
@@ -142,22 +133,23 @@ private slots:
     {
         TfrmTarnix& window = OpenHome();
         QCOMPARE(window.windowTitle(), kTitle.arg(kHome));
-        QCOMPARE(window.ItemsToText(), Gbk(kHomeText));
-        QVERIFY(!window.PlanChanged());
+        QCOMPARE(RowNames(window), QStringList({QStringLiteral("网关"), QStringLiteral("门户")}));
+        QVERIFY(!AsksToSave(window, Boxes()));
         QVERIFY(window.close());
-        QVERIFY(Boxes->Seen.empty());
+        QVERIFY(Boxes().Seen.empty());
     }
 
     // Neither sorting the rows nor the results of a run alter the plan text.
     void sortingAndMeasuringAreNoChange()
     {
         TfrmTarnix& window = OpenHome();
-        window.lvInfosColumnClick(0);
-        window.lvInfosColumnClick(0);
-        MarkMeasured(window);
-        ReverseRows(window);
+        ClickHeader(window, 0);
+        ClickHeader(window, 0);
+        RunMeasuringEveryItem(window);
+        ClickHeader(window, 0);
+        QCOMPARE(RowNames(window), QStringList({QStringLiteral("门户"), QStringLiteral("网关")}));
         QVERIFY(window.close());
-        QVERIFY(Boxes->Seen.empty());
+        QVERIFY(Boxes().Seen.empty());
     }
 
     // A real run over loopback: results in the list, the plan text unchanged.
@@ -171,19 +163,20 @@ private slots:
         Scratch->WriteStore(QStringLiteral("run=ok^%1^1#refused^%2^1\r\n").arg(QString::fromStdString(server.HostPort()), refused));
         Scratch->WriteSetting(QStringLiteral("run"));
         TfrmTarnix& window = Scratch->Open();
-        window.ui->actTestSpending->trigger();
-        QTRY_COMPARE_WITH_TIMEOUT(window.ui->StatusBar->currentMessage(), QStringLiteral("测速已完成。"), 30000);
-        QCOMPARE(window.Infos[0].State, uint8_t(tsDone));
-        QCOMPARE(List(window)->topLevelItem(1)->text(3), QStringLiteral("没响应"));
+        Trigger(window, "actTestSpending");
+        QTRY_COMPARE_WITH_TIMEOUT(StatusText(window), QStringLiteral("测速已完成。"), 30000);
+        bool measured = false;
+        QVERIFY(TimeText(window, 0).toDouble(&measured) >= 0 && measured);
+        QCOMPARE(TimeText(window, 1), QStringLiteral("没响应"));
         QVERIFY(window.close());
-        QVERIFY(Boxes->Seen.empty());
+        QVERIFY(Boxes().Seen.empty());
     }
 
     void addingAnItemAsks()
     {
         TfrmTarnix& window = OpenHome();
         AddItem(window, QStringLiteral("新"), QStringLiteral("127.0.0.2"));
-        Boxes->Answer({IDCANCEL});
+        Boxes().Answer({IDCANCEL});
         QVERIFY(!window.close());
         QVERIFY(Asked());
     }
@@ -210,24 +203,27 @@ private slots:
         Scratch->WriteStore(QStringLiteral("p=") + text + "\r\n");
         Scratch->WriteSetting(QStringLiteral("p"));
         TfrmTarnix& window = Scratch->Open();
-        QCOMPARE(window.PlanChanged(), changed);
-        Boxes->Answer({IDNO});
+        QCOMPARE(AsksToSave(window, Boxes()), changed);
+        Boxes().Seen.clear();
+        Boxes().Answer({IDNO});
         QVERIFY(window.close());
         QCOMPARE(Asked(), changed);
         if (!changed)
-            Boxes->Answers.clear();
+            Boxes().Answers.clear();
     }
 
     void planRemovedByAnotherProgram()
     {
         TfrmTarnix& window = OpenHome();
         Scratch->WriteStore(QStringLiteral("office=backup^127.0.0.7^0\r\n"));
-        QVERIFY(window.PlanChanged());
-        window.Infos.clear();
-        window.RefreshList();
-        QVERIFY(!window.PlanChanged());
+        QVERIFY(AsksToSave(window, Boxes()));
+        SelectAllRows(window);
+        Boxes().Answer({IDOK});
+        Trigger(window, "actDelItem");
+        Boxes().Seen.clear();
+        QVERIFY(!AsksToSave(window, Boxes()));
         QVERIFY(window.close());
-        QVERIFY(Boxes->Seen.empty());
+        QVERIFY(Boxes().Seen.empty());
     }
 
     // Yes on an unnamed plan saves it under the name asked for, then goes on.
@@ -235,23 +231,23 @@ private slots:
     {
         TfrmTarnix& window = Scratch->Open();
         AddItem(window, QStringLiteral(" 空格 "), QStringLiteral("127.0.0.1"), dtHomePage);
-        Boxes->Answer({IDYES});
+        Boxes().Answer({IDYES});
         NameNextPlan(QStringLiteral("  新方案 "));
         QVERIFY(window.close());
         QCOMPARE(Scratch->Store(), QStringLiteral("新方案= 空格 ^127.0.0.1^1\r\n"));
-        QCOMPARE(Scratch->ReadFile(QStringLiteral("DestLists.ini")), QStringLiteral("[config]\r\nproject=新方案\r\n"));
-        QCOMPARE(window.FProjectName, Gbk(QStringLiteral("新方案")));
+        QCOMPARE(Scratch->Setting(), QStringLiteral("[config]\r\nproject=新方案\r\n"));
+        QCOMPARE(window.windowTitle(), kTitle.arg(QStringLiteral("新方案")));
     }
 
     void yesSavesNamedPlanAndOpenGoesOn()
     {
         TfrmTarnix& window = OpenHome();
         AddItem(window, QStringLiteral("新"), QStringLiteral("127.0.0.2"));
-        Boxes->Answer({IDYES});
+        Boxes().Answer({IDYES});
         PickNextPlan(QStringLiteral("office"));
-        window.ui->actOpenProject->trigger();
+        Trigger(window, "actOpenProject");
         QCOMPARE(window.windowTitle(), kTitle.arg(QStringLiteral("office")));
-        QCOMPARE(InfoNames(window), QStringList{QStringLiteral("backup")});
+        QCOMPARE(RowNames(window), QStringList{QStringLiteral("backup")});
         QCOMPARE(Scratch->Store(), QStringLiteral("office=backup^127.0.0.7^0\r\n") + kHome + "=" + kHomeText
                                        + QStringLiteral("#新^127.0.0.2^0\r\n"));
     }
@@ -269,44 +265,42 @@ private slots:
     {
         QFETCH(QString, how);
         TfrmTarnix& window = Scratch->Open();
+        TFakeWorkers workers(window, true);
         AddItem(window, QStringLiteral("a"), QStringLiteral("127.0.0.1"));
-        if (how == "unwritable")
-            window.FProjects = std::make_unique<TProjectStore>(Scratch->Path("missing/dir/Projects.dat").toStdString());
-        if (how == "testing") {
-            window.FTesting = true;
-            window.UpdateActions();
+        if (how == "unwritable") {  // the store's name leads through a file as if it were a folder
+            Scratch->WriteFile(QStringLiteral("file"), QString());
+            QVERIFY(QFile::link(Scratch->Path("file/Projects.dat"), Scratch->StorePath()));
         }
+        if (how == "testing")
+            Trigger(window, "actTestSpending");
 
         for (int attempt = 0; attempt < 3; ++attempt) {
-            Boxes->Seen.clear();
-            Boxes->Answer({IDYES});
+            Boxes().Seen.clear();
+            Boxes().Answer({IDYES});
             if (how == "cancel")
                 CancelNextDialog(QStringLiteral("frmProjectName"));
             else if (how != "testing")
                 NameNextPlan(how == "blank" ? QStringLiteral("   ") : QStringLiteral("x"));
             if (how == "unwritable")
-                Boxes->Answer({IDOK});  // the error box
-            if (attempt == 0)
+                Boxes().Answer({IDOK});  // the error box
+            if (attempt == 0 || how == "testing")  // new and open are disabled during a run
                 QVERIFY(!window.close());
             else if (attempt == 1)
-                window.ui->actNewProject->trigger();
-            else if (how != "testing")
-                window.ui->actOpenProject->trigger();
+                Trigger(window, "actNewProject");
             else
-                QVERIFY(!window.QuerySave());
+                Trigger(window, "actOpenProject");
             QVERIFY(window.isVisible());
-            QCOMPARE(InfoNames(window), QStringList{QStringLiteral("a")});
-            QCOMPARE(Boxes->Seen[0].Text, kQuestion);
+            QCOMPARE(RowNames(window), QStringList{QStringLiteral("a")});
+            QCOMPARE(Boxes().Seen.size(), size_t(how == "unwritable" ? 2 : 1));
+            QCOMPARE(Boxes().Seen[0].Text, kQuestion);
             if (how == "unwritable") {
-                QCOMPARE(Boxes->Seen.size(), size_t(2));
-                QCOMPARE(Boxes->Seen[1].Style & 0xF0, unsigned(MB_ICONERROR));
-                QVERIFY(Boxes->Seen[1].Text.startsWith(QStringLiteral("Cannot create file")));
+                QCOMPARE(Boxes().Seen[1].Style & 0xF0, unsigned(MB_ICONERROR));
+                QVERIFY(Boxes().Seen[1].Text.startsWith(QStringLiteral("Cannot create file")));
             }
         }
-        QVERIFY(window.FProjectName.empty());
-        QCOMPARE(Scratch->Store(), QStringLiteral("<missing>"));
-        window.FTesting = false;
-        Boxes->Answer({IDNO});
+        QCOMPARE(window.windowTitle(), kTitle.arg(QStringLiteral("未命名")));
+        QVERIFY(!QFile::exists(Scratch->StorePath()));
+        QVERIFY(Boxes().Answers.empty());
     }
 
     // A store that cannot be read is asked about rather than trusted.
@@ -315,25 +309,26 @@ private slots:
         TfrmTarnix& window = OpenHome();
         QVERIFY(QFile::remove(Scratch->StorePath()));
         QVERIFY(QDir().mkdir(Scratch->StorePath()));
-        QVERIFY(window.PlanChanged());
-        Boxes->Answer({IDYES, IDOK});
+        QVERIFY(AsksToSave(window, Boxes()));
+        Boxes().Seen.clear();
+        Boxes().Answer({IDYES, IDOK});
         QVERIFY(!window.close());
-        QCOMPARE(Boxes->Seen.size(), size_t(2));
-        QCOMPARE(Boxes->Seen[1].Style & 0xF0, unsigned(MB_ICONERROR));
-        Boxes->Answer({IDNO});
+        QCOMPARE(Boxes().Seen.size(), size_t(2));
+        QCOMPARE(Boxes().Seen[1].Style & 0xF0, unsigned(MB_ICONERROR));
+        Boxes().Answer({IDNO});
         QVERIFY(window.close());
     }
 
     void newPlanKeepsTheSetting()
     {
         TfrmTarnix& window = OpenHome();
-        window.ui->actNewProject->trigger();
-        QVERIFY(window.FProjectName.empty());
-        QVERIFY(window.Infos.empty());
+        Trigger(window, "actNewProject");
+        QCOMPARE(List(window)->topLevelItemCount(), 0);
         QCOMPARE(window.windowTitle(), kTitle.arg(QStringLiteral("未命名")));
-        QCOMPARE(window.ui->pnlItemCount->text(), QStringLiteral("0"));
-        QVERIFY(Scratch->ReadFile(QStringLiteral("DestLists.ini")).contains(QStringLiteral("project=家里")));
-        QVERIFY(Boxes->Seen.empty());
+        QCOMPARE(PanelText(window, "pnlItemCount"), QStringLiteral("0"));
+        QVERIFY(Scratch->Setting().contains(QStringLiteral("project=家里")));
+        QVERIFY(!AsksToSave(window, Boxes()));  // nothing to save
+        QVERIFY(Boxes().Seen.empty());
     }
 
     void openListsEveryPlanAndLoadsTheChosenOne()
@@ -344,14 +339,14 @@ private slots:
         QStringList shown;
         QString caption;
         PickNextPlan(kHome, &shown, &caption);
-        window.ui->actOpenProject->trigger();
+        Trigger(window, "actOpenProject");
         QCOMPARE(caption, QStringLiteral("测速方案列表"));
         QCOMPARE(shown, QStringList({"zeta", "alpha", kHome, "zeta"}));
         QCOMPARE(window.windowTitle(), kTitle.arg(kHome));
         QCOMPARE(RowNames(window), QStringList({QStringLiteral("网关"), QStringLiteral("门户")}));
         CheckRowsBound(window);
-        QVERIFY(Scratch->ReadFile(QStringLiteral("DestLists.ini")).contains(QStringLiteral("project=家里")));
-        QVERIFY(Boxes->Seen.empty());
+        QVERIFY(Scratch->Setting().contains(QStringLiteral("project=家里")));
+        QVERIFY(Boxes().Seen.empty());
     }
 
     // No, then a cancelled list: the items stay, still unsaved.
@@ -359,37 +354,32 @@ private slots:
     {
         TfrmTarnix& window = OpenHome();
         AddItem(window, QStringLiteral("新"), QStringLiteral("127.0.0.2"));
-        Boxes->Answer({IDNO});
+        Boxes().Answer({IDNO});
         CancelNextDialog(QStringLiteral("frmProjectList"));
-        window.ui->actOpenProject->trigger();
-        QCOMPARE(window.Infos.size(), size_t(3));
-        QVERIFY(window.PlanChanged());
-        Boxes->Answer({IDNO});
+        Trigger(window, "actOpenProject");
+        QCOMPARE(RowNames(window), QStringList({QStringLiteral("网关"), QStringLiteral("门户"), QStringLiteral("新")}));
+        QVERIFY(AsksToSave(window, Boxes()));
+        Boxes().Answer({IDNO});
     }
 
-    // Save stores the plan and reloads it: results gone, Infos order back.
+    // Save stores the plan and reloads it: results gone, the plan's order back.
     void saveReloadsFromTheStore()
     {
         TfrmTarnix& window = OpenHome();
-        MarkMeasured(window);
-        ReverseRows(window);
+        RunMeasuringEveryItem(window);
+        ClickHeader(window, 0);
         QCOMPARE(RowNames(window), QStringList({QStringLiteral("门户"), QStringLiteral("网关")}));
+        QCOMPARE(ColumnTexts(window, 3), QStringList({"  20.00", "  15.00"}));
         AddItem(window, QStringLiteral(" 新 "), QStringLiteral("127.0.0.2"), dtHomePage);
-        window.ui->actSaveProject->trigger();
+        Trigger(window, "actSaveProject");
         QCOMPARE(Scratch->Store(), QStringLiteral("office=backup^127.0.0.7^0\r\n") + kHome + "=" + kHomeText
                                        + QStringLiteral("# 新 ^127.0.0.2^1\r\n"));
         QCOMPARE(RowNames(window), QStringList({QStringLiteral("网关"), QStringLiteral("门户"), QStringLiteral(" 新 ")}));
-        for (int i = 0; i < 3; ++i) {
-            QCOMPARE(List(window)->topLevelItem(i)->text(3), QStringLiteral("待测速"));
-            QCOMPARE(List(window)->topLevelItem(i)->text(4), QString());
-        }
-        for (const TDNSDispInfo& info : window.Infos) {
-            QCOMPARE(info.State, uint8_t(tsWaiting));
-            QVERIFY(info.Note.empty() && info.IP.empty());
-        }
+        QCOMPARE(ColumnTexts(window, 3), QStringList(3, QStringLiteral("待测速")));
+        QCOMPARE(ColumnTexts(window, 4), QStringList(3, QString()));
         CheckRowsBound(window);
-        QVERIFY(!window.PlanChanged());
-        QVERIFY(Boxes->Seen.empty());
+        QVERIFY(!AsksToSave(window, Boxes()));
+        QVERIFY(Boxes().Seen.empty());
     }
 
     void saveOnUnnamedPlanRunsSaveAs()
@@ -397,7 +387,7 @@ private slots:
         TfrmTarnix& window = Scratch->Open();
         AddItem(window, QStringLiteral("a"), QStringLiteral("127.0.0.1"));
         NameNextPlan(QStringLiteral("office"));
-        window.ui->actSaveProject->trigger();
+        Trigger(window, "actSaveProject");
         QCOMPARE(window.windowTitle(), kTitle.arg(QStringLiteral("office")));
         QCOMPARE(Scratch->Store(), QStringLiteral("office=a^127.0.0.1^0\r\n"));
     }
@@ -407,11 +397,11 @@ private slots:
         TfrmTarnix& window = OpenHome();
         const QString before = Scratch->Store();
         NameNextPlan(QStringLiteral(" \t "));
-        window.ui->actSaveAsProject->trigger();
+        Trigger(window, "actSaveAsProject");
         CancelNextDialog(QStringLiteral("frmProjectName"));
-        window.ui->actSaveAsProject->trigger();
+        Trigger(window, "actSaveAsProject");
         QCOMPARE(Scratch->Store(), before);
-        QCOMPARE(window.FProjectName, Gbk(kHome));
+        QCOMPARE(window.windowTitle(), kTitle.arg(kHome));
     }
 
     // The name of a stored plan in another letter case: that line is replaced
@@ -421,11 +411,11 @@ private slots:
         TfrmTarnix& window = OpenHome();
         AddItem(window, QStringLiteral("新"), QStringLiteral("127.0.0.2"));
         NameNextPlan(QStringLiteral("OFFICE"));
-        window.ui->actSaveAsProject->trigger();
+        Trigger(window, "actSaveAsProject");
         QCOMPARE(Scratch->Store(), QStringLiteral("OFFICE=") + kHomeText + QStringLiteral("#新^127.0.0.2^0\r\n")
                                        + kHome + "=" + kHomeText + "\r\n");
         QCOMPARE(window.windowTitle(), kTitle.arg(QStringLiteral("OFFICE")));
-        QVERIFY(Boxes->Seen.empty());
+        QVERIFY(Boxes().Seen.empty());
     }
 
     void deletePlanThatIsNotOpen()
@@ -435,15 +425,15 @@ private slots:
         const QString title = window.windowTitle();
         QString caption;
         PickNextPlan(QStringLiteral("office"), nullptr, &caption);
-        Boxes->Answer({IDOK});
-        window.ui->actDelProject->trigger();
+        Boxes().Answer({IDOK});
+        Trigger(window, "actDelProject");
         QCOMPARE(caption, QStringLiteral("删除测速方案"));
-        QCOMPARE(Boxes->Texts(), QStringList{QStringLiteral("你确定要删除测速方案[office]吗?")});
-        QCOMPARE(Boxes->Seen[0].Style, unsigned(MB_ICONQUESTION | MB_OKCANCEL));
+        QCOMPARE(Boxes().Texts(), QStringList{QStringLiteral("你确定要删除测速方案[office]吗?")});
+        QCOMPARE(Boxes().Seen[0].Style, unsigned(MB_ICONQUESTION | MB_OKCANCEL));
         QCOMPARE(Scratch->Store(), kHome + "=" + kHomeText + "\r\n");
         QCOMPARE(window.windowTitle(), title);
-        QCOMPARE(window.Infos.size(), size_t(3));
-        Boxes->Answer({IDNO});
+        QCOMPARE(List(window)->topLevelItemCount(), 3);
+        Boxes().Answer({IDNO});
     }
 
     // The open plan goes with its unsaved items, without the question.
@@ -452,24 +442,24 @@ private slots:
         TfrmTarnix& window = OpenHome();
         AddItem(window, QStringLiteral("新"), QStringLiteral("127.0.0.2"));
         PickNextPlan(kHome);
-        Boxes->Answer({IDCANCEL});
-        window.ui->actDelProject->trigger();
-        QCOMPARE(window.Infos.size(), size_t(3));
+        Boxes().Answer({IDCANCEL});
+        Trigger(window, "actDelProject");
+        QCOMPARE(List(window)->topLevelItemCount(), 3);
         QVERIFY(Scratch->Store().contains(kHome));
 
         PickNextPlan(kHome);
-        Boxes->Answer({IDOK});
-        window.ui->actDelProject->trigger();
-        QCOMPARE(Boxes->Seen.size(), size_t(2));
-        QCOMPARE(Boxes->Seen[1].Text, QStringLiteral("你确定要删除测速方案[家里]吗?"));
+        Boxes().Answer({IDOK});
+        Trigger(window, "actDelProject");
+        QCOMPARE(Boxes().Seen.size(), size_t(2));
+        QCOMPARE(Boxes().Seen[1].Text, QStringLiteral("你确定要删除测速方案[家里]吗?"));
         QCOMPARE(Scratch->Store(), QStringLiteral("office=backup^127.0.0.7^0\r\n"));
-        QVERIFY(window.FProjectName.empty());
-        QVERIFY(window.Infos.empty());
+        QCOMPARE(List(window)->topLevelItemCount(), 0);
         QCOMPARE(window.windowTitle(), kTitle.arg(QStringLiteral("未命名")));
-        QVERIFY(Scratch->ReadFile(QStringLiteral("DestLists.ini")).contains(QStringLiteral("project=家里")));
+        QVERIFY(!AsksToSave(window, Boxes()));  // unnamed and empty
+        QVERIFY(Scratch->Setting().contains(QStringLiteral("project=家里")));
         CancelNextDialog(QStringLiteral("frmProjectList"));
-        window.ui->actDelProject->trigger();
-        QCOMPARE(Boxes->Seen.size(), size_t(2));
+        Trigger(window, "actDelProject");
+        QCOMPARE(Boxes().Seen.size(), size_t(2));
     }
 
     // Removal matches the name exactly; the list shows both spellings.
@@ -479,25 +469,24 @@ private slots:
         Scratch->WriteSetting(QStringLiteral("Alpha"));
         TfrmTarnix& window = Scratch->Open();
         PickNextPlan(QStringLiteral("alpha"));
-        Boxes->Answer({IDOK});
-        window.ui->actDelProject->trigger();
+        Boxes().Answer({IDOK});
+        Trigger(window, "actDelProject");
         QCOMPARE(Scratch->Store(), QStringLiteral("Alpha=x^127.0.0.1^0\r\n"));
-        QCOMPARE(window.FProjectName, std::string("Alpha"));
-        QCOMPARE(InfoNames(window), QStringList{"x"});
+        QCOMPARE(window.windowTitle(), kTitle.arg(QStringLiteral("Alpha")));
+        QCOMPARE(RowNames(window), QStringList{"x"});
     }
 
     void commandsDoNothingDuringARun()
     {
         TfrmTarnix& window = OpenHome();
-        window.FTesting = true;
-        window.UpdateActions();
-        for (QAction* action : {window.ui->actNewProject, window.ui->actOpenProject, window.ui->actSaveProject,
-                                window.ui->actSaveAsProject, window.ui->actDelProject})
-            action->trigger();
-        QCOMPARE(window.Infos.size(), size_t(2));
+        TFakeWorkers workers(window, true);
+        Trigger(window, "actTestSpending");
+        for (const char* command : kPlanCommands)
+            Trigger(window, command);
+        QCOMPARE(RowNames(window), QStringList({QStringLiteral("网关"), QStringLiteral("门户")}));
+        QCOMPARE(window.windowTitle(), kTitle.arg(kHome));
         QCOMPARE(QApplication::activeModalWidget(), nullptr);
-        window.FTesting = false;
-        QVERIFY(Boxes->Seen.empty());
+        QVERIFY(Boxes().Seen.empty());
     }
 };
 

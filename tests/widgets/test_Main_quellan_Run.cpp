@@ -46,43 +46,21 @@ TfrmTarnix& OpenPlan(TWindowScratch& scratch, const QStringList& items)
     return scratch.Open();
 }
 
-QAction* Action(TfrmTarnix& window, const char* name)
-{
-    auto* action = window.findChild<QAction*>(QString::fromLatin1(name));
-    if (!action)
-        qFatal("no action %s", name);
-    return action;
-}
+QTimer* FlashTimer(TfrmTarnix& window) { return Control<QTimer>(window, "tmrFlash"); }
 
-QLabel* Panel(TfrmTarnix& window, const char* name)
-{
-    auto* panel = window.findChild<QLabel*>(QString::fromLatin1(name));
-    if (!panel)
-        qFatal("no panel %s", name);
-    return panel;
-}
-
-QTreeWidget* InfoList(TfrmTarnix& window) { return window.findChild<QTreeWidget*>(QStringLiteral("lvInfos")); }
-
-QTimer* FlashTimer(TfrmTarnix& window) { return window.findChild<QTimer*>(QStringLiteral("tmrFlash")); }
-
-QString Status(TfrmTarnix& window) { return window.statusBar()->currentMessage(); }
-
-QString TimeText(TfrmTarnix& window, int row) { return InfoList(window)->topLevelItem(row)->text(3); }
-
-QString NoteText(TfrmTarnix& window, int row) { return InfoList(window)->topLevelItem(row)->text(4); }
+QString NoteText(const QWidget& window, int row) { return List(window)->topLevelItem(row)->text(4); }
 
 int RowsShowing(TfrmTarnix& window, const QString& time)
 {
     int count = 0;
-    for (int row = 0; row < InfoList(window)->topLevelItemCount(); ++row)
+    for (int row = 0; row < List(window)->topLevelItemCount(); ++row)
         count += TimeText(window, row) == time;
     return count;
 }
 
-QColor AvgColour(TfrmTarnix& window) { return Panel(window, "pnlAvgTime")->palette().color(QPalette::Window); }
+QColor AvgColour(TfrmTarnix& window) { return Control<QLabel>(window, "pnlAvgTime")->palette().color(QPalette::Window); }
 
-void StartRun(TfrmTarnix& window) { Action(window, "actTestSpending")->trigger(); }
+void StartRun(TfrmTarnix& window) { Trigger(window, "actTestSpending"); }
 
 // Starts a run of three items of method against target, lets their first
 // tries begin, closes the window and returns how many milliseconds passed
@@ -101,7 +79,7 @@ qint64 CloseDuringTries(const std::string& target, int8_t method)
         return -1;
     QElapsedTimer timer;
     timer.start();
-    if (!window.close())
+    if (!window.close() || scratch.Boxes.Unexpected != 0)  // a run changes no plan: closing asks nothing
         return -1;
     scratch.Window.reset();  // what the program does once its last window has closed
     return timer.elapsed();
@@ -121,7 +99,6 @@ class TestMainWindowRun : public QObject {
     // The pauses between tries take no time here; the servers' delays do.
     TTestClock FClock;
     TClockScope FClockScope{FClock};
-    std::unique_ptr<TBoxScript> FBoxes;
 
 private slots:
     void initTestCase()
@@ -130,13 +107,6 @@ private slots:
         ClearProxyEnvironment();
     }
 
-    void init() { FBoxes = std::make_unique<TBoxScript>(); }
-
-    void cleanup()
-    {
-        QCOMPARE(FBoxes->Unexpected, 0);  // a run changes no plan: closing asks nothing
-        FBoxes.reset();
-    }
 
     void aRunShowsItsProgressAndEndsWithTheAverage()
     {
@@ -158,11 +128,11 @@ private slots:
         TfrmTarnix& window = OpenPlan(scratch, items);
         window.resize(640, 480);
         QVERIFY(QTest::qWaitForWindowExposed(&window));
-        QLabel* finished = Panel(window, "pnlFinish");
+        QLabel* finished = Control<QLabel>(window, "pnlFinish");
 
         StartRun(window);
         // Twenty at once, the rest waiting; only help and about enabled.
-        QCOMPARE(Status(window), QStringLiteral("测速正在进行中..."));
+        QCOMPARE(StatusText(window), QStringLiteral("测速正在进行中..."));
         for (int row = 0; row < 26; ++row)
             QCOMPARE(TimeText(window, row), row < 20 ? QStringLiteral("测速中...") : QStringLiteral("待测速"));
         QCOMPARE(finished->text(), QStringLiteral("0"));
@@ -185,7 +155,7 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(AvgColour(window), kGreen, 2000);
         Screenshot(window, "2-running");
 
-        QTRY_COMPARE_WITH_TIMEOUT(Status(window), QStringLiteral("测速已完成。"), 30000);
+        QTRY_COMPARE_WITH_TIMEOUT(StatusText(window), QStringLiteral("测速已完成。"), 30000);
         Screenshot(window, "3-finished");
         QVERIFY(!FlashTimer(window)->isActive());
         QCOMPARE(AvgColour(window), QApplication::palette().color(QPalette::Button));
@@ -207,8 +177,10 @@ private slots:
         }
         QCOMPARE(TimeText(window, 25), QStringLiteral("没响应"));
         QVERIFY(NoteText(window, 25).endsWith(QStringLiteral("失败率5/5 ")));
-        QCOMPARE(Panel(window, "pnlAvgTime")->text(), QString::asprintf("%0.2f", sum / 25));
+        QCOMPARE(PanelText(window, "pnlAvgTime"), QString::asprintf("%0.2f", sum / 25));
         QCOMPARE(FClock.Pauses().size() - pausesBefore, size_t(26 * 5));
+        QVERIFY(window.close());
+        QCOMPARE(scratch.Boxes.Unexpected, 0);  // a run changes no plan: closing asks nothing
     }
 
     void anEmptyPlanCompletesAtOnce()
@@ -216,10 +188,10 @@ private slots:
         TWindowScratch scratch;
         TfrmTarnix& window = scratch.Open();
         StartRun(window);
-        QCOMPARE(Status(window), QStringLiteral("测速已完成。"));
+        QCOMPARE(StatusText(window), QStringLiteral("测速已完成。"));
         QVERIFY(!FlashTimer(window)->isActive());
         QVERIFY(Action(window, "actTestSpending")->isEnabled());
-        QCOMPARE(Panel(window, "pnlAvgTime")->text(), QString());
+        QCOMPARE(PanelText(window, "pnlAvgTime"), QString());
     }
 
     void anUnresolvedPingItemEndsWithoutResponse()
@@ -228,7 +200,7 @@ private slots:
         TWindowScratch scratch;
         TfrmTarnix& window = OpenPlan(scratch, {PlanItem(QStringLiteral("x"), "no.such.host", dtPing)});
         StartRun(window);
-        QTRY_COMPARE_WITH_TIMEOUT(Status(window), QStringLiteral("测速已完成。"), 5000);
+        QTRY_COMPARE_WITH_TIMEOUT(StatusText(window), QStringLiteral("测速已完成。"), 5000);
         QCOMPARE(TimeText(window, 0), QStringLiteral("没响应"));
         QCOMPARE(NoteText(window, 0), QStringLiteral("域名解析IP地址失败。失败率5/5 "));
     }
@@ -244,12 +216,12 @@ private slots:
         TWindowScratch scratch;
         TfrmTarnix& window = OpenPlan(scratch, {PlanItem(QStringLiteral("a"), quick.HostPort(), dtHomePage),
                                                 PlanItem(QStringLiteral("b"), slow.HostPort(), dtHomePage)});
-        QLabel* finished = Panel(window, "pnlFinish");
+        QLabel* finished = Control<QLabel>(window, "pnlFinish");
         for (int round = 0; round < 2; ++round) {
             StartRun(window);
             QCOMPARE(finished->text(), QStringLiteral("0"));
             QTRY_COMPARE_WITH_TIMEOUT(finished->text(), QStringLiteral("1"), 10000);
-            QTRY_COMPARE_WITH_TIMEOUT(Status(window), QStringLiteral("测速已完成。"), 10000);
+            QTRY_COMPARE_WITH_TIMEOUT(StatusText(window), QStringLiteral("测速已完成。"), 10000);
             QCOMPARE(finished->text(), QString());
             QCOMPARE(RowsShowing(window, QStringLiteral("测速中...")), 0);
         }
@@ -269,6 +241,7 @@ private slots:
         StartRun(window);
         QTest::qWait(100);
         QVERIFY(window.close());
+        QCOMPARE(scratch.Boxes.Unexpected, 0);
         QElapsedTimer timer;
         timer.start();
         scratch.Window.reset();  // fetches cut off, workers waited for, nothing reported into freed memory

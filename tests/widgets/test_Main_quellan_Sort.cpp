@@ -1,62 +1,37 @@
 // Sorting the main window's list by real clicks on its header, and the arrow
-// that the header then shows.
+// that the header then shows. The times come from test runs whose results
+// the test decides.
 
-#include "app/Main_quellan.h"
+#include "Pixels.h"
+#include "Windowscript.h"
+
+#include "app/Inforow.h"
 #include "app/Sortarrows.h"
-#include "vqlib/Gbkwidgets.h"
-#include "vqlib/Programdir.h"
-#include "vqlib/Vqwindows.h"
 
-#include "ui_Main_quellan.h"
-
-#include <QHeaderView>
-#include <QTemporaryDir>
-#include <QTreeWidget>
 #include <QtTest>
 
-#include <memory>
+#include <limits>
 #include <optional>
 
 namespace {
 
-TDNSDispInfo Item(const char* name, uint8_t state = tsWaiting, double avg = 0, int8_t doType = dtPing,
-                  const char* host = "127.0.0.1")
-{
-    TDNSDispInfo item;
-    item.Name = ToGbk(QString::fromUtf8(name)).value();
-    item.DomainIP = host;
-    item.DoType = doType;
-    item.State = state;
-    item.AvgTime = avg;
-    return item;
-}
+// An item of a plan and what its run leaves it (nothing: not run).
+struct TSortItem {
+    QString Name;
+    std::optional<TFakeResult> Result = std::nullopt;
+    int DoType = dtPing;
+    QString Host = QStringLiteral("127.0.0.1");
+};
 
-// Offsets at which every drawn (non-red) pixel of the arrow appears.
-QList<QPoint> FindArrow(const QImage& grab, const QImage& arrow)
-{
-    const QColor red(255, 0, 0);
-    QList<QPoint> found;
-    for (int oy = -arrow.height(); oy < grab.height(); ++oy)
-        for (int ox = -arrow.width(); ox < grab.width(); ++ox) {
-            bool match = true;
-            for (int y = 0; y < arrow.height() && match; ++y)
-                for (int x = 0; x < arrow.width() && match; ++x) {
-                    const QColor c = arrow.pixelColor(x, y);
-                    const QPoint p(ox + x, oy + y);
-                    if (c != red)
-                        match = grab.rect().contains(p) && grab.pixelColor(p) == c;
-                }
-            if (match)
-                found << QPoint(ox, oy);
-        }
-    return found;
-}
+// Shows "待测速" after a run, as a waiting item does.
+const TFakeResult kShownWaiting{9, 0.0, 0};
+const TFakeResult kTesting{tsTesting, 0.0, 0};
 
 // A row that notes whether the list's drawing was frozen while it was compared.
-class TProbeRow : public QTreeWidgetItem {
+class TProbeRow : public TInfoRow {
 public:
     TProbeRow(const TfrmTarnix* window, const QString& name, bool* sawLiveDrawing)
-        : FWindow(window), FSawLiveDrawing(sawLiveDrawing)
+        : TInfoRow(window, nullptr), FSawLiveDrawing(sawLiveDrawing)
     {
         setText(0, name);
     }
@@ -64,11 +39,10 @@ public:
     {
         if (treeWidget()->viewport()->updatesEnabled())
             *FSawLiveDrawing = true;
-        return FWindow->lvInfosCompare(const_cast<TProbeRow*>(this), const_cast<QTreeWidgetItem*>(&other)) < 0;
+        return TInfoRow::operator<(other);
     }
 
 private:
-    const TfrmTarnix* FWindow;
     bool* FSawLiveDrawing;
 };
 
@@ -77,32 +51,36 @@ private:
 class TestListSorting : public QObject {
     Q_OBJECT
 
-    QTemporaryDir FDir;
-    std::unique_ptr<TfrmTarnix> FWindow;
+    std::unique_ptr<TWindowScratch> Scratch;
+    TBoxScript& Boxes() { return Scratch->Boxes; }
+    std::unique_ptr<TFakeWorkers> Workers;
+    TfrmTarnix* Window = nullptr;
 
-    QTreeWidget* List() { return FWindow->ui->lvInfos; }
+    QTreeWidget* List() { return ::List(*Window); }
     QHeaderView* Header() { return List()->header(); }
-
-    void Fill(std::vector<TDNSDispInfo> items)
-    {
-        FWindow->Infos = std::move(items);
-        FWindow->RefreshList();
-    }
-
-    QStringList Column(int column)
-    {
-        QStringList texts;
-        for (int i = 0; i < List()->topLevelItemCount(); ++i)
-            texts << List()->topLevelItem(i)->text(column);
-        return texts;
-    }
+    QStringList Column(int column) { return ColumnTexts(*Window, column); }
     QStringList Names() { return Column(0); }
+    void ClickHeader(int column) { ::ClickHeader(*Window, column); }
 
-    void ClickHeader(int column)
+    // Opens a plan of these items and, if any has a result, runs it.
+    void Fill(const std::vector<TSortItem>& items)
     {
-        const QRect section(Header()->sectionViewportPosition(column), 0, Header()->sectionSize(column),
-                            Header()->height());
-        QTest::mouseClick(Header()->viewport(), Qt::LeftButton, {}, section.center());
+        QStringList entries;
+        bool run = false;
+        for (const TSortItem& item : items) {
+            entries << QStringLiteral("%1^%2^%3").arg(item.Name, item.Host).arg(item.DoType);
+            run |= item.Result.has_value();
+        }
+        Scratch->WriteStore(QStringLiteral("p=") + entries.join('#') + "\r\n");
+        Scratch->WriteSetting(QStringLiteral("p"));
+        Window = &Scratch->Open();
+        QVERIFY(QTest::qWaitForWindowExposed(Window));
+        Workers = std::make_unique<TFakeWorkers>(*Window);
+        for (const TSortItem& item : items)
+            if (item.Result)
+                Workers->Set(item.Name, *item.Result);
+        if (run)
+            RunToTheEnd(*Window);
     }
 
     // The section whose area holds the one arrow of the given direction, or -1.
@@ -118,20 +96,24 @@ class TestListSorting : public QObject {
 private slots:
     void init()
     {
-        QVERIFY(FDir.isValid());
-        const TProgramDirScope programDir(FDir.path().toStdString());
-        FWindow = std::make_unique<TfrmTarnix>();
-        FWindow->show();
-        QVERIFY(QTest::qWaitForWindowExposed(FWindow.get()));
+        Scratch = std::make_unique<TWindowScratch>();
     }
 
-    void cleanup() { FWindow.reset(); }
+    void cleanup()
+    {
+        QCOMPARE(Boxes().Unexpected, 0);
+        Workers.reset();
+        Scratch.reset();
+        Window = nullptr;
+    }
 
     void timesSortNumericallyWithUntimedRowsAfterThem()
     {
-        Fill({Item("a", tsDone, 12.3456), Item("b", tsWaiting), Item("c", tsDone, 9.5),
-              Item("d", tsNoResponse), Item("e", tsTesting), Item("f", tsDone, 100)});
+        Fill({{"a", Measured(12.3456)}, {"b", kShownWaiting}, {"c", Measured(9.5)}, {"d", NoResponse()},
+              {"e", kTesting}, {"f", Measured(100)}});
+        QCOMPARE(Column(3), QStringList({"  12.35", "待测速", "   9.50", "没响应", "测速中...", " 100.00"}));
         QCOMPARE(ArrowSection(false), -1);
+        QCOMPARE(ArrowSection(true), -1);
         QVERIFY(!Header()->isSortIndicatorShown());
 
         ClickHeader(3);
@@ -152,16 +134,41 @@ private slots:
         ClickHeader(3);
         QCOMPARE(Names().mid(0, 3), QStringList({"c", "a", "f"}));
         QCOMPARE(ArrowSection(false), 3);
-        // Infos itself keeps its order.
-        QCOMPARE(FromGbk(FWindow->Infos[0].Name), QString("a"));
-        QCOMPARE(FromGbk(FWindow->Infos[5].Name), QString("f"));
+        // The plan itself keeps its order: a rebuild shows it.
+        AddItem(*Window, QStringLiteral("g"), QStringLiteral("127.0.0.1"));
+        QCOMPARE(Names(), QStringList({"a", "b", "c", "d", "e", "f", "g"}));
+    }
+
+    // The time texts compare as numbers: equal numbers and texts without a
+    // number keep their order in both directions, huge values compare by
+    // their general-format texts.
+    void timeTextsCompareAsNumbers()
+    {
+        const double nan = std::numeric_limits<double>::quiet_NaN();
+        const double inf = std::numeric_limits<double>::infinity();
+        Fill({{"1000", Measured(1000)}, {"没响应", NoResponse()}, {"0", Measured(0)}, {"1e10", Measured(1e10)},
+              {"待测速", kShownWaiting}, {"12.3456", Measured(12.3456)}, {"测速中", kTesting},
+              {"2e9", Measured(2e9)}, {"9.5", Measured(9.5)}, {"nan", Measured(nan)}, {"12.35", Measured(12.35)},
+              {"inf", Measured(inf)}, {"999999999", Measured(999999999)}});
+        const QStringList numbers = {"0", "9.5", "12.3456", "12.35", "1000", "1e10", "2e9"};
+        const QStringList untimed = {"没响应", "待测速", "测速中", "nan", "inf", "999999999"};
+
+        ClickHeader(3);
+        QCOMPARE(Names(), numbers + untimed);
+        QCOMPARE(Column(3).mid(0, 4), QStringList({"   0.00", "   9.50", "  12.35", "  12.35"}));
+        QCOMPARE(Column(3).mid(10, 2), QStringList({"    nan", "    inf"}));
+
+        ClickHeader(3);
+        QStringList descending = untimed;
+        descending << "2e9" << "1e10" << "1000" << "12.3456" << "12.35" << "9.5" << "0";
+        QCOMPARE(Names(), descending);
     }
 
     void textColumnsSortByTheirBytes()
     {
-        Fill({Item("abc", tsDone, 1, dtPing, "127.0.0.2"), Item("ab", tsDone, 1, dtHomePage, "127.0.0.10"),
-              Item("取", tsDone, 1, dtDNSQuery, "localhost"), Item("Ab", tsDone, 1, dtHomePage, "Localhost"),
-              Item("B", tsDone, 1, dtPing, "127.0.0.1")});
+        Fill({{"abc", std::nullopt, dtPing, "127.0.0.2"}, {"ab", std::nullopt, dtHomePage, "127.0.0.10"},
+              {"取", std::nullopt, dtDNSQuery, "localhost"}, {"Ab", std::nullopt, dtHomePage, "Localhost"},
+              {"B", std::nullopt, dtPing, "127.0.0.1"}});
         ClickHeader(3);  // then another column: ascending again, the arrow moves
         ClickHeader(3);
         ClickHeader(0);
@@ -181,84 +188,59 @@ private slots:
         QCOMPARE(Column(2).first(), QString("取首页内容"));
     }
 
+    // A prefix goes first, then 失败率1 before 失败率5.
     void notesSortByBytesIncludingTheFailureText()
     {
-        std::vector<TDNSDispInfo> items = {Item("x", tsNoResponse), Item("y", tsDone, 3), Item("z", tsWaiting)};
-        items[0].Note = "IP[127.0.0.1] ";
-        items[0].FailCount = 5;
-        items[1].Note = "IP[127.0.0.1] ";
-        items[1].FailCount = 1;
-        items[2].Note = "IP[127.0.0.1]";
-        Fill(items);
+        const QString host = QStringLiteral("localhost");
+        Fill({{"x", NoResponse(5), dtPing, host}, {"y", Measured(3, 1), dtPing, host},
+              {"z", Measured(3, 0), dtPing, host}});
+        QCOMPARE(Column(4), QStringList({"IP[127.0.0.1] 失败率5/5 ", "IP[127.0.0.1] 失败率1/5 ", "IP[127.0.0.1] "}));
         ClickHeader(4);
-        QCOMPARE(Names(), QStringList({"z", "y", "x"}));  // prefix first, then 失败率1 before 失败率5
+        QCOMPARE(Names(), QStringList({"z", "y", "x"}));
     }
 
+    // A run's end rebuilds the list in the plan's order; the recorded sort
+    // and its arrow stay, and the next click reverses the recorded direction.
     void rebuildRestoresTheOrderOfInfosAndKeepsTheArrow()
     {
-        Fill({Item("b"), Item("c"), Item("a")});
+        Fill({{"b"}, {"c"}, {"a"}});
         ClickHeader(0);
         ClickHeader(0);
         QCOMPARE(Names(), QStringList({"c", "b", "a"}));
 
-        FWindow->RefreshList();  // what the end of a test run does
+        RunToTheEnd(*Window);
         QCOMPARE(Names(), QStringList({"b", "c", "a"}));
-        QCOMPARE(FWindow->FSortColumn, 0);
-        QVERIFY(FWindow->FSortDescending);
         QCOMPARE(ArrowSection(true), 0);
 
-        ClickHeader(0);  // the recorded direction reverses
+        ClickHeader(0);
         QCOMPARE(Names(), QStringList({"a", "b", "c"}));
         QCOMPARE(ArrowSection(false), 0);
     }
 
     void deletingKeepsTheSortedOrder()
     {
-        Fill({Item("d"), Item("b"), Item("e"), Item("a"), Item("c")});
+        Fill({{"d"}, {"b"}, {"e"}, {"a"}, {"c"}});
         ClickHeader(0);
         QCOMPARE(Names(), QStringList({"a", "b", "c", "d", "e"}));
-        List()->topLevelItem(1)->setSelected(true);
-        List()->topLevelItem(3)->setSelected(true);
-        SetMsgBoxHook([](const TMsgBoxRequest& box) {  // confirm, whichever buttons it has
-            return (box.Style & 0x0F) == MB_OKCANCEL ? int(IDOK) : int(IDYES);
-        });
-        FWindow->ui->actDelItem->trigger();
-        SetMsgBoxHook(nullptr);
+        SelectRows(*Window, {1, 3});
+        Boxes().Answer({IDOK});
+        Trigger(*Window, "actDelItem");
 
         QCOMPARE(Names(), QStringList({"a", "c", "e"}));
-        for (int i = 0; i < List()->topLevelItemCount(); ++i) {
-            QTreeWidgetItem* row = List()->topLevelItem(i);
-            QVERIFY(TfrmTarnix::RowInfo(row));
-            QCOMPARE(FromGbk(TfrmTarnix::RowInfo(row)->Name), row->text(0));
-        }
+        CheckRowsBound(*Window);
         QCOMPARE(ArrowSection(false), 0);
     }
 
     void drawingIsFrozenDuringTheSortOnly()
     {
+        Fill({});
         bool sawLiveDrawing = false;
         for (const char* name : {"d", "b", "c", "a"})
-            List()->addTopLevelItem(new TProbeRow(FWindow.get(), name, &sawLiveDrawing));
+            List()->addTopLevelItem(new TProbeRow(Window, name, &sawLiveDrawing));
         ClickHeader(0);
         QCOMPARE(Names(), QStringList({"a", "b", "c", "d"}));
         QVERIFY(!sawLiveDrawing);
         QVERIFY(List()->viewport()->updatesEnabled());
-    }
-
-    void timeTextsCompareAsNumbers()
-    {
-        QCOMPARE(TfrmTarnix::CompareTimes("   9.50", "  12.35"), -1);
-        QCOMPARE(TfrmTarnix::CompareTimes("  12.35", "   9.50"), 1);
-        QCOMPARE(TfrmTarnix::CompareTimes(" 12.35 ", "12.350"), 0);
-        QCOMPARE(TfrmTarnix::CompareTimes("1000.00", "待测速"), -1);
-        QCOMPARE(TfrmTarnix::CompareTimes("没响应", "   0.00"), 1);
-        // Cells without a number are equal among themselves.
-        QCOMPARE(TfrmTarnix::CompareTimes("待测速", "没响应"), 0);
-        QCOMPARE(TfrmTarnix::CompareTimes("测速中...", ""), 0);
-        QCOMPARE(TfrmTarnix::CompareTimes("nan", "inf"), 0);
-        // Huge values fall back to their general-format texts.
-        QVERIFY(TfrmTarnix::CompareTimes("1e10", "2e9") < 0);
-        QCOMPARE(TfrmTarnix::CompareTimes("999999999", "待测速"), 0);
     }
 };
 

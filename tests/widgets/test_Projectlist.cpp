@@ -3,6 +3,7 @@
 #include "dialogs/Projectlist.h"
 
 #include "Dialogscript.h"
+#include "Pixels.h"
 #include "vqlib/Gbkwidgets.h"
 
 #include <QLabel>
@@ -11,6 +12,7 @@
 #include <QPushButton>
 #include <QtTest>
 
+#include <algorithm>
 #include <memory>
 
 namespace {
@@ -83,7 +85,7 @@ private slots:
         QCOMPARE(box->item(0)->text(), QStringLiteral("zeta"));
         QCOMPARE(box->item(1)->text(), QStringLiteral("家里"));
         QCOMPARE(box->item(2)->text(), QStringLiteral("alpha"));
-        QCOMPARE(box->item(1)->sizeHint().height(), 12);
+        QCOMPARE(box->item(1)->sizeHint().height(), std::max(12, box->fontMetrics().height()));
         QVERIFY(box->selectedItems().isEmpty());
         QCOMPARE(List->SelectedProject(), std::nullopt);
         box->item(4)->setSelected(true);
@@ -92,6 +94,38 @@ private slots:
         List->SetProjects({"one"});
         QCOMPARE(box->count(), 1);
         QVERIFY(box->selectedItems().isEmpty());
+    }
+
+    // The entries are as high as the font needs, at least the designed 12
+    // pixels: letters that reach below the line keep their tails.
+    void planListRowsFollowTheFont()
+    {
+        QListWidget* box = List->lbProjectList;
+        List->show();
+        QVERIFY(QTest::qWaitForWindowExposed(List.get()));
+        const auto inkOf = [&](const char* name) {
+            List->SetProjects({"", "x"});
+            QCoreApplication::processEvents();  // the list lays its entries out later
+            const QImage blank = box->viewport()->grab().toImage();
+            List->SetProjects({name, "x"});
+            QCoreApplication::processEvents();
+            return Differences(blank, box->viewport()->grab().toImage());
+        };
+        const QRect capitals = inkOf("ABCDE");
+        const QRect tails = inkOf("gypjq");
+        const QRect row = box->visualItemRect(box->item(0));
+        QVERIFY(row.height() >= std::max(12, box->fontMetrics().height()));
+        QVERIFY(row.contains(tails));
+        QVERIFY2(tails.bottom() >= capitals.bottom() + 2,
+                 qPrintable(QString("tails end at %1, capitals at %2, row at %3")
+                                .arg(tails.bottom()).arg(capitals.bottom()).arg(row.bottom())));
+
+        QFont small = box->font();
+        small.setPixelSize(6);
+        box->setFont(small);
+        List->SetProjects({"a", "b"});
+        QCoreApplication::processEvents();
+        QCOMPARE(box->visualItemRect(box->item(1)).height(), 12);
     }
 
     void planListConfirmNeedsASelection()

@@ -1,6 +1,8 @@
 // The header sort arrow on a plain QTreeWidget, checked on grabbed pixels,
 // and the arrow pictures themselves.
 
+#include "Pixels.h"
+
 #include "app/Sortarrows.h"
 #include "vqlib/Vqcontrolex.h"
 
@@ -21,39 +23,6 @@ const QColor kWhite(255, 255, 255);
 const QColor kRed(255, 0, 0);
 
 QImage Grab(QWidget* widget) { return widget->grab().toImage().convertToFormat(QImage::Format_RGB32); }
-
-// Every offset at which all drawn (non-red) pixels of the arrow appear.
-QList<QPoint> FindArrow(const QImage& grab, const QImage& arrow)
-{
-    QList<QPoint> found;
-    for (int oy = -arrow.height(); oy < grab.height(); ++oy) {
-        for (int ox = -arrow.width(); ox < grab.width(); ++ox) {
-            bool match = true;
-            for (int y = 0; y < arrow.height() && match; ++y) {
-                for (int x = 0; x < arrow.width() && match; ++x) {
-                    const QColor c = arrow.pixelColor(x, y);
-                    if (c == kRed)
-                        continue;
-                    const QPoint p(ox + x, oy + y);
-                    match = grab.rect().contains(p) && grab.pixelColor(p) == c;
-                }
-            }
-            if (match)
-                found << QPoint(ox, oy);
-        }
-    }
-    return found;
-}
-
-QRect Differences(const QImage& a, const QImage& b)
-{
-    QRect box;
-    for (int y = 0; y < a.height(); ++y)
-        for (int x = 0; x < a.width(); ++x)
-            if (a.pixel(x, y) != b.pixel(x, y))
-                box |= QRect(x, y, 1, 1);
-    return box;
-}
 
 // Records what the header's viewport is asked to repaint.
 class TPaintRecorder : public QObject {
@@ -249,6 +218,33 @@ private slots:
         FTool->SetSortColumn(-1, false);
         QCOMPARE(FTool->Column(), -1);
         QCOMPARE(GrabHeader(), baseline);
+    }
+
+    // A caption that keeps to the right edge has its room on the left: the
+    // arrow goes there, just before the caption, and never over it.
+    void rightAlignedCaptionHasTheArrowBeforeIt()
+    {
+        FTree->headerItem()->setTextAlignment(3, Qt::AlignRight | Qt::AlignVCenter);
+        const QImage baseline = GrabHeader();
+        const QString caption = FTree->headerItem()->text(3);
+        FTree->headerItem()->setText(3, QString());
+        const QRect ink = Differences(baseline, GrabHeader());
+        FTree->headerItem()->setText(3, caption);
+        QVERIFY(!ink.isEmpty());
+
+        FTool->SetSortColumn(3, true);
+        const QImage sorted = GrabHeader();
+        const QRect arrow = Differences(baseline, sorted);
+        QVERIFY(Section(3).contains(arrow));
+        QVERIFY2(arrow.right() < ink.left() && ink.left() - arrow.right() <= 8,
+                 qPrintable(QString("arrow ends at %1, caption starts at %2").arg(arrow.right()).arg(ink.left())));
+        QCOMPARE(ArrowAt(MakeDownArrowImage()), std::optional<QPoint>(arrow.topLeft() - QPoint(4, 5)));
+
+        // Too narrow for both: flush with the left edge, over the caption.
+        Header()->resizeSection(3, ink.width() + 6);
+        const std::optional<QPoint> at = ArrowAt(MakeDownArrowImage());
+        QVERIFY(at);
+        QCOMPARE(at->x(), Section(3).left());
     }
 
     void narrowColumnPutsTheArrowFlushRightAndClipsIt()

@@ -42,8 +42,6 @@ class TestVqwindows : public QObject {
     Q_OBJECT
 
 private slots:
-    void cleanup() { SetMsgBoxHook(nullptr); }
-
     void captionFollowsTheIcon_data()
     {
         QTest::addColumn<int>("icon");
@@ -61,7 +59,7 @@ private slots:
         QFETCH(int, icon);
         QFETCH(QString, caption);
         TMsgBoxRequest seen;
-        SetMsgBoxHook([&](const TMsgBoxRequest& request) {
+        const TMsgBoxHookScope hook([&](const TMsgBoxRequest& request) {
             seen = request;
             return IDYES;
         });
@@ -75,7 +73,7 @@ private slots:
     {
         QList<TMsgBoxRequest> seen;
         int answer = IDOK;
-        SetMsgBoxHook([&](const TMsgBoxRequest& request) {
+        const TMsgBoxHookScope hook([&](const TMsgBoxRequest& request) {
             seen << request;
             return answer;
         });
@@ -88,6 +86,36 @@ private slots:
         QCOMPARE(seen[0].Style, unsigned(MB_ICONINFORMATION | MB_OK));
         QCOMPARE(seen[1].Caption, QStringLiteral("询问"));
         QCOMPARE(seen[1].Style, unsigned(MB_ICONQUESTION | MB_OKCANCEL));
+    }
+
+    // Scopes nest; leaving one gives the box back to the hook before it, and
+    // leaving the last shows real boxes again.
+    void hookScopesRestoreWhatWasBefore()
+    {
+        QStringList answeredBy;
+        {
+            const TMsgBoxHookScope outer([&](const TMsgBoxRequest&) {
+                answeredBy << "outer";
+                return IDNO;
+            });
+            {
+                const TMsgBoxHookScope inner([&](const TMsgBoxRequest&) {
+                    answeredBy << "inner";
+                    return IDYES;
+                });
+                QCOMPARE(MsgBox(QStringLiteral("保存吗?"), MB_ICONQUESTION, MB_YESNO, 0), IDYES);
+            }
+            QCOMPARE(MsgBox(QStringLiteral("保存吗?"), MB_ICONQUESTION, MB_YESNO, 0), IDNO);
+        }
+        QCOMPARE(answeredBy, QStringList({"inner", "outer"}));
+        bool shown = false;
+        WhenBoxShows([&](QMessageBox* box) {
+            shown = true;
+            box->close();
+        });
+        InfoBox(QStringLiteral("完成"));
+        QVERIFY(shown);
+        QCOMPARE(answeredBy.size(), 2);
     }
 
     void realBoxIsOwnedByTheActiveWindowAndEscapeCancels()
