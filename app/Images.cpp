@@ -1,122 +1,28 @@
 #include "app/Images.h"
 
+#include <QIconEngine>
 #include <QImage>
 #include <QPainter>
-#include <QPainterPath>
-#include <QPolygon>
+#include <QPixmap>
+#include <QPixmapCache>
+#include <QSvgRenderer>
+
+// The resources live in a static library: nothing would pull them in.
+static void LoadIconResources()
+{
+    static const bool loaded = [] {
+        Q_INIT_RESOURCE(icons);
+        return true;
+    }();
+    (void)loaded;
+}
 
 namespace {
 
-constexpr int kSize = 16;
-
-QImage BlankImage()
-{
-    QImage image(kSize, kSize, QImage::Format_ARGB32);
-    image.fill(Qt::transparent);
-    return image;
-}
-
-void DrawNew(QPainter& p)
-{
-    // A sheet with its top right corner folded.
-    const QPolygon sheet({{3, 1}, {10, 1}, {13, 4}, {13, 14}, {3, 14}});
-    p.setPen(QColor(64, 64, 64));
-    p.setBrush(Qt::white);
-    p.drawPolygon(sheet);
-    p.setBrush(QColor(200, 200, 200));
-    p.drawPolygon(QPolygon({{10, 1}, {10, 4}, {13, 4}}));
-}
-
-void DrawOpen(QPainter& p)
-{
-    // An open folder.
-    p.setPen(QColor(128, 96, 0));
-    p.setBrush(QColor(230, 190, 60));
-    p.drawPolygon(QPolygon({{1, 3}, {5, 3}, {6, 4}, {12, 4}, {12, 13}, {1, 13}}));
-    p.setBrush(QColor(255, 222, 110));
-    p.drawPolygon(QPolygon({{3, 7}, {15, 7}, {12, 13}, {1, 13}}));
-}
-
-void DrawSave(QPainter& p)
-{
-    // A diskette: body, shutter and label.
-    p.setPen(QColor(20, 40, 100));
-    p.setBrush(QColor(50, 90, 180));
-    p.drawPolygon(QPolygon({{1, 1}, {13, 1}, {14, 2}, {14, 14}, {1, 14}}));
-    p.setPen(Qt::NoPen);
-    p.setBrush(Qt::white);
-    p.drawRect(4, 2, 7, 5);
-    p.setBrush(QColor(190, 190, 190));
-    p.drawRect(4, 10, 7, 4);
-    p.setBrush(QColor(50, 90, 180));
-    p.drawRect(8, 11, 2, 2);
-}
-
-void DrawPlus(QPainter& p)
-{
-    p.setPen(QColor(0, 100, 0));
-    p.setBrush(QColor(40, 170, 40));
-    p.drawPolygon(QPolygon({{6, 2}, {9, 2}, {9, 6}, {13, 6}, {13, 9}, {9, 9}, {9, 13},
-                            {6, 13}, {6, 9}, {2, 9}, {2, 6}, {6, 6}}));
-}
-
-void DrawCross(QPainter& p)
-{
-    p.setRenderHint(QPainter::Antialiasing);
-    QPen pen(QColor(200, 30, 30), 3, Qt::SolidLine, Qt::RoundCap);
-    p.setPen(pen);
-    p.drawLine(QPointF(3.5, 3.5), QPointF(12.5, 12.5));
-    p.drawLine(QPointF(12.5, 3.5), QPointF(3.5, 12.5));
-}
-
-void DrawPencil(QPainter& p)
-{
-    // A pencil lying from bottom left to top right.
-    p.setRenderHint(QPainter::Antialiasing);
-    p.setPen(QColor(90, 60, 0));
-    p.setBrush(QColor(250, 200, 40));
-    p.drawPolygon(QPolygonF({{11.5, 1.5}, {14.5, 4.5}, {5.5, 13.5}, {2.5, 10.5}}));
-    p.setBrush(QColor(240, 210, 170));
-    p.drawPolygon(QPolygonF({{2.5, 10.5}, {5.5, 13.5}, {1.5, 14.5}}));
-    p.setBrush(QColor(220, 110, 110));
-    p.drawPolygon(QPolygonF({{11.5, 1.5}, {14.5, 4.5}, {13, 6}, {10, 3}}));
-}
-
-void DrawStopwatch(QPainter& p)
-{
-    p.setRenderHint(QPainter::Antialiasing);
-    p.setPen(QPen(QColor(30, 30, 30), 1));
-    p.setBrush(QColor(60, 60, 60));
-    p.drawRect(QRectF(6.5, 0.5, 3, 2));
-    p.setBrush(Qt::white);
-    p.setPen(QPen(QColor(0, 110, 0), 1.6));
-    p.drawEllipse(QRectF(1.8, 3.3, 12.4, 12.4));
-    p.setPen(QPen(QColor(200, 30, 30), 1.6, Qt::SolidLine, Qt::RoundCap));
-    p.drawLine(QPointF(8, 9.5), QPointF(11, 6.5));
-    p.setPen(QPen(QColor(30, 30, 30), 1.2, Qt::SolidLine, Qt::RoundCap));
-    p.drawLine(QPointF(8, 9.5), QPointF(8, 5.5));
-}
-
-using TDrawFunction = void (*)(QPainter&);
-
-QImage DrawImage(TDrawFunction draw)
-{
-    QImage image = BlankImage();
-    QPainter painter(&image);
-    draw(painter);
-    return image;
-}
-
-std::vector<QImage> DrawAll()
-{
-    static constexpr TDrawFunction kDrawers[kCommandImageCount] = {
-        DrawNew, DrawOpen, DrawSave, DrawPlus, DrawCross, DrawPencil, DrawStopwatch,
-    };
-    std::vector<QImage> images;
-    for (TDrawFunction draw : kDrawers)
-        images.push_back(DrawImage(draw));
-    return images;
-}
+const char* const kCommandSources[kCommandImageCount] = {
+    ":/icons/new.svg",         ":/icons/open.svg",        ":/icons/save.svg",       ":/icons/add-item.svg",
+    ":/icons/delete-item.svg", ":/icons/modify-item.svg", ":/icons/start-test.svg",
+};
 
 // Light grey of the picture's brightness; fully transparent pixels stay so.
 QImage Greyed(QImage image)
@@ -133,20 +39,66 @@ QImage Greyed(QImage image)
     return image;
 }
 
+// Draws its SVG source anew for every size in device pixels asked for, the
+// greyed form for a disabled use.
+class TSvgIconEngine final : public QIconEngine {
+public:
+    explicit TSvgIconEngine(QString source) : FSource(std::move(source)) {}
+
+    void paint(QPainter* painter, const QRect& rect, QIcon::Mode mode, QIcon::State state) override
+    {
+        const qreal scale = painter->device() ? painter->device()->devicePixelRatioF() : 1.0;
+        QPixmap pixmap = this->pixmap((QSizeF(rect.size()) * scale).toSize(), mode, state);
+        pixmap.setDevicePixelRatio(scale);
+        painter->drawPixmap(rect, pixmap);
+    }
+
+    QPixmap pixmap(const QSize& size, QIcon::Mode mode, QIcon::State) override
+    {
+        if (size.isEmpty())
+            return {};
+        const bool greyed = mode == QIcon::Disabled;
+        const QString key = QStringLiteral("orvel-icon:%1:%2x%3:%4")
+                                .arg(FSource)
+                                .arg(size.width())
+                                .arg(size.height())
+                                .arg(greyed);
+        QPixmap pixmap;
+        if (QPixmapCache::find(key, &pixmap))
+            return pixmap;
+        QImage image(size, QImage::Format_ARGB32);
+        image.fill(Qt::transparent);
+        {
+            QSvgRenderer renderer(FSource);
+            QPainter painter(&image);
+            renderer.render(&painter, QRectF(QPointF(0, 0), QSizeF(size)));
+        }
+        pixmap = QPixmap::fromImage(greyed ? Greyed(image) : image);
+        QPixmapCache::insert(key, pixmap);
+        return pixmap;
+    }
+
+    QIconEngine* clone() const override { return new TSvgIconEngine(FSource); }
+    QString key() const override { return QStringLiteral("TSvgIconEngine"); }
+
+private:
+    QString FSource;
+};
+
+QIcon SvgIcon(const char* source)
+{
+    LoadIconResources();
+    return QIcon(new TSvgIconEngine(QString::fromLatin1(source)));
+}
+
 }  // namespace
 
-std::vector<QPixmap> DrawCommandImages()
+std::vector<QIcon> CommandIcons()
 {
-    std::vector<QPixmap> pixmaps;
-    for (const QImage& image : DrawAll())
-        pixmaps.push_back(QPixmap::fromImage(image));
-    return pixmaps;
+    std::vector<QIcon> icons;
+    for (const char* source : kCommandSources)
+        icons.push_back(SvgIcon(source));
+    return icons;
 }
 
-std::vector<QPixmap> DrawDisabledImages()
-{
-    std::vector<QPixmap> pixmaps;
-    for (const QImage& image : DrawAll())
-        pixmaps.push_back(QPixmap::fromImage(Greyed(image)));
-    return pixmaps;
-}
+QIcon ApplicationIcon() { return SvgIcon(":/icons/orvel.svg"); }

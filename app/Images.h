@@ -1,18 +1,21 @@
 #pragma once
-// The pictures of the main window, drawn in code.
+// The pictures of the main window: the command icons and the application
+// icon, drawn from their vector sources (icons/*.svg, compiled in) at the
+// size and scale each use asks for, so that they stay sharp at any scale.
 
-#include <QPixmap>
+#include <QIcon>
 
 #include <vector>
 
-// Command image indexes (ilDisplay / ilDisable).
+// Command image indexes (ilDisplay).
 enum : int {
     imgNew = 0, imgOpen = 1, imgSave = 2, imgAddItem = 3, imgDelItem = 4, imgModifyItem = 5,
     imgTestSpending = 6, kCommandImageCount = 7,
 };
 
-// The seven 16x16 command images in their normal form.
-std::vector<QPixmap> DrawCommandImages();
-// The same images greyed, for disabled commands.
-std::vector<QPixmap> DrawDisabledImages();
+// The seven command icons, 16x16 by design; each greys itself for a
+// disabled command.
+std::vector<QIcon> CommandIcons();
 
+// The application's icon (icons/orvel.svg).
+QIcon ApplicationIcon();

@@ -8,15 +8,17 @@
 #include "dialogs/Help.h"
 #include "engine/Itemtexts.h"
 #include "vqlib/Gbkwidgets.h"
-#include "vqlib/Programdir.h"
+#include "vqlib/Storedir.h"
 
 #include "ui_Main_quellan.h"
 
 #include <QCloseEvent>
 #include <QCoreApplication>
+#include <QFile>
 #include <QHeaderView>
 #include <QIcon>
 #include <QMenu>
+#include <QStandardPaths>
 #include <QTimer>
 
 #include <utility>
@@ -26,6 +28,13 @@ namespace {
 constexpr int kColumnWidths[TInfoRow::kColumnCount] = {100, 100, 72, 72, 260};
 
 THook<TTestRun::TWorkerStarter> WorkerStarterHook;
+
+// The per-user folder of an installed copy, named by the application name
+// that start-up sets (app/Startup.h).
+std::string UserStoreDir()
+{
+    return QFile::encodeName(QStandardPaths::writableLocation(QStandardPaths::AppDataLocation)).toStdString();
+}
 
 }  // namespace
 
@@ -38,7 +47,7 @@ TTestRun::TWorkerStarter TfrmTarnix::InstalledWorkerStarter() { return WorkerSta
 
 TfrmTarnix::TfrmTarnix(QWidget* parent)
     : QMainWindow(parent), ui(std::make_unique<Ui::TfrmTarnix>()), PopupMenu1(new QMenu(this)),
-      tmrFlash(new QTimer(this)), ilDisplay(DrawCommandImages()), ilDisable(DrawDisabledImages()),
+      tmrFlash(new QTimer(this)), ilDisplay(CommandIcons()),
       imgUp(QPixmap::fromImage(MakeUpArrowImage())), imgDown(QPixmap::fromImage(MakeDownArrowImage()))
 {
     Construct();
@@ -48,6 +57,7 @@ void TfrmTarnix::Construct()
 {
     ui->setupUi(this);
     move(265, 315);  // uic sets only the size of a top-level window
+    setWindowIcon(ApplicationIcon());
     SetUpCommands();
     SetUpList();
     PopupMenu1->setObjectName(QStringLiteral("PopupMenu1"));
@@ -56,17 +66,18 @@ void TfrmTarnix::Construct()
     tmrFlash->setInterval(200);
     connect(tmrFlash, &QTimer::timeout, this, [this] { RunGuarded([this] { tmrFlashTimer(); }); });
 
+    const std::string storeDir = StoreDir(UserStoreDir());
     FIniFile.reset();
     try {
-        FIniFile = std::make_unique<TProfileFile>(ProgramDir() + "DestLists.ini");
+        FIniFile = std::make_unique<TProfileFile>(storeDir + "DestLists.ini");
     } catch (const std::exception&) {
         // Without a settings file every read yields "" and every write is skipped.
     }
-    FProjectsFile = ProgramDir() + "Projects.dat";
+    FProjectsFile = storeDir + "Projects.dat";
     FProjects = std::make_unique<TProjectStore>(FProjectsFile);
 
     Infos.clear();
-    LoadProject(ReadSetting("config", "project"));
+    OpenLastProject();
     UpdateActions();
     FListViewTool.Attach(ui->lvInfos, &imgUp, &imgDown);
 }
@@ -80,12 +91,8 @@ void TfrmTarnix::SetUpCommands()
         {ui->actAddItem, imgAddItem},      {ui->actDelItem, imgDelItem},      {ui->actModifyItem, imgModifyItem},
         {ui->actTestSpending, imgTestSpending},
     };
-    for (const auto& [action, index] : images) {
-        QIcon icon;
-        icon.addPixmap(ilDisplay[index], QIcon::Normal);
-        icon.addPixmap(ilDisable[index], QIcon::Disabled);
-        action->setIcon(icon);
-    }
+    for (const auto& [action, index] : images)
+        action->setIcon(ilDisplay[index]);
 
     const std::pair<QAction*, void (TfrmTarnix::*)()> handlers[] = {
         {ui->actNewProject, &TfrmTarnix::actNewProjectExecute},

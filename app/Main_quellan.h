@@ -16,6 +16,7 @@
 #include "vqlib/Vqfiles.h"
 #include "vqlib/Vqhook.h"
 
+#include <QIcon>
 #include <QMainWindow>
 #include <QPixmap>
 
@@ -41,9 +42,12 @@ namespace Ui { class TfrmTarnix; }
 class TfrmTarnix : public QMainWindow {
     Q_OBJECT
 public:
-    // Opens DestLists.ini and Projects.dat in ProgramDir() (vqlib/Programdir.h)
-    // and loads the last plan; a store that exists but cannot be read throws
-    // EFileError.
+    // Opens DestLists.ini and Projects.dat in the store's folder (StoreDir of
+    // vqlib/Storedir.h: the program's folder, or for an installed copy the
+    // per-user QStandardPaths::AppDataLocation) and loads the last plan; a
+    // store that exists but cannot be read throws EFileError. A plan name
+    // that cannot be written back is shown in the error box and the window
+    // opens all the same.
     explicit TfrmTarnix(QWidget* parent = nullptr);
     ~TfrmTarnix() override;
 
@@ -71,8 +75,7 @@ private:
     std::unique_ptr<Ui::TfrmTarnix> ui;  // controls by their designed names
     QMenu* PopupMenu1;   // the list's context menu
     QTimer* tmrFlash;    // 200 ms, stopped; runs tmrFlashTimer
-    std::vector<QPixmap> ilDisplay;  // command images 0..6 (app/Images.h)
-    std::vector<QPixmap> ilDisable;  // the same, greyed
+    std::vector<QIcon> ilDisplay;  // command images 0..6, each with its greyed form (app/Images.h)
     QPixmap imgUp;       // hidden sort arrows, red = not drawn
     QPixmap imgDown;
 
@@ -83,6 +86,7 @@ private:
     std::string FProjectsFile;                // full path of Projects.dat
     std::unique_ptr<TProjectStore> FProjects; // working copy of the store
     bool FTesting = false;  // a run is in progress
+    bool FPingDeniedShown = false;  // the box on Ping's missing rights came up once
     int32_t FTimeout = TTestRun::kTryTimeout;
     int32_t FTestTimes = TTestRun::kTriesPerItem;
     int32_t FSortColumn = -1;
@@ -90,6 +94,7 @@ private:
     vqlib::TListViewTool FListViewTool;
 
     void Construct();
+    void OpenLastProject();
     void SetUpCommands();
     void SetUpList();
 
@@ -109,7 +114,9 @@ private:
     void RemoveProject(const std::string& name);
     void ListProjects(std::vector<std::string>& target);
     std::string ItemsToText() const;
-    void LoadProject(const std::string& name);
+    void LoadProject(const std::string& name);  // ShowProject, then RememberProject
+    void ShowProject(const std::string& name);
+    void RememberProject();
 
     // --- plan commands (Main_quellan_Plans.cpp) ---
     bool QuerySave();
@@ -143,6 +150,7 @@ private:
     void ItemFinished(TDNSDispInfo* item);
     void ShowFinishedCount();
     void RunCompleted();
+    void ExplainPingDenied();
     void tmrFlashTimer();
 
     // --- sorting (Main_quellan_Sort.cpp) ---

@@ -1,5 +1,8 @@
 #include "app/Main_quellan.h"
 
+#include "app/Apperror.h"
+#include "vqlib/Vqwindows.h"
+
 #include "ui_Main_quellan.h"
 
 #include <QApplication>
@@ -20,6 +23,18 @@ void SetPanelColour(QLabel* panel, const QColor& colour)
     QPalette palette = panel->palette();
     palette.setColor(QPalette::Window, colour);
     panel->setPalette(palette);
+}
+
+QString PingDeniedText()
+{
+    return QStringLiteral("Ping测速项发不出ICMP回显请求：本程序既不能打开ICMP数据报套接字，"
+                          "也没有打开原始套接字的权限，所以这些测速项都没响应。\n\n"
+                          "以下两种办法任选其一（都要用root权限执行）：\n"
+                          "1. 给程序加上cap_net_raw能力：\n"
+                          "    setcap cap_net_raw+ep %1\n"
+                          "2. 允许用户组打开ICMP数据报套接字：\n"
+                          "    sysctl -w net.ipv4.ping_group_range=\"0 2147483647\"")
+        .arg(QCoreApplication::applicationFilePath());
 }
 
 }  // namespace
@@ -78,7 +93,16 @@ void TfrmTarnix::RunCompleted()
     SetPanelColour(ui->pnlAvgTime, ButtonFace());
     FTesting = false;
     UpdateActions();
+    if (TestRun().PingDenied() && !FPingDeniedShown) {
+        FPingDeniedShown = true;
+        // Once the run's report has returned: the box waits for the user.
+        QTimer::singleShot(0, this, [this] { RunGuarded([this] { ExplainPingDenied(); }); });
+    }
 }
+
+// Ping items without rights show "没响应" like unanswered ones; this says why,
+// once per start of the program.
+void TfrmTarnix::ExplainPingDenied() { InfoBox(PingDeniedText()); }
 
 void TfrmTarnix::tmrFlashTimer()
 {

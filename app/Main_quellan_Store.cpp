@@ -1,5 +1,7 @@
 #include "app/Main_quellan.h"
 
+#include "app/Apperror.h"
+
 std::string TfrmTarnix::ReadSetting(const std::string& section, const std::string& key)
 {
     if (!FIniFile || section.empty())
@@ -29,6 +31,12 @@ std::string TfrmTarnix::ItemsToText() const { return ::ItemsToText(Infos); }
 
 void TfrmTarnix::LoadProject(const std::string& name)
 {
+    ShowProject(name);
+    RememberProject();
+}
+
+void TfrmTarnix::ShowProject(const std::string& name)
+{
     // Read first: a store that cannot be read leaves the open plan, its name
     // included, as it was.
     const std::string text = GetProjectText(name);
@@ -37,6 +45,19 @@ void TfrmTarnix::LoadProject(const std::string& name)
     // The rows point into Infos, so they are rebuilt before anything else can
     // fail (the settings file may not be writable).
     RefreshList();
+}
+
+void TfrmTarnix::RememberProject()
+{
     if (!FProjectName.empty())
         WriteSetting("config", "project", FProjectName);
+}
+
+void TfrmTarnix::OpenLastProject()
+{
+    // A store that cannot be read ends start-up. Remembering the plan's name
+    // is a convenience: when the settings file refuses it, the user is told
+    // once and gets the window with the plan all the same.
+    ShowProject(ReadSetting("config", "project"));
+    RunGuarded([this] { RememberProject(); });
 }

@@ -6,8 +6,11 @@
 class QApplication;
 class TfrmTarnix;
 
-// Sets the application title and creates the main window; an error on the way
-// is shown in the error box and yields null.
+// The names Qt derives the window class and the per-user data folder from.
+void SetApplicationNames(QApplication& app);
+
+// Sets the application's names and icon and creates the main window; an
+// error on the way is shown in the error box and yields null.
 std::unique_ptr<TfrmTarnix> CreateForms(QApplication& app);
 
 // CreateForms, then the message loop until the main window closes. An error

@@ -18,6 +18,7 @@ struct TRunReport {
     std::string PlanName;  // GBK
     int32_t TestTimes = 5;
     std::vector<TItemResult> Items;
+    bool PingDenied = false;  // Ping had no ICMP socket it had the right to open
 };
 
 std::string FormatTable(const TRunReport& report);

@@ -45,6 +45,7 @@ TRunReport RunPlan(const std::string& planName, std::vector<TDNSDispInfo> items,
     TTryStats stats;
     int finished = 0;
     bool completed = false;
+    bool pingDenied = false;
     {
         TTestRun run(items, TTestRun::kTryTimeout, TTestRun::kTriesPerItem);
         run.SetTryObserver([&stats](const TDNSDispInfo& item, int, bool ok, uint32_t ms) {
@@ -59,11 +60,13 @@ TRunReport RunPlan(const std::string& planName, std::vector<TDNSDispInfo> items,
         run.Execute();
         while (!executor.RunUntil([&completed] { return completed; }, std::chrono::minutes(1))) {
         }
+        pingDenied = run.PingDenied();
     }
 
     TRunReport report;
     report.PlanName = planName;
     report.TestTimes = TTestRun::kTriesPerItem;
+    report.PingDenied = pingDenied;
     for (const TDNSDispInfo& info : items) {
         TItemResult result{info, {}, {}};
         stats.FillIn(&info, result);

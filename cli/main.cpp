@@ -7,6 +7,7 @@
 #include "engine/Projectstore.h"
 #include "vqlib/Gbk.h"
 #include "vqlib/Programdir.h"
+#include "vqlib/Storedir.h"
 #include "vqlib/Vqfiles.h"
 
 #include "Orvelversion.h"
@@ -24,9 +25,18 @@ public:
     using std::runtime_error::runtime_error;
 };
 
+// --dir, else the folder the window uses too (vqlib/Storedir.h).
 std::string StorePath(const TCliOptions& options, const char* file)
 {
-    return (std::filesystem::path(options.Dir.empty() ? ProgramDir() : options.Dir) / file).string();
+    return (std::filesystem::path(options.Dir.empty() ? StoreDir(UserDataDir()) : options.Dir) / file).string();
+}
+
+// Ping tries that had no socket fail like unanswered ones; this says why.
+void ExplainPingDenied()
+{
+    std::cerr << "orvel-cli: Ping could open no ICMP socket; as root, give the program the capability (setcap "
+              << "cap_net_raw+ep " << ProgramDir() << "orvel-cli) or let your group open ping sockets (sysctl -w "
+              << "net.ipv4.ping_group_range=\"0 2147483647\")\n";
 }
 
 // The plan name in GBK: as given, or the one DestLists.ini names.
@@ -81,6 +91,9 @@ int RunChosenPlan(const TCliOptions& options)
     case TOutputFormat::Csv: std::cout << FormatCsv(report); break;
     case TOutputFormat::Json: std::cout << FormatJson(report); break;
     }
+    std::cout.flush();
+    if (report.PingDenied)
+        ExplainPingDenied();
     for (const TItemResult& item : report.Items)
         if (item.Info.State == tsDone)
             return 0;

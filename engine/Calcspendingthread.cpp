@@ -136,8 +136,13 @@ bool TCalcSpendingThread::TryOnce(const TDNSDispInfo& item, const std::string& t
         switch (item.DoType) {
         case dtHomePage:
             return MeasureHomePage(target, ms, &FControl->AbortFlag());
-        case dtPing:
-            return MeasurePing(target, FTimeout, ms, &FControl->AbortFlag());
+        case dtPing: {
+            bool denied = false;
+            const bool ok = MeasurePing(target, FTimeout, ms, &FControl->AbortFlag(), &denied);
+            if (denied)
+                FControl->NotePingDenied();
+            return ok;
+        }
         default:
             return MeasureDNSQuery(*FResolver, target, FTimeout, ms, &FControl->AbortFlag());
         }

@@ -40,6 +40,10 @@ public:
     // false at once when cancelled.
     bool Pause(std::chrono::milliseconds pause);
     int Alive() const;
+    // A Ping try of a worker found no ICMP socket it had the right to open.
+    // Any worker's thread may say so; whoever holds the control asks.
+    void NotePingDenied() { FPingDenied.store(true); }
+    bool PingDenied() const { return FPingDenied.load(); }
     // Waits until no worker is alive or timeout passes; true when none is.
     bool WaitNoneAlive(std::chrono::milliseconds timeout);
 
@@ -58,6 +62,7 @@ public:
 
 private:
     std::atomic<bool> FAbort{false};
+    std::atomic<bool> FPingDenied{false};
     mutable std::mutex FMutex;
     std::condition_variable FChanged;
     int FAlive = 0;

@@ -42,6 +42,8 @@ const unsigned char* SkipIpHeader(const unsigned char* packet, size_t& length)
     return packet + headerLength;
 }
 
+bool IsRightsError(int error) { return error == EPERM || error == EACCES; }
+
 void RestrictRawSocket(int fd)
 {
     // Wake only for echo replies and errors, not for every request on the host.
@@ -69,8 +71,10 @@ uint16_t IcmpChecksum(const void* data, size_t length)
 
 TIcmpEcho::TIcmpEcho(TKind kind)
 {
+    int datagramError = 0;
     if (kind != TKind::Raw) {
         FSocket = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, IPPROTO_ICMP);
+        datagramError = FSocket < 0 ? errno : 0;
         FKind = TKind::Datagram;
         // ICMP errors about our requests arrive on the error queue.
         const int one = 1;
@@ -84,8 +88,9 @@ TIcmpEcho::TIcmpEcho(TKind kind)
             RestrictRawSocket(FSocket);
     }
     if (FSocket < 0) {
-        FOpenError = errno;
+        FOpenError = kind == TKind::Datagram ? datagramError : errno;
         FKind = kind;
+        FDenied = IsRightsError(FOpenError) && (kind != TKind::Any || IsRightsError(datagramError));
     }
     FIdentifier = nextIdentifier.fetch_add(1);
 }

@@ -23,6 +23,9 @@ public:
     bool IsOpen() const { return FSocket >= 0; }
     TKind Kind() const { return FKind; }
     int OpenError() const { return FOpenError; }  // errno of the failed open
+    // Not open for want of rights: no socket of the kinds asked for may be
+    // opened by this process (EPERM or EACCES for each).
+    bool Denied() const { return FDenied; }
 
     // Sends one request carrying data (no IP options) and waits at most
     // timeout ms, less when *abort turns true. True with the round-trip time
@@ -39,6 +42,7 @@ private:
     int FSocket = -1;
     TKind FKind = TKind::Any;
     int FOpenError = 0;
+    bool FDenied = false;
     uint16_t FIdentifier = 0;  // ours on a raw socket; the kernel's on a datagram one
 };
 

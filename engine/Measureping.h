@@ -6,6 +6,8 @@
 #include <string>
 
 // True with the round-trip milliseconds in ms; ms untouched on failure. Waits
-// at most timeout ms, less when abort turns true.
+// at most timeout ms, less when abort turns true. *denied, where given, tells
+// whether the try failed because this process may open neither an ICMP
+// datagram socket nor a raw one.
 bool MeasurePing(const std::string& target, int32_t timeout, uint32_t& ms,
-                 const std::atomic<bool>* abort = nullptr);
+                 const std::atomic<bool>* abort = nullptr, bool* denied = nullptr);

@@ -72,6 +72,10 @@ public:
     bool Running() const { return FRunning; }  // begun and not completed
     int32_t RunningCount() const { return FRunningCount; }  // started, not yet reported
     int32_t FinishedCount() const { return FFinishedCount; }  // reported since Begin
+    // A Ping try of the run begun last could open neither an ICMP datagram
+    // socket nor a raw one for want of rights. UI thread; final once the run
+    // has completed.
+    bool PingDenied() const { return FControl && FControl->PingDenied(); }
 
 private:
     // A failed start, tried once more after this pause when no worker of the

@@ -1,5 +1,6 @@
 #include "engine/Icmpecho.h"
 #include "engine/Measureping.h"
+#include "tests/support/Asuser.h"
 #include "tests/support/Netns.h"
 #include "vqlib/Vqtick.h"
 
@@ -62,6 +63,42 @@ TEST(MeasurePing, LoopbackAnswersWithWhicheverSocketTheSystemAllows)
     uint32_t ms = 77;
     ASSERT_TRUE(MeasurePing("127.0.0.1", 5000, ms));
     EXPECT_LT(ms, 1000u);
+}
+
+// An ordinary user without the capability, outside net.ipv4.ping_group_range
+// (as on a machine whose range is "1 0"), may open neither socket: each try
+// says so, and fails as an unanswered one would.
+TEST(MeasurePing, WithoutTheRightToEitherSocketATrySaysSo)
+{
+    const TUserRun run = RunWithoutPingRights("/", [] {
+        std::string result;
+        for (TIcmpEcho::TKind kind : {TIcmpEcho::TKind::Any, TIcmpEcho::TKind::Datagram, TIcmpEcho::TKind::Raw})
+            result += TIcmpEcho(kind).Denied() ? "D" : "-";
+        uint32_t ms = 77;
+        bool denied = false;
+        result += MeasurePing("127.0.0.1", 1000, ms) ? " ok" : " failed";
+        result += MeasurePing("127.0.0.1", 1000, ms, nullptr, &denied) ? " ok" : " failed";
+        result += denied ? " denied" : " -";
+        result += ms == 77 ? "" : " time-set";
+        MeasurePing("255.255.255.255", 1000, ms, nullptr, &denied);
+        result += denied ? " denied" : " -";  // nothing was opened for it
+        return result;
+    });
+    if (!run.Ran)
+        GTEST_SKIP() << run.SkipReason;
+    EXPECT_EQ(run.Result, "DDD failed failed denied -");
+}
+
+TEST(MeasurePing, WithTheRightToASocketNothingIsDenied)
+{
+    TIcmpEcho probe;
+    if (!probe.IsOpen())
+        GTEST_SKIP() << "no ICMP socket here: " << std::strerror(probe.OpenError());
+    EXPECT_FALSE(probe.Denied());
+    uint32_t ms = 0;
+    bool denied = true;
+    EXPECT_TRUE(MeasurePing("127.0.0.1", 5000, ms, nullptr, &denied));
+    EXPECT_FALSE(denied);
 }
 
 TEST(MeasurePing, LoopbackAnswersARawSocket)

@@ -1,5 +1,7 @@
 // orvel-cli run as a process against a store the test writes.
 
+#include "engine/Icmpecho.h"
+#include "tests/support/Asuser.h"
 #include "tests/support/Dnsresponder.h"
 #include "tests/support/Httpserver.h"
 #include "tests/support/Noproxy.h"
@@ -10,6 +12,7 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
 #include <sys/wait.h>
 
 #include <algorithm>
@@ -67,11 +70,14 @@ protected:
                         {"[config]", "project=" + Utf8ToGbk(settingUtf8).value()});
     }
 
-    TOutcome Run(const std::string& args)
+    TOutcome Run(const std::string& args) { return RunProgram(std::string(ORVEL_BIN_DIR) + "/orvel-cli", args); }
+
+    // environment: "NAME=value ..." for env(1), which may also unset with -u.
+    TOutcome RunProgram(const std::string& program, const std::string& args, const std::string& environment = "")
     {
         fs::path out = FDir / "stdout", err = FDir / "stderr";
-        std::string command = std::string(ORVEL_BIN_DIR) + "/orvel-cli " + args + " >" + Quoted(out) +
-                              " 2>" + Quoted(err) + " </dev/null";
+        std::string command = (environment.empty() ? "" : "env " + environment + " ") + Quoted(program) + " " +
+                              args + " >" + Quoted(out) + " 2>" + Quoted(err) + " </dev/null";
         int raw = std::system(command.c_str());
         return {WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, ReadFile(out), ReadFile(err)};
     }
@@ -137,6 +143,76 @@ TEST_F(OrvelCli, HelpAndVersion)
     TOutcome version = Run("--version");
     EXPECT_EQ(version.Status, 0);
     EXPECT_EQ(version.Out, std::string("orvel-cli ") + kOrvelVersion + "\n");
+}
+
+// Copied into the bin/ of an installed tree, it keeps the store in the
+// user's data folder, made and seeded at first use, as the window does.
+TEST_F(OrvelCli, AnInstalledCopyUsesTheUsersDataFolder)
+{
+    const fs::path bin = FDir / "usr" / "bin", share = FDir / "usr" / "share" / "orvel";
+    fs::create_directories(bin);
+    fs::create_directories(share);
+    const fs::path program = bin / "orvel-cli";
+    fs::copy_file(fs::path(ORVEL_BIN_DIR) / "orvel-cli", program);
+    SaveLinesToFile((share / "Projects.dat").string(), {Utf8ToGbk("常见=a^127.0.0.1^0").value()});
+    SaveLinesToFile((share / "DestLists.ini").string(), {"[config]", "project=" + Utf8ToGbk("常见").value()});
+
+    const fs::path home = FDir / "home";
+    TOutcome listed = RunProgram(program.string(), "--list", "-u XDG_DATA_HOME HOME=" + Quoted(home.string()));
+    EXPECT_EQ(listed.Status, 0) << listed.Err;
+    EXPECT_EQ(listed.Out, "常见\n");
+    const fs::path seeded = home / ".local" / "share" / "orvel";
+    EXPECT_EQ(ReadFile(seeded / "Projects.dat"), ReadFile(share / "Projects.dat"));
+    EXPECT_EQ(ReadFile(seeded / "DestLists.ini"), ReadFile(share / "DestLists.ini"));
+
+    // XDG_DATA_HOME comes first; a store the user changed stays theirs.
+    const std::string xdg = "XDG_DATA_HOME=" + Quoted((FDir / "xdg").string());
+    EXPECT_EQ(RunProgram(program.string(), "--list", xdg).Out, "常见\n");
+    SaveLinesToFile((FDir / "xdg" / "orvel" / "Projects.dat").string(), {"mine=b^127.0.0.2^0"});
+    EXPECT_EQ(RunProgram(program.string(), "--list", xdg).Out, "mine\n");
+
+    // --dir wins, and makes no data folder.
+    WriteStore({"office=c^127.0.0.3^0"}, "office");
+    const std::string fresh = "XDG_DATA_HOME=" + Quoted((FDir / "fresh").string());
+    EXPECT_EQ(RunProgram(program.string(), "--list " + DirArg(), fresh).Out, "office\n");
+    EXPECT_FALSE(fs::exists(FDir / "fresh"));
+}
+
+// As an ordinary user without the capability and outside
+// net.ipv4.ping_group_range, Ping items end without a response as before,
+// and one line on standard error says why and what would help.
+TEST_F(OrvelCli, PingWithoutTheRightToASocketSaysWhyInOneLine)
+{
+    WriteStore({"lo=本机^127.0.0.1^0#also^127.0.0.2^0"}, "lo");
+    for (const char* name : {"Projects.dat", "DestLists.ini"})
+        ::chmod((FDir / name).c_str(), 0644);
+    const std::string command = Quoted(std::string(ORVEL_BIN_DIR) + "/orvel-cli") + " --format csv " + DirArg() +
+                                " 2>&1 >/dev/null </dev/null";
+    const TUserRun run = RunWithoutPingRights(ORVEL_BIN_DIR, [&] {
+        FILE* pipe = ::popen(command.c_str(), "r");
+        if (!pipe)
+            return std::string("no pipe");
+        std::string err;
+        char buffer[512];
+        for (size_t got; (got = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;)
+            err.append(buffer, got);
+        const int status = ::pclose(pipe);
+        return std::to_string(WIFEXITED(status) ? WEXITSTATUS(status) : -1) + ":" + err;
+    });
+    if (!run.Ran)
+        GTEST_SKIP() << run.SkipReason;
+    const std::string program = fs::canonical(ORVEL_BIN_DIR).string() + "/orvel-cli";
+    EXPECT_EQ(run.Result.rfind("1:orvel-cli: Ping could open no ICMP socket", 0), 0u) << run.Result;
+    EXPECT_EQ(std::count(run.Result.begin(), run.Result.end(), '\n'), 1) << run.Result;
+    EXPECT_NE(run.Result.find("setcap cap_net_raw+ep " + program + ")"), std::string::npos) << run.Result;
+    EXPECT_NE(run.Result.find("net.ipv4.ping_group_range"), std::string::npos) << run.Result;
+
+    // Where a socket may be opened, nothing is said.
+    if (TIcmpEcho().IsOpen()) {
+        TOutcome allowed = Run("--format csv " + DirArg());
+        EXPECT_EQ(allowed.Status, 0);
+        EXPECT_EQ(allowed.Err, "");
+    }
 }
 
 // A plan of loopback targets: a page that answers after 20 ms, a refused

@@ -1,5 +1,7 @@
 #include "engine/Testrun.h"
+#include "engine/Icmpecho.h"
 #include "engine/Uiexecutor.h"
+#include "tests/support/Asuser.h"
 #include "tests/support/Httpserver.h"
 #include "tests/support/Noproxy.h"
 #include "tests/support/Testclock.h"
@@ -464,6 +466,59 @@ std::vector<TDNSDispInfo> LoopbackPingItems(size_t count)
         items[i].DomainIP = "127.0.0.1";
     }
     return items;
+}
+
+// A real run of Ping items on loopback, then of a home-page item on a
+// refused port: the states after each, and whether the run found Ping
+// without rights.
+std::string RunPingThenHomePage(std::vector<TDNSDispInfo>& items)
+{
+    TQueueUiExecutor executor;
+    TUiExecutorScope scope(executor);
+    TTestClock clock;
+    TClockScope clockScope(clock);
+    TTestRun run(items, 1000, 5);
+    int completions = 0;
+    run.Listener.Completed = [&completions] { ++completions; };
+    std::string result;
+    for (int8_t method : {dtPing, dtHomePage}) {
+        if (method == dtHomePage) {
+            items.resize(1);
+            items[0].DoType = dtHomePage;
+            items[0].DomainIP = "127.0.0.1:" + std::to_string(THttpServer::RefusedPort());
+        }
+        run.Execute();
+        if (!executor.RunUntil([&] { return completions > 0; }, 30s))
+            return "the run did not complete";
+        completions = 0;
+        for (const TDNSDispInfo& item : items)
+            result += std::to_string(item.State) + "/" + std::to_string(item.FailCount) + " ";
+        result += run.PingDenied() ? "denied; " : "allowed; ";
+    }
+    return result;
+}
+
+TEST(TestRunPingRights, ARunTellsWhenItsPingItemsMayOpenNoSocket)
+{
+    ClearProxyEnvironment();
+    const TUserRun run = RunWithoutPingRights("/", [] {
+        std::vector<TDNSDispInfo> items = LoopbackPingItems(3);
+        return RunPingThenHomePage(items);
+    });
+    if (!run.Ran)
+        GTEST_SKIP() << run.SkipReason;
+    // Every Ping item without a response, every try failed; the next run,
+    // without Ping, starts afresh.
+    EXPECT_EQ(run.Result, "3/5 3/5 3/5 denied; 3/5 allowed; ");
+}
+
+TEST(TestRunPingRights, ARunWithTheRightToASocketDeniesNothing)
+{
+    ClearProxyEnvironment();
+    if (!TIcmpEcho().IsOpen())
+        GTEST_SKIP() << "no ICMP socket may be opened here";
+    std::vector<TDNSDispInfo> items = LoopbackPingItems(2);
+    EXPECT_EQ(RunPingThenHomePage(items), "0/0 0/0 allowed; 3/5 allowed; ");
 }
 
 TEST(TestRunLifetime, DestroyingARunInProgressWaitsForItsWorkers)

@@ -1,5 +1,7 @@
 #include "tests/support/Asuser.h"
 
+#include "engine/Icmpecho.h"
+
 #include <grp.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -117,6 +119,16 @@ TUserRun RunAsOrdinaryUser(const std::string& folder, const std::function<std::s
     if (WIFSIGNALED(status))
         run.Result = "child killed by signal " + std::to_string(WTERMSIG(status));
     return run;
+}
+
+TUserRun RunWithoutPingRights(const std::string& folder, const std::function<std::string()>& action)
+{
+    return RunAsOrdinaryUser(folder, [&action] {
+        const TIcmpEcho probe;
+        if (probe.IsOpen())
+            return SkipMark + std::string("this user may open an ICMP socket");
+        return action();
+    });
 }
 
 void LetOrdinaryUserIn(const std::string& folder)

@@ -23,5 +23,10 @@ gid_t OrdinaryGid();
 // reach the folder.
 TUserRun RunAsOrdinaryUser(const std::string& folder, const std::function<std::string()>& action);
 
+// RunAsOrdinaryUser for an action that needs a user who may open no ICMP
+// socket at all: neither a datagram one (net.ipv4.ping_group_range leaves
+// the user out) nor a raw one (no cap_net_raw). A skip where the user may.
+TUserRun RunWithoutPingRights(const std::string& folder, const std::function<std::string()>& action);
+
 // Lets the ordinary user into a scratch folder of root (search rights only).
 void LetOrdinaryUserIn(const std::string& folder);

@@ -21,10 +21,13 @@ struct TFakeResult {
     uint8_t State = tsDone;
     double AvgTime = 0.0;
     int32_t FailCount = 0;
+    bool PingDenied = false;  // the tries had no right to an ICMP socket
 };
 
 inline TFakeResult Measured(double avgTime, int32_t failCount = 0) { return {tsDone, avgTime, failCount}; }
 inline TFakeResult NoResponse(int32_t failCount = 5) { return {tsNoResponse, 0.0, failCount}; }
+// A Ping item whose every try found no ICMP socket it had the right to open.
+inline TFakeResult NoRightToPing() { return {tsNoResponse, 0.0, 5, true}; }
 
 class TFakeWorkers {
 public:
@@ -33,7 +36,9 @@ public:
     explicit TFakeWorkers(QWidget& window, bool holdReports = false)
         : FState(std::make_shared<TState>()),
           FScope([state = FState](TDNSDispInfo* item, TItemFinished onFinish, int32_t timeout, int32_t times,
-                                  TWorkerSetup) { state->Start(item, std::move(onFinish), timeout, times); })
+                                  TWorkerSetup setup) {
+                  state->Start(item, std::move(onFinish), timeout, times, std::move(setup.Control));
+              })
     {
         FState->Window = &window;
         FState->Hold = holdReports;
@@ -80,6 +85,7 @@ private:
     struct TStarted {
         TDNSDispInfo* Item;
         TItemFinished OnFinish;
+        std::shared_ptr<TWorkerControl> Control;  // the run's
     };
     // Shared with the run, which may outlive this object.
     struct TState : std::enable_shared_from_this<TState> {
@@ -91,12 +97,13 @@ private:
         int32_t Timeout = 0;
         int32_t Times = 0;
 
-        void Start(TDNSDispInfo* item, TItemFinished onFinish, int32_t timeout, int32_t times)
+        void Start(TDNSDispInfo* item, TItemFinished onFinish, int32_t timeout, int32_t times,
+                   std::shared_ptr<TWorkerControl> control)
         {
             ++Started;
             Timeout = timeout;
             Times = times;
-            TStarted started{item, std::move(onFinish)};
+            TStarted started{item, std::move(onFinish), std::move(control)};
             if (Hold) {
                 Held.push_back(std::move(started));
                 return;
@@ -112,6 +119,8 @@ private:
             started.Item->State = result.State;
             started.Item->AvgTime = result.AvgTime;
             started.Item->FailCount = result.FailCount;
+            if (result.PingDenied && started.Control)
+                started.Control->NotePingDenied();
             started.OnFinish(started.Item);
         }
     };

@@ -12,17 +12,21 @@
 #include "dialogs/Help.h"
 #include "dialogs/Inputprojectname.h"
 #include "dialogs/Projectlist.h"
+#include "tests/support/Asuser.h"
+#include "vqlib/Storedir.h"
 
 #include <QApplication>
 #include <QListWidget>
 #include <QMenu>
 #include <QMenuBar>
+#include <QStandardPaths>
 #include <QTimer>
 #include <QToolBar>
 #include <QtTest>
 
 #include <cmath>
 #include <limits>
+#include <optional>
 #include <stdexcept>
 
 namespace {
@@ -36,6 +40,49 @@ QString PlanOf(const QStringList& names)
     for (int i = 0; i < names.size(); ++i)
         entries << names[i] + QStringLiteral("^127.0.0.%1^0").arg(i + 1);
     return entries.join('#');
+}
+
+// Sets or unsets an environment variable for one scope.
+class TEnvScope {
+public:
+    TEnvScope(const char* name, const std::optional<QByteArray>& value)
+        : FName(name), FOld(qEnvironmentVariableIsSet(name) ? std::optional(qgetenv(name)) : std::nullopt)
+    {
+        Set(value);
+    }
+    ~TEnvScope() { Set(FOld); }
+    TEnvScope(const TEnvScope&) = delete;
+    TEnvScope& operator=(const TEnvScope&) = delete;
+
+private:
+    void Set(const std::optional<QByteArray>& value) const
+    {
+        value ? qputenv(FName, *value) : qunsetenv(FName);
+    }
+    const char* FName;
+    std::optional<QByteArray> FOld;
+};
+
+QApplication& App() { return *qobject_cast<QApplication*>(QCoreApplication::instance()); }
+
+// How start-up went: the title, the rows and the boxes shown, or "no window".
+QString StartUpOutcome(TBoxScript& boxes)
+{
+    const std::unique_ptr<TfrmTarnix> window = CreateForms(App());
+    const QString boxTexts = boxes.Texts().join('|');
+    if (!window)
+        return QStringLiteral("no window; boxes: ") + boxTexts;
+    return window->windowTitle() + "; rows: " + RowNames(*window).join(',') + "; boxes: " + boxTexts;
+}
+
+// Opaque and half-opaque pixels of an image.
+int DrawnPixels(const QImage& image)
+{
+    int drawn = 0;
+    for (int y = 0; y < image.height(); ++y)
+        for (int x = 0; x < image.width(); ++x)
+            drawn += image.pixelColor(x, y).alpha() != 0;
+    return drawn;
 }
 
 }  // namespace
@@ -230,7 +277,8 @@ private slots:
     }
 
     // The commands with an image show it normal while enabled and greyed
-    // while disabled.
+    // while disabled, drawn anew for each size: sharp at 16 px and at the
+    // 24 and 32 device pixels that scale factors 1.5 and 2 ask for.
     void drawsSevenImagesInANormalAndAGreyedForm()
     {
         TfrmTarnix& window = Scratch->Open();
@@ -240,25 +288,58 @@ private slots:
         QList<QImage> shown;
         for (const char* name : withImages) {
             const QIcon icon = Action(window, name)->icon();
-            const QImage normal = icon.pixmap(QSize(16, 16), QIcon::Normal).toImage();
-            const QImage greyed = icon.pixmap(QSize(16, 16), QIcon::Disabled).toImage();
-            QCOMPARE(normal.size(), QSize(16, 16));
-            QCOMPARE(greyed.size(), QSize(16, 16));
-            QVERIFY2(normal != greyed, name);
-            QVERIFY2(!shown.contains(normal), name);  // seven pictures, not one
-            shown << normal;
-            int drawn = 0;
-            for (int y = 0; y < 16; ++y) {
-                for (int x = 0; x < 16; ++x) {
-                    const QColor c = greyed.pixelColor(x, y);
-                    if (c.alpha() == 0)
-                        continue;
-                    ++drawn;
-                    QVERIFY(c.red() == c.green() && c.green() == c.blue());
+            for (int size : {16, 24, 32}) {
+                const QImage normal = icon.pixmap(QSize(size, size), QIcon::Normal).toImage();
+                const QImage greyed = icon.pixmap(QSize(size, size), QIcon::Disabled).toImage();
+                QCOMPARE(normal.size(), QSize(size, size));
+                QCOMPARE(greyed.size(), QSize(size, size));
+                QVERIFY2(normal != greyed, name);
+                QVERIFY2(DrawnPixels(normal) > size * size / 12, name);
+                QCOMPARE(DrawnPixels(greyed), DrawnPixels(normal));
+                for (int y = 0; y < size; ++y) {
+                    for (int x = 0; x < size; ++x) {
+                        const QColor c = greyed.pixelColor(x, y);
+                        QVERIFY(c.alpha() == 0 || (c.red() == c.green() && c.green() == c.blue()));
+                    }
                 }
             }
-            QVERIFY(drawn > 20);
+            const QImage small = icon.pixmap(QSize(16, 16)).toImage();
+            QVERIFY2(!shown.contains(small), name);  // seven pictures, not one
+            shown << small;
+            const QImage blownUp = small.scaled(32, 32, Qt::IgnoreAspectRatio, Qt::FastTransformation);
+            QVERIFY2(icon.pixmap(QSize(32, 32)).toImage().convertToFormat(blownUp.format()) != blownUp, name);
+
+            // A 16 px image at a scale factor of 2 (1.5) gets 32 (24) device pixels.
+            for (qreal scale : {1.5, 2.0}) {
+                const QPixmap scaled = icon.pixmap(QSize(16, 16), scale);
+                QCOMPARE(scaled.size(), QSize(16, 16) * scale);
+                QCOMPARE(scaled.devicePixelRatio(), scale);
+            }
         }
+
+        // The outlines lie on whole pixels at 16 and 32: no blurred edge
+        // across the middle of the new-plan sheet.
+        const QIcon sheet = Action(window, "actNewProject")->icon();
+        for (int size : {16, 32}) {
+            const QImage image = sheet.pixmap(QSize(size, size)).toImage();
+            for (int x = 0; x < size; ++x) {
+                const int alpha = image.pixelColor(x, size / 2).alpha();
+                QVERIFY2(alpha == 0 || alpha == 255, qPrintable(QStringLiteral("%1 px, x=%2").arg(size).arg(x)));
+            }
+        }
+        QCOMPARE(Control<QToolBar>(window, "ToolBar1")->iconSize(), QSize(16, 16));
+    }
+
+    void theWindowAndTheApplicationCarryTheProgramsIcon()
+    {
+        TfrmTarnix& window = Scratch->Open();
+        QVERIFY(!window.windowIcon().isNull());
+        QVERIFY(DrawnPixels(window.windowIcon().pixmap(QSize(32, 32)).toImage()) > 500);
+        const std::unique_ptr<TfrmTarnix> started = CreateForms(App());
+        QVERIFY(started);
+        QVERIFY(!QApplication::windowIcon().isNull());
+        QCOMPARE(QApplication::windowIcon().pixmap(QSize(64, 64)).toImage(),
+                 started->windowIcon().pixmap(QSize(64, 64)).toImage());
     }
 
     // Each state's texts after a run: the time right-aligned in the column,
@@ -523,7 +604,38 @@ private slots:
         const std::unique_ptr<TfrmTarnix> window = CreateForms(*app);
         QVERIFY(!window);
         QCOMPARE(Boxes().Texts(), QStringList{"Cannot open file " + Scratch->StorePath()});
-        QCOMPARE(QCoreApplication::applicationName(), QStringLiteral("Orvel网络测速器"));
+        QCOMPARE(QCoreApplication::applicationName(), QStringLiteral("orvel"));
+    }
+
+    // The settings file refuses to remember the plan's name (the user may not
+    // write it, nor the folder): the error comes once and the window opens
+    // with the plan. A name that already stands is not written at all.
+    void aSettingsFileThatCannotBeWrittenStillOpensThePlan_data()
+    {
+        QTest::addColumn<QString>("setting");
+        QTest::addColumn<bool>("writtenBack");
+        QTest::newRow("written back otherwise") << QStringLiteral("project= 家里 ") << true;
+        QTest::newRow("stands as it is") << QStringLiteral("project=家里") << false;
+    }
+    void aSettingsFileThatCannotBeWrittenStillOpensThePlan()
+    {
+        QFETCH(QString, setting);
+        QFETCH(bool, writtenBack);
+        Scratch->WriteStore(QStringLiteral("家里=网关^127.0.0.1^0#门户^localhost^1\r\n"));
+        Scratch->WriteFile(QStringLiteral("DestLists.ini"), QStringLiteral("[config]\r\n") + setting + "\r\n");
+        LetOrdinaryUserIn(Scratch->Path(QString()).toStdString());
+        Boxes().Answer({IDOK});
+        // The child process has the only thread of this one; the folder and
+        // both files stay the test's, the user may read them only.
+        const TUserRun run = RunAsOrdinaryUser(Scratch->Path(QString()).toStdString(),
+                                               [this] { return StartUpOutcome(Boxes()).toStdString(); });
+        Boxes().Answers.clear();
+        if (!run.Ran)
+            QSKIP(run.SkipReason.c_str());
+        QString outcome = QStringLiteral("Orvel网络测速器 [当前测速方案--家里]; rows: 网关,门户; boxes: ");
+        if (writtenBack)
+            outcome += "Unable to write to " + Scratch->Path(QStringLiteral("DestLists.ini"));
+        QCOMPARE(QString::fromStdString(run.Result), outcome);
     }
 
     // Opening a plan whose name cannot be remembered still shows the plan.
@@ -566,6 +678,90 @@ private slots:
         QCOMPARE(RowNames(window), QStringList{"网关"});
         CheckRowsBound(window);
         QCOMPARE(Scratch->Setting(), QStringLiteral("[config]\r\nproject=家里\r\n"));
+    }
+
+    // In the bin/ of an installed tree the window keeps the store in the
+    // user's data folder: made at the first start, given the delivered plan,
+    // then the user's own, never replaced.
+    void anInstalledCopyKeepsItsStoreInTheUsersDataFolder()
+    {
+        const QDir tree(Scratch->Path(QStringLiteral("tree")));
+        QVERIFY(tree.mkpath(QStringLiteral("usr/bin")) && tree.mkpath(QStringLiteral("usr/share/orvel")));
+        Scratch->WriteFile(QStringLiteral("tree/usr/share/orvel/Projects.dat"), QStringLiteral("装好=网关^127.0.0.1^0\r\n"));
+        Scratch->WriteFile(QStringLiteral("tree/usr/share/orvel/DestLists.ini"), QStringLiteral("[config]\r\nproject=装好\r\n"));
+        const TProgramDirScope installed(tree.filePath(QStringLiteral("usr/bin")).toStdString());
+        const TEnvScope data("XDG_DATA_HOME", QFile::encodeName(tree.filePath(QStringLiteral("data"))));
+        const QString user = QStringLiteral("tree/data/orvel/");
+
+        std::unique_ptr<TfrmTarnix> window = CreateForms(App());
+        QVERIFY(window);
+        QCOMPARE(window->windowTitle(), QStringLiteral("Orvel网络测速器 [当前测速方案--装好]"));
+        QCOMPARE(RowNames(*window), QStringList{"网关"});
+        QCOMPARE(Scratch->ReadFile(user + "DestLists.ini"), QStringLiteral("[config]\r\nproject=装好\r\n"));
+
+        AddItem(*window, QStringLiteral("门户"), QStringLiteral("127.0.0.2"));
+        Trigger(*window, "actSaveProject");
+        QCOMPARE(Scratch->ReadFile(user + "Projects.dat"), QStringLiteral("装好=网关^127.0.0.1^0#门户^127.0.0.2^0\r\n"));
+        QCOMPARE(Scratch->ReadFile(QStringLiteral("tree/usr/share/orvel/Projects.dat")),
+                 QStringLiteral("装好=网关^127.0.0.1^0\r\n"));
+        QVERIFY(!QFile::exists(tree.filePath(QStringLiteral("usr/bin/Projects.dat"))));
+        window.reset();
+
+        window = CreateForms(App());
+        QVERIFY(window);
+        QCOMPARE(RowNames(*window), QStringList({"网关", "门户"}));
+        QVERIFY(Boxes().Seen.empty());
+    }
+
+    // The window's data folder (QStandardPaths) is the one orvel-cli works
+    // out without Qt.
+    void theUsersDataFolderIsTheOneOrvelCliUses_data()
+    {
+        QTest::addColumn<QByteArray>("xdgDataHome");  // null: unset
+        QTest::addColumn<QByteArray>("home");
+        QTest::newRow("XDG_DATA_HOME") << QByteArray("/data/xdg") << QByteArray("/home/u");
+        QTest::newRow("XDG_DATA_HOME with a slash") << QByteArray("/data/xdg/") << QByteArray("/home/u");
+        QTest::newRow("XDG_DATA_HOME empty") << QByteArray("") << QByteArray("/home/u");
+        QTest::newRow("HOME") << QByteArray() << QByteArray("/home/u");
+        QTest::newRow("HOME with a slash") << QByteArray() << QByteArray("/home/u/");
+        QTest::newRow("HOME with dots") << QByteArray() << QByteArray("/home/x/../u");
+    }
+    void theUsersDataFolderIsTheOneOrvelCliUses()
+    {
+        QFETCH(QByteArray, xdgDataHome);
+        QFETCH(QByteArray, home);
+        SetApplicationNames(App());
+        const TEnvScope xdg("XDG_DATA_HOME", xdgDataHome.isNull() ? std::nullopt : std::optional(xdgDataHome));
+        const TEnvScope homeScope("HOME", home);
+        QCOMPARE(QStandardPaths::writableLocation(QStandardPaths::AppDataLocation),
+                 QFile::decodeName(QByteArray::fromStdString(UserDataDir())));
+    }
+
+    // Ping items whose tries had no right to an ICMP socket end as unanswered
+    // ones do; after the run one box says why and what would help, and only
+    // once while the program runs.
+    void aRunWhosePingHadNoRightsExplainsItOnce()
+    {
+        TfrmTarnix& window = OpenPlan(PlanOf({"a", "b"}));
+        TFakeWorkers workers(window);
+        workers.Set(QStringLiteral("a"), NoRightToPing());
+        workers.Set(QStringLiteral("b"), NoRightToPing());
+        Boxes().Answer({IDOK});
+        RunToTheEnd(window);
+        QCOMPARE(ColumnTexts(window, 3), QStringList({"没响应", "没响应"}));
+        QCOMPARE(ColumnTexts(window, 4), QStringList({"失败率5/5 ", "失败率5/5 "}));
+        QTRY_COMPARE(Boxes().Seen.size(), size_t(1));
+        QCOMPARE(Boxes().Seen[0].Caption, QStringLiteral("信息"));
+        QCOMPARE(Boxes().Seen[0].Style & 0xF0, unsigned(MB_ICONINFORMATION));
+        const QString text = Boxes().Seen[0].Text;
+        QVERIFY2(text.contains(QStringLiteral("setcap cap_net_raw+ep ") + QCoreApplication::applicationFilePath()),
+                 qPrintable(text));
+        QVERIFY2(text.contains(QStringLiteral("net.ipv4.ping_group_range")), qPrintable(text));
+        QVERIFY(Enabled(window, "actTestSpending"));
+
+        RunToTheEnd(window);
+        QTest::qWait(50);
+        QCOMPARE(Boxes().Seen.size(), size_t(1));
     }
 
     void helpAndAboutOpenTheirDialogsModallyAndDestroyThem()
