@@ -3,7 +3,7 @@
 #   test.sh [DIR] [cmake options...]   (default DIR: build)
 set -euo pipefail
 cd "$(dirname "$0")/.."
-bash scripts/setup.sh
+bash scripts/setup.sh build test
 dir=${1:-build}
 bash scripts/build.sh "$@"
 ctest --test-dir "$dir" --output-on-failure -j"$(nproc)"
