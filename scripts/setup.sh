@@ -14,7 +14,7 @@ declare -A group=(
              fonts-wqy-microhei scdoc librsvg2-bin"
     [test]="python3 iproute2 procps iputils-ping dnsutils curl xvfb xauth"
     [fuzz]="clang libclang-rt-14-dev"
-    [package]="dpkg-dev file lintian desktop-file-utils appstream libcap2-bin
+    [package]="dpkg-dev file lintian desktop-file-utils appstream libcap2-bin man-db
                xvfb xauth xdotool x11-utils"
 )
 
