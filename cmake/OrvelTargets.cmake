@@ -9,6 +9,12 @@ if(ORVEL_SANITIZE)
     target_compile_options(orvel_options INTERFACE
         -fsanitize=${ORVEL_SANITIZE} -fno-omit-frame-pointer -fno-sanitize-recover=all)
     target_link_options(orvel_options INTERFACE -fsanitize=${ORVEL_SANITIZE})
+else()
+    # Debian's hardening: the installed programs may open raw sockets
+    # (cap_net_raw). Fortified functions need an optimizing build.
+    target_compile_options(orvel_options INTERFACE -fstack-protector-strong
+        $<$<NOT:$<CONFIG:Debug>>:-D_FORTIFY_SOURCE=2>)
+    target_link_options(orvel_options INTERFACE -Wl,-z,relro -Wl,-z,now)
 endif()
 
 # The version, from project(VERSION) only: "Orvelversion.h" for whoever links

@@ -4,7 +4,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 seconds=${1:-30}
-bash scripts/setup.sh
+bash scripts/setup.sh build fuzz
 werror=OFF
 [ "${CI:-}" = "true" ] && werror=ON
 CXX=clang++ CC=clang cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DORVEL_WERROR=$werror \

@@ -1,27 +1,51 @@
 #!/usr/bin/env bash
-# Installs the Debian packages the build and the tests need, if missing.
+# Installs the Debian packages that are missing for what is asked:
+#   setup.sh [build] [test] [fuzz] [package]     (default: build)
+# build: build and run the programs; test: run the test suite and the
+# benchmarks; fuzz: the clang fuzz targets; package: build, check and try the
+# Debian package. As root it installs them; otherwise it uses sudo if there is
+# one, and else names the missing packages and the command, and fails.
 set -euo pipefail
 
-packages=(
-    cmake ninja-build g++ pkg-config
-    qt6-base-dev qt6-base-dev-tools libgl-dev
-    qt6-svg-dev
-    libcurl4-openssl-dev
-    fonts-wqy-microhei
-    libgtest-dev libgmock-dev
-    xvfb xauth
-    iputils-ping dnsutils curl iproute2 procps python3
-    clang libclang-rt-14-dev
+declare -A group=(
+    [build]="cmake ninja-build g++ pkg-config
+             qt6-base-dev qt6-base-dev-tools qt6-svg-dev libgl-dev libcurl4-openssl-dev
+             libgtest-dev libgmock-dev
+             fonts-wqy-microhei scdoc librsvg2-bin"
+    [test]="python3 iproute2 procps iputils-ping dnsutils curl xvfb xauth"
+    [fuzz]="clang libclang-rt-14-dev"
+    [package]="dpkg-dev file lintian desktop-file-utils appstream libcap2-bin man-db
+               xvfb xauth xdotool x11-utils"
 )
 
+wanted=()
+for name in "${@:-build}"; do
+    [ -n "${group[$name]:-}" ] || { echo "setup.sh: unknown group '$name' (build, test, fuzz, package)" >&2; exit 2; }
+    # shellcheck disable=SC2206  # the lists are words
+    wanted+=(${group[$name]})
+done
+
 missing=()
-for p in "${packages[@]}"; do
+for p in $(printf '%s\n' "${wanted[@]}" | sort -u); do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
 done
 [ ${#missing[@]} -eq 0 ] && exit 0
 
-sudo=""
-[ "$(id -u)" -ne 0 ] && sudo="sudo"
+install=(apt-get install -y -q --no-install-recommends "${missing[@]}")
+if [ "$(id -u)" -eq 0 ]; then
+    sudo=()
+elif command -v sudo >/dev/null; then
+    sudo=(sudo)
+else
+    echo "setup.sh: these Debian packages are missing: ${missing[*]}" >&2
+    echo "Install them as root (there is no sudo here), then run this again:" >&2
+    echo "    apt-get update && ${install[*]}" >&2
+    exit 1
+fi
 echo "Installing: ${missing[*]}"
-$sudo apt-get update -q
-DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -q --no-install-recommends "${missing[@]}"
+if ! { "${sudo[@]}" apt-get update -q && DEBIAN_FRONTEND=noninteractive "${sudo[@]}" "${install[@]}"; }; then
+    echo "setup.sh: could not install: ${missing[*]}" >&2
+    echo "Install them as root, then run this again:" >&2
+    echo "    apt-get update && ${install[*]}" >&2
+    exit 1
+fi
