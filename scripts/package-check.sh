@@ -58,7 +58,7 @@ install_package() {
     local deb=$1 folder
     if installed; then
         step "purging the orvel package already installed"
-        apt-get purge -y -q orvel >/dev/null
+        dpkg --purge orvel >/dev/null
     fi
     step "apt-get install ./$(basename "$deb")"
     # apt reads the file as its own user _apt.
@@ -180,7 +180,7 @@ cleanup() {
     fi
     rm -rf "$home" "$runtime"
     if installed; then
-        apt-get purge -y -q orvel >/dev/null || true
+        dpkg --purge orvel >/dev/null || true
     fi
 }
 trap cleanup EXIT
@@ -206,7 +206,7 @@ apt-get remove -y -q orvel >/dev/null
 for path in /usr/bin/orvel /usr/bin/orvel-cli /usr/share/orvel "$desktop" "$metainfo" /usr/share/doc/orvel; do
     [ ! -e "$path" ] || fail "$path is left after apt-get remove"
 done
-apt-get purge -y -q orvel >/dev/null
+dpkg --purge orvel >/dev/null  # apt-get cannot name a package no source holds
 ! dpkg-query -W -f='${Status}' orvel 2>/dev/null | grep -q 'ok installed\|config-files' || fail "orvel is still known to dpkg"
 
 echo "package-check: passed in $((SECONDS - started)) s"

@@ -43,6 +43,9 @@ private:
 
 class ThreadTest : public ::testing::Test {
 protected:
+    // As the program does before it exits: a finished thread is still joined.
+    ~ThreadTest() override { TThread::JoinAll(); }
+
     TQueueUiExecutor Executor;
     TUiExecutorScope Scope{Executor};
 };

@@ -58,8 +58,10 @@ void CopyIfMissing(const fs::path& source, const fs::path& target)
         return;
     const fs::path partial = target.string() + ".seed-" + std::to_string(::getpid());
     std::error_code error;
-    if (fs::copy_file(source, partial, fs::copy_options::overwrite_existing, error))
-        ::link(partial.c_str(), target.c_str());  // fails, harmlessly, where the target exists
+    if (fs::copy_file(source, partial, fs::copy_options::overwrite_existing, error)
+        && ::link(partial.c_str(), target.c_str()) != 0 && errno != EEXIST
+        && !fs::exists(target, error))
+        fs::rename(partial, target, error);  // a file system without hard links
     fs::remove(partial, error);
 }
 
