@@ -30,4 +30,7 @@ grep -q "the user's plans" "$local_prefix/share/orvel/Projects.dat" || fail "rei
 # Where the data folder lies elsewhere, the delivered plan is brought up to date.
 install_into "$local_prefix" HOME="$scratch/home" XDG_DATA_HOME="$scratch/elsewhere"
 cmp -s "$delivered" "$local_prefix/share/orvel/Projects.dat" || fail "delivered plan not refreshed"
+# A staged install (as packaging does) puts everything under DESTDIR once.
+install_into /usr HOME="$scratch/home" XDG_DATA_HOME= DESTDIR="$scratch/stage"
+cmp -s "$delivered" "$scratch/stage/usr/share/orvel/Projects.dat" || fail "staged install misplaced the plan"
 echo "test_Install: passed"
