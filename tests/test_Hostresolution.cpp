@@ -1,13 +1,10 @@
 #include "engine/Hostresolution.h"
 #include "engine/Uiexecutor.h"
+#include "tests/support/Heldlookups.h"
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
-#include <atomic>
 #include <chrono>
-#include <condition_variable>
-#include <mutex>
 #include <stdexcept>
 #include <thread>
 
@@ -15,44 +12,12 @@ namespace {
 
 using namespace std::chrono_literals;
 
-// Lookups that wait at a gate until the test opens it, counting how many wait
-// at once. Shared with the lookups, which may outlive the test's scope.
-struct TGate {
-    std::mutex Mutex;
-    std::condition_variable Changed;
-    bool Open = false;
-    int InFlight = 0;
-    int MostInFlight = 0;
-    int Started = 0;
-    int Ended = 0;
-    int OpenAt = 0;  // opens by itself once this many wait at once; 0: never
-
-    std::optional<std::string> Pass(const std::string& host)
-    {
-        std::unique_lock lock(Mutex);
-        ++Started;
-        MostInFlight = std::max(MostInFlight, ++InFlight);
-        if (OpenAt > 0 && InFlight >= OpenAt)
-            Open = true;
-        Changed.notify_all();
-        Changed.wait_for(lock, 20s, [this] { return Open; });
-        --InFlight;
-        ++Ended;
-        Changed.notify_all();
-        return "address of " + host;
-    }
-    void OpenNow()
-    {
-        std::lock_guard lock(Mutex);
-        Open = true;
-        Changed.notify_all();
-    }
-    bool WaitFor(const std::function<bool()>& condition)
-    {
-        std::unique_lock lock(Mutex);
-        return Changed.wait_for(lock, 20s, condition);
-    }
-};
+// Every name answers "address of" itself.
+std::shared_ptr<THeldLookups> HeldLookups()
+{
+    return std::make_shared<THeldLookups>(
+        [](const std::string& host) { return std::optional<std::string>("address of " + host); });
+}
 
 std::vector<std::string> Names(int count)
 {
@@ -73,12 +38,12 @@ protected:
 // at once: looked up one after another, or fewer at a time, they never would.
 TEST_F(HostResolutionTest, NamesAreLookedUpAtOnceUpToTheBoundAndAnsweredInOrder)
 {
-    auto gate = std::make_shared<TGate>();
-    gate->OpenAt = THostResolution::kMaxInFlight;
+    auto held = HeldLookups();
+    held->OpenAt(THostResolution::kMaxInFlight);
     std::optional<THostResolution::TAddresses> answered;
     int calls = 0;
     THostResolution resolution(
-        Names(150), [gate](const std::string& host) { return gate->Pass(host); },
+        Names(150), held->Lookup(),
         [&](THostResolution::TAddresses addresses) {
             EXPECT_EQ(std::this_thread::get_id(), UiThread);
             ++calls;
@@ -86,7 +51,7 @@ TEST_F(HostResolutionTest, NamesAreLookedUpAtOnceUpToTheBoundAndAnsweredInOrder)
         });
     EXPECT_FALSE(answered);  // the constructor does not wait for them
     ASSERT_TRUE(Executor.RunUntil([&] { return answered.has_value(); }, 30s));
-    EXPECT_EQ(gate->MostInFlight, THostResolution::kMaxInFlight);
+    EXPECT_EQ(held->MostInFlight(), THostResolution::kMaxInFlight);
     ASSERT_EQ(answered->size(), 150u);
     for (int i = 0; i < 150; ++i)
         EXPECT_EQ((*answered)[i], "address of host" + std::to_string(i) + ".test");
@@ -116,24 +81,18 @@ TEST_F(HostResolutionTest, AFailedOrThrowingLookupFindsNoAddress)
 // answers of the lookups that were under way.
 TEST_F(HostResolutionTest, AnAbandonedResolutionWaitsForNothingAndAnswersNobody)
 {
-    auto gate = std::make_shared<TGate>();
+    auto held = HeldLookups();
     bool answered = false;
     {
-        THostResolution resolution(
-            Names(100), [gate](const std::string& host) { return gate->Pass(host); },
-            [&](THostResolution::TAddresses) { answered = true; });
-        ASSERT_TRUE(gate->WaitFor([&] { return gate->InFlight == THostResolution::kMaxInFlight; }));
+        THostResolution resolution(Names(100), held->Lookup(), [&](THostResolution::TAddresses) { answered = true; });
+        ASSERT_TRUE(held->WaitFor([](int inFlight, int) { return inFlight == THostResolution::kMaxInFlight; }));
     }  // abandoned here, with every lookup in flight still waiting
-    {
-        std::lock_guard lock(gate->Mutex);
-        EXPECT_EQ(gate->Ended, 0);
-    }
-    gate->OpenNow();
-    ASSERT_TRUE(gate->WaitFor([&] { return gate->Ended == THostResolution::kMaxInFlight; }));
+    EXPECT_EQ(held->Answered(), 0);
+    held->Open();
+    ASSERT_TRUE(held->WaitFor([](int, int answeredCount) { return answeredCount == THostResolution::kMaxInFlight; }));
     Executor.RunUntil([] { return false; }, 100ms);
     EXPECT_FALSE(answered);
-    std::lock_guard lock(gate->Mutex);
-    EXPECT_EQ(gate->Started, THostResolution::kMaxInFlight);  // the other names were never looked up
+    EXPECT_EQ(held->Started(), THostResolution::kMaxInFlight);  // the other names were never looked up
 }
 
 TEST(HostResolution, WithoutAnExecutorTheNamesAreLookedUpBeforeTheConstructorReturns)

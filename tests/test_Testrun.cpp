@@ -2,6 +2,7 @@
 #include "engine/Icmpecho.h"
 #include "engine/Uiexecutor.h"
 #include "tests/support/Asuser.h"
+#include "tests/support/Heldlookups.h"
 #include "tests/support/Httpserver.h"
 #include "tests/support/Noproxy.h"
 #include "tests/support/Testclock.h"
@@ -277,50 +278,23 @@ TEST_F(TestRunTest, AnUnresolvedItemEndsWithoutResponseAndTheRunGoesOn)
     EXPECT_EQ(tries.load(), 5);
 }
 
-// A name server that answers every name after a while, shared with lookups
-// that may outlive the test: how many were asked at once, and a gate that
-// holds every answer until it opens.
-struct TSlowNameServer {
-    std::mutex Mutex;
-    std::condition_variable Changed;
-    int InFlight = 0;
-    int MostInFlight = 0;
-    int Answered = 0;
-    bool Open = false;
-
-    std::optional<std::string> Answer(const std::string& host)
-    {
-        std::unique_lock lock(Mutex);
-        MostInFlight = std::max(MostInFlight, ++InFlight);
-        Changed.notify_all();
-        Changed.wait_for(lock, 20s, [this] { return Open; });
-        --InFlight;
-        ++Answered;
-        Changed.notify_all();
+// "hostN.test" is 192.0.2.N; a name that begins with "bad" has no address.
+std::shared_ptr<THeldLookups> SlowNameServer()
+{
+    return std::make_shared<THeldLookups>([](const std::string& host) -> std::optional<std::string> {
         if (host.starts_with("bad"))
             return std::nullopt;
         return "192.0.2." + host.substr(4, host.find('.') - 4);
-    }
-    bool WaitFor(const std::function<bool()>& condition)
-    {
-        std::unique_lock lock(Mutex);
-        return Changed.wait_for(lock, 20s, condition);
-    }
-    void OpenNow()
-    {
-        std::lock_guard lock(Mutex);
-        Open = true;
-        Changed.notify_all();
-    }
-};
+    });
+}
 
 // Names looked up one after another would hold the UI thread for the sum of
 // their lookups. Here they are all asked before any answers, the UI thread
 // goes on meanwhile, and no worker starts before the last has answered.
 TEST_F(TestRunTest, ASlowResolutionLooksEveryNameUpAtOnceWhileTheUiThreadGoesOn)
 {
-    auto server = std::make_shared<TSlowNameServer>();
-    THostLookupScope lookup([server](const std::string& host) { return server->Answer(host); });
+    auto server = SlowNameServer();
+    THostLookupScope lookup(server->Lookup());
     AddItems(40);
     for (int i = 0; i < 40; ++i)
         Items[i].DomainIP = (i % 10 == 9 ? "bad." : "host") + std::to_string(i) + ".test";
@@ -342,18 +316,15 @@ TEST_F(TestRunTest, ASlowResolutionLooksEveryNameUpAtOnceWhileTheUiThreadGoesOn)
     bool served = false;
     Executor.Post([&served] { served = true; });
     ASSERT_TRUE(RunUntil([&] { return served; }));
-    ASSERT_TRUE(server->WaitFor([&] { return server->InFlight == 39; }));
+    ASSERT_TRUE(server->WaitFor([](int inFlight, int) { return inFlight == 39; }));
     EXPECT_TRUE(Started.empty());
     EXPECT_EQ(Items[0].IP, "127.0.0.9");  // a literal needs no lookup
     EXPECT_EQ(Items[1].IP, "");
-    server->OpenNow();
+    server->Open();
 
     ASSERT_TRUE(RunUntil([&] { return Completions > 0; }));
     EXPECT_FALSE(Run.Resolving());
-    {
-        std::lock_guard lock(server->Mutex);
-        EXPECT_EQ(server->MostInFlight, 39);
-    }
+    EXPECT_EQ(server->MostInFlight(), 39);
     ASSERT_EQ(ipsAtFirstStart.size(), 40u);
     for (int i = 1; i < 40; ++i) {
         const bool bad = i % 10 == 9;
@@ -365,8 +336,8 @@ TEST_F(TestRunTest, ASlowResolutionLooksEveryNameUpAtOnceWhileTheUiThreadGoesOn)
 
 TEST_F(TestRunTest, ShuttingDownDuringTheResolutionLeavesTheLookupsAndTheItemsAlone)
 {
-    auto server = std::make_shared<TSlowNameServer>();
-    THostLookupScope lookup([server](const std::string& host) { return server->Answer(host); });
+    auto server = SlowNameServer();
+    THostLookupScope lookup(server->Lookup());
     AddItems(3);
     for (TDNSDispInfo& item : Items) {
         item.DomainIP = "host1.test";
@@ -374,15 +345,12 @@ TEST_F(TestRunTest, ShuttingDownDuringTheResolutionLeavesTheLookupsAndTheItemsAl
         item.IP = "10.0.0.1";
     }
     Run.Execute();
-    ASSERT_TRUE(server->WaitFor([&] { return server->InFlight == 3; }));
+    ASSERT_TRUE(server->WaitFor([](int inFlight, int) { return inFlight == 3; }));
     Run.Shutdown();  // returns while every lookup is still waiting
-    {
-        std::lock_guard lock(server->Mutex);
-        EXPECT_EQ(server->Answered, 0);
-    }
+    EXPECT_EQ(server->Answered(), 0);
     EXPECT_FALSE(Run.Resolving());
-    server->OpenNow();
-    ASSERT_TRUE(server->WaitFor([&] { return server->Answered == 3; }));
+    server->Open();
+    ASSERT_TRUE(server->WaitFor([](int, int answered) { return answered == 3; }));
     Executor.RunUntil([] { return false; }, 100ms);
     EXPECT_TRUE(Started.empty());
     EXPECT_EQ(Completions, 0);

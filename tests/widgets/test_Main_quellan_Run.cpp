@@ -10,6 +10,7 @@
 
 #include "app/Uiexecutorqt.h"
 #include "tests/support/Dnsresponder.h"
+#include "tests/support/Heldlookups.h"
 #include "tests/support/Httpserver.h"
 #include "tests/support/Netns.h"
 #include "tests/support/Noproxy.h"
@@ -83,6 +84,39 @@ qint64 CloseDuringTries(const std::string& target, int8_t method)
         return -1;
     scratch.Window.reset();  // what the program does once its last window has closed
     return timer.elapsed();
+}
+
+// Every name is 127.0.0.1 but those that begin with "bad", which have none.
+std::shared_ptr<THeldLookups> SlowNameServer()
+{
+    return std::make_shared<THeldLookups>([](const std::string& host) -> std::optional<std::string> {
+        if (host.starts_with("bad"))
+            return std::nullopt;
+        return "127.0.0.1";
+    });
+}
+
+// A plan of count Ping items named "hostN.test", the last one "bad.test".
+QStringList NamedPingItems(int count)
+{
+    QStringList items;
+    for (int i = 0; i < count; ++i) {
+        const std::string host = i + 1 < count ? "host" + std::to_string(i) + ".test" : "bad.test";
+        items << PlanItem(QStringLiteral("名%1").arg(i), host, dtPing);
+    }
+    return items;
+}
+
+// Opens the help or about dialog and closes it again with Escape.
+bool OpensAndCloses(TfrmTarnix& window, const char* action, const char* dialog)
+{
+    bool shown = false;
+    WhenModal(QString::fromLatin1(dialog), [&shown](QDialog& d) {
+        shown = true;
+        QTest::keyClick(&d, Qt::Key_Escape);
+    });
+    Trigger(window, action);
+    return shown;
 }
 
 void Screenshot(TfrmTarnix& window, const char* name)
@@ -192,6 +226,69 @@ private slots:
         QVERIFY(!FlashTimer(window)->isActive());
         QVERIFY(Action(window, "actTestSpending")->isEnabled());
         QCOMPARE(PanelText(window, "pnlAvgTime"), QString());
+    }
+
+    // While the names are looked up the window lives: it flashes, opens help
+    // and about, and starts nothing; once the last has answered the run goes
+    // on with every address filled in.
+    void aSlowResolutionKeepsTheWindowAliveAndFillsEveryItem()
+    {
+        auto server = SlowNameServer();
+        THostLookupScope lookup(server->Lookup());
+        TWindowScratch scratch;
+        TfrmTarnix& window = OpenPlan(scratch, NamedPingItems(30));
+        TFakeWorkers workers(window);
+        for (int i = 0; i < 29; ++i)
+            workers.Set(QStringLiteral("名%1").arg(i), Measured(0.04));
+        StartRun(window);
+        QCOMPARE(StatusText(window), QStringLiteral("正在解析域名成IP地址..."));
+        QVERIFY(server->WaitFor([](int inFlight, int) { return inFlight == 30; }));  // all asked at once
+        QTRY_COMPARE_WITH_TIMEOUT(AvgColour(window), kGreen, 2000);
+        QTRY_VERIFY_WITH_TIMEOUT(AvgColour(window) != kGreen, 2000);
+        QVERIFY(OpensAndCloses(window, "actHelp", "TfrmHelp"));
+        QVERIFY(OpensAndCloses(window, "actAbout", "TfrmAbout"));
+        for (const char* name : kRunLockedCommands)
+            QVERIFY2(!Enabled(window, name), name);
+        QCOMPARE(StatusText(window), QStringLiteral("正在解析域名成IP地址..."));
+        QCOMPARE(workers.Started(), 0);
+        QCOMPARE(RowsShowing(window, QStringLiteral("测速中...")), 0);
+        Screenshot(window, "0-resolving");
+
+        server->Open();
+        QTRY_COMPARE_WITH_TIMEOUT(StatusText(window), QStringLiteral("测速已完成。"), 10000);
+        QCOMPARE(workers.Started(), 30);
+        for (int row = 0; row < 29; ++row) {
+            QCOMPARE(NoteText(window, row), QStringLiteral("IP[127.0.0.1] "));
+            QCOMPARE(TimeText(window, row), QStringLiteral("   0.04"));
+        }
+        QCOMPARE(NoteText(window, 29), QStringLiteral("域名解析IP地址失败。失败率5/5 "));
+        QCOMPARE(PanelText(window, "pnlAvgTime"), QStringLiteral("0.04"));
+    }
+
+    // Closing the window while the names are looked up waits for none of
+    // them; their answers, when they come, reach nobody.
+    void closingTheWindowDuringTheResolutionEndsTheRunAtOnce()
+    {
+        auto server = SlowNameServer();
+        THostLookupScope lookup(server->Lookup());
+        TWindowScratch scratch;
+        TfrmTarnix& window = OpenPlan(scratch, NamedPingItems(5));
+        TFakeWorkers workers(window);
+        StartRun(window);
+        QVERIFY(server->WaitFor([](int inFlight, int) { return inFlight == 5; }));
+        QElapsedTimer timer;
+        timer.start();
+        QVERIFY(window.close());
+        QCOMPARE(scratch.Boxes.Unexpected, 0);
+        scratch.Window.reset();  // what the program does once its last window has closed
+        const qint64 took = timer.elapsed();
+        qInfo("window and run gone %lld ms after the close", static_cast<long long>(took));
+        QVERIFY2(took < 1000, qPrintable(QString::number(took)));
+        QCOMPARE(server->Answered(), 0);  // nobody waited for them
+        server->Open();
+        QVERIFY(server->WaitFor([](int, int answered) { return answered == 5; }));
+        QTest::qWait(100);  // a late answer would now run into the freed window
+        QCOMPARE(workers.Started(), 0);
     }
 
     void anUnresolvedPingItemEndsWithoutResponse()
