@@ -29,6 +29,20 @@ struct THostResolution::TState {
         }
     }
 
+    // The first thread's body: starts the others, which takes the UI thread
+    // a while for many, then serves like them.
+    static void StartAndServe(const std::shared_ptr<TState>& state, size_t others)
+    {
+        for (size_t started = 0; started < others; ++started) {
+            try {
+                std::thread(Serve, state).detach();
+            } catch (const std::system_error&) {
+                break;  // the threads that did start take every name between them
+            }
+        }
+        Serve(state);
+    }
+
     // A thread's body: takes names until none is left or nobody wants them.
     static void Serve(const std::shared_ptr<TState>& state)
     {
@@ -92,16 +106,11 @@ THostResolution::THostResolution(std::vector<std::string> names, TLookup lookup,
         return;
     }
     const size_t threads = std::min(FState->Names.size(), static_cast<size_t>(std::max(1, maxInFlight)));
-    size_t started = 0;
-    for (; started < threads; ++started) {
-        try {
-            std::thread(TState::Serve, FState).detach();
-        } catch (const std::system_error&) {
-            break;  // the threads that did start take every name between them
-        }
-    }
-    if (started == 0)
+    try {
+        std::thread(TState::StartAndServe, FState, threads - 1).detach();
+    } catch (const std::system_error&) {
         FState->ResolveHere();
+    }
 }
 
 THostResolution::~THostResolution() { Abandon(); }
