@@ -107,6 +107,28 @@ QStringList NamedPingItems(int count)
     return items;
 }
 
+// A window on a plan of count named Ping items whose lookups are held, with
+// workers that measure nothing.
+struct TResolvingWindow {
+    explicit TResolvingWindow(int count)
+        : Count(count), Window(OpenPlan(Scratch, NamedPingItems(count))), Workers(Window)
+    {
+    }
+    // Starts a run; true once every name is being looked up at once.
+    bool StartRun()
+    {
+        ::StartRun(Window);
+        return Server->WaitFor([this](int inFlight, int) { return inFlight == Count; });
+    }
+
+    int Count;
+    std::shared_ptr<THeldLookups> Server = SlowNameServer();
+    THostLookupScope Lookup{Server->Lookup()};
+    TWindowScratch Scratch;
+    TfrmTarnix& Window;
+    TFakeWorkers Workers;
+};
+
 // Opens the help or about dialog and closes it again with Escape.
 bool OpensAndCloses(TfrmTarnix& window, const char* action, const char* dialog)
 {
@@ -233,16 +255,12 @@ private slots:
     // on with every address filled in.
     void aSlowResolutionKeepsTheWindowAliveAndFillsEveryItem()
     {
-        auto server = SlowNameServer();
-        THostLookupScope lookup(server->Lookup());
-        TWindowScratch scratch;
-        TfrmTarnix& window = OpenPlan(scratch, NamedPingItems(30));
-        TFakeWorkers workers(window);
+        TResolvingWindow run(30);
+        TfrmTarnix& window = run.Window;
         for (int i = 0; i < 29; ++i)
-            workers.Set(QStringLiteral("名%1").arg(i), Measured(0.04));
-        StartRun(window);
+            run.Workers.Set(QStringLiteral("名%1").arg(i), Measured(0.04));
+        QVERIFY(run.StartRun());
         QCOMPARE(StatusText(window), QStringLiteral("正在解析域名成IP地址..."));
-        QVERIFY(server->WaitFor([](int inFlight, int) { return inFlight == 30; }));  // all asked at once
         QTRY_COMPARE_WITH_TIMEOUT(AvgColour(window), kGreen, 2000);
         QTRY_VERIFY_WITH_TIMEOUT(AvgColour(window) != kGreen, 2000);
         QVERIFY(OpensAndCloses(window, "actHelp", "TfrmHelp"));
@@ -250,13 +268,13 @@ private slots:
         for (const char* name : kRunLockedCommands)
             QVERIFY2(!Enabled(window, name), name);
         QCOMPARE(StatusText(window), QStringLiteral("正在解析域名成IP地址..."));
-        QCOMPARE(workers.Started(), 0);
+        QCOMPARE(run.Workers.Started(), 0);
         QCOMPARE(RowsShowing(window, QStringLiteral("测速中...")), 0);
         Screenshot(window, "0-resolving");
 
-        server->Open();
+        run.Server->Open();
         QTRY_COMPARE_WITH_TIMEOUT(StatusText(window), QStringLiteral("测速已完成。"), 10000);
-        QCOMPARE(workers.Started(), 30);
+        QCOMPARE(run.Workers.Started(), 30);
         for (int row = 0; row < 29; ++row) {
             QCOMPARE(NoteText(window, row), QStringLiteral("IP[127.0.0.1] "));
             QCOMPARE(TimeText(window, row), QStringLiteral("   0.04"));
@@ -269,26 +287,21 @@ private slots:
     // them; their answers, when they come, reach nobody.
     void closingTheWindowDuringTheResolutionEndsTheRunAtOnce()
     {
-        auto server = SlowNameServer();
-        THostLookupScope lookup(server->Lookup());
-        TWindowScratch scratch;
-        TfrmTarnix& window = OpenPlan(scratch, NamedPingItems(5));
-        TFakeWorkers workers(window);
-        StartRun(window);
-        QVERIFY(server->WaitFor([](int inFlight, int) { return inFlight == 5; }));
+        TResolvingWindow run(5);
+        QVERIFY(run.StartRun());
         QElapsedTimer timer;
         timer.start();
-        QVERIFY(window.close());
-        QCOMPARE(scratch.Boxes.Unexpected, 0);
-        scratch.Window.reset();  // what the program does once its last window has closed
+        QVERIFY(run.Window.close());
+        QCOMPARE(run.Scratch.Boxes.Unexpected, 0);
+        run.Scratch.Window.reset();  // what the program does once its last window has closed
         const qint64 took = timer.elapsed();
         qInfo("window and run gone %lld ms after the close", static_cast<long long>(took));
         QVERIFY2(took < 1000, qPrintable(QString::number(took)));
-        QCOMPARE(server->Answered(), 0);  // nobody waited for them
-        server->Open();
-        QVERIFY(server->WaitFor([](int, int answered) { return answered == 5; }));
+        QCOMPARE(run.Server->Answered(), 0);  // nobody waited for them
+        run.Server->Open();
+        QVERIFY(run.Server->WaitFor([](int, int answered) { return answered == 5; }));
         QTest::qWait(100);  // a late answer would now run into the freed window
-        QCOMPARE(workers.Started(), 0);
+        QCOMPARE(run.Workers.Started(), 0);
     }
 
     void anUnresolvedPingItemEndsWithoutResponse()
