@@ -290,6 +290,10 @@ bool UseOwnResolverFiles(std::string& why)
                     && mount(nsswitchConf.c_str(), "/etc/nsswitch.conf", nullptr, MS_BIND, nullptr) == 0;
     if (!bound)
         why = std::string("cannot bind our resolver files: ") + std::strerror(errno);
+    // The mounts keep the files for as long as this namespace lives.
+    std::remove(resolvConf.c_str());
+    std::remove(nsswitchConf.c_str());
+    rmdir(folder);
     return bound;
 }
 
