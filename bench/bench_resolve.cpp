@@ -44,7 +44,10 @@ using Clock = std::chrono::steady_clock;
 constexpr int kNames = 200;
 constexpr std::chrono::milliseconds kAnswerDelay{100};
 
-double MsSince(Clock::time_point start) { return std::chrono::duration<double, std::milli>(Clock::now() - start).count(); }
+double MsSince(Clock::time_point start)
+{
+    return std::chrono::duration<double, std::milli>(Clock::now() - start).count();
+}
 
 // Posts a task to the UI thread every 2 ms from a thread of its own; each
 // task notes how long it waited to run.
@@ -99,7 +102,8 @@ std::vector<TDNSDispInfo> NamedPingItems()
 
 int CountResolved(const std::vector<TDNSDispInfo>& items)
 {
-    return static_cast<int>(std::count_if(items.begin(), items.end(), [](const auto& item) { return !item.IP.empty(); }));
+    return static_cast<int>(
+        std::count_if(items.begin(), items.end(), [](const TDNSDispInfo& item) { return !item.IP.empty(); }));
 }
 
 // As runs did before: one name after another on the UI thread.
@@ -152,8 +156,8 @@ void Compare(const std::function<int()>& mostInFlight)
     const int most = mostInFlight();
     const TPhase before = Sequential(executor);
     std::printf("%-36s %10s %22s %9s\n", "", "phase", "longest UI-thread wait", "resolved");
-    std::printf("%-36s %7.0f ms %19.1f ms %5d/%d\n", "all at once, off the UI thread", now.Ms, now.StallMs, now.Resolved,
-                kNames);
+    std::printf("%-36s %7.0f ms %19.1f ms %5d/%d\n", "all at once, off the UI thread", now.Ms, now.StallMs,
+                now.Resolved, kNames);
     std::printf("%-36s %7.0f ms %19.1f ms %5d/%d\n", "one after another on the UI thread", before.Ms, before.StallMs,
                 before.Resolved, kNames);
     std::printf("starting the lookups took the UI thread %.1f ms; most lookups in flight at once: %d\n", now.StartMs,
@@ -209,7 +213,8 @@ private:
     static std::string Answer(const std::string& query)
     {
         const std::string question = dnsmsg::QuestionOf(query);
-        const bool a = question.size() >= 4 && question.compare(question.size() - 4, 4, std::string("\0\1\0\1", 4)) == 0;
+        const std::string typeA("\0\1\0\1", 4);  // type A, class IN
+        const bool a = question.size() >= 4 && question.compare(question.size() - 4, 4, typeA) == 0;
         if (!a)
             return dnsmsg::Reply(query, 0x8180, 0, 0, 0);
         return dnsmsg::Reply(query, 0x8180, 1, 0, 0,
@@ -231,7 +236,8 @@ private:
                 continue;
             sockaddr_in from{};
             socklen_t length = sizeof from;
-            const ssize_t got = recvfrom(FSocket, buffer, sizeof buffer, 0, reinterpret_cast<sockaddr*>(&from), &length);
+            const ssize_t got =
+                recvfrom(FSocket, buffer, sizeof buffer, 0, reinterpret_cast<sockaddr*>(&from), &length);
             if (got <= 0)
                 continue;
             std::lock_guard lock(FMutex);

@@ -212,7 +212,8 @@ std::string FormatTable(const TRunReport& report)
 std::string FormatCsv(const TRunReport& report)
 {
     // New columns go at the end, so that readers of the older ones go on reading.
-    std::string out = "name,host,method_code,method,state,average_ms,failed,tries,fastest_ms,slowest_ms,mean_ms,stddev_ms";
+    std::string out = "name,host,method_code,method,state,average_ms,failed,tries,fastest_ms,slowest_ms,"
+                      "mean_ms,stddev_ms";
     for (int32_t index = 0; index < report.TestTimes; ++index)
         out += ",try" + std::to_string(index + 1) + "_ms";
     out += "\r\n";

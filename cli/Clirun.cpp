@@ -17,9 +17,9 @@ public:
     void Add(const TDNSDispInfo* item, int index, std::chrono::microseconds elapsed)
     {
         std::lock_guard lock(FMutex);
-        TTryTimes& times = FByItem[item];
-        times.resize(std::max<size_t>(times.size(), std::max(FTries, index + 1)));
-        times[index] = elapsed;
+        TTryTimes& times = FByItem.try_emplace(item, FTries).first->second;
+        if (static_cast<size_t>(index) < times.size())
+            times[index] = elapsed;
     }
     TTryTimes Times(const TDNSDispInfo* item)
     {
@@ -46,7 +46,8 @@ TRunReport RunPlan(const std::string& planName, std::vector<TDNSDispInfo> items,
     bool pingDenied = false;
     {
         TTestRun run(items, TTestRun::kTryTimeout, TTestRun::kTriesPerItem);
-        run.SetTryObserver([&tries](const TDNSDispInfo& item, int index, bool ok, std::chrono::microseconds elapsed) {
+        run.SetTryObserver([&tries](const TDNSDispInfo& item, int index, bool ok,
+                                    std::chrono::microseconds elapsed) {
             if (ok)
                 tries.Add(&item, index, elapsed);
         });

@@ -29,8 +29,8 @@ struct THostResolution::TState {
         }
     }
 
-    // The first thread's body: starts the others, which takes the UI thread
-    // a while for many, then serves like them.
+    // The first thread's body: starts the others (many take a while to
+    // start, a while the UI thread does not wait), then serves like them.
     static void StartAndServe(const std::shared_ptr<TState>& state, size_t others)
     {
         for (size_t started = 0; started < others; ++started) {

@@ -2,9 +2,10 @@
 // Looks many host names up at once, each lookup on a thread of its own and at
 // most a bounded number in flight, so that a plan of many names takes about
 // as long as its slowest lookups and the thread that asked goes on meanwhile.
-// The lookups are the system's own (getaddrinfo behind vqlib/Vqnet.h), so a
-// name resolves as it always did; a lookup cannot be cut short, so one that
-// is abandoned ends on its own, on a thread nobody waits for.
+// A run's lookups are the system's own (TWASTool of vqlib/Vqnet.h, over
+// getaddrinfo), so a name resolves as it always did; such a lookup cannot be
+// cut short, so one that is abandoned ends on its own, on a thread nobody
+// waits for.
 
 #include <functional>
 #include <memory>
