@@ -137,7 +137,8 @@ private:
     // --- test run (Main_quellan_Run.cpp) ---
     // The window's side of a run: actTestSpendingExecute prepares the window,
     // ResolveHosts and StartWaitingItems hand over to the engine's run, which
-    // calls ItemFinished for each report and RunCompleted after the last.
+    // calls HostsResolved once the names are looked up, ItemFinished for
+    // each report and RunCompleted after the last.
     // FRun, made by the first run, owns the run's lock and counts. Declared
     // after Infos, so it goes first: a run still in progress when the window
     // is destroyed is shut down, its workers waited for, before the records
@@ -146,6 +147,7 @@ private:
     TTestRun& TestRun();
     void actTestSpendingExecute();
     void ResolveHosts();
+    void HostsResolved();
     void StartWaitingItems(int count);
     void ItemFinished(TDNSDispInfo* item);
     void ShowFinishedCount();

@@ -52,6 +52,17 @@ void TfrmTarnix::actTestSpendingExecute()
     ui->pnlFinish->setText(QStringLiteral("0"));
     ShowInfo(0, QStringLiteral("正在解析域名成IP地址..."));
     ResolveHosts();
+}
+
+// The names are looked up off this thread: the window repaints, flashes and
+// opens help and about meanwhile, and closing it abandons the lookups.
+void TfrmTarnix::ResolveHosts()
+{
+    TestRun().ResolveHosts([this] { HostsResolved(); });
+}
+
+void TfrmTarnix::HostsResolved()
+{
     ShowInfo(0, QStringLiteral("测速正在进行中..."));
     TestRun().Begin();
     RefreshList();
@@ -72,8 +83,6 @@ TTestRun& TfrmTarnix::TestRun()
     FRun->Listener.Completed = [this] { RunCompleted(); };
     return *FRun;
 }
-
-void TfrmTarnix::ResolveHosts() { TestRun().ResolveHosts(); }
 
 void TfrmTarnix::StartWaitingItems(int count) { TestRun().StartWaitingItems(count); }
 

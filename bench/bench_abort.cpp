@@ -112,19 +112,19 @@ int main()
 
     std::printf("== one try, from the abort to its end ==\n");
     BenchTry("home page, stalled body", [&](const std::atomic<bool>& abort) {
-        uint32_t ms = 0;
-        return MeasureHomePage(stalled.HostPort(), ms, &abort);
+        std::chrono::microseconds elapsed{0};
+        return MeasureHomePage(stalled.HostPort(), elapsed, &abort);
     });
     BenchTry("DNS, silent server", [&](const std::atomic<bool>& abort) {
         TIdDNSResolver resolver;
         resolver.Port = silent.Port();
-        uint32_t ms = 0;
-        return MeasureDNSQuery(resolver, "127.0.0.1", TTestRun::kTryTimeout, ms, &abort);
+        std::chrono::microseconds elapsed{0};
+        return MeasureDNSQuery(resolver, "127.0.0.1", TTestRun::kTryTimeout, elapsed, &abort);
     });
     if (ownNetwork) {
         BenchTry("Ping, no echo reply", [](const std::atomic<bool>& abort) {
-            uint32_t ms = 0;
-            return MeasurePing("127.0.0.1", TTestRun::kTryTimeout, ms, &abort);
+            std::chrono::microseconds elapsed{0};
+            return MeasurePing("127.0.0.1", TTestRun::kTryTimeout, elapsed, &abort);
         });
     }
 

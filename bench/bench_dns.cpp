@@ -5,6 +5,7 @@
 #include "net/IdDNSResolver.h"
 #include "tests/support/Dnsresponder.h"
 
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
@@ -26,10 +27,10 @@ double EngineAverage(uint16_t port)
     resolver.Port = port;
     double sum = 0;
     for (int i = 0; i < Tries; ++i) {
-        uint32_t ms = 0;
-        if (!MeasureDNSQuery(resolver, "127.0.0.1", 5000, ms))
+        std::chrono::microseconds elapsed{0};
+        if (!MeasureDNSQuery(resolver, "127.0.0.1", 5000, elapsed))
             return -1;
-        sum += ms;
+        sum += std::chrono::duration<double, std::milli>(elapsed).count();
     }
     return sum / Tries;
 }

@@ -26,6 +26,8 @@ namespace {
 using Clock = std::chrono::steady_clock;
 constexpr int kTries = 40;
 
+double Milliseconds(std::chrono::microseconds time) { return std::chrono::duration<double, std::milli>(time).count(); }
+
 double Mean(const std::vector<double>& values)
 {
     double sum = 0;
@@ -78,12 +80,12 @@ void BenchHomePage()
         page.DelayMs = delay;
         server.SetResponse(page);
         std::vector<double> engine, curl;
-        uint32_t ms = 0;
-        MeasureHomePage(server.HostPort(), ms);  // warm-up, like curl's first fetch
+        std::chrono::microseconds elapsed{0};
+        MeasureHomePage(server.HostPort(), elapsed);  // warm-up, like curl's first fetch
         for (int round = 0; round < 4; ++round) {
             for (int i = 0; i < kTries / 4; ++i)
-                if (MeasureHomePage(server.HostPort(), ms))
-                    engine.push_back(ms);
+                if (MeasureHomePage(server.HostPort(), elapsed))
+                    engine.push_back(Milliseconds(elapsed));
             for (double time : CurlTimes("http://" + server.HostPort(), kTries / 4))
                 curl.push_back(time);
         }
@@ -106,9 +108,9 @@ double EnginePingAverage(int count)
 {
     std::vector<double> values;
     for (int i = 0; i < count; ++i) {
-        uint32_t ms = 0;
-        if (MeasurePing("127.0.0.1", 5000, ms))
-            values.push_back(ms);
+        std::chrono::microseconds elapsed{0};
+        if (MeasurePing("127.0.0.1", 5000, elapsed))
+            values.push_back(Milliseconds(elapsed));
         std::this_thread::sleep_for(std::chrono::milliseconds(100));
     }
     return Mean(values);
@@ -169,12 +171,12 @@ void BenchRun(const char* label, int8_t method, int delay)
         items[i].DomainIP = method == dtHomePage ? server.HostPort() : "127.0.0.1";
         items[i].DoType = method;
     }
-    std::atomic<uint64_t> trySum{0}, tryCount{0};
+    std::atomic<int64_t> trySum{0}, tryCount{0};  // microseconds, tries
     bool completed = false;
     TTestRun run(items, 5000, 5);
-    run.SetTryObserver([&](const TDNSDispInfo&, int, bool ok, uint32_t ms) {
+    run.SetTryObserver([&](const TDNSDispInfo&, int, bool ok, std::chrono::microseconds elapsed) {
         if (ok) {
-            trySum += ms;
+            trySum += elapsed.count();
             ++tryCount;
         }
     });
@@ -186,7 +188,7 @@ void BenchRun(const char* label, int8_t method, int delay)
     executor.RunUntil([&] { return completed; }, std::chrono::minutes(5));
     const double wall = std::chrono::duration<double, std::milli>(Clock::now() - start).count();
 
-    const double tryMs = tryCount ? double(trySum) / double(tryCount) : NAN;
+    const double tryMs = tryCount ? double(trySum) / 1000.0 / double(tryCount) : NAN;
     const double bound = std::ceil(kItems / 20.0) * 5 * (tryMs + 100.0);
     int done = 0;
     for (const TDNSDispInfo& item : items)

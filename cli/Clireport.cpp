@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cmath>
 #include <cstdio>
 #include <sstream>
 
@@ -36,9 +37,25 @@ std::string Fixed2(double value)
     return buffer;
 }
 
-std::string OptionalNumber(const std::optional<uint32_t>& value)
+// Microseconds are whole, so three decimals of a millisecond hold them exactly.
+std::string Fixed3(double ms)
 {
-    return value ? std::to_string(*value) : std::string();
+    char buffer[64];
+    std::snprintf(buffer, sizeof buffer, "%.3f", ms);
+    return buffer;
+}
+
+double Milliseconds(std::chrono::microseconds time) { return std::chrono::duration<double, std::milli>(time).count(); }
+
+std::string TryTime(const std::optional<std::chrono::microseconds>& time)
+{
+    return time ? Fixed3(Milliseconds(*time)) : std::string();
+}
+
+// Every try of the report, made or not, has its place.
+std::optional<std::chrono::microseconds> TryAt(const TItemResult& item, int32_t index)
+{
+    return static_cast<size_t>(index) < item.Tries.size() ? item.Tries[index] : std::nullopt;
 }
 
 // The character at position i, and steps past it. A malformed byte stands for
@@ -112,6 +129,28 @@ std::string JsonString(const std::string& text)
 
 }  // namespace
 
+std::optional<TTryFigures> TryFigures(const TTryTimes& tries)
+{
+    std::vector<double> times;
+    for (const auto& time : tries)
+        if (time)
+            times.push_back(Milliseconds(*time));
+    if (times.empty())
+        return std::nullopt;
+    TTryFigures figures;
+    figures.Fastest = *std::min_element(times.begin(), times.end());
+    figures.Slowest = *std::max_element(times.begin(), times.end());
+    double sum = 0;
+    for (double time : times)
+        sum += time;
+    figures.Mean = sum / times.size();
+    double squares = 0;
+    for (double time : times)
+        squares += (time - figures.Mean) * (time - figures.Mean);
+    figures.StdDev = std::sqrt(squares / times.size());
+    return figures;
+}
+
 std::string TerminalText(const std::string& utf8)
 {
     std::string out;
@@ -172,15 +211,27 @@ std::string FormatTable(const TRunReport& report)
 
 std::string FormatCsv(const TRunReport& report)
 {
-    std::string out = "name,host,method_code,method,state,average_ms,failed,tries,fastest_ms,slowest_ms\r\n";
+    // New columns go at the end, so that readers of the older ones go on reading.
+    std::string out = "name,host,method_code,method,state,average_ms,failed,tries,fastest_ms,slowest_ms,"
+                      "mean_ms,stddev_ms";
+    for (int32_t index = 0; index < report.TestTimes; ++index)
+        out += ",try" + std::to_string(index + 1) + "_ms";
+    out += "\r\n";
     for (const TItemResult& item : report.Items) {
         const TDNSDispInfo& info = item.Info;
         std::string average = info.State == tsDone ? Fixed2(info.AvgTime) : std::string();
+        const std::optional<TTryFigures> figures = TryFigures(item.Tries);
+        auto figure = [&figures](double TTryFigures::*field) {
+            return figures ? Fixed3((*figures).*field) : std::string();
+        };
         std::vector<std::string> fields{GbkToUtf8(info.Name), GbkToUtf8(info.DomainIP),
                                         std::to_string(info.DoType), MethodText(info.DoType),
                                         StateName(info.State), average,
                                         std::to_string(info.FailCount), std::to_string(report.TestTimes),
-                                        OptionalNumber(item.Fastest), OptionalNumber(item.Slowest)};
+                                        figure(&TTryFigures::Fastest), figure(&TTryFigures::Slowest),
+                                        figure(&TTryFigures::Mean), figure(&TTryFigures::StdDev)};
+        for (int32_t index = 0; index < report.TestTimes; ++index)
+            fields.push_back(TryTime(TryAt(item, index)));
         for (size_t f = 0; f < fields.size(); ++f)
             out += (f ? "," : "") + CsvField(fields[f]);
         out += "\r\n";
@@ -207,11 +258,16 @@ std::string FormatJson(const TRunReport& report)
         if (info.State == tsDone)
             out << ", \"average_ms\": " << Fixed2(info.AvgTime);
         out << ", \"failed\": " << info.FailCount << ", \"tries\": " << report.TestTimes;
-        if (item.Fastest)
-            out << ", \"fastest_ms\": " << *item.Fastest;
-        if (item.Slowest)
-            out << ", \"slowest_ms\": " << *item.Slowest;
-        out << "}";
+        if (const std::optional<TTryFigures> figures = TryFigures(item.Tries)) {
+            out << ", \"fastest_ms\": " << Fixed3(figures->Fastest) << ", \"slowest_ms\": " << Fixed3(figures->Slowest)
+                << ", \"mean_ms\": " << Fixed3(figures->Mean) << ", \"stddev_ms\": " << Fixed3(figures->StdDev);
+        }
+        out << ", \"tries_ms\": [";
+        for (int32_t index = 0; index < report.TestTimes; ++index) {
+            const std::string time = TryTime(TryAt(item, index));
+            out << (index ? ", " : "") << (time.empty() ? "null" : time);
+        }
+        out << "]}";
     }
     out << (report.Items.empty() ? "]\n}\n" : "\n  ]\n}\n");
     return out.str();

@@ -3,16 +3,32 @@
 
 #include "engine/Dnsdispinfo.h"
 
+#include <chrono>
 #include <cstdint>
 #include <optional>
 #include <string>
 #include <vector>
 
+// Each try's time, in the order of the tries; none for a failed try or one
+// not made.
+using TTryTimes = std::vector<std::optional<std::chrono::microseconds>>;
+
 struct TItemResult {
-    TDNSDispInfo Info;                // the record after the run
-    std::optional<uint32_t> Fastest;  // fastest successful try, ms
-    std::optional<uint32_t> Slowest;  // slowest successful try, ms
+    TDNSDispInfo Info;  // the record after the run
+    TTryTimes Tries;
 };
+
+// The figures of an item's successful tries, in ms; the standard deviation
+// is the population's (the jitter of these tries).
+struct TTryFigures {
+    double Fastest = 0;
+    double Mean = 0;
+    double Slowest = 0;
+    double StdDev = 0;
+};
+
+// None when no try succeeded.
+std::optional<TTryFigures> TryFigures(const TTryTimes& tries);
 
 struct TRunReport {
     std::string PlanName;  // GBK

@@ -10,30 +10,28 @@
 
 namespace {
 
-// Fastest and slowest successful try per item, told from the workers' threads.
-class TTryStats {
+// Each item's successful tries, told from the workers' threads.
+class TTryLog {
 public:
-    void Add(const TDNSDispInfo* item, uint32_t ms)
+    explicit TTryLog(int32_t tries) : FTries(tries) {}
+    void Add(const TDNSDispInfo* item, int index, std::chrono::microseconds elapsed)
     {
         std::lock_guard lock(FMutex);
-        auto [it, added] = FByItem.try_emplace(item, ms, ms);
-        if (!added) {
-            it->second.first = std::min(it->second.first, ms);
-            it->second.second = std::max(it->second.second, ms);
-        }
+        TTryTimes& times = FByItem.try_emplace(item, FTries).first->second;
+        if (static_cast<size_t>(index) < times.size())
+            times[index] = elapsed;
     }
-    void FillIn(const TDNSDispInfo* item, TItemResult& result)
+    TTryTimes Times(const TDNSDispInfo* item)
     {
         std::lock_guard lock(FMutex);
-        if (auto it = FByItem.find(item); it != FByItem.end()) {
-            result.Fastest = it->second.first;
-            result.Slowest = it->second.second;
-        }
+        const auto it = FByItem.find(item);
+        return it != FByItem.end() ? it->second : TTryTimes(FTries);
     }
 
 private:
+    int32_t FTries;
     std::mutex FMutex;
-    std::map<const TDNSDispInfo*, std::pair<uint32_t, uint32_t>> FByItem;
+    std::map<const TDNSDispInfo*, TTryTimes> FByItem;
 };
 
 }  // namespace
@@ -42,15 +40,16 @@ TRunReport RunPlan(const std::string& planName, std::vector<TDNSDispInfo> items,
 {
     TQueueUiExecutor executor;
     TUiExecutorScope scope(executor);
-    TTryStats stats;
+    TTryLog tries(TTestRun::kTriesPerItem);
     int finished = 0;
     bool completed = false;
     bool pingDenied = false;
     {
         TTestRun run(items, TTestRun::kTryTimeout, TTestRun::kTriesPerItem);
-        run.SetTryObserver([&stats](const TDNSDispInfo& item, int, bool ok, uint32_t ms) {
+        run.SetTryObserver([&tries](const TDNSDispInfo& item, int index, bool ok,
+                                    std::chrono::microseconds elapsed) {
             if (ok)
-                stats.Add(&item, ms);
+                tries.Add(&item, index, elapsed);
         });
         run.Listener.ItemReported = [&](TDNSDispInfo&) {
             if (progress)
@@ -68,9 +67,7 @@ TRunReport RunPlan(const std::string& planName, std::vector<TDNSDispInfo> items,
     report.TestTimes = TTestRun::kTriesPerItem;
     report.PingDenied = pingDenied;
     for (const TDNSDispInfo& info : items) {
-        TItemResult result{info, {}, {}};
-        stats.FillIn(&info, result);
-        report.Items.push_back(std::move(result));
+        report.Items.push_back({info, tries.Times(&info)});
     }
     return report;
 }

@@ -1,6 +1,6 @@
 #pragma once
 // Runs a plan's items with the engine, as the window's run does, and gathers
-// each item's fastest and slowest try.
+// the time of each item's every try.
 
 #include "cli/Clireport.h"
 

@@ -89,23 +89,22 @@ TSpendingResult TCalcSpendingThread::CalcSpending(const TDNSDispInfo& item)
     if (target.empty())
         return result;
 
-    uint32_t sum = 0;  // unsigned 32-bit, like the tick differences it adds up
     for (int index = 0; index < FTimes && !Stopping(); ++index) {
-        uint32_t ms = 0;
-        const bool ok = TryOnce(item, target, ms);
+        std::chrono::microseconds elapsed{0};
+        const bool ok = TryOnce(item, target, elapsed);
         if (ok) {
-            sum += ms;
+            result.Total += elapsed;
             --result.FailCount;
         }
         if (FOnTry)
-            FOnTry(item, index, ok, ms);
+            FOnTry(item, index, ok, elapsed);
         if (!PauseAfterTry())
             break;
     }
     const int32_t successes = FTimes - result.FailCount;
     if (successes > 0) {
         result.Ok = true;
-        result.Average = static_cast<double>(sum) / successes;
+        result.Average = std::chrono::duration<double, std::milli>(result.Total).count() / successes;
     }
     return result;
 }
@@ -128,23 +127,24 @@ void TCalcSpendingThread::DoFinish(const TSpendingResult& result)
         FOnFinish(FInfo);
 }
 
-bool TCalcSpendingThread::TryOnce(const TDNSDispInfo& item, const std::string& target, uint32_t& ms)
+bool TCalcSpendingThread::TryOnce(const TDNSDispInfo& item, const std::string& target,
+                                  std::chrono::microseconds& elapsed)
 {
     try {
         if (FTry)
-            return FTry(item, target, ms, FControl->AbortFlag());
+            return FTry(item, target, elapsed, FControl->AbortFlag());
         switch (item.DoType) {
         case dtHomePage:
-            return MeasureHomePage(target, ms, &FControl->AbortFlag());
+            return MeasureHomePage(target, elapsed, &FControl->AbortFlag());
         case dtPing: {
             bool denied = false;
-            const bool ok = MeasurePing(target, FTimeout, ms, &FControl->AbortFlag(), &denied);
+            const bool ok = MeasurePing(target, FTimeout, elapsed, &FControl->AbortFlag(), &denied);
             if (denied)
                 FControl->NotePingDenied();
             return ok;
         }
         default:
-            return MeasureDNSQuery(*FResolver, target, FTimeout, ms, &FControl->AbortFlag());
+            return MeasureDNSQuery(*FResolver, target, FTimeout, elapsed, &FControl->AbortFlag());
         }
     } catch (...) {
         return false;  // a try reports its errors as a failed try

@@ -19,15 +19,17 @@ class TIdDNSResolver;
 // The completion handler; runs on the UI thread while the worker waits.
 using TItemFinished = std::function<void(TDNSDispInfo* item)>;
 
-// One try against target; true with the elapsed milliseconds in ms. Runs on
-// the worker's thread; abort turns true when the run is being shut down.
+// One try against target; true with its time in elapsed, from the monotonic
+// clock. Runs on the worker's thread; abort turns true when the run is being
+// shut down.
 using TTryOperation = std::function<bool(const TDNSDispInfo& item, const std::string& target,
-                                         uint32_t& ms, const std::atomic<bool>& abort)>;
+                                         std::chrono::microseconds& elapsed, const std::atomic<bool>& abort)>;
 
 // Told of every try (index from 0) on the worker's thread, concurrently from
 // every worker of a run: it must be thread-safe and quick. The item's texts
 // may be read; its results are not written yet.
-using TTryObserver = std::function<void(const TDNSDispInfo& item, int index, bool ok, uint32_t ms)>;
+using TTryObserver =
+    std::function<void(const TDNSDispInfo& item, int index, bool ok, std::chrono::microseconds elapsed)>;
 
 // Shared by a run and its workers: the request to stop and the count of
 // workers still alive.
@@ -78,8 +80,9 @@ struct TWorkerSetup {
 // The results of CalcSpending, applied to the item on the UI thread.
 struct TSpendingResult {
     bool Ok = false;        // at least one try succeeded
-    double Average = 0.0;   // over the successful tries, when Ok
+    double Average = 0.0;   // ms, over the successful tries, when Ok
     int32_t FailCount = 0;
+    std::chrono::microseconds Total{0};  // of the successful tries
 };
 
 class TCalcSpendingThread final : public TThread {
@@ -104,7 +107,7 @@ private:
     // The measuring loop over item's target; reads the item, writes nothing.
     TSpendingResult CalcSpending(const TDNSDispInfo& item);
     void DoFinish(const TSpendingResult& result);
-    bool TryOnce(const TDNSDispInfo& item, const std::string& target, uint32_t& ms);
+    bool TryOnce(const TDNSDispInfo& item, const std::string& target, std::chrono::microseconds& elapsed);
     bool Stopping() const;
     bool PauseAfterTry();
 

@@ -101,8 +101,8 @@ TIcmpEcho::~TIcmpEcho()
         close(FSocket);
 }
 
-bool TIcmpEcho::Echo(in_addr target, const void* data, size_t size, int32_t timeout, uint32_t& ms,
-                     const std::atomic<bool>* abort)
+bool TIcmpEcho::Echo(in_addr target, const void* data, size_t size, int32_t timeout,
+                     std::chrono::microseconds& elapsed, const std::atomic<bool>* abort)
 {
     if (!IsOpen())
         return false;
@@ -121,18 +121,18 @@ bool TIcmpEcho::Echo(in_addr target, const void* data, size_t size, int32_t time
     sockaddr_in to{};
     to.sin_family = AF_INET;
     to.sin_addr = target;
-    const uint32_t t0 = GetTickCount();
+    const TStopwatch watch;
     if (sendto(FSocket, request.data(), request.size(), 0, reinterpret_cast<sockaddr*>(&to), sizeof to) < 0)
         return false;
 
     unsigned char reply[1500];
     for (;;) {
-        const uint32_t elapsed = GetTickCount() - t0;
-        if (timeout <= 0 || elapsed >= static_cast<uint32_t>(timeout))
+        const auto waited = std::chrono::duration_cast<std::chrono::milliseconds>(watch.Elapsed()).count();
+        if (timeout <= 0 || waited >= timeout)
             return false;
         if (abort && abort->load())
             return false;
-        int wait = static_cast<int>(static_cast<uint32_t>(timeout) - elapsed);
+        int wait = static_cast<int>(timeout - waited);
         if (abort)
             wait = std::min(wait, kAbortPollMs);
         pollfd pfd{FSocket, POLLIN, 0};
@@ -154,7 +154,7 @@ bool TIcmpEcho::Echo(in_addr target, const void* data, size_t size, int32_t time
         }
         switch (Classify(reply, static_cast<size_t>(got), from, target, sequence, data, size)) {
         case TAnswer::Reply:
-            ms = GetTickCount() - t0;
+            elapsed = watch.Elapsed();
             return true;
         case TAnswer::Error:
             return false;

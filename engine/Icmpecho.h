@@ -7,6 +7,7 @@
 #include <netinet/in.h>
 
 #include <atomic>
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 
@@ -29,9 +30,9 @@ public:
 
     // Sends one request carrying data (no IP options) and waits at most
     // timeout ms, less when *abort turns true. True with the round-trip time
-    // in whole ms when an echo reply from target with our sequence number and
+    // in elapsed when an echo reply from target with our sequence number and
     // data arrived; an ICMP error about our request is a failure at once.
-    bool Echo(in_addr target, const void* data, size_t size, int32_t timeout, uint32_t& ms,
+    bool Echo(in_addr target, const void* data, size_t size, int32_t timeout, std::chrono::microseconds& elapsed,
               const std::atomic<bool>* abort = nullptr);
 
 private:

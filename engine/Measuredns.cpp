@@ -3,8 +3,8 @@
 #include "net/IdDNSResolver.h"
 #include "vqlib/Vqtick.h"
 
-bool MeasureDNSQuery(TIdDNSResolver& resolver, const std::string& target, int32_t timeout, uint32_t& ms,
-                     const std::atomic<bool>* abort)
+bool MeasureDNSQuery(TIdDNSResolver& resolver, const std::string& target, int32_t timeout,
+                     std::chrono::microseconds& elapsed, const std::atomic<bool>* abort)
 {
     if (abort && abort->load())
         return false;
@@ -17,10 +17,9 @@ bool MeasureDNSQuery(TIdDNSResolver& resolver, const std::string& target, int32_
         resolver.DNSHeader.QDCount = 1;
         resolver.Questions.clear();
         resolver.Questions.push_back({DNSQueryHostName, DnsTypeA, DnsClassIN});
-        uint32_t t0 = GetTickCount();
+        const TStopwatch watch;
         resolver.RunQuery();
-        uint32_t t1 = GetTickCount();
-        ms = t1 - t0;
+        elapsed = watch.Elapsed();
         return true;
     } catch (...) {
         return false;

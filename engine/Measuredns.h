@@ -2,6 +2,7 @@
 // One DNS-query try against the DNS server at target (a dotted IPv4 address).
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <string>
 
@@ -10,7 +11,7 @@ class TIdDNSResolver;
 // The name asked for: stable, public, resolvable by every recursive server.
 inline constexpr const char* DNSQueryHostName = "www.example.com";
 
-// True with the elapsed milliseconds in ms; every error is a failed try. The
-// wait for the reply ends early, as a failure, when abort turns true.
-bool MeasureDNSQuery(TIdDNSResolver& resolver, const std::string& target, int32_t timeout, uint32_t& ms,
-                     const std::atomic<bool>* abort = nullptr);
+// True with the time of the query in elapsed; every error is a failed try.
+// The wait for the reply ends early, as a failure, when abort turns true.
+bool MeasureDNSQuery(TIdDNSResolver& resolver, const std::string& target, int32_t timeout,
+                     std::chrono::microseconds& elapsed, const std::atomic<bool>* abort = nullptr);

@@ -3,13 +3,13 @@
 #include "vqlib/Vqhttp.h"
 #include "vqlib/Vqtick.h"
 
-bool MeasureHomePage(const std::string& target, uint32_t& ms, const std::atomic<bool>* abort)
+bool MeasureHomePage(const std::string& target, std::chrono::microseconds& elapsed, const std::atomic<bool>* abort)
 {
     vqlib::THttp http;  // buffer and handle before the clock starts
     http.SetAbortFlag(abort);
-    const uint32_t t0 = GetTickCount();
+    const TStopwatch watch;
     if (!http.GetURL("http://" + target))
         return false;
-    ms = GetTickCount() - t0;
+    elapsed = watch.Elapsed();
     return true;
 }

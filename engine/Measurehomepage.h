@@ -2,9 +2,10 @@
 // One home-page try: "http://" + target fetched to the last byte of the body.
 
 #include <atomic>
-#include <cstdint>
+#include <chrono>
 #include <string>
 
-// True with the elapsed milliseconds in ms; ms untouched on failure. A fetch
-// in progress ends, as a failure, soon after abort turns true.
-bool MeasureHomePage(const std::string& target, uint32_t& ms, const std::atomic<bool>* abort = nullptr);
+// True with the time of the fetch in elapsed; elapsed untouched on failure. A
+// fetch in progress ends, as a failure, soon after abort turns true.
+bool MeasureHomePage(const std::string& target, std::chrono::microseconds& elapsed,
+                     const std::atomic<bool>* abort = nullptr);

@@ -8,8 +8,8 @@ namespace {
 const unsigned char kRequestData[] = {0x61, 0x62, 0x63, 0x64, 0x00};  // "abcd" and a zero byte
 }
 
-bool MeasurePing(const std::string& target, int32_t timeout, uint32_t& ms, const std::atomic<bool>* abort,
-                 bool* denied)
+bool MeasurePing(const std::string& target, int32_t timeout, std::chrono::microseconds& elapsed,
+                 const std::atomic<bool>* abort, bool* denied)
 {
     if (denied)
         *denied = false;
@@ -20,5 +20,5 @@ bool MeasurePing(const std::string& target, int32_t timeout, uint32_t& ms, const
     TIcmpEcho echo;  // one socket per try
     if (denied)
         *denied = echo.Denied();
-    return echo.Echo(address, kRequestData, sizeof kRequestData, timeout, ms, abort);
+    return echo.Echo(address, kRequestData, sizeof kRequestData, timeout, elapsed, abort);
 }

@@ -35,14 +35,16 @@ TTestRun::~TTestRun()
 
 void TTestRun::Execute()
 {
-    ResolveHosts();
-    Begin();
-    StartWaitingItems(kFirstWorkers);
+    ResolveHosts([this] {
+        Begin();
+        StartWaitingItems(kFirstWorkers);
+    });
 }
 
-void TTestRun::ResolveHosts()
+void TTestRun::ResolveHosts(std::function<void()> resolved)
 {
-    TWASTool tool;
+    std::vector<TDNSDispInfo*> named;
+    std::vector<std::string> names;
     for (TDNSDispInfo& item : FItems) {
         // A DNS-query item names its DNS server; it is resolved like a Ping item.
         if (item.DoType == dtHomePage)
@@ -51,10 +53,39 @@ void TTestRun::ResolveHosts()
             item.IP = item.DomainIP;
             continue;
         }
+        named.push_back(&item);
+        names.push_back(item.DomainIP);
+    }
+    if (names.empty()) {
+        resolved();
+        return;
+    }
+    // Shared with the lookups, which may outlive this run.
+    auto tool = std::make_shared<TWASTool>();
+    auto lookup = [tool](const std::string& host) -> std::optional<std::string> {
         std::string ip;
-        if (tool.ResolveHostIP(item.DomainIP, ip)) {
-            item.IP = ip;
-            item.Note = "IP[" + ip + "] ";
+        if (!tool->ResolveHostIP(host, ip))
+            return std::nullopt;
+        return ip;
+    };
+    FResolving = true;
+    FResolution.reset();
+    FResolution = std::make_unique<THostResolution>(
+        std::move(names), std::move(lookup),
+        [this, named = std::move(named), resolved = std::move(resolved)](THostResolution::TAddresses addresses) {
+            HostsResolved(named, addresses);
+            resolved();
+        });
+}
+
+void TTestRun::HostsResolved(const std::vector<TDNSDispInfo*>& named, const THostResolution::TAddresses& addresses)
+{
+    FResolving = false;
+    for (size_t i = 0; i < named.size(); ++i) {
+        TDNSDispInfo& item = *named[i];
+        if (addresses[i]) {
+            item.IP = *addresses[i];
+            item.Note = "IP[" + item.IP + "] ";
         } else {
             item.IP.clear();
             item.Note = "\xD3\xF2\xC3\xFB\xBD\xE2\xCE\xF6IP\xB5\xD8\xD6\xB7\xCA\xA7\xB0\xDC\xA1\xA3";  // 域名解析IP地址失败。 (GBK)
@@ -161,7 +192,7 @@ void TTestRun::RetryWaitingItems()
 
 void TTestRun::GiveUp(TDNSDispInfo& item)
 {
-    TCalcSpendingThread::ApplyResult(item, TSpendingResult{false, 0.0, FTimes});
+    TCalcSpendingThread::ApplyResult(item, TSpendingResult{false, 0.0, FTimes, {}});
     Report(item);
 }
 
@@ -210,6 +241,10 @@ void TTestRun::Shutdown()
         FRunning = false;
         control = FControl;
     }
+    // Lookups still under way are left to end on their own.
+    if (FResolution)
+        FResolution->Abandon();
+    FResolving = false;
     if (!control)
         return;
     control->Cancel();

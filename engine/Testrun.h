@@ -6,6 +6,7 @@
 
 #include "engine/Calcspendingthread.h"
 #include "engine/Dnsdispinfo.h"
+#include "engine/Hostresolution.h"
 
 #include <chrono>
 #include <cstdint>
@@ -48,12 +49,19 @@ public:
     void SetWorkerStarter(TWorkerStarter starter) { FStarter = std::move(starter); }
 
     // The whole start of a run for a program without a window: ResolveHosts,
-    // Begin, StartWaitingItems(kFirstWorkers). The run then goes on as
-    // reports come in.
+    // then Begin and StartWaitingItems(kFirstWorkers) once it has resolved.
+    // The run then goes on as reports come in.
     void Execute();
 
-    // Fills IP (and Note for a name) of the Ping and DNS-query items.
-    void ResolveHosts();
+    // Fills IP (and Note for a name) of the Ping and DNS-query items, then
+    // runs resolved. Literal addresses are filled at once; names are looked
+    // up all at once on threads of their own (engine/Hostresolution.h), and
+    // their items filled, and resolved run, on the UI thread when the last
+    // has answered. With no name to look up, resolved runs before this
+    // returns. A shutdown meanwhile drops the answers: the named items stay
+    // as they were and resolved never runs.
+    void ResolveHosts(std::function<void()> resolved);
+    bool Resolving() const { return FResolving; }
     // Sets every item waiting and both counts to 0; the run is in progress
     // from here until Completed.
     void Begin();
@@ -92,6 +100,7 @@ private:
     bool PostRetry();
     void RetryWaitingItems();
     void GiveUp(TDNSDispInfo& item);
+    void HostsResolved(const std::vector<TDNSDispInfo*>& named, const THostResolution::TAddresses& addresses);
     void Report(TDNSDispInfo& item);
     bool AnyWaiting() const;
     void CompleteWhenDone();
@@ -111,6 +120,8 @@ private:
     TTryObserver FOnTry;
     TWorkerStarter FStarter;
     bool FRetryPosted = false;
+    bool FResolving = false;
+    std::unique_ptr<THostResolution> FResolution;
     // What a posted retry reaches: this run, or nothing once it is destroyed.
     std::shared_ptr<TTestRun*> FSelf;
 };

@@ -12,18 +12,21 @@
 namespace {
 
 using namespace std::chrono_literals;
+using TElapsed = std::chrono::microseconds;
+
+using TScript = std::vector<std::optional<std::chrono::microseconds>>;
 
 // Scripted tries: nullopt is a failure, a value a success with that time.
-TTryOperation Script(std::vector<std::optional<uint32_t>> tries, std::vector<std::string>* targets = nullptr)
+TTryOperation Script(TScript tries, std::vector<std::string>* targets = nullptr)
 {
     auto next = std::make_shared<size_t>(0);
-    return [tries, next, targets](const TDNSDispInfo&, const std::string& target, uint32_t& ms,
+    return [tries, next, targets](const TDNSDispInfo&, const std::string& target, TElapsed& elapsed,
                                   const std::atomic<bool>&) {
         if (targets)
             targets->push_back(target);
         const auto& outcome = tries.at((*next)++);
         if (outcome)
-            ms = *outcome;
+            elapsed = *outcome;
         return outcome.has_value();
     };
 }
@@ -75,7 +78,7 @@ using TPauses = std::vector<std::chrono::milliseconds>;
 TEST_F(CalcSpendingTest, FiveSuccessesAverageToTheirMean)
 {
     TDNSDispInfo item = Item(dtPing, "10.0.0.1", "10.0.0.1");
-    Measure(item, Script({10, 20, 30, 40, 50}));
+    Measure(item, Script({10ms, 20ms, 30ms, 40ms, 50ms}));
     EXPECT_EQ(item.State, tsDone);
     EXPECT_DOUBLE_EQ(item.AvgTime, 30.0);
     EXPECT_EQ(item.FailCount, 0);
@@ -86,17 +89,40 @@ TEST_F(CalcSpendingTest, FiveSuccessesAverageToTheirMean)
 TEST_F(CalcSpendingTest, FailedTriesCountAndStayOutOfTheAverage)
 {
     TDNSDispInfo item = Item(dtPing, "10.0.0.1", "10.0.0.1");
-    Measure(item, Script({15, std::nullopt, 25, std::nullopt, std::nullopt}));
+    Measure(item, Script({15ms, std::nullopt, 25ms, std::nullopt, std::nullopt}));
     EXPECT_EQ(item.State, tsDone);
     EXPECT_DOUBLE_EQ(item.AvgTime, 20.0);
     EXPECT_EQ(item.FailCount, 3);
     EXPECT_EQ(Clock.Pauses().size(), 5u);  // failed tries are paused after too
 }
 
+// Whole milliseconds made 0.043 ms a 0 and 1.9 ms a 1; the sum and the
+// average keep every microsecond.
+TEST_F(CalcSpendingTest, SubMillisecondTriesAverageToTheMicrosecond)
+{
+    TDNSDispInfo item = Item(dtPing, "127.0.0.1", "127.0.0.1");
+    Measure(item, Script({43us, 51us, std::nullopt, 40us, 1900us}));
+    EXPECT_EQ(item.State, tsDone);
+    EXPECT_EQ(item.FailCount, 1);
+    EXPECT_DOUBLE_EQ(item.AvgTime, 0.5085);  // (43 + 51 + 40 + 1900) / 4 us
+
+    TDNSDispInfo loopback = Item(dtPing, "127.0.0.1", "127.0.0.1");
+    Measure(loopback, Script({43us, 41us, 44us, 42us, 45us}));
+    EXPECT_DOUBLE_EQ(loopback.AvgTime, 0.043);
+}
+
+TEST_F(CalcSpendingTest, LongTriesAddUpWithoutWrapping)
+{
+    // Five tries of an hour each: more microseconds than 32 bits hold.
+    TDNSDispInfo item = Item(dtPing, "10.0.0.1", "10.0.0.1");
+    Measure(item, Script({1h, 1h, 1h, 1h, 1h}));
+    EXPECT_DOUBLE_EQ(item.AvgTime, 3600000.0);
+}
+
 TEST_F(CalcSpendingTest, ZeroMillisecondsIsASuccess)
 {
     TDNSDispInfo item = Item(dtPing, "127.0.0.1", "127.0.0.1");
-    Measure(item, Script({0, 0, 0, std::nullopt, 0}));
+    Measure(item, Script({0ms, 0ms, 0ms, std::nullopt, 0ms}));
     EXPECT_EQ(item.State, tsDone);
     EXPECT_DOUBLE_EQ(item.AvgTime, 0.0);
     EXPECT_EQ(item.FailCount, 1);
@@ -115,7 +141,7 @@ TEST_F(CalcSpendingTest, AnEmptyTargetEndsAtOnceWithoutAnyTryOrPause)
 {
     TDNSDispInfo item = Item(dtPing, "no.such.host", "");
     std::vector<std::string> targets;
-    Measure(item, Script({1, 1, 1, 1, 1}, &targets));
+    Measure(item, Script({1ms, 1ms, 1ms, 1ms, 1ms}, &targets));
     EXPECT_TRUE(Clock.Pauses().empty());
     EXPECT_TRUE(targets.empty());
     EXPECT_EQ(item.State, tsNoResponse);
@@ -131,7 +157,7 @@ TEST_F(CalcSpendingTest, TheHomePageIsFetchedFromTheHostTextAndTheOthersFromTheA
     for (TCase c : {TCase{dtHomePage, "www.example.test/x"}, TCase{dtPing, "192.0.2.7"}, TCase{dtDNSQuery, "192.0.2.7"}}) {
         TDNSDispInfo item = Item(c.Method, "www.example.test/x", "192.0.2.7");
         std::vector<std::string> targets;
-        Measure(item, Script({1, 2, 3, 4, 5}, &targets));
+        Measure(item, Script({1ms, 2ms, 3ms, 4ms, 5ms}, &targets));
         EXPECT_EQ(targets, std::vector<std::string>(5, c.Expected)) << "method " << int(c.Method);
     }
 }
@@ -140,15 +166,15 @@ TEST_F(CalcSpendingTest, TheObserverHearsOfEveryTry)
 {
     TDNSDispInfo item = Item(dtPing, "10.0.0.1", "10.0.0.1");
     std::mutex mutex;
-    std::vector<std::tuple<int, bool, uint32_t>> seen;
-    TTryObserver observer = [&](const TDNSDispInfo& tried, int index, bool ok, uint32_t ms) {
+    std::vector<std::tuple<int, bool, std::chrono::microseconds>> seen;
+    TTryObserver observer = [&](const TDNSDispInfo& tried, int index, bool ok, TElapsed elapsed) {
         EXPECT_EQ(tried.Name, "item");
         std::lock_guard lock(mutex);
-        seen.emplace_back(index, ok, ok ? ms : 0);
+        seen.emplace_back(index, ok, ok ? elapsed : 0us);
     };
-    Measure(item, Script({7, std::nullopt, 9, 11, std::nullopt}), observer);
-    const std::vector<std::tuple<int, bool, uint32_t>> expected{
-        {0, true, 7}, {1, false, 0}, {2, true, 9}, {3, true, 11}, {4, false, 0}};
+    Measure(item, Script({7ms, std::nullopt, 9ms, 11043us, std::nullopt}), observer);
+    const std::vector<std::tuple<int, bool, std::chrono::microseconds>> expected{
+        {0, true, 7ms}, {1, false, 0us}, {2, true, 9ms}, {3, true, 11043us}, {4, false, 0us}};
     EXPECT_EQ(seen, expected);
 }
 
@@ -158,10 +184,10 @@ TEST_F(CalcSpendingTest, ResultsAreWrittenOnlyInTheReport)
     TDNSDispInfo item = Item(dtPing, "10.0.0.1", "10.0.0.1");
     item.FailCount = 42;
     std::atomic<int> failCountDuringTries{0};
-    TTryOperation tryOperation = [&](const TDNSDispInfo& tried, const std::string&, uint32_t& ms,
+    TTryOperation tryOperation = [&](const TDNSDispInfo& tried, const std::string&, TElapsed& elapsed,
                                      const std::atomic<bool>&) {
         failCountDuringTries = tried.FailCount;
-        ms = 3;
+        elapsed = 3ms;
         return true;
     };
     Measure(item, tryOperation);
@@ -175,10 +201,11 @@ TEST_F(CalcSpendingTest, ACancelledWorkerStopsAfterItsCurrentTryAndStillReports)
     TDNSDispInfo item = Item(dtPing, "10.0.0.1", "10.0.0.1");
     auto control = std::make_shared<TWorkerControl>();
     std::atomic<int> tries{0};
-    TTryOperation tryOperation = [&](const TDNSDispInfo&, const std::string&, uint32_t& ms, const std::atomic<bool>&) {
+    TTryOperation tryOperation = [&](const TDNSDispInfo&, const std::string&, TElapsed& elapsed,
+                                     const std::atomic<bool>&) {
         if (++tries == 2)
             control->Cancel();
-        ms = 4;
+        elapsed = 4ms;
         return true;
     };
     Measure(item, tryOperation, {}, control);
@@ -193,10 +220,11 @@ TEST_F(CalcSpendingTest, AThrowingTryIsAFailedTry)
 {
     TDNSDispInfo item = Item(dtPing, "10.0.0.1", "10.0.0.1");
     auto next = std::make_shared<int>(0);
-    TTryOperation tryOperation = [next](const TDNSDispInfo&, const std::string&, uint32_t& ms, const std::atomic<bool>&) {
+    TTryOperation tryOperation = [next](const TDNSDispInfo&, const std::string&, TElapsed& elapsed,
+                                        const std::atomic<bool>&) {
         if ((*next)++ % 2 == 0)
             throw std::runtime_error("socket error");
-        ms = 8;
+        elapsed = 8ms;
         return true;
     };
     Measure(item, tryOperation);

@@ -8,6 +8,8 @@
 
 namespace {
 
+using namespace std::chrono_literals;
+
 TDNSDispInfo Item(const std::string& nameUtf8, const std::string& host, int8_t doType, uint8_t state,
                   double avg, int32_t failed)
 {
@@ -25,9 +27,10 @@ TRunReport SampleReport()
 {
     TRunReport report;
     report.PlanName = Utf8ToGbk("家里").value();
-    report.Items.push_back({Item("网关", "127.0.0.1", dtPing, tsDone, 12.3456, 2), 10, 15});
-    report.Items.push_back({Item("a,\"b\"", "127.0.0.2", dtHomePage, tsNoResponse, 0, 5), {}, {}});
-    report.Items.push_back({Item("dns", "127.0.0.3", dtDNSQuery, tsDone, 7.5, 0), 7, 8});
+    report.Items.push_back({Item("网关", "127.0.0.1", dtPing, tsDone, 12.3456, 2),
+                            {10ms, std::nullopt, 15ms, 12036us, std::nullopt}});
+    report.Items.push_back({Item("a,\"b\"", "127.0.0.2", dtHomePage, tsNoResponse, 0, 5), TTryTimes(5)});
+    report.Items.push_back({Item("dns", "127.0.0.3", dtDNSQuery, tsDone, 7.5, 0), {7ms, 8ms, 7ms, 8ms, 7500us}});
     return report;
 }
 
@@ -69,7 +72,7 @@ TEST(Clireport, TableAlignsColumnsByTerminalWidth)
 TEST(Clireport, TableWithoutAnAnswerShowsNoAverage)
 {
     TRunReport report;
-    report.Items.push_back({Item("x", "127.0.0.1", dtPing, tsNoResponse, 0, 5), {}, {}});
+    report.Items.push_back({Item("x", "127.0.0.1", dtPing, tsNoResponse, 0, 5), TTryTimes(5)});
     EXPECT_NE(FormatTable(report).find("平均耗时: -\n"), std::string::npos);
 }
 
@@ -77,10 +80,12 @@ TEST(Clireport, CsvQuotesWhatNeedsQuoting)
 {
     std::vector<std::string> lines = Lines(FormatCsv(SampleReport()));
     ASSERT_EQ(lines.size(), 4u);
-    EXPECT_EQ(lines[0], "name,host,method_code,method,state,average_ms,failed,tries,fastest_ms,slowest_ms\r");
-    EXPECT_EQ(lines[1], "网关,127.0.0.1,0,Ping,done,12.35,2,5,10,15\r");
-    EXPECT_EQ(lines[2], "\"a,\"\"b\"\"\",127.0.0.2,1,取首页内容,no_response,,5,5,,\r");
-    EXPECT_EQ(lines[3], "dns,127.0.0.3,2,Ping,done,7.50,0,5,7,8\r");
+    // The columns readers knew come first, as they were; the new ones follow.
+    EXPECT_EQ(lines[0], "name,host,method_code,method,state,average_ms,failed,tries,fastest_ms,slowest_ms,"
+                        "mean_ms,stddev_ms,try1_ms,try2_ms,try3_ms,try4_ms,try5_ms\r");
+    EXPECT_EQ(lines[1], "网关,127.0.0.1,0,Ping,done,12.35,2,5,10.000,15.000,12.345,2.053,10.000,,15.000,12.036,\r");
+    EXPECT_EQ(lines[2], "\"a,\"\"b\"\"\",127.0.0.2,1,取首页内容,no_response,,5,5,,,,,,,,,\r");
+    EXPECT_EQ(lines[3], "dns,127.0.0.3,2,Ping,done,7.50,0,5,7.000,8.000,7.500,0.447,7.000,8.000,7.000,8.000,7.500\r");
 }
 
 TEST(Clireport, JsonLeavesOutWhatIsAbsent)
@@ -94,9 +99,46 @@ TEST(Clireport, JsonLeavesOutWhatIsAbsent)
     std::string failedItem = json.substr(failed, json.find('}', failed) - failed);
     EXPECT_EQ(failedItem.find("average_ms"), std::string::npos);
     EXPECT_EQ(failedItem.find("fastest_ms"), std::string::npos);
+    EXPECT_EQ(failedItem.find("stddev_ms"), std::string::npos);
+    EXPECT_NE(failedItem.find("\"tries_ms\": [null, null, null, null, null]"), std::string::npos);
+    EXPECT_NE(json.find("\"failed\": 2, \"tries\": 5, \"fastest_ms\": 10.000, \"slowest_ms\": 15.000, "
+                        "\"mean_ms\": 12.345, \"stddev_ms\": 2.053, \"tries_ms\": [10.000, null, 15.000, 12.036, null]}"),
+              std::string::npos)
+        << json;
 
     TRunReport empty;
     EXPECT_EQ(FormatJson(empty), "{\n  \"plan\": \"\",\n  \"average_ms\": null,\n  \"items\": []\n}\n");
+}
+
+// Sub-millisecond tries keep their microseconds; the deviation is the
+// population's, so one try has none.
+TEST(Clireport, TryFiguresOfTheSuccessfulTries)
+{
+    EXPECT_FALSE(TryFigures({}));
+    EXPECT_FALSE(TryFigures(TTryTimes(5)));
+    std::optional<TTryFigures> one = TryFigures({std::nullopt, 43us});
+    ASSERT_TRUE(one);
+    EXPECT_DOUBLE_EQ(one->Fastest, 0.043);
+    EXPECT_DOUBLE_EQ(one->Mean, 0.043);
+    EXPECT_DOUBLE_EQ(one->Slowest, 0.043);
+    EXPECT_DOUBLE_EQ(one->StdDev, 0.0);
+    std::optional<TTryFigures> four = TryFigures({41us, 45us, std::nullopt, 43us, 43us});
+    ASSERT_TRUE(four);
+    EXPECT_DOUBLE_EQ(four->Fastest, 0.041);
+    EXPECT_DOUBLE_EQ(four->Slowest, 0.045);
+    EXPECT_DOUBLE_EQ(four->Mean, 0.043);
+    EXPECT_NEAR(four->StdDev, 0.0014142, 1e-6);  // sqrt((4 + 4 + 0 + 0) / 4) us
+}
+
+TEST(Clireport, CsvAndJsonGiveSubMillisecondTriesThreeDecimals)
+{
+    TRunReport report;
+    report.Items.push_back({Item("lo", "127.0.0.1", dtPing, tsDone, 0.0426, 0), {43us, 41us, 44us, 42us, 43us}});
+    const std::vector<std::string> lines = Lines(FormatCsv(report));
+    ASSERT_EQ(lines.size(), 2u);
+    EXPECT_EQ(lines[1], "lo,127.0.0.1,0,Ping,done,0.04,0,5,0.041,0.044,0.043,0.001,0.043,0.041,0.044,0.042,0.043\r");
+    EXPECT_NE(FormatJson(report).find("\"tries_ms\": [0.043, 0.041, 0.044, 0.042, 0.043]"), std::string::npos);
+    EXPECT_NE(FormatTable(report).find("   0.04"), std::string::npos);  // the window's "%7.2f"
 }
 
 TEST(Clireport, TerminalTextEscapesWhatATerminalWouldObey)
@@ -115,8 +157,8 @@ TEST(Clireport, TableShowsControlCharactersEscapedAndCsvJsonExact)
     TRunReport report;
     TDNSDispInfo hostile = Item("x\x1b]0;owned\x07y", "127.0.0.1\x1b[2J", dtPing, tsDone, 1.5, 0);
     hostile.Note = "n\r";
-    report.Items.push_back({hostile, 1, 2});
-    report.Items.push_back({Item("plain", "127.0.0.2", dtPing, tsDone, 2.5, 0), 2, 3});
+    report.Items.push_back({hostile, {1500us}});
+    report.Items.push_back({Item("plain", "127.0.0.2", dtPing, tsDone, 2.5, 0), {2500us}});
 
     const std::string table = FormatTable(report);
     for (char c : table)

@@ -174,12 +174,12 @@ protected:
     }
     bool Try(int32_t timeout = 2000, const std::string& target = "127.0.0.1")
     {
-        return MeasureDNSQuery(FResolver, target, timeout, FMs);
+        return MeasureDNSQuery(FResolver, target, timeout, FElapsed);
     }
 
     std::unique_ptr<TDnsResponder> FResponder;
     TIdDNSResolver FResolver;
-    uint32_t FMs = 12345;
+    std::chrono::microseconds FElapsed{12345};
 };
 
 }  // namespace
@@ -371,7 +371,7 @@ TEST_F(DnsTry, CnameChainSucceedsAndReportsTheTime)
 {
     ServeCanned(CnameChain);
     ASSERT_TRUE(Try());
-    EXPECT_LT(FMs, 2000u);
+    EXPECT_LT(FElapsed, std::chrono::milliseconds(2000));
     EXPECT_EQ(FResolver.Answers.size(), 4u);
     ASSERT_EQ(FResponder->QueryCount(), 1);
     EXPECT_EQ(FResponder->Queries()[0], FResolver.QueryPacket);
@@ -383,10 +383,10 @@ TEST_F(DnsTry, EachCannedReplyOverTheSocket)
     Serve([&build](const std::string& query, int) { return TDnsResponse{(*build.load())(query)}; });
     for (const TCannedReply& canned : CannedReplies()) {
         build = &canned.Build;
-        FMs = 12345;
+        FElapsed = std::chrono::microseconds(12345);
         EXPECT_EQ(Try(), canned.Succeeds) << canned.Name;
         if (!canned.Succeeds) {
-            EXPECT_EQ(FMs, 12345u) << canned.Name << ": time touched on failure";
+            EXPECT_EQ(FElapsed, std::chrono::microseconds(12345)) << canned.Name << ": time touched on failure";
         }
     }
 }
@@ -464,7 +464,7 @@ TEST_F(DnsTry, AReplyFromAnotherPortOrAddressIsIgnoredAndTheServersOwnStillCount
             return response;
         });
         ASSERT_TRUE(Try(2000)) << foreignIP;
-        EXPECT_GE(FMs, 290u) << "the foreign answer was taken, from " << (foreignIP.empty() ? "another port" : foreignIP);
+        EXPECT_GE(FElapsed, std::chrono::milliseconds(290)) << "the foreign answer was taken, from " << (foreignIP.empty() ? "another port" : foreignIP);
         EXPECT_EQ(FResolver.Binding()->PeerPort, FResponder->Port());
     }
 }
@@ -479,7 +479,7 @@ TEST_F(DnsTry, OnlyAForeignReplyTimesOut)
     const auto start = std::chrono::steady_clock::now();
     EXPECT_FALSE(Try(300));
     EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(290));
-    EXPECT_EQ(FMs, 12345u);
+    EXPECT_EQ(FElapsed, std::chrono::microseconds(12345));
 }
 
 TEST_F(DnsTry, AnAbortEndsTheWaitForTheReply)
@@ -492,7 +492,7 @@ TEST_F(DnsTry, AnAbortEndsTheWaitForTheReply)
         abortedAt = std::chrono::steady_clock::now().time_since_epoch().count();
         abort = true;
     });
-    const bool ok = MeasureDNSQuery(FResolver, "127.0.0.1", 5000, FMs, &abort);
+    const bool ok = MeasureDNSQuery(FResolver, "127.0.0.1", 5000, FElapsed, &abort);
     const auto ended = std::chrono::steady_clock::now();
     aborter.join();
     EXPECT_FALSE(ok);
@@ -500,7 +500,7 @@ TEST_F(DnsTry, AnAbortEndsTheWaitForTheReply)
     std::printf("DNS try ended %.1f ms after the abort\n", std::chrono::duration<double, std::milli>(latency).count());
     EXPECT_LT(latency, std::chrono::milliseconds(500));  // 20 ms expected; generous for loaded machines
     // An abort before the try sends nothing.
-    EXPECT_FALSE(MeasureDNSQuery(FResolver, "127.0.0.1", 5000, FMs, &abort));
+    EXPECT_FALSE(MeasureDNSQuery(FResolver, "127.0.0.1", 5000, FElapsed, &abort));
     EXPECT_EQ(FResponder->QueryCount(), 1);
     // Without the flag the same resolver waits again.
     FResolver.SetAbortFlag(nullptr);
@@ -519,7 +519,7 @@ TEST(DnsTryAtPort53, EndToEnd)
         GTEST_SKIP() << "cannot bind " << address << ":53 here (" << error.what() << ")";
     }
     TIdDNSResolver resolver;
-    uint32_t ms = 0;
-    EXPECT_TRUE(MeasureDNSQuery(resolver, address, 2000, ms));
+    std::chrono::microseconds elapsed{0};
+    EXPECT_TRUE(MeasureDNSQuery(resolver, address, 2000, elapsed));
     EXPECT_EQ(resolver.Answers.size(), 4u);
 }

@@ -13,6 +13,8 @@
 
 namespace {
 
+using namespace std::chrono_literals;
+
 const unsigned char kData[] = {0x61, 0x62, 0x63, 0x64, 0x00};
 
 in_addr Loopback()
@@ -46,11 +48,11 @@ const char* KindName(TIcmpEcho::TKind kind) { return kind == TIcmpEcho::TKind::R
 
 TEST(MeasurePing, TextsThatAreNoDottedAddressFailWithoutSending)
 {
-    uint32_t ms = 77;
-    EXPECT_FALSE(MeasurePing("255.255.255.255", 5000, ms));
-    EXPECT_FALSE(MeasurePing("localhost", 5000, ms));
-    EXPECT_FALSE(MeasurePing("", 5000, ms));
-    EXPECT_EQ(ms, 77u);
+    std::chrono::microseconds elapsed{77};
+    EXPECT_FALSE(MeasurePing("255.255.255.255", 5000, elapsed));
+    EXPECT_FALSE(MeasurePing("localhost", 5000, elapsed));
+    EXPECT_FALSE(MeasurePing("", 5000, elapsed));
+    EXPECT_EQ(elapsed, 77us);
 }
 
 TEST(MeasurePing, LoopbackAnswersWithWhicheverSocketTheSystemAllows)
@@ -60,9 +62,9 @@ TEST(MeasurePing, LoopbackAnswersWithWhicheverSocketTheSystemAllows)
         GTEST_SKIP() << "neither an ICMP datagram socket nor a raw socket may be opened here: "
                      << std::strerror(probe.OpenError());
     std::printf("using a %s socket\n", KindName(probe.Kind()));
-    uint32_t ms = 77;
-    ASSERT_TRUE(MeasurePing("127.0.0.1", 5000, ms));
-    EXPECT_LT(ms, 1000u);
+    std::chrono::microseconds elapsed{77};
+    ASSERT_TRUE(MeasurePing("127.0.0.1", 5000, elapsed));
+    EXPECT_LT(elapsed, 1000ms);
 }
 
 // An ordinary user without the capability, outside net.ipv4.ping_group_range
@@ -74,13 +76,13 @@ TEST(MeasurePing, WithoutTheRightToEitherSocketATrySaysSo)
         std::string result;
         for (TIcmpEcho::TKind kind : {TIcmpEcho::TKind::Any, TIcmpEcho::TKind::Datagram, TIcmpEcho::TKind::Raw})
             result += TIcmpEcho(kind).Denied() ? "D" : "-";
-        uint32_t ms = 77;
+        std::chrono::microseconds elapsed{77};
         bool denied = false;
-        result += MeasurePing("127.0.0.1", 1000, ms) ? " ok" : " failed";
-        result += MeasurePing("127.0.0.1", 1000, ms, nullptr, &denied) ? " ok" : " failed";
+        result += MeasurePing("127.0.0.1", 1000, elapsed) ? " ok" : " failed";
+        result += MeasurePing("127.0.0.1", 1000, elapsed, nullptr, &denied) ? " ok" : " failed";
         result += denied ? " denied" : " -";
-        result += ms == 77 ? "" : " time-set";
-        MeasurePing("255.255.255.255", 1000, ms, nullptr, &denied);
+        result += elapsed == 77us ? "" : " time-set";
+        MeasurePing("255.255.255.255", 1000, elapsed, nullptr, &denied);
         result += denied ? " denied" : " -";  // nothing was opened for it
         return result;
     });
@@ -95,9 +97,9 @@ TEST(MeasurePing, WithTheRightToASocketNothingIsDenied)
     if (!probe.IsOpen())
         GTEST_SKIP() << "no ICMP socket here: " << std::strerror(probe.OpenError());
     EXPECT_FALSE(probe.Denied());
-    uint32_t ms = 0;
+    std::chrono::microseconds elapsed{0};
     bool denied = true;
-    EXPECT_TRUE(MeasurePing("127.0.0.1", 5000, ms, nullptr, &denied));
+    EXPECT_TRUE(MeasurePing("127.0.0.1", 5000, elapsed, nullptr, &denied));
     EXPECT_FALSE(denied);
 }
 
@@ -106,9 +108,9 @@ TEST(MeasurePing, LoopbackAnswersARawSocket)
     TIcmpEcho echo(TIcmpEcho::TKind::Raw);
     if (!echo.IsOpen())
         GTEST_SKIP() << "no raw socket: " << std::strerror(echo.OpenError());
-    uint32_t ms = 77;
-    ASSERT_TRUE(echo.Echo(Loopback(), kData, sizeof kData, 5000, ms));
-    EXPECT_LT(ms, 1000u);
+    std::chrono::microseconds elapsed{77};
+    ASSERT_TRUE(echo.Echo(Loopback(), kData, sizeof kData, 5000, elapsed));
+    EXPECT_LT(elapsed, 1000ms);
 }
 
 TEST(MeasurePing, ManyRawSocketsAtOnceEachGetTheirOwnReply)
@@ -124,8 +126,8 @@ TEST(MeasurePing, ManyRawSocketsAtOnceEachGetTheirOwnReply)
         threads.emplace_back([&] {
             TIcmpEcho echo(TIcmpEcho::TKind::Raw);
             for (int n = 0; n < 5; ++n) {
-                uint32_t ms = 0;
-                ok += echo.Echo(Loopback(), kData, sizeof kData, 2000, ms);
+                std::chrono::microseconds elapsed{0};
+                ok += echo.Echo(Loopback(), kData, sizeof kData, 2000, elapsed);
             }
         });
     for (auto& thread : threads)
@@ -140,10 +142,10 @@ TEST(MeasurePing, TheDatagramSocketWorksWhereTheSystemAllowsIt)
         TIcmpEcho echo(TIcmpEcho::TKind::Datagram);
         if (!echo.IsOpen())
             return 1;
-        uint32_t ms = 0;
-        if (!echo.Echo(Loopback(), kData, sizeof kData, 5000, ms))
+        std::chrono::microseconds elapsed{0};
+        if (!echo.Echo(Loopback(), kData, sizeof kData, 5000, elapsed))
             return 2;
-        uint32_t viaMeasure = 0;
+        std::chrono::microseconds viaMeasure{0};
         return MeasurePing("127.0.0.1", 5000, viaMeasure) ? 0 : 3;
     });
 }
@@ -159,16 +161,17 @@ int CheckAnswers(TEchoResponder::TMode mode, int delayMs, int32_t timeout, bool 
         TIcmpEcho echo(kind);
         if (!echo.IsOpen())
             return check + 1;
-        uint32_t ms = 777777;
+        std::chrono::microseconds elapsed{777777};
         const uint32_t start = GetTickCount();
-        const bool ok = echo.Echo(Loopback(), kData, sizeof kData, timeout, ms);
+        const bool ok = echo.Echo(Loopback(), kData, sizeof kData, timeout, elapsed);
         const uint32_t took = GetTickCount() - start;
-        std::fprintf(stderr, "%s socket: ok=%d ms=%u took=%u\n", KindName(kind), ok, ms, took);
+        std::fprintf(stderr, "%s socket: ok=%d elapsed=%lld us took=%u\n", KindName(kind), ok,
+                     static_cast<long long>(elapsed.count()), took);
         if (ok != expectOk)
             return check + 2;
-        if (ok && (ms + 1 < static_cast<uint32_t>(delayMs) || ms > static_cast<uint32_t>(delayMs) + 200))
+        if (ok && (elapsed < std::chrono::milliseconds(delayMs) || elapsed > std::chrono::milliseconds(delayMs + 200)))
             return check + 3;
-        if (!ok && ms != 777777)
+        if (!ok && elapsed != std::chrono::microseconds(777777))
             return check + 4;
         if (!ok && expectEarlyEnd && took + 50 > static_cast<uint32_t>(timeout))
             return check + 5;
@@ -217,8 +220,8 @@ TEST(MeasurePing, AnAbortEndsTheWaitEarly)
             abortedAt = GetTickCount();
             abort = true;
         });
-        uint32_t ms = 0;
-        const bool ok = MeasurePing("127.0.0.1", 5000, ms, &abort);
+        std::chrono::microseconds elapsed{0};
+        const bool ok = MeasurePing("127.0.0.1", 5000, elapsed, &abort);
         const uint32_t ended = GetTickCount();
         aborter.join();
         const uint32_t latency = ended - abortedAt.load();

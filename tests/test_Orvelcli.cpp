@@ -241,8 +241,8 @@ protected:
 
     size_t ItemCount() const { return FDns ? 3 : 2; }
 
-    // name|state|average|failed|tries|fastest|slowest per item, as a Python
-    // reader of the format sees them.
+    // name|state|average|failed|tries|fastest|slowest|mean|stddev|try times
+    // per item, as a Python reader of the format sees them.
     std::string ReadBack(const std::string& format, const std::string& output)
     {
         if (std::system("python3 -c '' 2>/dev/null") != 0)
@@ -252,13 +252,15 @@ protected:
             "import csv,sys\n"
             "rows=list(csv.DictReader(open(sys.argv[1],newline='',encoding='utf-8')))\n"
             "for r in rows: print('|'.join([r['name'],r['state'],r['average_ms'],r['failed'],r['tries'],"
-            "r['fastest_ms'],r['slowest_ms']]))\n";
+            "r['fastest_ms'],r['slowest_ms'],r['mean_ms'],r['stddev_ms']]"
+            "+[r['try%d_ms'%i] for i in range(1,6)]))\n";
         const char* jsonReader =
             "import json,sys\n"
             "d=json.load(open(sys.argv[1],encoding='utf-8'))\n"
             "print(d['plan'], d['average_ms'])\n"
-            "for r in d['items']: print('|'.join(str(r.get(k,'')) for k in "
-            "['name','state','average_ms','failed','tries','fastest_ms','slowest_ms']))\n";
+            "for r in d['items']: print('|'.join([str(r.get(k,'')) for k in "
+            "['name','state','average_ms','failed','tries','fastest_ms','slowest_ms','mean_ms','stddev_ms']]"
+            "+['' if t is None else '%.3f'%t for t in r['tries_ms']]))\n";
         std::ofstream(FDir / "reader.py") << (format == "csv" ? csvReader : jsonReader);
         std::string command = "python3 " + Quoted((FDir / "reader.py").string()) + " " +
                               Quoted((FDir / "output").string()) + " >" + Quoted((FDir / "parsed").string());
@@ -277,6 +279,32 @@ std::vector<std::string> SplitLines(const std::string& text)
     for (std::string line; std::getline(in, line);)
         lines.push_back(line);
     return lines;
+}
+
+// The page's figures as read back: each try to the microsecond (three
+// decimals), the slowest no faster than the fastest, the mean in between.
+void CheckTryFigures(const std::string& row)
+{
+    std::vector<std::string> page;
+    for (std::istringstream in(row); std::getline(in, page.emplace_back(), '|');) {
+    }
+    page.pop_back();
+    ASSERT_EQ(page.size(), 14u) << row;
+    EXPECT_EQ(page[0], "网页");
+    const double average = std::stod(page[2]), fastest = std::stod(page[5]), slowest = std::stod(page[6]);
+    const double mean = std::stod(page[7]), stddev = std::stod(page[8]);
+    EXPECT_GE(fastest, 20.0);  // the page answers after 20 ms
+    EXPECT_LE(fastest, mean);
+    EXPECT_LE(mean, slowest);
+    EXPECT_NEAR(mean, average, 0.006);  // the same figure, rounded to three decimals and to two
+    EXPECT_GE(stddev, 0.0);
+    EXPECT_LE(stddev, slowest - fastest);
+    for (size_t i = 9; i < 14; ++i) {
+        ASSERT_GE(page[i].size(), 4u) << row;
+        EXPECT_EQ(page[i][page[i].size() - 4], '.') << page[i];
+        EXPECT_GE(std::stod(page[i]), fastest);
+        EXPECT_LE(std::stod(page[i]), slowest);
+    }
 }
 
 TEST_F(OrvelCliRun, TableShowsTheWindowsColumnsAndTheAverage)
@@ -307,16 +335,11 @@ TEST_F(OrvelCliRun, CsvReadsBackWithTheFiguresOfEachTry)
     std::vector<std::string> rows = SplitLines(parsed);
     ASSERT_EQ(rows.size(), ItemCount()) << parsed;
     EXPECT_EQ(rows[0].rfind("网页|done|", 0), 0u) << rows[0];
-    EXPECT_EQ(rows[1], "refused|no_response||5|5||");
+    EXPECT_EQ(rows[1], "refused|no_response||5|5|||||||||");
     if (FDns) {
         EXPECT_EQ(rows[2].rfind("dns|done|", 0), 0u) << rows[2];
     }
-    std::vector<std::string> page;
-    for (std::istringstream in(rows[0]); std::getline(in, page.emplace_back(), '|');) {
-    }
-    EXPECT_GE(std::stod(page[2]), 20.0);
-    EXPECT_LE(std::stoi(page[5]), std::stoi(page[6]));  // fastest <= slowest
-    EXPECT_GE(std::stoi(page[5]), 20);
+    CheckTryFigures(rows[0]);
 }
 
 TEST_F(OrvelCliRun, JsonReadsBackWithPlanAndAverage)
@@ -329,7 +352,8 @@ TEST_F(OrvelCliRun, JsonReadsBackWithPlanAndAverage)
     std::vector<std::string> rows = SplitLines(parsed);
     ASSERT_EQ(rows.size(), ItemCount() + 1) << parsed;
     EXPECT_EQ(rows[0].rfind("lo ", 0), 0u);
-    EXPECT_EQ(rows[2], "refused|no_response||5|5||");  // absent figures stay absent
+    EXPECT_EQ(rows[2], "refused|no_response||5|5|||||||||");  // absent figures stay absent
+    CheckTryFigures(rows[1]);
 }
 
 TEST_F(OrvelCliRun, NoAnswerAtAllExitsOne)

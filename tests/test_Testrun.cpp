@@ -2,6 +2,7 @@
 #include "engine/Icmpecho.h"
 #include "engine/Uiexecutor.h"
 #include "tests/support/Asuser.h"
+#include "tests/support/Heldlookups.h"
 #include "tests/support/Httpserver.h"
 #include "tests/support/Noproxy.h"
 #include "tests/support/Testclock.h"
@@ -30,6 +31,7 @@
 namespace {
 
 using namespace std::chrono_literals;
+using TElapsed = std::chrono::microseconds;
 
 const std::string kResolveFailedNote = "\xD3\xF2\xC3\xFB\xBD\xE2\xCE\xF6IP\xB5\xD8\xD6\xB7\xCA\xA7\xB0\xDC\xA1\xA3";
 
@@ -50,12 +52,12 @@ public:
     }
     TTryOperation Try()
     {
-        return [this](const TDNSDispInfo& item, const std::string&, uint32_t& ms, const std::atomic<bool>& abort) {
+        return [this](const TDNSDispInfo& item, const std::string&, TElapsed& elapsed, const std::atomic<bool>& abort) {
             std::unique_lock lock(FMutex);
             ++FTries[item.Name];
             while (!FAll && !FOpen.count(item.Name) && !abort.load())
                 FChanged.wait_for(lock, 5ms);
-            ms = 10;
+            elapsed = 10ms;
             return !abort.load();
         };
     }
@@ -166,11 +168,11 @@ TEST_F(TestRunTest, ManyQuickItemsEndExactlyOnceWithEveryItemReportedOnce)
 {
     AddItems(60);
     std::atomic<int> observed{0};
-    Run.SetTryOperation([](const TDNSDispInfo& item, const std::string&, uint32_t& ms, const std::atomic<bool>&) {
-        ms = static_cast<uint32_t>(item.Name.size());
+    Run.SetTryOperation([](const TDNSDispInfo& item, const std::string&, TElapsed& elapsed, const std::atomic<bool>&) {
+        elapsed = std::chrono::milliseconds(item.Name.size());
         return item.Name.back() != '7';
     });
-    Run.SetTryObserver([&](const TDNSDispInfo&, int, bool, uint32_t) { ++observed; });
+    Run.SetTryObserver([&](const TDNSDispInfo&, int, bool, TElapsed) { ++observed; });
     Run.Execute();
     ASSERT_TRUE(RunUntil([&] { return Completions > 0; }));
     EXPECT_EQ(Completions, 1);
@@ -201,8 +203,8 @@ TEST_F(TestRunTest, NothingStartsBeforeTheRunBegins)
 TEST_F(TestRunTest, ARunCanBeRepeatedAndCountsFromZeroEachTime)
 {
     AddItems(3);
-    Run.SetTryOperation([](const TDNSDispInfo&, const std::string&, uint32_t& ms, const std::atomic<bool>&) {
-        ms = 4;
+    Run.SetTryOperation([](const TDNSDispInfo&, const std::string&, TElapsed& elapsed, const std::atomic<bool>&) {
+        elapsed = 4ms;
         return true;
     });
     for (int round = 1; round <= 2; ++round) {
@@ -219,8 +221,8 @@ TEST_F(TestRunTest, ARunCanBeRepeatedAndCountsFromZeroEachTime)
 TEST_F(TestRunTest, ASingleItemsReportEndsTheRun)
 {
     AddItems(1);
-    Run.SetTryOperation([](const TDNSDispInfo&, const std::string&, uint32_t& ms, const std::atomic<bool>&) {
-        ms = 1;
+    Run.SetTryOperation([](const TDNSDispInfo&, const std::string&, TElapsed& elapsed, const std::atomic<bool>&) {
+        elapsed = 1ms;
         return true;
     });
     Run.Execute();
@@ -243,7 +245,9 @@ TEST_F(TestRunTest, HostsOfPingAndDnsItemsAreResolvedAndHomePagesLeftAlone)
         {"page", "good.test", dtHomePage, "keep", "", 0, tsDone, 0},
         {"dns", "good.test", dtDNSQuery, "", "", 0, tsDone, 0},
     };
-    Run.ResolveHosts();
+    bool resolved = false;
+    Run.ResolveHosts([&resolved] { resolved = true; });
+    ASSERT_TRUE(RunUntil([&] { return resolved; }));
     EXPECT_EQ(Items[0].IP, "127.0.0.1");
     EXPECT_EQ(Items[0].Note, "mine");
     EXPECT_EQ(Items[1].IP, "192.0.2.1");
@@ -261,9 +265,9 @@ TEST_F(TestRunTest, AnUnresolvedItemEndsWithoutResponseAndTheRunGoesOn)
     AddItems(2);
     Items[1].DomainIP = "bad.test";
     std::atomic<int> tries{0};
-    Run.SetTryOperation([&](const TDNSDispInfo&, const std::string&, uint32_t& ms, const std::atomic<bool>&) {
+    Run.SetTryOperation([&](const TDNSDispInfo&, const std::string&, TElapsed& elapsed, const std::atomic<bool>&) {
         ++tries;
-        ms = 2;
+        elapsed = 2ms;
         return true;
     });
     Run.Execute();
@@ -274,12 +278,94 @@ TEST_F(TestRunTest, AnUnresolvedItemEndsWithoutResponseAndTheRunGoesOn)
     EXPECT_EQ(tries.load(), 5);
 }
 
+// "hostN.test" is 192.0.2.N; a name that begins with "bad" has no address.
+std::shared_ptr<THeldLookups> SlowNameServer()
+{
+    return std::make_shared<THeldLookups>([](const std::string& host) -> std::optional<std::string> {
+        if (host.starts_with("bad"))
+            return std::nullopt;
+        return "192.0.2." + host.substr(4, host.find('.') - 4);
+    });
+}
+
+// Names looked up one after another would hold the UI thread for the sum of
+// their lookups. Here they are all asked before any answers, the UI thread
+// goes on meanwhile, and no worker starts before the last has answered.
+TEST_F(TestRunTest, ASlowResolutionLooksEveryNameUpAtOnceWhileTheUiThreadGoesOn)
+{
+    auto server = SlowNameServer();
+    THostLookupScope lookup(server->Lookup());
+    AddItems(40);
+    for (int i = 0; i < 40; ++i)
+        Items[i].DomainIP = (i % 10 == 9 ? "bad." : "host") + std::to_string(i) + ".test";
+    Items[0].DomainIP = "127.0.0.9";
+    Run.SetTryOperation([](const TDNSDispInfo&, const std::string&, TElapsed& elapsed, const std::atomic<bool>&) {
+        elapsed = 1ms;
+        return true;
+    });
+    std::vector<std::string> ipsAtFirstStart;
+    Run.Listener.ItemStarted = [&](TDNSDispInfo& item) {
+        if (ipsAtFirstStart.empty())
+            for (const TDNSDispInfo& any : Items)
+                ipsAtFirstStart.push_back(any.IP);
+        Started.push_back(item.Name);
+    };
+    Run.Execute();
+    EXPECT_TRUE(Run.Resolving());
+    // Served by this thread while every lookup waits: a task posted now runs.
+    bool served = false;
+    Executor.Post([&served] { served = true; });
+    ASSERT_TRUE(RunUntil([&] { return served; }));
+    ASSERT_TRUE(server->WaitFor([](int inFlight, int) { return inFlight == 39; }));
+    EXPECT_TRUE(Started.empty());
+    EXPECT_EQ(Items[0].IP, "127.0.0.9");  // a literal needs no lookup
+    EXPECT_EQ(Items[1].IP, "");
+    server->Open();
+
+    ASSERT_TRUE(RunUntil([&] { return Completions > 0; }));
+    EXPECT_FALSE(Run.Resolving());
+    EXPECT_EQ(server->MostInFlight(), 39);
+    ASSERT_EQ(ipsAtFirstStart.size(), 40u);
+    for (int i = 1; i < 40; ++i) {
+        const bool bad = i % 10 == 9;
+        EXPECT_EQ(ipsAtFirstStart[i], bad ? "" : "192.0.2." + std::to_string(i)) << i;
+        EXPECT_EQ(Items[i].Note, bad ? kResolveFailedNote : "IP[192.0.2." + std::to_string(i) + "] ") << i;
+        EXPECT_EQ(Items[i].State, bad ? tsNoResponse : tsDone) << i;
+    }
+}
+
+TEST_F(TestRunTest, ShuttingDownDuringTheResolutionLeavesTheLookupsAndTheItemsAlone)
+{
+    auto server = SlowNameServer();
+    THostLookupScope lookup(server->Lookup());
+    AddItems(3);
+    for (TDNSDispInfo& item : Items) {
+        item.DomainIP = "host1.test";
+        item.Note = "before";
+        item.IP = "10.0.0.1";
+    }
+    Run.Execute();
+    ASSERT_TRUE(server->WaitFor([](int inFlight, int) { return inFlight == 3; }));
+    Run.Shutdown();  // returns while every lookup is still waiting
+    EXPECT_EQ(server->Answered(), 0);
+    EXPECT_FALSE(Run.Resolving());
+    server->Open();
+    ASSERT_TRUE(server->WaitFor([](int, int answered) { return answered == 3; }));
+    Executor.RunUntil([] { return false; }, 100ms);
+    EXPECT_TRUE(Started.empty());
+    EXPECT_EQ(Completions, 0);
+    for (const TDNSDispInfo& item : Items) {
+        EXPECT_EQ(item.Note, "before");
+        EXPECT_EQ(item.IP, "10.0.0.1");
+    }
+}
+
 TEST_F(TestRunTest, AWorkerThatCannotBeCreatedWaitsForTheNextReport)
 {
     AddItems(3);
     int attempts = 0;
-    Run.SetTryOperation([](const TDNSDispInfo&, const std::string&, uint32_t& ms, const std::atomic<bool>&) {
-        ms = 5;
+    Run.SetTryOperation([](const TDNSDispInfo&, const std::string&, TElapsed& elapsed, const std::atomic<bool>&) {
+        elapsed = 5ms;
         return true;
     });
     Run.SetWorkerStarter([&](TDNSDispInfo* item, TItemFinished onFinish, int32_t timeout, int32_t times,
@@ -328,8 +414,8 @@ TEST_F(TestRunTest, UnderALimitOfWorkersEveryItemIsStillMeasured)
         std::atomic<int> refused{0}, mostAlive{0};
         TTestRun run(Items, 5000, 1);
         run.Listener = Run.Listener;
-        run.SetTryOperation([](const TDNSDispInfo&, const std::string&, uint32_t& ms, const std::atomic<bool>&) {
-            ms = 3;
+        run.SetTryOperation([](const TDNSDispInfo&, const std::string&, TElapsed& elapsed, const std::atomic<bool>&) {
+            elapsed = 3ms;
             return true;
         });
         run.SetWorkerStarter(LimitedStarter(limit, refused, mostAlive));
@@ -532,8 +618,8 @@ TEST(TestRunLifetime, DestroyingARunInProgressWaitsForItsWorkers)
     {
         TTestRun run(items, 5000, 5);
         run.Listener.ItemReported = [&](TDNSDispInfo&) { reported = true; };
-        run.SetTryOperation([](const TDNSDispInfo&, const std::string&, uint32_t& ms, const std::atomic<bool>&) {
-            ms = 1;
+        run.SetTryOperation([](const TDNSDispInfo&, const std::string&, TElapsed& elapsed, const std::atomic<bool>&) {
+            elapsed = 1ms;
             return true;
         });
         run.Execute();
@@ -623,8 +709,8 @@ int MeasureUnderTheLimit(bool expectAllMeasured)
     int completions = 0;
     {
         TTestRun run(items, 5000, 1);
-        run.SetTryOperation([](const TDNSDispInfo&, const std::string&, uint32_t& ms, const std::atomic<bool>&) {
-            ms = 2;
+        run.SetTryOperation([](const TDNSDispInfo&, const std::string&, TElapsed& elapsed, const std::atomic<bool>&) {
+            elapsed = 2ms;
             return true;
         });
         run.SetWorkerStarter([&refused](TDNSDispInfo* item, TItemFinished onFinish, int32_t timeout, int32_t times,

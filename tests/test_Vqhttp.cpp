@@ -51,9 +51,9 @@ TEST_F(HttpTest, ABodyOverOneMebibyteIsReadToItsEnd)
     std::string body = "left over";
     EXPECT_TRUE(http.GetURL("http://" + Server.HostPort(), &body));
     EXPECT_EQ(body.size(), size);
-    uint32_t ms = 77;
-    EXPECT_TRUE(MeasureHomePage(Server.HostPort(), ms));
-    EXPECT_NE(ms, 77u);
+    std::chrono::microseconds elapsed{77};
+    EXPECT_TRUE(MeasureHomePage(Server.HostPort(), elapsed));
+    EXPECT_NE(elapsed, 77us);
 }
 
 TEST_F(HttpTest, AnEmptyBodySucceeds)
@@ -63,15 +63,15 @@ TEST_F(HttpTest, AnEmptyBodySucceeds)
     std::string body = "old";
     EXPECT_TRUE(http.GetURL("http://" + Server.HostPort(), &body));
     EXPECT_TRUE(body.empty());
-    uint32_t ms = 77;
-    EXPECT_TRUE(MeasureHomePage(Server.HostPort(), ms));
+    std::chrono::microseconds elapsed{77};
+    EXPECT_TRUE(MeasureHomePage(Server.HostPort(), elapsed));
 }
 
 TEST_F(HttpTest, ARefusedConnectionFailsAndLeavesTheTimeAlone)
 {
-    uint32_t ms = 77;
-    EXPECT_FALSE(MeasureHomePage("127.0.0.1:" + std::to_string(THttpServer::RefusedPort()), ms));
-    EXPECT_EQ(ms, 77u);
+    std::chrono::microseconds elapsed{77};
+    EXPECT_FALSE(MeasureHomePage("127.0.0.1:" + std::to_string(THttpServer::RefusedPort()), elapsed));
+    EXPECT_EQ(elapsed, 77us);
 }
 
 TEST_F(HttpTest, ABodyCutOffPartWayFails)
@@ -79,9 +79,9 @@ TEST_F(HttpTest, ABodyCutOffPartWayFails)
     THttpServer::TResponse cut = Page(200, 200000);
     cut.CutBody = true;
     Server.SetResponse(cut);
-    uint32_t ms = 77;
-    EXPECT_FALSE(MeasureHomePage(Server.HostPort(), ms));
-    EXPECT_EQ(ms, 77u);
+    std::chrono::microseconds elapsed{77};
+    EXPECT_FALSE(MeasureHomePage(Server.HostPort(), elapsed));
+    EXPECT_EQ(elapsed, 77us);
 }
 
 TEST_F(HttpTest, TheRequestNamesUsAsksForAFreshCopyAndFollowsRedirects)
@@ -106,20 +106,20 @@ TEST_F(HttpTest, TheRequestNamesUsAsksForAFreshCopyAndFollowsRedirects)
 TEST_F(HttpTest, TheTargetIsUsedVerbatimPathIncluded)
 {
     Server.SetResponse(Page(200, 1));
-    uint32_t ms = 0;
-    ASSERT_TRUE(MeasureHomePage(Server.HostPort() + "/sub/page.html", ms));
+    std::chrono::microseconds elapsed{0};
+    ASSERT_TRUE(MeasureHomePage(Server.HostPort() + "/sub/page.html", elapsed));
     ASSERT_EQ(Server.Requests().size(), 1u);
     EXPECT_EQ(Server.Requests()[0].substr(0, 25), "GET /sub/page.html HTTP/1");
-    EXPECT_FALSE(MeasureHomePage("http://" + Server.HostPort(), ms));  // "http://http://..."
+    EXPECT_FALSE(MeasureHomePage("http://" + Server.HostPort(), elapsed));  // "http://http://..."
 }
 
 TEST_F(HttpTest, TwoWorkersSendDifferentAgentsEachTheSameOnEveryTry)
 {
     Server.SetResponse(Page(200, 10));
     auto twoTries = [&] {
-        uint32_t ms = 0;
-        MeasureHomePage(Server.HostPort(), ms);
-        MeasureHomePage(Server.HostPort(), ms);
+        std::chrono::microseconds elapsed{0};
+        MeasureHomePage(Server.HostPort(), elapsed);
+        MeasureHomePage(Server.HostPort(), elapsed);
     };
     std::thread first(twoTries);
     first.join();
@@ -203,9 +203,9 @@ TEST_F(HttpTest, HostileBodiesEndAsFailedFetchesWithinTheirLimits)
                     Seconds(c.Expected), body.size());
         EXPECT_GE(took, c.Expected - 50ms) << c.Name;
         EXPECT_LT(took, c.Expected + 1000ms) << c.Name;
-        uint32_t ms = 77;
-        EXPECT_FALSE(MeasureHomePage(Server.HostPort(), ms)) << c.Name;
-        EXPECT_EQ(ms, 77u) << c.Name;
+        std::chrono::microseconds elapsed{77};
+        EXPECT_FALSE(MeasureHomePage(Server.HostPort(), elapsed)) << c.Name;
+        EXPECT_EQ(elapsed, 77us) << c.Name;
     }
 }
 
@@ -220,12 +220,12 @@ TWallClock::duration AbortLatency(THttpServer& server)
         abortedAt = TWallClock::now().time_since_epoch().count();
         abort = true;
     });
-    uint32_t ms = 77;
-    const bool ok = MeasureHomePage(server.HostPort(), ms, &abort);
+    std::chrono::microseconds elapsed{77};
+    const bool ok = MeasureHomePage(server.HostPort(), elapsed, &abort);
     const auto ended = TWallClock::now();
     aborter.join();
     EXPECT_FALSE(ok);
-    EXPECT_EQ(ms, 77u);
+    EXPECT_EQ(elapsed, 77us);
     return ended - TWallClock::time_point(TWallClock::duration(abortedAt.load()));
 }
 
@@ -250,8 +250,8 @@ TEST_F(HttpTest, AnAbortBeforeTheFetchSendsNothing)
 {
     Server.SetResponse(Page(200, 10));
     std::atomic<bool> abort{true};
-    uint32_t ms = 77;
-    EXPECT_FALSE(MeasureHomePage(Server.HostPort(), ms, &abort));
+    std::chrono::microseconds elapsed{77};
+    EXPECT_FALSE(MeasureHomePage(Server.HostPort(), elapsed, &abort));
     EXPECT_TRUE(Server.Requests().empty());
 }
 

@@ -24,6 +24,19 @@ TEST(TickCount, FollowsTheInstalledClockAndWrapsAt32Bits)
     EXPECT_EQ(GetTickCount() - t0, 10u);  // taken as unsigned 32-bit, right across the wrap
 }
 
+// Tries are timed to the microsecond by the installed clock.
+TEST(Stopwatch, ReadsTheInstalledClockInMicroseconds)
+{
+    TTestClock clock;
+    TClockScope scope(clock);
+    clock.SetTicks(7);
+    const TStopwatch watch;
+    clock.Advance(43us);
+    EXPECT_EQ(watch.Elapsed(), 43us);
+    clock.Advance(2h);
+    EXPECT_EQ(watch.Elapsed(), 2h + 43us);
+}
+
 // Every test hook is put back this way (vqlib/Vqhook.h).
 TEST(TickCount, TheSystemClockIsBackWhenTheScopeEndsHoweverItEnds)
 {

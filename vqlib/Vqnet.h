@@ -20,7 +20,9 @@ struct THostAddress {
 THostAddress LookupHostIPv4(const std::string& host);
 
 // Replaces the system's lookup for one scope (tests: no name server may be
-// asked); a failure it reports reads as a name that does not exist.
+// asked); a failure it reports reads as a name that does not exist. A run
+// calls it from several threads at once, and a lookup that a run abandoned
+// may still be running after the scope: it must own what it uses.
 using THostLookup = std::function<std::optional<std::string>(const std::string& host)>;
 
 class THostLookupScope {
@@ -35,7 +37,8 @@ class TWASTool {
 public:
     TWASTool();
     virtual ~TWASTool();
-    // True and ip set to the first IPv4 address in dotted form; ip untouched on failure.
+    // True and ip set to the first IPv4 address in dotted form; ip untouched on
+    // failure. Any thread may call it.
     bool ResolveHostIP(const std::string& host, std::string& ip);
 
     static bool Started();  // the process-wide flag

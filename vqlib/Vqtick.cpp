@@ -4,10 +4,10 @@ namespace {
 
 class TSteadyClock final : public TClock {
 public:
-    uint64_t Milliseconds() override
+    std::chrono::microseconds Now() override
     {
         using namespace std::chrono;
-        return static_cast<uint64_t>(duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count());
+        return duration_cast<microseconds>(steady_clock::now().time_since_epoch());
     }
     bool Pause(std::condition_variable& changed, std::unique_lock<std::mutex>& lock, std::chrono::milliseconds pause,
                const std::function<bool()>& stop) override
@@ -29,7 +29,9 @@ TClock& CurrentClock() { return *ClockHook().Get(); }
 
 uint32_t GetTickCount()
 {
-    return static_cast<uint32_t>(CurrentClock().Milliseconds());  // wraps like a 32-bit tick counter
+    using namespace std::chrono;
+    // Wraps like a 32-bit tick counter.
+    return static_cast<uint32_t>(duration_cast<milliseconds>(CurrentClock().Now()).count());
 }
 
 TClockScope::TClockScope(TClock& clock) : FScope(ClockHook(), &clock) {}

@@ -1,7 +1,8 @@
 #pragma once
-// A 32-bit millisecond tick counter from a monotonic clock; take differences
-// as unsigned 32-bit values. The same clock times the pauses between tries,
-// so a test that installs its own (TClockScope) waits for neither.
+// The monotonic clock that times every try, in microseconds, and the 32-bit
+// millisecond tick counter read from it (differences taken as unsigned 32-bit).
+// The same clock times the pauses between tries, so a test that installs its
+// own (TClockScope) waits for neither.
 
 #include "vqlib/Vqhook.h"
 
@@ -14,8 +15,8 @@
 class TClock {
 public:
     virtual ~TClock() = default;
-    // Milliseconds since some fixed point; never goes back.
-    virtual uint64_t Milliseconds() = 0;
+    // Time since some fixed point; never goes back.
+    virtual std::chrono::microseconds Now() = 0;
     // With lock held: waits on changed until stop() holds or pause has
     // passed, and returns stop().
     virtual bool Pause(std::condition_variable& changed, std::unique_lock<std::mutex>& lock,
@@ -26,6 +27,16 @@ public:
 TClock& CurrentClock();
 
 uint32_t GetTickCount();
+
+// Times one interval by the installed clock, from its construction.
+class TStopwatch {
+public:
+    TStopwatch() : FStart(CurrentClock().Now()) {}
+    std::chrono::microseconds Elapsed() const { return CurrentClock().Now() - FStart; }
+
+private:
+    std::chrono::microseconds FStart;
+};
 
 // Installs clock for one scope, the previous one again after; the clock must
 // outlive every thread that reads it meanwhile.

@@ -1,6 +1,6 @@
 #pragma once
 // A clock for tests: pauses between tries pass at once and are only written
-// down; the ticks are the real ones until a test sets them.
+// down; the time is the real one until a test sets it.
 
 #include "vqlib/Vqtick.h"
 
@@ -11,13 +11,13 @@
 
 class TTestClock final : public TClock {
 public:
-    uint64_t Milliseconds() override
+    std::chrono::microseconds Now() override
     {
         std::lock_guard lock(FMutex);
         if (FTicks)
             return *FTicks;
         using namespace std::chrono;
-        return static_cast<uint64_t>(duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count());
+        return duration_cast<microseconds>(steady_clock::now().time_since_epoch());
     }
 
     bool Pause(std::condition_variable&, std::unique_lock<std::mutex>&, std::chrono::milliseconds pause,
@@ -30,16 +30,16 @@ public:
         return false;
     }
 
-    // From now on the ticks stand at ms until set or advanced again.
+    // From now on the clock stands at ms milliseconds until set or advanced again.
     void SetTicks(uint64_t ms)
     {
         std::lock_guard lock(FMutex);
-        FTicks = ms;
+        FTicks = std::chrono::milliseconds(ms);
     }
-    void Advance(std::chrono::milliseconds by)
+    void Advance(std::chrono::microseconds by)
     {
         std::lock_guard lock(FMutex);
-        FTicks = FTicks.value_or(0) + static_cast<uint64_t>(by.count());
+        FTicks = FTicks.value_or(std::chrono::microseconds(0)) + by;
     }
 
     // Every pause taken so far, in the order they began.
@@ -51,6 +51,6 @@ public:
 
 private:
     mutable std::mutex FMutex;
-    std::optional<uint64_t> FTicks;
+    std::optional<std::chrono::microseconds> FTicks;
     std::vector<std::chrono::milliseconds> FPauses;
 };
