@@ -22,6 +22,14 @@ in_addr Loopback()
     return address;
 }
 
+sockaddr_in6 LoopbackV6()
+{
+    sockaddr_in6 address{};
+    address.sin6_family = AF_INET6;
+    address.sin6_addr = in6addr_loopback;
+    return address;
+}
+
 const char* KindName(TIcmpEcho::TKind kind) { return kind == TIcmpEcho::TKind::Raw ? "raw" : "datagram"; }
 
 // Runs body in a namespace of its own where the kernel answers no echo
@@ -149,21 +157,30 @@ TEST(MeasurePing, TheDatagramSocketWorksWhereTheSystemAllowsIt)
 }
 
 // In a namespace whose responder answers as told, for both socket kinds.
-int CheckAnswers(TEchoResponder::TMode mode, int delayMs, int32_t timeout, bool expectOk, bool expectEarlyEnd)
+// IPv6: the kernel must leave echo requests to the responder, and ::2 must
+// exist for a reply from the wrong address; 124 (skip) when that cannot be had.
+int CheckAnswers(TEchoResponder::TMode mode, int delayMs, int32_t timeout, bool expectOk, bool expectEarlyEnd,
+                 int family = AF_INET)
 {
-    TEchoResponder responder(mode, delayMs);
+    if (family == AF_INET6
+        && (!WriteSysctl("net/ipv6/icmp/echo_ignore_all", "1")
+            || (mode == TEchoResponder::TMode::WrongSource && !AddLoopbackIPv6("::2"))))
+        return 124;
+    TEchoResponder responder(mode, delayMs, family);
     if (!responder.Ok())
         return 10;
     int check = 20;
     for (TIcmpEcho::TKind kind : {TIcmpEcho::TKind::Datagram, TIcmpEcho::TKind::Raw}) {
-        TIcmpEcho echo(kind);
+        TIcmpEcho echo(kind, family);
         if (!echo.IsOpen())
             return check + 1;
         uint32_t ms = 777777;
         const uint32_t start = GetTickCount();
-        const bool ok = echo.Echo(Loopback(), kData, sizeof kData, timeout, ms);
+        const bool ok = family == AF_INET6 ? echo.Echo(LoopbackV6(), kData, sizeof kData, timeout, ms)
+                                           : echo.Echo(Loopback(), kData, sizeof kData, timeout, ms);
         const uint32_t took = GetTickCount() - start;
-        std::fprintf(stderr, "%s socket: ok=%d ms=%u took=%u\n", KindName(kind), ok, ms, took);
+        std::fprintf(stderr, "%s socket, %s: ok=%d ms=%u took=%u\n", KindName(kind),
+                     family == AF_INET6 ? "ICMPv6" : "ICMP", ok, ms, took);
         if (ok != expectOk)
             return check + 2;
         if (ok && (ms + 1 < static_cast<uint32_t>(delayMs) || ms > static_cast<uint32_t>(delayMs) + 200))
@@ -176,6 +193,8 @@ int CheckAnswers(TEchoResponder::TMode mode, int delayMs, int32_t timeout, bool 
             return check + 6;
         if (responder.LastRequestData() != std::vector<unsigned char>(kData, kData + sizeof kData))
             return check + 7;
+        if (mode != TEchoResponder::TMode::Unreachable && responder.Answered() == 0)
+            return check + 8;  // the wrong answer was never sent: nothing was tested
         check += 10;
     }
     return 0;
@@ -204,6 +223,75 @@ TEST(MeasurePing, AReplyFromAnotherAddressDoesNotCount)
 TEST(MeasurePing, AReplyWithOtherDataDoesNotCount)
 {
     RUN_IN_NAMESPACE([] { return CheckAnswers(TEchoResponder::TMode::WrongPayload, 0, 400, false, false); });
+}
+
+TEST(MeasurePing, V6LoopbackAnswersWithWhicheverSocketTheSystemAllows)
+{
+    TIcmpEcho probe(TIcmpEcho::TKind::Any, AF_INET6);
+    if (!probe.IsOpen())
+        GTEST_SKIP() << "neither an ICMPv6 datagram socket nor a raw one may be opened here: "
+                     << std::strerror(probe.OpenError());
+    std::printf("using a %s socket\n", KindName(probe.Kind()));
+    uint32_t ms = 77;
+    ASSERT_TRUE(MeasurePing("::1", 5000, ms));
+    EXPECT_LT(ms, 1000u);
+    // A raw socket sees every reply on the host: twenty at once keep to their own.
+    std::atomic<int> ok{0};
+    std::vector<std::thread> threads;
+    for (int i = 0; i < 20; ++i)
+        threads.emplace_back([&] {
+            for (int n = 0; n < 5; ++n) {
+                uint32_t each = 0;
+                ok += MeasurePing("::1", 2000, each);
+            }
+        });
+    for (auto& thread : threads)
+        thread.join();
+    EXPECT_EQ(ok.load(), 100);
+}
+
+TEST(MeasurePing, AnIPv4SocketRefusesAnIPv6TargetAndTheOtherWayRound)
+{
+    TIcmpEcho v4;
+    TIcmpEcho v6(TIcmpEcho::TKind::Any, AF_INET6);
+    uint32_t ms = 77;
+    EXPECT_FALSE(v4.Echo(LoopbackV6(), kData, sizeof kData, 500, ms));
+    EXPECT_FALSE(v6.Echo(Loopback(), kData, sizeof kData, 500, ms));
+    EXPECT_FALSE(MeasurePing("::1::2", 500, ms));
+    EXPECT_FALSE(MeasurePing("[::1]", 500, ms));
+    EXPECT_EQ(ms, 77u);
+}
+
+TEST(MeasurePing, V6DatagramSocketWorksWhereTheSystemAllowsIt)
+{
+    RUN_IN_NAMESPACE([] {
+        WriteSysctl("net/ipv6/icmp/echo_ignore_all", "0");  // the kernel answers here
+        TIcmpEcho echo(TIcmpEcho::TKind::Datagram, AF_INET6);
+        if (!echo.IsOpen())
+            return 1;
+        uint32_t ms = 0;
+        if (!echo.Echo(LoopbackV6(), kData, sizeof kData, 5000, ms))
+            return 2;
+        uint32_t viaMeasure = 0;
+        return MeasurePing("::1", 5000, viaMeasure) ? 0 : 3;
+    });
+}
+
+TEST(MeasurePing, V6ALateReplyIsTimedAndOneAfterTheTimeoutFails)
+{
+    RUN_IN_NAMESPACE([] { return CheckAnswers(TEchoResponder::TMode::Reply, 120, 5000, true, false, AF_INET6); });
+    RUN_IN_NAMESPACE([] { return CheckAnswers(TEchoResponder::TMode::Reply, 600, 300, false, false, AF_INET6); });
+}
+
+TEST(MeasurePing, V6AForeignReplyDoesNotCount)
+{
+    RUN_IN_NAMESPACE([] { return CheckAnswers(TEchoResponder::TMode::WrongSource, 0, 400, false, false, AF_INET6); });
+    RUN_IN_NAMESPACE([] { return CheckAnswers(TEchoResponder::TMode::WrongPayload, 0, 400, false, false, AF_INET6); });
+}
+
+TEST(MeasurePing, V6AnUnreachableErrorIsAFailedTryAtOnce)
+{
+    RUN_IN_NAMESPACE([] { return CheckAnswers(TEchoResponder::TMode::Unreachable, 0, 2000, false, true, AF_INET6); });
 }
 
 TEST(MeasurePing, AnAbortEndsTheWaitEarly)
