@@ -90,11 +90,13 @@ TEST(MeasurePing, WithoutTheRightToEitherSocketATrySaysSo)
         result += ms == 77 ? "" : " time-set";
         MeasurePing("255.255.255.255", 1000, ms, nullptr, &denied);
         result += denied ? " denied" : " -";  // nothing was opened for it
+        result += MeasurePing("::1", 1000, ms, nullptr, &denied) ? " ok" : " failed";
+        result += denied ? " denied" : " -";  // the same rights govern ICMPv6
         return result;
     });
     if (!run.Ran)
         GTEST_SKIP() << run.SkipReason;
-    EXPECT_EQ(run.Result, "DDD failed failed denied -");
+    EXPECT_EQ(run.Result, "DDD failed failed denied - failed denied");
 }
 
 TEST(MeasurePing, WithTheRightToASocketNothingIsDenied)

@@ -255,6 +255,34 @@ TEST_F(TestRunTest, HostsOfPingAndDnsItemsAreResolvedAndHomePagesLeftAlone)
     EXPECT_EQ(Items[4].IP, "192.0.2.1");
 }
 
+TEST_F(TestRunTest, IPv6LiteralsAreMeasuredAsTypedAndNamesShowTheirIPv6Address)
+{
+    std::vector<std::string> asked;
+    THostLookupScope lookup([&asked](const std::string& host) -> std::vector<std::string> {
+        asked.push_back(host);
+        if (host == "six.test")
+            return {"2001:db8::6"};
+        if (host == "both.test")
+            return {"2001:db8::6", "192.0.2.4"};
+        return {};
+    });
+    Items = {
+        {"literal", "::1", dtPing, "mine", "", 0, tsDone, 0},
+        {"six", "six.test", dtPing, "", "", 0, tsDone, 0},
+        {"both", "both.test", dtPing, "", "", 0, tsDone, 0},
+        {"dns", "2001:db8::53", dtDNSQuery, "", "", 0, tsDone, 0},
+    };
+    Run.ResolveHosts();
+    EXPECT_EQ(Items[0].IP, "::1");
+    EXPECT_EQ(Items[0].Note, "mine");
+    EXPECT_EQ(Items[1].IP, "2001:db8::6");
+    EXPECT_EQ(Items[1].Note, "IP[2001:db8::6] ");
+    EXPECT_EQ(Items[2].IP, "192.0.2.4");
+    EXPECT_EQ(Items[2].Note, "IP[192.0.2.4] ");
+    EXPECT_EQ(Items[3].IP, "2001:db8::53");
+    EXPECT_EQ(asked, (std::vector<std::string>{"six.test", "both.test"}));
+}
+
 TEST_F(TestRunTest, AnUnresolvedItemEndsWithoutResponseAndTheRunGoesOn)
 {
     THostLookupScope lookup([](const std::string&) { return std::optional<std::string>(); });
