@@ -6,6 +6,7 @@
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <poll.h>
 #include <strings.h>
 #include <sys/socket.h>
@@ -244,6 +245,9 @@ void THttpServer::Serve(int fd)
 {
     TConnection connection;
     connection.Fd = fd;
+    // Small writes (a TLS record, a head) go out at once, not after the client's delayed ACK.
+    const int one = 1;
+    setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
     if (FTls) {
         // The handshake waits at most this long for a client that says nothing.
         const timeval limit{5, 0};
