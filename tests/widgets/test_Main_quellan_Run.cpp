@@ -91,8 +91,17 @@ qint64 CloseDuringTries(const std::string& target, int8_t method)
 
 void Screenshot(TfrmTarnix& window, const char* name)
 {
-    if (const char* dir = std::getenv("ORVEL_SCREENSHOTS"))
-        window.grab().save(QString::fromUtf8(dir) + "/" + name + ".png");
+    const char* dir = std::getenv("ORVEL_SCREENSHOTS");
+    if (!dir)
+        return;
+    window.grab().save(QString::fromUtf8(dir) + "/" + name + ".png");
+    // On an X server (xvfb-run), the whole screen as well, as a user sees it.
+    if (QGuiApplication::platformName() == QStringLiteral("xcb")) {
+        QTest::qWait(300);
+        const std::string command = "import -window root '" + std::string(dir) + "/" + name + "-screen.png'";
+        if (std::system(command.c_str()) != 0)
+            qWarning("no screen shot: %s", command.c_str());
+    }
 }
 
 }  // namespace
