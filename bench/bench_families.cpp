@@ -4,6 +4,7 @@
 // home page against curl's time_total over http and https (a server with a
 // certificate of its own), DNS against dig, at D = 0, 20 and 100 ms.
 
+#include "bench/Benchtools.h"
 #include "engine/Measuredns.h"
 #include "engine/Measurehomepage.h"
 #include "engine/Measureping.h"
@@ -38,42 +39,11 @@ struct TFamily {
 };
 constexpr TFamily kFamilies[] = {{"IPv4", AF_INET, "127.0.0.1"}, {"IPv6", AF_INET6, "::1"}};
 
-double Mean(const std::vector<double>& values)
-{
-    double sum = 0;
-    for (double value : values)
-        sum += value;
-    return values.empty() ? NAN : sum / static_cast<double>(values.size());
-}
-
-std::string Capture(const std::string& command)
-{
-    std::string output;
-    if (FILE* pipe = popen(command.c_str(), "r")) {
-        char buffer[512];
-        while (fgets(buffer, sizeof buffer, pipe))
-            output += buffer;
-        pclose(pipe);
-    }
-    return output;
-}
-
 void Print(const std::string& what, int delay, const char* reference, double engine, double other, size_t engineOk,
            size_t otherOk)
 {
     std::printf("%-16s D=%3d ms  engine %8.3f ms (%2zu ok)  %-4s %8.3f ms (%2zu ok)  diff %+7.3f ms  engine-D %+7.3f ms\n",
                 what.c_str(), delay, engine, engineOk, reference, other, otherOk, engine - other, engine - delay);
-}
-
-// The system ping's average over count echoes ("rtt min/avg/max/mdev = a/b/c/d ms").
-double SystemPingAverage(const char* address, int count)
-{
-    const std::string output =
-        Capture("ping -n -q -c " + std::to_string(count) + " -i 0.2 -W 5 " + address + " 2>&1");
-    const size_t equals = output.find("= ", output.find("rtt"));
-    if (equals == std::string::npos)
-        return NAN;
-    return std::atof(output.c_str() + output.find('/', equals) + 1);
 }
 
 std::vector<double> EnginePings(const char* address, int count)
@@ -124,26 +94,6 @@ void BenchPing()
     }
 }
 
-// curl's time_total of count fetches by one curl process, the first (which
-// pays for the process's cold start) left out.
-std::vector<double> CurlTimes(const std::string& url, const std::string& caFile, int count)
-{
-    std::string command = "curl -s -g --noproxy '*' --cacert " + caFile + " -w '%{time_total}\\n'";
-    for (int i = 0; i <= count; ++i)
-        command += " -o /dev/null " + url;
-    std::vector<double> times;
-    const std::string output = Capture(command + " 2>/dev/null");
-    size_t line = 0;
-    for (size_t end; (end = output.find('\n', line)) != std::string::npos; line = end + 1) {
-        const double seconds = std::atof(output.c_str() + line);
-        if (seconds > 0)
-            times.push_back(seconds * 1000.0);
-    }
-    if (!times.empty())
-        times.erase(times.begin());
-    return times;
-}
-
 void BenchHomePage(const TTestCertificates& certificates)
 {
     const vqlib::THttpTrustScope trust(certificates.CaFile());
@@ -172,7 +122,7 @@ void BenchHomePage(const TTestCertificates& certificates)
                     for (int i = 0; i < kTries / 4; ++i)
                         if (MeasureHomePage(url, ms))
                             engine.push_back(ms);
-                    for (double time : CurlTimes(url, certificates.CaFile(), kTries / 4))
+                    for (double time : CurlTimes(url, kTries / 4, "--cacert " + certificates.CaFile()))
                         curl.push_back(time);
                 }
                 Print(std::string(https ? "https " : "http ") + family.Name, delay, "curl", Mean(engine), Mean(curl),

@@ -244,72 +244,56 @@ TIcmpEcho::TAnswer TIcmpEcho::Classify(const unsigned char* packet, size_t lengt
                                        const TRequest& request) const
 {
     const bool raw = FKind == TKind::Raw;
+    const bool v6 = FFamily == AF_INET6;
     // A raw IPv6 socket hands over no IP header; a raw IPv4 one does.
-    const unsigned char* icmp = raw && FFamily == AF_INET ? SkipIpHeader(packet, length) : packet;
+    const unsigned char* icmp = raw && !v6 ? SkipIpHeader(packet, length) : packet;
     if (!icmp || length < kHeaderSize)
         return TAnswer::None;
-    if (FFamily == AF_INET6)
-        return ClassifyV6(icmp, length, from, request);
     const uint8_t type = icmp[0];
-    const in_addr target = reinterpret_cast<const sockaddr_in*>(&request.To)->sin_addr;
-
-    if (type == ICMP_ECHOREPLY) {
-        // The kernel rewrites the identifier of a datagram socket's request;
-        // there only the socket's own replies arrive. A raw socket sees every
-        // reply on the host, so the identifier must be ours as well.
-        if (!SameAddress(from, request.To) || Read16(icmp + 6) != request.Sequence)
-            return TAnswer::None;
-        if (raw && Read16(icmp + 4) != FIdentifier)
-            return TAnswer::None;
-        if (length != kHeaderSize + request.Size || std::memcmp(icmp + kHeaderSize, request.Data, request.Size) != 0)
-            return TAnswer::None;
-        return TAnswer::Reply;
-    }
-
-    if (raw && IsErrorType(type)) {
-        // The error quotes our request: its IP header and first 8 bytes.
-        size_t quotedLength = length - kHeaderSize;
-        const unsigned char* quotedIp = icmp + kHeaderSize;
-        const unsigned char* quoted = SkipIpHeader(quotedIp, quotedLength);
-        if (!quoted || quotedLength < kHeaderSize)
-            return TAnswer::None;
-        in_addr quotedTarget{};
-        std::memcpy(&quotedTarget, quotedIp + 16, sizeof quotedTarget);
-        if (quoted[0] == ICMP_ECHO && Read16(quoted + 4) == FIdentifier && Read16(quoted + 6) == request.Sequence
-            && quotedTarget.s_addr == target.s_addr)
-            return TAnswer::Error;
-    }
+    if (type == (v6 ? ICMP6_ECHO_REPLY : ICMP_ECHOREPLY))
+        return IsOurReply(icmp, length, from, request) ? TAnswer::Reply : TAnswer::None;
+    // A datagram socket hears of errors on its error queue instead.
+    if (raw && (v6 ? IsErrorTypeV6(type) : IsErrorType(type)) && QuotesOurRequest(icmp, length, request))
+        return TAnswer::Error;
     return TAnswer::None;
 }
 
-TIcmpEcho::TAnswer TIcmpEcho::ClassifyV6(const unsigned char* icmp, size_t length, const sockaddr_storage& from,
-                                         const TRequest& request) const
+bool TIcmpEcho::IsOurReply(const unsigned char* icmp, size_t length, const sockaddr_storage& from,
+                           const TRequest& request) const
 {
-    const bool raw = FKind == TKind::Raw;
-    const uint8_t type = icmp[0];
-    if (type == ICMP6_ECHO_REPLY) {
-        // As for IPv4: on a raw socket every reply on the host arrives.
-        if (!SameAddress(from, request.To) || Read16(icmp + 6) != request.Sequence)
-            return TAnswer::None;
-        if (raw && Read16(icmp + 4) != FIdentifier)
-            return TAnswer::None;
-        if (length != kHeaderSize + request.Size || std::memcmp(icmp + kHeaderSize, request.Data, request.Size) != 0)
-            return TAnswer::None;
-        return TAnswer::Reply;
-    }
-    if (raw && IsErrorTypeV6(type)) {
-        // The error quotes our request from its IPv6 header on; ours carries no
-        // extension headers, so the ICMPv6 header follows at once.
+    // The kernel rewrites the identifier of a datagram socket's request;
+    // there only the socket's own replies arrive. A raw socket sees every
+    // reply on the host, so the identifier must be ours as well.
+    if (!SameAddress(from, request.To) || Read16(icmp + 6) != request.Sequence)
+        return false;
+    if (FKind == TKind::Raw && Read16(icmp + 4) != FIdentifier)
+        return false;
+    return length == kHeaderSize + request.Size && std::memcmp(icmp + kHeaderSize, request.Data, request.Size) == 0;
+}
+
+bool TIcmpEcho::QuotesOurRequest(const unsigned char* icmp, size_t length, const TRequest& request) const
+{
+    // The error quotes our request: its IP header and at least 8 bytes more.
+    const unsigned char* quotedIp = icmp + kHeaderSize;
+    size_t quotedLength = length - kHeaderSize;
+    const unsigned char* quoted = nullptr;
+    bool toTarget = false;
+    if (FFamily == AF_INET6) {
+        // Ours carries no extension headers: the ICMPv6 header follows at once.
         constexpr size_t kIp6HeaderSize = sizeof(ip6_hdr);
-        if (length < kHeaderSize + kIp6HeaderSize + kHeaderSize)
-            return TAnswer::None;
-        const unsigned char* quotedIp = icmp + kHeaderSize;
-        const unsigned char* quoted = quotedIp + kIp6HeaderSize;
-        const auto& target = reinterpret_cast<const sockaddr_in6*>(&request.To)->sin6_addr;
-        if (quotedIp[6] == IPPROTO_ICMPV6 && std::memcmp(quotedIp + 24, &target, sizeof target) == 0
-            && quoted[0] == ICMP6_ECHO_REQUEST && Read16(quoted + 4) == FIdentifier
-            && Read16(quoted + 6) == request.Sequence)
-            return TAnswer::Error;
+        if (quotedLength < kIp6HeaderSize + kHeaderSize || quotedIp[6] != IPPROTO_ICMPV6)
+            return false;
+        quoted = quotedIp + kIp6HeaderSize;
+        const in6_addr& target = reinterpret_cast<const sockaddr_in6*>(&request.To)->sin6_addr;
+        toTarget = std::memcmp(quotedIp + 24, &target, sizeof target) == 0;
+    } else {
+        quoted = SkipIpHeader(quotedIp, quotedLength);
+        if (!quoted || quotedLength < kHeaderSize)
+            return false;
+        const in_addr& target = reinterpret_cast<const sockaddr_in*>(&request.To)->sin_addr;
+        toTarget = std::memcmp(quotedIp + 16, &target, sizeof target) == 0;
     }
-    return TAnswer::None;
+    const uint8_t echoRequest = FFamily == AF_INET6 ? ICMP6_ECHO_REQUEST : ICMP_ECHO;
+    return toTarget && quoted[0] == echoRequest && Read16(quoted + 4) == FIdentifier
+        && Read16(quoted + 6) == request.Sequence;
 }

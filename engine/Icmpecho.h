@@ -46,8 +46,9 @@ private:
     bool EchoTo(const TRequest& request, int32_t timeout, uint32_t& ms, const std::atomic<bool>* abort);
     TAnswer Classify(const unsigned char* packet, size_t length, const sockaddr_storage& from,
                      const TRequest& request) const;
-    TAnswer ClassifyV6(const unsigned char* icmp, size_t length, const sockaddr_storage& from,
-                       const TRequest& request) const;
+    bool IsOurReply(const unsigned char* icmp, size_t length, const sockaddr_storage& from,
+                    const TRequest& request) const;
+    bool QuotesOurRequest(const unsigned char* icmp, size_t length, const TRequest& request) const;
 
     int FSocket = -1;
     TKind FKind = TKind::Any;
