@@ -27,9 +27,10 @@ void SetPanelColour(QLabel* panel, const QColor& colour)
 
 QString PingDeniedText()
 {
-    return QStringLiteral("Ping测速项发不出ICMP回显请求：本程序既不能打开ICMP数据报套接字，"
+    // ICMPv6 ping sockets obey the same sysctl, and the capability covers both.
+    return QStringLiteral("Ping测速项发不出ICMP（IPv6为ICMPv6）回显请求：本程序既不能打开ICMP数据报套接字，"
                           "也没有打开原始套接字的权限，所以这些测速项都没响应。\n\n"
-                          "以下两种办法任选其一（都要用root权限执行）：\n"
+                          "以下两种办法任选其一（都要用root权限执行，IPv4和IPv6都适用）：\n"
                           "1. 给程序加上cap_net_raw能力：\n"
                           "    setcap cap_net_raw+ep %1\n"
                           "2. 允许用户组打开ICMP数据报套接字：\n"

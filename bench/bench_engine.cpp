@@ -4,6 +4,7 @@
 // responder), and a run of 100 items against its bound, with the longest
 // stall of the UI thread.
 
+#include "bench/Benchtools.h"
 #include "engine/Measurehomepage.h"
 #include "engine/Measureping.h"
 #include "engine/Testrun.h"
@@ -26,49 +27,10 @@ namespace {
 using Clock = std::chrono::steady_clock;
 constexpr int kTries = 40;
 
-double Milliseconds(std::chrono::microseconds time) { return std::chrono::duration<double, std::milli>(time).count(); }
-
-double Mean(const std::vector<double>& values)
-{
-    double sum = 0;
-    for (double value : values)
-        sum += value;
-    return values.empty() ? NAN : sum / values.size();
-}
-
-std::string Capture(const std::string& command)
-{
-    std::string output;
-    if (FILE* pipe = popen(command.c_str(), "r")) {
-        char buffer[512];
-        while (fgets(buffer, sizeof buffer, pipe))
-            output += buffer;
-        pclose(pipe);
-    }
-    return output;
-}
-
 void PrintComparison(const char* method, int delay, const char* reference, double engine, double other)
 {
     std::printf("%-9s D=%3d ms  engine %8.3f ms  %-14s %8.3f ms  diff %+7.3f ms  ratio %6.3f\n", method, delay,
                 engine, reference, other, engine - other, other > 0 ? engine / other : NAN);
-}
-
-// curl's time_total of count fetches made by one curl process, the first
-// (which pays for the process's cold start) left out.
-std::vector<double> CurlTimes(const std::string& url, int count)
-{
-    std::string command = "curl -s --noproxy '*' -w '%{time_total}\\n'";
-    for (int i = 0; i <= count; ++i)
-        command += " -o /dev/null " + url;
-    std::vector<double> times;
-    const std::string output = Capture(command);
-    size_t line = 0;
-    for (size_t end; (end = output.find('\n', line)) != std::string::npos; line = end + 1)
-        times.push_back(std::atof(output.c_str() + line) * 1000.0);
-    if (!times.empty())
-        times.erase(times.begin());
-    return times;
 }
 
 void BenchHomePage()
@@ -93,17 +55,6 @@ void BenchHomePage()
     }
 }
 
-// The average of the system ping's "rtt min/avg/max/mdev = a/b/c/d ms".
-double SystemPingAverage(int count)
-{
-    const std::string output = Capture("ping -n -q -c " + std::to_string(count) + " -i 0.2 -W 5 127.0.0.1 2>&1");
-    const size_t equals = output.find("= ", output.find("rtt"));
-    if (equals == std::string::npos)
-        return NAN;
-    const size_t slash = output.find('/', equals);
-    return std::atof(output.c_str() + slash + 1);
-}
-
 double EnginePingAverage(int count)
 {
     std::vector<double> values;
@@ -118,7 +69,7 @@ double EnginePingAverage(int count)
 
 void BenchPing()
 {
-    PrintComparison("ping", 0, "system ping", EnginePingAverage(kTries), SystemPingAverage(kTries));
+    PrintComparison("ping", 0, "system ping", EnginePingAverage(kTries), SystemPingAverage("127.0.0.1", kTries));
     for (int delay : {20, 100}) {
         std::string why;
         const int rc = RunInOwnNetns(
@@ -130,7 +81,7 @@ void BenchPing()
                 if (!responder.Ok())
                     return 3;
                 const double engine = EnginePingAverage(kTries);
-                PrintComparison("ping", delay, "system ping", engine, SystemPingAverage(kTries));
+                PrintComparison("ping", delay, "system ping", engine, SystemPingAverage("127.0.0.1", kTries));
                 std::fflush(stdout);
                 return 0;
             },

@@ -36,7 +36,7 @@ void ExplainPingDenied()
 {
     std::cerr << "orvel-cli: Ping could open no ICMP socket; as root, give the program the capability (setcap "
               << "cap_net_raw+ep " << ProgramDir() << "orvel-cli) or let your group open ping sockets (sysctl -w "
-              << "net.ipv4.ping_group_range=\"0 2147483647\")\n";
+              << "net.ipv4.ping_group_range=\"0 2147483647\"); either serves ICMPv6 as well\n";
 }
 
 // The plan name in GBK: as given, or the one DestLists.ini names.

@@ -3,6 +3,7 @@
 #include "dialogs/Dialogsetup.h"
 #include "dialogs/Inputcheck.h"
 #include "vqlib/Gbkwidgets.h"
+#include "vqlib/Vqnet.h"
 #include "vqlib/Vqwindows.h"
 
 #include "ui_Edititem.h"
@@ -21,6 +22,17 @@ namespace {
 constexpr int kNameMaxBytes = 40;
 constexpr int kDomainIPMaxBytes = 100;
 constexpr int kHintDesignWidth = 24;
+
+// The classic IPv4 forms inet_addr takes, or an IPv6 address, bare or in the
+// brackets a web address puts it in.
+bool IsIPAddressText(const std::string& text)
+{
+    if (inet_addr(text.c_str()) != INADDR_NONE)
+        return true;
+    if (text.size() > 2 && text.front() == '[' && text.back() == ']')
+        return IsIPv6Literal(text.substr(1, text.size() - 2));
+    return IsIPv6Literal(text);
+}
 
 }  // namespace
 
@@ -68,10 +80,10 @@ void TfrmEditItem::edtDomainIPChange()
     const std::string address = text ? TrimBlanks(*text) : std::string("?");
     if (address.empty())
         lblHint->setText(QString());
-    else if (inet_addr(address.c_str()) == INADDR_NONE)
-        lblHint->setText(QStringLiteral("(域名)"));
-    else
+    else if (IsIPAddressText(address))
         lblHint->setText(QStringLiteral("(IP地址)"));
+    else
+        lblHint->setText(QStringLiteral("(域名)"));
     // The label grows with its text, as far as the window lets it show.
     lblHint->resize(std::max(kHintDesignWidth, lblHint->sizeHint().width()), lblHint->height());
 }

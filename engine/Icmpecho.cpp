@@ -2,7 +2,9 @@
 
 #include "vqlib/Vqtick.h"
 
+#include <netinet/icmp6.h>
 #include <netinet/ip.h>
+#include <netinet/ip6.h>
 #include <netinet/ip_icmp.h>
 #include <poll.h>
 #include <sys/socket.h>
@@ -42,6 +44,12 @@ const unsigned char* SkipIpHeader(const unsigned char* packet, size_t& length)
     return packet + headerLength;
 }
 
+bool IsErrorTypeV6(uint8_t type)
+{
+    return type == ICMP6_DST_UNREACH || type == ICMP6_PACKET_TOO_BIG || type == ICMP6_TIME_EXCEEDED
+        || type == ICMP6_PARAM_PROB;
+}
+
 bool IsRightsError(int error) { return error == EPERM || error == EACCES; }
 
 void RestrictRawSocket(int fd)
@@ -54,7 +62,56 @@ void RestrictRawSocket(int fd)
     setsockopt(fd, SOL_RAW, kIcmpFilter, &blocked, sizeof blocked);
 }
 
+void RestrictRawSocketV6(int fd)
+{
+    icmp6_filter filter{};
+    ICMP6_FILTER_SETBLOCKALL(&filter);
+    for (int type : {ICMP6_ECHO_REPLY, ICMP6_DST_UNREACH, ICMP6_PACKET_TOO_BIG, ICMP6_TIME_EXCEEDED, ICMP6_PARAM_PROB})
+        ICMP6_FILTER_SETPASS(type, &filter);
+    setsockopt(fd, IPPROTO_ICMPV6, ICMP6_FILTER, &filter, sizeof filter);
+}
+
+int OpenSocket(int family, int type)
+{
+    const int protocol = family == AF_INET6 ? static_cast<int>(IPPROTO_ICMPV6) : static_cast<int>(IPPROTO_ICMP);
+    const int fd = socket(family, type | SOCK_CLOEXEC, protocol);
+    if (fd < 0)
+        return fd;
+    const int one = 1;
+    if (type == SOCK_DGRAM) {
+        // ICMP errors about our requests arrive on the error queue.
+        if (family == AF_INET6)
+            setsockopt(fd, SOL_IPV6, IPV6_RECVERR, &one, sizeof one);
+        else
+            setsockopt(fd, SOL_IP, IP_RECVERR, &one, sizeof one);
+    } else if (family == AF_INET6) {
+        RestrictRawSocketV6(fd);
+    } else {
+        RestrictRawSocket(fd);
+    }
+    return fd;
+}
+
+bool SameAddress(const sockaddr_storage& a, const sockaddr_storage& b)
+{
+    if (a.ss_family != b.ss_family)
+        return false;
+    if (a.ss_family == AF_INET6)
+        return IN6_ARE_ADDR_EQUAL(&reinterpret_cast<const sockaddr_in6*>(&a)->sin6_addr,
+                                  &reinterpret_cast<const sockaddr_in6*>(&b)->sin6_addr);
+    return reinterpret_cast<const sockaddr_in*>(&a)->sin_addr.s_addr
+        == reinterpret_cast<const sockaddr_in*>(&b)->sin_addr.s_addr;
+}
+
 }  // namespace
+
+struct TIcmpEcho::TRequest {
+    sockaddr_storage To{};
+    socklen_t ToLength = 0;
+    uint16_t Sequence = 0;
+    const void* Data = nullptr;
+    size_t Size = 0;
+};
 
 uint16_t IcmpChecksum(const void* data, size_t length)
 {
@@ -69,23 +126,17 @@ uint16_t IcmpChecksum(const void* data, size_t length)
     return static_cast<uint16_t>(~sum);
 }
 
-TIcmpEcho::TIcmpEcho(TKind kind)
+TIcmpEcho::TIcmpEcho(TKind kind, int family) : FFamily(family)
 {
     int datagramError = 0;
     if (kind != TKind::Raw) {
-        FSocket = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, IPPROTO_ICMP);
+        FSocket = OpenSocket(family, SOCK_DGRAM);
         datagramError = FSocket < 0 ? errno : 0;
         FKind = TKind::Datagram;
-        // ICMP errors about our requests arrive on the error queue.
-        const int one = 1;
-        if (FSocket >= 0)
-            setsockopt(FSocket, SOL_IP, IP_RECVERR, &one, sizeof one);
     }
     if (FSocket < 0 && kind != TKind::Datagram) {
-        FSocket = socket(AF_INET, SOCK_RAW | SOCK_CLOEXEC, IPPROTO_ICMP);
+        FSocket = OpenSocket(family, SOCK_RAW);
         FKind = TKind::Raw;
-        if (FSocket >= 0)
-            RestrictRawSocket(FSocket);
     }
     if (FSocket < 0) {
         FOpenError = kind == TKind::Datagram ? datagramError : errno;
@@ -104,25 +155,51 @@ TIcmpEcho::~TIcmpEcho()
 bool TIcmpEcho::Echo(in_addr target, const void* data, size_t size, int32_t timeout,
                      std::chrono::microseconds& elapsed, const std::atomic<bool>* abort)
 {
+    if (FFamily != AF_INET)
+        return false;
+    TRequest request{{}, sizeof(sockaddr_in), 0, data, size};
+    auto* to = reinterpret_cast<sockaddr_in*>(&request.To);
+    to->sin_family = AF_INET;
+    to->sin_addr = target;
+    return EchoTo(request, timeout, elapsed, abort);
+}
+
+bool TIcmpEcho::Echo(const sockaddr_in6& target, const void* data, size_t size, int32_t timeout,
+                     std::chrono::microseconds& elapsed, const std::atomic<bool>* abort)
+{
+    if (FFamily != AF_INET6)
+        return false;
+    TRequest request{{}, sizeof(sockaddr_in6), 0, data, size};
+    std::memcpy(&request.To, &target, sizeof target);
+    reinterpret_cast<sockaddr_in6*>(&request.To)->sin6_port = 0;  // a raw socket takes it for the protocol
+    return EchoTo(request, timeout, elapsed, abort);
+}
+
+bool TIcmpEcho::EchoTo(const TRequest& requestTo, int32_t timeout, std::chrono::microseconds& elapsed,
+                       const std::atomic<bool>* abort)
+{
     if (!IsOpen())
         return false;
-    const uint16_t sequence = nextSequence.fetch_add(1);
-    std::vector<unsigned char> request(kHeaderSize + size);
-    request[0] = ICMP_ECHO;
-    request[4] = static_cast<unsigned char>(FIdentifier >> 8);
-    request[5] = static_cast<unsigned char>(FIdentifier);
-    request[6] = static_cast<unsigned char>(sequence >> 8);
-    request[7] = static_cast<unsigned char>(sequence);
-    std::memcpy(request.data() + kHeaderSize, data, size);
-    const uint16_t checksum = IcmpChecksum(request.data(), request.size());
-    request[2] = static_cast<unsigned char>(checksum >> 8);
-    request[3] = static_cast<unsigned char>(checksum);
+    TRequest request = requestTo;
+    request.Sequence = nextSequence.fetch_add(1);
+    const uint16_t sequence = request.Sequence;
+    std::vector<unsigned char> packet(kHeaderSize + request.Size);
+    packet[0] = FFamily == AF_INET6 ? ICMP6_ECHO_REQUEST : ICMP_ECHO;
+    packet[4] = static_cast<unsigned char>(FIdentifier >> 8);
+    packet[5] = static_cast<unsigned char>(FIdentifier);
+    packet[6] = static_cast<unsigned char>(sequence >> 8);
+    packet[7] = static_cast<unsigned char>(sequence);
+    std::memcpy(packet.data() + kHeaderSize, request.Data, request.Size);
+    // The kernel sums ICMPv6 itself: the sum covers a pseudo-header of addresses it picks.
+    if (FFamily == AF_INET) {
+        const uint16_t checksum = IcmpChecksum(packet.data(), packet.size());
+        packet[2] = static_cast<unsigned char>(checksum >> 8);
+        packet[3] = static_cast<unsigned char>(checksum);
+    }
 
-    sockaddr_in to{};
-    to.sin_family = AF_INET;
-    to.sin_addr = target;
     const TStopwatch watch;
-    if (sendto(FSocket, request.data(), request.size(), 0, reinterpret_cast<sockaddr*>(&to), sizeof to) < 0)
+    if (sendto(FSocket, packet.data(), packet.size(), 0, reinterpret_cast<const sockaddr*>(&request.To),
+               request.ToLength) < 0)
         return false;
 
     unsigned char reply[1500];
@@ -143,7 +220,7 @@ bool TIcmpEcho::Echo(in_addr target, const void* data, size_t size, int32_t time
             continue;
         if (pfd.revents & POLLERR)
             return false;  // an ICMP error about our request (datagram socket)
-        sockaddr_in from{};
+        sockaddr_storage from{};
         socklen_t fromLength = sizeof from;
         const ssize_t got =
             recvfrom(FSocket, reply, sizeof reply, MSG_DONTWAIT, reinterpret_cast<sockaddr*>(&from), &fromLength);
@@ -152,7 +229,7 @@ bool TIcmpEcho::Echo(in_addr target, const void* data, size_t size, int32_t time
                 continue;
             return false;
         }
-        switch (Classify(reply, static_cast<size_t>(got), from, target, sequence, data, size)) {
+        switch (Classify(reply, static_cast<size_t>(got), from, request)) {
         case TAnswer::Reply:
             elapsed = watch.Elapsed();
             return true;
@@ -164,40 +241,60 @@ bool TIcmpEcho::Echo(in_addr target, const void* data, size_t size, int32_t time
     }
 }
 
-TIcmpEcho::TAnswer TIcmpEcho::Classify(const unsigned char* packet, size_t length, const sockaddr_in& from,
-                                       in_addr target, uint16_t sequence, const void* data, size_t size) const
+TIcmpEcho::TAnswer TIcmpEcho::Classify(const unsigned char* packet, size_t length, const sockaddr_storage& from,
+                                       const TRequest& request) const
 {
     const bool raw = FKind == TKind::Raw;
-    const unsigned char* icmp = raw ? SkipIpHeader(packet, length) : packet;
+    const bool v6 = FFamily == AF_INET6;
+    // A raw IPv6 socket hands over no IP header; a raw IPv4 one does.
+    const unsigned char* icmp = raw && !v6 ? SkipIpHeader(packet, length) : packet;
     if (!icmp || length < kHeaderSize)
         return TAnswer::None;
     const uint8_t type = icmp[0];
-
-    if (type == ICMP_ECHOREPLY) {
-        // The kernel rewrites the identifier of a datagram socket's request;
-        // there only the socket's own replies arrive. A raw socket sees every
-        // reply on the host, so the identifier must be ours as well.
-        if (from.sin_addr.s_addr != target.s_addr || Read16(icmp + 6) != sequence)
-            return TAnswer::None;
-        if (raw && Read16(icmp + 4) != FIdentifier)
-            return TAnswer::None;
-        if (length != kHeaderSize + size || std::memcmp(icmp + kHeaderSize, data, size) != 0)
-            return TAnswer::None;
-        return TAnswer::Reply;
-    }
-
-    if (raw && IsErrorType(type)) {
-        // The error quotes our request: its IP header and first 8 bytes.
-        size_t quotedLength = length - kHeaderSize;
-        const unsigned char* quotedIp = icmp + kHeaderSize;
-        const unsigned char* quoted = SkipIpHeader(quotedIp, quotedLength);
-        if (!quoted || quotedLength < kHeaderSize)
-            return TAnswer::None;
-        in_addr quotedTarget{};
-        std::memcpy(&quotedTarget, quotedIp + 16, sizeof quotedTarget);
-        if (quoted[0] == ICMP_ECHO && Read16(quoted + 4) == FIdentifier && Read16(quoted + 6) == sequence
-            && quotedTarget.s_addr == target.s_addr)
-            return TAnswer::Error;
-    }
+    if (type == (v6 ? ICMP6_ECHO_REPLY : ICMP_ECHOREPLY))
+        return IsOurReply(icmp, length, from, request) ? TAnswer::Reply : TAnswer::None;
+    // A datagram socket hears of errors on its error queue instead.
+    if (raw && (v6 ? IsErrorTypeV6(type) : IsErrorType(type)) && QuotesOurRequest(icmp, length, request))
+        return TAnswer::Error;
     return TAnswer::None;
+}
+
+bool TIcmpEcho::IsOurReply(const unsigned char* icmp, size_t length, const sockaddr_storage& from,
+                           const TRequest& request) const
+{
+    // The kernel rewrites the identifier of a datagram socket's request;
+    // there only the socket's own replies arrive. A raw socket sees every
+    // reply on the host, so the identifier must be ours as well.
+    if (!SameAddress(from, request.To) || Read16(icmp + 6) != request.Sequence)
+        return false;
+    if (FKind == TKind::Raw && Read16(icmp + 4) != FIdentifier)
+        return false;
+    return length == kHeaderSize + request.Size && std::memcmp(icmp + kHeaderSize, request.Data, request.Size) == 0;
+}
+
+bool TIcmpEcho::QuotesOurRequest(const unsigned char* icmp, size_t length, const TRequest& request) const
+{
+    // The error quotes our request: its IP header and at least 8 bytes more.
+    const unsigned char* quotedIp = icmp + kHeaderSize;
+    size_t quotedLength = length - kHeaderSize;
+    const unsigned char* quoted = nullptr;
+    bool toTarget = false;
+    if (FFamily == AF_INET6) {
+        // Ours carries no extension headers: the ICMPv6 header follows at once.
+        constexpr size_t kIp6HeaderSize = sizeof(ip6_hdr);
+        if (quotedLength < kIp6HeaderSize + kHeaderSize || quotedIp[6] != IPPROTO_ICMPV6)
+            return false;
+        quoted = quotedIp + kIp6HeaderSize;
+        const in6_addr& target = reinterpret_cast<const sockaddr_in6*>(&request.To)->sin6_addr;
+        toTarget = std::memcmp(quotedIp + 24, &target, sizeof target) == 0;
+    } else {
+        quoted = SkipIpHeader(quotedIp, quotedLength);
+        if (!quoted || quotedLength < kHeaderSize)
+            return false;
+        const in_addr& target = reinterpret_cast<const sockaddr_in*>(&request.To)->sin_addr;
+        toTarget = std::memcmp(quotedIp + 16, &target, sizeof target) == 0;
+    }
+    const uint8_t echoRequest = FFamily == AF_INET6 ? ICMP6_ECHO_REQUEST : ICMP_ECHO;
+    return toTarget && quoted[0] == echoRequest && Read16(quoted + 4) == FIdentifier
+        && Read16(quoted + 6) == request.Sequence;
 }

@@ -1,8 +1,8 @@
 #pragma once
-// Our ICMP echo facility: one echo request to an IPv4 address, one reply
-// awaited. It uses an ICMP datagram socket where the system allows them
-// (net.ipv4.ping_group_range), else a raw socket (which needs the right to
-// open one).
+// Our ICMP echo facility: one echo request to an IPv4 address (ICMP) or an
+// IPv6 address (ICMPv6), one reply awaited. It uses a datagram socket where
+// the system allows them (net.ipv4.ping_group_range, which governs ICMPv6
+// too), else a raw socket (which needs the right to open one).
 
 #include <netinet/in.h>
 
@@ -16,13 +16,15 @@ public:
     enum class TKind { Any, Datagram, Raw };
 
     // Opens a socket of the kind asked for; Any tries a datagram socket first.
-    explicit TIcmpEcho(TKind kind = TKind::Any);
+    // family: AF_INET (ICMP) or AF_INET6 (ICMPv6).
+    explicit TIcmpEcho(TKind kind = TKind::Any, int family = AF_INET);
     ~TIcmpEcho();
     TIcmpEcho(const TIcmpEcho&) = delete;
     TIcmpEcho& operator=(const TIcmpEcho&) = delete;
 
     bool IsOpen() const { return FSocket >= 0; }
     TKind Kind() const { return FKind; }
+    int Family() const { return FFamily; }
     int OpenError() const { return FOpenError; }  // errno of the failed open
     // Not open for want of rights: no socket of the kinds asked for may be
     // opened by this process (EPERM or EACCES for each).
@@ -34,14 +36,25 @@ public:
     // data arrived; an ICMP error about our request is a failure at once.
     bool Echo(in_addr target, const void* data, size_t size, int32_t timeout, std::chrono::microseconds& elapsed,
               const std::atomic<bool>* abort = nullptr);
+    // The same over ICMPv6, on a socket opened for AF_INET6; the target's
+    // scope (zone) counts for a link-local address.
+    bool Echo(const sockaddr_in6& target, const void* data, size_t size, int32_t timeout,
+              std::chrono::microseconds& elapsed, const std::atomic<bool>* abort = nullptr);
 
 private:
     enum class TAnswer { None, Reply, Error };
-    TAnswer Classify(const unsigned char* packet, size_t length, const sockaddr_in& from, in_addr target,
-                     uint16_t sequence, const void* data, size_t size) const;
+    struct TRequest;
+    bool EchoTo(const TRequest& request, int32_t timeout, std::chrono::microseconds& elapsed,
+                const std::atomic<bool>* abort);
+    TAnswer Classify(const unsigned char* packet, size_t length, const sockaddr_storage& from,
+                     const TRequest& request) const;
+    bool IsOurReply(const unsigned char* icmp, size_t length, const sockaddr_storage& from,
+                    const TRequest& request) const;
+    bool QuotesOurRequest(const unsigned char* icmp, size_t length, const TRequest& request) const;
 
     int FSocket = -1;
     TKind FKind = TKind::Any;
+    int FFamily = AF_INET;
     int FOpenError = 0;
     bool FDenied = false;
     uint16_t FIdentifier = 0;  // ours on a raw socket; the kernel's on a datagram one

@@ -1,5 +1,6 @@
 #pragma once
-// One DNS-query try against the DNS server at target (a dotted IPv4 address).
+// One DNS-query try against the DNS server at target (a dotted IPv4 address,
+// an IPv6 address or a name).
 
 #include <atomic>
 #include <chrono>

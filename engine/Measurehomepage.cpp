@@ -3,12 +3,30 @@
 #include "vqlib/Vqhttp.h"
 #include "vqlib/Vqtick.h"
 
+#include <strings.h>
+
+namespace {
+
+bool StartsWithNoCase(const std::string& text, const char* prefix)
+{
+    return strncasecmp(text.c_str(), prefix, std::char_traits<char>::length(prefix)) == 0;
+}
+
+}  // namespace
+
+std::string HomePageURL(const std::string& target)
+{
+    if (StartsWithNoCase(target, "http://") || StartsWithNoCase(target, "https://"))
+        return target;
+    return "http://" + target;
+}
+
 bool MeasureHomePage(const std::string& target, std::chrono::microseconds& elapsed, const std::atomic<bool>* abort)
 {
     vqlib::THttp http;  // buffer and handle before the clock starts
     http.SetAbortFlag(abort);
     const TStopwatch watch;
-    if (!http.GetURL("http://" + target))
+    if (!http.GetURL(HomePageURL(target)))
         return false;
     elapsed = watch.Elapsed();
     return true;

@@ -1,9 +1,14 @@
 #pragma once
-// One home-page try: "http://" + target fetched to the last byte of the body.
+// One home-page try: the page HomePageURL names, fetched to the last byte of
+// the body.
 
 #include <atomic>
 #include <chrono>
 #include <string>
+
+// A target typed with "http://" or "https://" (in any letter case) as it is;
+// any other text after "http://".
+std::string HomePageURL(const std::string& target);
 
 // True with the time of the fetch in elapsed; elapsed untouched on failure. A
 // fetch in progress ends, as a failure, soon after abort turns true.

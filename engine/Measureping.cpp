@@ -3,16 +3,45 @@
 #include "engine/Icmpecho.h"
 
 #include <arpa/inet.h>
+#include <netdb.h>
+
+#include <cstring>
+#include <optional>
 
 namespace {
 const unsigned char kRequestData[] = {0x61, 0x62, 0x63, 0x64, 0x00};  // "abcd" and a zero byte
+
+// Numeric only, never a lookup; the zone of a link-local address kept.
+std::optional<sockaddr_in6> IPv6Target(const std::string& target)
+{
+    if (target.find(':') == std::string::npos)
+        return std::nullopt;
+    addrinfo hints{};
+    hints.ai_family = AF_INET6;
+    hints.ai_socktype = SOCK_RAW;
+    hints.ai_flags = AI_NUMERICHOST;
+    addrinfo* answer = nullptr;
+    if (getaddrinfo(target.c_str(), nullptr, &hints, &answer) != 0)
+        return std::nullopt;
+    sockaddr_in6 address{};
+    std::memcpy(&address, answer->ai_addr, sizeof address);
+    freeaddrinfo(answer);
+    return address;
 }
+
+}  // namespace
 
 bool MeasurePing(const std::string& target, int32_t timeout, std::chrono::microseconds& elapsed,
                  const std::atomic<bool>* abort, bool* denied)
 {
     if (denied)
         *denied = false;
+    if (const std::optional<sockaddr_in6> v6 = IPv6Target(target)) {
+        TIcmpEcho echo(TIcmpEcho::TKind::Any, AF_INET6);  // one socket per try
+        if (denied)
+            *denied = echo.Denied();
+        return echo.Echo(*v6, kRequestData, sizeof kRequestData, timeout, elapsed, abort);
+    }
     in_addr address{};
     address.s_addr = inet_addr(target.c_str());
     if (address.s_addr == INADDR_NONE)

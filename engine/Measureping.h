@@ -1,5 +1,6 @@
 #pragma once
-// One Ping try: an ICMP echo request to a dotted IPv4 address.
+// One Ping try: an ICMP echo request to a dotted IPv4 address, or an ICMPv6
+// one to an IPv6 address.
 
 #include <atomic>
 #include <chrono>

@@ -11,9 +11,10 @@
 
 namespace {
 
-bool IsDottedIPv4(const std::string& text)
+// Measured as typed, with no lookup and no note.
+bool IsLiteralAddress(const std::string& text)
 {
-    return inet_addr(text.c_str()) != INADDR_NONE;
+    return inet_addr(text.c_str()) != INADDR_NONE || IsIPv6Literal(text);
 }
 
 }  // namespace
@@ -49,7 +50,7 @@ void TTestRun::ResolveHosts(std::function<void()> resolved)
         // A DNS-query item names its DNS server; it is resolved like a Ping item.
         if (item.DoType == dtHomePage)
             continue;
-        if (IsDottedIPv4(item.DomainIP)) {
+        if (IsLiteralAddress(item.DomainIP)) {
             item.IP = item.DomainIP;
             continue;
         }

@@ -8,13 +8,14 @@ TIdSocketHandle::~TIdSocketHandle()
     CloseSocket();
 }
 
-void TIdSocketHandle::AllocateSocket()
+void TIdSocketHandle::AllocateSocket(int family)
 {
     CloseSocket();
-    int handle = FStack.CreateSocket();
+    int handle = FStack.CreateSocket(family);
     if (handle == Id_INVALID_SOCKET)
         throw EIdInvalidSocket();
     FHandle = handle;
+    FFamily = family;
     FIsOpen = true;
 }
 

@@ -1,6 +1,8 @@
 #pragma once
 // One datagram socket of a client: opened on first use, kept until freed.
 
+#include <sys/socket.h>
+
 #include <string>
 
 class TIdStack;
@@ -13,7 +15,7 @@ public:
     TIdSocketHandle& operator=(const TIdSocketHandle&) = delete;
 
     // Raises EIdInvalidSocket when the platform gives no socket.
-    void AllocateSocket();
+    void AllocateSocket(int family = AF_INET);
     // Shuts the send side down and closes; results are ignored.
     void CloseSocket();
     // Connects the open socket to ip:port unless it already is; raises
@@ -22,6 +24,7 @@ public:
 
     int Handle() const { return FHandle; }
     bool IsOpen() const { return FIsOpen; }
+    int Family() const { return FFamily; }
 
     std::string IP;  // local side: never bound on this path
     int Port = 0;
@@ -32,6 +35,7 @@ private:
     TIdStack& FStack;
     int FHandle = -1;
     bool FIsOpen = false;
+    int FFamily = AF_INET;
     std::string FConnectedIP;  // empty while not connected
     int FConnectedPort = 0;
 };

@@ -65,23 +65,54 @@ std::optional<std::array<uint8_t, 4>> ParseDottedQuad(const std::string& text)
     return bytes;
 }
 
-std::optional<sockaddr_in> SocketAddress(const std::string& ip, int port)
+struct TSocketAddress {
+    sockaddr_storage Storage{};
+    socklen_t Length = 0;
+    const sockaddr* Address() const { return reinterpret_cast<const sockaddr*>(&Storage); }
+};
+
+std::optional<TSocketAddress> SocketAddress(const std::string& ip, int port)
 {
-    std::optional<std::array<uint8_t, 4>> quad = ParseDottedQuad(ip);
-    if (!quad)
+    TSocketAddress result;
+    if (std::optional<std::array<uint8_t, 4>> quad = ParseDottedQuad(ip)) {
+        auto* address = reinterpret_cast<sockaddr_in*>(&result.Storage);
+        address->sin_family = AF_INET;
+        address->sin_port = htons(static_cast<uint16_t>(port));
+        std::memcpy(&address->sin_addr, quad->data(), 4);
+        result.Length = sizeof(sockaddr_in);
+        return result;
+    }
+    if (!IsIPv6Literal(ip))
         return std::nullopt;
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(static_cast<uint16_t>(port));
-    std::memcpy(&address.sin_addr, quad->data(), 4);
-    return address;
+    // Numeric only: the zone of a link-local address ("fe80::1%eth0") included.
+    addrinfo hints{};
+    hints.ai_family = AF_INET6;
+    hints.ai_socktype = SOCK_DGRAM;
+    hints.ai_flags = AI_NUMERICHOST | AI_NUMERICSERV;
+    addrinfo* answer = nullptr;
+    const std::string service = std::to_string(static_cast<uint16_t>(port));
+    if (getaddrinfo(ip.c_str(), service.c_str(), &hints, &answer) != 0)
+        return std::nullopt;
+    std::memcpy(&result.Storage, answer->ai_addr, answer->ai_addrlen);
+    result.Length = answer->ai_addrlen;
+    freeaddrinfo(answer);
+    return result;
 }
 
-std::string DottedText(const in_addr& address)
+std::string NumericText(const sockaddr_storage& address, socklen_t length)
 {
-    char text[INET_ADDRSTRLEN] = {};
-    inet_ntop(AF_INET, &address, text, sizeof text);
+    char text[NI_MAXHOST] = {};
+    if (getnameinfo(reinterpret_cast<const sockaddr*>(&address), length, text, sizeof text, nullptr, 0,
+                    NI_NUMERICHOST) != 0)
+        return "";
     return text;
+}
+
+int PortOf(const sockaddr_storage& address)
+{
+    if (address.ss_family == AF_INET6)
+        return ntohs(reinterpret_cast<const sockaddr_in6*>(&address)->sin6_port);
+    return ntohs(reinterpret_cast<const sockaddr_in*>(&address)->sin_port);
 }
 
 int LookupError(int eai, int systemError)
@@ -115,7 +146,8 @@ int TakeQueuedError(int handle)
     if (recvmsg(handle, &msg, MSG_ERRQUEUE | MSG_DONTWAIT) < 0)
         return 0;
     for (cmsghdr* c = CMSG_FIRSTHDR(&msg); c != nullptr; c = CMSG_NXTHDR(&msg, c)) {
-        if (c->cmsg_level == IPPROTO_IP && c->cmsg_type == IP_RECVERR) {
+        if ((c->cmsg_level == IPPROTO_IP && c->cmsg_type == IP_RECVERR)
+            || (c->cmsg_level == IPPROTO_IPV6 && c->cmsg_type == IPV6_RECVERR)) {
             sock_extended_err error{};
             std::memcpy(&error, CMSG_DATA(c), sizeof error);
             return error.ee_errno != 0 ? static_cast<int>(error.ee_errno) : EIO;
@@ -136,7 +168,7 @@ std::string TIdStack::ResolveAddress(const std::string& host)
 {
     if (strcasecmp(host.c_str(), "LOCALHOST") == 0)
         return "127.0.0.1";
-    if (IsDottedQuad(host))
+    if (IsDottedQuad(host) || IsIPv6Literal(host))
         return host;
     std::optional<std::string> address = LookupHost(host);
     if (!address)
@@ -147,6 +179,13 @@ std::string TIdStack::ResolveAddress(const std::string& host)
 bool TIdStack::IsDottedQuad(const std::string& text)
 {
     return ParseDottedQuad(text).has_value();
+}
+
+int TIdStack::FamilyOf(const std::string& ip)
+{
+    if (IsDottedQuad(ip))
+        return AF_INET;
+    return IsIPv6Literal(ip) ? AF_INET6 : AF_UNSPEC;
 }
 
 void TIdStack::CheckResult(int result) const
@@ -296,14 +335,17 @@ bool TIdStack::Started()
 
 TIdStackBSD::TIdStackBSD() : TIdStack("BSD socket stack") {}
 
-int TIdStackBSD::CreateSocket()
+int TIdStackBSD::CreateSocket(int family)
 {
-    int handle = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    int handle = socket(family, SOCK_DGRAM | SOCK_CLOEXEC, 0);
     if (handle < 0)
         return Fail(errno);
     // Without it an unconnected socket never hears of a refused port.
     int on = 1;
-    setsockopt(handle, IPPROTO_IP, IP_RECVERR, &on, sizeof on);
+    if (family == AF_INET6)
+        setsockopt(handle, IPPROTO_IPV6, IPV6_RECVERR, &on, sizeof on);
+    else
+        setsockopt(handle, IPPROTO_IP, IP_RECVERR, &on, sizeof on);
     return handle;
 }
 
@@ -317,20 +359,20 @@ int TIdStackBSD::SetBroadcast(int handle, bool enabled)
 
 int TIdStackBSD::Connect(int handle, const std::string& ip, int port)
 {
-    std::optional<sockaddr_in> to = SocketAddress(ip, port);
+    std::optional<TSocketAddress> to = SocketAddress(ip, port);
     if (!to)
         return Fail(EINVAL);
-    if (connect(handle, reinterpret_cast<sockaddr*>(&*to), sizeof *to) < 0)
+    if (connect(handle, to->Address(), to->Length) < 0)
         return Fail(errno);
     return 0;
 }
 
 int TIdStackBSD::SendTo(int handle, const std::string& bytes, const std::string& ip, int port)
 {
-    std::optional<sockaddr_in> to = SocketAddress(ip, port);
+    std::optional<TSocketAddress> to = SocketAddress(ip, port);
     if (!to)
         return Fail(EINVAL);
-    ssize_t sent = sendto(handle, bytes.data(), bytes.size(), 0, reinterpret_cast<sockaddr*>(&*to), sizeof *to);
+    ssize_t sent = sendto(handle, bytes.data(), bytes.size(), 0, to->Address(), to->Length);
     if (sent < 0) {
         int error = errno;
         DrainErrorQueue(handle);
@@ -359,7 +401,7 @@ int TIdStackBSD::WaitForRead(int handle, int32_t timeout)
 
 int TIdStackBSD::ReceiveFrom(int handle, std::string& buffer, std::string& peerIP, int& peerPort)
 {
-    sockaddr_in from{};
+    sockaddr_storage from{};
     iovec iov{buffer.data(), buffer.size()};
     msghdr msg{};
     msg.msg_name = &from;
@@ -379,8 +421,8 @@ int TIdStackBSD::ReceiveFrom(int handle, std::string& buffer, std::string& peerI
     }
     if (msg.msg_flags & MSG_TRUNC)
         return Fail(EMSGSIZE);
-    peerIP = DottedText(from.sin_addr);
-    peerPort = ntohs(from.sin_port);
+    peerIP = NumericText(from, msg.msg_namelen);
+    peerPort = PortOf(from);
     return static_cast<int>(received);
 }
 
@@ -407,7 +449,7 @@ void TIdStackBSD::Close(int handle)
 
 std::optional<std::string> TIdStackBSD::LookupHost(const std::string& host)
 {
-    THostAddress found = LookupHostIPv4(host);
+    THostAddress found = LookupHostAddress(host);
     if (!found.Address)
         GLastError = LookupError(found.Error, found.SystemError);
     return found.Address;

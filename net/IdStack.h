@@ -44,7 +44,8 @@ public:
 
     // Platform calls. Those returning int give Id_SOCKET_ERROR on failure,
     // with the error number available from LastError() on the same thread.
-    virtual int CreateSocket() = 0;
+    // A datagram socket of the family (AF_INET, AF_INET6) of the peer it is for.
+    virtual int CreateSocket(int family) = 0;
     virtual int SetBroadcast(int handle, bool enabled) = 0;
     // Ties the socket to one peer: only its datagrams are received from then on.
     virtual int Connect(int handle, const std::string& ip, int port) = 0;
@@ -57,14 +58,16 @@ public:
     // Throws away whatever is waiting on the socket, errors included.
     virtual void DiscardPending(int handle) = 0;
     virtual void Close(int handle) = 0;
-    // The first IPv4 address of host (LookupHostIPv4, vqlib/Vqnet.h).
+    // The first IPv4 address of host, else its first IPv6 one (LookupHostAddress, vqlib/Vqnet.h).
     virtual std::optional<std::string> LookupHost(const std::string& host) = 0;
     virtual int LastError() const = 0;
 
-    // LOCALHOST in any case, a dotted quad as it is, else the first IPv4
-    // address of the name; a failed lookup raises EIdSocketError.
+    // LOCALHOST in any case, a dotted quad or an IPv6 address as it is, else
+    // the address LookupHost gives; a failed lookup raises EIdSocketError.
     std::string ResolveAddress(const std::string& host);
     static bool IsDottedQuad(const std::string& text);
+    // AF_INET for a dotted quad, AF_INET6 for an IPv6 address, else AF_UNSPEC.
+    static int FamilyOf(const std::string& ip);
     // Raises EIdSocketError for Id_SOCKET_ERROR, with the last error number.
     void CheckResult(int result) const;
     [[noreturn]] static void RaiseSocketError(int code);
@@ -90,7 +93,7 @@ private:
 class TIdStackBSD : public TIdStack {
 public:
     TIdStackBSD();
-    int CreateSocket() override;
+    int CreateSocket(int family) override;
     int SetBroadcast(int handle, bool enabled) override;
     int Connect(int handle, const std::string& ip, int port) override;
     int SendTo(int handle, const std::string& bytes, const std::string& ip, int port) override;

@@ -23,12 +23,16 @@ void TIdUDPBase::SetActive(bool active)
         FBinding.reset();
 }
 
-TIdSocketHandle& TIdUDPBase::EnsureSocket()
+TIdSocketHandle& TIdUDPBase::EnsureSocket(int family)
 {
     if (!FBinding)
         FBinding = std::make_unique<TIdSocketHandle>(Stack());
+    // A peer of the other family needs a socket of its own; one of any family
+    // will do for a receive.
+    if (FBinding->IsOpen() && family != AF_UNSPEC && FBinding->Family() != family)
+        FBinding->CloseSocket();
     if (!FBinding->IsOpen()) {
-        FBinding->AllocateSocket();
+        FBinding->AllocateSocket(family == AF_UNSPEC ? AF_INET : family);
         Stack().CheckResult(Stack().SetBroadcast(FBinding->Handle(), BroadcastEnabled));
     }
     return *FBinding;
@@ -86,7 +90,7 @@ std::string TIdUDPBase::ReceivePacket(int32_t timeout)
 void TIdUDPBase::SendBuffer(const std::string& host, int port, const std::string& bytes)
 {
     std::string address = Stack().ResolveAddress(host);
-    TIdSocketHandle& binding = EnsureSocket();
+    TIdSocketHandle& binding = EnsureSocket(TIdStack::FamilyOf(address));
     int sent = Stack().SendTo(binding.Handle(), bytes, address, port);
     if (sent == Id_SOCKET_ERROR) {
         if (Stack().LastError() == Id_WSAEMSGSIZE)

@@ -11,6 +11,8 @@
 #include <memory>
 #include <string>
 
+#include <sys/socket.h>
+
 // Receive timeouts: milliseconds (0 or more), or one of these.
 constexpr int32_t IdTimeoutDefault = -1;   // use ReceiveTimeout
 constexpr int32_t IdTimeoutInfinite = -2;  // wait without limit
@@ -34,7 +36,9 @@ public:
     // turning true; nullptr: never cut short.
     void SetAbortFlag(const std::atomic<bool>* abort) { FAbort = abort; }
 
-    TIdSocketHandle& EnsureSocket();
+    // Opens the socket when it is not, for a peer of family (AF_UNSPEC: any;
+    // an open socket of another family is replaced).
+    TIdSocketHandle& EnsureSocket(int family = AF_UNSPEC);
     bool WaitReadable(int32_t timeout);
     // One datagram, or empty when none arrived in time.
     std::string ReceivePacket(int32_t timeout = IdTimeoutDefault);

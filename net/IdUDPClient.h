@@ -9,7 +9,7 @@
 
 class TIdUDPClient : public TIdUDPBase {
 public:
-    std::string Host;  // host name or dotted IPv4 address
+    std::string Host;  // host name, dotted IPv4 address or IPv6 address
     int32_t Port = 0;
 
     // The socket is connected to Host:Port first, so that a datagram from
@@ -17,7 +17,7 @@ public:
     void SendPacket(const std::string& bytes)
     {
         const std::string address = Stack().ResolveAddress(Host);
-        EnsureSocket().ConnectTo(address, Port);
+        EnsureSocket(TIdStack::FamilyOf(address)).ConnectTo(address, Port);
         SendBuffer(address, Port, bytes);
     }
 };

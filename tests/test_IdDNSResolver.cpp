@@ -10,6 +10,8 @@
 
 #include <gtest/gtest.h>
 
+#include <system_error>
+
 #include <atomic>
 #include <chrono>
 #include <cstdio>
@@ -163,10 +165,21 @@ struct TPreparedResolver {
 
 class DnsTry : public ::testing::Test {
 protected:
-    void Serve(TDnsResponder::THandler handler)
+    void Serve(TDnsResponder::THandler handler, const std::string& ip = "127.0.0.1")
     {
-        FResponder = std::make_unique<TDnsResponder>(std::move(handler));
+        FResponder = std::make_unique<TDnsResponder>(std::move(handler), ip);
         FResolver.Port = FResponder->Port();
+    }
+    // False when this machine has no IPv6 loopback to listen on.
+    bool ServeCannedOnIPv6(const TBuilder& build, int delayMs = 0)
+    {
+        try {
+            Serve([build, delayMs](const std::string& query, int) { return TDnsResponse{build(query), delayMs}; },
+                  "::1");
+            return true;
+        } catch (const std::system_error&) {
+            return false;
+        }
     }
     void ServeCanned(const TBuilder& build, int delayMs = 0)
     {
@@ -506,6 +519,56 @@ TEST_F(DnsTry, AnAbortEndsTheWaitForTheReply)
     FResolver.SetAbortFlag(nullptr);
     EXPECT_FALSE(Try(100));
     EXPECT_EQ(FResponder->QueryCount(), 2);
+}
+
+TEST_F(DnsTry, AServerAtAnIPv6AddressIsAskedOverIPv6)
+{
+    if (!ServeCannedOnIPv6(CnameChain))
+        GTEST_SKIP() << "no IPv6 loopback here";
+    ASSERT_TRUE(Try(2000, "::1"));
+    EXPECT_EQ(FResolver.Answers.size(), 4u);
+    EXPECT_EQ(FResolver.Binding()->PeerIP, "::1");
+    EXPECT_EQ(FResolver.Binding()->PeerPort, FResponder->Port());
+    // A name with only an IPv6 address is asked there too.
+    THostLookupScope lookup([](const std::string& host) -> std::vector<std::string> {
+        return host == "dns6.example" ? std::vector<std::string>{"::1"} : std::vector<std::string>{};
+    });
+    ASSERT_TRUE(Try(2000, "dns6.example"));
+    EXPECT_EQ(FResponder->QueryCount(), 2);
+}
+
+TEST_F(DnsTry, OneResolverGoesBetweenIPv4AndIPv6Servers)
+{
+    ServeCanned(CnameChain);
+    auto v4 = std::move(FResponder);
+    if (!ServeCannedOnIPv6(CnameChain))
+        GTEST_SKIP() << "no IPv6 loopback here";
+    auto v6 = std::move(FResponder);
+    for (int round = 0; round < 2; ++round) {
+        FResolver.Port = v4->Port();
+        EXPECT_TRUE(Try(2000, "127.0.0.1")) << round;
+        FResolver.Port = v6->Port();
+        EXPECT_TRUE(Try(2000, "::1")) << round;
+    }
+    EXPECT_EQ(v4->QueryCount(), 2);
+    EXPECT_EQ(v6->QueryCount(), 2);
+}
+
+TEST_F(DnsTry, OverIPv6ARefusedPortFailsAndAForeignReplyIsIgnored)
+{
+    if (!ServeCannedOnIPv6(CnameChain))
+        GTEST_SKIP() << "no IPv6 loopback here";
+    Serve([](const std::string& query, int) {
+        TDnsResponse response{CnameChain(query), 300};
+        response.Foreign = CnameChain(query);  // from another port, at once
+        return response;
+    }, "::1");
+    ASSERT_TRUE(Try(2000, "::1"));
+    EXPECT_GE(FElapsed, std::chrono::milliseconds(290)) << "the foreign answer was taken";
+    FResolver.Port = TDnsResponder::UnusedPort("::1");
+    FElapsed = std::chrono::microseconds(12345);
+    EXPECT_FALSE(Try(2000, "::1"));
+    EXPECT_EQ(FElapsed, std::chrono::microseconds(12345));
 }
 
 TEST(DnsTryAtPort53, EndToEnd)

@@ -24,6 +24,14 @@ in_addr Loopback()
     return address;
 }
 
+sockaddr_in6 LoopbackV6()
+{
+    sockaddr_in6 address{};
+    address.sin6_family = AF_INET6;
+    address.sin6_addr = in6addr_loopback;
+    return address;
+}
+
 const char* KindName(TIcmpEcho::TKind kind) { return kind == TIcmpEcho::TKind::Raw ? "raw" : "datagram"; }
 
 // Runs body in a namespace of its own where the kernel answers no echo
@@ -84,11 +92,13 @@ TEST(MeasurePing, WithoutTheRightToEitherSocketATrySaysSo)
         result += elapsed == 77us ? "" : " time-set";
         MeasurePing("255.255.255.255", 1000, elapsed, nullptr, &denied);
         result += denied ? " denied" : " -";  // nothing was opened for it
+        result += MeasurePing("::1", 1000, elapsed, nullptr, &denied) ? " ok" : " failed";
+        result += denied ? " denied" : " -";  // the same rights govern ICMPv6
         return result;
     });
     if (!run.Ran)
         GTEST_SKIP() << run.SkipReason;
-    EXPECT_EQ(run.Result, "DDD failed failed denied -");
+    EXPECT_EQ(run.Result, "DDD failed failed denied - failed denied");
 }
 
 TEST(MeasurePing, WithTheRightToASocketNothingIsDenied)
@@ -151,22 +161,30 @@ TEST(MeasurePing, TheDatagramSocketWorksWhereTheSystemAllowsIt)
 }
 
 // In a namespace whose responder answers as told, for both socket kinds.
-int CheckAnswers(TEchoResponder::TMode mode, int delayMs, int32_t timeout, bool expectOk, bool expectEarlyEnd)
+// IPv6: the kernel must leave echo requests to the responder, and ::2 must
+// exist for a reply from the wrong address; 124 (skip) when that cannot be had.
+int CheckAnswers(TEchoResponder::TMode mode, int delayMs, int32_t timeout, bool expectOk, bool expectEarlyEnd,
+                 int family = AF_INET)
 {
-    TEchoResponder responder(mode, delayMs);
+    if (family == AF_INET6
+        && (!WriteSysctl("net/ipv6/icmp/echo_ignore_all", "1")
+            || (mode == TEchoResponder::TMode::WrongSource && !AddLoopbackIPv6("::2"))))
+        return 124;
+    TEchoResponder responder(mode, delayMs, family);
     if (!responder.Ok())
         return 10;
     int check = 20;
     for (TIcmpEcho::TKind kind : {TIcmpEcho::TKind::Datagram, TIcmpEcho::TKind::Raw}) {
-        TIcmpEcho echo(kind);
+        TIcmpEcho echo(kind, family);
         if (!echo.IsOpen())
             return check + 1;
         std::chrono::microseconds elapsed{777777};
         const uint32_t start = GetTickCount();
-        const bool ok = echo.Echo(Loopback(), kData, sizeof kData, timeout, elapsed);
+        const bool ok = family == AF_INET6 ? echo.Echo(LoopbackV6(), kData, sizeof kData, timeout, elapsed)
+                                           : echo.Echo(Loopback(), kData, sizeof kData, timeout, elapsed);
         const uint32_t took = GetTickCount() - start;
-        std::fprintf(stderr, "%s socket: ok=%d elapsed=%lld us took=%u\n", KindName(kind), ok,
-                     static_cast<long long>(elapsed.count()), took);
+        std::fprintf(stderr, "%s socket, %s: ok=%d elapsed=%lld us took=%u\n", KindName(kind),
+                     family == AF_INET6 ? "ICMPv6" : "ICMP", ok, static_cast<long long>(elapsed.count()), took);
         if (ok != expectOk)
             return check + 2;
         if (ok && (elapsed < std::chrono::milliseconds(delayMs) || elapsed > std::chrono::milliseconds(delayMs + 200)))
@@ -179,6 +197,8 @@ int CheckAnswers(TEchoResponder::TMode mode, int delayMs, int32_t timeout, bool 
             return check + 6;
         if (responder.LastRequestData() != std::vector<unsigned char>(kData, kData + sizeof kData))
             return check + 7;
+        if (mode != TEchoResponder::TMode::Unreachable && delayMs < timeout && responder.Answered() == 0)
+            return check + 8;  // the wrong answer was never sent: nothing was tested
         check += 10;
     }
     return 0;
@@ -207,6 +227,75 @@ TEST(MeasurePing, AReplyFromAnotherAddressDoesNotCount)
 TEST(MeasurePing, AReplyWithOtherDataDoesNotCount)
 {
     RUN_IN_NAMESPACE([] { return CheckAnswers(TEchoResponder::TMode::WrongPayload, 0, 400, false, false); });
+}
+
+TEST(MeasurePing, V6LoopbackAnswersWithWhicheverSocketTheSystemAllows)
+{
+    TIcmpEcho probe(TIcmpEcho::TKind::Any, AF_INET6);
+    if (!probe.IsOpen())
+        GTEST_SKIP() << "neither an ICMPv6 datagram socket nor a raw one may be opened here: "
+                     << std::strerror(probe.OpenError());
+    std::printf("using a %s socket\n", KindName(probe.Kind()));
+    std::chrono::microseconds elapsed{77};
+    ASSERT_TRUE(MeasurePing("::1", 5000, elapsed));
+    EXPECT_LT(elapsed, 1000ms);
+    // A raw socket sees every reply on the host: twenty at once keep to their own.
+    std::atomic<int> ok{0};
+    std::vector<std::thread> threads;
+    for (int i = 0; i < 20; ++i)
+        threads.emplace_back([&] {
+            for (int n = 0; n < 5; ++n) {
+                std::chrono::microseconds each{0};
+                ok += MeasurePing("::1", 2000, each);
+            }
+        });
+    for (auto& thread : threads)
+        thread.join();
+    EXPECT_EQ(ok.load(), 100);
+}
+
+TEST(MeasurePing, AnIPv4SocketRefusesAnIPv6TargetAndTheOtherWayRound)
+{
+    TIcmpEcho v4;
+    TIcmpEcho v6(TIcmpEcho::TKind::Any, AF_INET6);
+    std::chrono::microseconds elapsed{77};
+    EXPECT_FALSE(v4.Echo(LoopbackV6(), kData, sizeof kData, 500, elapsed));
+    EXPECT_FALSE(v6.Echo(Loopback(), kData, sizeof kData, 500, elapsed));
+    EXPECT_FALSE(MeasurePing("::1::2", 500, elapsed));
+    EXPECT_FALSE(MeasurePing("[::1]", 500, elapsed));
+    EXPECT_EQ(elapsed, std::chrono::microseconds(77));
+}
+
+TEST(MeasurePing, V6DatagramSocketWorksWhereTheSystemAllowsIt)
+{
+    RUN_IN_NAMESPACE([] {
+        WriteSysctl("net/ipv6/icmp/echo_ignore_all", "0");  // the kernel answers here
+        TIcmpEcho echo(TIcmpEcho::TKind::Datagram, AF_INET6);
+        if (!echo.IsOpen())
+            return 1;
+        std::chrono::microseconds elapsed{0};
+        if (!echo.Echo(LoopbackV6(), kData, sizeof kData, 5000, elapsed))
+            return 2;
+        std::chrono::microseconds viaMeasure{0};
+        return MeasurePing("::1", 5000, viaMeasure) ? 0 : 3;
+    });
+}
+
+TEST(MeasurePing, V6ALateReplyIsTimedAndOneAfterTheTimeoutFails)
+{
+    RUN_IN_NAMESPACE([] { return CheckAnswers(TEchoResponder::TMode::Reply, 120, 5000, true, false, AF_INET6); });
+    RUN_IN_NAMESPACE([] { return CheckAnswers(TEchoResponder::TMode::Reply, 600, 300, false, false, AF_INET6); });
+}
+
+TEST(MeasurePing, V6AForeignReplyDoesNotCount)
+{
+    RUN_IN_NAMESPACE([] { return CheckAnswers(TEchoResponder::TMode::WrongSource, 0, 400, false, false, AF_INET6); });
+    RUN_IN_NAMESPACE([] { return CheckAnswers(TEchoResponder::TMode::WrongPayload, 0, 400, false, false, AF_INET6); });
+}
+
+TEST(MeasurePing, V6AnUnreachableErrorIsAFailedTryAtOnce)
+{
+    RUN_IN_NAMESPACE([] { return CheckAnswers(TEchoResponder::TMode::Unreachable, 0, 2000, false, true, AF_INET6); });
 }
 
 TEST(MeasurePing, AnAbortEndsTheWaitEarly)

@@ -17,10 +17,12 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <mutex>
 #include <iterator>
 
 #include <condition_variable>
@@ -257,6 +259,39 @@ TEST_F(TestRunTest, HostsOfPingAndDnsItemsAreResolvedAndHomePagesLeftAlone)
     EXPECT_EQ(Items[3].IP, "");
     EXPECT_EQ(Items[3].Note, "keep");
     EXPECT_EQ(Items[4].IP, "192.0.2.1");
+}
+
+TEST_F(TestRunTest, IPv6LiteralsAreMeasuredAsTypedAndNamesShowTheirIPv6Address)
+{
+    std::mutex askedLock;  // names are looked up on several threads at once
+    std::vector<std::string> asked;
+    THostLookupScope lookup([&](const std::string& host) -> std::vector<std::string> {
+        std::lock_guard hold(askedLock);
+        asked.push_back(host);
+        if (host == "six.test")
+            return {"2001:db8::6"};
+        if (host == "both.test")
+            return {"2001:db8::6", "192.0.2.4"};
+        return {};
+    });
+    Items = {
+        {"literal", "::1", dtPing, "mine", "", 0, tsDone, 0},
+        {"six", "six.test", dtPing, "", "", 0, tsDone, 0},
+        {"both", "both.test", dtPing, "", "", 0, tsDone, 0},
+        {"dns", "2001:db8::53", dtDNSQuery, "", "", 0, tsDone, 0},
+    };
+    bool resolved = false;
+    Run.ResolveHosts([&resolved] { resolved = true; });
+    ASSERT_TRUE(RunUntil([&] { return resolved; }));
+    EXPECT_EQ(Items[0].IP, "::1");
+    EXPECT_EQ(Items[0].Note, "mine");
+    EXPECT_EQ(Items[1].IP, "2001:db8::6");
+    EXPECT_EQ(Items[1].Note, "IP[2001:db8::6] ");
+    EXPECT_EQ(Items[2].IP, "192.0.2.4");
+    EXPECT_EQ(Items[2].Note, "IP[192.0.2.4] ");
+    EXPECT_EQ(Items[3].IP, "2001:db8::53");
+    std::sort(asked.begin(), asked.end());
+    EXPECT_EQ(asked, (std::vector<std::string>{"both.test", "six.test"}));
 }
 
 TEST_F(TestRunTest, AnUnresolvedItemEndsWithoutResponseAndTheRunGoesOn)

@@ -1,4 +1,5 @@
 #include "engine/Measurehomepage.h"
+#include "tests/support/Certificates.h"
 #include "tests/support/Httpserver.h"
 #include "tests/support/Noproxy.h"
 #include "vqlib/Vqhttp.h"
@@ -7,7 +8,12 @@
 
 #include <unistd.h>
 
+#include <sys/socket.h>
+
 #include <chrono>
+#include <memory>
+#include <optional>
+#include <stdexcept>
 #include <cstdio>
 #include <thread>
 #include <utility>
@@ -110,7 +116,129 @@ TEST_F(HttpTest, TheTargetIsUsedVerbatimPathIncluded)
     ASSERT_TRUE(MeasureHomePage(Server.HostPort() + "/sub/page.html", elapsed));
     ASSERT_EQ(Server.Requests().size(), 1u);
     EXPECT_EQ(Server.Requests()[0].substr(0, 25), "GET /sub/page.html HTTP/1");
-    EXPECT_FALSE(MeasureHomePage("http://" + Server.HostPort(), elapsed));  // "http://http://..."
+}
+
+TEST(HomePageURL, TypedSchemesAreKeptAnythingElseGetsHttp)
+{
+    EXPECT_EQ(HomePageURL("www.example.com"), "http://www.example.com");
+    EXPECT_EQ(HomePageURL("[::1]:8080/a"), "http://[::1]:8080/a");
+    EXPECT_EQ(HomePageURL("http://127.0.0.1:8080/"), "http://127.0.0.1:8080/");
+    EXPECT_EQ(HomePageURL("HTTPS://Example.COM"), "HTTPS://Example.COM");
+    EXPECT_EQ(HomePageURL("hTtP://x"), "hTtP://x");
+    // Not a scheme of ours, or not quite one: fetched after "http://" as before.
+    EXPECT_EQ(HomePageURL("ftp://x"), "http://ftp://x");
+    EXPECT_EQ(HomePageURL("http:/x"), "http://http:/x");
+    EXPECT_EQ(HomePageURL(" http://x"), "http:// http://x");
+    EXPECT_EQ(HomePageURL("https"), "http://https");
+    EXPECT_EQ(HomePageURL(""), "http://");
+}
+
+TEST_F(HttpTest, ATypedHttpAddressIsFetchedAsTyped)
+{
+    Server.SetResponse(Page(200, 10));
+    std::chrono::microseconds elapsed{0};
+    ASSERT_TRUE(MeasureHomePage("http://" + Server.HostPort() + "/typed", elapsed));
+    ASSERT_TRUE(MeasureHomePage("HTTP://" + Server.HostPort() + "/upper", elapsed));
+    ASSERT_EQ(Server.Requests().size(), 2u);
+    EXPECT_EQ(Server.Requests()[0].substr(0, 16), "GET /typed HTTP/");
+    EXPECT_EQ(Server.Requests()[1].substr(0, 16), "GET /upper HTTP/");
+}
+
+TEST(HttpIPv6, AHomePageAtAnIPv6HostIsFetched)
+{
+    ClearProxyEnvironment();
+    std::unique_ptr<THttpServer> server;
+    try {
+        server = std::make_unique<THttpServer>(THttpServer::TOptions{AF_INET6, "", ""});
+    } catch (const std::runtime_error& error) {
+        GTEST_SKIP() << "no IPv6 loopback here: " << error.what();
+    }
+    server->SetResponse(Page(200, 1000));
+    EXPECT_EQ(server->HostPort().substr(0, 6), "[::1]:");
+    std::chrono::microseconds elapsed{77};
+    ASSERT_TRUE(MeasureHomePage(server->HostPort(), elapsed));
+    EXPECT_LT(elapsed, std::chrono::seconds(2));
+    ASSERT_TRUE(MeasureHomePage(server->Url() + "/page", elapsed));
+    EXPECT_EQ(server->Requests().size(), 2u);
+    EXPECT_EQ(THttpServer::HeaderValue(server->Requests()[0], "Host"), server->HostPort());
+}
+
+// Every HTTPS case verifies against the test's own authority; only the good
+// certificate passes, over IPv4 and IPv6 alike.
+class HttpsTest : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() { ClearProxyEnvironment(); }
+
+    void SetUp() override
+    {
+        if (!Certificates.Ok())
+            GTEST_SKIP() << "no test certificates: " << Certificates.Why();
+    }
+
+    // nullopt when the server cannot be had (no IPv6 loopback).
+    std::optional<bool> Fetch(const std::string& certificate, int family = AF_INET, const char* host = nullptr)
+    {
+        std::unique_ptr<THttpServer> server;
+        try {
+            server = std::make_unique<THttpServer>(
+                THttpServer::TOptions{family, certificate, Certificates.KeyFile()});
+        } catch (const std::runtime_error& error) {
+            std::printf("no server: %s\n", error.what());
+            return std::nullopt;
+        }
+        server->SetResponse(Page(200, 5000));
+        const std::string target =
+            host ? "https://" + std::string(host) + ":" + std::to_string(server->Port()) + "/" : server->Url() + "/";
+        std::chrono::microseconds elapsed{77};
+        const bool ok = MeasureHomePage(target, elapsed);
+        if (!ok) {
+            EXPECT_EQ(elapsed, std::chrono::microseconds(77)) << "time touched on failure";
+        }
+        return ok;
+    }
+
+    TTestCertificates Certificates;
+    vqlib::THttpTrustScope Trust{Certificates.CaFile()};
+};
+
+TEST_F(HttpsTest, OnlyAGoodCertificateIsAccepted)
+{
+    EXPECT_EQ(Fetch(Certificates.Good()), true);
+    EXPECT_EQ(Fetch(Certificates.Good(), AF_INET, "localhost"), true);
+    EXPECT_EQ(Fetch(Certificates.WrongName()), false);
+    EXPECT_EQ(Fetch(Certificates.Expired()), false);
+    EXPECT_EQ(Fetch(Certificates.SelfSigned()), false);
+}
+
+TEST_F(HttpsTest, OverIPv6Too)
+{
+    const std::optional<bool> good = Fetch(Certificates.Good(), AF_INET6);
+    if (!good)
+        GTEST_SKIP() << "no IPv6 loopback here";
+    EXPECT_TRUE(*good);
+    EXPECT_EQ(Fetch(Certificates.WrongName(), AF_INET6), false);
+}
+
+TEST_F(HttpsTest, WithoutOurAuthorityTheSystemStoreDecidesAndKnowsItNot)
+{
+    std::optional<vqlib::THttpTrustScope> system;
+    system.emplace("");  // back to the system's store for this scope
+    EXPECT_EQ(Fetch(Certificates.Good()), false);
+}
+
+TEST_F(HttpsTest, ARedirectFromHttpsToPlainHttpIsFollowed)
+{
+    THttpServer plain;
+    plain.SetResponse(Page(200, 3));
+    THttpServer secure(THttpServer::TOptions{AF_INET, Certificates.Good(), Certificates.KeyFile()});
+    THttpServer::TResponse moved;
+    moved.Status = 302;
+    moved.Location = plain.Url() + "/landing";
+    secure.SetResponse(moved);
+    std::chrono::microseconds elapsed{0};
+    ASSERT_TRUE(MeasureHomePage(secure.Url(), elapsed));
+    ASSERT_EQ(plain.Requests().size(), 1u);
+    EXPECT_EQ(plain.Requests()[0].substr(0, 18), "GET /landing HTTP/");
 }
 
 TEST_F(HttpTest, TwoWorkersSendDifferentAgentsEachTheSameOnEveryTry)

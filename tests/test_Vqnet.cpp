@@ -57,13 +57,59 @@ TEST(ResolveHostIP, SeamAnswersInsteadOfTheSystem)
     EXPECT_EQ(ip, "198.51.100.7");
 }
 
-TEST(LookupHostIPv4, TheSystemAnswersLiteralsAndAFailedSeamReadsAsAnUnknownName)
+TEST(LookupHostAddress, TheSystemAnswersLiteralsAndAFailedSeamReadsAsAnUnknownName)
 {
-    THostAddress found = LookupHostIPv4("127.0.0.1");
+    THostAddress found = LookupHostAddress("127.0.0.1");
     EXPECT_EQ(found.Address, "127.0.0.1");
     EXPECT_EQ(found.Error, 0);
+    found = LookupHostAddress("::1");
+    EXPECT_EQ(found.Address, "::1");
     THostLookupScope lookup([](const std::string&) { return std::nullopt; });
-    found = LookupHostIPv4("127.0.0.1");  // the seam answers even for a literal
+    found = LookupHostAddress("127.0.0.1");  // the seam answers even for a literal
     EXPECT_FALSE(found.Address);
     EXPECT_EQ(found.Error, EAI_NONAME);
+}
+
+// The seam answers with a host's whole address list, as the system would.
+TEST(ResolveHostIP, TakesTheFirstIPv4AddressElseTheFirstIPv6One)
+{
+    THostLookupScope lookup([](const std::string& host) -> std::vector<std::string> {
+        if (host == "v4.example")
+            return {"192.0.2.1", "192.0.2.2"};
+        if (host == "v6.example")
+            return {"2001:db8::7", "2001:db8::8"};
+        if (host == "both.example")  // IPv6 first, as a system preferring it lists them
+            return {"2001:db8::7", "192.0.2.3", "192.0.2.4"};
+        return {};
+    });
+    TWASTool tool;
+    std::string ip;
+    ASSERT_TRUE(tool.ResolveHostIP("v4.example", ip));
+    EXPECT_EQ(ip, "192.0.2.1");
+    ASSERT_TRUE(tool.ResolveHostIP("v6.example", ip));
+    EXPECT_EQ(ip, "2001:db8::7");
+    ASSERT_TRUE(tool.ResolveHostIP("both.example", ip));
+    EXPECT_EQ(ip, "192.0.2.3");
+    ip = "kept";
+    EXPECT_FALSE(tool.ResolveHostIP("none.example", ip));
+    EXPECT_EQ(ip, "kept");
+}
+
+TEST(PreferredAddress, SkipsWhatIsNoNumericAddress)
+{
+    EXPECT_EQ(PreferredAddress({"not-an-address", "fe80::1%lo", "10.0.0.1"}), "10.0.0.1");
+    EXPECT_EQ(PreferredAddress({"not-an-address", "fe80::1%lo"}), "fe80::1%lo");
+    EXPECT_EQ(PreferredAddress({"256.1.1.1", ""}), std::nullopt);
+}
+
+TEST(IsIPv6Literal, NumericFormsOnly)
+{
+    EXPECT_TRUE(IsIPv6Literal("::1"));
+    EXPECT_TRUE(IsIPv6Literal("2001:db8::1"));
+    EXPECT_TRUE(IsIPv6Literal("::ffff:127.0.0.1"));
+    EXPECT_FALSE(IsIPv6Literal("[::1]"));
+    EXPECT_FALSE(IsIPv6Literal("127.0.0.1"));
+    EXPECT_FALSE(IsIPv6Literal("localhost"));
+    EXPECT_FALSE(IsIPv6Literal("1:2:3:4:5:6:7:8:9"));
+    EXPECT_FALSE(IsIPv6Literal(""));
 }

@@ -30,6 +30,12 @@ THook<THttpLimits>& DefaultLimitsHook()
     return *hook;
 }
 
+THook<std::string>& TrustHook()
+{
+    static THook<std::string>* hook = new THook<std::string>;  // as above
+    return *hook;
+}
+
 // Without an abort flag nothing needs the loop to come round often.
 constexpr std::chrono::milliseconds kIdleSlice{1000};
 
@@ -63,6 +69,8 @@ THttpLimits THttp::DefaultLimits() { return DefaultLimitsHook().Get(); }
 
 THttpLimitsScope::THttpLimitsScope(const THttpLimits& limits) : FScope(DefaultLimitsHook(), limits) {}
 
+THttpTrustScope::THttpTrustScope(const std::string& caFile) : FScope(TrustHook(), caFile) {}
+
 size_t THttp::OnHeader(char*, size_t size, size_t count, void* transfer)
 {
     static_cast<TTransfer*>(transfer)->LastByte = std::chrono::steady_clock::now();
@@ -86,6 +94,20 @@ size_t THttp::OnData(char* data, size_t size, size_t count, void* transfer)
     return size * count;
 }
 
+bool THttp::SetTrust()
+{
+    CURL* curl = Handle(FInternet);
+    bool ok = curl_easy_setopt(curl, CURLOPT_SSL_VERIFYPEER, 1L) == CURLE_OK
+        && curl_easy_setopt(curl, CURLOPT_SSL_VERIFYHOST, 2L) == CURLE_OK;
+    const std::string caFile = TrustHook().Get();
+    if (ok && !caFile.empty()) {
+        // Only the given authorities: the folder of the system's is left out too.
+        ok = curl_easy_setopt(curl, CURLOPT_CAINFO, caFile.c_str()) == CURLE_OK
+            && curl_easy_setopt(curl, CURLOPT_CAPATH, nullptr) == CURLE_OK;
+    }
+    return ok;
+}
+
 bool THttp::SetOptions(const std::string& url, void* headers, TTransfer& transfer)
 {
     CURL* curl = Handle(FInternet);
@@ -107,7 +129,8 @@ bool THttp::SetOptions(const std::string& url, void* headers, TTransfer& transfe
         && curl_easy_setopt(curl, CURLOPT_HEADERFUNCTION, &THttp::OnHeader) == CURLE_OK
         && curl_easy_setopt(curl, CURLOPT_HEADERDATA, &transfer) == CURLE_OK
         && curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, &THttp::OnData) == CURLE_OK
-        && curl_easy_setopt(curl, CURLOPT_WRITEDATA, &transfer) == CURLE_OK;
+        && curl_easy_setopt(curl, CURLOPT_WRITEDATA, &transfer) == CURLE_OK
+        && SetTrust();
 }
 
 bool THttp::GetURL(const std::string& url, std::string* sink)

@@ -1,5 +1,6 @@
 #pragma once
-// A small HTTP client over libcurl. Raises nothing: every failure is false.
+// A small HTTP and HTTPS client over libcurl. Raises nothing: every failure is
+// false. Certificates are always verified, against the system's store.
 
 #include "vqlib/Vqhook.h"
 
@@ -55,6 +56,7 @@ private:
     static size_t OnData(char* data, size_t size, size_t count, void* transfer);
     static size_t OnHeader(char* data, size_t size, size_t count, void* transfer);
     bool SetOptions(const std::string& url, void* headers, TTransfer& transfer);
+    bool SetTrust();
     bool Perform(TTransfer& transfer);
     bool Aborted() const { return FAbort && FAbort->load(); }
 
@@ -74,6 +76,17 @@ public:
 
 private:
     THookScope<THttpLimits> FScope;
+};
+
+// For one scope, server certificates are verified against the authorities in
+// caFile (PEM) instead of the system's store: tests bring their own. There is
+// no way to switch verification off.
+class THttpTrustScope {
+public:
+    explicit THttpTrustScope(const std::string& caFile);
+
+private:
+    THookScope<std::string> FScope;
 };
 
 }  // namespace vqlib

@@ -14,45 +14,96 @@ namespace {
 // nothing to start, so start-up always succeeds.
 std::atomic<bool> SocketsStarted{false};
 
-THook<THostLookup>& LookupHook()
+THook<THostAddressesLookup>& LookupHook()
 {
     // Never destroyed: a thread still running at exit may look a name up.
-    static THook<THostLookup>* hook = new THook<THostLookup>;
+    static THook<THostAddressesLookup>* hook = new THook<THostAddressesLookup>;
     return *hook;
+}
+
+int FamilyOf(const std::string& address)
+{
+    in_addr v4{};
+    if (inet_pton(AF_INET, address.c_str(), &v4) == 1)
+        return AF_INET;
+    return IsIPv6Literal(address) ? AF_INET6 : AF_UNSPEC;
+}
+
+std::optional<std::string> NumericText(const addrinfo& entry)
+{
+    if (entry.ai_addr == nullptr || (entry.ai_family != AF_INET && entry.ai_family != AF_INET6))
+        return std::nullopt;
+    // getnameinfo keeps the zone of a link-local IPv6 address; inet_ntop drops it.
+    char text[NI_MAXHOST];
+    if (getnameinfo(entry.ai_addr, entry.ai_addrlen, text, sizeof text, nullptr, 0, NI_NUMERICHOST) != 0)
+        return std::nullopt;
+    return std::string(text);
 }
 
 THostAddress SystemLookup(const std::string& host)
 {
     addrinfo hints{};
-    hints.ai_family = AF_INET;
+    hints.ai_family = AF_UNSPEC;
     hints.ai_socktype = SOCK_DGRAM;  // one entry per address
     addrinfo* answer = nullptr;
     const int status = ::getaddrinfo(host.c_str(), nullptr, &hints, &answer);
     if (status != 0 || answer == nullptr)
         return {std::nullopt, status != 0 ? status : EAI_NONAME, errno};
-    THostAddress result{std::nullopt, EAI_NONAME, 0};
-    if (answer->ai_family == AF_INET && answer->ai_addr != nullptr) {
-        const auto* address = reinterpret_cast<const sockaddr_in*>(answer->ai_addr);
-        char text[INET_ADDRSTRLEN];
-        if (::inet_ntop(AF_INET, &address->sin_addr, text, sizeof text))
-            result = {text, 0, 0};
+    std::vector<std::string> addresses;
+    for (const addrinfo* entry = answer; entry != nullptr; entry = entry->ai_next) {
+        if (std::optional<std::string> text = NumericText(*entry))
+            addresses.push_back(std::move(*text));
     }
     ::freeaddrinfo(answer);
-    return result;
+    std::optional<std::string> chosen = PreferredAddress(addresses);
+    return {chosen, chosen ? 0 : EAI_NONAME, 0};
 }
 
 }  // namespace
 
-THostAddress LookupHostIPv4(const std::string& host)
+bool IsIPv6Literal(const std::string& text)
 {
-    if (const THostLookup lookup = LookupHook().Get()) {
-        std::optional<std::string> address = lookup(host);
+    if (text.find(':') == std::string::npos)
+        return false;
+    addrinfo hints{};
+    hints.ai_family = AF_INET6;
+    hints.ai_flags = AI_NUMERICHOST;  // never a lookup
+    addrinfo* answer = nullptr;
+    if (::getaddrinfo(text.c_str(), nullptr, &hints, &answer) != 0)
+        return false;
+    ::freeaddrinfo(answer);
+    return true;
+}
+
+std::optional<std::string> PreferredAddress(const std::vector<std::string>& addresses)
+{
+    for (int family : {AF_INET, AF_INET6}) {
+        for (const std::string& address : addresses) {
+            if (FamilyOf(address) == family)
+                return address;
+        }
+    }
+    return std::nullopt;
+}
+
+THostAddress LookupHostAddress(const std::string& host)
+{
+    if (const THostAddressesLookup lookup = LookupHook().Get()) {
+        std::optional<std::string> address = PreferredAddress(lookup(host));
         return {address, address ? 0 : EAI_NONAME, 0};
     }
     return SystemLookup(host);
 }
 
-THostLookupScope::THostLookupScope(THostLookup lookup) : FScope(LookupHook(), std::move(lookup)) {}
+THostLookupScope::THostLookupScope(THostLookup lookup)
+    : FScope(LookupHook(), [lookup = std::move(lookup)](const std::string& host) {
+          std::optional<std::string> address = lookup(host);
+          return address ? std::vector<std::string>{*address} : std::vector<std::string>{};
+      })
+{
+}
+
+THostLookupScope::THostLookupScope(THostAddressesLookup lookup) : FScope(LookupHook(), std::move(lookup)) {}
 
 TWASTool::TWASTool()
 {
@@ -74,7 +125,7 @@ bool TWASTool::ResolveHostIP(const std::string& host, std::string& ip)
     // An empty name is no host; never hand it to the resolver.
     if (host.empty())
         return false;
-    const THostAddress found = LookupHostIPv4(host);
+    const THostAddress found = LookupHostAddress(host);
     if (!found.Address)
         return false;
     ip = *found.Address;

@@ -1,6 +1,6 @@
 #pragma once
 // Socket-library start-up and host-name resolution. Every name the program
-// resolves goes through LookupHostIPv4: the test run's, the DNS socket
+// resolves goes through LookupHostAddress: the test run's, the DNS socket
 // layer's, orvel-cli's.
 
 #include "vqlib/Vqhook.h"
@@ -8,37 +8,51 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <vector>
 
-// The first IPv4 address of a host in dotted form; on failure no address and
-// the reason as a getaddrinfo code (EAI_*, with errno for EAI_SYSTEM).
+// The address a host is measured at, in numeric form: its first IPv4 address,
+// else its first IPv6 address, so that a name with both keeps measuring what
+// it measured before IPv6 was known. On failure no address and the reason as
+// a getaddrinfo code (EAI_*, with errno for EAI_SYSTEM).
 struct THostAddress {
     std::optional<std::string> Address;
     int Error = 0;
     int SystemError = 0;
 };
 
-THostAddress LookupHostIPv4(const std::string& host);
+THostAddress LookupHostAddress(const std::string& host);
+
+// Of a host's addresses in the order the system gives them, the one
+// LookupHostAddress takes; none when the list holds no numeric address.
+std::optional<std::string> PreferredAddress(const std::vector<std::string>& addresses);
+
+// An IPv6 address in numeric form ("::1", "fe80::1%lo"); brackets not included.
+bool IsIPv6Literal(const std::string& text);
 
 // Replaces the system's lookup for one scope (tests: no name server may be
-// asked); a failure it reports reads as a name that does not exist. A run
-// calls it from several threads at once, and a lookup that a run abandoned
-// may still be running after the scope: it must own what it uses.
+// asked); a failure it reports reads as a name that does not exist. The
+// single-address form answers with one address; the list form with every
+// address of the host, IPv4 and IPv6 in the system's order. A run calls it
+// from several threads at once, and a lookup that a run abandoned may still
+// be running after the scope: it must own what it uses.
 using THostLookup = std::function<std::optional<std::string>(const std::string& host)>;
+using THostAddressesLookup = std::function<std::vector<std::string>(const std::string& host)>;
 
 class THostLookupScope {
 public:
     explicit THostLookupScope(THostLookup lookup);
+    explicit THostLookupScope(THostAddressesLookup lookup);
 
 private:
-    THookScope<THostLookup> FScope;
+    THookScope<THostAddressesLookup> FScope;
 };
 
 class TWASTool {
 public:
     TWASTool();
     virtual ~TWASTool();
-    // True and ip set to the first IPv4 address in dotted form; ip untouched on
-    // failure. Any thread may call it.
+    // True and ip set to the host's first IPv4 address, else its first IPv6
+    // address, in numeric form; ip untouched on failure. Any thread may call it.
     bool ResolveHostIP(const std::string& host, std::string& ip);
 
     static bool Started();  // the process-wide flag

@@ -97,23 +97,34 @@ std::string Query(uint16_t id, const std::string& name)
 
 namespace {
 
-sockaddr_in Address(const std::string& ip, uint16_t port)
+// ip is a dotted IPv4 address or an IPv6 one ("::1").
+sockaddr_storage Address(const std::string& ip, uint16_t port, socklen_t& length)
 {
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(port);
-    if (inet_pton(AF_INET, ip.c_str(), &address.sin_addr) != 1)
-        throw std::system_error(EINVAL, std::generic_category(), "not an IPv4 address: " + ip);
-    return address;
+    sockaddr_storage storage{};
+    auto* v4 = reinterpret_cast<sockaddr_in*>(&storage);
+    auto* v6 = reinterpret_cast<sockaddr_in6*>(&storage);
+    if (inet_pton(AF_INET, ip.c_str(), &v4->sin_addr) == 1) {
+        v4->sin_family = AF_INET;
+        v4->sin_port = htons(port);
+        length = sizeof *v4;
+    } else if (inet_pton(AF_INET6, ip.c_str(), &v6->sin6_addr) == 1) {
+        v6->sin6_family = AF_INET6;
+        v6->sin6_port = htons(port);
+        length = sizeof *v6;
+    } else {
+        throw std::system_error(EINVAL, std::generic_category(), "not an IP address: " + ip);
+    }
+    return storage;
 }
 
 int BoundSocket(const std::string& ip, uint16_t port)
 {
-    int handle = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    socklen_t length = 0;
+    sockaddr_storage address = Address(ip, port, length);
+    int handle = socket(address.ss_family, SOCK_DGRAM | SOCK_CLOEXEC, 0);
     if (handle < 0)
         throw std::system_error(errno, std::generic_category(), "socket");
-    sockaddr_in address = Address(ip, port);
-    if (bind(handle, reinterpret_cast<sockaddr*>(&address), sizeof address) < 0) {
+    if (bind(handle, reinterpret_cast<sockaddr*>(&address), length) < 0) {
         int error = errno;
         close(handle);
         throw std::system_error(error, std::generic_category(), "bind " + ip + ":" + std::to_string(port));
@@ -123,10 +134,12 @@ int BoundSocket(const std::string& ip, uint16_t port)
 
 uint16_t LocalPort(int handle)
 {
-    sockaddr_in address{};
+    sockaddr_storage address{};
     socklen_t length = sizeof address;
     getsockname(handle, reinterpret_cast<sockaddr*>(&address), &length);
-    return ntohs(address.sin_port);
+    if (address.ss_family == AF_INET6)
+        return ntohs(reinterpret_cast<sockaddr_in6*>(&address)->sin6_port);
+    return ntohs(reinterpret_cast<sockaddr_in*>(&address)->sin_port);
 }
 
 }  // namespace
@@ -191,7 +204,7 @@ void TDnsResponder::Serve()
         pollfd readable{FSocket, POLLIN, 0};
         if (poll(&readable, 1, 20) <= 0)
             continue;
-        sockaddr_in from{};
+        sockaddr_storage from{};
         socklen_t fromLength = sizeof from;
         ssize_t received = recvfrom(FSocket, buffer.data(), buffer.size(), MSG_DONTWAIT,
             reinterpret_cast<sockaddr*>(&from), &fromLength);
@@ -206,7 +219,7 @@ void TDnsResponder::Serve()
         }
         TDnsResponse response = FHandler(query, index);
         if (response.Foreign)
-            SendForeign(response, from);
+            SendForeign(response, from, fromLength);
         if (response.DelayMs > 0 && !SleepUnlessStopped(response.DelayMs))
             return;
         if (!response.Bytes)
@@ -218,7 +231,7 @@ void TDnsResponder::Serve()
     }
 }
 
-void TDnsResponder::SendForeign(const TDnsResponse& response, const sockaddr_in& to)
+void TDnsResponder::SendForeign(const TDnsResponse& response, const sockaddr_storage& to, socklen_t toLength)
 {
     const bool otherAddress = !response.ForeignIP.empty();
     int handle = -1;
@@ -229,6 +242,6 @@ void TDnsResponder::SendForeign(const TDnsResponse& response, const sockaddr_in&
         return;
     }
     sendto(handle, response.Foreign->data(), response.Foreign->size(), 0, reinterpret_cast<const sockaddr*>(&to),
-        sizeof to);
+        toLength);
     close(handle);
 }

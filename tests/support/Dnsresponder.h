@@ -55,7 +55,7 @@ public:
     // index counts the queries received, from 0.
     using THandler = std::function<TDnsResponse(const std::string& query, int index)>;
 
-    // Binds ip:port (0: any free port); throws std::system_error when it cannot.
+    // Binds ip:port (0: any free port), ip IPv4 or IPv6; throws std::system_error when it cannot.
     explicit TDnsResponder(THandler handler, const std::string& ip = "127.0.0.1", uint16_t port = 0);
     ~TDnsResponder();
     TDnsResponder(const TDnsResponder&) = delete;
@@ -73,7 +73,7 @@ public:
 private:
     void Serve();
     bool SleepUnlessStopped(int ms);
-    void SendForeign(const TDnsResponse& response, const sockaddr_in& to);
+    void SendForeign(const TDnsResponse& response, const sockaddr_storage& to, socklen_t toLength);
 
     THandler FHandler;
     std::string FIP;

@@ -1,13 +1,19 @@
 #include "tests/support/Httpserver.h"
 
+#include <openssl/err.h>
+#include <openssl/ssl.h>
+
 #include <arpa/inet.h>
+#include <fcntl.h>
 #include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <poll.h>
 #include <strings.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <csignal>
 #include <cerrno>
 #include <chrono>
 #include <cstdint>
@@ -15,24 +21,51 @@
 
 namespace {
 
-int ListenOnLoopback(uint16_t& port)
+int ListenOnLoopback(uint16_t& port, int family = AF_INET)
 {
-    const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    const int fd = socket(family, SOCK_STREAM | SOCK_CLOEXEC, 0);
     if (fd < 0)
         throw std::runtime_error("socket");
     const int one = 1;
     setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    sockaddr_storage address{};
     socklen_t length = sizeof address;
-    if (bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) < 0 || listen(fd, 256) < 0
+    if (family == AF_INET6) {
+        auto* v6 = reinterpret_cast<sockaddr_in6*>(&address);
+        v6->sin6_family = AF_INET6;
+        v6->sin6_addr = in6addr_loopback;
+        length = sizeof *v6;
+    } else {
+        auto* v4 = reinterpret_cast<sockaddr_in*>(&address);
+        v4->sin_family = AF_INET;
+        v4->sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        length = sizeof *v4;
+    }
+    if (bind(fd, reinterpret_cast<sockaddr*>(&address), length) < 0 || listen(fd, 256) < 0
         || getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) < 0) {
         close(fd);
         throw std::runtime_error("bind/listen on loopback");
     }
-    port = ntohs(address.sin_port);
+    port = family == AF_INET6 ? ntohs(reinterpret_cast<sockaddr_in6*>(&address)->sin6_port)
+                              : ntohs(reinterpret_cast<sockaddr_in*>(&address)->sin_port);
     return fd;
+}
+
+SSL_CTX* Tls(void* context) { return static_cast<SSL_CTX*>(context); }
+
+SSL_CTX* MakeTlsContext(const std::string& certificate, const std::string& key)
+{
+    SSL_CTX* context = SSL_CTX_new(TLS_server_method());
+    if (!context)
+        throw std::runtime_error("SSL_CTX_new");
+    if (SSL_CTX_use_certificate_chain_file(context, certificate.c_str()) != 1
+        || SSL_CTX_use_PrivateKey_file(context, key.c_str(), SSL_FILETYPE_PEM) != 1) {
+        SSL_CTX_free(context);
+        throw std::runtime_error("cannot load " + certificate + " or " + key);
+    }
+    // Sends may be cut short and taken up again from a moved buffer.
+    SSL_CTX_set_mode(context, SSL_MODE_ENABLE_PARTIAL_WRITE | SSL_MODE_ACCEPT_MOVING_WRITE_BUFFER);
+    return context;
 }
 
 constexpr int kStopCheckMs = 50;  // how soon a waiting connection sees the server stop
@@ -50,9 +83,72 @@ const char* ReasonOf(int status)
 
 }  // namespace
 
-THttpServer::THttpServer()
+// A plain or TLS connection; the socket is non-blocking, so a read or write
+// that cannot go on returns -1 with errno EAGAIN in either case.
+struct THttpServer::TConnection {
+    int Fd = -1;
+    SSL* Ssl = nullptr;
+
+    ~TConnection()
+    {
+        if (Ssl) {
+            if (SSL_is_init_finished(Ssl))
+                SSL_shutdown(Ssl);
+            SSL_free(Ssl);
+        }
+        close(Fd);
+    }
+    ssize_t Read(char* data, size_t size)
+    {
+        if (!Ssl)
+            return recv(Fd, data, size, MSG_DONTWAIT);
+        const int got = SSL_read(Ssl, data, static_cast<int>(size));
+        return got > 0 ? got : Failed(got);
+    }
+    ssize_t Write(const char* data, size_t size)
+    {
+        if (!Ssl)
+            return send(Fd, data, size, MSG_NOSIGNAL | MSG_DONTWAIT);
+        const int sent = SSL_write(Ssl, data, static_cast<int>(size));
+        return sent > 0 ? sent : Failed(sent);
+    }
+    // Waits at most ms for something to read (data TLS already holds counts).
+    bool WaitReadable(int ms) const
+    {
+        if (Ssl && SSL_pending(Ssl) > 0)
+            return true;
+        pollfd pfd{Fd, POLLIN, 0};
+        return poll(&pfd, 1, ms) > 0;
+    }
+
+private:
+    ssize_t Failed(int result)
+    {
+        const int error = SSL_get_error(Ssl, result);
+        if (error == SSL_ERROR_ZERO_RETURN)
+            return 0;
+        errno = error == SSL_ERROR_WANT_READ || error == SSL_ERROR_WANT_WRITE ? EAGAIN : EIO;
+        ERR_clear_error();
+        return -1;
+    }
+};
+
+THttpServer::THttpServer() : THttpServer(TOptions{}) {}
+
+THttpServer::THttpServer(const TOptions& options) : FOptions(options)
 {
-    FListen = ListenOnLoopback(FPort);
+    // TLS writes to a socket the client may have closed: no SIGPIPE for that.
+    static const bool ignored = signal(SIGPIPE, SIG_IGN) != SIG_ERR;
+    (void)ignored;
+    if (!options.CertificateFile.empty())
+        FTls = MakeTlsContext(options.CertificateFile, options.KeyFile);
+    try {
+        FListen = ListenOnLoopback(FPort, options.Family);
+    } catch (...) {
+        if (FTls)
+            SSL_CTX_free(Tls(FTls));
+        throw;
+    }
     FAcceptor = std::thread(&THttpServer::AcceptLoop, this);
 }
 
@@ -69,9 +165,16 @@ THttpServer::~THttpServer()
     }
     for (auto& connection : connections)
         connection.join();
+    if (FTls)
+        SSL_CTX_free(Tls(FTls));
 }
 
-std::string THttpServer::HostPort() const { return "127.0.0.1:" + std::to_string(FPort); }
+std::string THttpServer::HostPort() const
+{
+    return (FOptions.Family == AF_INET6 ? "[::1]:" : "127.0.0.1:") + std::to_string(FPort);
+}
+
+std::string THttpServer::Url() const { return (FTls ? "https://" : "http://") + HostPort(); }
 
 void THttpServer::SetResponse(const TResponse& response)
 {
@@ -140,22 +243,43 @@ void THttpServer::AcceptLoop()
 
 void THttpServer::Serve(int fd)
 {
+    TConnection connection;
+    connection.Fd = fd;
+    // Small writes (a TLS record, a head) go out at once, not after the client's delayed ACK.
+    const int one = 1;
+    setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+    if (FTls) {
+        // The handshake waits at most this long for a client that says nothing.
+        const timeval limit{5, 0};
+        setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
+        connection.Ssl = SSL_new(Tls(FTls));
+        if (!connection.Ssl || SSL_set_fd(connection.Ssl, fd) != 1 || SSL_accept(connection.Ssl) != 1) {
+            ERR_clear_error();  // a client that refused our certificate, most likely
+            return;
+        }
+    }
+    fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) | O_NONBLOCK);
+    Answer(connection);
+}
+
+void THttpServer::Answer(TConnection& connection)
+{
     std::string head;
     char chunk[4096];
+    const auto headDeadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
     while (head.find("\r\n\r\n") == std::string::npos) {
-        pollfd pfd{fd, POLLIN, 0};
-        if (poll(&pfd, 1, 5000) <= 0)
+        if (std::chrono::steady_clock::now() > headDeadline || !connection.WaitReadable(kStopCheckMs * 4))
             break;
-        const ssize_t got = recv(fd, chunk, sizeof chunk, 0);
+        const ssize_t got = connection.Read(chunk, sizeof chunk);
+        if (got < 0 && errno == EAGAIN)
+            continue;
         if (got <= 0)
             break;
         head.append(chunk, static_cast<size_t>(got));
     }
     const size_t end = head.find("\r\n\r\n");
-    if (end == std::string::npos) {
-        close(fd);
+    if (end == std::string::npos)
         return;
-    }
     head.resize(end);
     {
         std::lock_guard lock(FMutex);
@@ -165,10 +289,8 @@ void THttpServer::Serve(int fd)
     const size_t pathStart = head.find(' ') + 1;
     const std::string path = head.substr(pathStart, head.find(' ', pathStart) - pathStart);
     const TResponse response = ResponseFor(path);
-    if (response.DelayMs > 0 && WaitClientGone(fd, std::chrono::milliseconds(response.DelayMs))) {
-        close(fd);
+    if (response.DelayMs > 0 && WaitClientGone(connection, std::chrono::milliseconds(response.DelayMs)))
         return;
-    }
 
     std::string reply = "HTTP/1.1 " + std::to_string(response.Status) + " " + ReasonOf(response.Status) + "\r\n";
     if (!response.Endless)
@@ -176,50 +298,52 @@ void THttpServer::Serve(int fd)
     if (!response.Location.empty())
         reply += "Location: " + response.Location + "\r\n";
     reply += "Connection: close\r\n\r\n";
-    if (SendSome(fd, reply.data(), reply.size()) && SendBody(fd, response) && response.StallBody) {
-        while (!WaitClientGone(fd, std::chrono::milliseconds(kStopCheckMs))) {
+    if (SendSome(connection, reply.data(), reply.size()) && SendBody(connection, response) && response.StallBody) {
+        while (!WaitClientGone(connection, std::chrono::milliseconds(kStopCheckMs))) {
         }
     }
-    shutdown(fd, SHUT_WR);
+    if (!connection.Ssl)
+        shutdown(connection.Fd, SHUT_WR);
     // Drain until the client closes, so it sees our end of the body cleanly.
-    pollfd pfd{fd, POLLIN, 0};
-    while (!FStopping && poll(&pfd, 1, 1000) > 0 && recv(fd, chunk, sizeof chunk, 0) > 0) {
+    for (int round = 0; !FStopping && round < 20 && connection.WaitReadable(1000); ++round) {
+        const ssize_t got = connection.Read(chunk, sizeof chunk);
+        if (got == 0 || (got < 0 && errno != EAGAIN))
+            break;
     }
-    close(fd);
 }
 
-bool THttpServer::SendBody(int fd, const TResponse& response)
+bool THttpServer::SendBody(TConnection& connection, const TResponse& response)
 {
     const bool partial = response.CutBody || response.StallBody;
     const size_t toSend = response.Endless ? SIZE_MAX : partial ? response.BodySize / 2 : response.BodySize;
     if (response.DripBytesPerSecond > 0) {
         const auto interval = std::chrono::microseconds(1000000 / response.DripBytesPerSecond);
         for (size_t sent = 0; sent < toSend; ++sent) {
-            if (!SendSome(fd, "x", 1) || WaitClientGone(fd, interval))
+            if (!SendSome(connection, "x", 1) || WaitClientGone(connection, interval))
                 return false;
         }
         return true;
     }
     const std::string block(64 * 1024, 'x');
     for (size_t sent = 0; sent < toSend; sent += block.size()) {
-        if (!SendSome(fd, block.data(), std::min(block.size(), toSend - sent)))
+        if (!SendSome(connection, block.data(), std::min(block.size(), toSend - sent)))
             return false;
         // Endless, but not a flood that keeps both cores busy.
-        if (response.Endless && WaitClientGone(fd, std::chrono::milliseconds(1)))
+        if (response.Endless && WaitClientGone(connection, std::chrono::milliseconds(1)))
             return false;
     }
     return true;
 }
 
-bool THttpServer::SendSome(int fd, const char* data, size_t size)
+bool THttpServer::SendSome(TConnection& connection, const char* data, size_t size)
 {
     while (size > 0) {
         if (FStopping)
             return false;
-        pollfd pfd{fd, POLLOUT, 0};
+        pollfd pfd{connection.Fd, POLLOUT, 0};
         if (poll(&pfd, 1, kStopCheckMs) <= 0)
             continue;
-        const ssize_t sent = send(fd, data, size, MSG_NOSIGNAL | MSG_DONTWAIT);
+        const ssize_t sent = connection.Write(data, size);
         if (sent < 0 && (errno == EAGAIN || errno == EINTR))
             continue;
         if (sent <= 0)
@@ -230,7 +354,7 @@ bool THttpServer::SendSome(int fd, const char* data, size_t size)
     return true;
 }
 
-bool THttpServer::WaitClientGone(int fd, std::chrono::microseconds wait)
+bool THttpServer::WaitClientGone(TConnection& connection, std::chrono::microseconds wait)
 {
     const auto deadline = std::chrono::steady_clock::now() + wait;
     for (;;) {
@@ -240,11 +364,10 @@ bool THttpServer::WaitClientGone(int fd, std::chrono::microseconds wait)
             deadline - std::chrono::steady_clock::now() + std::chrono::microseconds(999));
         if (left.count() <= 0)
             return false;
-        pollfd pfd{fd, POLLIN, 0};
-        if (poll(&pfd, 1, static_cast<int>(std::min<long>(left.count(), kStopCheckMs))) <= 0)
+        if (!connection.WaitReadable(static_cast<int>(std::min<long>(left.count(), kStopCheckMs))))
             continue;
         char scrap[4096];
-        const ssize_t got = recv(fd, scrap, sizeof scrap, MSG_DONTWAIT);
+        const ssize_t got = connection.Read(scrap, sizeof scrap);
         if (got == 0 || (got < 0 && errno != EAGAIN && errno != EINTR))
             return true;
     }

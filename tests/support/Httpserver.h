@@ -1,6 +1,8 @@
 #pragma once
-// A loopback HTTP/1.1 server for tests and benchmarks: one thread per
-// connection, every answer closes its connection.
+// A loopback HTTP/1.1 server for tests and benchmarks, over TLS when given a
+// certificate: one thread per connection, every answer closes its connection.
+
+#include <sys/socket.h>
 
 #include <atomic>
 #include <chrono>
@@ -27,13 +29,23 @@ public:
     // Every wait of a connection ends when the client leaves or the server
     // stops, so a hostile answer never outlives its test.
 
+    struct TOptions {
+        int Family = AF_INET;          // AF_INET6: listens on ::1
+        std::string CertificateFile;   // PEM; with KeyFile, HTTPS
+        std::string KeyFile;
+    };
+
     THttpServer();   // listens on 127.0.0.1 at a free port
+    explicit THttpServer(const TOptions& options);  // throws std::runtime_error when it cannot
     ~THttpServer();  // stops and waits for every connection
     THttpServer(const THttpServer&) = delete;
     THttpServer& operator=(const THttpServer&) = delete;
 
     uint16_t Port() const { return FPort; }
-    std::string HostPort() const;  // "127.0.0.1:port", a target as the user types it
+    // "127.0.0.1:port" or "[::1]:port", a target as the user types it
+    std::string HostPort() const;
+    // The typed form with the scheme: "http://" or "https://" + HostPort().
+    std::string Url() const;
 
     void SetResponse(const TResponse& response);                          // for every path
     void SetResponseFor(const std::string& path, const TResponse& response);
@@ -47,13 +59,17 @@ public:
     static uint16_t RefusedPort();
 
 private:
+    struct TConnection;
     void AcceptLoop();
     void Serve(int fd);
-    bool SendBody(int fd, const TResponse& response);
-    bool SendSome(int fd, const char* data, size_t size);
-    bool WaitClientGone(int fd, std::chrono::microseconds wait);
+    void Answer(TConnection& connection);
+    bool SendBody(TConnection& connection, const TResponse& response);
+    bool SendSome(TConnection& connection, const char* data, size_t size);
+    bool WaitClientGone(TConnection& connection, std::chrono::microseconds wait);
     TResponse ResponseFor(const std::string& path) const;
 
+    TOptions FOptions;
+    void* FTls = nullptr;  // the SSL_CTX when serving HTTPS
     int FListen = -1;
     uint16_t FPort = 0;
     std::atomic<bool> FStopping{false};

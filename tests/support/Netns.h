@@ -2,6 +2,8 @@
 // Network namespaces of a test's own, and an ICMP echo responder to run in
 // one, so Ping can be measured against loopback with known delays and faults.
 
+#include <sys/socket.h>
+
 #include <atomic>
 #include <cstdint>
 #include <functional>
@@ -38,18 +40,23 @@ private:
 // WriteSysctl("net/ipv4/ping_group_range", "0 2147483647").
 bool WriteSysctl(const std::string& name, const std::string& value);
 
+// Adds an IPv6 address (such as "::2") to the loopback of the current namespace.
+bool AddLoopbackIPv6(const std::string& address);
+
 // Answers echo requests to loopback from a raw socket, late or wrongly, for a
-// namespace whose kernel answers none (net/ipv4/icmp_echo_ignore_all = 1).
+// namespace whose kernel answers none (net/ipv4/icmp_echo_ignore_all = 1, for
+// ICMPv6 net/ipv6/icmp/echo_ignore_all = 1).
 class TEchoResponder {
 public:
     enum class TMode {
         Reply,         // an echo reply after the delay
         Unreachable,   // a host-unreachable error quoting the request
-        WrongSource,   // an echo reply, but from 127.0.0.2
+        WrongSource,   // an echo reply, but from 127.0.0.2 (::2, which AddLoopbackIPv6 must have added)
         WrongPayload,  // an echo reply whose data differs
     };
 
-    TEchoResponder(TMode mode, int delayMs);
+    // family: AF_INET answers ICMP, AF_INET6 ICMPv6.
+    TEchoResponder(TMode mode, int delayMs, int family = AF_INET);
     ~TEchoResponder();
     TEchoResponder(const TEchoResponder&) = delete;
     TEchoResponder& operator=(const TEchoResponder&) = delete;
@@ -60,9 +67,12 @@ public:
 
 private:
     void Loop();
+    // The answer to a request as received (with its IP header for IPv4); none to ignore it.
+    std::vector<unsigned char> Answer(const unsigned char* packet, size_t length, const sockaddr_storage& from);
 
     TMode FMode;
     int FDelayMs;
+    int FFamily;
     int FSocket = -1;  // receives the requests
     int FSender = -1;  // sends the answers, bound to the source address
     std::atomic<bool> FStop{false};

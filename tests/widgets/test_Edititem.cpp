@@ -106,6 +106,13 @@ private slots:
         QTest::newRow("placeholder") << "*多项值*" << "(域名)";
         QTest::newRow("all ones") << "255.255.255.255" << "(域名)";
         QTest::newRow("five parts") << "1.2.3.4.5" << "(域名)";
+        QTest::newRow("IPv6 loopback") << "::1" << "(IP地址)";
+        QTest::newRow("IPv6 with blanks") << " 2001:db8::1 " << "(IP地址)";
+        QTest::newRow("IPv6 in brackets") << "[::1]" << "(IP地址)";
+        QTest::newRow("IPv6 with a zone") << "fe80::1%lo" << "(IP地址)";
+        QTest::newRow("not IPv6") << "1::2::3" << "(域名)";
+        QTest::newRow("host and port") << "[::1]:8080" << "(域名)";
+        QTest::newRow("typed address") << "https://127.0.0.1/" << "(域名)";
     }
     void addressKindHint()
     {
@@ -198,6 +205,28 @@ private slots:
         QVERIFY(ConfirmWith(name, QStringLiteral("h"), 1).isEmpty());
         QVERIFY(Dialog->FConfirmed);
         QCOMPARE(Dialog->result(), int(QDialog::Accepted));
+    }
+
+    void typedWebAddressesAreAccepted_data()
+    {
+        QTest::addColumn<QString>("address");
+        QTest::newRow("http") << "http://127.0.0.1:8080/";
+        QTest::newRow("https, upper case") << "HTTPS://[::1]:8443/index.html";
+        QTest::newRow("IPv6 host and port") << "[::1]:8080";
+    }
+    void typedWebAddressesAreAccepted()
+    {
+        QFETCH(QString, address);
+        QVERIFY(ConfirmWith(QStringLiteral("web"), address, 1).isEmpty());
+        QVERIFY(Dialog->FConfirmed);
+        QCOMPARE(Dialog->edtDomainIP->text(), address);
+    }
+
+    void aTypedAddressWithAQueryStillHasItsReservedCharacterRefused()
+    {
+        QCOMPARE(ConfirmWith(QStringLiteral("web"), QStringLiteral("https://127.0.0.1/?a=b"), 1),
+                 QStringList{kBadAddress});
+        QVERIFY(!Dialog->FConfirmed);
     }
 
     void confirmedTextsStayUntrimmed()

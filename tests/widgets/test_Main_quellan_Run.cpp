@@ -9,12 +9,15 @@
 #include "Windowscript.h"
 
 #include "app/Uiexecutorqt.h"
+#include "engine/Icmpecho.h"
+#include "tests/support/Certificates.h"
 #include "tests/support/Dnsresponder.h"
 #include "tests/support/Heldlookups.h"
 #include "tests/support/Httpserver.h"
 #include "tests/support/Netns.h"
 #include "tests/support/Noproxy.h"
 #include "tests/support/Testclock.h"
+#include "vqlib/Vqhttp.h"
 #include "vqlib/Vqnet.h"
 
 #include <QAction>
@@ -29,6 +32,7 @@
 #include <cmath>
 #include <cstdlib>
 #include <memory>
+#include <stdexcept>
 
 namespace {
 
@@ -144,8 +148,17 @@ bool OpensAndCloses(TfrmTarnix& window, const char* action, const char* dialog)
 
 void Screenshot(TfrmTarnix& window, const char* name)
 {
-    if (const char* dir = std::getenv("ORVEL_SCREENSHOTS"))
-        window.grab().save(QString::fromUtf8(dir) + "/" + name + ".png");
+    const char* dir = std::getenv("ORVEL_SCREENSHOTS");
+    if (!dir)
+        return;
+    window.grab().save(QString::fromUtf8(dir) + "/" + name + ".png");
+    // On an X server (xvfb-run), the whole screen as well, as a user sees it.
+    if (QGuiApplication::platformName() == QStringLiteral("xcb")) {
+        QTest::qWait(300);
+        const std::string command = "import -window root '" + std::string(dir) + "/" + name + "-screen.png'";
+        if (std::system(command.c_str()) != 0)
+            qWarning("no screen shot: %s", command.c_str());
+    }
 }
 
 }  // namespace
@@ -240,6 +253,71 @@ private slots:
         QCOMPARE(FClock.Pauses().size() - pausesBefore, size_t(26 * 5));
         QVERIFY(window.close());
         QCOMPARE(scratch.Boxes.Unexpected, 0);  // a run changes no plan: closing asks nothing
+    }
+
+    // IPv6 and HTTPS items beside each other: each shows its time, a
+    // certificate for another name ends 没响应, a name with only an IPv6
+    // address shows it in the note.
+    void aRunMeasuresIPv6AndHttpsItems()
+    {
+        TTestCertificates certificates;
+        if (!certificates.Ok())
+            QSKIP(qPrintable("no test certificates: " + QString::fromStdString(certificates.Why())));
+        std::unique_ptr<THttpServer> plain6, secure4, secure6;
+        try {
+            plain6 = std::make_unique<THttpServer>(THttpServer::TOptions{AF_INET6, "", ""});
+            secure6 = std::make_unique<THttpServer>(
+                THttpServer::TOptions{AF_INET6, certificates.Good(), certificates.KeyFile()});
+        } catch (const std::runtime_error& error) {
+            QSKIP(qPrintable(QStringLiteral("no IPv6 loopback here: ") + error.what()));
+        }
+        secure4 = std::make_unique<THttpServer>(
+            THttpServer::TOptions{AF_INET, certificates.Good(), certificates.KeyFile()});
+        THttpServer wrongName(THttpServer::TOptions{AF_INET, certificates.WrongName(), certificates.KeyFile()});
+        THttpServer::TResponse page;
+        page.BodySize = 4000;
+        for (THttpServer* server : {plain6.get(), secure4.get(), secure6.get(), &wrongName})
+            server->SetResponse(page);
+        const vqlib::THttpTrustScope trust(certificates.CaFile());
+        THostLookupScope lookup([](const std::string& host) -> std::vector<std::string> {
+            return host == "six.test" ? std::vector<std::string>{"::1"} : std::vector<std::string>{};
+        });
+        const bool canPing6 = TIcmpEcho(TIcmpEcho::TKind::Any, AF_INET6).IsOpen();
+        if (!canPing6)
+            qInfo("no ICMPv6 socket may be opened here: the Ping rows are left out");
+
+        QStringList items = {
+            PlanItem(QStringLiteral("IPv6首页"), plain6->HostPort(), dtHomePage),
+            PlanItem(QStringLiteral("HTTPS"), secure4->Url() + "/", dtHomePage),
+            PlanItem(QStringLiteral("HTTPS IPv6"), "HTTPS" + secure6->Url().substr(5), dtHomePage),
+            PlanItem(QStringLiteral("证书名不符"), wrongName.Url() + "/", dtHomePage),
+        };
+        if (canPing6) {
+            items << PlanItem(QStringLiteral("IPv6 Ping"), "::1", dtPing);
+            items << PlanItem(QStringLiteral("只有IPv6的域名"), "six.test", dtPing);
+        }
+        TWindowScratch scratch;
+        TfrmTarnix& window = OpenPlan(scratch, items);
+        window.resize(640, 300);
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        StartRun(window);
+        QTRY_COMPARE_WITH_TIMEOUT(StatusText(window), QStringLiteral("测速已完成。"), 30000);
+        Screenshot(window, "ipv6-https-run");
+        for (int row : {0, 1, 2, 4, 5}) {
+            if (row >= List(window)->topLevelItemCount())
+                continue;
+            bool number = false;
+            TimeText(window, row).trimmed().toDouble(&number);
+            QVERIFY2(number, qPrintable(RowNames(window)[row] + ": " + TimeText(window, row)));
+        }
+        QCOMPARE(TimeText(window, 3), QStringLiteral("没响应"));
+        QCOMPARE(NoteText(window, 3), QStringLiteral("失败率5/5 "));
+        if (canPing6) {
+            QCOMPARE(NoteText(window, 4), QString());
+            QCOMPARE(NoteText(window, 5), QStringLiteral("IP[::1] "));
+        }
+        QCOMPARE(secure6->Requests().size(), size_t(5));
+        QVERIFY(window.close());
     }
 
     void anEmptyPlanCompletesAtOnce()
