@@ -204,9 +204,9 @@ void TEchoResponder::Loop()
         const auto now = std::chrono::steady_clock::now();
         while (!pending.empty() && pending.front().Due <= now) {
             TPending& answer = pending.front();
+            ++FAnswered;  // before the send: the asker may look as soon as the answer lands
             sendto(FSender, answer.Packet.data(), answer.Packet.size(), 0, reinterpret_cast<sockaddr*>(&answer.To),
                    LengthOf(FFamily));
-            ++FAnswered;
             pending.pop_front();
         }
         if (!pending.empty())
