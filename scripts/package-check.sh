@@ -206,7 +206,11 @@ apt-get remove -y -q orvel >/dev/null
 for path in /usr/bin/orvel /usr/bin/orvel-cli /usr/share/orvel "$desktop" "$metainfo" /usr/share/doc/orvel; do
     [ ! -e "$path" ] || fail "$path is left after apt-get remove"
 done
-dpkg --purge orvel >/dev/null  # apt-get cannot name a package no source holds
+# Purged only where remove left its configuration; apt-get cannot name a
+# package no source holds.
+if dpkg-query -W -f='${Status}' orvel 2>/dev/null | grep -q config-files; then
+    dpkg --purge orvel >/dev/null
+fi
 ! dpkg-query -W -f='${Status}' orvel 2>/dev/null | grep -q 'ok installed\|config-files' || fail "orvel is still known to dpkg"
 
 echo "package-check: passed in $((SECONDS - started)) s"
