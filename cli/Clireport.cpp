@@ -129,28 +129,6 @@ std::string JsonString(const std::string& text)
 
 }  // namespace
 
-std::optional<TTryFigures> TryFigures(const TTryTimes& tries)
-{
-    std::vector<double> times;
-    for (const auto& time : tries)
-        if (time)
-            times.push_back(Milliseconds(*time));
-    if (times.empty())
-        return std::nullopt;
-    TTryFigures figures;
-    figures.Fastest = *std::min_element(times.begin(), times.end());
-    figures.Slowest = *std::max_element(times.begin(), times.end());
-    double sum = 0;
-    for (double time : times)
-        sum += time;
-    figures.Mean = sum / times.size();
-    double squares = 0;
-    for (double time : times)
-        squares += (time - figures.Mean) * (time - figures.Mean);
-    figures.StdDev = std::sqrt(squares / times.size());
-    return figures;
-}
-
 std::string TerminalText(const std::string& utf8)
 {
     std::string out;

@@ -2,6 +2,7 @@
 // The results of a run in the three output formats of orvel-cli.
 
 #include "engine/Dnsdispinfo.h"
+#include "engine/Trytimes.h"
 
 #include <chrono>
 #include <cstdint>
@@ -9,26 +10,10 @@
 #include <string>
 #include <vector>
 
-// Each try's time, in the order of the tries; none for a failed try or one
-// not made.
-using TTryTimes = std::vector<std::optional<std::chrono::microseconds>>;
-
 struct TItemResult {
     TDNSDispInfo Info;  // the record after the run
     TTryTimes Tries;
 };
-
-// The figures of an item's successful tries, in ms; the standard deviation
-// is the population's (the jitter of these tries).
-struct TTryFigures {
-    double Fastest = 0;
-    double Mean = 0;
-    double Slowest = 0;
-    double StdDev = 0;
-};
-
-// None when no try succeeded.
-std::optional<TTryFigures> TryFigures(const TTryTimes& tries);
 
 struct TRunReport {
     std::string PlanName;  // GBK

@@ -1,40 +1,8 @@
 #include "cli/Clirun.h"
 
 #include "engine/Testrun.h"
+#include "engine/Trytimes.h"
 #include "engine/Uiexecutor.h"
-
-#include <algorithm>
-#include <chrono>
-#include <map>
-#include <mutex>
-
-namespace {
-
-// Each item's successful tries, told from the workers' threads.
-class TTryLog {
-public:
-    explicit TTryLog(int32_t tries) : FTries(tries) {}
-    void Add(const TDNSDispInfo* item, int index, std::chrono::microseconds elapsed)
-    {
-        std::lock_guard lock(FMutex);
-        TTryTimes& times = FByItem.try_emplace(item, FTries).first->second;
-        if (static_cast<size_t>(index) < times.size())
-            times[index] = elapsed;
-    }
-    TTryTimes Times(const TDNSDispInfo* item)
-    {
-        std::lock_guard lock(FMutex);
-        const auto it = FByItem.find(item);
-        return it != FByItem.end() ? it->second : TTryTimes(FTries);
-    }
-
-private:
-    int32_t FTries;
-    std::mutex FMutex;
-    std::map<const TDNSDispInfo*, TTryTimes> FByItem;
-};
-
-}  // namespace
 
 TRunReport RunPlan(const std::string& planName, std::vector<TDNSDispInfo> items, const TProgress& progress)
 {
@@ -46,11 +14,7 @@ TRunReport RunPlan(const std::string& planName, std::vector<TDNSDispInfo> items,
     bool pingDenied = false;
     {
         TTestRun run(items, TTestRun::kTryTimeout, TTestRun::kTriesPerItem);
-        run.SetTryObserver([&tries](const TDNSDispInfo& item, int index, bool ok,
-                                    std::chrono::microseconds elapsed) {
-            if (ok)
-                tries.Add(&item, index, elapsed);
-        });
+        run.SetTryObserver(tries.Observer());
         run.Listener.ItemReported = [&](TDNSDispInfo&) {
             if (progress)
                 progress(++finished, static_cast<int>(items.size()));
@@ -67,7 +31,7 @@ TRunReport RunPlan(const std::string& planName, std::vector<TDNSDispInfo> items,
     report.TestTimes = TTestRun::kTriesPerItem;
     report.PingDenied = pingDenied;
     for (const TDNSDispInfo& info : items) {
-        report.Items.push_back({info, tries.Times(&info)});
+        report.Items.push_back({info, tries.Tries(info)});
     }
     return report;
 }
