@@ -9,8 +9,6 @@ namespace {
 
 using TTimePoint = THistoryDb::time_point;
 
-constexpr int kBusyTimeoutMs = 5000;
-
 // Times are kept as microseconds since 1970 (UTC).
 int64_t ToMicros(TTimePoint time)
 {
@@ -215,37 +213,53 @@ bool HasTablesOfOthers(sqlite3* db)
     return query.Step() && query.Int(0) > 0;
 }
 
+// A file of a newer program, or a database that is not a history at all, is
+// not ours to change.
+void CheckOurs(sqlite3* db, const std::string& path)
+{
+    const int version = UserVersion(db);
+    if (version > THistoryDb::kSchemaVersion)
+        throw THistoryError("数据库由更新版本的程序创建 (" + path + ")");
+    if (version == 0 && HasTablesOfOthers(db))
+        throw THistoryError("不是测速历史数据库 (" + path + ")");
+}
+
 void Migrate(sqlite3* db, const std::string& path)
 {
     if (UserVersion(db) == THistoryDb::kSchemaVersion)
         return;
     TTransaction transaction(db);
     // Another program may have migrated it while this one waited.
+    CheckOurs(db, path);
     const int version = UserVersion(db);
-    if (version > THistoryDb::kSchemaVersion)
-        throw THistoryError("数据库由更新版本的程序创建 (" + path + ")");
-    if (version == 0 && HasTablesOfOthers(db))
-        throw THistoryError("不是测速历史数据库 (" + path + ")");
     for (int step = version; step < THistoryDb::kSchemaVersion; ++step)
         Exec(db, kMigrations[step]);
     Exec(db, ("PRAGMA user_version = " + std::to_string(THistoryDb::kSchemaVersion)).c_str());
     transaction.Commit();
 }
 
+// Readers then never wait for the writer, and a killed writer leaves a log
+// that the next opening rolls back or forward.
+void SetWal(sqlite3* db)
+{
+    TStatement mode(db, "PRAGMA journal_mode = WAL");
+    if (!mode.Step() || mode.Text(0) != "wal")
+        Fail(db, "journal_mode");
+}
+
 }  // namespace
 
-THistoryDb::THistoryDb(const std::string& path) : FPath(path)
+THistoryDb::THistoryDb(const std::string& path, std::chrono::milliseconds busyTimeout) : FPath(path)
 {
     const int rc = sqlite3_open_v2(path.c_str(), &FDb, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr);
     try {
         if (rc != SQLITE_OK)
             Fail(FDb, "open " + path);
         sqlite3_extended_result_codes(FDb, 1);
-        sqlite3_busy_timeout(FDb, kBusyTimeoutMs);
-        // Reading the schema here finds a file that is not a database.
-        TStatement mode(FDb, "PRAGMA journal_mode = WAL");
-        if (!mode.Step() || mode.Text(0) != "wal")
-            Fail(FDb, "journal_mode");
+        sqlite3_busy_timeout(FDb, static_cast<int>(busyTimeout.count()));
+        // Reading the schema first finds a file that is not a database.
+        CheckOurs(FDb, path);
+        SetWal(FDb);
         Exec(FDb, "PRAGMA synchronous = FULL");
         Exec(FDb, "PRAGMA foreign_keys = ON");
         Migrate(FDb, path);

@@ -24,10 +24,12 @@ public:
     using time_point = std::chrono::system_clock::time_point;
     static constexpr const char* kFileName = "History.db";
     static constexpr int kSchemaVersion = 2;
+    // How long a write waits for another program's before it gives up.
+    static constexpr std::chrono::milliseconds kBusyTimeout{5000};
 
     // Opens the file, creating it if it is not there, and brings an older
     // schema forward. Throws THistoryError.
-    explicit THistoryDb(const std::string& path);
+    explicit THistoryDb(const std::string& path, std::chrono::milliseconds busyTimeout = kBusyTimeout);
     ~THistoryDb();
     THistoryDb(const THistoryDb&) = delete;
     THistoryDb& operator=(const THistoryDb&) = delete;
