@@ -1,8 +1,10 @@
 #pragma once
-// The results of a run in the three output formats of orvel-cli.
+// The results of a run, and the recorded runs, in the three output formats
+// of orvel-cli.
 
 #include "engine/Dnsdispinfo.h"
 #include "engine/Trytimes.h"
+#include "history/Runrecord.h"
 
 #include <chrono>
 #include <cstdint>
@@ -20,11 +22,17 @@ struct TRunReport {
     int32_t TestTimes = 5;
     std::vector<TItemResult> Items;
     bool PingDenied = false;  // Ping had no ICMP socket it had the right to open
+    std::chrono::system_clock::time_point Started, Ended;
 };
 
 std::string FormatTable(const TRunReport& report);
 std::string FormatCsv(const TRunReport& report);
 std::string FormatJson(const TRunReport& report);
+
+// Times in local time; in CSV and JSON as ISO 8601 with the offset from UTC.
+std::string FormatHistoryTable(const std::vector<TRunSummary>& runs);
+std::string FormatHistoryCsv(const std::vector<TRunSummary>& runs);
+std::string FormatHistoryJson(const std::vector<TRunSummary>& runs);
 
 // Columns a UTF-8 text takes on a terminal: East Asian wide characters take two.
 int DisplayWidth(const std::string& utf8);
