@@ -311,7 +311,8 @@ std::string FormatHistoryJson(const std::vector<TRunSummary>& runs)
     for (size_t i = 0; i < runs.size(); ++i) {
         const TRunSummary& run = runs[i];
         out << (i ? "," : "") << "\n    {\"id\": " << run.Id
-            << ", \"started\": " << JsonString(LocalTime(run.Started, true)) << ", \"ended\": " << JsonString(LocalTime(run.Ended, true)) << ", \"plan\": " << JsonString(run.Plan)
+            << ", \"started\": " << JsonString(LocalTime(run.Started, true))
+            << ", \"ended\": " << JsonString(LocalTime(run.Ended, true)) << ", \"plan\": " << JsonString(run.Plan)
             << ", \"average_ms\": " << OptionalFixed2(run.Average, "null") << ", \"answered\": " << run.Answered
             << ", \"total\": " << run.Total << "}";
     }
