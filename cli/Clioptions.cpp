@@ -84,7 +84,14 @@ std::chrono::system_clock::time_point ParseDate(const std::string& text)
         if (seconds == static_cast<std::time_t>(-1) && fields.tm_year + 1900 != 1969)
             throw bad();
     }
-    return std::chrono::system_clock::from_time_t(seconds) + std::chrono::microseconds(Micros(m[7]));
+    // The clock's span ends in 2262 and begins in 1677; beyond, the ends stand in.
+    using TClock = std::chrono::system_clock;
+    const auto limit = std::chrono::floor<std::chrono::seconds>(TClock::time_point::max().time_since_epoch());
+    if (seconds >= limit.count())
+        return TClock::time_point::max();
+    if (seconds <= -limit.count())
+        return TClock::time_point::min();
+    return TClock::from_time_t(seconds) + std::chrono::microseconds(Micros(m[7]));
 }
 
 TCliOptions ParseCliOptions(const std::vector<std::string>& args)
