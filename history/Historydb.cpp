@@ -124,7 +124,7 @@ private:
 void Exec(sqlite3* db, const char* sql)
 {
     if (sqlite3_exec(db, sql, nullptr, nullptr, nullptr) != SQLITE_OK)
-        Fail(db, sql);
+        Fail(db, std::string(sql).substr(0, 24));  // enough to tell which; a migration is long
 }
 
 // Rolls back unless committed: an error half-way keeps nothing of a run.
