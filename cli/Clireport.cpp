@@ -8,6 +8,7 @@
 #include <array>
 #include <cmath>
 #include <cstdio>
+#include <ctime>
 #include <sstream>
 
 namespace {
@@ -127,29 +128,51 @@ std::string JsonString(const std::string& text)
     return out + "\"";
 }
 
-}  // namespace
+using TRow = std::vector<std::string>;
 
-std::optional<TTryFigures> TryFigures(const TTryTimes& tries)
+// Columns padded to their widest cell by terminal width; one is right-aligned.
+std::string AlignedRows(const std::vector<TRow>& rows, size_t rightColumn)
 {
-    std::vector<double> times;
-    for (const auto& time : tries)
-        if (time)
-            times.push_back(Milliseconds(*time));
-    if (times.empty())
-        return std::nullopt;
-    TTryFigures figures;
-    figures.Fastest = *std::min_element(times.begin(), times.end());
-    figures.Slowest = *std::max_element(times.begin(), times.end());
-    double sum = 0;
-    for (double time : times)
-        sum += time;
-    figures.Mean = sum / times.size();
-    double squares = 0;
-    for (double time : times)
-        squares += (time - figures.Mean) * (time - figures.Mean);
-    figures.StdDev = std::sqrt(squares / times.size());
-    return figures;
+    std::vector<int> widths;
+    for (const TRow& row : rows) {
+        widths.resize(std::max(widths.size(), row.size()));
+        for (size_t c = 0; c < row.size(); ++c)
+            widths[c] = std::max(widths[c], DisplayWidth(row[c]));
+    }
+    std::string out;
+    for (const TRow& row : rows) {
+        std::string line;
+        for (size_t c = 0; c < row.size(); ++c) {
+            bool last = c + 1 == row.size();
+            line += last ? row[c] : Pad(row[c], widths[c], c == rightColumn) + "  ";
+        }
+        line.erase(line.find_last_not_of(' ') + 1);
+        out += line + "\n";
+    }
+    return out;
 }
+
+// Local time, as the user's clock shows it; iso adds the offset from UTC.
+std::string LocalTime(std::chrono::system_clock::time_point time, bool iso)
+{
+    const std::time_t seconds = std::chrono::system_clock::to_time_t(
+        std::chrono::floor<std::chrono::seconds>(time));
+    std::tm local{};
+    ::localtime_r(&seconds, &local);
+    char buffer[64];
+    std::strftime(buffer, sizeof buffer, iso ? "%Y-%m-%dT%H:%M:%S%z" : "%Y-%m-%d %H:%M:%S", &local);
+    std::string text = buffer;
+    if (iso && text.size() > 2)
+        text.insert(text.size() - 2, ":");  // +0800 -> +08:00, as ISO 8601 writes it
+    return text;
+}
+
+std::string OptionalFixed2(const std::optional<double>& value, const std::string& none)
+{
+    return value ? Fixed2(*value) : none;
+}
+
+}  // namespace
 
 std::string TerminalText(const std::string& utf8)
 {
@@ -181,28 +204,13 @@ int DisplayWidth(const std::string& utf8)
 
 std::string FormatTable(const TRunReport& report)
 {
-    using TRow = std::array<std::string, 5>;
     std::vector<TRow> rows{{"名称", "域名/IP地址", "测速方式", "耗时(毫秒)", "说明"}};
     for (const TItemResult& item : report.Items) {
         const TDNSDispInfo& info = item.Info;
         rows.push_back({TerminalText(GbkToUtf8(info.Name)), TerminalText(GbkToUtf8(info.DomainIP)),
                         MethodText(info.DoType), TimeText(info), TerminalText(NoteText(info, report.TestTimes))});
     }
-    std::array<int, 5> widths{};
-    for (const TRow& row : rows)
-        for (size_t c = 0; c < row.size(); ++c)
-            widths[c] = std::max(widths[c], DisplayWidth(row[c]));
-
-    std::string out;
-    for (const TRow& row : rows) {
-        std::string line;
-        for (size_t c = 0; c < row.size(); ++c) {
-            bool last = c + 1 == row.size();
-            line += last ? row[c] : Pad(row[c], widths[c], c == 3) + "  ";
-        }
-        line.erase(line.find_last_not_of(' ') + 1);
-        out += line + "\n";
-    }
+    std::string out = AlignedRows(rows, 3);
     std::optional<double> average = OverallAverage(Records(report));
     out += "\n测速项总数: " + std::to_string(report.Items.size()) + "\n";
     out += "平均耗时: " + (average ? AverageText(*average) : std::string("-")) + "\n";
@@ -270,5 +278,44 @@ std::string FormatJson(const TRunReport& report)
         out << "]}";
     }
     out << (report.Items.empty() ? "]\n}\n" : "\n  ]\n}\n");
+    return out.str();
+}
+
+std::string FormatHistoryTable(const std::vector<TRunSummary>& runs)
+{
+    std::vector<TRow> rows{{"开始时间", "方案", "平均耗时(毫秒)", "响应/总数"}};
+    for (const TRunSummary& run : runs)
+        rows.push_back({LocalTime(run.Started, false), TerminalText(run.Plan), OptionalFixed2(run.Average, "-"),
+                        std::to_string(run.Answered) + "/" + std::to_string(run.Total)});
+    return AlignedRows(rows, 2) + "\n测速次数: " + std::to_string(runs.size()) + "\n";
+}
+
+std::string FormatHistoryCsv(const std::vector<TRunSummary>& runs)
+{
+    std::string out = "id,started,ended,plan,average_ms,answered,total\r\n";
+    for (const TRunSummary& run : runs) {
+        const std::vector<std::string> fields{std::to_string(run.Id), LocalTime(run.Started, true),
+                                              LocalTime(run.Ended, true), run.Plan, OptionalFixed2(run.Average, ""),
+                                              std::to_string(run.Answered), std::to_string(run.Total)};
+        for (size_t f = 0; f < fields.size(); ++f)
+            out += (f ? "," : "") + CsvField(fields[f]);
+        out += "\r\n";
+    }
+    return out;
+}
+
+std::string FormatHistoryJson(const std::vector<TRunSummary>& runs)
+{
+    std::ostringstream out;
+    out << "{\n  \"runs\": [";
+    for (size_t i = 0; i < runs.size(); ++i) {
+        const TRunSummary& run = runs[i];
+        out << (i ? "," : "") << "\n    {\"id\": " << run.Id
+            << ", \"started\": " << JsonString(LocalTime(run.Started, true))
+            << ", \"ended\": " << JsonString(LocalTime(run.Ended, true)) << ", \"plan\": " << JsonString(run.Plan)
+            << ", \"average_ms\": " << OptionalFixed2(run.Average, "null") << ", \"answered\": " << run.Answered
+            << ", \"total\": " << run.Total << "}";
+    }
+    out << (runs.empty() ? "]\n}\n" : "\n  ]\n}\n");
     return out.str();
 }

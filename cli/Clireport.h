@@ -1,7 +1,10 @@
 #pragma once
-// The results of a run in the three output formats of orvel-cli.
+// The results of a run, and the recorded runs, in the three output formats
+// of orvel-cli.
 
 #include "engine/Dnsdispinfo.h"
+#include "engine/Trytimes.h"
+#include "history/Runrecord.h"
 
 #include <chrono>
 #include <cstdint>
@@ -9,37 +12,27 @@
 #include <string>
 #include <vector>
 
-// Each try's time, in the order of the tries; none for a failed try or one
-// not made.
-using TTryTimes = std::vector<std::optional<std::chrono::microseconds>>;
-
 struct TItemResult {
     TDNSDispInfo Info;  // the record after the run
     TTryTimes Tries;
 };
-
-// The figures of an item's successful tries, in ms; the standard deviation
-// is the population's (the jitter of these tries).
-struct TTryFigures {
-    double Fastest = 0;
-    double Mean = 0;
-    double Slowest = 0;
-    double StdDev = 0;
-};
-
-// None when no try succeeded.
-std::optional<TTryFigures> TryFigures(const TTryTimes& tries);
 
 struct TRunReport {
     std::string PlanName;  // GBK
     int32_t TestTimes = 5;
     std::vector<TItemResult> Items;
     bool PingDenied = false;  // Ping had no ICMP socket it had the right to open
+    std::chrono::system_clock::time_point Started, Ended;
 };
 
 std::string FormatTable(const TRunReport& report);
 std::string FormatCsv(const TRunReport& report);
 std::string FormatJson(const TRunReport& report);
+
+// Times in local time; in CSV and JSON as ISO 8601 with the offset from UTC.
+std::string FormatHistoryTable(const std::vector<TRunSummary>& runs);
+std::string FormatHistoryCsv(const std::vector<TRunSummary>& runs);
+std::string FormatHistoryJson(const std::vector<TRunSummary>& runs);
 
 // Columns a UTF-8 text takes on a terminal: East Asian wide characters take two.
 int DisplayWidth(const std::string& utf8);

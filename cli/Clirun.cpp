@@ -1,56 +1,22 @@
 #include "cli/Clirun.h"
 
 #include "engine/Testrun.h"
+#include "engine/Trytimes.h"
 #include "engine/Uiexecutor.h"
-
-#include <algorithm>
-#include <chrono>
-#include <map>
-#include <mutex>
-
-namespace {
-
-// Each item's successful tries, told from the workers' threads.
-class TTryLog {
-public:
-    explicit TTryLog(int32_t tries) : FTries(tries) {}
-    void Add(const TDNSDispInfo* item, int index, std::chrono::microseconds elapsed)
-    {
-        std::lock_guard lock(FMutex);
-        TTryTimes& times = FByItem.try_emplace(item, FTries).first->second;
-        if (static_cast<size_t>(index) < times.size())
-            times[index] = elapsed;
-    }
-    TTryTimes Times(const TDNSDispInfo* item)
-    {
-        std::lock_guard lock(FMutex);
-        const auto it = FByItem.find(item);
-        return it != FByItem.end() ? it->second : TTryTimes(FTries);
-    }
-
-private:
-    int32_t FTries;
-    std::mutex FMutex;
-    std::map<const TDNSDispInfo*, TTryTimes> FByItem;
-};
-
-}  // namespace
+#include "vqlib/Gbk.h"
 
 TRunReport RunPlan(const std::string& planName, std::vector<TDNSDispInfo> items, const TProgress& progress)
 {
     TQueueUiExecutor executor;
     TUiExecutorScope scope(executor);
+    const auto started = std::chrono::system_clock::now();
     TTryLog tries(TTestRun::kTriesPerItem);
     int finished = 0;
     bool completed = false;
     bool pingDenied = false;
     {
         TTestRun run(items, TTestRun::kTryTimeout, TTestRun::kTriesPerItem);
-        run.SetTryObserver([&tries](const TDNSDispInfo& item, int index, bool ok,
-                                    std::chrono::microseconds elapsed) {
-            if (ok)
-                tries.Add(&item, index, elapsed);
-        });
+        run.SetTryObserver(tries.Observer());
         run.Listener.ItemReported = [&](TDNSDispInfo&) {
             if (progress)
                 progress(++finished, static_cast<int>(items.size()));
@@ -66,8 +32,24 @@ TRunReport RunPlan(const std::string& planName, std::vector<TDNSDispInfo> items,
     report.PlanName = planName;
     report.TestTimes = TTestRun::kTriesPerItem;
     report.PingDenied = pingDenied;
+    report.Started = started;
+    report.Ended = std::chrono::system_clock::now();
     for (const TDNSDispInfo& info : items) {
-        report.Items.push_back({info, tries.Times(&info)});
+        report.Items.push_back({info, tries.Tries(info)});
     }
     return report;
+}
+
+TRunRecord RecordOf(const TRunReport& report)
+{
+    TRunRecord run;
+    run.Started = report.Started;
+    run.Ended = report.Ended;
+    run.Plan = GbkToUtf8(report.PlanName);
+    for (const TItemResult& item : report.Items) {
+        const TDNSDispInfo& info = item.Info;
+        run.Items.push_back({GbkToUtf8(info.Name), GbkToUtf8(info.DomainIP), info.DoType, GbkToUtf8(info.IP),
+                             item.Tries});
+    }
+    return run;
 }

@@ -3,9 +3,13 @@
 // the time of each item's every try.
 
 #include "cli/Clireport.h"
+#include "history/Runrecord.h"
 
 #include <functional>
 
 using TProgress = std::function<void(int finished, int total)>;
 
 TRunReport RunPlan(const std::string& planName, std::vector<TDNSDispInfo> items, const TProgress& progress);
+
+// The run as the history keeps it, in UTF-8.
+TRunRecord RecordOf(const TRunReport& report);

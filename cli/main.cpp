@@ -5,10 +5,13 @@
 #include "cli/Clireport.h"
 #include "cli/Clirun.h"
 #include "engine/Projectstore.h"
+#include "history/Historydb.h"
+#include "history/Historyrecorder.h"
 #include "vqlib/Gbk.h"
 #include "vqlib/Programdir.h"
 #include "vqlib/Storedir.h"
 #include "vqlib/Vqfiles.h"
+#include "vqlib/Vqstring.h"
 
 #include "Orvelversion.h"
 
@@ -55,6 +58,18 @@ std::string ChoosePlan(const TCliOptions& options)
     return name;
 }
 
+// The name as the store spells it: the history then knows a plan by one
+// name however it was typed.
+std::string StoredPlanName(TProjectStore& store, const std::string& gbkName)
+{
+    std::vector<std::string> names;
+    store.ListProjects(names);
+    for (const std::string& name : names)
+        if (SameTextGbk(name, gbkName))
+            return name;
+    return gbkName;
+}
+
 void ShowProgress(int finished, int total)
 {
     std::fprintf(stderr, "\r%d/%d", finished, total);
@@ -86,18 +101,67 @@ int RunChosenPlan(const TCliOptions& options)
         progress = ShowProgress;
     TRunReport report = RunPlan(name, std::move(items), progress);
 
-    switch (options.Format) {
-    case TOutputFormat::Table: std::cout << FormatTable(report); break;
-    case TOutputFormat::Csv: std::cout << FormatCsv(report); break;
-    case TOutputFormat::Json: std::cout << FormatJson(report); break;
+    // Written while the results are printed; a history that cannot take the
+    // run costs the user one line, not the results or the exit status.
+    std::optional<std::string> recordError;
+    {
+        std::optional<THistoryRecorder> recorder;
+        if (!options.NoRecord) {
+            recorder.emplace(StorePath(options, THistoryDb::kFileName));
+            TRunRecord record = RecordOf(report);
+            record.Plan = GbkToUtf8(StoredPlanName(store, name));
+            recorder->Record(std::move(record),
+                             [&recordError](std::optional<std::string> error) { recordError = std::move(error); });
+        }
+        switch (options.Format) {
+        case TOutputFormat::Table: std::cout << FormatTable(report); break;
+        case TOutputFormat::Csv: std::cout << FormatCsv(report); break;
+        case TOutputFormat::Json: std::cout << FormatJson(report); break;
+        }
+        std::cout.flush();
     }
-    std::cout.flush();
+    if (recordError)
+        std::cerr << "orvel-cli: the run was not recorded: " << TerminalText(*recordError) << "\n";
     if (report.PingDenied)
         ExplainPingDenied();
     for (const TItemResult& item : report.Items)
         if (item.Info.State == tsDone)
             return 0;
     return 1;
+}
+
+// The plan as the store spells it if the store has it, else as typed: its
+// runs stay in the history after the plan is gone.
+std::string HistoryPlan(const TCliOptions& options)
+{
+    if (!options.Plan)
+        return {};
+    const std::optional<std::string> gbk = Utf8ToGbk(*options.Plan);
+    try {
+        TProjectStore store(StorePath(options, "Projects.dat"));
+        if (gbk && store.HasProject(*gbk))
+            return GbkToUtf8(StoredPlanName(store, *gbk));
+    } catch (const std::exception&) {
+    }
+    return *options.Plan;
+}
+
+int ShowHistory(const TCliOptions& options)
+{
+    const std::string path = StorePath(options, THistoryDb::kFileName);
+    std::vector<TRunSummary> runs;
+    // No file yet is an empty history; reading it creates none.
+    if (std::filesystem::exists(path)) {
+        THistoryDb history(path);
+        runs = history.Runs(HistoryPlan(options), options.Since.value_or(std::chrono::system_clock::time_point{}),
+                            std::chrono::system_clock::time_point::max());
+    }
+    switch (options.Format) {
+    case TOutputFormat::Table: std::cout << FormatHistoryTable(runs); break;
+    case TOutputFormat::Csv: std::cout << FormatHistoryCsv(runs); break;
+    case TOutputFormat::Json: std::cout << FormatHistoryJson(runs); break;
+    }
+    return 0;
 }
 
 }  // namespace
@@ -114,6 +178,8 @@ int main(int argc, char* argv[])
             std::cout << "orvel-cli " << kOrvelVersion << "\n";
             return 0;
         }
+        if (options.History)
+            return ShowHistory(options);
         return options.List ? ListPlans(options) : RunChosenPlan(options);
     } catch (const EUsageError& error) {
         std::cerr << "orvel-cli: " << error.what() << " (see --help)\n";

@@ -110,26 +110,6 @@ TEST(Clireport, JsonLeavesOutWhatIsAbsent)
     EXPECT_EQ(FormatJson(empty), "{\n  \"plan\": \"\",\n  \"average_ms\": null,\n  \"items\": []\n}\n");
 }
 
-// Sub-millisecond tries keep their microseconds; the deviation is the
-// population's, so one try has none.
-TEST(Clireport, TryFiguresOfTheSuccessfulTries)
-{
-    EXPECT_FALSE(TryFigures({}));
-    EXPECT_FALSE(TryFigures(TTryTimes(5)));
-    std::optional<TTryFigures> one = TryFigures({std::nullopt, 43us});
-    ASSERT_TRUE(one);
-    EXPECT_DOUBLE_EQ(one->Fastest, 0.043);
-    EXPECT_DOUBLE_EQ(one->Mean, 0.043);
-    EXPECT_DOUBLE_EQ(one->Slowest, 0.043);
-    EXPECT_DOUBLE_EQ(one->StdDev, 0.0);
-    std::optional<TTryFigures> four = TryFigures({41us, 45us, std::nullopt, 43us, 43us});
-    ASSERT_TRUE(four);
-    EXPECT_DOUBLE_EQ(four->Fastest, 0.041);
-    EXPECT_DOUBLE_EQ(four->Slowest, 0.045);
-    EXPECT_DOUBLE_EQ(four->Mean, 0.043);
-    EXPECT_NEAR(four->StdDev, 0.0014142, 1e-6);  // sqrt((4 + 4 + 0 + 0) / 4) us
-}
-
 TEST(Clireport, CsvAndJsonGiveSubMillisecondTriesThreeDecimals)
 {
     TRunReport report;

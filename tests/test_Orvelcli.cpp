@@ -100,6 +100,7 @@ TEST_F(OrvelCli, BadUsageAndUnknownPlansExitTwoWithOneLine)
 {
     WriteStore({"家里=a^127.0.0.1^0"}, "家里");
     for (const std::string& args : {std::string("--format xml"), std::string("--bogus"),
+                                    "--history --since yesterday " + DirArg(),
                                     "--plan 办公室 " + DirArg(), "--plan " + Quoted("\xF0\x9F\x98\x80") + " " + DirArg()}) {
         TOutcome result = Run(args);
         EXPECT_EQ(result.Status, 2) << args;
@@ -186,8 +187,8 @@ TEST_F(OrvelCli, PingWithoutTheRightToASocketSaysWhyInOneLine)
     WriteStore({"lo=本机^127.0.0.1^0#also^127.0.0.2^0"}, "lo");
     for (const char* name : {"Projects.dat", "DestLists.ini"})
         ::chmod((FDir / name).c_str(), 0644);
-    const std::string command = Quoted(std::string(ORVEL_BIN_DIR) + "/orvel-cli") + " --format csv " + DirArg() +
-                                " 2>&1 >/dev/null </dev/null";
+    const std::string command = Quoted(std::string(ORVEL_BIN_DIR) + "/orvel-cli") + " --format csv --no-record " +
+                                DirArg() + " 2>&1 >/dev/null </dev/null";
     const TUserRun run = RunWithoutPingRights(ORVEL_BIN_DIR, [&] {
         FILE* pipe = ::popen(command.c_str(), "r");
         if (!pipe)
@@ -362,6 +363,97 @@ TEST_F(OrvelCliRun, NoAnswerAtAllExitsOne)
     EXPECT_EQ(result.Status, 1);
     EXPECT_EQ(result.Err, "");
     EXPECT_EQ(SplitLines(result.Out).size(), 2u);
+}
+
+// Each completed run goes into History.db beside the plans, unless
+// --no-record; --history prints them, a plan known however it is typed.
+TEST_F(OrvelCliRun, RecordsEachRunAndPrintsTheHistory)
+{
+    EXPECT_EQ(Run("--history " + DirArg()).Out, "开始时间  方案  平均耗时(毫秒)  响应/总数\n\n测速次数: 0\n");
+    EXPECT_FALSE(fs::exists(FDir / "History.db"));  // reading makes none
+
+    EXPECT_EQ(Run("--plan dead --format csv " + DirArg()).Status, 1);
+    EXPECT_EQ(Run("--plan DEAD --format csv --no-record " + DirArg()).Status, 1);
+    TOutcome first = Run("--history --format csv " + DirArg());
+    EXPECT_EQ(first.Status, 0);
+    std::vector<std::string> rows = SplitLines(first.Out);
+    ASSERT_EQ(rows.size(), 2u) << first.Out;
+    EXPECT_EQ(rows[0], "id,started,ended,plan,average_ms,answered,total\r");
+    EXPECT_NE(rows[1].find(",dead,,0,1\r"), std::string::npos) << rows[1];
+
+    EXPECT_EQ(Run("--plan LO --format csv " + DirArg()).Status, 0);
+    TOutcome lo = Run("--history --plan Lo --format json " + DirArg());
+    EXPECT_EQ(lo.Status, 0);
+    EXPECT_NE(lo.Out.find("\"plan\": \"lo\""), std::string::npos) << lo.Out;
+    EXPECT_NE(lo.Out.find("\"answered\": " + std::to_string(ItemCount() - 1) + ", \"total\": " +
+                          std::to_string(ItemCount())),
+              std::string::npos)
+        << lo.Out;
+    EXPECT_EQ(lo.Out.find("dead"), std::string::npos);
+    EXPECT_EQ(SplitLines(Run("--history --since 2000-01-01 " + DirArg()).Out).size(), 5u);
+    EXPECT_EQ(SplitLines(Run("--history --since 2999-01-01 " + DirArg()).Out).size(), 3u);
+    EXPECT_EQ(SplitLines(Run("--history --since 0001-01-01 " + DirArg()).Out).size(), 5u);
+}
+
+// A history that cannot take the run: the results as always, the run's exit
+// status, one line on standard error, and every file left as it was.
+TEST_F(OrvelCliRun, AFailedRecordIsOneLineAndChangesNothing)
+{
+    const std::string store = ReadFile(FDir / "Projects.dat"), settings = ReadFile(FDir / "DestLists.ini");
+    const std::string garbage(8192, 'g');
+    std::ofstream(FDir / "History.db", std::ios::binary) << garbage;
+    TOutcome corrupt = Run("--plan dead --format csv " + DirArg());
+    EXPECT_EQ(corrupt.Status, 1);
+    EXPECT_EQ(SplitLines(corrupt.Out).size(), 2u);
+    EXPECT_EQ(corrupt.Err.rfind("orvel-cli: the run was not recorded: 数据库文件已损坏", 0), 0u) << corrupt.Err;
+    EXPECT_EQ(std::count(corrupt.Err.begin(), corrupt.Err.end(), '\n'), 1) << corrupt.Err;
+    EXPECT_EQ(ReadFile(FDir / "History.db"), garbage);
+    EXPECT_EQ(ReadFile(FDir / "Projects.dat"), store);
+    EXPECT_EQ(ReadFile(FDir / "DestLists.ini"), settings);
+
+    TOutcome history = Run("--history " + DirArg());
+    EXPECT_EQ(history.Status, 2);
+    EXPECT_EQ(history.Out, "");
+    EXPECT_EQ(history.Err.rfind("orvel-cli: 数据库文件已损坏", 0), 0u) << history.Err;
+
+    fs::remove(FDir / "History.db");
+    fs::create_directory(FDir / "History.db");
+    TOutcome unopenable = Run("--plan lo --format csv " + DirArg());
+    EXPECT_EQ(unopenable.Status, 0);
+    EXPECT_EQ(SplitLines(unopenable.Out).size(), ItemCount() + 1);
+    EXPECT_EQ(unopenable.Err.rfind("orvel-cli: the run was not recorded: 无法创建或打开数据库文件", 0), 0u)
+        << unopenable.Err;
+    EXPECT_EQ(ReadFile(FDir / "Projects.dat"), store);
+}
+
+// An ordinary user may read the plans but not write in their folder.
+TEST_F(OrvelCliRun, AnUnwritableFolderIsOneLine)
+{
+    for (const char* name : {"Projects.dat", "DestLists.ini"})
+        ::chmod((FDir / name).c_str(), 0644);
+    ::chmod(FDir.c_str(), 0755);
+    const std::string command = Quoted(std::string(ORVEL_BIN_DIR) + "/orvel-cli") + " --plan dead --format csv " +
+                                DirArg() + " 2>&1 >/dev/null </dev/null";
+    const TUserRun run = RunAsOrdinaryUser(FDir.string(), [&] {
+        if (::access(FDir.c_str(), W_OK) == 0)
+            return std::string("\x01the folder is writable");
+        FILE* pipe = ::popen(command.c_str(), "r");
+        if (!pipe)
+            return std::string("no pipe");
+        std::string err;
+        char buffer[512];
+        for (size_t got; (got = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;)
+            err.append(buffer, got);
+        const int status = ::pclose(pipe);
+        return std::to_string(WIFEXITED(status) ? WEXITSTATUS(status) : -1) + ":" + err;
+    });
+    if (!run.Ran)
+        GTEST_SKIP() << run.SkipReason;
+    if (run.Result.rfind("\x01", 0) == 0)
+        GTEST_SKIP() << run.Result.substr(1);
+    EXPECT_EQ(run.Result.rfind("1:orvel-cli: the run was not recorded: 无法创建或打开数据库文件", 0), 0u) << run.Result;
+    EXPECT_EQ(std::count(run.Result.begin(), run.Result.end(), '\n'), 1) << run.Result;
+    EXPECT_FALSE(fs::exists(FDir / "History.db"));
 }
 
 }  // namespace

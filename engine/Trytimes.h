@@ -1,0 +1,46 @@
+#pragma once
+// The time of each try of a run's items, and the figures made from them.
+
+#include "engine/Calcspendingthread.h"
+#include "engine/Dnsdispinfo.h"
+
+#include <chrono>
+#include <map>
+#include <mutex>
+#include <optional>
+#include <vector>
+
+// Each try's time, in the order of the tries; none for a failed try or one
+// not made.
+using TTryTimes = std::vector<std::optional<std::chrono::microseconds>>;
+
+// The figures of an item's successful tries, in ms; the standard deviation
+// is the population's (the jitter of these tries).
+struct TTryFigures {
+    double Fastest = 0;
+    double Mean = 0;
+    double Slowest = 0;
+    double StdDev = 0;
+};
+
+// None when no try succeeded.
+std::optional<TTryFigures> TryFigures(const TTryTimes& tries);
+
+// Gathers a run's tries as its workers report them, from any thread. Items
+// are known by their address in the run, which stays put while it runs.
+class TTryLog {
+public:
+    explicit TTryLog(int tries = 5);
+
+    // The observer to hand to the run; it must not outlive this log.
+    TTryObserver Observer();
+    void Add(const TDNSDispInfo& item, int index, bool ok, std::chrono::microseconds elapsed);
+    void Clear();
+    // As many places as tries; empty ones for tries failed or not made.
+    TTryTimes Tries(const TDNSDispInfo& item) const;
+
+private:
+    const int FTries;
+    mutable std::mutex FMutex;
+    std::map<const TDNSDispInfo*, TTryTimes> FByItem;
+};

@@ -1,0 +1,39 @@
+#pragma once
+// A completed run as the history keeps it.
+
+#include "engine/Trytimes.h"
+
+#include <chrono>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+// Texts are UTF-8.
+struct TItemRecord {
+    std::string Name;
+    std::string Host;
+    int Method = 0;       // the item's DoType
+    std::string Address;  // the address measured; empty when it was not resolved
+    TTryTimes Tries;
+};
+
+struct TRunRecord {
+    int64_t Id = 0;  // given by the history
+    std::chrono::system_clock::time_point Started, Ended;
+    std::string Plan;
+    std::vector<TItemRecord> Items;
+};
+
+// A run as the list of runs shows it.
+struct TRunSummary {
+    int64_t Id = 0;
+    std::chrono::system_clock::time_point Started, Ended;
+    std::string Plan;
+    std::optional<double> Average;  // ms, the mean of the answered items' averages; none if none answered
+    int Answered = 0;
+    int Total = 0;
+};
+
+// The mean of an item's answered tries in ms; none when no try answered.
+std::optional<double> ItemAverage(const TTryTimes& tries);

@@ -1,0 +1,73 @@
+#include "engine/Trytimes.h"
+
+#include <gtest/gtest.h>
+
+#include <thread>
+#include <vector>
+
+namespace {
+
+using namespace std::chrono_literals;
+
+// Sub-millisecond tries keep their microseconds; the deviation is the
+// population's, so one try has none.
+TEST(Trytimes, FiguresOfTheSuccessfulTries)
+{
+    EXPECT_FALSE(TryFigures({}));
+    EXPECT_FALSE(TryFigures(TTryTimes(5)));
+    std::optional<TTryFigures> one = TryFigures({std::nullopt, 43us});
+    ASSERT_TRUE(one);
+    EXPECT_DOUBLE_EQ(one->Fastest, 0.043);
+    EXPECT_DOUBLE_EQ(one->Mean, 0.043);
+    EXPECT_DOUBLE_EQ(one->Slowest, 0.043);
+    EXPECT_DOUBLE_EQ(one->StdDev, 0.0);
+    std::optional<TTryFigures> four = TryFigures({41us, 45us, std::nullopt, 43us, 43us});
+    ASSERT_TRUE(four);
+    EXPECT_DOUBLE_EQ(four->Fastest, 0.041);
+    EXPECT_DOUBLE_EQ(four->Slowest, 0.045);
+    EXPECT_DOUBLE_EQ(four->Mean, 0.043);
+    EXPECT_NEAR(four->StdDev, 0.0014142, 1e-6);  // sqrt((4 + 4 + 0 + 0) / 4) us
+}
+
+// Workers report concurrently; each item's tries land in their places, a
+// later failure of the same try clears it, and indexes out of range are
+// ignored rather than written past the end.
+TEST(Trytimes, LogGathersTriesFromManyThreads)
+{
+    std::vector<TDNSDispInfo> items(8);
+    TTryLog log(5);
+    TTryObserver observer = log.Observer();
+    std::vector<std::thread> workers;
+    for (size_t w = 0; w < items.size(); ++w)
+        workers.emplace_back([&, w] {
+            for (int round = 0; round < 200; ++round)
+                for (int index = -1; index <= 5; ++index)
+                    observer(items[w], index, index % 2 == 0, std::chrono::microseconds(100 * w + index));
+        });
+    for (std::thread& worker : workers)
+        worker.join();
+    for (size_t w = 0; w < items.size(); ++w) {
+        const TTryTimes tries = log.Tries(items[w]);
+        ASSERT_EQ(tries.size(), 5u);
+        for (int index = 0; index < 5; ++index)
+            if (index % 2 == 0)
+                EXPECT_EQ(tries[index], std::chrono::microseconds(100 * w + index));
+            else
+                EXPECT_FALSE(tries[index]);
+    }
+    log.Add(items[0], 0, false, 0us);
+    EXPECT_FALSE(log.Tries(items[0])[0]);
+}
+
+TEST(Trytimes, ClearForgetsEveryItem)
+{
+    TDNSDispInfo item;
+    TTryLog log(3);
+    EXPECT_EQ(log.Tries(item), TTryTimes(3));
+    log.Add(item, 1, true, 7us);
+    EXPECT_EQ(log.Tries(item), (TTryTimes{std::nullopt, 7us, std::nullopt}));
+    log.Clear();
+    EXPECT_EQ(log.Tries(item), TTryTimes(3));
+}
+
+}  // namespace
