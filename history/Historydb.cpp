@@ -4,6 +4,7 @@
 
 #include <cstdlib>
 #include <sstream>
+#include <thread>
 
 namespace {
 
@@ -19,6 +20,12 @@ TTimePoint FromMicros(int64_t micros)
 {
     return TTimePoint(std::chrono::duration_cast<TTimePoint::duration>(std::chrono::microseconds(micros)));
 }
+
+// Another program holds the file: opening tries again until the wait is over.
+class TBusyError : public THistoryError {
+public:
+    using THistoryError::THistoryError;
+};
 
 [[noreturn]] void Fail(sqlite3* db, const std::string& doing)
 {
@@ -37,7 +44,10 @@ TTimePoint FromMicros(int64_t micros)
     default: reason = "数据库出错"; break;
     }
     const char* message = db ? sqlite3_errmsg(db) : "out of memory";
-    throw THistoryError(reason + " (" + doing + ": " + message + ")");
+    const std::string text = reason + " (" + doing + ": " + message + ")";
+    if ((code & 0xff) == SQLITE_BUSY || (code & 0xff) == SQLITE_LOCKED)
+        throw TBusyError(text);
+    throw THistoryError(text);
 }
 
 // A prepared statement, finalized when it goes.
@@ -167,10 +177,23 @@ TTryTimes ParseTries(const std::string& text)
     return tries;
 }
 
+const char* const kRunsSql = "SELECT id, started, ended, plan, average, answered, total FROM runs"
+                             " WHERE started >= ?2 AND started < ?3 ORDER BY started, id";
+const char* const kRunsOfPlanSql = "SELECT id, started, ended, plan, average, answered, total FROM runs"
+                                   " WHERE plan = ?1 AND started >= ?2 AND started < ?3 ORDER BY started, id";
+const char* const kItemNamesSql = "SELECT DISTINCT items.name FROM runs JOIN items ON items.run = runs.id"
+                                  " WHERE runs.plan = ?1 AND runs.started >= ?2 AND runs.started < ?3"
+                                  " ORDER BY items.name";
+// An item a plan holds twice under one name counts once per run.
+const char* const kItemSeriesSql = "SELECT runs.started, avg(items.average) FROM runs"
+                                   " JOIN items ON items.name = ?2 AND items.run = runs.id"
+                                   " WHERE runs.plan = ?1 AND runs.started >= ?3 AND runs.started < ?4"
+                                   " GROUP BY runs.started, runs.id ORDER BY runs.started, runs.id";
+
 // Each step brings the schema from the version before it to its own.
 // Version 1 kept the runs and their items; version 2 adds each run's
-// summary, so that the list of runs reads no items, and the index that
-// finds an item's series by name.
+// summary, so that the list of runs reads no items, and the indexes that
+// find the runs of all plans by time and an item's series by name.
 const char* const kMigrations[] = {
     // to 1
     "CREATE TABLE runs ("
@@ -197,7 +220,8 @@ const char* const kMigrations[] = {
     "  average = (SELECT avg(average) FROM items WHERE run = runs.id),"
     "  answered = (SELECT count(average) FROM items WHERE run = runs.id),"
     "  total = (SELECT count(*) FROM items WHERE run = runs.id);"
-    "CREATE INDEX items_by_name ON items (name, run);",
+    "CREATE INDEX runs_by_start ON runs (started);"
+    "CREATE INDEX items_by_name ON items (name, run, average);",
 };
 static_assert(std::size(kMigrations) == THistoryDb::kSchemaVersion);
 
@@ -207,20 +231,19 @@ int UserVersion(sqlite3* db)
     return query.Step() ? static_cast<int>(query.Int(0)) : 0;
 }
 
-bool HasTablesOfOthers(sqlite3* db)
-{
-    TStatement query(db, "SELECT count(*) FROM sqlite_master");
-    return query.Step() && query.Int(0) > 0;
-}
-
 // A file of a newer program, or a database that is not a history at all, is
-// not ours to change.
+// not ours to change. One statement reads both, so that another program's
+// migration cannot fall between them.
 void CheckOurs(sqlite3* db, const std::string& path)
 {
-    const int version = UserVersion(db);
+    TStatement query(db, "SELECT (SELECT user_version FROM pragma_user_version),"
+                         " (SELECT count(*) FROM sqlite_master)");
+    if (!query.Step())
+        Fail(db, "schema");
+    const int64_t version = query.Int(0), tables = query.Int(1);
     if (version > THistoryDb::kSchemaVersion)
         throw THistoryError("数据库由更新版本的程序创建 (" + path + ")");
-    if (version == 0 && HasTablesOfOthers(db))
+    if (version == 0 && tables > 0)
         throw THistoryError("不是测速历史数据库 (" + path + ")");
 }
 
@@ -257,16 +280,33 @@ THistoryDb::THistoryDb(const std::string& path, std::chrono::milliseconds busyTi
             Fail(FDb, "open " + path);
         sqlite3_extended_result_codes(FDb, 1);
         sqlite3_busy_timeout(FDb, static_cast<int>(busyTimeout.count()));
-        // Reading the schema first finds a file that is not a database.
-        CheckOurs(FDb, path);
-        SetWal(FDb);
-        Exec(FDb, "PRAGMA synchronous = FULL");
         Exec(FDb, "PRAGMA foreign_keys = ON");
-        Migrate(FDb, path);
+        // While another program creates the file or changes its journal, SQLite
+        // may refuse at once rather than wait.
+        const auto deadline = std::chrono::steady_clock::now() + busyTimeout;
+        for (;;) {
+            try {
+                Prepare(path);
+                break;
+            } catch (const TBusyError&) {
+                if (std::chrono::steady_clock::now() >= deadline)
+                    throw;
+                std::this_thread::sleep_for(std::chrono::milliseconds(10));
+            }
+        }
     } catch (...) {
         sqlite3_close_v2(FDb);
         throw;
     }
+}
+
+void THistoryDb::Prepare(const std::string& path)
+{
+    // Reading the schema first finds a file that is not a database.
+    CheckOurs(FDb, path);
+    SetWal(FDb);
+    Exec(FDb, "PRAGMA synchronous = FULL");
+    Migrate(FDb, path);
 }
 
 THistoryDb::~THistoryDb() { sqlite3_close_v2(FDb); }
@@ -310,12 +350,7 @@ int64_t THistoryDb::Record(const TRunRecord& run)
 
 std::vector<TRunSummary> THistoryDb::Runs(const std::string& plan, time_point since, time_point until) const
 {
-    const char* sql = plan.empty()
-                          ? "SELECT id, started, ended, plan, average, answered, total FROM runs"
-                            " WHERE started >= ?2 AND started < ?3 ORDER BY started, id"
-                          : "SELECT id, started, ended, plan, average, answered, total FROM runs"
-                            " WHERE plan = ?1 AND started >= ?2 AND started < ?3 ORDER BY started, id";
-    TStatement query(FDb, sql);
+    TStatement query(FDb, plan.empty() ? kRunsSql : kRunsOfPlanSql);
     if (!plan.empty())
         query.Bind(1, plan);
     query.Bind(2, ToMicros(since)).Bind(3, ToMicros(until));
@@ -348,9 +383,7 @@ TRunRecord THistoryDb::Run(int64_t id) const
 
 std::vector<std::string> THistoryDb::ItemNames(const std::string& plan, time_point since, time_point until) const
 {
-    TStatement query(FDb, "SELECT DISTINCT items.name FROM runs JOIN items ON items.run = runs.id"
-                          " WHERE runs.plan = ?1 AND runs.started >= ?2 AND runs.started < ?3"
-                          " ORDER BY items.name");
+    TStatement query(FDb, kItemNamesSql);
     query.Bind(1, plan).Bind(2, ToMicros(since)).Bind(3, ToMicros(until));
     std::vector<std::string> names;
     while (query.Step())
@@ -362,14 +395,23 @@ std::vector<std::pair<THistoryDb::time_point, std::optional<double>>>
 THistoryDb::ItemSeries(const std::string& plan, const std::string& itemName, time_point since,
                        time_point until) const
 {
-    // An item a plan holds twice under one name counts once per run.
-    TStatement query(FDb, "SELECT runs.started, avg(items.average) FROM runs"
-                          " JOIN items ON items.name = ?2 AND items.run = runs.id"
-                          " WHERE runs.plan = ?1 AND runs.started >= ?3 AND runs.started < ?4"
-                          " GROUP BY runs.id ORDER BY runs.started, runs.id");
+    TStatement query(FDb, kItemSeriesSql);
     query.Bind(1, plan).Bind(2, itemName).Bind(3, ToMicros(since)).Bind(4, ToMicros(until));
     std::vector<std::pair<time_point, std::optional<double>>> series;
     while (query.Step())
         series.emplace_back(FromMicros(query.Int(0)), query.Real(1));
     return series;
+}
+
+std::string THistoryDb::QueryPlan(TQuery query) const
+{
+    const char* sql = query == TQuery::Runs         ? kRunsSql
+                      : query == TQuery::RunsOfPlan ? kRunsOfPlanSql
+                      : query == TQuery::ItemNames  ? kItemNamesSql
+                                                    : kItemSeriesSql;
+    TStatement explain(FDb, ("EXPLAIN QUERY PLAN " + std::string(sql)).c_str());
+    std::string plan;
+    while (explain.Step())
+        plan += explain.Text(3) + "\n";
+    return plan;
 }

@@ -49,9 +49,16 @@ public:
                                                                        const std::string& itemName,
                                                                        time_point since, time_point until) const;
 
+    // How SQLite answers each query, for the benchmark and the tests: the
+    // indexes it uses.
+    enum class TQuery { Runs, RunsOfPlan, ItemNames, ItemSeries };
+    std::string QueryPlan(TQuery query) const;
+
     const std::string& FileName() const { return FPath; }
 
 private:
+    void Prepare(const std::string& path);
+
     std::string FPath;
     sqlite3* FDb = nullptr;
 };

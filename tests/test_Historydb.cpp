@@ -57,20 +57,6 @@ std::string Query(const std::string& path, const std::string& sql)
     return result;
 }
 
-std::string QueryPlan(const std::string& path, const std::string& sql)
-{
-    sqlite3* db = nullptr;
-    std::string plan;
-    sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READONLY, nullptr);
-    sqlite3_stmt* statement = nullptr;
-    if (sqlite3_prepare_v2(db, ("EXPLAIN QUERY PLAN " + sql).c_str(), -1, &statement, nullptr) == SQLITE_OK)
-        while (sqlite3_step(statement) == SQLITE_ROW)
-            plan += reinterpret_cast<const char*>(sqlite3_column_text(statement, 3)) + std::string("\n");
-    sqlite3_finalize(statement);
-    sqlite3_close_v2(db);
-    return plan;
-}
-
 void ExecOn(const std::string& path, const std::string& sql)
 {
     sqlite3* db = nullptr;
@@ -89,7 +75,8 @@ int InChild(const std::function<int()>& body)
         int status = 1;
         try {
             status = body();
-        } catch (...) {
+        } catch (const std::exception& error) {
+            std::fprintf(stderr, "child: %s\n", error.what());
         }
         ::_exit(status);
     }
@@ -185,16 +172,17 @@ TEST_F(Historydb, ItemSeriesHasGapsForUnansweredRuns)
 
 TEST_F(Historydb, NewFileIsCurrentWalAndQueriesUseTheIndexes)
 {
-    { THistoryDb db(Path); }
+    THistoryDb db(Path);
     EXPECT_EQ(Query(Path, "PRAGMA user_version"), std::to_string(THistoryDb::kSchemaVersion));
     EXPECT_EQ(Query(Path, "PRAGMA journal_mode"), "wal");
-    EXPECT_NE(QueryPlan(Path, "SELECT id FROM runs WHERE plan = 'p' AND started >= 0 AND started < 9")
-                  .find("runs_by_plan"),
-              std::string::npos);
-    EXPECT_NE(QueryPlan(Path, "SELECT runs.started FROM runs JOIN items ON items.name = 'x' AND items.run = runs.id"
-                              " WHERE runs.plan = 'p' AND runs.started >= 0 AND runs.started < 9")
-                  .find("items_by_name"),
-              std::string::npos);
+    using TQuery = THistoryDb::TQuery;
+    EXPECT_NE(db.QueryPlan(TQuery::Runs).find("INDEX runs_by_start"), std::string::npos);
+    EXPECT_NE(db.QueryPlan(TQuery::RunsOfPlan).find("INDEX runs_by_plan"), std::string::npos);
+    EXPECT_NE(db.QueryPlan(TQuery::ItemNames).find("INDEX runs_by_plan"), std::string::npos);
+    const std::string series = db.QueryPlan(TQuery::ItemSeries);
+    EXPECT_NE(series.find("INDEX runs_by_plan"), std::string::npos) << series;
+    EXPECT_NE(series.find("COVERING INDEX items_by_name"), std::string::npos) << series;
+    EXPECT_EQ(series.find("TEMP B-TREE"), std::string::npos) << series;
 }
 
 // A file of the first version, made by hand: its runs gain their summaries.
