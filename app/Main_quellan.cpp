@@ -7,6 +7,7 @@
 #include "dialogs/About.h"
 #include "dialogs/Help.h"
 #include "engine/Itemtexts.h"
+#include "history/Historyrecorder.h"
 #include "vqlib/Gbkwidgets.h"
 #include "vqlib/Storedir.h"
 
@@ -18,6 +19,7 @@
 #include <QHeaderView>
 #include <QIcon>
 #include <QMenu>
+#include <QShortcut>
 #include <QStandardPaths>
 #include <QTimer>
 
@@ -62,11 +64,14 @@ void TfrmTarnix::Construct()
     SetUpList();
     PopupMenu1->setObjectName(QStringLiteral("PopupMenu1"));
     PopupMenu1->addActions({ui->actAddItem, ui->actDelItem, ui->actModifyItem});
+    PopupMenu1->addSeparator();
+    PopupMenu1->addAction(ui->actItemDetails);
     tmrFlash->setObjectName(QStringLiteral("tmrFlash"));
     tmrFlash->setInterval(200);
     connect(tmrFlash, &QTimer::timeout, this, [this] { RunGuarded([this] { tmrFlashTimer(); }); });
 
     const std::string storeDir = StoreDir(UserStoreDir());
+    FStoreDir = storeDir;
     FIniFile.reset();
     try {
         FIniFile = std::make_unique<TProfileFile>(storeDir + "DestLists.ini");
@@ -104,6 +109,9 @@ void TfrmTarnix::SetUpCommands()
         {ui->actDelItem, &TfrmTarnix::actDelItemExecute},
         {ui->actModifyItem, &TfrmTarnix::actModifyItemExecute},
         {ui->actTestSpending, &TfrmTarnix::actTestSpendingExecute},
+        {ui->actItemDetails, &TfrmTarnix::actItemDetailsExecute},
+        {ui->actHistory, &TfrmTarnix::actHistoryExecute},
+        {ui->actExportResults, &TfrmTarnix::actExportResultsExecute},
         {ui->actHelp, &TfrmTarnix::actHelpExecute},
         {ui->actAbout, &TfrmTarnix::actAboutExecute},
     };
@@ -121,6 +129,12 @@ void TfrmTarnix::SetUpList()
     list->header()->setSectionsMovable(false);
     TInfoRow::AlignTimeColumn(list->headerItem());
 
+    // Enter on a row shows its tries; the action is asked, so a row without
+    // results or a run in progress does nothing.
+    for (const QKeyCombination key : {QKeyCombination(Qt::Key_Return), QKeyCombination(Qt::Key_Enter)}) {
+        auto* shortcut = new QShortcut(QKeySequence(key), list, nullptr, nullptr, Qt::WidgetShortcut);
+        connect(shortcut, &QShortcut::activated, this, [this] { ui->actItemDetails->trigger(); });
+    }
     connect(list, &QTreeWidget::itemDoubleClicked, this, [this] { RunGuarded([this] { lvInfosDblClick(); }); });
     connect(list, &QTreeWidget::itemSelectionChanged, this, [this] { RunGuarded([this] { lvInfosSelectItem(); }); });
     connect(list->header(), &QHeaderView::sectionClicked, this,
@@ -139,6 +153,9 @@ void TfrmTarnix::UpdateActions()
         action->setEnabled(idle);
     ui->actDelItem->setEnabled(idle && selected);
     ui->actModifyItem->setEnabled(idle && selected);
+    ui->actItemDetails->setEnabled(idle && HasResults(SingleSelected()));
+    ui->actExportResults->setEnabled(idle && !FItemTries.empty());
+    ui->actHistory->setEnabled(true);
     ui->actHelp->setEnabled(true);
     ui->actAbout->setEnabled(true);
     QCoreApplication::processEvents();
