@@ -18,8 +18,8 @@
 #include <QFile>
 #include <QHeaderView>
 #include <QIcon>
+#include <QKeyEvent>
 #include <QMenu>
-#include <QShortcut>
 #include <QStandardPaths>
 #include <QTimer>
 
@@ -129,12 +129,7 @@ void TfrmTarnix::SetUpList()
     list->header()->setSectionsMovable(false);
     TInfoRow::AlignTimeColumn(list->headerItem());
 
-    // Enter on a row shows its tries; the action is asked, so a row without
-    // results or a run in progress does nothing.
-    for (const QKeyCombination key : {QKeyCombination(Qt::Key_Return), QKeyCombination(Qt::Key_Enter)}) {
-        auto* shortcut = new QShortcut(QKeySequence(key), list, nullptr, nullptr, Qt::WidgetShortcut);
-        connect(shortcut, &QShortcut::activated, this, [this] { ui->actItemDetails->trigger(); });
-    }
+    list->installEventFilter(this);
     connect(list, &QTreeWidget::itemDoubleClicked, this, [this] { RunGuarded([this] { lvInfosDblClick(); }); });
     connect(list, &QTreeWidget::itemSelectionChanged, this, [this] { RunGuarded([this] { lvInfosSelectItem(); }); });
     connect(list->header(), &QHeaderView::sectionClicked, this,
@@ -246,6 +241,20 @@ bool TfrmTarnix::event(QEvent* event)
     if (event->type() == QEvent::StatusTip)
         return true;
     return QMainWindow::event(event);
+}
+
+// Enter on a row shows its tries. The list's own activation is not used: a
+// double-click activates too, and that modifies the item.
+bool TfrmTarnix::eventFilter(QObject* watched, QEvent* event)
+{
+    if (watched == ui->lvInfos && event->type() == QEvent::KeyPress) {
+        const int key = static_cast<QKeyEvent*>(event)->key();
+        if (key == Qt::Key_Return || key == Qt::Key_Enter) {
+            RunGuarded([this] { ui->actItemDetails->trigger(); });
+            return true;
+        }
+    }
+    return QMainWindow::eventFilter(watched, event);
 }
 
 void TfrmTarnix::showEvent(QShowEvent* event)

@@ -83,6 +83,7 @@ signals:
 
 protected:
     bool event(QEvent* event) override;            // keeps the status text the run's
+    bool eventFilter(QObject* watched, QEvent* event) override;  // Enter on the list
     void showEvent(QShowEvent* event) override;    // FormShow
     void closeEvent(QCloseEvent* event) override;  // FormClose
 
