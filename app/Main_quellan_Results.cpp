@@ -23,6 +23,15 @@ THook<std::optional<std::string>> HistoryFileHook;
 
 QString Utf8Text(const std::string& text) { return QString::fromStdString(text); }
 
+// A home page's address is looked up by the fetch itself, which does not
+// say which it used.
+QString AddressText(const TDNSDispInfo& item)
+{
+    if (item.IP.empty() && item.DoType == dtHomePage)
+        return QStringLiteral("（取首页时解析，未记录）");
+    return FromGbk(item.IP);
+}
+
 }  // namespace
 
 TfrmTarnix::THistoryFileScope::THistoryFileScope(std::string path) : FScope(HistoryFileHook, std::move(path)) {}
@@ -88,7 +97,7 @@ void TfrmTarnix::actItemDetailsExecute()
         return;
     TfrmItemDetails dialog(this);
     dialog.ShowDetails({FromGbk(item->Name), FromGbk(item->DomainIP), Utf8Text(MethodText(item->DoType)),
-                        FromGbk(item->IP), FItemTries[static_cast<size_t>(item - Infos.data())]});
+                        AddressText(*item), FItemTries[static_cast<size_t>(item - Infos.data())]});
     dialog.exec();
 }
 

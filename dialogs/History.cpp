@@ -163,6 +163,7 @@ TfrmHistory::TfrmHistory(QWidget* owner, std::string path, std::string plan)
     ui->splChart->setStretchFactor(1, 1);
     tvRuns->setModel(FModel);
     tvRuns->verticalHeader()->hide();
+    tvRuns->verticalHeader()->setDefaultSectionSize(tvRuns->fontMetrics().height() + 6);
     tvRuns->horizontalHeader()->setStretchLastSection(true);
     tvRuns->setColumnWidth(0, 160);
     tvRuns->setColumnWidth(1, 130);
@@ -256,9 +257,18 @@ void TfrmHistory::DrawChart()
     chart->setLocalizeNumbers(false);
     chart->legend()->setAlignment(Qt::AlignBottom);
     auto* x = new QDateTimeAxis(chart);
-    x->setFormat(QStringLiteral("MM-dd HH:mm"));
     x->setRange(LocalTime(FSince), LocalTime(FUntil));
-    x->setTickCount(7);
+    // The days chosen bound the query; the axis spans the runs found, so
+    // that a few runs of one afternoon are not a single point.
+    if (FRuns.size() > 1) {
+        const auto span = FRuns.back().Started - FRuns.front().Started;
+        const auto margin = std::max<THistoryDb::time_point::duration>(span / 50, std::chrono::minutes(1));
+        x->setRange(LocalTime(FRuns.front().Started - margin), LocalTime(FRuns.back().Started + margin));
+    }
+    x->setTickCount(6);
+    const qint64 shownDays = x->min().daysTo(x->max());
+    x->setFormat(shownDays < 1 ? QStringLiteral("HH:mm") : shownDays < 7 ? QStringLiteral("MM-dd HH:mm")
+                                                                          : QStringLiteral("yyyy-MM-dd"));
     auto* y = new QValueAxis(chart);
     y->setTitleText(QStringLiteral("平均耗时(毫秒)"));
     y->setLabelFormat(QStringLiteral("%.1f"));
