@@ -27,6 +27,9 @@ namespace {
 
 using TSeries = std::vector<std::pair<THistoryDb::time_point, std::optional<double>>>;
 
+// Marks the series of a picked item with the item's name.
+constexpr const char* kItemProperty = "orvelItem";
+
 QDateTime LocalTime(THistoryDb::time_point time)
 {
     return QDateTime::fromMSecsSinceEpoch(
@@ -241,14 +244,49 @@ void TfrmHistory::FillItems()
     }
 }
 
+// Only the line picked or dropped changes: each line is a query and, with
+// its gaps, many series.
 void TfrmHistory::lbItemsChanged(QListWidgetItem* entry)
 {
     const std::string name = entry->text().toStdString();
-    if (entry->checkState() == Qt::Checked)
-        FPicked.insert(name);
-    else
-        FPicked.erase(name);
-    DrawChart();
+    if (entry->checkState() == Qt::Checked) {
+        if (FPicked.insert(name).second)
+            AddItemLine(name);
+    } else if (FPicked.erase(name)) {
+        QChart* chart = chartView->chart();
+        for (QAbstractSeries* series : chart->series())
+            if (series->property(kItemProperty).toString() == entry->text()) {
+                chart->removeSeries(series);
+                delete series;
+            }
+    }
+    FitValueAxis();
+}
+
+void TfrmHistory::AddItemLine(const std::string& name)
+{
+    if (!FDb)
+        return;
+    try {
+        const TSeries series = FDb->ItemSeries(FPlan, name, FSince, FUntil);
+        QChart* chart = chartView->chart();
+        const QList<QAbstractSeries*> before = chart->series();
+        AddBrokenLine(*chart, QString::fromStdString(name), series, *FTimeAxis, *FValueAxis);
+        for (QAbstractSeries* added : chart->series())
+            if (!before.contains(added))
+                added->setProperty(kItemProperty, QString::fromStdString(name));
+    } catch (const THistoryError& error) {
+        lblStatus->setText(QStringLiteral("无法读取测速历史：%1").arg(QString::fromUtf8(error.what())));
+    }
+}
+
+void TfrmHistory::FitValueAxis()
+{
+    double top = 0;
+    for (QAbstractSeries* series : chartView->chart()->series())
+        for (const QPointF& point : static_cast<QLineSeries*>(series)->points())
+            top = std::max(top, point.y());
+    FValueAxis->setRange(0, top > 0 ? top * 1.1 : 1.0);
 }
 
 void TfrmHistory::DrawChart()
@@ -274,37 +312,21 @@ void TfrmHistory::DrawChart()
     y->setLabelFormat(QStringLiteral("%.1f"));
     chart->addAxis(x, Qt::AlignBottom);
     chart->addAxis(y, Qt::AlignLeft);
-
-    double top = 0;
-    const auto raise = [&top](const TSeries& series) {
-        for (const auto& point : series)
-            if (point.second)
-                top = std::max(top, *point.second);
-    };
+    FTimeAxis = x;
+    FValueAxis = y;
 
     TSeries overall;
     overall.reserve(FRuns.size());
     for (const TRunSummary& run : FRuns)
         overall.emplace_back(run.Started, run.Average);
-    raise(overall);
     AddBrokenLine(*chart, QStringLiteral("总平均耗时"), overall, *x, *y);
-
-    for (const std::string& name : FPicked) {
-        if (!FDb)
-            break;
-        try {
-            const TSeries series = FDb->ItemSeries(FPlan, name, FSince, FUntil);
-            raise(series);
-            AddBrokenLine(*chart, QString::fromStdString(name), series, *x, *y);
-        } catch (const THistoryError& error) {
-            lblStatus->setText(QStringLiteral("无法读取测速历史：%1").arg(QString::fromUtf8(error.what())));
-        }
-    }
-    y->setRange(0, top > 0 ? top * 1.1 : 1.0);
 
     QChart* old = chartView->chart();
     chartView->setChart(chart);
     delete old;
+    for (const std::string& name : FPicked)
+        AddItemLine(name);
+    FitValueAxis();
 }
 
 QList<QStringList> TfrmHistory::RunRows() const

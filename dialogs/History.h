@@ -17,6 +17,8 @@
 class QChart;
 class QChartView;
 class QDateEdit;
+class QDateTimeAxis;
+class QValueAxis;
 class QLabel;
 class QListWidget;
 class QListWidgetItem;
@@ -57,6 +59,8 @@ private:
     bool OpenHistory();
     void FillItems();
     void DrawChart();
+    void AddItemLine(const std::string& name);
+    void FitValueAxis();
     void lbItemsChanged(QListWidgetItem* entry);
 
     std::unique_ptr<Ui::TfrmHistory> ui;
@@ -67,4 +71,6 @@ private:
     std::vector<TRunSummary> FRuns;
     std::set<std::string> FPicked;  // UTF-8 item names drawn beside the plan's line
     TRunsModel* FModel;
+    QDateTimeAxis* FTimeAxis = nullptr;  // the chart's, which owns them
+    QValueAxis* FValueAxis = nullptr;
 };
