@@ -14,18 +14,33 @@
 #include <QHeaderView>
 #include <QLegendMarker>
 #include <QLineSeries>
+#include <QPen>
 #include <QListWidget>
 #include <QPushButton>
 #include <QTableView>
 #include <QValueAxis>
 
 #include <algorithm>
+#include <iterator>
 #include <optional>
 #include <utility>
 
 namespace {
 
 using TSeries = std::vector<std::pair<THistoryDb::time_point, std::optional<double>>>;
+
+// The overall line, and the items' lines by their place in the list, so
+// that an item keeps its colour whatever is picked with it.
+const QColor kOverallColour(30, 30, 30);
+const QColor kItemColours[] = {{32, 159, 223}, {246, 166, 37}, {153, 202, 83}, {191, 89, 62}, {109, 95, 213},
+                               {0, 150, 136},  {233, 30, 99},  {121, 85, 72},  {96, 125, 139}, {205, 220, 57}};
+
+QPen LinePen(const QColor& colour, qreal width)
+{
+    QPen pen(colour);
+    pen.setWidthF(width);
+    return pen;
+}
 
 // Marks the series of a picked item with the item's name.
 constexpr const char* kItemProperty = "orvelItem";
@@ -54,7 +69,8 @@ QString AverageCell(const std::optional<double>& average)
 // A line with a break wherever a run had no answer: one series per stretch,
 // in one colour, named once in the legend. A stretch of a single run shows
 // as its point.
-void AddBrokenLine(QChart& chart, const QString& name, const TSeries& points, QDateTimeAxis& x, QValueAxis& y)
+void AddBrokenLine(QChart& chart, const QString& name, const TSeries& points, QDateTimeAxis& x, QValueAxis& y,
+                   const QPen& pen)
 {
     std::vector<QList<QPointF>> stretches(1);
     for (const auto& [time, value] : points) {
@@ -68,7 +84,6 @@ void AddBrokenLine(QChart& chart, const QString& name, const TSeries& points, QD
     if (stretches.back().isEmpty())
         stretches.pop_back();
 
-    QColor colour;
     bool first = true;
     for (const QList<QPointF>& stretch : stretches) {
         auto* series = new QLineSeries(&chart);
@@ -76,16 +91,13 @@ void AddBrokenLine(QChart& chart, const QString& name, const TSeries& points, QD
         series->replace(stretch);
         series->setPointsVisible(stretch.size() == 1);
         chart.addSeries(series);
+        series->setPen(pen);
         series->attachAxis(&x);
         series->attachAxis(&y);
-        if (first) {
-            colour = series->color();
-            first = false;
-        } else {
-            series->setColor(colour);
+        if (!first)
             for (QLegendMarker* marker : chart.legend()->markers(series))
                 marker->setVisible(false);
-        }
+        first = false;
     }
 }
 
@@ -271,7 +283,11 @@ void TfrmHistory::AddItemLine(const std::string& name)
         const TSeries series = FDb->ItemSeries(FPlan, name, FSince, FUntil);
         QChart* chart = chartView->chart();
         const QList<QAbstractSeries*> before = chart->series();
-        AddBrokenLine(*chart, QString::fromStdString(name), series, *FTimeAxis, *FValueAxis);
+        const QList<QListWidgetItem*> entries =
+            lbItems->findItems(QString::fromStdString(name), Qt::MatchExactly | Qt::MatchCaseSensitive);
+        const int place = entries.isEmpty() ? 0 : lbItems->row(entries.first());
+        AddBrokenLine(*chart, QString::fromStdString(name), series, *FTimeAxis, *FValueAxis,
+                      LinePen(kItemColours[size_t(place) % std::size(kItemColours)], 1.5));
         for (QAbstractSeries* added : chart->series())
             if (!before.contains(added))
                 added->setProperty(kItemProperty, QString::fromStdString(name));
@@ -319,7 +335,7 @@ void TfrmHistory::DrawChart()
     overall.reserve(FRuns.size());
     for (const TRunSummary& run : FRuns)
         overall.emplace_back(run.Started, run.Average);
-    AddBrokenLine(*chart, QStringLiteral("总平均耗时"), overall, *x, *y);
+    AddBrokenLine(*chart, QStringLiteral("总平均耗时"), overall, *x, *y, LinePen(kOverallColour, 2.5));
 
     QChart* old = chartView->chart();
     chartView->setChart(chart);
