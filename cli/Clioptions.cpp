@@ -1,7 +1,8 @@
 #include "cli/Clioptions.h"
 
+#include <cctype>
+#include <cstring>
 #include <ctime>
-#include <regex>
 
 namespace {
 
@@ -37,47 +38,121 @@ int DaysInMonth(int year, int month)
     return month == 2 && leap ? 29 : days[month - 1];
 }
 
-int Number(const std::ssub_match& match) { return match.matched ? std::stoi(match.str()) : 0; }
+// The fields of an ISO 8601 date or time, as written.
+struct TDateFields {
+    int Year = 0, Month = 0, Day = 0, Hour = 0, Minute = 0, Second = 0;
+    int64_t Micros = 0;
+    bool HasOffset = false;  // Z or an offset: not local time
+    int OffsetSeconds = 0;   // east of UTC
+};
 
-// The fraction's digits as microseconds; finer digits are dropped.
-int64_t Micros(const std::ssub_match& fraction)
+// Reads a text piece by piece; a piece that is not there leaves it unmoved.
+class TScanner {
+public:
+    explicit TScanner(const std::string& text) : FText(text) {}
+    bool AtEnd() const { return FPos == FText.size(); }
+    bool Take(const char* oneOf)
+    {
+        if (AtEnd() || !std::strchr(oneOf, FText[FPos]))
+            return false;
+        ++FPos;
+        return true;
+    }
+    char Last() const { return FText[FPos - 1]; }
+    // Exactly count digits.
+    bool Number(size_t count, int& value)
+    {
+        if (FText.size() - FPos < count)
+            return false;
+        value = 0;
+        for (size_t i = 0; i < count; ++i) {
+            const char c = FText[FPos + i];
+            if (c < '0' || c > '9')
+                return false;
+            value = value * 10 + (c - '0');
+        }
+        FPos += count;
+        return true;
+    }
+    // One to nine digits of a fraction of a second, as microseconds.
+    bool Fraction(int64_t& micros)
+    {
+        size_t digits = 0;
+        micros = 0;
+        while (!AtEnd() && std::isdigit(static_cast<unsigned char>(FText[FPos])) && digits < 9) {
+            if (digits < 6)
+                micros = micros * 10 + (FText[FPos] - '0');
+            ++digits;
+            ++FPos;
+        }
+        for (size_t d = digits; d < 6; ++d)
+            micros *= 10;
+        return digits > 0;
+    }
+
+private:
+    const std::string& FText;
+    size_t FPos = 0;
+};
+
+std::optional<TDateFields> ScanDate(const std::string& text)
 {
-    std::string digits = fraction.matched ? fraction.str() : "";
-    digits.resize(6, '0');
-    return std::stoll(digits);
+    TScanner in(text);
+    TDateFields f;
+    if (!in.Number(4, f.Year) || !in.Take("-") || !in.Number(2, f.Month) || !in.Take("-") || !in.Number(2, f.Day))
+        return std::nullopt;
+    if (in.AtEnd())
+        return f;
+    if (!in.Take("T ") || !in.Number(2, f.Hour) || !in.Take(":") || !in.Number(2, f.Minute))
+        return std::nullopt;
+    if (in.Take(":")) {
+        if (!in.Number(2, f.Second))
+            return std::nullopt;
+        if (in.Take(".,") && !in.Fraction(f.Micros))
+            return std::nullopt;
+    }
+    if (in.Take("Z")) {
+        f.HasOffset = true;
+    } else if (in.Take("+-")) {
+        const int sign = in.Last() == '-' ? -1 : 1;
+        int hours = 0, minutes = 0;
+        if (!in.Number(2, hours))
+            return std::nullopt;
+        if (in.Take(":") ? !in.Number(2, minutes) : !in.AtEnd() && !in.Number(2, minutes))
+            return std::nullopt;
+        if (hours > 23 || minutes > 59)
+            return std::nullopt;
+        f.HasOffset = true;
+        f.OffsetSeconds = sign * (hours * 3600 + minutes * 60);
+    }
+    if (!in.AtEnd())
+        return std::nullopt;
+    return f;
 }
 
 }  // namespace
 
 std::chrono::system_clock::time_point ParseDate(const std::string& text)
 {
-    static const std::regex iso(R"((\d{4})-(\d{2})-(\d{2}))"
-                                R"((?:[T ](\d{2}):(\d{2})(?::(\d{2})(?:[.,](\d{1,9}))?)?)"
-                                R"((Z|([+-])(\d{2})(?::?(\d{2}))?)?)?)");
-    std::smatch m;
     const auto bad = [&text] {
         return EUsageError("bad date '" + text + "' (use YYYY-MM-DD or YYYY-MM-DDTHH:MM[:SS][Z|+HH:MM])");
     };
-    if (!std::regex_match(text, m, iso))
+    const std::optional<TDateFields> date = ScanDate(text);
+    if (!date || date->Month < 1 || date->Month > 12 || date->Day < 1 ||
+        date->Day > DaysInMonth(date->Year, date->Month) || date->Hour > 23 || date->Minute > 59 ||
+        date->Second > 59)
         throw bad();
     std::tm fields{};
-    fields.tm_year = Number(m[1]) - 1900;
-    fields.tm_mon = Number(m[2]) - 1;
-    fields.tm_mday = Number(m[3]);
-    fields.tm_hour = Number(m[4]);
-    fields.tm_min = Number(m[5]);
-    fields.tm_sec = Number(m[6]);
-    const int offsetHours = Number(m[10]), offsetMinutes = Number(m[11]);
-    if (fields.tm_mon < 0 || fields.tm_mon > 11 || fields.tm_mday < 1 ||
-        fields.tm_mday > DaysInMonth(fields.tm_year + 1900, fields.tm_mon + 1) || fields.tm_hour > 23 ||
-        fields.tm_min > 59 || fields.tm_sec > 59 || offsetHours > 23 || offsetMinutes > 59)
-        throw bad();
+    fields.tm_year = date->Year - 1900;
+    fields.tm_mon = date->Month - 1;
+    fields.tm_mday = date->Day;
+    fields.tm_hour = date->Hour;
+    fields.tm_min = date->Minute;
+    fields.tm_sec = date->Second;
 
     std::time_t seconds;
-    if (m[8].matched) {
-        seconds = ::timegm(&fields);
-        const int offset = (offsetHours * 60 + offsetMinutes) * 60;
-        seconds -= m[9] == "-" ? -offset : offset;
+    if (date->HasOffset) {
+        seconds = ::timegm(&fields) - date->OffsetSeconds;
     } else {
         fields.tm_isdst = -1;  // whatever the local rule says for that day
         seconds = std::mktime(&fields);
@@ -91,7 +166,7 @@ std::chrono::system_clock::time_point ParseDate(const std::string& text)
         return TClock::time_point::max();
     if (seconds <= -limit.count())
         return TClock::time_point::min();
-    return TClock::from_time_t(seconds) + std::chrono::microseconds(Micros(m[7]));
+    return TClock::from_time_t(seconds) + std::chrono::microseconds(date->Micros);
 }
 
 TCliOptions ParseCliOptions(const std::vector<std::string>& args)

@@ -71,27 +71,6 @@ TEST_F(Clihistory, BadDatesAreUsageErrors)
     }
 }
 
-TEST_F(Clihistory, HistoryOptions)
-{
-    const TCliOptions options = ParseCliOptions({"--history", "--since", "2026-12-08", "--plan", "家里"});
-    EXPECT_TRUE(options.History);
-    EXPECT_EQ(options.Since, ParseDate("2026-12-08"));
-    EXPECT_FALSE(options.NoRecord);
-    EXPECT_TRUE(ParseCliOptions({"--no-record"}).NoRecord);
-    auto message = [](std::vector<std::string> args) {
-        try {
-            ParseCliOptions(args);
-        } catch (const EUsageError& error) {
-            return std::string(error.what());
-        }
-        return std::string("accepted");
-    };
-    EXPECT_EQ(message({"--since", "2026-12-08"}), "--since goes with --history");
-    EXPECT_EQ(message({"--history", "--no-record"}), "--no-record goes with a run only");
-    EXPECT_EQ(message({"--list", "--history"}), "--list and --history do not go together");
-    EXPECT_EQ(message({"--history", "--since"}), "--since needs a value");
-}
-
 std::vector<TRunSummary> Runs()
 {
     return {{4, Utc(kDec8Utc), Utc(kDec8Utc) + 1500ms, "家里", 12.345, 2, 3},

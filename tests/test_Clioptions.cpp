@@ -6,6 +6,17 @@ namespace {
 
 TCliOptions Parse(std::vector<std::string> args) { return ParseCliOptions(args); }
 
+// The usage error's message, or "accepted".
+std::string Message(std::vector<std::string> args)
+{
+    try {
+        ParseCliOptions(args);
+    } catch (const EUsageError& error) {
+        return error.what();
+    }
+    return "accepted";
+}
+
 TEST(Clioptions, DefaultsAndValues)
 {
     TCliOptions none = Parse({});
@@ -27,19 +38,25 @@ TEST(Clioptions, DefaultsAndValues)
 
 TEST(Clioptions, BadUsageNamesTheProblem)
 {
-    auto message = [](std::vector<std::string> args) {
-        try {
-            ParseCliOptions(args);
-        } catch (const EUsageError& error) {
-            return std::string(error.what());
-        }
-        return std::string("accepted");
-    };
-    EXPECT_EQ(message({"--format", "xml"}), "unknown format 'xml' (use table, csv or json)");
-    EXPECT_EQ(message({"--plan"}), "--plan needs a value");
-    EXPECT_EQ(message({"--dir="}), "--dir needs a folder");
-    EXPECT_EQ(message({"extra"}), "unknown argument 'extra'");
-    EXPECT_EQ(message({"--list", "--plan", "x"}), "--list takes no --plan or --format");
+    EXPECT_EQ(Message({"--format", "xml"}), "unknown format 'xml' (use table, csv or json)");
+    EXPECT_EQ(Message({"--plan"}), "--plan needs a value");
+    EXPECT_EQ(Message({"--dir="}), "--dir needs a folder");
+    EXPECT_EQ(Message({"extra"}), "unknown argument 'extra'");
+    EXPECT_EQ(Message({"--list", "--plan", "x"}), "--list takes no --plan or --format");
+}
+
+TEST(Clioptions, HistoryAndRecording)
+{
+    const TCliOptions options = Parse({"--history", "--since", "2026-12-08T10:00Z", "--plan", "家里"});
+    EXPECT_TRUE(options.History);
+    EXPECT_EQ(options.Since, ParseDate("2026-12-08T10:00Z"));
+    EXPECT_FALSE(options.NoRecord);
+    EXPECT_TRUE(Parse({"--no-record"}).NoRecord);
+    EXPECT_EQ(Message({"--since", "2026-12-08"}), "--since goes with --history");
+    EXPECT_EQ(Message({"--history", "--no-record"}), "--no-record goes with a run only");
+    EXPECT_EQ(Message({"--list", "--history"}), "--list and --history do not go together");
+    EXPECT_EQ(Message({"--history", "--since"}), "--since needs a value");
+    EXPECT_EQ(Message({"--history", "--since=today"}).rfind("bad date 'today'", 0), 0u);
 }
 
 }  // namespace

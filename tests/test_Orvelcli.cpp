@@ -47,6 +47,20 @@ std::string Quoted(const std::string& text)
     return out + "'";
 }
 
+// "status:output" of a shell command.
+std::string StatusAndOutput(const std::string& command)
+{
+    FILE* pipe = ::popen(command.c_str(), "r");
+    if (!pipe)
+        return "no pipe";
+    std::string output;
+    char buffer[512];
+    for (size_t got; (got = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;)
+        output.append(buffer, got);
+    const int status = ::pclose(pipe);
+    return std::to_string(WIFEXITED(status) ? WEXITSTATUS(status) : -1) + ":" + output;
+}
+
 class OrvelCli : public ::testing::Test {
 protected:
     void SetUp() override
@@ -190,15 +204,7 @@ TEST_F(OrvelCli, PingWithoutTheRightToASocketSaysWhyInOneLine)
     const std::string command = Quoted(std::string(ORVEL_BIN_DIR) + "/orvel-cli") + " --format csv --no-record " +
                                 DirArg() + " 2>&1 >/dev/null </dev/null";
     const TUserRun run = RunWithoutPingRights(ORVEL_BIN_DIR, [&] {
-        FILE* pipe = ::popen(command.c_str(), "r");
-        if (!pipe)
-            return std::string("no pipe");
-        std::string err;
-        char buffer[512];
-        for (size_t got; (got = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;)
-            err.append(buffer, got);
-        const int status = ::pclose(pipe);
-        return std::to_string(WIFEXITED(status) ? WEXITSTATUS(status) : -1) + ":" + err;
+        return StatusAndOutput(command);
     });
     if (!run.Ran)
         GTEST_SKIP() << run.SkipReason;
@@ -437,15 +443,7 @@ TEST_F(OrvelCliRun, AnUnwritableFolderIsOneLine)
     const TUserRun run = RunAsOrdinaryUser(FDir.string(), [&] {
         if (::access(FDir.c_str(), W_OK) == 0)
             return std::string("\x01the folder is writable");
-        FILE* pipe = ::popen(command.c_str(), "r");
-        if (!pipe)
-            return std::string("no pipe");
-        std::string err;
-        char buffer[512];
-        for (size_t got; (got = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;)
-            err.append(buffer, got);
-        const int status = ::pclose(pipe);
-        return std::to_string(WIFEXITED(status) ? WEXITSTATUS(status) : -1) + ":" + err;
+        return StatusAndOutput(command);
     });
     if (!run.Ran)
         GTEST_SKIP() << run.SkipReason;
