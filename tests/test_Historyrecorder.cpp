@@ -56,7 +56,7 @@ TEST(Historyrecorder, ClosingKeepsEveryRunHandedIn)
     {
         THistoryRecorder recorder(path);
         for (int i = 0; i < 20; ++i)
-            recorder.Record(MakeRun(i), [&recorded](std::optional<std::string> error) {
+            recorder.Record(MakeRun(i), [&recorded](const std::optional<std::string>& error) {
                 if (!error)
                     ++recorded;
             });
