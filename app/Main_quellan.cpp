@@ -7,6 +7,7 @@
 #include "dialogs/About.h"
 #include "dialogs/Help.h"
 #include "engine/Itemtexts.h"
+#include "history/Historyrecorder.h"
 #include "vqlib/Gbkwidgets.h"
 #include "vqlib/Storedir.h"
 
@@ -17,6 +18,7 @@
 #include <QFile>
 #include <QHeaderView>
 #include <QIcon>
+#include <QKeyEvent>
 #include <QMenu>
 #include <QStandardPaths>
 #include <QTimer>
@@ -62,11 +64,14 @@ void TfrmTarnix::Construct()
     SetUpList();
     PopupMenu1->setObjectName(QStringLiteral("PopupMenu1"));
     PopupMenu1->addActions({ui->actAddItem, ui->actDelItem, ui->actModifyItem});
+    PopupMenu1->addSeparator();
+    PopupMenu1->addAction(ui->actItemDetails);
     tmrFlash->setObjectName(QStringLiteral("tmrFlash"));
     tmrFlash->setInterval(200);
     connect(tmrFlash, &QTimer::timeout, this, [this] { RunGuarded([this] { tmrFlashTimer(); }); });
 
     const std::string storeDir = StoreDir(UserStoreDir());
+    FStoreDir = storeDir;
     FIniFile.reset();
     try {
         FIniFile = std::make_unique<TProfileFile>(storeDir + "DestLists.ini");
@@ -104,6 +109,9 @@ void TfrmTarnix::SetUpCommands()
         {ui->actDelItem, &TfrmTarnix::actDelItemExecute},
         {ui->actModifyItem, &TfrmTarnix::actModifyItemExecute},
         {ui->actTestSpending, &TfrmTarnix::actTestSpendingExecute},
+        {ui->actItemDetails, &TfrmTarnix::actItemDetailsExecute},
+        {ui->actHistory, &TfrmTarnix::actHistoryExecute},
+        {ui->actExportResults, &TfrmTarnix::actExportResultsExecute},
         {ui->actHelp, &TfrmTarnix::actHelpExecute},
         {ui->actAbout, &TfrmTarnix::actAboutExecute},
     };
@@ -121,6 +129,7 @@ void TfrmTarnix::SetUpList()
     list->header()->setSectionsMovable(false);
     TInfoRow::AlignTimeColumn(list->headerItem());
 
+    list->installEventFilter(this);
     connect(list, &QTreeWidget::itemDoubleClicked, this, [this] { RunGuarded([this] { lvInfosDblClick(); }); });
     connect(list, &QTreeWidget::itemSelectionChanged, this, [this] { RunGuarded([this] { lvInfosSelectItem(); }); });
     connect(list->header(), &QHeaderView::sectionClicked, this,
@@ -139,6 +148,9 @@ void TfrmTarnix::UpdateActions()
         action->setEnabled(idle);
     ui->actDelItem->setEnabled(idle && selected);
     ui->actModifyItem->setEnabled(idle && selected);
+    ui->actItemDetails->setEnabled(idle && HasResults(SingleSelected()));
+    ui->actExportResults->setEnabled(idle && !FItemTries.empty());
+    ui->actHistory->setEnabled(true);
     ui->actHelp->setEnabled(true);
     ui->actAbout->setEnabled(true);
     QCoreApplication::processEvents();
@@ -229,6 +241,20 @@ bool TfrmTarnix::event(QEvent* event)
     if (event->type() == QEvent::StatusTip)
         return true;
     return QMainWindow::event(event);
+}
+
+// Enter on a row shows its tries. The list's own activation is not used: a
+// double-click activates too, and that modifies the item.
+bool TfrmTarnix::eventFilter(QObject* watched, QEvent* event)
+{
+    if (watched == ui->lvInfos && event->type() == QEvent::KeyPress) {
+        const int key = static_cast<QKeyEvent*>(event)->key();
+        if (key == Qt::Key_Return || key == Qt::Key_Enter) {
+            RunGuarded([this] { ui->actItemDetails->trigger(); });
+            return true;
+        }
+    }
+    return QMainWindow::eventFilter(watched, event);
 }
 
 void TfrmTarnix::showEvent(QShowEvent* event)

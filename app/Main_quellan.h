@@ -12,6 +12,7 @@
 #include "app/Public.h"
 #include "engine/Projectstore.h"
 #include "engine/Testrun.h"
+#include "engine/Trytimes.h"
 #include "vqlib/Vqcontrolex.h"
 #include "vqlib/Vqfiles.h"
 #include "vqlib/Vqhook.h"
@@ -20,11 +21,15 @@
 #include <QMainWindow>
 #include <QPixmap>
 
+#include <chrono>
+
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
 class QMenu;
+class THistoryRecorder;
 class QTimer;
 class QTreeWidgetItem;
 class QWidget;
@@ -62,8 +67,23 @@ public:
         THookScope<TTestRun::TWorkerStarter> FScope;
     };
 
+    // Test seam: while alive, completed runs are recorded into path instead
+    // of History.db in the store's folder; an empty path records nothing.
+    class THistoryFileScope {
+    public:
+        explicit THistoryFileScope(std::string path);
+
+    private:
+        THookScope<std::optional<std::string>> FScope;
+    };
+
+signals:
+    // A completed run went to the history (ok) or could not; on the UI thread.
+    void HistoryRecorded(bool ok);
+
 protected:
     bool event(QEvent* event) override;            // keeps the status text the run's
+    bool eventFilter(QObject* watched, QEvent* event) override;  // Enter on the list
     void showEvent(QShowEvent* event) override;    // FormShow
     void closeEvent(QCloseEvent* event) override;  // FormClose
 
@@ -143,6 +163,7 @@ private:
     // after Infos, so it goes first: a run still in progress when the window
     // is destroyed is shut down, its workers waited for, before the records
     // they point at are freed.
+    TTryLog FTryLog;  // fed by the run's workers; outlives FRun, declared below
     std::unique_ptr<TTestRun> FRun;
     TTestRun& TestRun();
     void actTestSpendingExecute();
@@ -154,6 +175,28 @@ private:
     void RunCompleted();
     void ExplainPingDenied();
     void tmrFlashTimer();
+
+    // --- results: details, export, history (Main_quellan_Results.cpp) ---
+    // The last run's tries, in the order of Infos; kept with the list's
+    // results until the next run or another plan.
+    std::vector<TTryTimes> FItemTries;
+    std::chrono::system_clock::time_point FRunStarted;
+    std::unique_ptr<THistoryRecorder> FRecorder;  // made by the first completed run
+    bool FHistoryFailureShown = false;  // the box on an unrecordable run came up once
+    std::string FStoreDir;  // with its trailing "/"
+    void ForgetTries();
+    void ForgetTriesOf(const std::vector<bool>& doomed);
+    void KeepTries();
+    bool HasResults(const TDNSDispInfo* item) const;
+    TDNSDispInfo* SingleSelected() const;
+    std::string HistoryFile() const;
+    std::string PlanNameUtf8() const;
+    void RecordRun();
+    void RunRecorded(const std::optional<std::string>& error);
+    void actItemDetailsExecute();
+    void actHistoryExecute();
+    void actExportResultsExecute();
+    QList<QStringList> ResultRows() const;
 
     // --- sorting (Main_quellan_Sort.cpp) ---
     void lvInfosColumnClick(int column);

@@ -85,6 +85,7 @@ void TfrmTarnix::actDelItemExecute()
     for (size_t i = Infos.size(); i-- > 0;)
         if (doomed[i])
             Infos.erase(Infos.begin() + static_cast<std::ptrdiff_t>(i));
+    ForgetTriesOf(doomed);
     for (auto& [row, index] : staying)
         row->SetData(&Infos[index]);
 

@@ -48,6 +48,7 @@ void TfrmTarnix::actNewProjectExecute()
         return;
     FProjectName.clear();
     Infos.clear();
+    ForgetTries();
     RefreshList();
 }
 
@@ -103,6 +104,7 @@ void TfrmTarnix::actDelProjectExecute()
     if (*name == FProjectName) {
         FProjectName.clear();
         Infos.clear();
+        ForgetTries();
         RefreshList();
     }
 }

@@ -46,6 +46,8 @@ QString PingDeniedText()
 void TfrmTarnix::actTestSpendingExecute()
 {
     FTesting = true;
+    FRunStarted = std::chrono::system_clock::now();
+    ForgetTries();
     UpdateActions();
     SetPanelColour(ui->pnlAvgTime, ButtonFace());
     ui->pnlAvgTime->setText(QString());
@@ -79,6 +81,7 @@ TTestRun& TfrmTarnix::TestRun()
     FRun = std::make_unique<TTestRun>(Infos, FTimeout, FTestTimes);
     if (TTestRun::TWorkerStarter starter = InstalledWorkerStarter())
         FRun->SetWorkerStarter(std::move(starter));
+    FRun->SetTryObserver(FTryLog.Observer());
     FRun->Listener.ItemStarted = [this](TDNSDispInfo& item) { UpdateItemRow(nullptr, item); };
     FRun->Listener.ItemReported = [this](TDNSDispInfo& item) { ItemFinished(&item); };
     FRun->Listener.Completed = [this] { RunCompleted(); };
@@ -102,7 +105,9 @@ void TfrmTarnix::RunCompleted()
     tmrFlash->stop();
     SetPanelColour(ui->pnlAvgTime, ButtonFace());
     FTesting = false;
+    KeepTries();
     UpdateActions();
+    RecordRun();
     if (TestRun().PingDenied() && !FPingDeniedShown) {
         FPingDeniedShown = true;
         // Once the run's report has returned: the box waits for the user.

@@ -42,6 +42,7 @@ void TfrmTarnix::ShowProject(const std::string& name)
     const std::string text = GetProjectText(name);
     FProjectName = name;
     Infos = TextToItems(text);
+    ForgetTries();
     // The rows point into Infos, so they are rebuilt before anything else can
     // fail (the settings file may not be writable).
     RefreshList();

@@ -41,6 +41,9 @@ check_package_file() {
          <(expected_files | tr ' ' '\n' | sort) || fail "the package holds other files than the install rules'"
     dpkg-deb -f "$deb" Depends | grep -q 'libcap2-bin' || fail "no dependency on libcap2-bin"
     dpkg-deb -f "$deb" Depends | grep -q 'libqt6widgets6' || fail "no dependencies from dpkg-shlibdeps"
+    for library in libqt6charts6 libsqlite3-0; do  # the history window and History.db
+        dpkg-deb -f "$deb" Depends | grep -q "$library" || fail "no dependency on $library"
+    done
     local unpacked
     unpacked=$(mktemp -d)
     dpkg-deb -x "$deb" "$unpacked"

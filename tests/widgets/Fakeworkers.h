@@ -11,7 +11,9 @@
 #include <QStringList>
 #include <QTimer>
 
+#include <chrono>
 #include <map>
+#include <optional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -22,12 +24,30 @@ struct TFakeResult {
     double AvgTime = 0.0;
     int32_t FailCount = 0;
     bool PingDenied = false;  // the tries had no right to an ICMP socket
+    // Told to the run's try observer before the report, in order; none: a failed try.
+    std::vector<std::optional<std::chrono::microseconds>> Tries = {};
 };
 
 inline TFakeResult Measured(double avgTime, int32_t failCount = 0) { return {tsDone, avgTime, failCount}; }
 inline TFakeResult NoResponse(int32_t failCount = 5) { return {tsNoResponse, 0.0, failCount}; }
 // A Ping item whose every try found no ICMP socket it had the right to open.
 inline TFakeResult NoRightToPing() { return {tsNoResponse, 0.0, 5, true}; }
+// Measured from these tries, as a worker would: the mean of the answered
+// ones and a failure for each of the others.
+inline TFakeResult Tried(std::vector<std::optional<std::chrono::microseconds>> tries)
+{
+    double sum = 0;
+    int answered = 0;
+    for (const auto& time : tries)
+        if (time) {
+            sum += double(time->count()) / 1000.0;
+            ++answered;
+        }
+    const int32_t failed = int32_t(tries.size()) - answered;
+    if (answered == 0)
+        return {tsNoResponse, 0.0, failed, false, std::move(tries)};
+    return {tsDone, sum / answered, failed, false, std::move(tries)};
+}
 
 class TFakeWorkers {
 public:
@@ -37,7 +57,7 @@ public:
         : FState(std::make_shared<TState>()),
           FScope([state = FState](TDNSDispInfo* item, TItemFinished onFinish, int32_t timeout, int32_t times,
                                   TWorkerSetup setup) {
-                  state->Start(item, std::move(onFinish), timeout, times, std::move(setup.Control));
+                  state->Start(item, std::move(onFinish), timeout, times, std::move(setup));
               })
     {
         FState->Window = &window;
@@ -86,6 +106,7 @@ private:
         TDNSDispInfo* Item;
         TItemFinished OnFinish;
         std::shared_ptr<TWorkerControl> Control;  // the run's
+        TTryObserver OnTry;
     };
     // Shared with the run, which may outlive this object.
     struct TState : std::enable_shared_from_this<TState> {
@@ -98,12 +119,12 @@ private:
         int32_t Times = 0;
 
         void Start(TDNSDispInfo* item, TItemFinished onFinish, int32_t timeout, int32_t times,
-                   std::shared_ptr<TWorkerControl> control)
+                   TWorkerSetup setup)
         {
             ++Started;
             Timeout = timeout;
             Times = times;
-            TStarted started{item, std::move(onFinish), std::move(control)};
+            TStarted started{item, std::move(onFinish), std::move(setup.Control), std::move(setup.OnTry)};
             if (Hold) {
                 Held.push_back(std::move(started));
                 return;
@@ -116,6 +137,10 @@ private:
         {
             const auto found = Results.find(started.Item->Name);
             const TFakeResult result = found != Results.end() ? found->second : NoResponse(Times);
+            if (started.OnTry)
+                for (size_t i = 0; i < result.Tries.size(); ++i)
+                    started.OnTry(*started.Item, int(i), result.Tries[i].has_value(),
+                                  result.Tries[i].value_or(std::chrono::microseconds(0)));
             started.Item->State = result.State;
             started.Item->AvgTime = result.AvgTime;
             started.Item->FailCount = result.FailCount;

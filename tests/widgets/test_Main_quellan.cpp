@@ -211,9 +211,12 @@ private slots:
         QCOMPARE(list->contextMenuPolicy(), Qt::CustomContextMenu);
         QVERIFY(list->header()->sectionsClickable());
 
-        QCOMPARE(Control<QMenu>(window, "PopupMenu1")->actions(),
-                 QList<QAction*>({Action(window, "actAddItem"), Action(window, "actDelItem"),
-                                  Action(window, "actModifyItem")}));
+        const auto popup = Control<QMenu>(window, "PopupMenu1")->actions();
+        QCOMPARE(popup.size(), 5);
+        QCOMPARE(popup.mid(0, 3), QList<QAction*>({Action(window, "actAddItem"), Action(window, "actDelItem"),
+                                                   Action(window, "actModifyItem")}));
+        QVERIFY(popup[3]->isSeparator());
+        QCOMPARE(popup[4], Action(window, "actItemDetails"));
         auto* flash = Control<QTimer>(window, "tmrFlash");
         QCOMPARE(flash->interval(), 200);
         QVERIFY(!flash->isActive());
@@ -246,6 +249,9 @@ private slots:
             {"actDelItem", "删除测速项(&D)", "删除测速项", imgDelItem},
             {"actModifyItem", "修改测速项(&M)", "修改测速项", imgModifyItem},
             {"actTestSpending", "开始测速(&T)", "开始测速", imgTestSpending},
+            {"actItemDetails", "测速详情(&I)...", "查看所选测速项各次测速的耗时", -1},
+            {"actHistory", "测速历史(&H)...", "查看当前测速方案的测速历史", -1},
+            {"actExportResults", "导出结果(&E)...", "把测速结果导出为CSV文件", -1},
             {"actHelp", "内容(&H)", "", -1},
             {"actAbout", "关于(&A)", "", -1},
         };
@@ -265,9 +271,15 @@ private slots:
             titles << menu->text();
         QCOMPARE(titles, QStringList({"方案(&F)", "编辑(&E)", "操作(&O)", "帮助(&H)"}));
         const auto planMenu = menus[0]->menu()->actions();
-        QCOMPARE(planMenu.size(), 6);
-        QVERIFY(planMenu[4]->isSeparator());
-        QCOMPARE(planMenu[5], Action(window, "actDelProject"));
+        QCOMPARE(planMenu.size(), 7);
+        QCOMPARE(planMenu[4], Action(window, "actExportResults"));
+        QVERIFY(planMenu[5]->isSeparator());
+        QCOMPARE(planMenu[6], Action(window, "actDelProject"));
+        const auto runMenu = menus[2]->menu()->actions();
+        QCOMPARE(runMenu.size(), 4);
+        QVERIFY(runMenu[1]->isSeparator());
+        QCOMPARE(runMenu[2], Action(window, "actItemDetails"));
+        QCOMPARE(runMenu[3], Action(window, "actHistory"));
 
         const auto tools = Control<QToolBar>(window, "ToolBar1")->actions();
         QCOMPARE(tools.size(), 9);

@@ -1,0 +1,192 @@
+#include "app/Main_quellan.h"
+
+#include "app/Apperror.h"
+#include "app/Inforow.h"
+#include "dialogs/Csvfile.h"
+#include "dialogs/History.h"
+#include "dialogs/Itemdetails.h"
+#include "engine/Itemtexts.h"
+#include "history/Historyrecorder.h"
+#include "vqlib/Gbk.h"
+#include "vqlib/Gbkwidgets.h"
+#include "vqlib/Vqwindows.h"
+
+#include "ui_Main_quellan.h"
+
+#include <QTreeWidget>
+
+#include <algorithm>
+
+namespace {
+
+THook<std::optional<std::string>> HistoryFileHook;
+
+QString Utf8Text(const std::string& text) { return QString::fromStdString(text); }
+
+// A home page's address is looked up by the fetch itself, which does not
+// say which it used.
+QString AddressText(const TDNSDispInfo& item)
+{
+    if (item.IP.empty() && item.DoType == dtHomePage)
+        return QStringLiteral("（取首页时解析，未记录）");
+    return FromGbk(item.IP);
+}
+
+}  // namespace
+
+TfrmTarnix::THistoryFileScope::THistoryFileScope(std::string path) : FScope(HistoryFileHook, std::move(path)) {}
+
+void TfrmTarnix::ForgetTries()
+{
+    FItemTries.clear();
+    FTryLog.Clear();
+}
+
+void TfrmTarnix::ForgetTriesOf(const std::vector<bool>& doomed)
+{
+    std::vector<TTryTimes> kept;
+    for (size_t i = 0; i < FItemTries.size(); ++i)
+        if (i >= doomed.size() || !doomed[i])
+            kept.push_back(std::move(FItemTries[i]));
+    FItemTries = std::move(kept);
+}
+
+// The run's items stay where they are until the next run; the log's keys
+// then no longer say which item is which, their places in Infos do.
+void TfrmTarnix::KeepTries()
+{
+    FItemTries.clear();
+    FItemTries.reserve(Infos.size());
+    for (const TDNSDispInfo& item : Infos)
+        FItemTries.push_back(FTryLog.Tries(item));
+}
+
+bool TfrmTarnix::HasResults(const TDNSDispInfo* item) const
+{
+    if (item == nullptr || Infos.empty() || item < Infos.data() || item >= Infos.data() + Infos.size())
+        return false;
+    const auto index = static_cast<size_t>(item - Infos.data());
+    return index < FItemTries.size() && (item->State == tsDone || item->State == tsNoResponse);
+}
+
+TDNSDispInfo* TfrmTarnix::SingleSelected() const
+{
+    const QList<QTreeWidgetItem*> selected = ui->lvInfos->selectedItems();
+    return selected.size() == 1 ? TInfoRow::DataOf(selected.first()) : nullptr;
+}
+
+std::string TfrmTarnix::HistoryFile() const
+{
+    if (std::optional<std::string> path = HistoryFileHook.Get())
+        return *path;
+    return FStoreDir + THistoryDb::kFileName;
+}
+
+// The history knows an unnamed plan by the name the title gives it.
+std::string TfrmTarnix::PlanNameUtf8() const
+{
+    return FProjectName.empty() ? std::string("未命名") : GbkToUtf8(FProjectName);
+}
+
+// --- details ---
+
+void TfrmTarnix::actItemDetailsExecute()
+{
+    const TDNSDispInfo* item = SingleSelected();
+    if (!HasResults(item))
+        return;
+    TfrmItemDetails dialog(this);
+    dialog.ShowDetails({FromGbk(item->Name), FromGbk(item->DomainIP), Utf8Text(MethodText(item->DoType)),
+                        AddressText(*item), FItemTries[static_cast<size_t>(item - Infos.data())]});
+    dialog.exec();
+}
+
+// --- export ---
+
+QList<QStringList> TfrmTarnix::ResultRows() const
+{
+    QStringList header;
+    for (int column = 0; column < ui->lvInfos->columnCount(); ++column)
+        header << ui->lvInfos->headerItem()->text(column);
+    header << QStringLiteral("测得地址");
+    for (int i = 1; i <= FTestTimes; ++i)
+        header << QStringLiteral("第%1次(毫秒)").arg(i);
+    header << QStringLiteral("最快(毫秒)") << QStringLiteral("平均(毫秒)") << QStringLiteral("最慢(毫秒)")
+           << QStringLiteral("标准差(毫秒)");
+
+    // In the list's order, as the user sorted it.
+    QList<QStringList> rows{header};
+    for (int i = 0; i < ui->lvInfos->topLevelItemCount(); ++i) {
+        const QTreeWidgetItem* row = ui->lvInfos->topLevelItem(i);
+        const TDNSDispInfo* item = TInfoRow::DataOf(row);
+        QStringList fields;
+        for (int column = 0; column < ui->lvInfos->columnCount(); ++column)
+            fields << row->text(column).trimmed();
+        TTryTimes tries;
+        if (HasResults(item)) {
+            fields << FromGbk(item->IP);
+            tries = FItemTries[static_cast<size_t>(item - Infos.data())];
+        } else {
+            fields << QString();
+        }
+        tries.resize(size_t(std::max(FTestTimes, 0)));
+        for (const auto& time : tries)
+            fields << (HasResults(item) ? TryTimeText(time) : QString());
+        if (const std::optional<TTryFigures> figures = TryFigures(tries))
+            fields << FigureText(figures->Fastest) << FigureText(figures->Mean) << FigureText(figures->Slowest)
+                   << FigureText(figures->StdDev);
+        rows.append(fields);
+    }
+    return rows;
+}
+
+void TfrmTarnix::actExportResultsExecute()
+{
+    const QString name = FProjectName.empty() ? QStringLiteral("测速结果") : FromGbk(FProjectName);
+    ExportCsv(this, QStringLiteral("导出测速结果"), name + QStringLiteral(".csv"), ResultRows());
+}
+
+// --- history ---
+
+void TfrmTarnix::actHistoryExecute()
+{
+    TfrmHistory dialog(this, HistoryFile(), PlanNameUtf8());
+    dialog.exec();
+}
+
+// Written on the recorder's thread; the results are on screen already and
+// stay whatever becomes of the record.
+void TfrmTarnix::RecordRun()
+{
+    const std::string path = HistoryFile();
+    if (path.empty())
+        return;
+    TRunRecord run;
+    run.Started = FRunStarted;
+    run.Ended = std::chrono::system_clock::now();
+    run.Plan = PlanNameUtf8();
+    run.Items.reserve(Infos.size());
+    for (size_t i = 0; i < Infos.size(); ++i) {
+        const TDNSDispInfo& item = Infos[i];
+        run.Items.push_back({GbkToUtf8(item.Name), GbkToUtf8(item.DomainIP), item.DoType, GbkToUtf8(item.IP),
+                             i < FItemTries.size() ? FItemTries[i] : TTryTimes()});
+    }
+    if (!FRecorder)
+        FRecorder = std::make_unique<THistoryRecorder>(path);
+    // The window outlives its recorder, whose destructor waits for the write;
+    // a report still queued when the window goes is dropped with it.
+    FRecorder->Record(std::move(run), [this](std::optional<std::string> error) {
+        QMetaObject::invokeMethod(
+            this, [this, error] { RunGuarded([&] { RunRecorded(error); }); }, Qt::QueuedConnection);
+    });
+}
+
+void TfrmTarnix::RunRecorded(const std::optional<std::string>& error)
+{
+    emit HistoryRecorded(!error);
+    if (!error || FHistoryFailureShown)
+        return;
+    FHistoryFailureShown = true;
+    InfoBox(QStringLiteral("本次测速的结果未能记入测速历史：\n%1\n\n测速结果照常显示。在程序重新启动之前，不再提示此类错误。")
+                .arg(QString::fromStdString(*error)));
+}

@@ -1,0 +1,50 @@
+#pragma once
+// The tries of one item of the last run: each try's time or failure, their
+// figures and the address measured.
+
+#include "engine/Trytimes.h"
+
+#include <QDialog>
+#include <QString>
+
+#include <memory>
+#include <optional>
+
+class QLabel;
+class QPushButton;
+class QTreeWidget;
+
+namespace Ui { class TfrmItemDetails; }
+
+// Texts of the details, also used where the tries are exported.
+QString TryTimeText(const std::optional<std::chrono::microseconds>& time);  // "12.345", or "失败"
+QString FigureText(double milliseconds);                                      // "12.35"
+
+// What the dialog shows, as display texts.
+struct TItemDetails {
+    QString Name, Host, Method, Address;
+    TTryTimes Tries;
+};
+
+class TfrmItemDetails : public QDialog {
+    Q_OBJECT
+public:
+    explicit TfrmItemDetails(QWidget* owner);
+    ~TfrmItemDetails() override;
+
+    QLabel* lblName;
+    QLabel* lblHost;
+    QLabel* lblMethod;
+    QLabel* lblAddress;
+    QTreeWidget* lvTries;
+    QLabel* lblFastest;
+    QLabel* lblMean;
+    QLabel* lblSlowest;
+    QLabel* lblStdDev;
+    QPushButton* btnClose;
+
+    void ShowDetails(const TItemDetails& details);
+
+private:
+    std::unique_ptr<Ui::TfrmItemDetails> ui;
+};

@@ -1,0 +1,293 @@
+// The last run's results beyond the list: the details of an item's tries, the
+// export to CSV and the record each completed run leaves in the history. The
+// runs' results are decided by fake workers; nothing is sent anywhere.
+
+#include "Windowscript.h"
+
+#include "dialogs/Csvfile.h"
+#include "dialogs/History.h"
+#include "dialogs/Itemdetails.h"
+#include "history/Historydb.h"
+
+#include <QLabel>
+#include <QSignalSpy>
+#include <QTableView>
+#include <QTreeWidget>
+#include <QtTest>
+
+#include <chrono>
+#include <optional>
+
+using namespace std::chrono_literals;
+
+namespace {
+
+const QString kPlan = QStringLiteral("a^127.0.0.1^0#b^127.0.0.2^0#c^127.0.0.3^0");
+constexpr std::optional<std::chrono::microseconds> kFailed = std::nullopt;
+
+QStringList TryTexts(const TfrmItemDetails& d)
+{
+    QStringList texts;
+    for (int i = 0; i < d.lvTries->topLevelItemCount(); ++i)
+        texts << d.lvTries->topLevelItem(i)->text(0) + "=" + d.lvTries->topLevelItem(i)->text(1);
+    return texts;
+}
+
+struct TShownDetails {
+    QString Name, Address, Fastest, Mean, Slowest, StdDev;
+    QStringList Tries;
+};
+
+// What the next details dialog shows; it is closed with its button.
+void InspectNextDetails(TShownDetails& shown)
+{
+    WhenModal<TfrmItemDetails>(QStringLiteral("frmItemDetails"), [&shown](TfrmItemDetails& d) {
+        shown = {d.lblName->text(), d.lblAddress->text(), d.lblFastest->text(), d.lblMean->text(),
+                 d.lblSlowest->text(), d.lblStdDev->text(), TryTexts(d)};
+        QTest::mouseClick(d.btnClose, Qt::LeftButton);
+    });
+}
+
+QByteArray ReadBytes(const QString& path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
+}
+
+}  // namespace
+
+class TestResults : public QObject {
+    Q_OBJECT
+
+    std::unique_ptr<TWindowScratch> Scratch;
+    std::unique_ptr<TFakeWorkers> Workers;
+
+    TfrmTarnix& OpenPlan(const QString& text = kPlan, bool holdReports = false)
+    {
+        Scratch->WriteStore(QStringLiteral("p=") + text + "\r\n");
+        Scratch->WriteSetting(QStringLiteral("p"));
+        TfrmTarnix& window = Scratch->Open();
+        Workers = std::make_unique<TFakeWorkers>(window, holdReports);
+        Workers->Set(QStringLiteral("a"), Tried({10ms, 12ms, kFailed, 14ms, 12ms}));
+        Workers->Set(QStringLiteral("b"), Tried({kFailed, kFailed, kFailed, kFailed, kFailed}));
+        Workers->Set(QStringLiteral("c"), Tried({1500us, 1500us, 1500us, 1500us, 1500us}));
+        return window;
+    }
+
+    // Runs to the end and waits until the run has gone to the history.
+    void RunAndRecord(TfrmTarnix& window, bool expectRecorded = true)
+    {
+        QSignalSpy recorded(&window, &TfrmTarnix::HistoryRecorded);
+        RunToTheEnd(window);
+        QTRY_COMPARE_WITH_TIMEOUT(recorded.count(), 1, 10000);
+        QCOMPARE(recorded.first().first().toBool(), expectRecorded);
+    }
+
+    QString HistoryPath() const { return Scratch->Path(QStringLiteral("History.db")); }
+
+private slots:
+    void init() { Scratch = std::make_unique<TWindowScratch>(); }
+    void cleanup()
+    {
+        QCOMPARE(Scratch->Boxes.Unexpected, 0);
+        Workers.reset();
+        Scratch.reset();
+    }
+
+    // Only one selected item with results of a run not in progress has details.
+    void detailsFollowTheSelectionAndTheRun()
+    {
+        TfrmTarnix& window = OpenPlan(kPlan, true);
+        SelectRows(window, {0});
+        QVERIFY(!Enabled(window, "actItemDetails"));
+        QVERIFY(!Enabled(window, "actExportResults"));
+        QVERIFY(Enabled(window, "actHistory"));
+
+        Trigger(window, "actTestSpending");
+        QTRY_COMPARE(Workers->Held().size(), 3);
+        Workers->ReportAll();
+        QTRY_COMPARE(StatusText(window), QStringLiteral("测速已完成。"));
+        SelectRows(window, {0});
+        QVERIFY(Enabled(window, "actItemDetails"));
+        QVERIFY(Enabled(window, "actExportResults"));
+        SelectRows(window, {0, 1});
+        QVERIFY(!Enabled(window, "actItemDetails"));
+
+        // An item added since has no results of its own.
+        AddItem(window, QStringLiteral("d"), QStringLiteral("127.0.0.4"));
+        SelectRows(window, {3});
+        QVERIFY(!Enabled(window, "actItemDetails"));
+
+        Trigger(window, "actTestSpending");
+        QTRY_VERIFY(!Workers->Held().isEmpty());
+        SelectRows(window, {0});
+        QVERIFY(!Enabled(window, "actItemDetails"));
+        QVERIFY(!Enabled(window, "actExportResults"));
+        Workers->ReportAll();
+        QTRY_COMPARE(StatusText(window), QStringLiteral("测速已完成。"));
+        SelectRows(window, {0});
+        QVERIFY(Enabled(window, "actItemDetails"));
+    }
+
+    // The five tries, their figures and the address; Enter on a row opens them.
+    void detailsShowTheTriesOfTheRow()
+    {
+        TfrmTarnix& window = OpenPlan();
+        RunAndRecord(window);
+
+        SelectRows(window, {0});
+        TShownDetails shown;
+        InspectNextDetails(shown);
+        QTest::keyClick(List(window), Qt::Key_Return);
+        QCOMPARE(shown.Name, QStringLiteral("a"));
+        QCOMPARE(shown.Address, QStringLiteral("127.0.0.1"));
+        QCOMPARE(shown.Tries, (QStringList{"第1次=10.000", "第2次=12.000", "第3次=失败", "第4次=14.000",
+                                           "第5次=12.000"}));
+        QCOMPARE(shown.Fastest, QStringLiteral("10.00"));
+        QCOMPARE(shown.Mean, QStringLiteral("12.00"));
+        QCOMPARE(shown.Slowest, QStringLiteral("14.00"));
+        QCOMPARE(shown.StdDev, QStringLiteral("1.41"));
+
+        SelectRows(window, {1});
+        InspectNextDetails(shown);
+        QTest::keyClick(List(window), Qt::Key_Enter);
+        QCOMPARE(shown.Tries.filter(QStringLiteral("失败")).size(), 5);
+        QCOMPARE(shown.Mean, QStringLiteral("--"));
+    }
+
+    // Deleting and adding items moves the records; each row keeps its own tries.
+    void detailsStayWithTheirItemWhenTheListChanges()
+    {
+        TfrmTarnix& window = OpenPlan();
+        RunAndRecord(window);
+        for (int i = 0; i < 8; ++i)  // enough for the records to move in memory
+            AddItem(window, QStringLiteral("n%1").arg(i), QStringLiteral("127.0.0.9"));
+        SelectRows(window, {1});
+        Scratch->Boxes.Answer({IDOK});
+        Trigger(window, "actDelItem");
+        QCOMPARE(RowNames(window).mid(0, 2), (QStringList{"a", "c"}));
+
+        SelectRows(window, {1});
+        TShownDetails shown;
+        InspectNextDetails(shown);
+        Trigger(window, "actItemDetails");
+        QCOMPARE(shown.Name, QStringLiteral("c"));
+        QCOMPARE(shown.Tries.first(), QStringLiteral("第1次=1.500"));
+    }
+
+    // The list's columns, the tries and the figures, in UTF-8 with a BOM.
+    void exportWritesTheResultsAsCsv()
+    {
+        TfrmTarnix& window = OpenPlan(kPlan + QStringLiteral("#\"逗号,名\"^127.0.0.5^0"));
+        Workers->Set(QStringLiteral("\"逗号,名\""), Tried({2ms, 2ms, 2ms, 2ms, 2ms}));
+        RunAndRecord(window);
+        const QString path = Scratch->Path(QStringLiteral("结果.csv"));
+        QString asked, suggested;
+        {
+            TSaveFileScope answer([&](const QString& caption, const QString& name) {
+                asked = caption;
+                suggested = name;
+                return path;
+            });
+            Trigger(window, "actExportResults");
+        }
+        QCOMPARE(asked, QStringLiteral("导出测速结果"));
+        QCOMPARE(suggested, QStringLiteral("p.csv"));
+        const QByteArray bytes = ReadBytes(path);
+        QVERIFY(bytes.startsWith("\xEF\xBB\xBF"));
+        const QStringList lines = QString::fromUtf8(bytes.mid(3)).split(QStringLiteral("\r\n"));
+        QCOMPARE(lines.size(), 6);  // header, four items, the empty end
+        QCOMPARE(lines[0], QStringLiteral("名称,域名/IP地址,测速方式,耗时(毫秒),说明,测得地址,第1次(毫秒),第2次(毫秒),"
+                                          "第3次(毫秒),第4次(毫秒),第5次(毫秒),最快(毫秒),平均(毫秒),最慢(毫秒),"
+                                          "标准差(毫秒)"));
+        QVERIFY2(lines[1].startsWith(QStringLiteral("a,127.0.0.1,Ping,12.00,失败率1/5,127.0.0.1,10.000,12.000,失败,"
+                                                    "14.000,12.000,10.00,12.00,14.00,1.41")),
+                 qPrintable(lines[1]));
+        QVERIFY2(lines[2].contains(QStringLiteral(",失败,失败,失败,失败,失败")), qPrintable(lines[2]));
+        QVERIFY2(lines[4].startsWith(QStringLiteral("\"\"\"逗号,名\"\"\",")), qPrintable(lines[4]));
+
+        // Cancelled: no file.
+        QFile::remove(path);
+        {
+            TSaveFileScope answer([](const QString&, const QString&) { return QString(); });
+            Trigger(window, "actExportResults");
+        }
+        QVERIFY(!QFile::exists(path));
+    }
+
+    // A file that cannot be written is told, and nothing else changes.
+    void exportToAnUnwritablePlaceIsTold()
+    {
+        TfrmTarnix& window = OpenPlan();
+        RunAndRecord(window);
+        const QString path = Scratch->Path(QStringLiteral("no/such/folder/x.csv"));
+        Scratch->Boxes.Answer({IDOK});
+        TSaveFileScope answer([&](const QString&, const QString&) { return path; });
+        Trigger(window, "actExportResults");
+        QCOMPARE(Scratch->Boxes.Seen.size(), size_t(1));
+        QVERIFY(Scratch->Boxes.Texts().first().startsWith(QStringLiteral("无法写入文件“") + path));
+    }
+
+    // Every completed run is in History.db beside the plans, tries and all.
+    void completedRunsAreRecorded()
+    {
+        TfrmTarnix& window = OpenPlan();
+        const QString store = Scratch->Store();
+        RunAndRecord(window);
+        RunAndRecord(window);
+
+        THistoryDb db(HistoryPath().toStdString());
+        const auto runs = db.Runs("p", {}, std::chrono::system_clock::now() + 1h);
+        QCOMPARE(runs.size(), size_t(2));
+        QCOMPARE(runs[0].Total, 3);
+        QCOMPARE(runs[0].Answered, 2);
+        QVERIFY(runs[0].Started <= runs[0].Ended);
+        const TRunRecord run = db.Run(runs[1].Id);
+        QCOMPARE(run.Items.size(), size_t(3));
+        QCOMPARE(run.Items[0].Name, std::string("a"));
+        QCOMPARE(run.Items[0].Address, std::string("127.0.0.1"));
+        QVERIFY(run.Items[0].Tries == (TTryTimes{10ms, 12ms, kFailed, 14ms, 12ms}));
+        QCOMPARE(Scratch->Store(), store);
+    }
+
+    // A history that cannot take the run: the results are shown, the user is
+    // told once, the plan files are left alone.
+    void anUnrecordableRunIsToldOnce()
+    {
+        TfrmTarnix& window = OpenPlan();
+        const QString store = Scratch->Store();
+        QVERIFY(QDir(Scratch->Path(QString())).mkdir(QStringLiteral("History.db")));  // not a database
+        Scratch->Boxes.Answer({IDOK});
+        RunAndRecord(window, false);
+        QTRY_COMPARE(Scratch->Boxes.Seen.size(), size_t(1));
+        QVERIFY(Scratch->Boxes.Texts().first().startsWith(QStringLiteral("本次测速的结果未能记入测速历史")));
+        QCOMPARE(TimeText(window, 0).trimmed(), QStringLiteral("12.00"));
+        QCOMPARE(StatusText(window), QStringLiteral("测速已完成。"));
+
+        RunAndRecord(window, false);
+        QTest::qWait(50);
+        QCOMPARE(Scratch->Boxes.Seen.size(), size_t(1));
+        QCOMPARE(Scratch->Store(), store);
+    }
+
+    // The history command shows the open plan's runs.
+    void historyShowsTheOpenPlansRuns()
+    {
+        TfrmTarnix& window = OpenPlan();
+        RunAndRecord(window);
+        RunAndRecord(window);
+        int rows = -1;
+        QString plan;
+        WhenModal<TfrmHistory>(QStringLiteral("frmHistory"), [&](TfrmHistory& d) {
+            rows = d.tvRuns->model()->rowCount();
+            plan = d.lblPlan->text();
+            QTest::mouseClick(d.btnClose, Qt::LeftButton);
+        });
+        Trigger(window, "actHistory");
+        QCOMPARE(rows, 2);
+        QCOMPARE(plan, QStringLiteral("测速方案：p"));
+    }
+};
+
+QTEST_MAIN(TestResults)
+#include "test_Main_quellan_Results.moc"
