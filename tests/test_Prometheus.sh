@@ -15,6 +15,7 @@
 set -euo pipefail
 build=$(cd "$1" && pwd)
 mode=$2
+readme=$(cd "$(dirname "$0")/.." && pwd)/README.md
 name="test_Prometheus ($mode)"
 
 fail() { echo "$name: $*" >&2; exit 1; }
@@ -170,13 +171,32 @@ check_metrics() {
     [ -z "$problems" ] || fail "promtool check metrics on $2: $problems"
 }
 
+# The indented block of the README that starts with the line "    $1:", unindented.
+readme_block() {
+    awk -v first="    $1:" '$0 == first { on = 1 } on && /^$/ { exit } on { print substr($0, 5) }' "$readme"
+}
+
 if [ "$mode" = promtool ]; then
+    # The README's examples are what promtool takes.
+    readme_block scrape_configs >"$scratch/readme.yml"
+    readme_block groups >"$scratch/readme-rules.yml"
+    [ -s "$scratch/readme.yml" ] && [ -s "$scratch/readme-rules.yml" ] || fail "no Prometheus examples in the README"
+    problems=$(promtool check config --syntax-only "$scratch/readme.yml" 2>&1) || fail "the README's configuration: $problems"
+    problems=$(promtool check rules "$scratch/readme-rules.yml" 2>&1) || fail "the README's rule: $problems"
+
     status=0
     "${orvel[@]}" --format openmetrics -c 2 -i 0 -t 2000 >"$scratch/run.om" || status=$?
     [ "$status" -eq 1 ] || fail "a plan with a refused item exits $status, not 1"
     check_metrics "$scratch/run.om" "--format openmetrics"
     grep -q '^orvel_item_success{.*item="refused".*} 0$' "$scratch/run.om" || fail "no failed item in: $(cat "$scratch/run.om")"
     [ "$(tail -n 1 "$scratch/run.om")" = "# EOF" ] || fail "--format openmetrics does not end with # EOF"
+    # A target is its item's name as typed, line breaks and all (no such name resolves).
+    status=0
+    "$build/bin/orvel-cli" --format openmetrics -c 1 -t 500 --ping $'两行\n"名字" \\' --http "127.0.0.1:$page_port" \
+        >"$scratch/targets.om" || status=$?
+    [ "$status" -eq 1 ] || fail "a target that does not resolve exits $status, not 1"
+    check_metrics "$scratch/targets.om" "--format openmetrics of targets"
+    grep -qF 'item="两行\n\"名字\" \\"' "$scratch/targets.om" || fail "label not escaped: $(cat "$scratch/targets.om")"
 
     start_watch
     url="http://127.0.0.1:$metrics_port/metrics"
@@ -199,16 +219,12 @@ fi
 
 start_watch
 
-# The same shape as the README's scrape configuration, at a faster pace.
+# The README's scrape configuration, scraping every second.
 prometheus_port=$(free_port)
-cat >"$scratch/prometheus.yml" <<EOF
-scrape_configs:
-  - job_name: orvel
-    scrape_interval: 1s
-    scrape_timeout: 1s
-    static_configs:
-      - targets: ["127.0.0.1:$metrics_port"]
-EOF
+readme_block scrape_configs |
+    sed -e 's/scrape_interval: 30s/scrape_interval: 1s/' -e 's/scrape_timeout: 10s/scrape_timeout: 1s/' \
+        -e "s/127\.0\.0\.1:9464/127.0.0.1:$metrics_port/" >"$scratch/prometheus.yml"
+grep -q "127.0.0.1:$metrics_port" "$scratch/prometheus.yml" || fail "no scrape configuration in the README"
 prometheus --config.file="$scratch/prometheus.yml" --storage.tsdb.path="$scratch/tsdb" \
     --web.listen-address="127.0.0.1:$prometheus_port" --log.level=warn 2>"$scratch/prometheus.log" &
 started+=($!)
