@@ -309,6 +309,9 @@ def check(samples_path, runs_path, plan, exit_status):
         complete += 1
     assert complete >= 2, "fewer than two scrapes"
     last = runs[-1]["items"]
+    for run in runs:
+        unanswered = [item["name"] for item in run["items"] if item["failed"] == item["tries"]]
+        assert unanswered == ["refused"], "unanswered in a run: %r" % unanswered
     expected = 0 if all(item["failed"] < item["tries"] for item in last) else 1
     assert exit_status == expected, "orvel-cli exited %d after SIGTERM, its last run says %d" % (exit_status, expected)
     print("%d scrapes, each one of the %d runs printed" % (complete, len(runs)))
