@@ -31,7 +31,7 @@ done
 [ -x "$build/bin/orvel-cli" ] || fail "no $build/bin/orvel-cli"
 
 if [ -z "${ORVEL_PROMETHEUS_NETNS:-}" ]; then
-    own=(-mnpf --kill-child)
+    own=(-mnpf --mount-proc --kill-child)
     [ "$(id -u)" -eq 0 ] || own=(-r "${own[@]}")  # a user namespace too, where root is not at hand
     unshare "${own[@]}" true 2>/dev/null || skip "cannot make a network namespace (unshare ${own[*]})"
     exec env ORVEL_PROMETHEUS_NETNS=1 unshare "${own[@]}" bash "$0" "$@"
@@ -162,6 +162,12 @@ stop_watch() {
     kill "$watchdog" 2>/dev/null || true
     wait "$watchdog" 2>/dev/null || true
     [ "$orvel_status" -ne 137 ] || fail "orvel-cli did not end within 15 s of SIGTERM"
+    clean_stderr "$scratch/orvel.err" "--watch"
+}
+
+# A sanitizer's report may end a program with the status expected of it: read its standard error too.
+clean_stderr() {
+    ! grep -qE 'Sanitizer|runtime error:' "$1" || fail "orvel-cli $2: $(cat "$1")"
 }
 
 # promtool check metrics on a file: no parse error, no lint problem.
@@ -185,16 +191,18 @@ if [ "$mode" = promtool ]; then
     problems=$(promtool check rules "$scratch/readme-rules.yml" 2>&1) || fail "the README's rule: $problems"
 
     status=0
-    "${orvel[@]}" --format openmetrics -c 2 -i 0 -t 2000 >"$scratch/run.om" || status=$?
-    [ "$status" -eq 1 ] || fail "a plan with a refused item exits $status, not 1"
+    "${orvel[@]}" --format openmetrics -c 2 -i 0 -t 2000 >"$scratch/run.om" 2>"$scratch/run.err" || status=$?
+    clean_stderr "$scratch/run.err" "--format openmetrics"
+    [ "$status" -eq 1 ] || fail "a plan with a refused item exits $status, not 1: $(cat "$scratch/run.err")"
     check_metrics "$scratch/run.om" "--format openmetrics"
     grep -q '^orvel_item_success{.*item="refused".*} 0$' "$scratch/run.om" || fail "no failed item in: $(cat "$scratch/run.om")"
     [ "$(tail -n 1 "$scratch/run.om")" = "# EOF" ] || fail "--format openmetrics does not end with # EOF"
     # A target is its item's name as typed, line breaks and all (no such name resolves).
     status=0
     "$build/bin/orvel-cli" --format openmetrics -c 1 -t 500 --ping $'两行\n"名字" \\' --http "127.0.0.1:$page_port" \
-        >"$scratch/targets.om" || status=$?
-    [ "$status" -eq 1 ] || fail "a target that does not resolve exits $status, not 1"
+        >"$scratch/targets.om" 2>"$scratch/targets.err" || status=$?
+    clean_stderr "$scratch/targets.err" "--format openmetrics of targets"
+    [ "$status" -eq 1 ] || fail "a target that does not resolve exits $status, not 1: $(cat "$scratch/targets.err")"
     check_metrics "$scratch/targets.om" "--format openmetrics of targets"
     grep -qF 'item="两行\n\"名字\" \\"' "$scratch/targets.om" || fail "label not escaped: $(cat "$scratch/targets.om")"
 
