@@ -1,13 +1,27 @@
 #pragma once
 // Command line of orvel-cli.
 
+#include "cli/Clirun.h"
+
 #include <chrono>
+#include <cstdint>
 #include <optional>
 #include <stdexcept>
 #include <string>
 #include <vector>
 
-enum class TOutputFormat { Table, Csv, Json };
+enum class TOutputFormat { Table, Csv, Json, OpenMetrics };
+
+// A target typed on the command line and the method that measures it.
+struct TCliTarget {
+    int8_t Method = 0;  // dtPing, dtHomePage or dtDNSQuery
+    std::string Text;   // as typed (UTF-8)
+};
+
+struct TListenAddress {
+    std::string Host;  // an IPv4 or IPv6 literal
+    uint16_t Port = 0; // 0: any free port
+};
 
 struct TCliOptions {
     std::string Dir;                 // empty: beside the executable
@@ -17,6 +31,10 @@ struct TCliOptions {
     bool History = false;                                          // print the recorded runs
     std::optional<std::chrono::system_clock::time_point> Since;  // --history: runs started then or later
     bool NoRecord = false;                                         // do not record the run
+    std::vector<TCliTarget> Targets;  // measured instead of a plan
+    TRunSettings Run;
+    std::optional<std::chrono::milliseconds> Watch;  // a run every so often until stopped
+    std::optional<TListenAddress> Listen;            // serve the latest run's metrics
     bool Help = false;
     bool Version = false;
 };

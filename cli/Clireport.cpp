@@ -281,6 +281,22 @@ std::string FormatJson(const TRunReport& report)
     return out.str();
 }
 
+std::string FormatJsonLine(const TRunReport& report)
+{
+    // Strings hold their line breaks escaped: every raw one is layout.
+    const std::string pretty = FormatJson(report);
+    std::string line;
+    for (size_t i = 0; i < pretty.size(); ++i) {
+        if (pretty[i] != '\n') {
+            line += pretty[i];
+            continue;
+        }
+        while (i + 1 < pretty.size() && pretty[i + 1] == ' ')
+            ++i;
+    }
+    return line + "\n";
+}
+
 std::string FormatHistoryTable(const std::vector<TRunSummary>& runs)
 {
     std::vector<TRow> rows{{"开始时间", "方案", "平均耗时(毫秒)", "响应/总数"}};

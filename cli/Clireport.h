@@ -22,12 +22,15 @@ struct TRunReport {
     int32_t TestTimes = 5;
     std::vector<TItemResult> Items;
     bool PingDenied = false;  // Ping had no ICMP socket it had the right to open
+    bool Aborted = false;     // stopped before every item had reported
     std::chrono::system_clock::time_point Started, Ended;
 };
 
 std::string FormatTable(const TRunReport& report);
 std::string FormatCsv(const TRunReport& report);
 std::string FormatJson(const TRunReport& report);
+// The same object on one line, for a stream of runs.
+std::string FormatJsonLine(const TRunReport& report);
 
 // Times in local time; in CSV and JSON as ISO 8601 with the offset from UTC.
 std::string FormatHistoryTable(const std::vector<TRunSummary>& runs);

@@ -5,39 +5,115 @@
 #include "engine/Uiexecutor.h"
 #include "vqlib/Gbk.h"
 
-TRunReport RunPlan(const std::string& planName, std::vector<TDNSDispInfo> items, const TProgress& progress)
+#include <algorithm>
+
+void TRunStop::Request()
+{
+    std::lock_guard lock(FMutex);
+    if (FRequested)
+        return;
+    FRequested = true;
+    // Under the lock, so the run cannot end and take its hook away meanwhile.
+    if (FOnRequest)
+        FOnRequest();
+    FChanged.notify_all();
+}
+
+bool TRunStop::Requested() const
+{
+    std::lock_guard lock(FMutex);
+    return FRequested;
+}
+
+bool TRunStop::WaitFor(std::chrono::milliseconds timeout) const
+{
+    std::unique_lock lock(FMutex);
+    return FChanged.wait_for(lock, timeout, [this] { return FRequested; });
+}
+
+// Tells a run of a stop request for as long as it lives; a request made
+// before it began is told at once.
+class TRunStopHook {
+public:
+    TRunStopHook(TRunStop* stop, std::function<void()> onRequest) : FStop(stop)
+    {
+        if (!FStop)
+            return;
+        std::lock_guard lock(FStop->FMutex);
+        if (FStop->FRequested)
+            onRequest();
+        else
+            FStop->FOnRequest = std::move(onRequest);
+    }
+    ~TRunStopHook()
+    {
+        if (!FStop)
+            return;
+        std::lock_guard lock(FStop->FMutex);
+        FStop->FOnRequest = nullptr;
+    }
+    TRunStopHook(const TRunStopHook&) = delete;
+    TRunStopHook& operator=(const TRunStopHook&) = delete;
+
+private:
+    TRunStop* FStop;
+};
+
+TRunReport RunPlan(const std::string& planName, std::vector<TDNSDispInfo> items, const TRunSettings& settings,
+                   const TProgress& progress, TRunStop* stop)
 {
     TQueueUiExecutor executor;
     TUiExecutorScope scope(executor);
     const auto started = std::chrono::system_clock::now();
-    TTryLog tries(TTestRun::kTriesPerItem);
+    TTryLog tries(settings.Count);
     int finished = 0;
     bool completed = false;
+    bool aborted = false;
     bool pingDenied = false;
     {
-        TTestRun run(items, TTestRun::kTryTimeout, TTestRun::kTriesPerItem);
+        TTestRun run(items, static_cast<int32_t>(settings.Timeout.count()), settings.Count);
+        run.SetPauseBetweenTries(settings.Interval);
+        run.SetWorkerLimit(settings.Workers);
+        if (settings.HomePageTimeout)
+            run.SetHomePageLimit(*settings.HomePageTimeout);
         run.SetTryObserver(tries.Observer());
         run.Listener.ItemReported = [&](TDNSDispInfo&) {
             if (progress)
                 progress(++finished, static_cast<int>(items.size()));
         };
         run.Listener.Completed = [&completed] { completed = true; };
+        // The shutdown runs on this thread, where the run lives.
+        TRunStopHook hook(stop, [&executor, &run, &aborted] {
+            executor.Post([&run, &aborted] {
+                aborted = true;
+                run.Shutdown();
+            });
+        });
         run.Execute();
-        while (!executor.RunUntil([&completed] { return completed; }, std::chrono::minutes(1))) {
+        while (!executor.RunUntil([&] { return completed || aborted; }, std::chrono::minutes(1))) {
         }
         pingDenied = run.PingDenied();
     }
+    // A request posted as the run completed has not run; it reaches nobody.
 
     TRunReport report;
     report.PlanName = planName;
-    report.TestTimes = TTestRun::kTriesPerItem;
+    report.TestTimes = settings.Count;
     report.PingDenied = pingDenied;
+    report.Aborted = aborted;
     report.Started = started;
     report.Ended = std::chrono::system_clock::now();
     for (const TDNSDispInfo& info : items) {
         report.Items.push_back({info, tries.Tries(info)});
     }
     return report;
+}
+
+int ExitStatus(const TRunReport& report)
+{
+    const bool allAnswered = std::all_of(report.Items.begin(), report.Items.end(),
+                                         [](const TItemResult& item) { return item.Info.State == tsDone; });
+    return allAnswered ? 0 : 1;
 }
 
 TRunRecord RecordOf(const TRunReport& report)

@@ -5,11 +5,47 @@
 #include "cli/Clireport.h"
 #include "history/Runrecord.h"
 
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
 #include <functional>
+#include <mutex>
 
 using TProgress = std::function<void(int finished, int total)>;
 
-TRunReport RunPlan(const std::string& planName, std::vector<TDNSDispInfo> items, const TProgress& progress);
+// How a run measures; the defaults are the window's fixed values.
+struct TRunSettings {
+    int32_t Count = 5;                        // tries per item
+    std::chrono::milliseconds Interval{100};  // pause between tries
+    std::chrono::milliseconds Timeout{5000};  // one Ping or DNS try
+    // A whole home-page fetch; empty: the HTTP client's own limits, as in the window.
+    std::optional<std::chrono::milliseconds> HomePageTimeout;
+    int Workers = 20;  // items measured at once
+};
+
+// Stops a run from any thread: the run in progress shuts down, its tries in
+// flight abort, and RunPlan returns a report with Aborted set. Once
+// requested, it stays requested.
+class TRunStop {
+public:
+    void Request();
+    bool Requested() const;
+    // Waits up to timeout or until requested; true when requested.
+    bool WaitFor(std::chrono::milliseconds timeout) const;
+
+private:
+    friend class TRunStopHook;
+    mutable std::mutex FMutex;
+    mutable std::condition_variable FChanged;
+    bool FRequested = false;
+    std::function<void()> FOnRequest;  // set while a run is in progress
+};
+
+TRunReport RunPlan(const std::string& planName, std::vector<TDNSDispInfo> items, const TRunSettings& settings,
+                   const TProgress& progress, TRunStop* stop = nullptr);
+
+// 0 when every item answered at least once, else 1.
+int ExitStatus(const TRunReport& report);
 
 // The run as the history keeps it, in UTF-8.
 TRunRecord RecordOf(const TRunReport& report);

@@ -1,6 +1,8 @@
-// orvel-cli: runs a saved test plan from a terminal and prints the results as
-// a table, CSV or JSON.
+// orvel-cli: measures targets given on the command line, or a saved test
+// plan, from a terminal, and prints the results as a table, CSV, JSON or
+// metrics; or keeps measuring and serves the latest run to a scraper.
 
+#include "cli/Climetrics.h"
 #include "cli/Clioptions.h"
 #include "cli/Clireport.h"
 #include "cli/Clirun.h"
@@ -88,46 +90,92 @@ int ListPlans(const TCliOptions& options)
     return 0;
 }
 
-int RunChosenPlan(const TCliOptions& options)
+// What a run measures, and where it is recorded.
+struct TRunJob {
+    std::string PlanName;  // GBK; empty for targets on the command line
+    std::vector<TDNSDispInfo> Items;
+    std::optional<std::string> HistoryPath;  // none: not recorded
+    std::string RecordedPlan;                // UTF-8, as the history knows the plan
+};
+
+TRunJob PlanJob(const TCliOptions& options)
 {
     TProjectStore store(StorePath(options, "Projects.dat"));
-    std::string name = ChoosePlan(options);
-    if (!store.HasProject(name))
-        throw EStoreError("unknown plan '" + TerminalText(GbkToUtf8(name)) + "' in " + store.FileName());
-    std::vector<TDNSDispInfo> items = TextToItems(store.GetProjectText(name));
+    TRunJob job;
+    job.PlanName = ChoosePlan(options);
+    if (!store.HasProject(job.PlanName))
+        throw EStoreError("unknown plan '" + TerminalText(GbkToUtf8(job.PlanName)) + "' in " + store.FileName());
+    job.Items = TextToItems(store.GetProjectText(job.PlanName));
+    if (!options.NoRecord)
+        job.HistoryPath = StorePath(options, THistoryDb::kFileName);
+    job.RecordedPlan = GbkToUtf8(StoredPlanName(store, job.PlanName));
+    return job;
+}
 
+TRunJob TargetsJob(const TCliOptions& options)
+{
+    TRunJob job;
+    for (const TCliTarget& target : options.Targets) {
+        const std::optional<std::string> gbk = Utf8ToGbk(target.Text);
+        if (!gbk)
+            throw EUsageError("target '" + TerminalText(target.Text) + "' holds characters no host name has");
+        TDNSDispInfo item;
+        item.Name = *gbk;
+        item.DomainIP = *gbk;
+        item.DoType = target.Method;
+        job.Items.push_back(std::move(item));
+    }
+    return job;
+}
+
+std::string Formatted(const TRunReport& report, TOutputFormat format)
+{
+    switch (format) {
+    case TOutputFormat::Csv: return FormatCsv(report);
+    case TOutputFormat::Json: return FormatJson(report);
+    case TOutputFormat::OpenMetrics: return FormatMetrics(report, TMetricsFlavour::OpenMetrics);
+    default: return FormatTable(report);
+    }
+}
+
+TRunReport Measure(const TRunJob& job, const TCliOptions& options, TRunStop* stop)
+{
     TProgress progress;
     if (isatty(STDERR_FILENO))
         progress = ShowProgress;
-    TRunReport report = RunPlan(name, std::move(items), progress);
+    return RunPlan(job.PlanName, job.Items, options.Run, progress, stop);
+}
 
-    // Written while the results are printed; a history that cannot take the
-    // run costs the user one line, not the results or the exit status.
+// Prints the run and records it. Written while the results are printed; a
+// history that cannot take the run costs the user one line, not the results
+// or the exit status.
+void Report(const TRunJob& job, const TRunReport& report, const std::string& printed)
+{
     std::optional<std::string> recordError;
     {
         std::optional<THistoryRecorder> recorder;
-        if (!options.NoRecord) {
-            recorder.emplace(StorePath(options, THistoryDb::kFileName));
+        if (job.HistoryPath) {
+            recorder.emplace(*job.HistoryPath);
             TRunRecord record = RecordOf(report);
-            record.Plan = GbkToUtf8(StoredPlanName(store, name));
+            record.Plan = job.RecordedPlan;
             recorder->Record(std::move(record),
                              [&recordError](std::optional<std::string> error) { recordError = std::move(error); });
         }
-        switch (options.Format) {
-        case TOutputFormat::Table: std::cout << FormatTable(report); break;
-        case TOutputFormat::Csv: std::cout << FormatCsv(report); break;
-        case TOutputFormat::Json: std::cout << FormatJson(report); break;
-        }
+        std::cout << printed;
         std::cout.flush();
     }
     if (recordError)
         std::cerr << "orvel-cli: the run was not recorded: " << TerminalText(*recordError) << "\n";
     if (report.PingDenied)
         ExplainPingDenied();
-    for (const TItemResult& item : report.Items)
-        if (item.Info.State == tsDone)
-            return 0;
-    return 1;
+}
+
+int RunOnce(const TCliOptions& options)
+{
+    const TRunJob job = options.Targets.empty() ? PlanJob(options) : TargetsJob(options);
+    const TRunReport report = Measure(job, options, nullptr);
+    Report(job, report, Formatted(report, options.Format));
+    return ExitStatus(report);
 }
 
 // The plan as the store spells it if the store has it, else as typed: its
@@ -160,6 +208,7 @@ int ShowHistory(const TCliOptions& options)
     case TOutputFormat::Table: std::cout << FormatHistoryTable(runs); break;
     case TOutputFormat::Csv: std::cout << FormatHistoryCsv(runs); break;
     case TOutputFormat::Json: std::cout << FormatHistoryJson(runs); break;
+    case TOutputFormat::OpenMetrics: break;  // refused with the options
     }
     return 0;
 }
@@ -180,7 +229,7 @@ int main(int argc, char* argv[])
         }
         if (options.History)
             return ShowHistory(options);
-        return options.List ? ListPlans(options) : RunChosenPlan(options);
+        return options.List ? ListPlans(options) : RunOnce(options);
     } catch (const EUsageError& error) {
         std::cerr << "orvel-cli: " << error.what() << " (see --help)\n";
     } catch (const std::exception& error) {

@@ -61,7 +61,9 @@ TCalcSpendingThread::TCalcSpendingThread(TDNSDispInfo* info, TItemFinished onFin
       FControl(setup.Control ? std::move(setup.Control) : std::make_shared<TWorkerControl>()),
       FTicket(FControl),
       FTry(std::move(setup.Try)),
-      FOnTry(std::move(setup.OnTry))
+      FOnTry(std::move(setup.OnTry)),
+      FPause(setup.Pause.value_or(kPauseBetweenTries)),
+      FHomePageLimit(setup.HomePageLimit)
 {
     Start();
 }
@@ -135,7 +137,7 @@ bool TCalcSpendingThread::TryOnce(const TDNSDispInfo& item, const std::string& t
             return FTry(item, target, elapsed, FControl->AbortFlag());
         switch (item.DoType) {
         case dtHomePage:
-            return MeasureHomePage(target, elapsed, &FControl->AbortFlag());
+            return MeasureHomePage(target, elapsed, &FControl->AbortFlag(), FHomePageLimit);
         case dtPing: {
             bool denied = false;
             const bool ok = MeasurePing(target, FTimeout, elapsed, &FControl->AbortFlag(), &denied);
@@ -153,4 +155,4 @@ bool TCalcSpendingThread::TryOnce(const TDNSDispInfo& item, const std::string& t
 
 bool TCalcSpendingThread::Stopping() const { return FControl->Cancelled(); }
 
-bool TCalcSpendingThread::PauseAfterTry() { return FControl->Pause(kPauseBetweenTries); }
+bool TCalcSpendingThread::PauseAfterTry() { return FControl->Pause(FPause); }

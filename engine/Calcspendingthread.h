@@ -12,6 +12,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 
 class TIdDNSResolver;
@@ -75,6 +76,8 @@ struct TWorkerSetup {
     TTryOperation Try;                         // empty: the item's own method
     TTryObserver OnTry;                        // empty: nobody listens
     std::shared_ptr<TWorkerControl> Control;   // null: never stopped
+    std::optional<std::chrono::milliseconds> Pause;          // between tries; empty: kPauseBetweenTries
+    std::optional<std::chrono::milliseconds> HomePageLimit;  // a whole fetch; empty: the HTTP defaults
 };
 
 // The results of CalcSpending, applied to the item on the UI thread.
@@ -120,4 +123,6 @@ private:
     TWorkerControl::TTicket FTicket;            // alive until the resolver is gone
     TTryOperation FTry;
     TTryObserver FOnTry;
+    std::chrono::milliseconds FPause;
+    std::optional<std::chrono::milliseconds> FHomePageLimit;
 };

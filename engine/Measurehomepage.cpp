@@ -5,6 +5,8 @@
 
 #include <strings.h>
 
+#include <algorithm>
+
 namespace {
 
 bool StartsWithNoCase(const std::string& text, const char* prefix)
@@ -21,10 +23,18 @@ std::string HomePageURL(const std::string& target)
     return "http://" + target;
 }
 
-bool MeasureHomePage(const std::string& target, std::chrono::microseconds& elapsed, const std::atomic<bool>* abort)
+bool MeasureHomePage(const std::string& target, std::chrono::microseconds& elapsed, const std::atomic<bool>* abort,
+                     std::optional<std::chrono::milliseconds> limit)
 {
     vqlib::THttp http;  // buffer and handle before the clock starts
     http.SetAbortFlag(abort);
+    if (limit) {
+        vqlib::THttpLimits limits = http.Limits();
+        limits.Connect = std::min(limits.Connect, *limit);
+        limits.Stall = std::min(limits.Stall, *limit);
+        limits.Overall = *limit;
+        http.SetLimits(limits);
+    }
     const TStopwatch watch;
     if (!http.GetURL(HomePageURL(target)))
         return false;

@@ -4,6 +4,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <optional>
 #include <string>
 
 // A target typed with "http://" or "https://" (in any letter case) as it is;
@@ -11,6 +12,8 @@
 std::string HomePageURL(const std::string& target);
 
 // True with the time of the fetch in elapsed; elapsed untouched on failure. A
-// fetch in progress ends, as a failure, soon after abort turns true.
+// fetch in progress ends, as a failure, soon after abort turns true, or once
+// it has taken limit (no limit: the HTTP client's own).
 bool MeasureHomePage(const std::string& target, std::chrono::microseconds& elapsed,
-                     const std::atomic<bool>* abort = nullptr);
+                     const std::atomic<bool>* abort = nullptr,
+                     std::optional<std::chrono::milliseconds> limit = std::nullopt);

@@ -38,7 +38,7 @@ void TTestRun::Execute()
 {
     ResolveHosts([this] {
         Begin();
-        StartWaitingItems(kFirstWorkers);
+        StartWaitingItems(FWorkerLimit);
     });
 }
 
@@ -140,7 +140,7 @@ void TTestRun::StartWaitingItems(int count)
 bool TTestRun::StartWorker(TDNSDispInfo& item)
 {
     item.State = tsTesting;
-    TWorkerSetup setup{FTry, FOnTry, FControl};
+    TWorkerSetup setup{FTry, FOnTry, FControl, FPause, FHomePageLimit};
     // The handler may point at this run: Shutdown waits for every worker.
     try {
         FStarter(&item, [this](TDNSDispInfo* finished) { ItemFinished(finished); }, FTimeout, FTimes,
@@ -188,7 +188,7 @@ void TTestRun::RetryWaitingItems()
     // until their threads are gone and their places free.
     if (FControl->WaitNoneAlive(kWorkerEndWait))
         TThread::JoinAll();
-    StartWaitingItems(kFirstWorkers);
+    StartWaitingItems(FWorkerLimit);
 }
 
 void TTestRun::GiveUp(TDNSDispInfo& item)
@@ -221,7 +221,7 @@ void TTestRun::ItemFinished(TDNSDispInfo* item)
         return;
     Report(*item);
     // One replacement, and the places of workers that could not be created.
-    StartWaitingItems(std::max(kWorkersPerReport, kFirstWorkers - FRunningCount));
+    StartWaitingItems(std::max(kWorkersPerReport, FWorkerLimit - FRunningCount));
 }
 
 void TTestRun::CompleteWhenDone()

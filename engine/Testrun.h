@@ -8,11 +8,13 @@
 #include "engine/Dnsdispinfo.h"
 #include "engine/Hostresolution.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cstdint>
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <vector>
 
 // Every callback runs on the UI thread, with the run's lock held; any of them
@@ -48,8 +50,14 @@ public:
     void SetTryObserver(TTryObserver observer) { FOnTry = std::move(observer); }
     void SetWorkerStarter(TWorkerStarter starter) { FStarter = std::move(starter); }
 
+    // A program without a window may change these before Execute.
+    void SetPauseBetweenTries(std::chrono::milliseconds pause) { FPause = pause; }
+    void SetHomePageLimit(std::chrono::milliseconds limit) { FHomePageLimit = limit; }
+    // Items measured at once (kFirstWorkers unless set); at least one.
+    void SetWorkerLimit(int limit) { FWorkerLimit = std::max(1, limit); }
+
     // The whole start of a run for a program without a window: ResolveHosts,
-    // then Begin and StartWaitingItems(kFirstWorkers) once it has resolved.
+    // then Begin and StartWaitingItems(worker limit) once it has resolved.
     // The run then goes on as reports come in.
     void Execute();
 
@@ -119,6 +127,9 @@ private:
     TTryOperation FTry;
     TTryObserver FOnTry;
     TWorkerStarter FStarter;
+    std::optional<std::chrono::milliseconds> FPause;
+    std::optional<std::chrono::milliseconds> FHomePageLimit;
+    int FWorkerLimit = kFirstWorkers;
     bool FRetryPosted = false;
     bool FResolving = false;
     std::unique_ptr<THostResolution> FResolution;

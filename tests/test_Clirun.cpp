@@ -42,7 +42,7 @@ TEST(RunPlan, NamesGoThroughTheHostLookup)
         return std::nullopt;
     });
     int reports = 0;
-    TRunReport report = RunPlan("plan", {PingItem("box", "box.test"), PingItem("lost", "lost.test")},
+    TRunReport report = RunPlan("plan", {PingItem("box", "box.test"), PingItem("lost", "lost.test")}, {},
                                 [&reports](int finished, int total) {
                                     EXPECT_EQ(finished, ++reports);
                                     EXPECT_EQ(total, 2);
@@ -73,7 +73,7 @@ TEST(RunPlan, KeepsTheTimeOfEveryTry)
     server.SetResponse(page);
     TDNSDispInfo item = PingItem("page", server.HostPort());
     item.DoType = dtHomePage;
-    TRunReport report = RunPlan("plan", {item}, {});
+    TRunReport report = RunPlan("plan", {item}, {}, {});
     ASSERT_EQ(report.Items.size(), 1u);
     const TItemResult& result = report.Items[0];
     ASSERT_EQ(result.Info.State, tsDone);
