@@ -20,7 +20,7 @@ const char* const kPrometheusTextType = "text/plain; version=0.0.4; charset=utf-
 const char* const kPlainText = "text/plain; charset=utf-8";
 const char* const kAllowed = "GET, HEAD";
 
-struct TListenAddress {
+struct TSocketAddress {
     sockaddr_storage Storage{};
     socklen_t Length = 0;
 };
@@ -34,10 +34,10 @@ std::string WithoutBrackets(const std::string& host)
 
 // Literals only: a name would ask the resolver, and an endpoint bound to
 // whatever a name server says is not what the user meant to open.
-TListenAddress ListenAddress(const std::string& host, uint16_t port)
+TSocketAddress ListenAddress(const std::string& host, uint16_t port)
 {
     const std::string literal = host == "localhost" ? "127.0.0.1" : WithoutBrackets(host);
-    TListenAddress address;
+    TSocketAddress address;
     auto* v4 = reinterpret_cast<sockaddr_in*>(&address.Storage);
     auto* v6 = reinterpret_cast<sockaddr_in6*>(&address.Storage);
     if (inet_pton(AF_INET, literal.c_str(), &v4->sin_addr) == 1) {
@@ -66,7 +66,7 @@ std::string Shown(const std::string& host, uint16_t port)
 // ("Address already in use") instead of a bare "could not start".
 int ListeningSocket(const std::string& host, uint16_t port)
 {
-    const TListenAddress address = ListenAddress(host, port);
+    const TSocketAddress address = ListenAddress(host, port);
     const int fd = socket(address.Storage.ss_family, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
     if (fd < 0)
         throw std::runtime_error("cannot listen on " + Shown(host, port) + ": " + std::strerror(errno));
