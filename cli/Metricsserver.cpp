@@ -1,5 +1,7 @@
 #include "cli/Metricsserver.h"
 
+#include "cli/Climetrics.h"
+
 #include <arpa/inet.h>
 #include <microhttpd.h>
 #include <netinet/in.h>
@@ -15,8 +17,6 @@
 
 namespace {
 
-const char* const kOpenMetricsType = "application/openmetrics-text; version=1.0.0; charset=utf-8";
-const char* const kPrometheusTextType = "text/plain; version=0.0.4; charset=utf-8";
 const char* const kPlainText = "text/plain; charset=utf-8";
 const char* const kAllowed = "GET, HEAD";
 
@@ -127,7 +127,7 @@ double Quality(std::string_view parameters)
     return 1;
 }
 
-MHD_Result Send(MHD_Connection* connection, unsigned status, const std::string& body, const char* contentType,
+MHD_Result Send(MHD_Connection* connection, unsigned status, std::string_view body, const char* contentType,
                 bool negotiated = false)
 {
     MHD_Response* response =
@@ -163,13 +163,8 @@ struct TMetricsServer::TShelf : TLatestRun {};
 
 namespace {
 
-// Answers as soon as the headers are in: nothing here reads a body, and a
-// request with one is answered and its connection closed by the library.
-MHD_Result Answer(void* latestRun, MHD_Connection* connection, const char* url, const char* method,
-                  const char* /*version*/, const char* /*uploadData*/, size_t* /*uploadDataSize*/,
-                  void** /*requestState*/)
+MHD_Result Respond(TLatestRun* latest, MHD_Connection* connection, const char* url, const char* method)
 {
-    auto* latest = static_cast<TLatestRun*>(latestRun);
     const std::string_view verb = method;
     if (verb != MHD_HTTP_METHOD_GET && verb != MHD_HTTP_METHOD_HEAD)
         return Send(connection, MHD_HTTP_METHOD_NOT_ALLOWED, "Only GET and HEAD are served.\n", kPlainText);
@@ -181,7 +176,20 @@ MHD_Result Answer(void* latestRun, MHD_Connection* connection, const char* url, 
     const std::shared_ptr<const std::string> body = latest->Body(openMetrics);
     if (!body)
         return Send(connection, MHD_HTTP_SERVICE_UNAVAILABLE, "No run has completed yet.\n", kPlainText, true);
-    return Send(connection, MHD_HTTP_OK, *body, openMetrics ? kOpenMetricsType : kPrometheusTextType, true);
+    return Send(connection, MHD_HTTP_OK, *body, openMetrics ? kOpenMetricsContentType : kPrometheusContentType, true);
+}
+
+// Answers as soon as the headers are in: nothing here reads a body, and a
+// request with one is answered and its connection closed by the library.
+MHD_Result Answer(void* latestRun, MHD_Connection* connection, const char* url, const char* method,
+                  const char* /*version*/, const char* /*uploadData*/, size_t* /*uploadDataSize*/,
+                  void** /*requestState*/)
+{
+    try {
+        return Respond(static_cast<TLatestRun*>(latestRun), connection, url, method);
+    } catch (...) {  // nothing may unwind through the library; the client is dropped
+        return MHD_NO;
+    }
 }
 
 }  // namespace
