@@ -1,6 +1,7 @@
 #include "cli/Metricsserver.h"
 
 #include "cli/Climetrics.h"
+#include "vqlib/Vqstring.h"
 
 #include <arpa/inet.h>
 #include <microhttpd.h>
@@ -93,15 +94,6 @@ uint16_t BoundPort(int fd)
     return ntohs(reinterpret_cast<const sockaddr_in*>(&storage)->sin_port);
 }
 
-std::string_view Trimmed(std::string_view text)
-{
-    const auto first = text.find_first_not_of(" \t");
-    if (first == std::string_view::npos)
-        return {};
-    const auto last = text.find_last_not_of(" \t");
-    return text.substr(first, last - first + 1);
-}
-
 bool SameLetters(std::string_view a, std::string_view b)
 {
     return std::equal(a.begin(), a.end(), b.begin(), b.end(), [](char x, char y) {
@@ -114,7 +106,7 @@ double Quality(std::string_view parameters)
 {
     while (!parameters.empty()) {
         const auto end = parameters.find(';');
-        const std::string_view parameter = Trimmed(parameters.substr(0, end));
+        const std::string_view parameter = Trim(parameters.substr(0, end));
         parameters = end == std::string_view::npos ? std::string_view{} : parameters.substr(end + 1);
         if (parameter.size() >= 2 && SameLetters(parameter.substr(0, 2), "q=")) {
             double q = 1;
@@ -232,7 +224,7 @@ bool WantsOpenMetrics(std::string_view accept)
         const std::string_view range = accept.substr(0, end);
         accept = end == std::string_view::npos ? std::string_view{} : accept.substr(end + 1);
         const auto semicolon = range.find(';');
-        const std::string_view type = Trimmed(range.substr(0, semicolon));
+        const std::string_view type = Trim(range.substr(0, semicolon));
         const std::string_view parameters =
             semicolon == std::string_view::npos ? std::string_view{} : range.substr(semicolon + 1);
         if (SameLetters(type, "application/openmetrics-text") && Quality(parameters) > 0)
