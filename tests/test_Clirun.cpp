@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <memory>
 #include <mutex>
+#include <thread>
 
 namespace {
 
@@ -86,6 +87,94 @@ TEST(RunPlan, KeepsTheTimeOfEveryTry)
     }
     const double mean = std::chrono::duration<double, std::milli>(sum).count() / 5;
     EXPECT_DOUBLE_EQ(result.Info.AvgTime, mean);
+}
+
+TDNSDispInfo PageItem(const std::string& name, const std::string& hostPort)
+{
+    TDNSDispInfo item = PingItem(name, hostPort);
+    item.DoType = dtHomePage;
+    return item;
+}
+
+// Count, pause, workers and the home-page limit reach every try; the window's
+// fixed values stay the defaults.
+TEST(RunPlan, SettingsShapeEveryItemsTries)
+{
+    ClearProxyEnvironment();
+    TTestClock clock;
+    TClockScope clockScope(clock);
+    THttpServer server;
+    THttpServer::TResponse page;
+    page.DelayMs = 30;
+    server.SetResponse(page);
+    TRunSettings settings;
+    settings.Count = 2;
+    settings.Interval = std::chrono::milliseconds(250);
+    settings.Workers = 1;
+    const auto started = std::chrono::steady_clock::now();
+    TRunReport report = RunPlan("plan", {PageItem("a", server.HostPort()), PageItem("b", server.HostPort())},
+                                settings, {});
+    // One item at a time: four fetches of 30 ms one after another.
+    EXPECT_GE(std::chrono::steady_clock::now() - started, std::chrono::milliseconds(120));
+    ASSERT_EQ(report.Items.size(), 2u);
+    EXPECT_EQ(report.TestTimes, 2);
+    for (const TItemResult& item : report.Items) {
+        EXPECT_EQ(item.Info.State, tsDone);
+        EXPECT_EQ(item.Tries.size(), 2u);
+    }
+    EXPECT_EQ(clock.Pauses(), std::vector<std::chrono::milliseconds>(4, std::chrono::milliseconds(250)));
+
+    // A page slower than the limit fails, and the try ends at the limit.
+    page.DelayMs = 3000;
+    server.SetResponse(page);
+    settings.Count = 1;
+    settings.HomePageTimeout = std::chrono::milliseconds(200);
+    const auto limited = std::chrono::steady_clock::now();
+    report = RunPlan("plan", {PageItem("slow", server.HostPort())}, settings, {});
+    EXPECT_LT(std::chrono::steady_clock::now() - limited, std::chrono::milliseconds(2500));
+    EXPECT_EQ(report.Items[0].Info.State, tsNoResponse);
+    EXPECT_EQ(ExitStatus(report), 1);
+}
+
+// A stop from another thread ends tries in flight at once; a stop already
+// requested ends the next run before it measures anything.
+TEST(RunPlan, AStopAbortsTheRunInProgress)
+{
+    ClearProxyEnvironment();
+    THttpServer server;
+    THttpServer::TResponse page;
+    page.DelayMs = 10000;
+    server.SetResponse(page);
+    TRunStop stop;
+    std::thread stopper([&stop] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(200));
+        stop.Request();
+    });
+    const auto started = std::chrono::steady_clock::now();
+    TRunReport report = RunPlan("plan", {PageItem("a", server.HostPort()), PageItem("b", server.HostPort())},
+                                TRunSettings{}, {}, &stop);
+    stopper.join();
+    EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(5));
+    EXPECT_TRUE(report.Aborted);
+    EXPECT_TRUE(stop.Requested());
+    EXPECT_TRUE(stop.WaitFor(std::chrono::hours(1)));  // stays requested
+
+    const auto again = std::chrono::steady_clock::now();
+    report = RunPlan("plan", {PageItem("a", server.HostPort())}, TRunSettings{}, {}, &stop);
+    EXPECT_LT(std::chrono::steady_clock::now() - again, std::chrono::seconds(5));
+    EXPECT_TRUE(report.Aborted);
+}
+
+TEST(RunPlan, ExitStatusIsZeroOnlyWhenEveryItemAnswered)
+{
+    TRunReport report;
+    EXPECT_EQ(ExitStatus(report), 0);
+    report.Items.resize(2);
+    report.Items[0].Info.State = tsDone;
+    report.Items[1].Info.State = tsDone;
+    EXPECT_EQ(ExitStatus(report), 0);
+    report.Items[1].Info.State = tsNoResponse;
+    EXPECT_EQ(ExitStatus(report), 1);
 }
 
 }  // namespace

@@ -154,7 +154,8 @@ TEST_F(OrvelCli, HelpAndVersion)
 {
     TOutcome help = Run("--help");
     EXPECT_EQ(help.Status, 0);
-    EXPECT_NE(help.Out.find("--format table|csv|json"), std::string::npos);
+    EXPECT_EQ(help.Out.rfind("Usage: orvel-cli [OPTIONS] TARGET...", 0), 0u) << help.Out;
+    EXPECT_NE(help.Out.find("Exit status: 0 when every item answered"), std::string::npos);
     TOutcome version = Run("--version");
     EXPECT_EQ(version.Status, 0);
     EXPECT_EQ(version.Out, std::string("orvel-cli ") + kOrvelVersion + "\n");
@@ -453,6 +454,106 @@ TEST_F(OrvelCliRun, AnUnwritableFolderIsOneLine)
     EXPECT_EQ(run.Result.rfind("1:orvel-cli: the run was not recorded: 无法创建或打开数据库文件", 0), 0u) << run.Result;
     EXPECT_EQ(std::count(run.Result.begin(), run.Result.end(), '\n'), 1) << run.Result;
     EXPECT_FALSE(fs::exists(FDir / "History.db"));
+}
+
+}  // namespace
+
+namespace {
+
+// Targets typed on the command line, against the same loopback servers.
+class OrvelCliTargets : public OrvelCliRun {
+protected:
+    // No store anywhere: the user's data folder is an empty one of the test's.
+    TOutcome RunTargets(const std::string& args)
+    {
+        fs::create_directories(FDir / "home");
+        return RunProgram(std::string(ORVEL_BIN_DIR) + "/orvel-cli", args,
+                          "HOME=" + Quoted((FDir / "home").string()) + " XDG_DATA_HOME=" +
+                              Quoted((FDir / "home" / "data").string()));
+    }
+    std::string Refused() const { return "127.0.0.1:" + std::to_string(THttpServer::RefusedPort()); }
+};
+
+size_t Count(const std::string& text, const std::string& piece)
+{
+    size_t count = 0;
+    for (size_t at = text.find(piece); at != std::string::npos; at = text.find(piece, at + 1))
+        ++count;
+    return count;
+}
+
+TEST_F(OrvelCliTargets, EachMethodNamedAsTypedWithoutAStore)
+{
+    std::string args = "-c 2 -i 0 --format json 127.0.0.1 --http " + FHttp.HostPort();
+    if (FDns)
+        args += " --dns 127.0.0.154";
+    const TOutcome result = RunTargets(args);
+    EXPECT_EQ(result.Status, 0) << result.Out << result.Err;
+    EXPECT_NE(result.Out.find("\"plan\": \"\""), std::string::npos) << result.Out;
+    EXPECT_NE(result.Out.find("\"name\": \"127.0.0.1\", \"host\": \"127.0.0.1\", \"method_code\": 0"),
+              std::string::npos);
+    EXPECT_NE(result.Out.find("\"name\": \"" + FHttp.HostPort() + "\", \"host\": \"" + FHttp.HostPort() +
+                              "\", \"method_code\": 1"),
+              std::string::npos);
+    if (FDns) {
+        EXPECT_NE(result.Out.find("\"name\": \"127.0.0.154\", \"host\": \"127.0.0.154\", \"method_code\": 2"),
+                  std::string::npos);
+    }
+    // Every target answered: a Ping, the page and (where it runs) the DNS server.
+    EXPECT_EQ(Count(result.Out, "\"state\": \"done\""), ItemCount());
+    EXPECT_EQ(Count(result.Out, "\"tries\": 2"), ItemCount());
+    EXPECT_TRUE(fs::is_empty(FDir / "home"));  // nothing read or recorded
+}
+
+TEST_F(OrvelCliTargets, ExitStatusTellsAnyItemWithoutAnswer)
+{
+    EXPECT_EQ(RunTargets("-c 1 127.0.0.1 --http " + FHttp.HostPort()).Status, 0);
+    const TOutcome partial = RunTargets("-c 1 -i 0 127.0.0.1 --http " + Refused());
+    EXPECT_EQ(partial.Status, 1);
+    EXPECT_NE(partial.Out.find("没响应  失败率1/1"), std::string::npos) << partial.Out;
+    EXPECT_EQ(RunTargets("-c 1 --http " + Refused()).Status, 1);
+
+    const TOutcome bad = RunTargets("-c 0 127.0.0.1");
+    EXPECT_EQ(bad.Status, 2);
+    EXPECT_EQ(bad.Out, "");
+    EXPECT_EQ(bad.Err, "orvel-cli: --count must be from 1 to 1000, not 0 (see --help)\n");
+    EXPECT_EQ(RunTargets("127.0.0.1 " + DirArg()).Status, 2);
+    EXPECT_EQ(RunTargets("--watch 1 --listen nowhere.test:1 127.0.0.1").Status, 2);
+}
+
+// The pause and the limit shape the run as typed: three tries 400 ms apart
+// take at least 800 ms; a page slower than -t fails at the limit.
+TEST_F(OrvelCliTargets, IntervalAndTimeout)
+{
+    auto started = std::chrono::steady_clock::now();
+    const TOutcome paced = RunTargets("-c 3 -i 400 --format csv 127.0.0.1");
+    EXPECT_GE(std::chrono::steady_clock::now() - started, std::chrono::milliseconds(800));
+    EXPECT_EQ(paced.Status, 0) << paced.Err;
+    const std::string header = SplitLines(paced.Out).at(0);
+    EXPECT_EQ(header.substr(header.size() - 24), "try1_ms,try2_ms,try3_ms\r") << header;
+
+    FHttp.SetResponse({200, 100, 4000, false, ""});
+    started = std::chrono::steady_clock::now();
+    const TOutcome limited = RunTargets("-c 1 -t 300 --http " + FHttp.HostPort());
+    EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::milliseconds(3500));
+    EXPECT_EQ(limited.Status, 1);
+}
+
+TEST_F(OrvelCliTargets, OpenMetricsPassesPromtool)
+{
+    if (std::system("promtool --version >/dev/null 2>&1") != 0) {
+        if (std::getenv("CI"))
+            FAIL() << "promtool is missing; scripts/setup.sh test installs it";
+        GTEST_SKIP() << "promtool is not installed";
+    }
+    const TOutcome result = RunTargets("-c 2 -i 0 --format openmetrics 127.0.0.1 127.0.0.1 --http " + Refused());
+    EXPECT_EQ(result.Status, 1);
+    EXPECT_NE(result.Out.find("orvel_item_success{plan=\"\",item=\"127.0.0.1 (2)\",host=\"127.0.0.1\","
+                              "method=\"ping\"} 1\n"),
+              std::string::npos)
+        << result.Out;
+    std::ofstream(FDir / "metrics", std::ios::binary) << result.Out;
+    EXPECT_EQ(StatusAndOutput("promtool check metrics < " + Quoted((FDir / "metrics").string()) + " 2>&1"), "0:");
 }
 
 }  // namespace

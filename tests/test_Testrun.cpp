@@ -166,6 +166,30 @@ TEST_F(TestRunTest, TwentyStartFirstThenOnePerReportAndTheRunEndsOnce)
     EXPECT_EQ(Reported.size(), 25u);
 }
 
+// A program may measure fewer or more items at once than the window's twenty.
+TEST_F(TestRunTest, AWorkerLimitBoundsTheItemsAtOnceAndTheReportsKeepItFull)
+{
+    for (int limit : {3, 25}) {
+        Items.clear();
+        Started.clear();
+        Reported.clear();
+        Completions = 0;
+        AddItems(30);
+        TGates gates;
+        Run.SetTryOperation(gates.Try());
+        Run.SetWorkerLimit(limit);
+        Run.Execute();
+        EXPECT_EQ(Run.RunningCount(), limit);
+        gates.Open("item0");
+        ASSERT_TRUE(RunUntil([&] { return Reported.size() == 1; }));
+        EXPECT_EQ(Run.RunningCount(), limit);
+        EXPECT_EQ(Started.back(), "item" + std::to_string(limit));
+        gates.OpenAll();
+        ASSERT_TRUE(RunUntil([&] { return Completions > 0; }));
+        EXPECT_EQ(CountInState(tsDone), 30);
+    }
+}
+
 TEST_F(TestRunTest, ManyQuickItemsEndExactlyOnceWithEveryItemReportedOnce)
 {
     AddItems(60);
