@@ -1,5 +1,8 @@
 #include "cli/Metricsserver.h"
 
+#include "cli/Climetrics.h"
+#include "vqlib/Vqstring.h"
+
 #include <arpa/inet.h>
 #include <microhttpd.h>
 #include <netinet/in.h>
@@ -7,6 +10,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <charconv>
 #include <cstring>
@@ -15,8 +19,6 @@
 
 namespace {
 
-const char* const kOpenMetricsType = "application/openmetrics-text; version=1.0.0; charset=utf-8";
-const char* const kPrometheusTextType = "text/plain; version=0.0.4; charset=utf-8";
 const char* const kPlainText = "text/plain; charset=utf-8";
 const char* const kAllowed = "GET, HEAD";
 
@@ -93,15 +95,6 @@ uint16_t BoundPort(int fd)
     return ntohs(reinterpret_cast<const sockaddr_in*>(&storage)->sin_port);
 }
 
-std::string_view Trimmed(std::string_view text)
-{
-    const auto first = text.find_first_not_of(" \t");
-    if (first == std::string_view::npos)
-        return {};
-    const auto last = text.find_last_not_of(" \t");
-    return text.substr(first, last - first + 1);
-}
-
 bool SameLetters(std::string_view a, std::string_view b)
 {
     return std::equal(a.begin(), a.end(), b.begin(), b.end(), [](char x, char y) {
@@ -114,7 +107,7 @@ double Quality(std::string_view parameters)
 {
     while (!parameters.empty()) {
         const auto end = parameters.find(';');
-        const std::string_view parameter = Trimmed(parameters.substr(0, end));
+        const std::string_view parameter = Trim(parameters.substr(0, end));
         parameters = end == std::string_view::npos ? std::string_view{} : parameters.substr(end + 1);
         if (parameter.size() >= 2 && SameLetters(parameter.substr(0, 2), "q=")) {
             double q = 1;
@@ -127,7 +120,7 @@ double Quality(std::string_view parameters)
     return 1;
 }
 
-MHD_Result Send(MHD_Connection* connection, unsigned status, const std::string& body, const char* contentType,
+MHD_Result Send(MHD_Connection* connection, unsigned status, std::string_view body, const char* contentType,
                 bool negotiated = false)
 {
     MHD_Response* response =
@@ -163,13 +156,8 @@ struct TMetricsServer::TShelf : TLatestRun {};
 
 namespace {
 
-// Answers as soon as the headers are in: nothing here reads a body, and a
-// request with one is answered and its connection closed by the library.
-MHD_Result Answer(void* latestRun, MHD_Connection* connection, const char* url, const char* method,
-                  const char* /*version*/, const char* /*uploadData*/, size_t* /*uploadDataSize*/,
-                  void** /*requestState*/)
+MHD_Result Respond(TLatestRun* latest, MHD_Connection* connection, const char* url, const char* method)
 {
-    auto* latest = static_cast<TLatestRun*>(latestRun);
     const std::string_view verb = method;
     if (verb != MHD_HTTP_METHOD_GET && verb != MHD_HTTP_METHOD_HEAD)
         return Send(connection, MHD_HTTP_METHOD_NOT_ALLOWED, "Only GET and HEAD are served.\n", kPlainText);
@@ -181,7 +169,20 @@ MHD_Result Answer(void* latestRun, MHD_Connection* connection, const char* url, 
     const std::shared_ptr<const std::string> body = latest->Body(openMetrics);
     if (!body)
         return Send(connection, MHD_HTTP_SERVICE_UNAVAILABLE, "No run has completed yet.\n", kPlainText, true);
-    return Send(connection, MHD_HTTP_OK, *body, openMetrics ? kOpenMetricsType : kPrometheusTextType, true);
+    return Send(connection, MHD_HTTP_OK, *body, openMetrics ? kOpenMetricsContentType : kPrometheusContentType, true);
+}
+
+// Answers as soon as the headers are in: nothing here reads a body, and a
+// request with one is answered and its connection closed by the library.
+MHD_Result Answer(void* latestRun, MHD_Connection* connection, const char* url, const char* method,
+                  const char* /*version*/, const char* /*uploadData*/, size_t* /*uploadDataSize*/,
+                  void** /*requestState*/)
+{
+    try {
+        return Respond(static_cast<TLatestRun*>(latestRun), connection, url, method);
+    } catch (...) {  // nothing may unwind through the library; the client is dropped
+        return MHD_NO;
+    }
 }
 
 }  // namespace
@@ -224,7 +225,7 @@ bool WantsOpenMetrics(std::string_view accept)
         const std::string_view range = accept.substr(0, end);
         accept = end == std::string_view::npos ? std::string_view{} : accept.substr(end + 1);
         const auto semicolon = range.find(';');
-        const std::string_view type = Trimmed(range.substr(0, semicolon));
+        const std::string_view type = Trim(range.substr(0, semicolon));
         const std::string_view parameters =
             semicolon == std::string_view::npos ? std::string_view{} : range.substr(semicolon + 1);
         if (SameLetters(type, "application/openmetrics-text") && Quality(parameters) > 0)

@@ -148,7 +148,7 @@ TMetricsServerLimits Small()
     TMetricsServerLimits limits;
     limits.Connections = 4;
     limits.ConnectionsPerAddress = 4;
-    limits.IdleTimeout = 1s;
+    limits.IdleTimeout = 10s;  // longer than any wait of a test that holds connections open
     return limits;
 }
 
@@ -272,7 +272,9 @@ TEST(MetricsServer, LimitsConnectionsFromOneAddress)
 
 TEST(MetricsServer, ASlowClientStallsNobodyAndIsDropped)
 {
-    TMetricsServer server("127.0.0.1", 0, Small());
+    TMetricsServerLimits limits = Small();
+    limits.IdleTimeout = 1s;
+    TMetricsServer server("127.0.0.1", 0, limits);
     server.Publish(kOpenMetricsBody, kPrometheusBody);
 
     TClient halfRequest("127.0.0.1", server.Port());

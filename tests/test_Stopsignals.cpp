@@ -42,12 +42,11 @@ int ExitCode(int status)
     return WIFEXITED(status) ? WEXITSTATUS(status) : -WTERMSIG(status);
 }
 
-TRunReport ReportWithStatus(int status)
+// A run in which an item got no answer: exit status 1.
+TRunReport Unanswered()
 {
     TRunReport report;
-    TItemResult item;
-    item.Info.State = status == 0 ? tsDone : tsNoResponse;
-    report.Items.push_back(item);
+    report.Items.emplace_back().Info.State = tsNoResponse;
     return report;
 }
 
@@ -80,14 +79,16 @@ TEST(StopSignals, AWatchStoppedBySignalEndsWithItsLastCompletedRun)
         const int status = RunWatch(
             10ms, stop,
             [&](TRunStop& runStop) {
-                if (++runs < 3)
-                    return ReportWithStatus(runs == 1 ? 1 : 0);
+                if (++runs == 1)
+                    return Unanswered();
+                if (runs == 2)
+                    return TRunReport{};  // nothing unanswered: exit status 0
                 // A thread made now inherits the mask: were it not so, the
                 // signal could reach it and kill the process.
                 std::thread worker([&runStop] { runStop.WaitFor(30s); });
                 [[maybe_unused]] const ssize_t written = write(ready[1], "r", 1);
                 worker.join();
-                TRunReport aborted = ReportWithStatus(1);
+                TRunReport aborted = Unanswered();
                 aborted.Aborted = runStop.Requested();
                 return aborted;
             },

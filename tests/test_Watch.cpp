@@ -66,16 +66,16 @@ TEST(Watch, StartsARunEveryPeriod)
 {
     TScript script;
     for (int i = 0; i < 4; ++i)
-        script.Steps.push_back({200ms, ReportWithStatus(0)});
+        script.Steps.push_back({300ms, ReportWithStatus(0)});
     TRunStop stop;
-    EXPECT_EQ(script.Watch(300ms, stop), 0);
+    EXPECT_EQ(script.Watch(400ms, stop), 0);
 
     // From start to start: a period counted from the end of each run would
-    // make the gaps 500 ms.
+    // make the gaps 700 ms.
     ASSERT_EQ(script.Starts.size(), 4u);
     for (size_t run = 1; run < 4; ++run) {
-        EXPECT_GE(script.Gap(run), 300ms) << run;
-        EXPECT_LT(script.Gap(run), 480ms) << run;
+        EXPECT_GE(script.Gap(run), 400ms) << run;
+        EXPECT_LT(script.Gap(run), 650ms) << run;
     }
     EXPECT_EQ(script.Completed.size(), 4u);
 }
@@ -83,14 +83,14 @@ TEST(Watch, StartsARunEveryPeriod)
 TEST(Watch, ALongRunIsFollowedAtOnceAndNotMadeUpFor)
 {
     TScript script;
-    script.Steps = {{450ms, ReportWithStatus(0)}, {10ms, ReportWithStatus(0)}, {10ms, ReportWithStatus(0)}};
+    script.Steps = {{800ms, ReportWithStatus(0)}, {10ms, ReportWithStatus(0)}, {10ms, ReportWithStatus(0)}};
     TRunStop stop;
-    script.Watch(150ms, stop);
+    script.Watch(400ms, stop);
 
     ASSERT_EQ(script.Starts.size(), 3u);
-    EXPECT_GE(script.Gap(1), 450ms);
-    EXPECT_LT(script.Gap(1), 450ms + 140ms) << "waited after a run longer than the period";
-    EXPECT_GE(script.Gap(2), 150ms) << "the run after a late one started early to catch up";
+    EXPECT_GE(script.Gap(1), 800ms);
+    EXPECT_LT(script.Gap(1), 800ms + 350ms) << "waited after a run longer than the period";
+    EXPECT_GE(script.Gap(2), 400ms) << "the run after a late one started early to catch up";
 }
 
 TEST(Watch, EndsWithTheStatusOfTheLastCompletedRun)
