@@ -217,6 +217,11 @@ std::string FormatTable(const TRunReport& report)
     return out;
 }
 
+std::string FormatStartedTable(const TRunReport& report)
+{
+    return "开始时间: " + LocalTime(report.Started, false) + "\n" + FormatTable(report);
+}
+
 std::string FormatCsv(const TRunReport& report)
 {
     // New columns go at the end, so that readers of the older ones go on reading.

@@ -27,6 +27,8 @@ struct TRunReport {
 };
 
 std::string FormatTable(const TRunReport& report);
+// The table under a line with the run's start time.
+std::string FormatStartedTable(const TRunReport& report);
 std::string FormatCsv(const TRunReport& report);
 std::string FormatJson(const TRunReport& report);
 // The same object on one line, for a stream of runs.

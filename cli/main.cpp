@@ -6,6 +6,9 @@
 #include "cli/Clioptions.h"
 #include "cli/Clireport.h"
 #include "cli/Clirun.h"
+#include "cli/Metricsserver.h"
+#include "cli/Stopsignals.h"
+#include "cli/Watch.h"
 #include "engine/Projectstore.h"
 #include "history/Historydb.h"
 #include "history/Historyrecorder.h"
@@ -22,6 +25,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <iostream>
+#include <utility>
 
 namespace {
 
@@ -146,10 +150,16 @@ TRunReport Measure(const TRunJob& job, const TCliOptions& options, TRunStop* sto
     return RunPlan(job.PlanName, job.Items, options.Run, progress, stop);
 }
 
+// What the user has been told already: a watch says each thing once.
+struct TTold {
+    bool RecordError = false;
+    bool PingDenied = false;
+};
+
 // Prints the run and records it. Written while the results are printed; a
 // history that cannot take the run costs the user one line, not the results
 // or the exit status.
-void Report(const TRunJob& job, const TRunReport& report, const std::string& printed)
+void Report(const TRunJob& job, const TRunReport& report, const std::string& printed, TTold& told)
 {
     std::optional<std::string> recordError;
     {
@@ -164,18 +174,65 @@ void Report(const TRunJob& job, const TRunReport& report, const std::string& pri
         std::cout << printed;
         std::cout.flush();
     }
-    if (recordError)
+    if (recordError && !std::exchange(told.RecordError, true))
         std::cerr << "orvel-cli: the run was not recorded: " << TerminalText(*recordError) << "\n";
-    if (report.PingDenied)
+    if (report.PingDenied && !std::exchange(told.PingDenied, true))
         ExplainPingDenied();
+}
+
+TRunJob ChosenJob(const TCliOptions& options)
+{
+    return options.Targets.empty() ? PlanJob(options) : TargetsJob(options);
 }
 
 int RunOnce(const TCliOptions& options)
 {
-    const TRunJob job = options.Targets.empty() ? PlanJob(options) : TargetsJob(options);
+    const TRunJob job = ChosenJob(options);
     const TRunReport report = Measure(job, options, nullptr);
-    Report(job, report, Formatted(report, options.Format));
+    TTold told;
+    Report(job, report, Formatted(report, options.Format), told);
     return ExitStatus(report);
+}
+
+// A stream of runs as the format reads best: tables under their start time,
+// CSV with one header, JSON one object per line.
+std::string WatchedText(const TRunReport& report, TOutputFormat format, bool first)
+{
+    switch (format) {
+    case TOutputFormat::Table: return (first ? "" : "\n") + FormatStartedTable(report);
+    case TOutputFormat::Csv: {
+        const std::string csv = FormatCsv(report);
+        return first ? csv : csv.substr(csv.find("\r\n") + 2);
+    }
+    case TOutputFormat::Json: return FormatJsonLine(report);
+    default: return Formatted(report, format);
+    }
+}
+
+std::string UrlHost(const std::string& address)
+{
+    return address.find(':') == std::string::npos ? address : "[" + address + "]";
+}
+
+int Watch(const TCliOptions& options, TRunStop& stop)
+{
+    const TRunJob job = ChosenJob(options);
+    std::optional<TMetricsServer> server;
+    if (options.Listen) {
+        server.emplace(options.Listen->Host, options.Listen->Port);
+        std::cerr << "orvel-cli: serving the latest run at http://" << UrlHost(options.Listen->Host) << ":"
+                  << server->Port() << "/metrics\n";
+    }
+    TTold told;
+    bool first = true;
+    return RunWatch(
+        *options.Watch, stop, [&](TRunStop& runStop) { return Measure(job, options, &runStop); },
+        [&](const TRunReport& report) {
+            if (server)
+                server->Publish(FormatMetrics(report, TMetricsFlavour::OpenMetrics),
+                                FormatMetrics(report, TMetricsFlavour::Prometheus004));
+            Report(job, report, WatchedText(report, options.Format, std::exchange(first, false)), told);
+        });
 }
 
 // The plan as the store spells it if the store has it, else as typed: its
@@ -229,7 +286,14 @@ int main(int argc, char* argv[])
         }
         if (options.History)
             return ShowHistory(options);
-        return options.List ? ListPlans(options) : RunOnce(options);
+        if (options.List)
+            return ListPlans(options);
+        if (!options.Watch)
+            return RunOnce(options);
+        // Before any thread starts, so that every thread leaves the signals to it.
+        TRunStop stop;
+        TStopSignals signals(stop);
+        return Watch(options, stop);
     } catch (const EUsageError& error) {
         std::cerr << "orvel-cli: " << error.what() << " (see --help)\n";
     } catch (const std::exception& error) {

@@ -41,7 +41,7 @@ check_package_file() {
          <(expected_files | tr ' ' '\n' | sort) || fail "the package holds other files than the install rules'"
     dpkg-deb -f "$deb" Depends | grep -q 'libcap2-bin' || fail "no dependency on libcap2-bin"
     dpkg-deb -f "$deb" Depends | grep -q 'libqt6widgets6' || fail "no dependencies from dpkg-shlibdeps"
-    for library in libqt6charts6 libsqlite3-0; do  # the history window and History.db
+    for library in libqt6charts6 libsqlite3-0 libmicrohttpd12; do  # the history window, History.db, /metrics
         dpkg-deb -f "$deb" Depends | grep -q "$library" || fail "no dependency on $library"
     done
     local unpacked

@@ -39,7 +39,10 @@ protected:
     {
         if (!control)
             control = std::make_shared<TWorkerControl>();
-        TWorkerSetup setup{std::move(tryOperation), std::move(observer), control};
+        TWorkerSetup setup;
+        setup.Try = std::move(tryOperation);
+        setup.OnTry = std::move(observer);
+        setup.Control = control;
         bool reported = false;
         TCalcSpendingThread::Launch(
             &item,

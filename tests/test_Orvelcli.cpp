@@ -12,6 +12,8 @@
 
 #include <gtest/gtest.h>
 
+#include <signal.h>
+#include <spawn.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 
@@ -20,6 +22,7 @@
 #include <filesystem>
 #include <fstream>
 #include <sstream>
+#include <thread>
 
 namespace fs = std::filesystem;
 
@@ -554,6 +557,117 @@ TEST_F(OrvelCliTargets, OpenMetricsPassesPromtool)
         << result.Out;
     std::ofstream(FDir / "metrics", std::ios::binary) << result.Out;
     EXPECT_EQ(StatusAndOutput("promtool check metrics < " + Quoted((FDir / "metrics").string()) + " 2>&1"), "0:");
+}
+
+}  // namespace
+
+namespace {
+
+// orvel-cli --watch started with SIGINT and SIGTERM at their defaults, as
+// from a terminal (whoever runs the tests may ignore SIGINT, and an ignored
+// signal stays ignored).
+class OrvelCliWatch : public OrvelCliTargets {
+protected:
+    // Starts orvel-cli with args, runs during (a shell snippet that may use
+    // $port) after wait, sends the signal and waits for the program.
+    TOutcome Watch(const std::string& args, std::chrono::milliseconds wait, int signal, const std::string& during = "")
+    {
+        fs::create_directories(FDir / "home");
+        const std::string command = "HOME=" + Quoted((FDir / "home").string()) + " exec " +
+                                    Quoted(std::string(ORVEL_BIN_DIR) + "/orvel-cli") + " " + args + " >" +
+                                    Quoted((FDir / "watch.out").string()) + " 2>" +
+                                    Quoted((FDir / "watch.err").string()) + " </dev/null";
+        posix_spawnattr_t attributes;
+        posix_spawnattr_init(&attributes);
+        sigset_t defaults;
+        sigemptyset(&defaults);
+        sigaddset(&defaults, SIGINT);
+        sigaddset(&defaults, SIGTERM);
+        posix_spawnattr_setsigdefault(&attributes, &defaults);
+        posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGDEF);
+        const char* argv[] = {"sh", "-c", command.c_str(), nullptr};
+        pid_t pid = -1;
+        const int spawned = posix_spawn(&pid, "/bin/sh", nullptr, &attributes, const_cast<char**>(argv), environ);
+        posix_spawnattr_destroy(&attributes);
+        if (spawned != 0)
+            return {};
+        std::this_thread::sleep_for(wait);
+        const std::string errors = ReadFile(FDir / "watch.err");
+        const size_t port = errors.rfind(':');
+        const std::string script = "port=" + (port == std::string::npos ? "" : errors.substr(port + 1, 5)) +
+                                   "\nport=${port%%/*}\n" + during;
+        std::ofstream(FDir / "during.sh") << script;
+        FDuring = RunProgram("/bin/sh", Quoted((FDir / "during.sh").string())).Out;
+        ::kill(pid, signal);
+        int status = 0;
+        ::waitpid(pid, &status, 0);
+        return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, ReadFile(FDir / "watch.out"),
+                ReadFile(FDir / "watch.err")};
+    }
+    std::string FDuring;  // what the snippet printed
+};
+
+TEST_F(OrvelCliWatch, PrintsEachRunAsItCompletesUntilSigint)
+{
+    const TOutcome result = Watch("--watch 0.3 -c 1 --format json 127.0.0.1 --http " + FHttp.HostPort(),
+                                 std::chrono::milliseconds(1400), SIGINT);
+    EXPECT_EQ(result.Status, 0) << result.Err;
+    const std::vector<std::string> lines = SplitLines(result.Out);
+    EXPECT_GE(lines.size(), 2u) << result.Out;  // runs at 0, 0.3, 0.6, 0.9, 1.2 s, if the machine keeps up
+    EXPECT_LE(lines.size(), 6u) << result.Out;
+    for (const std::string& line : lines) {
+        EXPECT_EQ(line.rfind("{\"plan\": \"\",", 0), 0u) << line;
+        EXPECT_EQ(line.back(), '}') << line;
+        EXPECT_EQ(Count(line, "\"state\": \"done\""), 2u) << line;
+    }
+    EXPECT_EQ(result.Err, "");
+}
+
+// A plan is recorded once per run; CSV has one header; SIGTERM during a try
+// that would take seconds ends at once with the last complete run's status.
+TEST_F(OrvelCliWatch, RecordsEveryRunAndSigtermEndsATryInFlight)
+{
+    const TOutcome csv = Watch("--watch 0.2 -c 1 --format csv --plan dead " + DirArg(), std::chrono::seconds(1), SIGTERM);
+    EXPECT_EQ(csv.Status, 1);
+    const std::vector<std::string> rows = SplitLines(csv.Out);
+    ASSERT_GE(rows.size(), 3u) << csv.Out;
+    EXPECT_EQ(rows[0].rfind("name,host,", 0), 0u);
+    EXPECT_EQ(Count(csv.Out, "name,host,"), 1u);
+    const TOutcome history = Run("--history --format csv " + DirArg());
+    EXPECT_EQ(SplitLines(history.Out).size(), rows.size()) << history.Out;  // a header and a run per row
+
+    FHttp.SetResponse({200, 100, 10000, false, ""});
+    const auto started = std::chrono::steady_clock::now();
+    const TOutcome stopped = Watch("--watch 5 -c 1 --http " + FHttp.HostPort(), std::chrono::milliseconds(500), SIGTERM);
+    EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(4));
+    EXPECT_EQ(stopped.Status, 1);  // no run completed
+    EXPECT_EQ(stopped.Out, "");
+}
+
+// The endpoint serves the latest run by content negotiation; a busy port is
+// bad usage, said in one line.
+TEST_F(OrvelCliWatch, ListenServesTheLatestRun)
+{
+    const std::string fetch =
+        "curl -s -H 'Accept: application/openmetrics-text; version=1.0.0' http://127.0.0.1:$port/metrics\n"
+        "echo ===\n"
+        "curl -s -o /dev/null -w '%{http_code} %{content_type}\\n' http://127.0.0.1:$port/metrics\n"
+        "echo ===\n";
+    const TOutcome result = Watch("--watch 0.3 -c 1 --listen 127.0.0.1:0 127.0.0.1", std::chrono::seconds(1), SIGTERM, fetch);
+    EXPECT_EQ(result.Status, 0);
+    EXPECT_NE(FDuring.find(
+                  "orvel_item_success{plan=\"\",item=\"127.0.0.1\",host=\"127.0.0.1\",method=\"ping\"} 1\n"),
+              std::string::npos)
+        << FDuring;
+    EXPECT_NE(FDuring.find("# EOF\n==="), std::string::npos) << FDuring;
+    EXPECT_NE(FDuring.find("200 text/plain; version=0.0.4; charset=utf-8"), std::string::npos) << FDuring;
+    EXPECT_EQ(SplitLines(result.Err).size(), 1u) << result.Err;  // where it listens
+
+    THttpServer busy;
+    const TOutcome taken = RunTargets("--watch 1 --listen " + busy.HostPort() + " 127.0.0.1");
+    EXPECT_EQ(taken.Status, 2);
+    EXPECT_EQ(SplitLines(taken.Err).size(), 1u) << taken.Err;
+    EXPECT_NE(taken.Err.find("in use"), std::string::npos) << taken.Err;
 }
 
 }  // namespace

@@ -468,15 +468,6 @@ std::vector<TProfileLine> IndexLines(const std::string& data)
     return lines;
 }
 
-std::string_view Trim(std::string_view text)
-{
-    const auto first = text.find_first_not_of(" \t");
-    if (first == std::string_view::npos)
-        return {};
-    const auto last = text.find_last_not_of(" \t");
-    return text.substr(first, last - first + 1);
-}
-
 // The name of a section header line, or nullopt for any other line.
 std::optional<std::string> SectionName(std::string_view line)
 {

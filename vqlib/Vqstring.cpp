@@ -55,3 +55,12 @@ bool SameTextGbk(const std::string& a, const std::string& b)
     }
     return true;
 }
+
+std::string_view Trim(std::string_view text)
+{
+    const auto first = text.find_first_not_of(" \t");
+    if (first == std::string_view::npos)
+        return {};
+    const auto last = text.find_last_not_of(" \t");
+    return text.substr(first, last - first + 1);
+}

@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 int32_t CountFields(const std::string& text, char sep);
 std::string GetField(const std::string& text, int32_t index, char sep);
@@ -12,3 +13,6 @@ int32_t FindNthChar(const std::string& text, int32_t from, int32_t n, char sep);
 // byte 0x81-0xFE and its trail byte) are compared exactly, so a trail byte
 // that looks like a letter is not folded.
 bool SameTextGbk(const std::string& a, const std::string& b);
+
+// Without the spaces and tabs at either end.
+std::string_view Trim(std::string_view text);
