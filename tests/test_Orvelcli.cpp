@@ -13,12 +13,14 @@
 #include <gtest/gtest.h>
 
 #include <signal.h>
+#include <fcntl.h>
 #include <spawn.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 
 #include <algorithm>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -568,31 +570,21 @@ namespace {
 // signal stays ignored).
 class OrvelCliWatch : public OrvelCliTargets {
 protected:
-    // Starts orvel-cli with args, runs during (a shell snippet that may use
-    // $port) after wait, sends the signal and waits for the program.
-    TOutcome Watch(const std::string& args, std::chrono::milliseconds wait, int signal, const std::string& during = "")
+    // Starts orvel-cli with args (words without blanks), waits until it has
+    // printed ready (when given) and then for wait, runs during (a shell
+    // snippet that may use $port), sends the signal and waits for the program
+    // (killing it, and failing, if it outlives the signal by 20 s).
+    TOutcome Watch(const std::string& args, std::chrono::milliseconds wait, int signal, const std::string& during = "",
+                   const std::string& ready = "")
     {
-        fs::create_directories(FDir / "home");
-        const std::string command = "HOME=" + Quoted((FDir / "home").string()) + " exec " +
-                                    Quoted(std::string(ORVEL_BIN_DIR) + "/orvel-cli") + " " + args + " >" +
-                                    Quoted((FDir / "watch.out").string()) + " 2>" +
-                                    Quoted((FDir / "watch.err").string()) + " </dev/null";
-        posix_spawnattr_t attributes;
-        posix_spawnattr_init(&attributes);
-        sigset_t defaults;
-        sigemptyset(&defaults);
-        sigaddset(&defaults, SIGINT);
-        sigaddset(&defaults, SIGTERM);
-        posix_spawnattr_setsigdefault(&attributes, &defaults);
-        posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGDEF);
-        const char* argv[] = {"sh", "-c", command.c_str(), nullptr};
-        pid_t pid = -1;
-        const int spawned = posix_spawn(&pid, "/bin/sh", nullptr, &attributes, const_cast<char**>(argv), environ);
-        posix_spawnattr_destroy(&attributes);
-        if (spawned != 0)
+        const fs::path out = FDir / "watch.out", err = FDir / "watch.err";
+        const pid_t pid = Spawn(args, out, err);
+        if (pid <= 0)
             return {};
+        for (int i = 0; i < 400 && !ready.empty() && ReadFile(out).find(ready) == std::string::npos; ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
         std::this_thread::sleep_for(wait);
-        const std::string errors = ReadFile(FDir / "watch.err");
+        const std::string errors = ReadFile(err);
         const size_t port = errors.rfind(':');
         const std::string script = "port=" + (port == std::string::npos ? "" : errors.substr(port + 1, 5)) +
                                    "\nport=${port%%/*}\n" + during;
@@ -600,21 +592,71 @@ protected:
         FDuring = RunProgram("/bin/sh", Quoted((FDir / "during.sh").string())).Out;
         ::kill(pid, signal);
         int status = 0;
-        ::waitpid(pid, &status, 0);
-        return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, ReadFile(FDir / "watch.out"),
-                ReadFile(FDir / "watch.err")};
+        for (int i = 0; i < 400 && ::waitpid(pid, &status, WNOHANG) == 0; ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        if (::waitpid(pid, &status, WNOHANG) == 0) {
+            ADD_FAILURE() << "orvel-cli outlived the signal: " << ReadFile(err);
+            ::kill(pid, SIGKILL);
+            ::waitpid(pid, &status, 0);
+        }
+        return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, ReadFile(out), ReadFile(err)};
     }
     std::string FDuring;  // what the snippet printed
+
+private:
+    // The program itself, not a shell, with SIGINT and SIGTERM at their defaults.
+    pid_t Spawn(const std::string& args, const fs::path& out, const fs::path& err)
+    {
+        fs::create_directories(FDir / "home");
+        std::vector<std::string> words{std::string(ORVEL_BIN_DIR) + "/orvel-cli"};
+        for (std::istringstream in(args); in >> words.emplace_back();) {
+        }
+        words.pop_back();
+        std::vector<char*> argv;
+        for (std::string& word : words)
+            argv.push_back(word.data());
+        argv.push_back(nullptr);
+        std::vector<std::string> environment{"HOME=" + (FDir / "home").string()};
+        for (char** variable = environ; *variable; ++variable)
+            if (std::string_view(*variable).rfind("HOME=", 0) != 0)
+                environment.emplace_back(*variable);
+        std::vector<char*> envp;
+        for (std::string& variable : environment)
+            envp.push_back(variable.data());
+        envp.push_back(nullptr);
+
+        posix_spawn_file_actions_t files;
+        posix_spawn_file_actions_init(&files);
+        posix_spawn_file_actions_addopen(&files, 0, "/dev/null", O_RDONLY, 0);
+        posix_spawn_file_actions_addopen(&files, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        posix_spawn_file_actions_addopen(&files, 2, err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        posix_spawnattr_t attributes;
+        posix_spawnattr_init(&attributes);
+        sigset_t signals;
+        sigemptyset(&signals);
+        sigaddset(&signals, SIGINT);
+        sigaddset(&signals, SIGTERM);
+        posix_spawnattr_setsigdefault(&attributes, &signals);
+        sigemptyset(&signals);
+        posix_spawnattr_setsigmask(&attributes, &signals);
+        posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK);
+        pid_t pid = -1;
+        const int spawned = posix_spawn(&pid, argv[0], &files, &attributes, argv.data(), envp.data());
+        posix_spawnattr_destroy(&attributes);
+        posix_spawn_file_actions_destroy(&files);
+        EXPECT_EQ(spawned, 0) << std::strerror(spawned);
+        return spawned == 0 ? pid : -1;
+    }
 };
 
 TEST_F(OrvelCliWatch, PrintsEachRunAsItCompletesUntilSigint)
 {
     const TOutcome result = Watch("--watch 0.3 -c 1 --format json 127.0.0.1 --http " + FHttp.HostPort(),
-                                 std::chrono::milliseconds(1400), SIGINT);
+                                  std::chrono::milliseconds(1000), SIGINT, "", "\n");
     EXPECT_EQ(result.Status, 0) << result.Err;
     const std::vector<std::string> lines = SplitLines(result.Out);
     EXPECT_GE(lines.size(), 2u) << result.Out;  // runs at 0, 0.3, 0.6, 0.9, 1.2 s, if the machine keeps up
-    EXPECT_LE(lines.size(), 6u) << result.Out;
+    EXPECT_LE(lines.size(), 8u) << result.Out;
     for (const std::string& line : lines) {
         EXPECT_EQ(line.rfind("{\"plan\": \"\",", 0), 0u) << line;
         EXPECT_EQ(line.back(), '}') << line;
@@ -627,7 +669,8 @@ TEST_F(OrvelCliWatch, PrintsEachRunAsItCompletesUntilSigint)
 // that would take seconds ends at once with the last complete run's status.
 TEST_F(OrvelCliWatch, RecordsEveryRunAndSigtermEndsATryInFlight)
 {
-    const TOutcome csv = Watch("--watch 0.2 -c 1 --format csv --plan dead " + DirArg(), std::chrono::seconds(1), SIGTERM);
+    const TOutcome csv = Watch("--watch 0.2 -c 1 --format csv --plan dead --dir " + FDir.string(),
+                                std::chrono::seconds(1), SIGTERM, "", "\n");
     EXPECT_EQ(csv.Status, 1);
     const std::vector<std::string> rows = SplitLines(csv.Out);
     ASSERT_GE(rows.size(), 3u) << csv.Out;
@@ -638,7 +681,7 @@ TEST_F(OrvelCliWatch, RecordsEveryRunAndSigtermEndsATryInFlight)
 
     FHttp.SetResponse({200, 100, 10000, false, ""});
     const auto started = std::chrono::steady_clock::now();
-    const TOutcome stopped = Watch("--watch 5 -c 1 --http " + FHttp.HostPort(), std::chrono::milliseconds(500), SIGTERM);
+    const TOutcome stopped = Watch("--watch 5 -c 1 --http " + FHttp.HostPort(), std::chrono::milliseconds(1000), SIGTERM);
     EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(4));
     EXPECT_EQ(stopped.Status, 1);  // no run completed
     EXPECT_EQ(stopped.Out, "");
@@ -653,7 +696,8 @@ TEST_F(OrvelCliWatch, ListenServesTheLatestRun)
         "echo ===\n"
         "curl -s -o /dev/null -w '%{http_code} %{content_type}\\n' http://127.0.0.1:$port/metrics\n"
         "echo ===\n";
-    const TOutcome result = Watch("--watch 0.3 -c 1 --listen 127.0.0.1:0 127.0.0.1", std::chrono::seconds(1), SIGTERM, fetch);
+    const TOutcome result = Watch("--watch 0.3 -c 1 --listen 127.0.0.1:0 127.0.0.1", std::chrono::milliseconds(300), SIGTERM,
+                                  fetch, "\n");
     EXPECT_EQ(result.Status, 0);
     EXPECT_NE(FDuring.find(
                   "orvel_item_success{plan=\"\",item=\"127.0.0.1\",host=\"127.0.0.1\",method=\"ping\"} 1\n"),
