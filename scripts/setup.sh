@@ -12,10 +12,20 @@ declare -A group=(
              qt6-base-dev qt6-base-dev-tools qt6-svg-dev qt6-charts-dev libqt6opengl6-dev libgl-dev libcurl4-openssl-dev
              libgtest-dev libgmock-dev libssl-dev libsqlite3-dev libmicrohttpd-dev
              fonts-wqy-microhei scdoc librsvg2-bin"
-    [test]="python3 iproute2 procps iputils-ping dnsutils curl openssl sqlite3 xvfb xauth"
+    [test]="python3 iproute2 procps iputils-ping dnsutils curl openssl sqlite3 xvfb xauth util-linux
+            prometheus prometheus-blackbox-exporter"
     [fuzz]="clang libclang-rt-14-dev"
     [package]="dpkg-dev file lintian desktop-file-utils appstream libcap2-bin man-db
                xvfb xauth xdotool x11-utils"
+)
+
+# Daemons these packages start and enable on install. The tests and
+# benchmarks start their own, on loopback in namespaces of their own; the
+# packaged ones would listen on every interface (9090, 9115) and come back at
+# each boot, so what this script installs it stops and disables again.
+declare -A services=(
+    [prometheus]=prometheus
+    [prometheus-blackbox-exporter]=prometheus-blackbox-exporter
 )
 
 wanted=()
@@ -24,6 +34,33 @@ for name in "${@:-build}"; do
     # shellcheck disable=SC2206  # the lists are words
     wanted+=(${group[$name]})
 done
+
+# Stops and disables the services of the given packages (those that have
+# any). With systemd running, systemctl does both; without it (a container),
+# the init script stops the daemon it may have started, and systemctl and
+# update-rc.d remove the links that would start it at boot. Each step may find
+# nothing to do; none fails the set-up.
+quiet_services() {
+    local package service
+    for package in "$@"; do
+        service=${services[$package]:-}
+        [ -n "$service" ] || continue
+        if [ -d /run/systemd/system ]; then
+            "${sudo[@]}" systemctl disable --now "$service.service" >/dev/null 2>&1 || true
+        else
+            if [ -x "/etc/init.d/$service" ]; then
+                "${sudo[@]}" "/etc/init.d/$service" stop >/dev/null 2>&1 || true
+            fi
+            if command -v systemctl >/dev/null; then
+                "${sudo[@]}" systemctl disable "$service.service" >/dev/null 2>&1 || true
+            fi
+        fi
+        if command -v update-rc.d >/dev/null; then
+            "${sudo[@]}" update-rc.d "$service" disable >/dev/null 2>&1 || true
+        fi
+        echo "Stopped and disabled the $service service (the tests start their own)"
+    done
+}
 
 missing=()
 for p in $(printf '%s\n' "${wanted[@]}" | sort -u); do
@@ -49,3 +86,4 @@ if ! { "${sudo[@]}" apt-get update -q && DEBIAN_FRONTEND=noninteractive "${sudo[
     echo "    apt-get update && ${install[*]}" >&2
     exit 1
 fi
+quiet_services "${missing[@]}"
