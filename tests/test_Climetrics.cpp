@@ -1,14 +1,15 @@
 #include "cli/Climetrics.h"
 
 #include "vqlib/Gbk.h"
+#include "vqlib/Vqfiles.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <sstream>
 
 namespace {
 
@@ -42,18 +43,9 @@ TRunReport SampleReport()
     return report;
 }
 
-std::vector<std::string> Lines(const std::string& text)
-{
-    std::vector<std::string> lines;
-    std::istringstream in(text);
-    for (std::string line; std::getline(in, line);)
-        lines.push_back(line);
-    return lines;
-}
-
 bool Has(const std::string& text, const std::string& line)
 {
-    const std::vector<std::string> lines = Lines(text);
+    const std::vector<std::string> lines = SplitFileLines(text);
     return std::find(lines.begin(), lines.end(), line) != lines.end();
 }
 
@@ -96,11 +88,11 @@ TEST(Climetrics, OpenMetricsHasUnitsAndEndsWithEofThePrometheusFormatNeither)
     EXPECT_EQ(old.find("# EOF"), std::string::npos);
     // The samples are the same.
     std::string samples;
-    for (const std::string& line : Lines(open))
+    for (const std::string& line : SplitFileLines(open))
         if (line[0] != '#')
             samples += line + "\n";
     std::string oldSamples;
-    for (const std::string& line : Lines(old))
+    for (const std::string& line : SplitFileLines(old))
         if (line[0] != '#')
             oldSamples += line + "\n";
     EXPECT_EQ(samples, oldSamples);
