@@ -107,6 +107,7 @@ private:
     std::unique_ptr<TProjectStore> FProjects; // working copy of the store
     bool FTesting = false;  // a run is in progress
     bool FPingDeniedShown = false;  // the box on Ping's missing rights came up once
+    bool FShortageShown = false;    // the box on tries that ran out of descriptors or memory came up once
     int32_t FTimeout = TTestRun::kTryTimeout;
     int32_t FTestTimes = TTestRun::kTriesPerItem;
     int32_t FSortColumn = -1;

@@ -10,6 +10,10 @@
 #include <QPalette>
 #include <QTimer>
 
+#include <sys/resource.h>
+
+#include <cerrno>
+
 namespace {
 
 const QColor kFlashColour(0, 128, 0);
@@ -36,6 +40,27 @@ QString PingDeniedText()
                           "2. 允许用户组打开ICMP数据报套接字：\n"
                           "    sysctl -w net.ipv4.ping_group_range=\"0 2147483647\"")
         .arg(QCoreApplication::applicationFilePath());
+}
+
+// What the tries of a run ran out of (engine/Shortage.h), and what helps.
+QString ShortageText(int error)
+{
+    switch (error) {
+    case EMFILE: {
+        rlimit limit{};
+        getrlimit(RLIMIT_NOFILE, &limit);
+        return QStringLiteral("部分测速项打不开套接字：本程序同时打开的文件数已达上限（%1个），所以这些测速项都没响应。\n\n"
+                              "可以在启动本程序前用 ulimit -n 提高这个上限。")
+            .arg(static_cast<qulonglong>(limit.rlim_cur));
+    }
+    case ENFILE:
+        return QStringLiteral("部分测速项打不开套接字：系统能同时打开的文件数已达上限（sysctl fs.file-max），"
+                              "所以这些测速项都没响应。");
+    case ENOMEM:
+        return QStringLiteral("部分测速项因内存不足无法测速，所以这些测速项都没响应。");
+    default:
+        return QStringLiteral("部分测速项发不出请求：系统的网络缓冲区已用完，所以这些测速项都没响应。");
+    }
 }
 
 }  // namespace
@@ -112,6 +137,10 @@ void TfrmTarnix::RunCompleted()
         FPingDeniedShown = true;
         // Once the run's report has returned: the box waits for the user.
         QTimer::singleShot(0, this, [this] { RunGuarded([this] { ExplainPingDenied(); }); });
+    }
+    if (const int shortage = TestRun().Shortage(); shortage && !FShortageShown) {
+        FShortageShown = true;
+        QTimer::singleShot(0, this, [shortage] { RunGuarded([shortage] { InfoBox(ShortageText(shortage)); }); });
     }
 }
 

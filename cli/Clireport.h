@@ -22,6 +22,7 @@ struct TRunReport {
     int32_t TestTimes = 5;
     std::vector<TItemResult> Items;
     bool PingDenied = false;  // Ping had no ICMP socket it had the right to open
+    int Shortage = 0;         // errno of a try that got no descriptor, buffer or memory (engine/Shortage.h)
     bool Aborted = false;     // stopped before every item had reported
     std::chrono::system_clock::time_point Started, Ended;
 };

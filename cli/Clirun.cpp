@@ -5,7 +5,11 @@
 #include "engine/Uiexecutor.h"
 #include "vqlib/Gbk.h"
 
+#include <sys/resource.h>
+
 #include <algorithm>
+#include <cerrno>
+#include <cstring>
 
 void TRunStop::Request()
 {
@@ -70,6 +74,7 @@ TRunReport RunPlan(const std::string& planName, std::vector<TDNSDispInfo> items,
     bool completed = false;
     bool aborted = false;
     bool pingDenied = false;
+    int shortage = 0;
     {
         TTestRun run(items, static_cast<int32_t>(settings.Timeout.count()), settings.Count);
         run.SetPauseBetweenTries(settings.Interval);
@@ -93,6 +98,7 @@ TRunReport RunPlan(const std::string& planName, std::vector<TDNSDispInfo> items,
         while (!executor.RunUntil([&] { return completed || aborted; }, std::chrono::minutes(1))) {
         }
         pingDenied = run.PingDenied();
+        shortage = run.Shortage();
     }
     // A request posted as the run completed has not run; it reaches nobody.
 
@@ -100,6 +106,7 @@ TRunReport RunPlan(const std::string& planName, std::vector<TDNSDispInfo> items,
     report.PlanName = planName;
     report.TestTimes = settings.Count;
     report.PingDenied = pingDenied;
+    report.Shortage = shortage;
     report.Aborted = aborted;
     report.Started = started;
     report.Ended = std::chrono::system_clock::now();
@@ -107,6 +114,25 @@ TRunReport RunPlan(const std::string& planName, std::vector<TDNSDispInfo> items,
         report.Items.push_back({info, tries.Tries(info)});
     }
     return report;
+}
+
+std::string ShortageText(int error)
+{
+    const std::string what = std::strerror(error);
+    switch (error) {
+    case EMFILE: {
+        rlimit limit{};
+        getrlimit(RLIMIT_NOFILE, &limit);
+        return "some tries could not open a socket: " + what + " (this process may have " +
+               std::to_string(limit.rlim_cur) + " files open; raise the limit with ulimit -n)";
+    }
+    case ENFILE:
+        return "some tries could not open a socket: " + what + " (the system's limit, sysctl fs.file-max)";
+    case ENOMEM:
+        return "some items could not be measured: out of memory (see ulimit -v)";
+    default:
+        return "some tries could not be made: " + what;
+    }
 }
 
 int ExitStatus(const TRunReport& report)

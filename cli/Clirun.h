@@ -44,6 +44,10 @@ private:
 TRunReport RunPlan(const std::string& planName, std::vector<TDNSDispInfo> items, const TRunSettings& settings,
                    const TProgress& progress, TRunStop* stop = nullptr);
 
+// One line for the user on what a run's tries ran out of (TRunReport::Shortage):
+// the error and the limit that was reached, with the way to raise it.
+std::string ShortageText(int error);
+
 // 0 when every item answered at least once, else 1.
 int ExitStatus(const TRunReport& report);
 

@@ -25,6 +25,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <iostream>
+#include <new>
 #include <utility>
 
 namespace {
@@ -154,6 +155,7 @@ TRunReport Measure(const TRunJob& job, const TCliOptions& options, TRunStop* sto
 struct TTold {
     bool RecordError = false;
     bool PingDenied = false;
+    bool Shortage = false;
 };
 
 // Prints the run and records it. Written while the results are printed; a
@@ -178,6 +180,8 @@ void Report(const TRunJob& job, const TRunReport& report, const std::string& pri
         std::cerr << "orvel-cli: the run was not recorded: " << TerminalText(*recordError) << "\n";
     if (report.PingDenied && !std::exchange(told.PingDenied, true))
         ExplainPingDenied();
+    if (report.Shortage && !std::exchange(told.Shortage, true))
+        std::cerr << "orvel-cli: " << ShortageText(report.Shortage) << "\n";
 }
 
 TRunJob ChosenJob(const TCliOptions& options)
@@ -296,6 +300,8 @@ int main(int argc, char* argv[])
         return Watch(options, stop);
     } catch (const EUsageError& error) {
         std::cerr << "orvel-cli: " << error.what() << " (see --help)\n";
+    } catch (const std::bad_alloc&) {
+        std::cerr << "orvel-cli: out of memory\n";
     } catch (const std::exception& error) {
         std::cerr << "orvel-cli: " << error.what() << "\n";
     }

@@ -3,8 +3,11 @@
 #include "engine/Measuredns.h"
 #include "engine/Measurehomepage.h"
 #include "engine/Measureping.h"
+#include "engine/Shortage.h"
 #include "net/IdDNSResolver.h"
 #include "vqlib/Vqtick.h"
+
+#include <new>
 
 void TWorkerControl::Cancel()
 {
@@ -17,6 +20,12 @@ bool TWorkerControl::Pause(std::chrono::milliseconds pause)
 {
     std::unique_lock lock(FMutex);
     return !CurrentClock().Pause(FChanged, lock, pause, [this] { return FAbort.load(); });
+}
+
+void TWorkerControl::NoteShortage(int error)
+{
+    int none = 0;
+    FShortage.compare_exchange_strong(none, error);
 }
 
 int TWorkerControl::Alive() const
@@ -63,7 +72,8 @@ TCalcSpendingThread::TCalcSpendingThread(TDNSDispInfo* info, TItemFinished onFin
       FTry(std::move(setup.Try)),
       FOnTry(std::move(setup.OnTry)),
       FPause(setup.Pause.value_or(kPauseBetweenTries)),
-      FHomePageLimit(setup.HomePageLimit)
+      FHomePageLimit(setup.HomePageLimit),
+      FReport([this] { DoFinish(FResult); })
 {
     Start();
 }
@@ -79,8 +89,22 @@ void TCalcSpendingThread::Execute()
 {
     // FInfo is only read here; its results are written in the report, on
     // the UI thread, which may be reading every record meanwhile.
-    const TSpendingResult result = CalcSpending(*FInfo);
-    Synchronize([this, &result] { DoFinish(result); });
+    FResult = MeasureItem(*FInfo);
+    Synchronize(FReport);
+}
+
+TSpendingResult TCalcSpendingThread::MeasureItem(const TDNSDispInfo& item) noexcept
+{
+    try {
+        return CalcSpending(item);
+    } catch (const std::bad_alloc&) {
+        FControl->NoteShortage(ENOMEM);
+    } catch (...) {
+        // An observer that fails: the item's tries are not all known.
+    }
+    TSpendingResult failed;
+    failed.FailCount = FTimes;
+    return failed;
 }
 
 TSpendingResult TCalcSpendingThread::CalcSpending(const TDNSDispInfo& item)
@@ -135,19 +159,29 @@ bool TCalcSpendingThread::TryOnce(const TDNSDispInfo& item, const std::string& t
     try {
         if (FTry)
             return FTry(item, target, elapsed, FControl->AbortFlag());
+        bool ok = false;
+        int shortage = 0;
         switch (item.DoType) {
         case dtHomePage:
-            return MeasureHomePage(target, elapsed, &FControl->AbortFlag(), FHomePageLimit);
+            ok = MeasureHomePage(target, elapsed, &FControl->AbortFlag(), FHomePageLimit, &shortage);
+            break;
         case dtPing: {
             bool denied = false;
-            const bool ok = MeasurePing(target, FTimeout, elapsed, &FControl->AbortFlag(), &denied);
+            ok = MeasurePing(target, FTimeout, elapsed, &FControl->AbortFlag(), &denied, &shortage);
             if (denied)
                 FControl->NotePingDenied();
-            return ok;
+            break;
         }
         default:
-            return MeasureDNSQuery(*FResolver, target, FTimeout, elapsed, &FControl->AbortFlag());
+            ok = MeasureDNSQuery(*FResolver, target, FTimeout, elapsed, &FControl->AbortFlag(), &shortage);
+            break;
         }
+        if (shortage)
+            FControl->NoteShortage(shortage);
+        return ok;
+    } catch (const std::bad_alloc&) {
+        FControl->NoteShortage(ENOMEM);
+        return false;
     } catch (...) {
         return false;  // a try reports its errors as a failed try
     }

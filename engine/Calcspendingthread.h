@@ -47,6 +47,10 @@ public:
     // Any worker's thread may say so; whoever holds the control asks.
     void NotePingDenied() { FPingDenied.store(true); }
     bool PingDenied() const { return FPingDenied.load(); }
+    // A try could not get a descriptor, socket buffers or memory
+    // (engine/Shortage.h); the first such errno is kept, 0 while none.
+    void NoteShortage(int error);
+    int Shortage() const { return FShortage.load(); }
     // Waits until no worker is alive or timeout passes; true when none is.
     bool WaitNoneAlive(std::chrono::milliseconds timeout);
 
@@ -66,6 +70,7 @@ public:
 private:
     std::atomic<bool> FAbort{false};
     std::atomic<bool> FPingDenied{false};
+    std::atomic<int> FShortage{0};
     mutable std::mutex FMutex;
     std::condition_variable FChanged;
     int FAlive = 0;
@@ -107,6 +112,9 @@ private:
     ~TCalcSpendingThread() override;
 
     void Execute() override;
+    // CalcSpending, or every try failed when it could not go on (memory ran
+    // out in the observer, say): the item is reported either way.
+    TSpendingResult MeasureItem(const TDNSDispInfo& item) noexcept;
     // The measuring loop over item's target; reads the item, writes nothing.
     TSpendingResult CalcSpending(const TDNSDispInfo& item);
     void DoFinish(const TSpendingResult& result);
@@ -125,4 +133,7 @@ private:
     TTryObserver FOnTry;
     std::chrono::milliseconds FPause;
     std::optional<std::chrono::milliseconds> FHomePageLimit;
+    TSpendingResult FResult;
+    // The report, made with the worker, so that sending it needs no memory.
+    TUiExecutor::TReservedTask FReport;
 };

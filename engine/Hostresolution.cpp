@@ -4,7 +4,6 @@
 
 #include <algorithm>
 #include <mutex>
-#include <system_error>
 #include <thread>
 
 // Shared by the resolution and its threads; the last of them frees it.
@@ -13,6 +12,9 @@ struct THostResolution::TState {
     TLookup Lookup;
     TDone Done;
     TUiExecutor* Executor = nullptr;  // outlives the resolution, not its threads
+    // The report of the last answer, made beforehand: a lookup thread that
+    // finds no memory for it would leave the run waiting for ever.
+    std::optional<TUiExecutor::TReservedTask> Report;
 
     std::mutex Mutex;
     size_t Next = 0;        // the first name nobody has taken
@@ -20,7 +22,7 @@ struct THostResolution::TState {
     bool Over = false;      // abandoned, or done handed over
     TAddresses Addresses;
 
-    std::optional<std::string> LookUp(const std::string& name) const
+    std::optional<std::string> LookUp(const std::string& name) const noexcept
     {
         try {
             return Lookup(name);
@@ -36,7 +38,7 @@ struct THostResolution::TState {
         for (size_t started = 0; started < others; ++started) {
             try {
                 std::thread(Serve, state).detach();
-            } catch (const std::system_error&) {
+            } catch (...) {
                 break;  // the threads that did start take every name between them
             }
         }
@@ -62,7 +64,7 @@ struct THostResolution::TState {
             // Posted under the lock: once Abandon has returned, no thread
             // touches the executor, which may then go.
             if (--state->Remaining == 0)
-                state->Executor->Post([state] { state->Finish(); });
+                state->Executor->Post(std::move(*state->Report));
         }
     }
 
@@ -105,10 +107,15 @@ THostResolution::THostResolution(std::vector<std::string> names, TLookup lookup,
         FState->ResolveHere();
         return;
     }
+    // Weak: the report is held by the state it would keep alive.
+    FState->Report.emplace([weak = std::weak_ptr<TState>(FState)] {
+        if (const std::shared_ptr<TState> state = weak.lock())
+            state->Finish();
+    });
     const size_t threads = std::min(FState->Names.size(), static_cast<size_t>(std::max(1, maxInFlight)));
     try {
         std::thread(TState::StartAndServe, FState, threads - 1).detach();
-    } catch (const std::system_error&) {
+    } catch (...) {
         FState->ResolveHere();
     }
 }

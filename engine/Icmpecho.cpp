@@ -199,8 +199,10 @@ bool TIcmpEcho::EchoTo(const TRequest& requestTo, int32_t timeout, std::chrono::
 
     const TStopwatch watch;
     if (sendto(FSocket, packet.data(), packet.size(), 0, reinterpret_cast<const sockaddr*>(&request.To),
-               request.ToLength) < 0)
+               request.ToLength) < 0) {
+        FSendError = errno;
         return false;
+    }
 
     unsigned char reply[1500];
     for (;;) {

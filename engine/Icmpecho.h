@@ -26,6 +26,8 @@ public:
     TKind Kind() const { return FKind; }
     int Family() const { return FFamily; }
     int OpenError() const { return FOpenError; }  // errno of the failed open
+    // errno of the failed open, else of the last request that could not be sent; 0: none.
+    int SystemError() const { return FOpenError ? FOpenError : FSendError; }
     // Not open for want of rights: no socket of the kinds asked for may be
     // opened by this process (EPERM or EACCES for each).
     bool Denied() const { return FDenied; }
@@ -56,6 +58,7 @@ private:
     TKind FKind = TKind::Any;
     int FFamily = AF_INET;
     int FOpenError = 0;
+    int FSendError = 0;
     bool FDenied = false;
     uint16_t FIdentifier = 0;  // ours on a raw socket; the kernel's on a datagram one
 };

@@ -1,5 +1,6 @@
 #include "engine/Measurehomepage.h"
 
+#include "engine/Shortage.h"
 #include "vqlib/Vqhttp.h"
 #include "vqlib/Vqtick.h"
 
@@ -24,8 +25,10 @@ std::string HomePageURL(const std::string& target)
 }
 
 bool MeasureHomePage(const std::string& target, std::chrono::microseconds& elapsed, const std::atomic<bool>* abort,
-                     std::optional<std::chrono::milliseconds> limit)
+                     std::optional<std::chrono::milliseconds> limit, int* shortage)
 {
+    if (shortage)
+        *shortage = 0;
     vqlib::THttp http;  // buffer and handle before the clock starts
     http.SetAbortFlag(abort);
     if (limit) {
@@ -36,8 +39,11 @@ bool MeasureHomePage(const std::string& target, std::chrono::microseconds& elaps
         http.SetLimits(limits);
     }
     const TStopwatch watch;
-    if (!http.GetURL(HomePageURL(target)))
+    if (!http.GetURL(HomePageURL(target))) {
+        if (shortage && IsShortageError(http.SystemError()))
+            *shortage = http.SystemError();
         return false;
+    }
     elapsed = watch.Elapsed();
     return true;
 }

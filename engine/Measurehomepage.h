@@ -13,7 +13,9 @@ std::string HomePageURL(const std::string& target);
 
 // True with the time of the fetch in elapsed; elapsed untouched on failure. A
 // fetch in progress ends, as a failure, soon after abort turns true, or once
-// it has taken limit (no limit: the HTTP client's own).
+// it has taken limit (no limit: the HTTP client's own). *shortage, where
+// given, is set to the errno when the try could get no socket or memory
+// (engine/Shortage.h), else 0.
 bool MeasureHomePage(const std::string& target, std::chrono::microseconds& elapsed,
                      const std::atomic<bool>* abort = nullptr,
-                     std::optional<std::chrono::milliseconds> limit = std::nullopt);
+                     std::optional<std::chrono::milliseconds> limit = std::nullopt, int* shortage = nullptr);

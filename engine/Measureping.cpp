@@ -1,6 +1,8 @@
 #include "engine/Measureping.h"
 
 #include "engine/Icmpecho.h"
+#include "engine/Shortage.h"
+#include "engine/Shortage.h"
 
 #include <arpa/inet.h>
 #include <netdb.h>
@@ -29,25 +31,36 @@ std::optional<sockaddr_in6> IPv6Target(const std::string& target)
     return address;
 }
 
+// What kept the echo from being made, for the caller.
+void TellHindrance(const TIcmpEcho& echo, bool* denied, int* shortage)
+{
+    if (denied)
+        *denied = echo.Denied();
+    if (shortage && IsShortageError(echo.SystemError()))
+        *shortage = echo.SystemError();
+}
+
 }  // namespace
 
 bool MeasurePing(const std::string& target, int32_t timeout, std::chrono::microseconds& elapsed,
-                 const std::atomic<bool>* abort, bool* denied)
+                 const std::atomic<bool>* abort, bool* denied, int* shortage)
 {
     if (denied)
         *denied = false;
+    if (shortage)
+        *shortage = 0;
     if (const std::optional<sockaddr_in6> v6 = IPv6Target(target)) {
         TIcmpEcho echo(TIcmpEcho::TKind::Any, AF_INET6);  // one socket per try
-        if (denied)
-            *denied = echo.Denied();
-        return echo.Echo(*v6, kRequestData, sizeof kRequestData, timeout, elapsed, abort);
+        const bool ok = echo.Echo(*v6, kRequestData, sizeof kRequestData, timeout, elapsed, abort);
+        TellHindrance(echo, denied, shortage);
+        return ok;
     }
     in_addr address{};
     address.s_addr = inet_addr(target.c_str());
     if (address.s_addr == INADDR_NONE)
         return false;
     TIcmpEcho echo;  // one socket per try
-    if (denied)
-        *denied = echo.Denied();
-    return echo.Echo(address, kRequestData, sizeof kRequestData, timeout, elapsed, abort);
+    const bool ok = echo.Echo(address, kRequestData, sizeof kRequestData, timeout, elapsed, abort);
+    TellHindrance(echo, denied, shortage);
+    return ok;
 }

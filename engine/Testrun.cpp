@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <chrono>
 #include <thread>
+#include <utility>
 
 namespace {
 
@@ -107,9 +108,34 @@ void TTestRun::Begin()
     FFinishedCount = 0;
 }
 
+template <class... TArgs>
+void TTestRun::Tell(const std::function<void(TArgs&...)>& listener, TArgs&... args)
+{
+    if (!listener)
+        return;
+    try {
+        listener(args...);
+    } catch (...) {
+        if (!FListenerError)
+            FListenerError = std::current_exception();
+    }
+}
+
+void TTestRun::RethrowListenerError()
+{
+    if (std::exception_ptr error = std::exchange(FListenerError, nullptr))
+        std::rethrow_exception(error);
+}
+
 void TTestRun::StartWaitingItems(int count)
 {
     std::lock_guard lock(FLock);
+    Dispatch(count);
+    RethrowListenerError();
+}
+
+void TTestRun::Dispatch(int count)
+{
     if (!FRunning)
         return;  // not begun, completed or shut down
     int started = 0;
@@ -151,8 +177,7 @@ bool TTestRun::StartWorker(TDNSDispInfo& item)
     }
     ++FRunningCount;
     // The worker only reads the item meanwhile, as the listener does.
-    if (Listener.ItemStarted)
-        Listener.ItemStarted(item);
+    Tell(Listener.ItemStarted, item);
     return true;
 }
 
@@ -200,8 +225,7 @@ void TTestRun::GiveUp(TDNSDispInfo& item)
 void TTestRun::Report(TDNSDispInfo& item)
 {
     ++FFinishedCount;
-    if (Listener.ItemReported)
-        Listener.ItemReported(item);
+    Tell(Listener.ItemReported, item);
 }
 
 bool TTestRun::AnyWaiting() const
@@ -221,7 +245,8 @@ void TTestRun::ItemFinished(TDNSDispInfo* item)
         return;
     Report(*item);
     // One replacement, and the places of workers that could not be created.
-    StartWaitingItems(std::max(kWorkersPerReport, FWorkerLimit - FRunningCount));
+    Dispatch(std::max(kWorkersPerReport, FWorkerLimit - FRunningCount));
+    RethrowListenerError();
 }
 
 void TTestRun::CompleteWhenDone()
@@ -229,8 +254,7 @@ void TTestRun::CompleteWhenDone()
     if (!FRunning || FShutDown || FRunningCount > 0 || AnyWaiting())
         return;
     FRunning = false;
-    if (Listener.Completed)
-        Listener.Completed();
+    Tell(Listener.Completed);
 }
 
 void TTestRun::Shutdown()

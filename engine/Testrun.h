@@ -11,6 +11,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdint>
+#include <exception>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -18,7 +19,9 @@
 #include <vector>
 
 // Every callback runs on the UI thread, with the run's lock held; any of them
-// may be left empty.
+// may be left empty. What one throws does not stop the run: it goes on
+// dispatching, and the first error is thrown again from the run's call that
+// made the callback (a report, StartWaitingItems), once the run is in order.
 struct TTestRunListener {
     std::function<void(TDNSDispInfo& item)> ItemStarted;   // went to testing
     std::function<void(TDNSDispInfo& item)> ItemReported;  // its results are in and counted
@@ -92,6 +95,9 @@ public:
     // socket nor a raw one for want of rights. UI thread; final once the run
     // has completed.
     bool PingDenied() const { return FControl && FControl->PingDenied(); }
+    // The errno of the first try of that run that could get no descriptor,
+    // socket buffer or memory (engine/Shortage.h); 0 while none.
+    int Shortage() const { return FControl ? FControl->Shortage() : 0; }
 
 private:
     // A failed start, tried once more after this pause when no worker of the
@@ -103,6 +109,11 @@ private:
 
     // The workers' completion handler.
     void ItemFinished(TDNSDispInfo* item);
+    void Dispatch(int count);
+    // Calls a listener; what it throws is kept for RethrowListenerError.
+    template <class... TArgs>
+    void Tell(const std::function<void(TArgs&...)>& listener, TArgs&... args);
+    void RethrowListenerError();
     bool StartWorker(TDNSDispInfo& item);
     bool WorkersRemain() const;
     bool PostRetry();
@@ -135,4 +146,5 @@ private:
     std::unique_ptr<THostResolution> FResolution;
     // What a posted retry reaches: this run, or nothing once it is destroyed.
     std::shared_ptr<TTestRun*> FSelf;
+    std::exception_ptr FListenerError;  // the first since the last rethrow
 };

@@ -1,11 +1,11 @@
 #include "engine/Thread.h"
 
 #include "engine/Uiexecutor.h"
+#include "vqlib/Threadguard.h"
 
 #include <cstdint>
 #include <mutex>
 #include <unordered_map>
-#include <unordered_set>
 
 namespace {
 
@@ -16,53 +16,62 @@ class TThreadRegistry {
 public:
     // Starts body(serial) on a new thread; serials are never reused, unlike
     // thread ids, so a late report of a thread already joined harms nobody.
+    // The thread's place is made before the thread: a place that cannot be
+    // made leaves no thread running that nobody would join.
     void Start(const std::function<void(uint64_t serial)>& body)
     {
         std::lock_guard lock(FMutex);
-        uint64_t serial = ++FLastSerial;
-        FThreads.emplace(serial, std::thread(body, serial));
         ReapFinished();
+        const uint64_t serial = ++FLastSerial;
+        const auto place = FThreads.try_emplace(serial).first;
+        try {
+            place->second.Thread = std::thread(body, serial);
+        } catch (...) {
+            FThreads.erase(place);
+            throw;
+        }
     }
 
-    void MarkFinished(uint64_t serial)
+    // Needs no memory: the last thing a thread does may come when none is left.
+    void MarkFinished(uint64_t serial) noexcept
     {
         std::lock_guard lock(FMutex);
-        FFinished.insert(serial);
+        if (const auto place = FThreads.find(serial); place != FThreads.end())
+            place->second.Finished = true;
     }
 
     void JoinAll()
     {
-        std::unordered_map<uint64_t, std::thread> threads;
+        std::unordered_map<uint64_t, TPlace> threads;
         {
             std::lock_guard lock(FMutex);
             threads.swap(FThreads);
         }
-        for (auto& [serial, thread] : threads)
-            thread.join();
-        std::lock_guard lock(FMutex);
-        for (auto& [serial, thread] : threads)
-            FFinished.erase(serial);
+        for (auto& [serial, place] : threads)
+            place.Thread.join();
     }
 
 private:
-    // A finished thread only has to return: joining it is quick.
+    struct TPlace {
+        std::thread Thread;
+        bool Finished = false;  // its body has returned; joining it is quick
+    };
+
     void ReapFinished()
     {
-        for (auto it = FFinished.begin(); it != FFinished.end();) {
-            if (auto thread = FThreads.find(*it); thread != FThreads.end()) {
-                thread->second.join();
-                FThreads.erase(thread);
-                it = FFinished.erase(it);
+        for (auto it = FThreads.begin(); it != FThreads.end();) {
+            if (it->second.Finished) {
+                it->second.Thread.join();
+                it = FThreads.erase(it);
             } else {
-                ++it;  // being joined by JoinAll right now
+                ++it;
             }
         }
     }
 
     std::mutex FMutex;
     uint64_t FLastSerial = 0;
-    std::unordered_map<uint64_t, std::thread> FThreads;
-    std::unordered_set<uint64_t> FFinished;
+    std::unordered_map<uint64_t, TPlace> FThreads;
 };
 
 TThreadRegistry& Registry()
@@ -91,16 +100,18 @@ void TThread::JoinAll()
 
 void TThread::Run(uint64_t serial)
 {
-    try {
-        Execute();
-    } catch (...) {
-        // A thread body has nobody to report to.
-    }
+    // Whoever waits for this thread's report would wait for ever.
+    RunThreadBody("a thread of the run", [this] { Execute(); });
     delete this;
     Registry().MarkFinished(serial);
 }
 
 void TThread::Synchronize(const std::function<void()>& method)
+{
+    RunOnUiThread(method);
+}
+
+void TThread::Synchronize(TUiExecutor::TReservedTask& method)
 {
     RunOnUiThread(method);
 }

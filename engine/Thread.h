@@ -2,6 +2,8 @@
 // A thread object that runs Execute on a thread of its own, deletes itself when
 // Execute returns, and can run a function on the UI thread and wait for it.
 
+#include "engine/Uiexecutor.h"
+
 #include <cstdint>
 #include <functional>
 #include <thread>
@@ -23,10 +25,13 @@ protected:
     // statement, so Execute never sees a half-built object; if it throws, no
     // thread was started and the object is destroyed by the failed new.
     void Start();
-    // The body; whatever it throws is dropped, the object is deleted anyway.
+    // The body. What it throws ends the program with one line
+    // (vqlib/Threadguard.h): whoever waits for its report would wait for ever.
     virtual void Execute() = 0;
     // Runs method on the UI thread (the installed executor) and waits for it.
     void Synchronize(const std::function<void()>& method);
+    // The same without allocating.
+    void Synchronize(TUiExecutor::TReservedTask& method);
 
 private:
     void Run(uint64_t serial);

@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <optional>
+#include <utility>
 
 namespace {
 
@@ -15,6 +16,12 @@ THook<TUiExecutor*>& ExecutorHook()
 
 }  // namespace
 
+TUiExecutor::TReservedTask::TReservedTask(std::function<void()> task)
+{
+    FPlace.push_back(std::make_shared<TJob>());
+    FPlace.front()->Task = std::move(task);
+}
+
 TUiExecutor::TUiExecutor() : FUiThread(std::this_thread::get_id()) {}
 
 TUiExecutor::~TUiExecutor() = default;
@@ -25,33 +32,57 @@ void TUiExecutor::RunAndWait(const std::function<void()>& task)
         task();
         return;
     }
-    auto job = std::make_shared<TJob>();
-    job->Task = task;
-    {
-        std::lock_guard lock(FMutex);
-        FQueue.push_back(job);
+    TReservedTask reserved(task);
+    RunAndWait(reserved);
+}
+
+void TUiExecutor::RunAndWait(TReservedTask& task)
+{
+    if (task.FPlace.empty())
+        return;  // run already
+    if (IsUiThread()) {
+        const std::shared_ptr<TJob> job = std::move(task.FPlace.front());
+        task.FPlace.clear();
+        job->Task();
+        return;
     }
-    Wake();
-    std::unique_lock lock(job->Mutex);
-    job->Finished.wait(lock, [&] { return job->Done; });
+    // The job stays alive through this reference once it has left the list.
+    const std::shared_ptr<TJob> job = task.FPlace.front();
+    job->Waited = true;
+    Enqueue(task.FPlace);
+    AwaitDone(*job);
     if (job->Error)
         std::rethrow_exception(job->Error);
 }
 
 void TUiExecutor::Post(const std::function<void()>& task)
 {
-    auto job = std::make_shared<TJob>();
-    job->Task = task;
+    Post(TReservedTask(task));
+}
+
+void TUiExecutor::Post(TReservedTask task) noexcept
+{
+    Enqueue(task.FPlace);
+}
+
+void TUiExecutor::Enqueue(std::list<std::shared_ptr<TJob>>& place) noexcept
+{
     {
         std::lock_guard lock(FMutex);
-        FQueue.push_back(job);
+        FQueue.splice(FQueue.end(), place);
     }
     Wake();
 }
 
+void TUiExecutor::AwaitDone(TJob& job)
+{
+    std::unique_lock lock(job.Mutex);
+    job.Finished.wait(lock, [&] { return job.Done; });
+}
+
 void TUiExecutor::RunPending()
 {
-    std::deque<std::shared_ptr<TJob>> jobs;
+    std::list<std::shared_ptr<TJob>> jobs;
     {
         std::lock_guard lock(FMutex);
         jobs.swap(FQueue);
@@ -64,20 +95,29 @@ void TUiExecutor::RunPending()
             error = std::current_exception();
         }
         std::lock_guard lock(job->Mutex);
+        if (error && !job->Waited && !FUnwaitedError)
+            FUnwaitedError = error;
         job->Error = error;
         job->Done = true;
         job->Finished.notify_one();
     }
 }
 
+void TUiExecutor::RethrowUnwaitedError()
+{
+    if (std::exception_ptr error = std::exchange(FUnwaitedError, nullptr))
+        std::rethrow_exception(error);
+}
+
 bool TQueueUiExecutor::WaitAndRun(std::chrono::milliseconds timeout)
 {
     {
         std::unique_lock lock(FMutex);
-        if (!FQueued.wait_for(lock, timeout, [this] { return !FQueue.empty(); }))
+        if (!FQueued.wait_for(lock, timeout, [this] { return !QueueEmpty(); }))
             return false;
     }
     RunPending();
+    RethrowUnwaitedError();
     return true;
 }
 
@@ -95,7 +135,7 @@ bool TQueueUiExecutor::RunUntil(const std::function<bool()>& done, std::chrono::
     return true;
 }
 
-void TQueueUiExecutor::Wake()
+void TQueueUiExecutor::Wake() noexcept
 {
     std::lock_guard lock(FMutex);
     FQueued.notify_all();
@@ -113,7 +153,9 @@ TUiExecutor* InstalledUiExecutor() { return ExecutorHook().Get(); }
 
 TUiExecutorScope::TUiExecutorScope(TUiExecutor& executor) : FScope(ExecutorHook(), &executor) {}
 
-void RunOnUiThread(const std::function<void()>& task)
+namespace {
+
+TUiExecutor& ProgramExecutor()
 {
     TUiExecutor* executor = InstalledUiExecutor();
     if (!executor) {
@@ -121,5 +163,17 @@ void RunOnUiThread(const std::function<void()>& task)
         std::fputs("RunOnUiThread: no UI executor installed\n", stderr);
         std::abort();
     }
-    executor->RunAndWait(task);
+    return *executor;
+}
+
+}  // namespace
+
+void RunOnUiThread(const std::function<void()>& task)
+{
+    ProgramExecutor().RunAndWait(task);
+}
+
+void RunOnUiThread(TUiExecutor::TReservedTask& task)
+{
+    ProgramExecutor().RunAndWait(task);
 }

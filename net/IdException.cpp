@@ -10,7 +10,10 @@ EIdStackInitializationFailed::EIdStackInitializationFailed()
 {
 }
 
-EIdInvalidSocket::EIdInvalidSocket() : EIdException("Cannot allocate socket.") {}
+EIdInvalidSocket::EIdInvalidSocket(int systemError)
+    : EIdException("Cannot allocate socket."), FSystemError(systemError)
+{
+}
 
 EIdSocketError::EIdSocketError(int code, const std::string& message)
     : EIdException(message), FCode(code)

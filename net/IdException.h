@@ -38,7 +38,12 @@ public:
 
 class EIdInvalidSocket : public EIdException {
 public:
-    EIdInvalidSocket();
+    // systemError: the errno of the failed call, 0 when unknown.
+    explicit EIdInvalidSocket(int systemError = 0);
+    int SystemError() const { return FSystemError; }
+
+private:
+    int FSystemError;
 };
 
 // Raised for a failed platform call; Code is the Winsock-style error number.

@@ -3,6 +3,8 @@
 #include "net/IdException.h"
 #include "net/IdStack.h"
 
+#include <cerrno>
+
 TIdSocketHandle::~TIdSocketHandle()
 {
     CloseSocket();
@@ -13,7 +15,7 @@ void TIdSocketHandle::AllocateSocket(int family)
     CloseSocket();
     int handle = FStack.CreateSocket(family);
     if (handle == Id_INVALID_SOCKET)
-        throw EIdInvalidSocket();
+        throw EIdInvalidSocket(errno);
     FHandle = handle;
     FFamily = family;
     FIsOpen = true;

@@ -1,5 +1,7 @@
 #include "engine/Calcspendingthread.h"
+#include "engine/Trytimes.h"
 #include "engine/Uiexecutor.h"
+#include "tests/support/Failingalloc.h"
 #include "tests/support/Testclock.h"
 
 #include <gtest/gtest.h>
@@ -234,6 +236,87 @@ TEST_F(CalcSpendingTest, AThrowingTryIsAFailedTry)
     EXPECT_EQ(item.State, tsDone);
     EXPECT_EQ(item.FailCount, 3);
     EXPECT_DOUBLE_EQ(item.AvgTime, 8.0);
+}
+
+// Memory that runs out on the worker's thread: the item still reports, as
+// failed, and the control says why. Without a test clock, whose pauses are
+// recorded in memory: after the try that arms the failure nothing of the
+// worker may allocate but what the item's end needs.
+class WorkerOutOfMemoryTest : public ::testing::Test {
+protected:
+    void Measure(TDNSDispInfo& item, TTryOperation tryOperation, TTryObserver observer = {})
+    {
+        TWorkerSetup setup;
+        setup.Try = std::move(tryOperation);
+        setup.OnTry = std::move(observer);
+        setup.Control = Control;
+        setup.Pause = 0ms;
+        bool reported = false;
+        TCalcSpendingThread::Launch(&item, [&](TDNSDispInfo*) { reported = true; }, 5000, 5, std::move(setup));
+        ASSERT_TRUE(Executor.RunUntil([&] { return reported; }, 10s)) << "the item never reported";
+        ASSERT_TRUE(Control->WaitNoneAlive(10s));
+        TThread::JoinAll();
+    }
+
+    static TDNSDispInfo Item()
+    {
+        TDNSDispInfo item;
+        item.Name = "item";
+        item.DomainIP = item.IP = "10.0.0.1";
+        item.State = tsTesting;
+        return item;
+    }
+
+    std::shared_ptr<TWorkerControl> Control = std::make_shared<TWorkerControl>();
+    TQueueUiExecutor Executor;
+    TUiExecutorScope Scope{Executor};
+};
+
+TTryOperation Answering(int failAllocationsFromTry)
+{
+    auto made = std::make_shared<int>(0);
+    return [made, failAllocationsFromTry](const TDNSDispInfo&, const std::string&, TElapsed& elapsed,
+                                          const std::atomic<bool>&) {
+        if (++*made == failAllocationsFromTry)
+            FailAllocationsOnThisThread();
+        elapsed = 3ms;
+        return true;
+    };
+}
+
+TEST_F(WorkerOutOfMemoryTest, MemoryRunningOutInTheObserverFailsTheItemAndItIsReported)
+{
+    TDNSDispInfo item = Item();
+    TTryLog log;
+    Measure(item, Answering(1), log.Observer());  // the log's first entry finds no memory
+    EXPECT_EQ(item.State, tsNoResponse);
+    EXPECT_EQ(item.FailCount, 5);
+    EXPECT_EQ(Control->Shortage(), ENOMEM);
+}
+
+TEST_F(WorkerOutOfMemoryTest, TheReportNeedsNoMemory)
+{
+    TDNSDispInfo item = Item();
+    Measure(item, Answering(5));  // memory runs out during the last try
+    EXPECT_EQ(item.State, tsDone);
+    EXPECT_EQ(item.FailCount, 0);
+    EXPECT_DOUBLE_EQ(item.AvgTime, 3.0);
+    EXPECT_EQ(Control->Shortage(), 0);
+}
+
+TEST_F(WorkerOutOfMemoryTest, ATryThatFindsNoMemoryIsAFailedTryAndSaysSo)
+{
+    TDNSDispInfo item = Item();
+    auto made = std::make_shared<int>(0);
+    Measure(item, [made](const TDNSDispInfo&, const std::string&, TElapsed& elapsed, const std::atomic<bool>&) {
+        if (++*made == 2)
+            throw std::bad_alloc();
+        elapsed = 3ms;
+        return true;
+    });
+    EXPECT_EQ(item.State, tsDone);
+    EXPECT_EQ(item.FailCount, 1);
+    EXPECT_EQ(Control->Shortage(), ENOMEM);
 }
 
 }  // namespace

@@ -1,5 +1,6 @@
 #include "engine/Hostresolution.h"
 #include "engine/Uiexecutor.h"
+#include "tests/support/Failingalloc.h"
 #include "tests/support/Heldlookups.h"
 
 #include <gtest/gtest.h>
@@ -33,6 +34,23 @@ protected:
     TQueueUiExecutor Executor;
     TUiExecutorScope Scope{Executor};
 };
+
+// The lookup thread that answers last hands the addresses over without
+// allocating: one that found no memory for it would leave the run waiting.
+TEST_F(HostResolutionTest, TheLastAnswerReachesTheUiThreadWhenMemoryHasRunOut)
+{
+    std::optional<THostResolution::TAddresses> answered;
+    THostResolution resolution(
+        {"host.test"},
+        [](const std::string&) {
+            std::optional<std::string> address("127.0.0.9");
+            FailAllocationsOnThisThread();  // the lookup thread's, until it ends
+            return address;
+        },
+        [&](THostResolution::TAddresses addresses) { answered = std::move(addresses); });
+    ASSERT_TRUE(Executor.RunUntil([&] { return answered.has_value(); }, 10s));
+    EXPECT_EQ(*answered, THostResolution::TAddresses{"127.0.0.9"});
+}
 
 // Every lookup of the first round waits until all of the bound are in flight
 // at once: looked up one after another, or fewer at a time, they never would.
@@ -69,11 +87,11 @@ TEST_F(HostResolutionTest, AFailedOrThrowingLookupFindsNoAddress)
                 throw std::runtime_error("lookup broke");
             if (host == "bad.test")
                 return std::nullopt;
-            return "192.0.2.1";
+            return "127.0.0.9";
         },
         [&](THostResolution::TAddresses addresses) { answered = std::move(addresses); });
     ASSERT_TRUE(Executor.RunUntil([&] { return answered.has_value(); }, 30s));
-    const THostResolution::TAddresses expected{"192.0.2.1", std::nullopt, std::nullopt, "192.0.2.1"};
+    const THostResolution::TAddresses expected{"127.0.0.9", std::nullopt, std::nullopt, "127.0.0.9"};
     EXPECT_EQ(*answered, expected);
 }
 

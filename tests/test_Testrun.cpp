@@ -445,6 +445,38 @@ TEST_F(TestRunTest, AWorkerThatCannotBeCreatedWaitsForTheNextReport)
     EXPECT_EQ(attempts, 4);
 }
 
+// A listener that fails (memory ran out in the window's list, say) does not
+// stop the run: dispatch goes on, the run completes, and the error reaches
+// the report that made the call.
+TEST_F(TestRunTest, AListenerThatThrowsNeitherStopsDispatchNorHidesItsError)
+{
+    AddItems(3);
+    std::vector<TItemFinished> reports;
+    std::vector<TDNSDispInfo*> measured;
+    Run.SetWorkerLimit(1);
+    Run.SetWorkerStarter([&](TDNSDispInfo* item, TItemFinished onFinish, int32_t, int32_t, TWorkerSetup) {
+        measured.push_back(item);
+        reports.push_back(std::move(onFinish));
+    });
+    Run.Listener.ItemReported = [this](TDNSDispInfo& item) {
+        Reported.push_back(item.Name);
+        throw std::bad_alloc();
+    };
+    Run.Listener.Completed = [this] {
+        ++Completions;
+        throw std::runtime_error("completion failed");
+    };
+    Run.Execute();
+    for (size_t i = 0; i < 3; ++i) {
+        ASSERT_EQ(reports.size(), i + 1) << "the next item was not started";
+        measured[i]->State = tsDone;
+        EXPECT_THROW(reports[i](measured[i]), std::bad_alloc);  // the first error of the report
+    }
+    EXPECT_EQ(Reported, (std::vector<std::string>{"item0", "item1", "item2"}));
+    EXPECT_EQ(Completions, 1);
+    EXPECT_FALSE(Run.Running());
+}
+
 // A starter that refuses while limit workers of the run are alive, as the
 // process limit refuses a thread: a worker counts until it has ended, after
 // its report.

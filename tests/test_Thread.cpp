@@ -60,11 +60,20 @@ TEST_F(ThreadTest, BodyRunsOnItsOwnThreadSynchronizeOnTheUiThreadThenItDeletesIt
     EXPECT_TRUE(probe.SyncDoneBeforeReturn);
 }
 
-TEST_F(ThreadTest, ABodyThatThrowsStillDeletesItsObject)
+// A body that throws would leave whoever waits for its report waiting for
+// ever: the program ends with one line instead.
+TEST(ThreadDeathTest, ABodyThatThrowsEndsTheProgramWithOneLine)
 {
-    TProbe probe;
-    new TProbeThread(probe, true);
-    EXPECT_TRUE(Executor.RunUntil([&] { return probe.Destroyed.load(); }, 10s));
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_EXIT(
+        {
+            TQueueUiExecutor executor;
+            TUiExecutorScope scope(executor);
+            TProbe probe;
+            new TProbeThread(probe, true);
+            executor.RunUntil([] { return false; }, 10s);
+        },
+        ::testing::ExitedWithCode(2), "^test_Thread: body failed \\(a thread of the run\\)\n$");
 }
 
 TEST_F(ThreadTest, RunAndWaitOnTheUiThreadRunsAtOnce)
@@ -86,6 +95,43 @@ TEST_F(ThreadTest, AnErrorOfTheTaskReachesTheWaitingThread)
     });
     EXPECT_TRUE(Executor.RunUntil([&] { return caught.load(); }, 10s));
     worker.join();
+}
+
+TEST_F(ThreadTest, AReservedTaskRunsOnceOnTheUiThreadAndItsErrorReachesTheWaitingThread)
+{
+    int runs = 0;
+    std::thread::id ranOn;
+    TUiExecutor::TReservedTask task([&] {
+        ++runs;
+        ranOn = std::this_thread::get_id();
+        throw std::runtime_error("report failed");
+    });
+    std::atomic<bool> caught{false};
+    std::thread worker([&] {
+        try {
+            RunOnUiThread(task);
+        } catch (const std::runtime_error&) {
+            caught = true;
+        }
+        RunOnUiThread(task);  // spent: nothing runs, nothing waits
+    });
+    EXPECT_TRUE(Executor.RunUntil([&] { return caught.load(); }, 10s));
+    worker.join();
+    EXPECT_EQ(runs, 1);
+    EXPECT_EQ(ranOn, std::this_thread::get_id());
+}
+
+// Nobody waits for a posted task: what it throws reaches the loop that serves
+// the queue, which would otherwise wait for what the task was to do.
+TEST_F(ThreadTest, AnErrorOfAPostedTaskReachesTheLoopServingTheQueue)
+{
+    std::thread poster([this] {
+        Executor.Post(TUiExecutor::TReservedTask([] { throw std::bad_alloc(); }));
+        Executor.Post([] { throw std::runtime_error("second"); });
+    });
+    poster.join();
+    EXPECT_THROW(Executor.WaitAndRun(1s), std::bad_alloc);
+    EXPECT_FALSE(Executor.WaitAndRun(10ms));  // the first error only, and only once
 }
 
 TEST_F(ThreadTest, ManyThreadsWaitTheirTurnAndEachTaskRunsOnce)

@@ -2,9 +2,11 @@
 
 #include <curl/curl.h>
 
+#include <sys/socket.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
 #include <mutex>
 #include <new>
@@ -45,7 +47,22 @@ struct THttp::TTransfer {
     THttp* Http;
     std::string* Sink;
     std::chrono::steady_clock::time_point LastByte;  // of a head or a body; the start before any
+    int SocketError = 0;  // errno of a socket that could not be opened
 };
+
+namespace {
+
+// curl's own open says only "could not connect" when it gets no socket; this
+// keeps why (in *socketError), so that running out of descriptors is told as such.
+curl_socket_t OpenSocket(void* socketError, curlsocktype, curl_sockaddr* address)
+{
+    const int fd = ::socket(address->family, address->socktype | SOCK_CLOEXEC, address->protocol);
+    if (fd < 0)
+        *static_cast<int*>(socketError) = errno;
+    return fd < 0 ? CURL_SOCKET_BAD : fd;
+}
+
+}  // namespace
 
 THttp::THttp() : FLimits(DefaultLimits())
 {
@@ -130,13 +147,18 @@ bool THttp::SetOptions(const std::string& url, void* headers, TTransfer& transfe
         && curl_easy_setopt(curl, CURLOPT_HEADERDATA, &transfer) == CURLE_OK
         && curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, &THttp::OnData) == CURLE_OK
         && curl_easy_setopt(curl, CURLOPT_WRITEDATA, &transfer) == CURLE_OK
+        && curl_easy_setopt(curl, CURLOPT_OPENSOCKETFUNCTION, &OpenSocket) == CURLE_OK
+        && curl_easy_setopt(curl, CURLOPT_OPENSOCKETDATA, &transfer.SocketError) == CURLE_OK
         && SetTrust();
 }
 
 bool THttp::GetURL(const std::string& url, std::string* sink)
 {
-    if (!FBuffer || !FInternet || !FMulti)
+    FSystemError = 0;
+    if (!FBuffer || !FInternet || !FMulti) {
+        FSystemError = ENOMEM;
         return false;
+    }
     if (Aborted())
         return false;
     CURL* curl = Handle(FInternet);
@@ -154,6 +176,15 @@ bool THttp::GetURL(const std::string& url, std::string* sink)
     }
     curl_easy_setopt(curl, CURLOPT_HTTPHEADER, nullptr);
     curl_slist_free_all(headers);
+    if (!ok) {
+        long error = 0;
+        if (!headers)
+            FSystemError = ENOMEM;
+        else if (transfer.SocketError)
+            FSystemError = transfer.SocketError;
+        else if (curl_easy_getinfo(curl, CURLINFO_OS_ERRNO, &error) == CURLE_OK)
+            FSystemError = static_cast<int>(error);
+    }
     return ok;
 }
 

@@ -39,6 +39,9 @@ public:
     // Fetches url and reads its body to the end; true only then, whatever the
     // status code. With a sink, the body is appended to it (emptied first).
     bool GetURL(const std::string& url, std::string* sink = nullptr);
+    // After a failed fetch: the errno of the system call that failed it
+    // (ENOMEM when the client could not be made), 0 when none did.
+    int SystemError() const { return FSystemError; }
 
     // A fetch in progress ends, as a failure, within kAbortSlice of *abort
     // turning true.
@@ -67,6 +70,7 @@ private:
     std::string FUserAgent;
     const std::atomic<bool>* FAbort = nullptr;
     THttpLimits FLimits;
+    int FSystemError = 0;
 };
 
 // Other default limits for one scope, so a test need not wait a minute.
