@@ -1,11 +1,11 @@
 #include "net/IdDNSResolver.h"
 
 #include "net/IdException.h"
+#include "net/IdStack.h"
 
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
-#include <exception>
 #include <mutex>
 #include <random>
 
@@ -80,9 +80,9 @@ constexpr size_t MaxNameLength = 255;  // wire bytes, length octets included
 
 // Pointers must lead strictly before the labels read so far, so a chain of
 // them always ends; a name over 255 bytes fails as well.
-std::string ReadName(const TReplyReader& reader, size_t& position)
+std::vector<std::string> ReadLabels(const TReplyReader& reader, size_t& position)
 {
-    std::string name;
+    std::vector<std::string> labels;
     size_t at = position;
     size_t segmentStart = at;
     size_t wireLength = 1;  // the closing zero byte
@@ -109,13 +109,27 @@ std::string ReadName(const TReplyReader& reader, size_t& position)
         wireLength += 1 + length;
         if (wireLength > MaxNameLength)
             Fail("name longer than 255 bytes");
-        if (!name.empty())
-            name += '.';
-        name += reader.Bytes(at + 1, length, "label runs past the end of the reply");
+        labels.push_back(reader.Bytes(at + 1, length, "label runs past the end of the reply"));
         at += 1 + length;
     }
     position = jumped ? afterPointer : at;
+    return labels;
+}
+
+std::string Dotted(const std::vector<std::string>& labels)
+{
+    std::string name;
+    for (const std::string& label : labels) {
+        if (!name.empty())
+            name += '.';
+        name += label;
+    }
     return name;
+}
+
+std::string ReadName(const TReplyReader& reader, size_t& position)
+{
+    return Dotted(ReadLabels(reader, position));
 }
 
 std::string ReadAddress(const TReplyReader& reader, size_t at)
@@ -193,11 +207,8 @@ void ReadRecordData(const TReplyReader& reader, size_t at, TIdDNSResourceItem& i
     }
 }
 
-bool AtMostOneByteLeft(const TReplyReader& reader, size_t position)
-{
-    return position + 1 >= reader.Bound();
-}
-
+// Every announced record must be there: a reply that counts more than it
+// holds is not a whole answer.
 void ReadSection(const TReplyReader& reader, size_t& position, uint16_t count, TIdDNSResourceList& list)
 {
     for (uint16_t i = 0; i < count; ++i) {
@@ -214,10 +225,56 @@ void ReadSection(const TReplyReader& reader, size_t& position, uint16_t count, T
             Fail("record data runs past the end of the reply");
         ReadRecordData(reader, position, item);
         position += item.RDLength;
-        if (AtMostOneByteLeft(reader, position))
-            break;
     }
 }
+
+struct TWireQuestion {
+    std::vector<std::string> Labels;
+    uint16_t Type = 0;
+    uint16_t Class = 0;
+};
+
+TWireQuestion ReadQuestion(const TReplyReader& reader, size_t& position)
+{
+    TWireQuestion question;
+    question.Labels = ReadLabels(reader, position);
+    if (!reader.Within(position, 4))
+        Fail("question runs past the end of the reply");
+    question.Type = reader.Word(position, "");
+    question.Class = reader.Word(position + 2, "");
+    position += 4;
+    return question;
+}
+
+// The questions as they went out in the query.
+std::vector<TWireQuestion> ReadAskedQuestions(const TReplyReader& query)
+{
+    if (query.Bound() < 12)
+        Fail("no query to match the reply against");
+    std::vector<TWireQuestion> asked;
+    size_t position = 12;
+    for (uint16_t i = 0, count = query.Word(4, ""); i < count; ++i)
+        asked.push_back(ReadQuestion(query, position));
+    return asked;
+}
+
+// DNS names compare without regard to ASCII case; other bytes exactly.
+bool SameLabel(const std::string& a, const std::string& b)
+{
+    auto fold = [](unsigned char c) { return c >= 'A' && c <= 'Z' ? static_cast<unsigned char>(c + 32) : c; };
+    return std::equal(a.begin(), a.end(), b.begin(), b.end(),
+        [&fold](char x, char y) { return fold(static_cast<unsigned char>(x)) == fold(static_cast<unsigned char>(y)); });
+}
+
+bool SameQuestion(const TWireQuestion& a, const TWireQuestion& b)
+{
+    return a.Type == b.Type && a.Class == b.Class
+        && std::equal(a.Labels.begin(), a.Labels.end(), b.Labels.begin(), b.Labels.end(), SameLabel);
+}
+
+constexpr uint16_t FlagResponse = 0x8000;
+constexpr uint16_t FlagsOpcode = 0x7800;
+constexpr uint16_t FlagsRcode = 0x000F;
 
 // Labels of a dotted name; a trailing dot is allowed, empty or over-long
 // labels are refused rather than sent as a malformed query.
@@ -276,26 +333,19 @@ void TIdDNSResolver::ResetResult()
 
 void TIdDNSResolver::RunQuery()
 {
-    // A stale reply must not be decoded against this query.
-    ReplyPacket.clear();
-    std::exception_ptr exchangeFailure;
     try {
         BuildQuery();
+        // A stale reply must not be decoded against this query.
+        ClearReply();
         // Replies to earlier tries that came in between tries are not ours.
         DiscardPending();
         SendPacket(QueryPacket);
-        ReplyPacket = ReceivePacket(IdTimeoutDefault);
+        AwaitResponse();
     } catch (...) {
-        exchangeFailure = std::current_exception();
+        ClearReply();
+        throw;
     }
-    try {
-        DecodeReply();
-    } catch (...) {
-        if (!exchangeFailure)
-            throw;
-    }
-    if (exchangeFailure)
-        std::rethrow_exception(exchangeFailure);
+    FailOnErrorCode();
 }
 
 void TIdDNSResolver::BuildQuery()
@@ -324,46 +374,98 @@ void TIdDNSResolver::BuildQuery()
 
 void TIdDNSResolver::DecodeReply()
 {
+    DecodeResponse();
+    FailOnErrorCode();
+}
+
+void TIdDNSResolver::ClearReply()
+{
+    ResetResult();
+    ReplyPacket.clear();
+    ReplyLength = 0;
+}
+
+// The time-out runs from the send: datagrams that are not the response
+// neither end the wait nor lengthen it.
+void TIdDNSResolver::AwaitResponse()
+{
+    using namespace std::chrono;
+    const bool limited = ReceiveTimeout >= 0;
+    const auto deadline = steady_clock::now() + milliseconds(limited ? ReceiveTimeout : 0);
+    for (;;) {
+        const int32_t wait = limited
+            ? static_cast<int32_t>(std::max<int64_t>(0, ceil<milliseconds>(deadline - steady_clock::now()).count()))
+            : IdTimeoutInfinite;
+        if (TakeResponse(wait))
+            return;
+        if (wait == 0)
+            Fail("no response to the query in time");
+    }
+}
+
+bool TIdDNSResolver::TakeResponse(int32_t wait)
+{
+    try {
+        ReplyPacket = ReceivePacket(wait);
+    } catch (const EIdUDPReceiveErrorZeroBytes&) {
+        return false;
+    } catch (const EIdSocketError& error) {
+        // A datagram larger than the buffer is gone, and was no response:
+        // without EDNS a server answers in 512 bytes.
+        if (error.Code() != Id_WSAEMSGSIZE)
+            throw;
+        return false;
+    }
+    if (ReplyPacket.empty())
+        Fail("no response to the query in time");
+    try {
+        DecodeResponse();
+        return true;
+    } catch (const EIdDnsResolverError&) {
+        return false;
+    }
+}
+
+void TIdDNSResolver::DecodeResponse()
+{
     ResetResult();
     ReplyLength = static_cast<int32_t>(std::min<size_t>(ReplyPacket.size(), INT32_MAX));
     TReplyReader reader(ReplyPacket, static_cast<size_t>(ReplyLength));
-    const size_t length = reader.Bound();
-    if (length < 4)
-        Fail("reply shorter than 4 bytes");
+    TReplyReader query(QueryPacket, static_cast<size_t>(std::max(QueryLength, 0)));
+    const std::vector<TWireQuestion> asked = ReadAskedQuestions(query);
+    if (reader.Bound() < 12)
+        Fail("reply shorter than its header");
     if (reader.Word(0, "") != DNSHeader.ID)
         Fail("reply identifier differs from the query's");
     DNSHeader.Flags = reader.Word(2, "");
-    if ((DNSHeader.Flags & 0x000F) != 0)
-        Fail("reply reports an error");
-    if (length < 12)
-        Fail("reply shorter than its header");
+    if (!(DNSHeader.Flags & FlagResponse))
+        Fail("not a response");
+    if ((DNSHeader.Flags & FlagsOpcode) != (query.Word(2, "") & FlagsOpcode))
+        Fail("reply opcode differs from the query's");
     DNSHeader.QDCount = reader.Word(4, "");
     DNSHeader.ANCount = reader.Word(6, "");
     DNSHeader.NSCount = reader.Word(8, "");
     DNSHeader.ARCount = reader.Word(10, "");
-    if (length < static_cast<size_t>(std::max(QueryLength, 0)))
-        Fail("reply shorter than the query");
+    if (DNSHeader.QDCount != asked.size())
+        Fail("reply question count differs from the query's");
 
     size_t position = 12;
-    for (uint16_t i = 0; i < DNSHeader.QDCount; ++i) {
-        TQuestionItem& question = Questions.emplace_back();
-        question.QName = ReadName(reader, position);
-        if (!reader.Within(position, 4))
-            Fail("question runs past the end of the reply");
-        question.QType = reader.Word(position, "");
-        question.QClass = reader.Word(position + 2, "");
-        position += 4;
+    for (const TWireQuestion& sent : asked) {
+        TWireQuestion answered = ReadQuestion(reader, position);
+        if (!SameQuestion(answered, sent))
+            Fail("reply question differs from the query's");
+        Questions.push_back({Dotted(answered.Labels), answered.Type, answered.Class});
     }
-    if (AtMostOneByteLeft(reader, position) && (DNSHeader.ANCount || DNSHeader.NSCount || DNSHeader.ARCount))
-        Fail("answers announced after the end of the reply");
     ReadSection(reader, position, DNSHeader.ANCount, Answers);
-    if (AtMostOneByteLeft(reader, position) && (DNSHeader.NSCount || DNSHeader.ARCount))
-        Fail("authority announced after the end of the reply");
     ReadSection(reader, position, DNSHeader.NSCount, Authority);
-    if (AtMostOneByteLeft(reader, position) && DNSHeader.ARCount)
-        Fail("additional records announced after the end of the reply");
     ReadSection(reader, position, DNSHeader.ARCount, Additional);
     ReplyLength = static_cast<int32_t>(position);
+}
+
+void TIdDNSResolver::FailOnErrorCode() const
+{
+    if ((DNSHeader.Flags & FlagsRcode) != 0)
+        Fail("reply reports an error");
 }
 
 std::string TIdDNSResolver::DecodeName(int32_t& position) const

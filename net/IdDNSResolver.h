@@ -1,6 +1,6 @@
 #pragma once
-// DNS over UDP: builds one standard query, sends it, reads one reply and
-// decodes it. Every problem is raised as an EIdException descendant.
+// DNS over UDP: builds one standard query, sends it, waits for the response
+// to it and decodes it. Every problem is raised as an EIdException descendant.
 
 #include "net/IdUDPClient.h"
 
@@ -71,10 +71,15 @@ public:
     int32_t ReplyLength = 0;  // while decoding, the bound of every read
 
     void ResetResult();
-    // Build, send, receive one reply within ReceiveTimeout, decode. The reply
-    // is decoded even when the exchange failed, and the query then fails.
+    // Build, send, and wait up to ReceiveTimeout from the send for the
+    // response to this query; every other datagram is dropped. Fails when none
+    // comes in time, and when it reports an error (the reply then stays
+    // decoded). Any other failure leaves the result empty.
     void RunQuery();
     void BuildQuery();
+    // Decodes ReplyPacket; fails unless it is a response to QueryPacket, with
+    // identifier DNSHeader.ID, the same opcode and questions, every record it
+    // counts present, and no error reported.
     void DecodeReply();
     // Reads a name at position (within ReplyPacket up to ReplyLength) and
     // moves position past it.
@@ -82,4 +87,14 @@ public:
 
     // Identifiers are drawn from 0 up to, not including, this.
     static constexpr uint32_t IdentifierRange = 62000;
+
+private:
+    void ClearReply();
+    void AwaitResponse();
+    // Whether the next datagram, within wait, is the response; throws when
+    // none came in time.
+    bool TakeResponse(int32_t wait);
+    // DecodeReply without the error check.
+    void DecodeResponse();
+    void FailOnErrorCode() const;
 };

@@ -220,15 +220,31 @@ void TDnsResponder::Serve()
         TDnsResponse response = FHandler(query, index);
         if (response.Foreign)
             SendForeign(response, from, fromLength);
+        if (!SendEarly(response, from, fromLength))
+            return;
         if (response.DelayMs > 0 && !SleepUnlessStopped(response.DelayMs))
             return;
-        if (!response.Bytes)
-            continue;
-        sendto(FSocket, response.Bytes->data(), response.Bytes->size(), 0, reinterpret_cast<sockaddr*>(&from),
-            fromLength);
-        std::lock_guard<std::mutex> lock(FLock);
-        FReplies.push_back(*response.Bytes);
+        if (response.Bytes)
+            SendReply(*response.Bytes, from, fromLength);
     }
+}
+
+// False when the responder was stopped meanwhile.
+bool TDnsResponder::SendEarly(const TDnsResponse& response, const sockaddr_storage& to, socklen_t toLength)
+{
+    for (size_t i = 0; i < response.Early.size(); ++i) {
+        if (i > 0 && response.EarlyGapMs > 0 && !SleepUnlessStopped(response.EarlyGapMs))
+            return false;
+        SendReply(response.Early[i], to, toLength);
+    }
+    return true;
+}
+
+void TDnsResponder::SendReply(const std::string& bytes, const sockaddr_storage& to, socklen_t toLength)
+{
+    sendto(FSocket, bytes.data(), bytes.size(), 0, reinterpret_cast<const sockaddr*>(&to), toLength);
+    std::lock_guard<std::mutex> lock(FLock);
+    FReplies.push_back(bytes);
 }
 
 void TDnsResponder::SendForeign(const TDnsResponse& response, const sockaddr_storage& to, socklen_t toLength)

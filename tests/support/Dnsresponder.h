@@ -48,6 +48,10 @@ struct TDnsResponse {
     // is empty, from the responder's address at another port.
     std::optional<std::string> Foreign;
     std::string ForeignIP;
+    // Sent from the responder's own socket before the delay, EarlyGapMs
+    // apart, each as if it were the reply.
+    std::vector<std::string> Early;
+    int EarlyGapMs = 0;
 };
 
 class TDnsResponder {
@@ -74,6 +78,8 @@ private:
     void Serve();
     bool SleepUnlessStopped(int ms);
     void SendForeign(const TDnsResponse& response, const sockaddr_storage& to, socklen_t toLength);
+    bool SendEarly(const TDnsResponse& response, const sockaddr_storage& to, socklen_t toLength);
+    void SendReply(const std::string& bytes, const sockaddr_storage& to, socklen_t toLength);
 
     THandler FHandler;
     std::string FIP;
