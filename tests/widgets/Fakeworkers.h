@@ -11,6 +11,7 @@
 #include <QStringList>
 #include <QTimer>
 
+#include <cerrno>
 #include <chrono>
 #include <map>
 #include <optional>
@@ -24,6 +25,7 @@ struct TFakeResult {
     double AvgTime = 0.0;
     int32_t FailCount = 0;
     bool PingDenied = false;  // the tries had no right to an ICMP socket
+    int Shortage = 0;         // the errno of tries that got no descriptor, buffer or memory
     // Told to the run's try observer before the report, in order; none: a failed try.
     std::vector<std::optional<std::chrono::microseconds>> Tries = {};
 };
@@ -32,6 +34,8 @@ inline TFakeResult Measured(double avgTime, int32_t failCount = 0) { return {tsD
 inline TFakeResult NoResponse(int32_t failCount = 5) { return {tsNoResponse, 0.0, failCount}; }
 // A Ping item whose every try found no ICMP socket it had the right to open.
 inline TFakeResult NoRightToPing() { return {tsNoResponse, 0.0, 5, true}; }
+// An item whose every try found the process's descriptors used up.
+inline TFakeResult NoDescriptorLeft() { return {tsNoResponse, 0.0, 5, false, EMFILE}; }
 // Measured from these tries, as a worker would: the mean of the answered
 // ones and a failure for each of the others.
 inline TFakeResult Tried(std::vector<std::optional<std::chrono::microseconds>> tries)
@@ -45,8 +49,8 @@ inline TFakeResult Tried(std::vector<std::optional<std::chrono::microseconds>> t
         }
     const int32_t failed = int32_t(tries.size()) - answered;
     if (answered == 0)
-        return {tsNoResponse, 0.0, failed, false, std::move(tries)};
-    return {tsDone, sum / answered, failed, false, std::move(tries)};
+        return {tsNoResponse, 0.0, failed, false, 0, std::move(tries)};
+    return {tsDone, sum / answered, failed, false, 0, std::move(tries)};
 }
 
 class TFakeWorkers {
@@ -146,6 +150,8 @@ private:
             started.Item->FailCount = result.FailCount;
             if (result.PingDenied && started.Control)
                 started.Control->NotePingDenied();
+            if (result.Shortage && started.Control)
+                started.Control->NoteShortage(result.Shortage);
             started.OnFinish(started.Item);
         }
     };

@@ -24,6 +24,8 @@
 #include <QToolBar>
 #include <QtTest>
 
+#include <sys/resource.h>
+
 #include <cmath>
 #include <limits>
 #include <optional>
@@ -770,6 +772,32 @@ private slots:
                  qPrintable(text));
         QVERIFY2(text.contains(QStringLiteral("net.ipv4.ping_group_range")), qPrintable(text));
         QVERIFY(Enabled(window, "actTestSpending"));
+
+        RunToTheEnd(window);
+        QTest::qWait(50);
+        QCOMPARE(Boxes().Seen.size(), size_t(1));
+    }
+
+    // Tries that found the descriptors used up end as unanswered ones do;
+    // one box after the run says what ran out and what helps, once.
+    void aRunWhoseTriesFoundNoDescriptorSaysSoOnce()
+    {
+        TfrmTarnix& window = OpenPlan(PlanOf({"a", "b", "c"}));
+        TFakeWorkers workers(window);
+        workers.Set(QStringLiteral("a"), NoDescriptorLeft());
+        workers.Set(QStringLiteral("b"), Measured(1.5));
+        workers.Set(QStringLiteral("c"), NoDescriptorLeft());
+        Boxes().Answer({IDOK});
+        RunToTheEnd(window);
+        QCOMPARE(ColumnTexts(window, 3), QStringList({"没响应", "   1.50", "没响应"}));
+        QTRY_COMPARE(Boxes().Seen.size(), size_t(1));
+        QCOMPARE(Boxes().Seen[0].Style & 0xF0, unsigned(MB_ICONINFORMATION));
+        rlimit limit{};
+        getrlimit(RLIMIT_NOFILE, &limit);
+        const QString text = Boxes().Seen[0].Text;
+        QVERIFY2(text.contains(QStringLiteral("打开的文件数已达上限（%1个）").arg(qulonglong(limit.rlim_cur))),
+                 qPrintable(text));
+        QVERIFY2(text.contains(QStringLiteral("ulimit -n")), qPrintable(text));
 
         RunToTheEnd(window);
         QTest::qWait(50);
