@@ -1,7 +1,9 @@
 // The /metrics endpoint, asked by a raw client on loopback that can also
-// misbehave: say half a request, nothing at all, or far too much.
+// misbehave: say half a request, nothing at all, or far too much, alone or
+// in crowds from several loopback addresses.
 
 #include "cli/Metricsserver.h"
+#include "tests/support/Slowclients.h"
 
 #include <gtest/gtest.h>
 
@@ -32,7 +34,10 @@ const std::string kPrometheusAccept = "application/openmetrics-text;version=1.0.
 
 class TClient {
 public:
-    TClient(const std::string& host, uint16_t port)
+    // from: the IPv4 source address, any if empty. receiveBuffer: the
+    // socket's receive buffer when not 0, small to keep a big answer from
+    // being taken in at once.
+    TClient(const std::string& host, uint16_t port, const std::string& from = "", int receiveBuffer = 0)
     {
         sockaddr_storage storage{};
         auto* v4 = reinterpret_cast<sockaddr_in*>(&storage);
@@ -49,6 +54,13 @@ public:
         }
         FFd = socket(storage.ss_family, SOCK_STREAM | SOCK_CLOEXEC, 0);
         EXPECT_GE(FFd, 0);
+        if (receiveBuffer > 0)
+            setsockopt(FFd, SOL_SOCKET, SO_RCVBUF, &receiveBuffer, sizeof receiveBuffer);
+        if (!from.empty())
+            Bind(from);
+        // A handshake the server's queue drops is retried for minutes.
+        const timeval connectWait{3, 0};
+        setsockopt(FFd, SOL_SOCKET, SO_SNDTIMEO, &connectWait, sizeof connectWait);
         EXPECT_EQ(connect(FFd, reinterpret_cast<sockaddr*>(&storage), length), 0) << std::strerror(errno);
     }
     ~TClient() { Close(); }
@@ -92,7 +104,25 @@ public:
         }
     }
 
+    // Until some of the answer has come; false when none came within the wait.
+    bool WaitAnswerBegun(std::chrono::milliseconds wait)
+    {
+        const timeval timeout{static_cast<time_t>(wait.count() / 1000),
+                              static_cast<suseconds_t>(wait.count() % 1000 * 1000)};
+        setsockopt(FFd, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
+        char first;
+        return recv(FFd, &first, 1, MSG_PEEK) == 1;
+    }
+
 private:
+    void Bind(const std::string& from)
+    {
+        sockaddr_in source{};
+        source.sin_family = AF_INET;
+        EXPECT_EQ(inet_pton(AF_INET, from.c_str(), &source.sin_addr), 1) << from;
+        EXPECT_EQ(bind(FFd, reinterpret_cast<sockaddr*>(&source), sizeof source), 0) << std::strerror(errno);
+    }
+
     int FFd = -1;
 };
 
@@ -154,6 +184,18 @@ TMetricsServerLimits Small()
 
 const std::string kOpenMetricsBody = "orvel_run_duration_seconds{plan=\"\"} 1.5\n# EOF\n";
 const std::string kPrometheusBody = "orvel_run_duration_seconds{plan=\"\"} 1.5\n";
+// Far more than the sockets between server and a client that reads nothing
+// hold: answering it keeps the server busy with that client.
+const std::string kHugeBody(8 * 1024 * 1024, 'x');
+
+// A client the server is answering, that takes in nothing of the answer.
+std::unique_ptr<TClient> BeingAnswered(uint16_t port, const std::string& from = "")
+{
+    auto client = std::make_unique<TClient>("127.0.0.1", port, from, 4096);
+    client->Send("GET /metrics HTTP/1.1\r\nHost: probe\r\n\r\n");
+    EXPECT_TRUE(client->WaitAnswerBegun(5s)) << "no answer began";
+    return client;
+}
 
 TEST(MetricsServer, ServesTheLatestRunInTheFlavourAsked)
 {
@@ -240,19 +282,18 @@ TEST(MetricsServer, RefusesARequestLargerThanTheLimit)
 TEST(MetricsServer, MoreConnectionsThanTheLimitWaitTheirTurn)
 {
     TMetricsServer server("127.0.0.1", 0, Small());
-    server.Publish(kOpenMetricsBody, kPrometheusBody);
+    server.Publish(kHugeBody, kHugeBody);
 
-    std::vector<std::unique_ptr<TClient>> idle;
+    std::vector<std::unique_ptr<TClient>> busy;
     for (int i = 0; i < 4; ++i)
-        idle.push_back(std::make_unique<TClient>("127.0.0.1", server.Port()));
-    std::this_thread::sleep_for(200ms);  // taken by the server
+        busy.push_back(BeingAnswered(server.Port()));
 
     TClient extra("127.0.0.1", server.Port());  // the kernel still accepts it into the queue
     extra.Send("GET /metrics HTTP/1.1\r\nHost: probe\r\nConnection: close\r\n\r\n");
     EXPECT_EQ(extra.ReadToEnd(300ms), std::nullopt);
 
-    idle.clear();
-    EXPECT_EQ(Parse(extra.ReadToEnd(10s).value_or("")).Status, 200);
+    busy.clear();
+    EXPECT_EQ(Parse(extra.ReadToEnd(10s).value_or("")).Body, kHugeBody);
 }
 
 TEST(MetricsServer, LimitsConnectionsFromOneAddress)
@@ -261,13 +302,63 @@ TEST(MetricsServer, LimitsConnectionsFromOneAddress)
     limits.Connections = 8;
     limits.ConnectionsPerAddress = 2;
     TMetricsServer server("127.0.0.1", 0, limits);
-    server.Publish(kOpenMetricsBody, kPrometheusBody);
+    server.Publish(kHugeBody, kHugeBody);
 
-    TClient first("127.0.0.1", server.Port()), second("127.0.0.1", server.Port());
-    std::this_thread::sleep_for(200ms);
+    const auto first = BeingAnswered(server.Port()), second = BeingAnswered(server.Port());
     TClient third("127.0.0.1", server.Port());
     third.Send("GET /metrics HTTP/1.1\r\nHost: probe\r\n\r\n");
     EXPECT_EQ(third.ReadToEnd(5s), std::string());  // closed at once, unanswered
+    const auto fromElsewhere = BeingAnswered(server.Port(), "127.0.0.2");
+}
+
+TEST(MetricsServer, ConnectionsThatOweARequestGiveWayOldestFirst)
+{
+    TMetricsServerLimits limits = Small();  // a quarter of the 4 stays free: the third idle one fills the rest
+    limits.FirstChance = 0ms;  // the idle ones have had theirs when the scrape comes
+    TMetricsServer server("127.0.0.1", 0, limits);
+    server.Publish(kOpenMetricsBody, kPrometheusBody);
+
+    // The listen queue is first come, first served: the server takes them in this order.
+    TClient oldest("127.0.0.1", server.Port()), halfRequest("127.0.0.1", server.Port()), newest("127.0.0.1", server.Port());
+    halfRequest.Send("GET /metr");
+    EXPECT_EQ(Get(server.Port()).Status, 200);
+    EXPECT_EQ(oldest.ReadToEnd(5s), std::string()) << "the oldest was not closed for the scrape";
+    EXPECT_EQ(halfRequest.ReadToEnd(200ms), std::nullopt);
+    EXPECT_EQ(newest.ReadToEnd(200ms), std::nullopt);
+
+    // From one address: the oldest of its own gives way, even with room in all.
+    limits.Connections = 8;
+    limits.ConnectionsPerAddress = 2;
+    TMetricsServer perAddress("127.0.0.1", 0, limits);
+    perAddress.Publish(kOpenMetricsBody, kPrometheusBody);
+    TClient first("127.0.0.1", perAddress.Port()), second("127.0.0.1", perAddress.Port());
+    TClient elsewhere("127.0.0.1", perAddress.Port(), "127.0.0.2");
+    EXPECT_EQ(Get(perAddress.Port()).Status, 200);
+    EXPECT_EQ(first.ReadToEnd(5s), std::string());
+    EXPECT_EQ(second.ReadToEnd(200ms), std::nullopt);
+    EXPECT_EQ(elsewhere.ReadToEnd(200ms), std::nullopt);
+}
+
+TEST(MetricsServer, AWholeRequestHasADeadlineNotJustAnIdleTime)
+{
+    TMetricsServerLimits limits = Small();
+    limits.RequestDeadline = 1s;  // the idle timeout stays 10 s
+    TMetricsServer server("127.0.0.1", 0, limits);
+    server.Publish(kOpenMetricsBody, kPrometheusBody);
+
+    // A byte at a time, never idle for long.
+    const auto start = std::chrono::steady_clock::now();
+    TClient trickling("127.0.0.1", server.Port());
+    trickling.Send("GET /metrics HTTP/1.1\r\nX-Slow: ");
+    std::optional<std::string> end;
+    while (!end && std::chrono::steady_clock::now() - start < 5s) {
+        trickling.Send("x");
+        end = trickling.ReadToEnd(100ms);
+    }
+    const auto took = std::chrono::steady_clock::now() - start;
+    EXPECT_EQ(end, std::string()) << "still open after 5 s, or answered";
+    EXPECT_GE(took, 900ms);
+
 }
 
 TEST(MetricsServer, ASlowClientStallsNobodyAndIsDropped)
@@ -347,5 +438,95 @@ TEST(MetricsServer, ListensOnIPv6Loopback)
         EXPECT_EQ(Get(server.Port(), "", "::1").Body, kPrometheusBody);
     }
 }
+
+// One scrape as Prometheus makes it, timed from the connect to the last byte.
+struct TScrape {
+    int Status = 0;
+    std::chrono::milliseconds Took{};
+};
+
+TScrape Scrape(uint16_t port, const std::string& from)
+{
+    const auto start = std::chrono::steady_clock::now();
+    TClient client("127.0.0.1", port, from);
+    client.Send("GET /metrics HTTP/1.1\r\nHost: probe\r\nAccept: " + kPrometheusAccept +
+                "\r\nConnection: close\r\n\r\n");
+    const int status = Parse(client.ReadToEnd(2s).value_or("")).Status;
+    return {status, std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start)};
+}
+
+// Scrapes for a while, from an address of no crowd and from a crowded one
+// in turn; the first scrape not answered within a second fails the test.
+void ExpectEveryScrapeAnsweredWithinASecond(uint16_t port, std::chrono::milliseconds during)
+{
+    const auto until = std::chrono::steady_clock::now() + during;
+    int scrapes = 0;
+    while (std::chrono::steady_clock::now() < until) {
+        for (const char* from : {"127.0.0.1", "127.0.0.2"}) {
+            const TScrape scrape = Scrape(port, from);
+            ++scrapes;
+            if (scrape.Status != 200 || scrape.Took >= 1s) {
+                ADD_FAILURE() << "scrape " << scrapes << " from " << from << ": status " << scrape.Status
+                              << " after " << scrape.Took.count() << " ms";
+                return;
+            }
+        }
+    }
+}
+
+const std::vector<std::string> kCrowdAddresses = {"127.0.0.2", "127.0.0.3", "127.0.0.4", "127.0.0.5"};
+
+// The clients of the fault report, against the endpoint as orvel-cli opens it.
+TEST(MetricsServer, SlowClientsDoNotDenyScrapes)
+{
+    TMetricsServer server("127.0.0.1", 0);
+    server.Publish(kOpenMetricsBody, kPrometheusBody);
+    TSlowClients::TOptions crowd;
+    crowd.Port = server.Port();
+    crowd.From = kCrowdAddresses;
+    crowd.PerAddress = 16;
+    crowd.Manner = TSlowClients::TManner::Trickling;
+    crowd.ByteEvery = 3s;
+    TSlowClients clients(crowd);
+    ASSERT_TRUE(clients.WaitConnected(64, 10s));
+
+    ExpectEveryScrapeAnsweredWithinASecond(server.Port(), 3s);
+}
+
+struct TCrowd {
+    unsigned PerAddress;
+    TSlowClients::TManner Manner;
+};
+
+class MetricsServerCrowd : public testing::TestWithParam<TCrowd> {};
+
+TEST_P(MetricsServerCrowd, ScrapesAreAnsweredWithinASecond)
+{
+    TMetricsServerLimits limits;
+    limits.RequestDeadline = 500ms;
+    TMetricsServer server("127.0.0.1", 0, limits);
+    server.Publish(kOpenMetricsBody, kPrometheusBody);
+    TSlowClients::TOptions crowd;
+    crowd.Port = server.Port();
+    crowd.From = kCrowdAddresses;
+    crowd.PerAddress = GetParam().PerAddress;
+    crowd.Manner = GetParam().Manner;
+    crowd.ByteEvery = 200ms;
+    TSlowClients clients(crowd);
+    ASSERT_TRUE(clients.WaitConnected(crowd.PerAddress * kCrowdAddresses.size(), 10s));
+
+    ExpectEveryScrapeAnsweredWithinASecond(server.Port(), 2s);
+    EXPECT_GT(clients.Dropped(), 0u) << "the crowd never pressed the limits";
+}
+
+INSTANTIATE_TEST_SUITE_P(, MetricsServerCrowd,
+                         testing::Values(TCrowd{16, TSlowClients::TManner::Trickling},
+                                         TCrowd{16, TSlowClients::TManner::Silent},
+                                         TCrowd{100, TSlowClients::TManner::Trickling},
+                                         TCrowd{100, TSlowClients::TManner::Silent}),
+                         [](const testing::TestParamInfo<TCrowd>& info) {
+                             return std::to_string(info.param.PerAddress) +
+                                    (info.param.Manner == TSlowClients::TManner::Silent ? "Silent" : "Trickling");
+                         });
 
 }  // namespace
