@@ -404,7 +404,7 @@ std::string CliUsage()
            "\n"
            "Exit status: 0 when every item answered at least once, 1 when any item got\n"
            "no answer, 2 for bad usage, an unknown plan, a store or a history that cannot\n"
-           "be read. With --watch, the status of the last complete run (1 when none\n"
-           "completed). A run that cannot be recorded says so on standard error and keeps\n"
-           "its exit status.\n";
+           "be read, or an output that cannot be written. With --watch, the status of the\n"
+           "last complete run (1 when none completed). A run that cannot be recorded says\n"
+           "so on standard error and keeps its exit status.\n";
 }

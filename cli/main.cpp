@@ -4,14 +4,15 @@
 
 #include "cli/Climetrics.h"
 #include "cli/Clioptions.h"
+#include "cli/Clirecording.h"
 #include "cli/Clireport.h"
 #include "cli/Clirun.h"
 #include "cli/Metricsserver.h"
+#include "cli/Output.h"
 #include "cli/Stopsignals.h"
 #include "cli/Watch.h"
 #include "engine/Projectstore.h"
 #include "history/Historydb.h"
-#include "history/Historyrecorder.h"
 #include "vqlib/Gbk.h"
 #include "vqlib/Programdir.h"
 #include "vqlib/Storedir.h"
@@ -85,13 +86,15 @@ void ShowProgress(int finished, int total)
     std::fflush(stderr);
 }
 
-int ListPlans(const TCliOptions& options)
+int ListPlans(const TCliOptions& options, TOutput& output)
 {
     TProjectStore store(StorePath(options, "Projects.dat"));
     std::vector<std::string> names;
     store.ListProjects(names);
+    std::string listed;
     for (const std::string& name : names)
-        std::cout << TerminalText(GbkToUtf8(name)) << "\n";
+        listed += TerminalText(GbkToUtf8(name)) + "\n";
+    output.Write(listed);
     return 0;
 }
 
@@ -153,31 +156,36 @@ TRunReport Measure(const TRunJob& job, const TCliOptions& options, TRunStop* sto
 
 // What the user has been told already: a watch says each thing once.
 struct TTold {
-    bool RecordError = false;
     bool PingDenied = false;
     bool Shortage = false;
 };
 
-// Prints the run and records it. Written while the results are printed; a
+void SayLine(const std::string& line)
+{
+    std::cerr << line << "\n";
+}
+
+// One for the program's life, when the job is recorded.
+void StartRecording(std::optional<TCliRecording>& recording, const TRunJob& job)
+{
+    if (job.HistoryPath)
+        recording.emplace(*job.HistoryPath, SayLine);
+}
+
+// Records the run and prints it. Written while the results are printed; a
 // history that cannot take the run costs the user one line, not the results
 // or the exit status.
-void Report(const TRunJob& job, const TRunReport& report, const std::string& printed, TTold& told)
+void Report(const TRunJob& job, const TRunReport& report, const std::string& printed, TTold& told,
+            std::optional<TCliRecording>& recording, TOutput& output)
 {
-    std::optional<std::string> recordError;
-    {
-        std::optional<THistoryRecorder> recorder;
-        if (job.HistoryPath) {
-            recorder.emplace(*job.HistoryPath);
-            TRunRecord record = RecordOf(report);
-            record.Plan = job.RecordedPlan;
-            recorder->Record(std::move(record),
-                             [&recordError](std::optional<std::string> error) { recordError = std::move(error); });
-        }
-        std::cout << printed;
-        std::cout.flush();
+    if (recording) {
+        TRunRecord record = RecordOf(report);
+        record.Plan = job.RecordedPlan;
+        recording->Record(std::move(record));
     }
-    if (recordError && !std::exchange(told.RecordError, true))
-        std::cerr << "orvel-cli: the run was not recorded: " << TerminalText(*recordError) << "\n";
+    output.Write(printed);
+    if (recording)
+        recording->SayNews();
     if (report.PingDenied && !std::exchange(told.PingDenied, true))
         ExplainPingDenied();
     if (report.Shortage && !std::exchange(told.Shortage, true))
@@ -189,12 +197,16 @@ TRunJob ChosenJob(const TCliOptions& options)
     return options.Targets.empty() ? PlanJob(options) : TargetsJob(options);
 }
 
-int RunOnce(const TCliOptions& options)
+int RunOnce(const TCliOptions& options, TOutput& output)
 {
     const TRunJob job = ChosenJob(options);
+    std::optional<TCliRecording> recording;
+    StartRecording(recording, job);
     const TRunReport report = Measure(job, options, nullptr);
     TTold told;
-    Report(job, report, Formatted(report, options.Format), told);
+    Report(job, report, Formatted(report, options.Format), told, recording, output);
+    if (recording)
+        recording->Finish();
     return ExitStatus(report);
 }
 
@@ -218,7 +230,7 @@ std::string UrlHost(const std::string& address)
     return address.find(':') == std::string::npos ? address : "[" + address + "]";
 }
 
-int Watch(const TCliOptions& options, TRunStop& stop)
+int Watch(const TCliOptions& options, TRunStop& stop, TOutput& output)
 {
     const TRunJob job = ChosenJob(options);
     std::optional<TMetricsServer> server;
@@ -227,16 +239,29 @@ int Watch(const TCliOptions& options, TRunStop& stop)
         std::cerr << "orvel-cli: serving the latest run at http://" << UrlHost(options.Listen->Host) << ":"
                   << server->Port() << "/metrics\n";
     }
+    std::optional<TCliRecording> recording;
+    StartRecording(recording, job);
+    // A reader that has gone ends the watch at once, not at the next output.
+    TOutputWatch reader(STDOUT_FILENO, [&stop] { stop.Request(); });
     TTold told;
     bool first = true;
-    return RunWatch(
+    const int status = RunWatch(
         *options.Watch, stop, [&](TRunStop& runStop) { return Measure(job, options, &runStop); },
         [&](const TRunReport& report) {
             if (server)
                 server->Publish(FormatMetrics(report, TMetricsFlavour::OpenMetrics),
                                 FormatMetrics(report, TMetricsFlavour::Prometheus004));
-            Report(job, report, WatchedText(report, options.Format, std::exchange(first, false)), told);
+            Report(job, report, WatchedText(report, options.Format, std::exchange(first, false)), told, recording,
+                   output);
+            if (output.Failed())
+                stop.Request();
         });
+    if (recording)
+        recording->Finish();
+    // The next write says why: EPIPE, or SIGPIPE ends the program as it ends any filter.
+    if (reader.Gone())
+        output.Write("\n");
+    return status;
 }
 
 // The plan as the store spells it if the store has it, else as typed: its
@@ -255,7 +280,7 @@ std::string HistoryPlan(const TCliOptions& options)
     return *options.Plan;
 }
 
-int ShowHistory(const TCliOptions& options)
+int ShowHistory(const TCliOptions& options, TOutput& output)
 {
     const std::string path = StorePath(options, THistoryDb::kFileName);
     std::vector<TRunSummary> runs;
@@ -266,38 +291,36 @@ int ShowHistory(const TCliOptions& options)
                             std::chrono::system_clock::time_point::max());
     }
     switch (options.Format) {
-    case TOutputFormat::Table: std::cout << FormatHistoryTable(runs); break;
-    case TOutputFormat::Csv: std::cout << FormatHistoryCsv(runs); break;
-    case TOutputFormat::Json: std::cout << FormatHistoryJson(runs); break;
+    case TOutputFormat::Table: output.Write(FormatHistoryTable(runs)); break;
+    case TOutputFormat::Csv: output.Write(FormatHistoryCsv(runs)); break;
+    case TOutputFormat::Json: output.Write(FormatHistoryJson(runs)); break;
     case TOutputFormat::OpenMetrics: break;  // refused with the options
     }
     return 0;
 }
 
-}  // namespace
-
-int main(int argc, char* argv[])
+int Run(int argc, char* argv[], TOutput& output)
 {
     try {
         TCliOptions options = ParseCliOptions(std::vector<std::string>(argv + 1, argv + argc));
         if (options.Help) {
-            std::cout << CliUsage();
+            output.Write(CliUsage());
             return 0;
         }
         if (options.Version) {
-            std::cout << "orvel-cli " << kOrvelVersion << "\n";
+            output.Write(std::string("orvel-cli ") + kOrvelVersion + "\n");
             return 0;
         }
         if (options.History)
-            return ShowHistory(options);
+            return ShowHistory(options, output);
         if (options.List)
-            return ListPlans(options);
+            return ListPlans(options, output);
         if (!options.Watch)
-            return RunOnce(options);
+            return RunOnce(options, output);
         // Before any thread starts, so that every thread leaves the signals to it.
         TRunStop stop;
         TStopSignals signals(stop);
-        return Watch(options, stop);
+        return Watch(options, stop, output);
     } catch (const EUsageError& error) {
         std::cerr << "orvel-cli: " << error.what() << " (see --help)\n";
     } catch (const std::bad_alloc&) {
@@ -305,5 +328,19 @@ int main(int argc, char* argv[])
     } catch (const std::exception& error) {
         std::cerr << "orvel-cli: " << error.what() << "\n";
     }
+    return 2;
+}
+
+}  // namespace
+
+int main(int argc, char* argv[])
+{
+    // Before anything is opened: a closed standard output must not become a
+    // file of ours.
+    TOutput output(STDOUT_FILENO, HoldStandardDescriptors());
+    const int status = Run(argc, argv, output);
+    if (!output.Failed())
+        return status;
+    std::cerr << "orvel-cli: " << output.FailureText() << "\n";
     return 2;
 }

@@ -1,6 +1,7 @@
 #include "history/Historyrecorder.h"
 
 #include "history/Historydb.h"
+#include "tests/support/Historylock.h"
 #include "tests/support/Scratchdir.h"
 
 #include <gtest/gtest.h>
@@ -9,6 +10,7 @@
 #include <atomic>
 #include <future>
 #include <thread>
+#include <vector>
 
 namespace {
 
@@ -106,6 +108,84 @@ TEST(Historyrecorder, CallerDoesNotWaitForALockedHistory)
     sqlite3_close(other);
     EXPECT_FALSE(outcome.get());
     EXPECT_EQ(RunsIn(path), 1u);
+}
+
+std::vector<int64_t> StartsIn(const std::string& path)
+{
+    THistoryDb db(path);
+    std::vector<int64_t> starts;
+    for (const TRunSummary& run : db.Runs("", {}, std::chrono::system_clock::time_point(std::chrono::seconds(1'000'000))))
+        starts.push_back(std::chrono::duration_cast<std::chrono::seconds>(run.Started.time_since_epoch()).count());
+    return starts;
+}
+
+// While a lock holds the write up, runs handed in wait; a full queue lets the
+// oldest waiting one go, and Record returns at once all the same.
+TEST(Historyrecorder, AFullQueueDropsTheOldestWaitingRunAndNeverWaits)
+{
+    TScratchDir dir;
+    const std::string path = dir.File(THistoryDb::kFileName);
+    THistoryLock lock(path);
+    std::atomic<int> told = 0;
+    int dropped = 0;
+    {
+        THistoryRecorder recorder(path, 3);
+        const auto started = std::chrono::steady_clock::now();
+        for (int i = 1; i <= 10; ++i)
+            if (recorder.Record(MakeRun(i), [&told](const std::optional<std::string>&) { ++told; }) ==
+                THistoryRecorder::TQueued::DroppedOldest)
+                ++dropped;
+        EXPECT_LT(std::chrono::steady_clock::now() - started, 1s) << "Record waited for the lock";
+        lock.Release();
+    }
+    // The three newest waited; one older run may have been taken for writing
+    // (held up by the lock) before the rest came.
+    const std::vector<int64_t> starts = StartsIn(path);
+    ASSERT_GE(starts.size(), 3u);
+    ASSERT_LE(starts.size(), 4u) << ::testing::PrintToString(starts);
+    EXPECT_EQ(std::vector<int64_t>(starts.end() - 3, starts.end()), (std::vector<int64_t>{8, 9, 10}));
+    EXPECT_EQ(dropped + static_cast<int>(starts.size()), 10);
+    EXPECT_EQ(told, static_cast<int>(starts.size())) << "a dropped run was told of";
+}
+
+// At the end the waiting runs get a bounded time in all, not the busy timeout
+// each: what is still waiting then is given up and counted, never told of.
+// The first run is being written by then: with the wait it began with (and
+// recorded once the lock goes), or, if it began after Finish, with only the
+// time that was left (and not recorded).
+TEST(Historyrecorder, FinishGivesUpWhatWaitsPastTheDeadline)
+{
+    TScratchDir dir;
+    const std::string path = dir.File(THistoryDb::kFileName);
+    THistoryLock lock(path);
+    THistoryRecorder recorder(path);
+    std::atomic<int> told = 0;
+    for (int i = 1; i <= 3; ++i)
+        recorder.Record(MakeRun(i), [&told](const std::optional<std::string>&) { ++told; });
+    std::thread releaser([&lock] {
+        std::this_thread::sleep_for(1500ms);  // well past the deadline, well before the busy timeout
+        lock.Release();
+    });
+    const auto started = std::chrono::steady_clock::now();
+    EXPECT_EQ(recorder.Finish(500ms), 2u);
+    const auto took = std::chrono::steady_clock::now() - started;
+    releaser.join();
+    EXPECT_LT(took, THistoryDb::kBusyTimeout) << "Finish waited for the lock's whole timeout";
+    EXPECT_EQ(told, 1) << "the write under way ends before Finish returns";
+    EXPECT_LE(RunsIn(path), 1u);
+    EXPECT_EQ(recorder.Record(MakeRun(4), nullptr), THistoryRecorder::TQueued::Finished);
+}
+
+TEST(Historyrecorder, FinishWritesEverythingInTime)
+{
+    TScratchDir dir;
+    const std::string path = dir.File(THistoryDb::kFileName);
+    THistoryRecorder recorder(path);
+    for (int i = 0; i < 20; ++i)
+        EXPECT_EQ(recorder.Record(MakeRun(i), nullptr), THistoryRecorder::TQueued::Queued);
+    EXPECT_EQ(recorder.Finish(THistoryDb::kBusyTimeout), 0u);
+    EXPECT_EQ(RunsIn(path), 20u);
+    EXPECT_EQ(recorder.Finish(THistoryDb::kBusyTimeout), 0u);  // once is enough
 }
 
 }  // namespace

@@ -3,6 +3,7 @@
 #include "engine/Icmpecho.h"
 #include "tests/support/Asuser.h"
 #include "tests/support/Dnsresponder.h"
+#include "tests/support/Historylock.h"
 #include "tests/support/Httpserver.h"
 #include "tests/support/Noproxy.h"
 #include "vqlib/Gbk.h"
@@ -14,6 +15,7 @@
 
 #include <signal.h>
 #include <fcntl.h>
+#include <poll.h>
 #include <spawn.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -22,6 +24,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <functional>
 #include <fstream>
 #include <sstream>
 #include <thread>
@@ -102,6 +105,17 @@ protected:
     }
 
     std::string DirArg() const { return "--dir " + Quoted(FDir.string()); }
+
+    // Standard output as the shell redirection says (">/dev/full", ">&-");
+    // a program that does not end within a minute is killed.
+    TOutcome RunWithOutput(const std::string& args, const std::string& redirection)
+    {
+        const fs::path err = FDir / "stderr";
+        const std::string command = "timeout -s KILL 60 " + Quoted(std::string(ORVEL_BIN_DIR) + "/orvel-cli") + " " +
+                                    args + " " + redirection + " 2>" + Quoted(err) + " </dev/null";
+        const int raw = std::system(command.c_str());
+        return {WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, "", ReadFile(err)};
+    }
 
     fs::path FDir;
 };
@@ -565,9 +579,87 @@ TEST_F(OrvelCliTargets, OpenMetricsPassesPromtool)
 
 namespace {
 
-// orvel-cli --watch started with SIGINT and SIGTERM at their defaults, as
-// from a terminal (whoever runs the tests may ignore SIGINT, and an ignored
-// signal stays ignored).
+// orvel-cli itself, not a shell, with SIGINT and SIGTERM at their defaults
+// (whoever runs the tests may ignore SIGINT, and an ignored signal stays
+// ignored), and SIGPIPE too unless pipeIgnored; standard output onto out,
+// standard error into the file err, HOME the given folder.
+pid_t SpawnCli(const std::string& args, const fs::path& home, int out, const fs::path& err, bool pipeIgnored = false)
+{
+    std::vector<std::string> words{std::string(ORVEL_BIN_DIR) + "/orvel-cli"};
+    for (std::istringstream in(args); in >> words.emplace_back();) {
+    }
+    words.pop_back();
+    std::vector<char*> argv;
+    for (std::string& word : words)
+        argv.push_back(word.data());
+    argv.push_back(nullptr);
+    std::vector<std::string> environment{"HOME=" + home.string()};
+    for (char** variable = environ; *variable; ++variable)
+        if (std::string_view(*variable).rfind("HOME=", 0) != 0)
+            environment.emplace_back(*variable);
+    std::vector<char*> envp;
+    for (std::string& variable : environment)
+        envp.push_back(variable.data());
+    envp.push_back(nullptr);
+
+    posix_spawn_file_actions_t files;
+    posix_spawn_file_actions_init(&files);
+    posix_spawn_file_actions_addopen(&files, 0, "/dev/null", O_RDONLY, 0);
+    posix_spawn_file_actions_adddup2(&files, out, 1);
+    posix_spawn_file_actions_addopen(&files, 2, err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    posix_spawnattr_t attributes;
+    posix_spawnattr_init(&attributes);
+    sigset_t signals;
+    sigemptyset(&signals);
+    sigaddset(&signals, SIGINT);
+    sigaddset(&signals, SIGTERM);
+    if (!pipeIgnored)
+        sigaddset(&signals, SIGPIPE);
+    posix_spawnattr_setsigdefault(&attributes, &signals);
+    sigemptyset(&signals);
+    posix_spawnattr_setsigmask(&attributes, &signals);
+    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK);
+    // An ignored signal stays ignored in the program.
+    struct sigaction ignore{}, previous{};
+    ignore.sa_handler = SIG_IGN;
+    if (pipeIgnored)
+        ::sigaction(SIGPIPE, &ignore, &previous);
+    pid_t pid = -1;
+    const int spawned = posix_spawn(&pid, argv[0], &files, &attributes, argv.data(), envp.data());
+    if (pipeIgnored)
+        ::sigaction(SIGPIPE, &previous, nullptr);
+    posix_spawnattr_destroy(&attributes);
+    posix_spawn_file_actions_destroy(&files);
+    EXPECT_EQ(spawned, 0) << std::strerror(spawned);
+    return spawned == 0 ? pid : -1;
+}
+
+// Polls until done() or the deadline; true when done.
+bool WaitUntil(std::chrono::milliseconds deadline, const std::function<bool()>& done)
+{
+    const auto end = std::chrono::steady_clock::now() + deadline;
+    while (!done()) {
+        if (std::chrono::steady_clock::now() >= end)
+            return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    return true;
+}
+
+// The wait status; a program still there after the deadline is killed and
+// the test fails.
+int WaitForExit(pid_t pid, std::chrono::milliseconds deadline, const std::string& what)
+{
+    int status = 0;
+    if (!WaitUntil(deadline, [&] { return ::waitpid(pid, &status, WNOHANG) == pid; })) {
+        ADD_FAILURE() << "orvel-cli did not end in time: " << what;
+        ::kill(pid, SIGKILL);
+        ::waitpid(pid, &status, 0);
+    }
+    return status;
+}
+
+// orvel-cli --watch as a process of its own, against the loopback servers.
 class OrvelCliWatch : public OrvelCliTargets {
 protected:
     // Starts orvel-cli with args (words without blanks), waits until it has
@@ -578,7 +670,7 @@ protected:
                    const std::string& ready = "")
     {
         const fs::path out = FDir / "watch.out", err = FDir / "watch.err";
-        const pid_t pid = Spawn(args, out, err);
+        const pid_t pid = SpawnToFiles(args, out, err);
         if (pid <= 0)
             return {};
         for (int i = 0; i < 400 && !ready.empty() && ReadFile(out).find(ready) == std::string::npos; ++i)
@@ -591,61 +683,24 @@ protected:
         std::ofstream(FDir / "during.sh") << script;
         FDuring = RunProgram("/bin/sh", Quoted((FDir / "during.sh").string())).Out;
         ::kill(pid, signal);
-        int status = 0;
-        for (int i = 0; i < 400 && ::waitpid(pid, &status, WNOHANG) == 0; ++i)
-            std::this_thread::sleep_for(std::chrono::milliseconds(50));
-        if (::waitpid(pid, &status, WNOHANG) == 0) {
-            ADD_FAILURE() << "orvel-cli outlived the signal: " << ReadFile(err);
-            ::kill(pid, SIGKILL);
-            ::waitpid(pid, &status, 0);
-        }
+        const int status = WaitForExit(pid, std::chrono::seconds(20), ReadFile(err));
         return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, ReadFile(out), ReadFile(err)};
     }
     std::string FDuring;  // what the snippet printed
 
-private:
-    // The program itself, not a shell, with SIGINT and SIGTERM at their defaults.
-    pid_t Spawn(const std::string& args, const fs::path& out, const fs::path& err)
+    pid_t SpawnToFiles(const std::string& args, const fs::path& out, const fs::path& err)
+    {
+        const int file = ::open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+        EXPECT_GE(file, 0) << out;
+        const pid_t pid = SpawnCli(args, Home(), file, err);
+        ::close(file);
+        return pid;
+    }
+
+    fs::path Home()
     {
         fs::create_directories(FDir / "home");
-        std::vector<std::string> words{std::string(ORVEL_BIN_DIR) + "/orvel-cli"};
-        for (std::istringstream in(args); in >> words.emplace_back();) {
-        }
-        words.pop_back();
-        std::vector<char*> argv;
-        for (std::string& word : words)
-            argv.push_back(word.data());
-        argv.push_back(nullptr);
-        std::vector<std::string> environment{"HOME=" + (FDir / "home").string()};
-        for (char** variable = environ; *variable; ++variable)
-            if (std::string_view(*variable).rfind("HOME=", 0) != 0)
-                environment.emplace_back(*variable);
-        std::vector<char*> envp;
-        for (std::string& variable : environment)
-            envp.push_back(variable.data());
-        envp.push_back(nullptr);
-
-        posix_spawn_file_actions_t files;
-        posix_spawn_file_actions_init(&files);
-        posix_spawn_file_actions_addopen(&files, 0, "/dev/null", O_RDONLY, 0);
-        posix_spawn_file_actions_addopen(&files, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        posix_spawn_file_actions_addopen(&files, 2, err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        posix_spawnattr_t attributes;
-        posix_spawnattr_init(&attributes);
-        sigset_t signals;
-        sigemptyset(&signals);
-        sigaddset(&signals, SIGINT);
-        sigaddset(&signals, SIGTERM);
-        posix_spawnattr_setsigdefault(&attributes, &signals);
-        sigemptyset(&signals);
-        posix_spawnattr_setsigmask(&attributes, &signals);
-        posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK);
-        pid_t pid = -1;
-        const int spawned = posix_spawn(&pid, argv[0], &files, &attributes, argv.data(), envp.data());
-        posix_spawnattr_destroy(&attributes);
-        posix_spawn_file_actions_destroy(&files);
-        EXPECT_EQ(spawned, 0) << std::strerror(spawned);
-        return spawned == 0 ? pid : -1;
+        return FDir / "home";
     }
 };
 
@@ -712,6 +767,165 @@ TEST_F(OrvelCliWatch, ListenServesTheLatestRun)
     EXPECT_EQ(taken.Status, 2);
     EXPECT_EQ(SplitLines(taken.Err).size(), 1u) << taken.Err;
     EXPECT_NE(taken.Err.find("in use"), std::string::npos) << taken.Err;
+}
+
+}  // namespace
+
+namespace {
+
+// The output cannot take what is written: one line on standard error and
+// status 2, whatever the mode, and a watch ends at its first output.
+TEST_F(OrvelCliTargets, AnOutputThatCannotBeWrittenExitsTwoWithOneLine)
+{
+    for (const std::string& args :
+         {"-c 1 --http " + Refused(), "-c 1 --plan dead " + DirArg(), "--list " + DirArg(), "--history " + DirArg(),
+          std::string("--help"), std::string("--version"), "--watch 0.2 -c 1 --format json --http " + Refused()}) {
+        const TOutcome full = RunWithOutput(args, ">/dev/full");
+        EXPECT_EQ(full.Status, 2) << args;
+        EXPECT_EQ(full.Err, "orvel-cli: cannot write the output: No space left on device\n") << args;
+    }
+}
+
+// A closed standard output is a failed one, and no file the program opens
+// takes its place: the history stays whole and holds the run.
+TEST_F(OrvelCliRun, AClosedOutputFailsAndHarmsNoFile)
+{
+    const std::string store = ReadFile(FDir / "Projects.dat");
+    const TOutcome closed = RunWithOutput("-c 1 --plan dead --format csv " + DirArg(), ">&-");
+    EXPECT_EQ(closed.Status, 2);
+    EXPECT_EQ(closed.Err, "orvel-cli: cannot write the output: Bad file descriptor\n");
+    const TOutcome history = Run("--history --format csv " + DirArg());
+    EXPECT_EQ(history.Status, 0) << history.Err;
+    EXPECT_EQ(SplitLines(history.Out).size(), 2u) << history.Out;
+    EXPECT_EQ(ReadFile(FDir / "Projects.dat"), store);
+}
+
+struct TPipe {
+    int Read = -1, Write = -1;
+    TPipe()
+    {
+        int ends[2];
+        EXPECT_EQ(::pipe2(ends, O_CLOEXEC), 0);
+        Read = ends[0];
+        Write = ends[1];
+    }
+    ~TPipe()
+    {
+        Close(Read);
+        Close(Write);
+    }
+    static void Close(int& fd)
+    {
+        if (fd >= 0)
+            ::close(fd);
+        fd = -1;
+    }
+};
+
+// The first line the program writes into the pipe, within the deadline.
+std::string FirstLine(int fd, std::chrono::milliseconds deadline)
+{
+    std::string text;
+    const auto end = std::chrono::steady_clock::now() + deadline;
+    while (text.find('\n') == std::string::npos) {
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(end - std::chrono::steady_clock::now());
+        pollfd input{fd, POLLIN, 0};
+        if (left.count() <= 0 || ::poll(&input, 1, static_cast<int>(left.count())) <= 0)
+            break;
+        char buffer[4096];
+        const ssize_t got = ::read(fd, buffer, sizeof buffer);
+        if (got <= 0)
+            break;
+        text.append(buffer, static_cast<size_t>(got));
+    }
+    return text.substr(0, text.find('\n'));
+}
+
+// With SIGPIPE ignored, a reader that has gone is an error: a run ends with
+// status 2, a watch at once rather than at its next run. With SIGPIPE at its
+// default, the watch dies of it at once, as any filter does.
+TEST_F(OrvelCliWatch, AReaderThatHasGoneEndsTheProgramAtOnce)
+{
+    const fs::path err = FDir / "stderr";
+    {
+        TPipe pipe;
+        TPipe::Close(pipe.Read);
+        const pid_t pid = SpawnCli("-c 1 --http " + Refused(), Home(), pipe.Write, err, true);
+        ASSERT_GT(pid, 0);
+        const int status = WaitForExit(pid, std::chrono::seconds(30), "a single run");
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 2) << status;
+        EXPECT_EQ(ReadFile(err), "orvel-cli: cannot write the output: Broken pipe\n");
+    }
+    for (const bool ignored : {true, false}) {
+        TPipe pipe;
+        const pid_t pid = SpawnCli("--watch 60 -c 1 --format json --http " + FHttp.HostPort(), Home(), pipe.Write, err,
+                                   ignored);
+        ASSERT_GT(pid, 0);
+        TPipe::Close(pipe.Write);
+        EXPECT_EQ(FirstLine(pipe.Read, std::chrono::seconds(20)).rfind("{\"plan\": ", 0), 0u);
+        TPipe::Close(pipe.Read);
+        const int status = WaitForExit(pid, std::chrono::seconds(10), ignored ? "SIGPIPE ignored" : "SIGPIPE default");
+        if (ignored) {
+            EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 2) << status;
+            EXPECT_EQ(ReadFile(err), "orvel-cli: cannot write the output: Broken pipe\n");
+        } else {
+            EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGPIPE) << status;
+            EXPECT_EQ(ReadFile(err), "");
+        }
+    }
+}
+
+size_t RecordedRuns(const fs::path& dir)
+{
+    THistoryDb history((dir / THistoryDb::kFileName).string());
+    return history.Runs("", {}, std::chrono::system_clock::time_point::max()).size();
+}
+
+// Another program holding History.db holds up the recording, never the runs:
+// they keep their period, and go into the history once the lock is gone.
+TEST_F(OrvelCliWatch, ALockedHistoryDelaysOnlyTheRecording)
+{
+    THistoryLock lock((FDir / THistoryDb::kFileName).string());
+    const fs::path out = FDir / "watch.out", err = FDir / "watch.err";
+    const pid_t pid = SpawnToFiles("--watch 0.2 -c 1 --format json --plan dead --dir " + FDir.string(), out, err);
+    ASSERT_GT(pid, 0);
+    // Five runs while the first waits for the lock (for up to 5 s).
+    EXPECT_TRUE(WaitUntil(std::chrono::seconds(4), [&] { return SplitLines(ReadFile(out)).size() >= 5; }))
+        << ReadFile(out);
+    lock.Release();
+    ::kill(pid, SIGTERM);
+    const int status = WaitForExit(pid, std::chrono::seconds(20), ReadFile(err));
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 1) << status;
+    EXPECT_EQ(ReadFile(err), "");
+    EXPECT_EQ(RecordedRuns(FDir), SplitLines(ReadFile(out)).size());
+}
+
+// At the end, the runs still waiting for a locked history get no more than
+// one write's wait in all; those left are counted in one line.
+TEST_F(OrvelCliWatch, ALockedHistoryHoldsTheEndOnlySoLong)
+{
+    THistoryLock lock((FDir / THistoryDb::kFileName).string());
+    const fs::path out = FDir / "watch.out", err = FDir / "watch.err";
+    const pid_t pid = SpawnToFiles("--watch 0.2 -c 1 --format json --plan dead --dir " + FDir.string(), out, err);
+    ASSERT_GT(pid, 0);
+    EXPECT_TRUE(WaitUntil(std::chrono::seconds(4), [&] { return SplitLines(ReadFile(out)).size() >= 5; }))
+        << ReadFile(out);
+    ::kill(pid, SIGTERM);
+    const auto stopped = std::chrono::steady_clock::now();
+    const int status = WaitForExit(pid, std::chrono::seconds(20), ReadFile(err));
+    EXPECT_LT(std::chrono::steady_clock::now() - stopped, THistoryDb::kBusyTimeout + std::chrono::seconds(2));
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 1) << status;
+    const std::vector<std::string> said = SplitLines(ReadFile(err));
+    ASSERT_EQ(said.size(), 2u) << ReadFile(err);
+    EXPECT_EQ(said[0].rfind("orvel-cli: the run was not recorded: 数据库正被另一个程序占用", 0), 0u) << said[0];
+    const std::string prefix = "orvel-cli: ", suffix = " runs were not recorded: the history did not take them in time";
+    ASSERT_GT(said[1].size(), prefix.size() + suffix.size()) << said[1];
+    EXPECT_EQ(said[1].rfind(prefix, 0), 0u) << said[1];
+    EXPECT_EQ(said[1].substr(said[1].size() - suffix.size()), suffix) << said[1];
+    const std::string count = said[1].substr(prefix.size(), said[1].size() - prefix.size() - suffix.size());
+    EXPECT_EQ(count.find_first_not_of("0123456789"), std::string::npos) << said[1];
+    lock.Release();
+    EXPECT_EQ(RecordedRuns(FDir), 0u);
 }
 
 }  // namespace
