@@ -635,6 +635,23 @@ pid_t SpawnCli(const std::string& args, const fs::path& home, int out, const fs:
 }
 
 // Polls until done() or the deadline; true when done.
+// Under a low limit of open files many fetches find no descriptor: they fail
+// as unanswered ones do, and one line says what ran out and how to raise it.
+TEST_F(OrvelCliTargets, TriesThatFindNoDescriptorLeftSaySoInOneLine)
+{
+    std::string args = "-c 2 -i 0";
+    for (int i = 0; i < 40; ++i)
+        args += " --http " + FHttp.HostPort();
+    fs::create_directories(FDir / "home");
+    const TOutcome result = RunProgram("/bin/sh", "-c " + Quoted("ulimit -n 16 && exec " + std::string(ORVEL_BIN_DIR) +
+                                                                 "/orvel-cli " + args),
+                                       "HOME=" + Quoted((FDir / "home").string()));
+    EXPECT_EQ(result.Status, 1) << result.Err;
+    EXPECT_GT(Count(result.Out, "没响应"), 0u) << result.Out;
+    EXPECT_EQ(result.Err, "orvel-cli: some tries could not open a socket: Too many open files (this process may have "
+                          "16 files open; raise the limit with ulimit -n)\n");
+}
+
 bool WaitUntil(std::chrono::milliseconds deadline, const std::function<bool()>& done)
 {
     const auto end = std::chrono::steady_clock::now() + deadline;
