@@ -3,8 +3,6 @@
 #include "engine/Uiexecutor.h"
 #include "vqlib/Vqnet.h"
 
-#include <arpa/inet.h>
-
 #include <algorithm>
 #include <chrono>
 #include <thread>
@@ -15,7 +13,7 @@ namespace {
 // Measured as typed, with no lookup and no note.
 bool IsLiteralAddress(const std::string& text)
 {
-    return inet_addr(text.c_str()) != INADDR_NONE || IsIPv6Literal(text);
+    return IsIPv4Literal(text) || IsIPv6Literal(text);
 }
 
 }  // namespace

@@ -2,7 +2,10 @@
 
 #include <sqlite3.h>
 
+#include <sys/stat.h>
+
 #include <cstdlib>
+#include <memory>
 #include <sstream>
 #include <thread>
 
@@ -270,12 +273,54 @@ void SetWal(sqlite3* db)
         Fail(db, "journal_mode");
 }
 
+std::string NotOpened(const std::string& why, const std::string& path)
+{
+    return "无法创建或打开数据库文件 (" + path + " " + why + "，不予打开)";
+}
+
+// A link would have SQLite open and write whatever it points at, as root
+// /etc/passwd too; a FIFO or a device SQLite opens before it finds it cannot
+// read it, and opening one can do things. A missing file is made by SQLite;
+// other errors are SQLite's to report.
+void RefuseAllButAPlainFile(const std::string& opened, const std::string& path)
+{
+    struct stat info {};
+    if (::lstat(opened.c_str(), &info) != 0)
+        return;
+    if (S_ISLNK(info.st_mode))
+        throw THistoryError(NotOpened("是符号链接", path));
+    if (!S_ISREG(info.st_mode))
+        throw THistoryError(NotOpened("不是普通文件", path));
+}
+
+// SQLite's NOFOLLOW refuses a link anywhere in the path; only the file itself
+// is refused, so a store reached through a linked folder keeps its history.
+std::string WithRealFolder(const std::string& path)
+{
+    const auto slash = path.rfind('/');
+    const std::string folder = slash == std::string::npos ? "." : path.substr(0, slash);
+    const std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
+    std::unique_ptr<char, decltype(&std::free)> real(::realpath(folder.empty() ? "/" : folder.c_str(), nullptr),
+                                                     &std::free);
+    if (!real)
+        return path;
+    const std::string resolved(real.get());
+    return (resolved == "/" ? "" : resolved) + "/" + name;
+}
+
 }  // namespace
 
 THistoryDb::THistoryDb(const std::string& path, std::chrono::milliseconds busyTimeout) : FPath(path)
 {
-    const int rc = sqlite3_open_v2(path.c_str(), &FDb, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr);
+    const std::string opened = WithRealFolder(path);
+    RefuseAllButAPlainFile(opened, path);
+    // NOFOLLOW refuses a link that took the file's place since the check.
+    // SQLite opens the journal and WAL files beside it never through a link.
+    const int rc = sqlite3_open_v2(opened.c_str(), &FDb,
+                                   SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOFOLLOW, nullptr);
     try {
+        if (sqlite3_extended_errcode(FDb) == SQLITE_CANTOPEN_SYMLINK)
+            throw THistoryError(NotOpened("是符号链接", path));
         if (rc != SQLITE_OK)
             Fail(FDb, "open " + path);
         sqlite3_extended_result_codes(FDb, 1);

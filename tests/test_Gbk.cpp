@@ -8,6 +8,11 @@ TEST(Gbk, ConvertsChineseBothWays)
     ASSERT_TRUE(gbk);
     EXPECT_EQ(*gbk, "\xBC\xD2\xC0\xEF");
     EXPECT_EQ(GbkToUtf8(*gbk), "家里");
+    // A zero or control byte among them stays, and so does all after it.
+    const std::string bytes("\xBC\xD2\0\x01\x1A\xC0\xEF", 7);
+    const std::string utf8("家\0\x01\x1A里", 9);
+    EXPECT_EQ(GbkToUtf8(bytes), utf8);
+    EXPECT_EQ(Utf8ToGbk(utf8), bytes);
 }
 
 TEST(Gbk, AsciiAndEmptyPassUnchanged)

@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 #include <sqlite3.h>
 
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -261,6 +262,75 @@ TEST_F(Historydb, LeavesNewerForeignAndCorruptFilesAlone)
         EXPECT_NE(std::string(error.what()).find("损坏"), std::string::npos) << error.what();
     }
     EXPECT_TRUE(reported);
+}
+
+// As root, a History.db linked to /etc/passwd was opened for writing. A link,
+// even one to a history or to nothing, and whatever is no plain file are
+// refused before SQLite opens anything, and say why.
+TEST_F(Historydb, RefusesALinkAndAnythingButAPlainFile)
+{
+    auto refusal = [this]() -> std::string {
+        try {
+            THistoryDb db(Path);
+        } catch (const THistoryError& error) {
+            return error.what();
+        }
+        return "opened";
+    };
+    const std::string other = Dir.File("other.db");
+    {
+        THistoryDb db(other);
+        db.Record(MakeRun("p", 1, {Item("a", {1ms})}));
+    }
+    const std::string before = ReadBytes(other);
+    std::filesystem::create_symlink(other, Path);
+    EXPECT_EQ(refusal(), "无法创建或打开数据库文件 (" + Path + " 是符号链接，不予打开)");
+    EXPECT_EQ(ReadBytes(other), before);
+    EXPECT_FALSE(std::filesystem::exists(other + "-wal"));
+
+    std::filesystem::remove(Path);
+    std::filesystem::create_symlink(Dir.File("nowhere.db"), Path);
+    EXPECT_NE(refusal().find("是符号链接"), std::string::npos);
+    EXPECT_FALSE(std::filesystem::exists(Dir.File("nowhere.db")));
+
+    std::filesystem::remove(Path);
+    std::filesystem::create_directory(Path);
+    EXPECT_EQ(refusal(), "无法创建或打开数据库文件 (" + Path + " 不是普通文件，不予打开)");
+
+    // SQLite would open it, and only then fail to read it.
+    std::filesystem::remove(Path);
+    ASSERT_EQ(::mkfifo(Path.c_str(), 0600), 0);
+    EXPECT_NE(refusal().find("不是普通文件"), std::string::npos);
+}
+
+// A store reached through a linked folder keeps its history; the files SQLite
+// keeps beside the history are not opened through a link either.
+TEST_F(Historydb, ALinkedFolderIsFollowedButNoLinkBesideTheFile)
+{
+    std::filesystem::create_directory(Dir.File("real"));
+    std::filesystem::create_directory_symlink("real", Dir.File("linked"));
+    const std::string linked = Dir.File("linked") + "/" + THistoryDb::kFileName;
+    {
+        THistoryDb db(linked);
+        db.Record(MakeRun("p", 1, {Item("a", {1ms})}));
+        EXPECT_EQ(THistoryDb(linked).Runs("", At(0), At(10)).size(), 1u);
+    }
+    EXPECT_TRUE(std::filesystem::is_regular_file(Dir.File("real/History.db")));
+
+    const std::string victim = Dir.File("victim");
+    WriteBytes(victim, "keep");
+    for (const char* beside : {"-wal", "-shm"}) {
+        std::filesystem::create_symlink(victim, linked + beside);
+        try {
+            THistoryDb db(linked);
+            db.Record(MakeRun("p", 2, {Item("a", {1ms})}));
+            ADD_FAILURE() << "recorded with a link at " << beside;
+        } catch (const THistoryError& error) {
+            EXPECT_NE(std::string(error.what()).find("无法创建或打开数据库文件"), std::string::npos) << error.what();
+        }
+        EXPECT_EQ(ReadBytes(victim), "keep");
+        std::filesystem::remove(linked + beside);
+    }
 }
 
 TEST_F(Historydb, UnwritableFolderIsReported)

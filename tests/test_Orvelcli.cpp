@@ -945,4 +945,60 @@ TEST_F(OrvelCliWatch, ALockedHistoryHoldsTheEndOnlySoLong)
     EXPECT_EQ(RecordedRuns(FDir), 0u);
 }
 
+// The plan store and the history as orvel-cli meets them: zero and control
+// bytes in the store, a history that is a link.
+class OrvelCliStore : public OrvelCliRun {};
+
+// The plans after a zero byte are listed, escaped, and run with their items;
+// a host holding a zero byte is no name, not the name before it.
+TEST_F(OrvelCliStore, ZeroAndControlBytesKeepEveryPlan)
+{
+    using namespace std::string_literals;
+    SaveLinesToFile((FDir / "Projects.dat").string(),
+                    {"dam\0aged=x^127.0.0.1\0junk^0"s, "\x01\x1A" "ctl=y^h^0",
+                     "after=page^" + FHttp.HostPort() + "^1#nul^localhost\0x^0"s});
+    const std::string store = ReadFile(FDir / "Projects.dat");
+    const TOutcome list = Run("--list " + DirArg());
+    EXPECT_EQ(list.Status, 0);
+    EXPECT_EQ(list.Out, "dam\\x00aged\n\\x01\\x1actl\nafter\n");
+
+    const TOutcome run = Run("--plan after --no-record " + DirArg());
+    EXPECT_EQ(run.Status, 1) << run.Err;
+    const std::vector<std::string> lines = SplitLines(run.Out);
+    ASSERT_EQ(lines.size(), 6u) << run.Out;
+    EXPECT_EQ(lines[1].rfind("page", 0), 0u) << lines[1];
+    EXPECT_NE(lines[1].find("取首页内容"), std::string::npos) << lines[1];
+    EXPECT_EQ(lines[2].rfind("nul", 0), 0u) << lines[2];
+    EXPECT_NE(lines[2].find("localhost\\x00x"), std::string::npos) << lines[2];
+    EXPECT_NE(lines[2].find("域名解析IP地址失败"), std::string::npos) << lines[2];
+    EXPECT_EQ(ReadFile(FDir / "Projects.dat"), store);
+}
+
+// A History.db that is a link, here to a real history, is neither recorded
+// into nor read: the run goes on unrecorded and one line says why.
+TEST_F(OrvelCliStore, AHistoryThatIsALinkIsNotOpened)
+{
+    ASSERT_EQ(Run("--plan dead --format csv " + DirArg()).Status, 1);
+    fs::rename(FDir / "History.db", FDir / "elsewhere.db");
+    fs::create_symlink("elsewhere.db", FDir / "History.db");
+    const std::string before = ReadFile(FDir / "elsewhere.db");
+    const std::string why = "History.db 是符号链接，不予打开)\n";
+
+    const TOutcome run = Run("--plan dead --format csv " + DirArg());
+    EXPECT_EQ(run.Status, 1);
+    EXPECT_EQ(SplitLines(run.Out).size(), 2u) << run.Out;
+    EXPECT_EQ(run.Err.rfind("orvel-cli: the run was not recorded: 无法创建或打开数据库文件 (", 0), 0u) << run.Err;
+    EXPECT_TRUE(run.Err.ends_with(why)) << run.Err;
+    EXPECT_EQ(std::count(run.Err.begin(), run.Err.end(), '\n'), 1) << run.Err;
+
+    const TOutcome history = Run("--history " + DirArg());
+    EXPECT_EQ(history.Status, 2);
+    EXPECT_EQ(history.Out, "");
+    EXPECT_EQ(history.Err.rfind("orvel-cli: 无法创建或打开数据库文件 (", 0), 0u) << history.Err;
+    EXPECT_TRUE(history.Err.ends_with(why)) << history.Err;
+
+    EXPECT_EQ(ReadFile(FDir / "elsewhere.db"), before);
+    EXPECT_TRUE(fs::is_symlink(FDir / "History.db"));
+}
+
 }  // namespace

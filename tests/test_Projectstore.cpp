@@ -148,12 +148,35 @@ TEST_F(ProjectStore, ChineseNamesFoldOnlyAsciiLetters)
     EXPECT_EQ(FStore.GetProjectText("\xBC\xD2" "aB"), "x^h^0");
 }
 
-TEST_F(ProjectStore, ZeroByteEndsTheStore)
+// Zero and control bytes are bytes like any other: the plans after them are
+// listed and read whole, and storing or removing another plan changes only
+// that plan's line.
+TEST_F(ProjectStore, ZeroAndControlBytesKeepTheWholeStore)
 {
-    WriteStore(std::string("a=x^h^0\r\nb=y\0garbage\r\nc=z^h^0\r\n", 32));
-    EXPECT_EQ(List(), (Names{"a", "b"}));
-    FStore.RemoveProject("none");
-    EXPECT_EQ(StoreBytes(), "a=x^h^0\r\nb=y\r\n");
+    using namespace std::string_literals;
+    const std::string damaged = "b\0c=y\0z^127.0.0.1\0x^0#w^h^1\r\n"s;
+    const std::string control = "\x01\x1A" "ctl=q^h\x7F^2\r\n"
+                                "no equals\x1B[2J\r\n";
+    const std::string after = "after=p^192.0.2.9^0#" + Home + "^localhost^2\r\n";
+    WriteStore("a=x^h^0\r\n" + damaged + control + after);
+
+    EXPECT_EQ(List(), (Names{"a", "b\0c"s, "\x01\x1A" "ctl", "after"}));
+    const auto items = TextToItems(FStore.GetProjectText("after"));
+    ASSERT_EQ(items.size(), 2u);
+    EXPECT_EQ(items[1].Name, Home);
+    EXPECT_EQ(items[1].DomainIP, "localhost");
+    EXPECT_EQ(items[1].DoType, dtDNSQuery);
+    const auto kept = TextToItems(FStore.GetProjectText("B\0C"s));
+    ASSERT_EQ(kept.size(), 2u);
+    EXPECT_EQ(kept[0].Name, "y\0z"s);
+    EXPECT_EQ(kept[0].DomainIP, "127.0.0.1\0x"s);
+    EXPECT_EQ(kept[1].Name, "w");
+
+    FStore.SetProjectText("new", "n^h^0");
+    EXPECT_EQ(StoreBytes(), "a=x^h^0\r\n" + damaged + control + after + "new=n^h^0\r\n");
+    FStore.SetProjectText("AFTER", "r^h^1");
+    FStore.RemoveProject("a");
+    EXPECT_EQ(StoreBytes(), damaged + control + "AFTER=r^h^1\r\nnew=n^h^0\r\n");
 }
 
 TEST_F(ProjectStore, UnreadableStoreIsReported)

@@ -65,14 +65,21 @@ TEST(LoadLinesFromFile, AcceptsEveryLineEnding)
     EXPECT_EQ(LoadLinesFromFile(path), Lines{});
 }
 
-TEST(LoadLinesFromFile, ZeroByteEndsTheText)
+// A zero or control byte belongs to its line: what follows it is read, and
+// written back byte for byte.
+TEST(LoadLinesFromFile, ZeroAndControlBytesStayInTheirLines)
 {
     TScratchDir dir;
     const auto path = dir.File("lines.txt");
-    WriteBytes(path, std::string("a\r\nb\0c\r\nd\r\n", 11));
-    EXPECT_EQ(LoadLinesFromFile(path), (Lines{"a", "b"}));
-    WriteBytes(path, std::string("\0a\r\n", 4));
-    EXPECT_EQ(LoadLinesFromFile(path), Lines{});
+    const std::string bytes("a\r\nb\0c\r\n\x01\x1A\x7F=d\x1B[2J\r\n\0\r\ne\r\n", 25);
+    WriteBytes(path, bytes);
+    const Lines lines{"a", std::string("b\0c", 3), "\x01\x1A\x7F=d\x1B[2J", std::string(1, '\0'), "e"};
+    EXPECT_EQ(LoadLinesFromFile(path), lines);
+    SaveLinesToFile(path, lines);
+    EXPECT_EQ(ReadBytes(path), bytes);
+
+    WriteBytes(path, std::string("\0a\rb\0", 5));  // a lone CR still ends a line
+    EXPECT_EQ(LoadLinesFromFile(path), (Lines{std::string("\0a", 2), std::string("b\0", 2)}));
 }
 
 TEST(LoadLinesFromFile, KeepsBytesAsTheyAre)

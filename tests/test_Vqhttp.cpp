@@ -118,6 +118,21 @@ TEST_F(HttpTest, TheTargetIsUsedVerbatimPathIncluded)
     EXPECT_EQ(Server.Requests()[0].substr(0, 25), "GET /sub/page.html HTTP/1");
 }
 
+// curl reads the address only up to a zero byte: "host:port\0junk" is no
+// address of that server, and nothing is fetched; nor for a control byte.
+TEST_F(HttpTest, AnAddressWithAZeroOrControlByteFetchesNothing)
+{
+    using namespace std::string_literals;
+    Server.SetResponse(Page(200, 1));
+    std::chrono::microseconds elapsed{77};
+    EXPECT_FALSE(MeasureHomePage(Server.HostPort() + "\0junk"s, elapsed));
+    EXPECT_EQ(elapsed.count(), 77);
+    vqlib::THttp http;
+    EXPECT_FALSE(http.GetURL("http://" + Server.HostPort() + "/\0"s));
+    EXPECT_FALSE(http.GetURL("http://" + Server.HostPort() + "/a\x01z"));
+    EXPECT_TRUE(Server.Requests().empty());
+}
+
 TEST(HomePageURL, TypedSchemesAreKeptAnythingElseGetsHttp)
 {
     EXPECT_EQ(HomePageURL("www.example.com"), "http://www.example.com");

@@ -113,3 +113,30 @@ TEST(IsIPv6Literal, NumericFormsOnly)
     EXPECT_FALSE(IsIPv6Literal("1:2:3:4:5:6:7:8:9"));
     EXPECT_FALSE(IsIPv6Literal(""));
 }
+
+// The C functions stop at a zero byte: "127.0.0.1\0x" must not be taken for
+// 127.0.0.1, nor "localhost\0x" be looked up as localhost.
+TEST(LookupHostAddress, AHostWithAZeroByteIsNoAddressAndNoName)
+{
+    using namespace std::string_literals;
+    EXPECT_TRUE(IsIPv4Literal("127.1"));
+    EXPECT_FALSE(IsIPv4Literal("255.255.255.255"));
+    EXPECT_FALSE(IsIPv4Literal("127.0.0.1\0x"s));
+    EXPECT_FALSE(IsIPv6Literal("::1\0x"s));
+    EXPECT_EQ(PreferredAddress({"127.0.0.1\0x"s, "::1\0x"s}), std::nullopt);
+    for (const std::string& host : {"127.0.0.1\0x"s, "localhost\0x"s, "::1\0"s}) {
+        const THostAddress found = LookupHostAddress(host);
+        EXPECT_EQ(found.Address, std::nullopt) << found.Address.value_or("");
+        EXPECT_EQ(found.Error, EAI_NONAME);
+    }
+    int asked = 0;
+    THostLookupScope lookup([&](const std::string&) -> std::optional<std::string> {
+        ++asked;
+        return "127.0.0.1";
+    });
+    TWASTool tool;
+    std::string ip = "kept";
+    EXPECT_FALSE(tool.ResolveHostIP("portal.example\0x"s, ip));
+    EXPECT_EQ(ip, "kept");
+    EXPECT_EQ(asked, 0);
+}

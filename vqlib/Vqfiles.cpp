@@ -394,9 +394,10 @@ bool ReplaceFileContent(const std::string& path, const std::string& data)
     return false;
 }
 
+// Every byte but a line end is kept: a zero or control byte is part of its
+// line, so that the lines after it are read and written back as they were.
 std::vector<std::string> SplitFileLines(std::string_view text)
 {
-    text = text.substr(0, text.find('\0'));
     std::vector<std::string> lines;
     size_t start = 0;
     while (start < text.size()) {

@@ -13,8 +13,8 @@ public:
     using std::runtime_error::runtime_error;
 };
 
-// Reads the whole file; a line ends at CR LF, CR or LF, a zero byte ends the
-// text. Throws EFileError("Cannot open file <path>").
+// Reads the whole file; a line ends at CR LF, CR or LF, and every other byte,
+// a zero byte too, belongs to its line. Throws EFileError("Cannot open file <path>").
 std::vector<std::string> LoadLinesFromFile(const std::string& path);
 
 // Writes every line followed by CR LF (see ReplaceFileContent).

@@ -159,7 +159,9 @@ bool THttp::GetURL(const std::string& url, std::string* sink)
         FSystemError = ENOMEM;
         return false;
     }
-    if (Aborted())
+    // curl would read the address only up to a zero byte and fetch another
+    // page; other control bytes it refuses itself.
+    if (Aborted() || url.find('\0') != std::string::npos)
         return false;
     CURL* curl = Handle(FInternet);
     curl_easy_reset(curl);

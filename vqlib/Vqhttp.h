@@ -38,6 +38,7 @@ public:
 
     // Fetches url and reads its body to the end; true only then, whatever the
     // status code. With a sink, the body is appended to it (emptied first).
+    // A url holding a zero byte or another control byte is fetched never.
     bool GetURL(const std::string& url, std::string* sink = nullptr);
     // After a failed fetch: the errno of the system call that failed it
     // (ENOMEM when the client could not be made), 0 when none did.

@@ -21,8 +21,14 @@ THook<THostAddressesLookup>& LookupHook()
     return *hook;
 }
 
+// The C functions would read such a text only up to its zero byte, and take
+// "127.0.0.1\0x" for 127.0.0.1: it is no address and no name at all.
+bool HoldsZeroByte(const std::string& text) { return text.find('\0') != std::string::npos; }
+
 int FamilyOf(const std::string& address)
 {
+    if (HoldsZeroByte(address))
+        return AF_UNSPEC;
     in_addr v4{};
     if (inet_pton(AF_INET, address.c_str(), &v4) == 1)
         return AF_INET;
@@ -61,9 +67,14 @@ THostAddress SystemLookup(const std::string& host)
 
 }  // namespace
 
+bool IsIPv4Literal(const std::string& text)
+{
+    return !HoldsZeroByte(text) && inet_addr(text.c_str()) != INADDR_NONE;
+}
+
 bool IsIPv6Literal(const std::string& text)
 {
-    if (text.find(':') == std::string::npos)
+    if (text.find(':') == std::string::npos || HoldsZeroByte(text))
         return false;
     addrinfo hints{};
     hints.ai_family = AF_INET6;
@@ -88,6 +99,8 @@ std::optional<std::string> PreferredAddress(const std::vector<std::string>& addr
 
 THostAddress LookupHostAddress(const std::string& host)
 {
+    if (HoldsZeroByte(host))
+        return {std::nullopt, EAI_NONAME, 0};
     if (const THostAddressesLookup lookup = LookupHook().Get()) {
         std::optional<std::string> address = PreferredAddress(lookup(host));
         return {address, address ? 0 : EAI_NONAME, 0};

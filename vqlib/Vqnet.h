@@ -20,12 +20,17 @@ struct THostAddress {
     int SystemError = 0;
 };
 
+// A host that holds a zero byte is no name: it is never looked up.
 THostAddress LookupHostAddress(const std::string& host);
 
 // Of a host's addresses in the order the system gives them, the one
 // LookupHostAddress takes; none when the list holds no numeric address.
 std::optional<std::string> PreferredAddress(const std::vector<std::string>& addresses);
 
+// An IPv4 address in a form inet_addr takes ("127.0.0.1", "127.1", "0x7f.1"),
+// other than 255.255.255.255, which inet_addr cannot tell from a failure.
+// Neither form holds a zero byte, where the C functions would stop reading.
+bool IsIPv4Literal(const std::string& text);
 // An IPv6 address in numeric form ("::1", "fe80::1%lo"); brackets not included.
 bool IsIPv6Literal(const std::string& text);
 

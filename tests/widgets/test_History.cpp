@@ -167,6 +167,19 @@ private slots:
         QVERIFY2(window.lblStatus->text().startsWith(QStringLiteral("无法读取测速历史")),
                  qPrintable(window.lblStatus->text()));
     }
+
+    // A history that is a link is not read, even a link to a real one; the
+    // window says why.
+    void aLinkedHistoryIsNotRead()
+    {
+        const QString link = Dir->filePath(QStringLiteral("link.db"));
+        QVERIFY(QFile::link(QString::fromStdString(Path()), link));
+        TfrmHistory window(nullptr, link.toStdString(), "p");
+        QCOMPARE(window.tvRuns->model()->rowCount(), 0);
+        QVERIFY2(window.lblStatus->text().startsWith(QStringLiteral("无法读取测速历史")),
+                 qPrintable(window.lblStatus->text()));
+        QVERIFY2(window.lblStatus->text().contains(QStringLiteral("是符号链接")), qPrintable(window.lblStatus->text()));
+    }
 };
 
 QTEST_MAIN(TestHistory)
