@@ -49,17 +49,17 @@ QString ShortageText(int error)
     case EMFILE: {
         rlimit limit{};
         getrlimit(RLIMIT_NOFILE, &limit);
-        return QStringLiteral("部分测速项打不开套接字：本程序同时打开的文件数已达上限（%1个），所以这些测速项都没响应。\n\n"
+        return QStringLiteral("有些测速打不开套接字：本程序同时打开的文件数已达上限（%1个），这些测速都算作失败。\n\n"
                               "可以在启动本程序前用 ulimit -n 提高这个上限。")
             .arg(static_cast<qulonglong>(limit.rlim_cur));
     }
     case ENFILE:
-        return QStringLiteral("部分测速项打不开套接字：系统能同时打开的文件数已达上限（sysctl fs.file-max），"
-                              "所以这些测速项都没响应。");
+        return QStringLiteral("有些测速打不开套接字：系统能同时打开的文件数已达上限（sysctl fs.file-max），"
+                              "这些测速都算作失败。");
     case ENOMEM:
-        return QStringLiteral("部分测速项因内存不足无法测速，所以这些测速项都没响应。");
+        return QStringLiteral("有些测速因内存不足无法进行，这些测速都算作失败。");
     default:
-        return QStringLiteral("部分测速项发不出请求：系统的网络缓冲区已用完，所以这些测速项都没响应。");
+        return QStringLiteral("有些测速发不出请求：系统的网络缓冲区已用完，这些测速都算作失败。");
     }
 }
 
