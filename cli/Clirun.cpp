@@ -129,7 +129,7 @@ std::string ShortageText(int error)
     case ENFILE:
         return "some tries could not open a socket: " + what + " (the system's limit, sysctl fs.file-max)";
     case ENOMEM:
-        return "some items could not be measured: out of memory (see ulimit -v)";
+        return "some tries could not be made: out of memory (see ulimit -v)";
     default:
         return "some tries could not be made: " + what;
     }
