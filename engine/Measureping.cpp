@@ -2,7 +2,6 @@
 
 #include "engine/Icmpecho.h"
 #include "engine/Shortage.h"
-#include "engine/Shortage.h"
 
 #include <arpa/inet.h>
 #include <netdb.h>
