@@ -1,40 +1,18 @@
 #include "cli/Clioptions.h"
 
+#include <CLI/CLI.hpp>
 #include <arpa/inet.h>
 
+#include <array>
 #include <cctype>
 #include <charconv>
 #include <cmath>
 #include <cstring>
 #include <ctime>
+#include <map>
+#include <sstream>
 
 namespace {
-
-TOutputFormat ParseFormat(const std::string& name)
-{
-    if (name == "table") return TOutputFormat::Table;
-    if (name == "csv") return TOutputFormat::Csv;
-    if (name == "json") return TOutputFormat::Json;
-    if (name == "openmetrics") return TOutputFormat::OpenMetrics;
-    throw EUsageError("unknown format '" + name + "' (use table, csv, json or openmetrics)");
-}
-
-// Accepts both "--opt value" and "--opt=value".
-bool TakeValue(const std::vector<std::string>& args, size_t& i, const std::string& option, std::string& value)
-{
-    const std::string& arg = args[i];
-    if (arg == option) {
-        if (i + 1 >= args.size())
-            throw EUsageError(option + " needs a value");
-        value = args[++i];
-        return true;
-    }
-    if (arg.rfind(option + "=", 0) == 0) {
-        value = arg.substr(option.size() + 1);
-        return true;
-    }
-    return false;
-}
 
 int DaysInMonth(int year, int month)
 {
@@ -174,53 +152,33 @@ std::chrono::system_clock::time_point ParseDate(const std::string& text)
     return TClock::from_time_t(seconds) + std::chrono::microseconds(date->Micros);
 }
 
+
 namespace {
 
-// Accepts "-c 3" and "-c3" as well as the long forms.
-bool TakeValue(const std::vector<std::string>& args, size_t& i, const std::string& option, const char* shortOption,
-               std::string& value)
-{
-    if (TakeValue(args, i, option, value))
-        return true;
-    const std::string& arg = args[i];
-    if (arg.rfind(shortOption, 0) != 0)
-        return false;
-    if (arg.size() > 2) {
-        value = arg.substr(2);
-        return true;
-    }
-    if (i + 1 >= args.size())
-        throw EUsageError(std::string(shortOption) + " needs a value");
-    value = args[++i];
-    return true;
-}
+constexpr std::array<std::pair<const char*, TOutputFormat>, 4> kFormats{{{"table", TOutputFormat::Table},
+                                                                         {"csv", TOutputFormat::Csv},
+                                                                         {"json", TOutputFormat::Json},
+                                                                         {"openmetrics", TOutputFormat::OpenMetrics}}};
 
-int64_t ParseWhole(const std::string& option, const std::string& text, int64_t low, int64_t high)
+// Empty when text is a whole decimal number from low to high, else the line
+// that says what is wrong with it.
+std::string WholeNumberError(const std::string& name, const std::string& text, int64_t low, int64_t high)
 {
     int64_t value = 0;
     const char* end = text.data() + text.size();
     const auto [rest, error] = std::from_chars(text.data(), end, value);
     if (text.empty() || error == std::errc::invalid_argument || rest != end)
-        throw EUsageError(option + " takes a whole number, not '" + text + "'");
-    if (error == std::errc::result_out_of_range || value < low || value > high)
-        throw EUsageError(option + " must be from " + std::to_string(low) + " to " + std::to_string(high) + ", not " +
-                          text);
-    return value;
+        return name + " takes a whole number, not '" + text + "'";
+    if (error == std::errc::result_out_of_range || !CLI::Range(low, high)(std::to_string(value)).empty())
+        return name + " must be from " + std::to_string(low) + " to " + std::to_string(high) + ", not " + text;
+    return {};
 }
 
-// Seconds with an optional fraction, to the millisecond.
-std::chrono::milliseconds ParseSeconds(const std::string& option, const std::string& text)
+int64_t ParseWhole(const std::string& name, const std::string& text, int64_t low, int64_t high)
 {
-    static constexpr double kLongest = 86400;
-    double seconds = 0;
-    const char* end = text.data() + text.size();
-    const auto [rest, error] = std::from_chars(text.data(), end, seconds, std::chars_format::fixed);
-    if (text.empty() || error != std::errc() || rest != end)
-        throw EUsageError(option + " takes seconds such as 10 or 0.5, not '" + text + "'");
-    const auto period = std::chrono::milliseconds(std::llround(seconds * 1000));
-    if (!(seconds <= kLongest) || period < std::chrono::milliseconds(1))
-        throw EUsageError(option + " must be from 0.001 to 86400 seconds, not " + text);
-    return period;
+    if (const std::string error = WholeNumberError(name, text, low, high); !error.empty())
+        throw EUsageError(error);
+    return std::stoll(text);
 }
 
 bool IsAddress(int family, const std::string& text)
@@ -257,154 +215,439 @@ TListenAddress ParseListen(const std::string& text)
     return listen;
 }
 
-void AddTarget(TCliOptions& options, int8_t method, const std::string& option, const std::string& text)
+// The validators below return whole lines; CLI11 puts the option's name and
+// ": " before them, which ToUsageError takes off again.
+
+// Whole decimal numbers only: CLI11's own reading would take 010 as octal
+// and 0x10 as hex. The help line gets the default and the bounds.
+CLI::Option* Bounded(CLI::Option* option, int64_t low, int64_t high)
 {
-    if (text.empty())
-        throw EUsageError(option + " needs a target");
-    options.Targets.push_back({method, text});
+    const std::string name = option->get_name();
+    option->transform(CLI::Validator(
+        [name, low, high](std::string& text) {
+            std::string error = WholeNumberError(name, text, low, high);
+            if (error.empty())
+                text = std::to_string(std::stoll(text));
+            return error;
+        },
+        ""));
+    return option->description(option->get_description() + " (default " + option->get_default_str() + "; " +
+                               std::to_string(low) + " to " + std::to_string(high) + ")");
 }
 
-// Options that only make sense together, or not at all.
-void CheckCombinations(const TCliOptions& options, bool formatGiven, bool runOptionGiven)
+// Seconds with an optional fraction, handed on as whole milliseconds.
+CLI::Option* Seconds(CLI::Option* option, int64_t longest)
 {
-    const bool targets = !options.Targets.empty();
-    if (options.List && (options.Plan || formatGiven))
-        throw EUsageError("--list takes no --plan or --format");
-    if (options.List && options.History)
-        throw EUsageError("--list and --history do not go together");
-    if (options.Since && !options.History)
-        throw EUsageError("--since goes with --history");
-    if (options.NoRecord && (options.History || options.List))
-        throw EUsageError("--no-record goes with a run only");
-    if (targets && (options.Plan || !options.Dir.empty() || options.List || options.History))
-        throw EUsageError("targets on the command line take no --plan, --dir, --list or --history");
-    if ((runOptionGiven || options.Watch) && (options.List || options.History))
-        throw EUsageError("-c, -i, -t, --workers and --watch go with a run only");
-    if (options.History && options.Format == TOutputFormat::OpenMetrics)
-        throw EUsageError("--history has no openmetrics format");
-    if (options.Listen && !options.Watch)
-        throw EUsageError("--listen goes with --watch");
+    const std::string name = option->get_name();
+    option->transform(CLI::Validator(
+        [name, longest](std::string& text) -> std::string {
+            double seconds = 0;
+            const char* end = text.data() + text.size();
+            const auto [rest, error] = std::from_chars(text.data(), end, seconds, std::chars_format::fixed);
+            if (text.empty() || error != std::errc() || rest != end)
+                return name + " takes seconds such as 10 or 0.5, not '" + text + "'";
+            // NaN and infinity fail the comparison before any rounding.
+            const std::string millis =
+                seconds >= 0 && seconds <= static_cast<double>(longest) ? std::to_string(std::llround(seconds * 1000))
+                                                                         : std::string("-1");
+            if (!CLI::Range(int64_t{1}, longest * 1000)(millis).empty())
+                return name + " must be from 0.001 to " + std::to_string(longest) + " seconds, not " + text;
+            text = millis;
+            return {};
+        },
+        ""));
+    return option;
+}
+
+// Whatever parse throws is the line for the value.
+CLI::Option* ReadBy(CLI::Option* option, std::function<void(const std::string&)> parse)
+{
+    return option->check(CLI::Validator(
+        [parse](std::string& text) -> std::string {
+            try {
+                parse(text);
+            } catch (const EUsageError& error) {
+                return error.what();
+            }
+            return {};
+        },
+        ""));
+}
+
+CLI::Option* NotEmpty(CLI::Option* option, const std::string& line)
+{
+    return option->check(
+        CLI::Validator([line](std::string& text) { return text.empty() ? line : std::string(); }, ""));
+}
+
+// The format's name, handed on as the enumeration's number.
+CLI::Option* FormatName(CLI::Option* option)
+{
+    option->transform(CLI::Validator(
+        [](std::string& text) -> std::string {
+            for (const auto& [name, format] : kFormats) {
+                if (text == name) {
+                    text = std::to_string(static_cast<int>(format));
+                    return {};
+                }
+            }
+            return "unknown format '" + text + "' (use table, csv, json or openmetrics)";
+        },
+        ""));
+    return option->default_str(kFormats.front().first);
+}
+
+// Lays the help out as the other programs of the system do: the name
+// column, then the text wrapped to 79 columns under itself.
+class THelpFormatter : public CLI::Formatter {
+public:
+    std::string make_help(const CLI::App* app, std::string, CLI::AppFormatMode) const override
+    {
+        std::string help = app->get_description() + "\n";
+        for (const std::string& group : app->get_groups()) {
+            help += "\n" + group + ":\n";
+            for (const CLI::Option* option :
+                 app->get_options([&group](const CLI::Option* o) { return o->get_group() == group; }))
+                help += OptionLines(option);
+        }
+        return help + "\n" + app->get_footer();
+    }
+
+private:
+    static constexpr size_t kNameColumn = 22;
+    static constexpr size_t kWidth = 79;
+
+    static std::string Names(const CLI::Option* option)
+    {
+        if (!option->nonpositional())
+            return option->get_type_name();
+        std::string names;
+        for (const std::string& name : option->get_snames())
+            names += (names.empty() ? "-" : ", -") + name;
+        for (const std::string& name : option->get_lnames())
+            names += (names.empty() ? "--" : ", --") + name;
+        if (option->get_type_size() > 0)
+            names += " " + option->get_type_name();
+        return names;
+    }
+
+    static std::string Text(const CLI::Option* option)
+    {
+        std::string with;
+        for (const CLI::Option* needed : option->get_needs())
+            with += (with.empty() ? "with " : " and ") + needed->get_name();
+        return with.empty() ? option->get_description() : with + ": " + option->get_description();
+    }
+
+    static std::string OptionLines(const CLI::Option* option)
+    {
+        std::string lines = "  " + Names(option);
+        size_t column = lines.size();
+        if (column + 2 > kNameColumn) {
+            lines += "\n";
+            column = 0;
+        }
+        std::istringstream words(Text(option));
+        std::string word;
+        bool first = true;
+        while (words >> word) {
+            if (!first && column + 1 + word.size() > kWidth) {
+                lines += "\n";
+                column = 0;
+                first = true;
+            }
+            if (first) {
+                lines += std::string(kNameColumn - column, ' ');
+                column = kNameColumn;
+            } else {
+                lines += ' ';
+                ++column;
+            }
+            lines += word;
+            column += word.size();
+            first = false;
+        }
+        return lines + "\n";
+    }
+};
+
+constexpr const char* kTargetsGroup = "Targets (no store is read and nothing recorded; each is named as typed)";
+
+const char* const kDescription =
+    "Usage: orvel-cli [OPTIONS] TARGET... [--ping HOST]... [--http HOST_OR_URL]... [--dns SERVER]...\n"
+    "       orvel-cli [OPTIONS] [--dir DIR] [--plan NAME] [--no-record]\n"
+    "       orvel-cli --history [--dir DIR] [--plan NAME] [--since DATE] [--format FMT]\n"
+    "       orvel-cli --list [--dir DIR]\n"
+    "\n"
+    "Measures the targets given, or a saved test plan, and prints each item's\n"
+    "average time and failure ratio, and the overall average. Each completed run\n"
+    "of a plan is recorded in History.db in the same folder as the plans.";
+
+const char* const kExitStatus =
+    "Exit status: 0 when every item answered at least once, 1 when any item got\n"
+    "no answer, 2 for bad usage, an unknown plan, a store or a history that cannot\n"
+    "be read, or an output that cannot be written. With --watch, the status of the\n"
+    "last complete run (1 when none completed). A run that cannot be recorded says\n"
+    "so on standard error and keeps its exit status.\n";
+
+// The whole command line: each option with its bounds, what it needs or
+// excludes and its help, in one declaration.
+class TCommandLine {
+public:
+    explicit TCommandLine(TCliOptions& options) : FOptions(options), FApp(kDescription, "orvel-cli")
+    {
+        FApp.formatter(std::make_shared<THelpFormatter>());
+        FApp.footer(kExitStatus);
+        FApp.set_help_flag();
+        FApp.option_defaults()->multi_option_policy(CLI::MultiOptionPolicy::TakeLast)->disable_flag_override();
+        DeclareTargets();
+        DeclareOptions();
+    }
+
+    void Parse(std::vector<std::string> args)
+    {
+        SplitEmptyValues(args);
+        FLastArg = args.empty() ? std::string() : args.back();
+        std::reverse(args.begin(), args.end());  // CLI11 takes them from the back
+        FApp.parse(args);
+        CollectTargets();
+        if (FOptions.History && FOptions.Format == TOutputFormat::OpenMetrics)
+            throw EUsageError("--history has no openmetrics format");
+    }
+
+    EUsageError ToUsageError(const CLI::ParseError& error) const;
+
+    std::string Help() const { return FApp.help(); }
+
+private:
+    TCliOptions& FOptions;
+    CLI::App FApp;
+    std::map<const CLI::Option*, int8_t> FTargetMethods;
+
+    CLI::Option* Target(CLI::Option* option, const std::string& typeName, int8_t method)
+    {
+        FTargetMethods[option] = method;
+        // One value a word; brackets stay as typed ([::1]:80 is a host).
+        option->type_name(typeName)->group(kTargetsGroup)->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
+        option->allow_extra_args(false);
+        return NotEmpty(option, (option->nonpositional() ? option->get_name() : "a target") + " needs a target");
+    }
+
+    void DeclareTargets()
+    {
+        FTargets = {
+            Target(FApp.add_option("target", "a host or IP address to Ping")
+                       // Never full, so that every bare word is one more target.
+                       ->expected(CLI::detail::expected_max_vector_size, CLI::detail::expected_max_vector_size),
+                   "TARGET", dtPing),
+            Target(FApp.add_option("--ping", "Ping (ICMP or ICMPv6 echo)"), "HOST", dtPing),
+            Target(FApp.add_option("--http",
+                                   "fetch a home page: a host, host:port, [IPv6]:port, or a URL beginning with "
+                                   "http:// or https://"),
+                   "TARGET", dtHomePage),
+            Target(FApp.add_option("--dns", "ask the DNS server at SERVER (port 53) for a name"), "SERVER",
+                   dtDNSQuery)};
+    }
+
+    void DeclareOptions()
+    {
+        TRunSettings& run = FOptions.Run;
+        CLI::Option* count =
+            Bounded(FApp.add_option("-c,--count", run.Count, "tries per item")->type_name("N")->capture_default_str(),
+                    1, 1000);
+        CLI::Option* interval = Bounded(
+            FApp.add_option_function<int64_t>(
+                    "-i,--interval", [&run](int64_t ms) { run.Interval = std::chrono::milliseconds(ms); },
+                    "pause between an item's tries, in milliseconds")
+                ->type_name("MS")
+                ->default_str(std::to_string(run.Interval.count())),
+            0, 3600000);
+        CLI::Option* timeout = Bounded(
+            FApp.add_option_function<int64_t>(
+                    "-t,--timeout",
+                    [&run](int64_t ms) {
+                        run.Timeout = std::chrono::milliseconds(ms);
+                        run.HomePageTimeout = run.Timeout;
+                    },
+                    "how long one try may take, in milliseconds; once given it limits home-page fetches too, "
+                    "which otherwise may take up to 60 s")
+                ->type_name("MS")
+                ->default_str(std::to_string(run.Timeout.count())),
+            1, 60000);
+        CLI::Option* workers = Bounded(
+            FApp.add_option("--workers", run.Workers, "items measured at once")->type_name("N")->capture_default_str(),
+            1, 256);
+        CLI::Option* format = FormatName(
+            FApp.add_option("--format", FOptions.Format, "table (default), csv, json or openmetrics")->type_name("FMT"));
+        CLI::Option* watch = Seconds(
+            FApp.add_option_function<int64_t>(
+                    "--watch", [this](int64_t ms) { FOptions.Watch = std::chrono::milliseconds(ms); },
+                    "run again and again, one run starting every SECONDS (or right after a longer one), printing "
+                    "each run; JSON is one object per line. SIGINT or SIGTERM ends it")
+                ->type_name("SECONDS"),
+            86400);
+        ReadBy(FApp.add_option_function<std::string>(
+                       "--listen", [this](const std::string& text) { FOptions.Listen = ParseListen(text); },
+                       "serve the latest run at http://ADDR:PORT/metrics (OpenMetrics, or Prometheus text 0.0.4 for "
+                       "clients that do not ask for OpenMetrics); ADDR is an IP address ([...] for IPv6) or "
+                       "localhost, 127.0.0.1 when only :PORT is given; PORT 0 takes a free one")
+                   ->type_name("ADDR:PORT")
+                   ->needs(watch),
+               ParseListen);
+        CLI::Option* dir = Excludes(
+            NotEmpty(FApp.add_option("--dir", FOptions.Dir,
+                                     "folder of Projects.dat and DestLists.ini (default: beside the program; for an "
+                                     "installed copy $XDG_DATA_HOME/orvel or ~/.local/share/orvel)")
+                         ->type_name("DIR"),
+                     "--dir needs a folder"),
+            FTargets);
+        CLI::Option* plan = Excludes(
+            FApp.add_option_function<std::string>(
+                    "--plan", [this](const std::string& name) { FOptions.Plan = name; },
+                    "the plan to run (default: the plan named in DestLists.ini)")
+                ->type_name("NAME"),
+            FTargets);
+        CLI::Option* noRecord = FApp.add_flag("--no-record", FOptions.NoRecord, "do not record the run in History.db");
+        const std::vector<CLI::Option*> runOnly{count, interval, timeout, workers, watch, noRecord};
+        CLI::Option* history = Excludes(Excludes(FApp.add_flag("--history", FOptions.History,
+                                                               "print the recorded runs, oldest first (of every "
+                                                               "plan, or of the one --plan names)"),
+                                                 FTargets),
+                                        runOnly);
+        ReadBy(FApp.add_option_function<std::string>(
+                       "--since", [this](const std::string& text) { FOptions.Since = ParseDate(text); },
+                       "runs started then or later; DATE is YYYY-MM-DD or YYYY-MM-DDTHH:MM[:SS], in local time "
+                       "unless it ends in Z or an offset such as +08:00")
+                   ->type_name("DATE")
+                   ->needs(history),
+               [](const std::string& text) { ParseDate(text); });
+        Excludes(Excludes(FApp.add_flag("--list", FOptions.List, "list the saved plans and exit"), FTargets), runOnly)
+            ->excludes(plan)
+            ->excludes(format)
+            ->excludes(history);
+        (void)dir;
+        FApp.set_help_flag("-h,--help", "show this help");
+        FApp.add_flag("--version", FOptions.Version, "show the version");
+    }
+
+    // CLI11 reads "--plan=" as "--plan" wanting the next word; as typed it
+    // is an empty value.
+    void SplitEmptyValues(std::vector<std::string>& args) const
+    {
+        for (size_t i = 0; i < args.size() && args[i] != "--"; ++i) {
+            const std::string& arg = args[i];
+            if (arg.size() < 4 || arg.rfind("--", 0) != 0 || arg.back() != '=')
+                continue;
+            const std::string name = arg.substr(0, arg.size() - 1);
+            const CLI::Option* option = FApp.get_option_no_throw(name);
+            if (option && option->get_type_size() > 0) {
+                args[i] = name;
+                args.insert(args.begin() + static_cast<std::ptrdiff_t>(i) + 1, "");
+                ++i;
+            }
+        }
+    }
+
+    // Every target option keeps its own words; the order typed across them
+    // is in the order CLI11 met them.
+    void CollectTargets()
+    {
+        std::map<const CLI::Option*, size_t> taken;
+        for (const CLI::Option* option : FApp.parse_order()) {
+            const auto method = FTargetMethods.find(option);
+            if (method != FTargetMethods.end())
+                FOptions.Targets.push_back({method->second, option->results().at(taken[option]++)});
+        }
+    }
+
+    std::vector<CLI::Option*> FTargets;
+    std::string FLastArg;
+
+    // How a line names an option: the positional is any bare word.
+    std::string Spoken(const std::string& name) const
+    {
+        return name.rfind('-', 0) == 0 ? name : "a target";
+    }
+
+    // Where the option was first typed; one not typed goes last.
+    size_t FirstTyped(const std::string& name) const
+    {
+        const std::vector<CLI::Option*>& order = FApp.parse_order();
+        for (size_t i = 0; i < order.size(); ++i)
+            if (order[i]->get_name() == name)
+                return i;
+        return order.size();
+    }
+
+    CLI::Option* Excludes(CLI::Option* option, const std::vector<CLI::Option*>& others)
+    {
+        for (CLI::Option* other : others)
+            option->excludes(other);
+        return option;
+    }
+};
+
+}  // namespace
+
+namespace {
+
+// The text on either side of separator in "A separator B".
+std::pair<std::string, std::string> Halves(const std::string& text, const std::string& separator)
+{
+    const size_t at = text.find(separator);
+    if (at == std::string::npos)
+        return {text, ""};
+    return {text.substr(0, at), text.substr(at + separator.size())};
 }
 
 }  // namespace
 
+EUsageError TCommandLine::ToUsageError(const CLI::ParseError& error) const
+{
+    const std::string text = error.what();
+    if (dynamic_cast<const CLI::ValidationError*>(&error))
+        return EUsageError(Halves(text, ": ").second);
+    if (dynamic_cast<const CLI::RequiresError*>(&error)) {
+        const auto [option, needed] = Halves(text, " requires ");
+        return EUsageError(option + " goes with " + needed);
+    }
+    if (dynamic_cast<const CLI::ExcludesError*>(&error)) {
+        auto [one, other] = Halves(text, " excludes ");
+        if (FirstTyped(other) < FirstTyped(one))
+            std::swap(one, other);
+        return EUsageError(Spoken(one) + " and " + Spoken(other) + " do not go together");
+    }
+    if (dynamic_cast<const CLI::ExtrasError*>(&error)) {
+        for (const std::string& unknown : FApp.remaining())
+            if (unknown != "--")  // kept among them, though no error
+                return EUsageError("unknown argument '" + unknown + "'");
+    }
+    if (dynamic_cast<const CLI::ArgumentMismatch*>(&error)) {
+        if (const std::string option = Halves(text, " was given a disallowed flag override").first; option != text)
+            return EUsageError(option + " takes no value");
+        // Only the last word can lack its value: what came before it was taken.
+        const std::string typed = FLastArg.rfind('-', 0) == 0 ? FLastArg : Halves(text, ":").first;
+        return EUsageError(typed + " needs a value");
+    }
+    return EUsageError(Halves(text, "\n").first);
+}
+
 TCliOptions ParseCliOptions(const std::vector<std::string>& args)
 {
     TCliOptions options;
-    bool formatGiven = false;
-    bool runOptionGiven = false;
-    bool onlyTargets = false;  // after "--"
-    for (size_t i = 0; i < args.size(); ++i) {
-        const std::string& arg = args[i];
-        std::string value;
-        if (onlyTargets || arg.empty() || arg[0] != '-') {
-            AddTarget(options, dtPing, "a target", arg);
-        } else if (arg == "--") {
-            onlyTargets = true;
-        } else if (arg == "--help" || arg == "-h") {
-            options.Help = true;
-        } else if (arg == "--version") {
-            options.Version = true;
-        } else if (arg == "--list") {
-            options.List = true;
-        } else if (arg == "--history") {
-            options.History = true;
-        } else if (arg == "--no-record") {
-            options.NoRecord = true;
-        } else if (TakeValue(args, i, "--ping", value)) {
-            AddTarget(options, dtPing, "--ping", value);
-        } else if (TakeValue(args, i, "--http", value)) {
-            AddTarget(options, dtHomePage, "--http", value);
-        } else if (TakeValue(args, i, "--dns", value)) {
-            AddTarget(options, dtDNSQuery, "--dns", value);
-        } else if (TakeValue(args, i, "--count", "-c", value)) {
-            options.Run.Count = static_cast<int32_t>(ParseWhole("--count", value, 1, 1000));
-            runOptionGiven = true;
-        } else if (TakeValue(args, i, "--interval", "-i", value)) {
-            options.Run.Interval = std::chrono::milliseconds(ParseWhole("--interval", value, 0, 3600000));
-            runOptionGiven = true;
-        } else if (TakeValue(args, i, "--timeout", "-t", value)) {
-            options.Run.Timeout = std::chrono::milliseconds(ParseWhole("--timeout", value, 1, 60000));
-            options.Run.HomePageTimeout = options.Run.Timeout;
-            runOptionGiven = true;
-        } else if (TakeValue(args, i, "--workers", value)) {
-            options.Run.Workers = static_cast<int>(ParseWhole("--workers", value, 1, 256));
-            runOptionGiven = true;
-        } else if (TakeValue(args, i, "--watch", value)) {
-            options.Watch = ParseSeconds("--watch", value);
-        } else if (TakeValue(args, i, "--listen", value)) {
-            options.Listen = ParseListen(value);
-        } else if (TakeValue(args, i, "--since", value)) {
-            options.Since = ParseDate(value);
-        } else if (TakeValue(args, i, "--dir", value)) {
-            if (value.empty())
-                throw EUsageError("--dir needs a folder");
-            options.Dir = value;
-        } else if (TakeValue(args, i, "--plan", value)) {
-            options.Plan = value;
-        } else if (TakeValue(args, i, "--format", value)) {
-            options.Format = ParseFormat(value);
-            formatGiven = true;
-        } else {
-            throw EUsageError("unknown argument '" + arg + "'");
-        }
+    TCommandLine line(options);
+    try {
+        line.Parse(args);
+    } catch (const CLI::CallForHelp&) {
+        options.Help = true;
+    } catch (const CLI::ParseError& error) {
+        throw line.ToUsageError(error);
     }
-    CheckCombinations(options, formatGiven, runOptionGiven);
     return options;
 }
 
 std::string CliUsage()
 {
-    return "Usage: orvel-cli [OPTIONS] TARGET... [--ping HOST]... [--http HOST_OR_URL]... [--dns SERVER]...\n"
-           "       orvel-cli [OPTIONS] [--dir DIR] [--plan NAME] [--no-record]\n"
-           "       orvel-cli --history [--dir DIR] [--plan NAME] [--since DATE] [--format FMT]\n"
-           "       orvel-cli --list [--dir DIR]\n"
-           "\n"
-           "Measures the targets given, or a saved test plan, and prints each item's\n"
-           "average time and failure ratio, and the overall average. Each completed run\n"
-           "of a plan is recorded in History.db in the same folder as the plans.\n"
-           "\n"
-           "Targets (no store is read and nothing recorded; each is named as typed):\n"
-           "  TARGET          a host or IP address to Ping\n"
-           "  --ping HOST     Ping (ICMP or ICMPv6 echo)\n"
-           "  --http TARGET   fetch a home page: a host, host:port, [IPv6]:port, or a\n"
-           "                  URL beginning with http:// or https://\n"
-           "  --dns SERVER    ask the DNS server at SERVER (port 53) for a name\n"
-           "\n"
-           "Options:\n"
-           "  -c, --count N       tries per item (default 5; 1 to 1000)\n"
-           "  -i, --interval MS   pause between an item's tries, in milliseconds\n"
-           "                      (default 100; 0 to 3600000)\n"
-           "  -t, --timeout MS    how long one try may take, in milliseconds (default\n"
-           "                      5000; 1 to 60000); once given it limits home-page\n"
-           "                      fetches too, which otherwise may take up to 60 s\n"
-           "  --workers N         items measured at once (default 20; 1 to 256)\n"
-           "  --format FMT        table (default), csv, json or openmetrics\n"
-           "  --watch SECONDS     run again and again, one run starting every SECONDS\n"
-           "                      (or right after a longer one), printing each run; JSON\n"
-           "                      is one object per line. SIGINT or SIGTERM ends it\n"
-           "  --listen ADDR:PORT  with --watch: serve the latest run at\n"
-           "                      http://ADDR:PORT/metrics (OpenMetrics, or Prometheus\n"
-           "                      text 0.0.4 for clients that do not ask for OpenMetrics);\n"
-           "                      ADDR is an IP address ([...] for IPv6) or localhost,\n"
-           "                      127.0.0.1 when only :PORT is given; PORT 0 takes a free one\n"
-           "  --dir DIR           folder of Projects.dat and DestLists.ini (default: beside\n"
-           "                      the program; for an installed copy $XDG_DATA_HOME/orvel\n"
-           "                      or ~/.local/share/orvel)\n"
-           "  --plan NAME         the plan to run (default: the plan named in DestLists.ini)\n"
-           "  --no-record         do not record the run in History.db\n"
-           "  --history           print the recorded runs, oldest first (of every plan, or\n"
-           "                      of the one --plan names)\n"
-           "  --since DATE        with --history: runs started then or later; DATE is\n"
-           "                      YYYY-MM-DD or YYYY-MM-DDTHH:MM[:SS], in local time unless\n"
-           "                      it ends in Z or an offset such as +08:00\n"
-           "  --list              list the saved plans and exit\n"
-           "  -h, --help          show this help\n"
-           "  --version           show the version\n"
-           "\n"
-           "Exit status: 0 when every item answered at least once, 1 when any item got\n"
-           "no answer, 2 for bad usage, an unknown plan, a store or a history that cannot\n"
-           "be read, or an output that cannot be written. With --watch, the status of the\n"
-           "last complete run (1 when none completed). A run that cannot be recorded says\n"
-           "so on standard error and keeps its exit status.\n";
+    TCliOptions options;
+    return TCommandLine(options).Help();
 }
