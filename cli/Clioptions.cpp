@@ -624,7 +624,7 @@ EUsageError TCommandLine::ToUsageError(const CLI::ParseError& error) const
     }
     if (dynamic_cast<const CLI::ArgumentMismatch*>(&error)) {
         if (const std::string option = Halves(text, " was given a disallowed flag override").first; option != text)
-            return EUsageError(option + " takes no value");
+            return EUsageError((option.rfind('-', 0) == 0 ? option : "--" + option) + " takes no value");
         // Only the last word can lack its value: what came before it was taken.
         const std::string typed = FLastArg.rfind('-', 0) == 0 ? FLastArg : Halves(text, ":").first;
         return EUsageError(typed + " needs a value");

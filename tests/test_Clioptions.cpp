@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cctype>
+
 namespace {
 
 TCliOptions Parse(std::vector<std::string> args) { return ParseCliOptions(args); }
@@ -146,6 +148,167 @@ TEST(Clioptions, WatchAndListen)
     EXPECT_EQ(Message({"--watch", "1", "--listen", ":65536"}), "--listen's port must be from 0 to 65535, not 65536");
     EXPECT_EQ(Message({"--listen", ":9100"}), "--listen goes with --watch");
     EXPECT_EQ(Message({"--history", "--format", "openmetrics"}), "--history has no openmetrics format");
+}
+
+// Each bound is taken at its edge and refused one past it, for the short
+// and the long form alike.
+TEST(Clioptions, EveryBoundAtAndPastItsEdge)
+{
+    struct TBound {
+        std::string Option, Short;
+        int64_t Low, High;
+    };
+    for (const TBound& bound : {TBound{"--count", "-c", 1, 1000}, TBound{"--interval", "-i", 0, 3600000},
+                                TBound{"--timeout", "-t", 1, 60000}, TBound{"--workers", "", 1, 256}}) {
+        const std::string range = " must be from " + std::to_string(bound.Low) + " to " + std::to_string(bound.High);
+        for (const int64_t edge : {bound.Low, bound.High}) {
+            EXPECT_EQ(Message({bound.Option, std::to_string(edge)}), "accepted") << bound.Option;
+            if (!bound.Short.empty()) {
+                EXPECT_EQ(Message({bound.Short + std::to_string(edge)}), "accepted") << bound.Short;
+            }
+        }
+        for (const int64_t past : {bound.Low - 1, bound.High + 1}) {
+            EXPECT_EQ(Message({bound.Option + "=" + std::to_string(past)}),
+                      bound.Option + range + ", not " + std::to_string(past));
+            if (!bound.Short.empty()) {
+                EXPECT_EQ(Message({bound.Short, std::to_string(past)}),
+                          bound.Option + range + ", not " + std::to_string(past));
+            }
+        }
+    }
+    EXPECT_EQ(Parse({"--watch", "0.001"}).Watch, std::chrono::milliseconds(1));
+    EXPECT_EQ(Message({"--watch", "0.0004"}), "--watch must be from 0.001 to 86400 seconds, not 0.0004");
+    EXPECT_EQ(Message({"--watch", "86400.001"}), "--watch must be from 0.001 to 86400 seconds, not 86400.001");
+    EXPECT_EQ(Message({"--watch", "1e3"}), "--watch takes seconds such as 10 or 0.5, not '1e3'");
+    const auto port = [](const std::string& text) {
+        return Parse({"--watch", "1", "--listen", text}).Listen.value().Port;
+    };
+    EXPECT_EQ(port(":0"), 0);
+    EXPECT_EQ(port("65535"), 65535);
+    EXPECT_EQ(Message({"--watch", "1", "--listen", "-1"}), "--listen's port must be from 0 to 65535, not -1");
+}
+
+// Numbers are decimal as written: leading zeros are no octal, and neither
+// hex nor a sign is a number here.
+TEST(Clioptions, NumbersAreDecimalOnly)
+{
+    EXPECT_EQ(Parse({"-c", "010"}).Run.Count, 10);
+    EXPECT_EQ(Parse({"-i0010"}).Run.Interval, std::chrono::milliseconds(10));
+    EXPECT_EQ(Parse({"--watch", "1", "--listen", ":010"}).Listen.value().Port, 10);
+    EXPECT_EQ(Message({"-c", "0x10"}), "--count takes a whole number, not '0x10'");
+    EXPECT_EQ(Message({"--workers", "+5"}), "--workers takes a whole number, not '+5'");
+    EXPECT_EQ(Message({"-t", " 5"}), "--timeout takes a whole number, not ' 5'");
+}
+
+// A value given again replaces the one before; the forms of one option mix.
+TEST(Clioptions, ShortAndLongFormsAndRepeats)
+{
+    EXPECT_EQ(Parse({"-c3", "--count", "4"}).Run.Count, 4);
+    EXPECT_EQ(Parse({"--count=4", "-c", "3"}).Run.Count, 3);
+    EXPECT_EQ(Parse({"--format", "csv", "--format=json"}).Format, TOutputFormat::Json);
+    EXPECT_EQ(Parse({"--plan", "a", "--plan=b"}).Plan.value(), "b");
+    EXPECT_EQ(Parse({"--plan="}).Plan.value(), "");
+    EXPECT_TRUE(Parse({"--list", "--list"}).List);
+    EXPECT_TRUE(Parse({"-h"}).Help);
+    EXPECT_EQ(Parse({"--interval=5"}).Run.Interval, std::chrono::milliseconds(5));
+    EXPECT_EQ(Parse({"-t", "7"}).Run.HomePageTimeout, std::chrono::milliseconds(7));
+    EXPECT_EQ(Parse({"--watch", "2", "--listen=[::1]:0"}).Listen.value().Host, "::1");
+    EXPECT_EQ(Message({"--list=yes"}), "--list takes no value");
+    EXPECT_EQ(Message({"--ping="}), "--ping needs a target");
+    EXPECT_EQ(Message({""}), "a target needs a target");
+    EXPECT_EQ(Message({"::1", "-x"}), "unknown argument '-x'");
+    EXPECT_EQ(Message({"--count-all"}), "unknown argument '--count-all'");
+}
+
+// A word is one target as typed, brackets and all, whatever follows it.
+TEST(Clioptions, TargetsStayAsTyped)
+{
+    const TCliOptions options = Parse({"[::1]", "--http", "a,b", "c", "--dns", "[::1]"});
+    ASSERT_EQ(options.Targets.size(), 4u);
+    EXPECT_EQ(options.Targets[0].Text, "[::1]");
+    EXPECT_EQ(options.Targets[1].Text, "a,b");
+    EXPECT_EQ(options.Targets[2].Method, dtPing);
+    EXPECT_EQ(options.Targets[3].Text, "[::1]");
+    EXPECT_EQ(options.Targets[3].Method, dtDNSQuery);
+}
+
+// Every pair that may not be given together is refused, named in the order
+// typed, and each option that needs another says which.
+TEST(Clioptions, EveryExclusionAndRequirement)
+{
+    const std::vector<std::vector<std::string>> storeOptions{{"--plan", "p"}, {"--dir", "d"}, {"--list"}, {"--history"}};
+    const std::vector<std::vector<std::string>> targets{{"::1"}, {"--ping", "::1"}, {"--http", "::1"}, {"--dns", "::1"}};
+    const auto spoken = [](const std::vector<std::string>& args) { return args.size() == 1 && args[0][0] != '-' ? std::string("a target") : args[0]; };
+    const auto together = [&](const std::vector<std::string>& first, const std::vector<std::string>& second) {
+        std::vector<std::string> args = first;
+        args.insert(args.end(), second.begin(), second.end());
+        EXPECT_EQ(Message(args), spoken(first) + " and " + spoken(second) + " do not go together") << args[0];
+    };
+    for (const auto& target : targets)
+        for (const auto& store : storeOptions) {
+            together(target, store);
+            together(store, target);
+        }
+    const std::vector<std::vector<std::string>> runOnly{{"--count", "2"},   {"--interval", "2"}, {"--timeout", "2"},
+                                                         {"--workers", "2"}, {"--watch", "2"},    {"--no-record"}};
+    for (const auto& run : runOnly) {
+        together(run, {"--list"});
+        together({"--history"}, run);
+    }
+    together({"--list"}, {"--plan", "p"});
+    together({"--format", "csv"}, {"--list"});
+    together({"--history"}, {"--list"});
+    EXPECT_EQ(Message({"--dir", "d", "--plan", "p", "--history", "--format", "csv", "--since", "2026-01-01"}),
+              "accepted");
+    EXPECT_EQ(Message({"--listen", ":1", "--since", "2026-01-01"}), "--listen goes with --watch");
+    EXPECT_EQ(Message({"--since=2026-01-01"}), "--since goes with --history");
+}
+
+// The help is made from the declarations: every option with its bounds and
+// default, and what each needs.
+TEST(Clioptions, HelpListsEveryOption)
+{
+    const std::string help = CliUsage();
+    std::string flowing;  // the text with its line breaks and indents as single spaces
+    for (const char c : help)
+        if (!std::isspace(static_cast<unsigned char>(c)) || (!flowing.empty() && flowing.back() != ' '))
+            flowing += std::isspace(static_cast<unsigned char>(c)) ? ' ' : c;
+    for (const std::string line :
+         {"  TARGET ", "  --ping HOST ", "  --http TARGET ", "  --dns SERVER ", "  -c, --count N ", "  -i, --interval MS ",
+          "  -t, --timeout MS ", "  --workers N ", "  --format FMT ", "  --watch SECONDS ", "  --listen ADDR:PORT ",
+          "  --dir DIR ", "  --plan NAME ", "  --no-record ", "  --history ", "  --since DATE ", "  --list ",
+          "  -h, --help ", "  --version "})
+        EXPECT_NE(help.find("\n" + line), std::string::npos) << line;
+    for (const std::string note : {"(default 5; 1 to 1000)", "(default 100; 0 to 3600000)", "(default 5000; 1 to 60000)",
+                                   "(default 20; 1 to 256)", "with --watch: serve", "with --history: runs"})
+        EXPECT_NE(flowing.find(note), std::string::npos) << note;
+    size_t start = 0;
+    for (size_t end = help.find('\n'); end != std::string::npos; start = end + 1, end = help.find('\n', start))
+        EXPECT_LE(end - start, 100u) << help.substr(start, end - start);  // the usage lines are the widest
+}
+
+// However the usage is bad, the message is one line that names the option.
+TEST(Clioptions, EachBadUsageIsOneLineNamingTheOption)
+{
+    const std::vector<std::pair<std::vector<std::string>, std::string>> cases{
+        {{"-c"}, "-c"},
+        {{"--interval"}, "--interval"},
+        {{"--watch", "x"}, "--watch"},
+        {{"--history", "--since", "x"}, "date 'x'"},
+        {{"--format", "x"}, "format"},
+        {{"--dir", ""}, "--dir"},
+        {{"--watch", "1", "--listen", "x:1"}, "--listen"},
+        {{"--no-record=1"}, "--no-record"},
+        {{"--version=1"}, "--version"},
+        {{"--bogus"}, "--bogus"},
+        {{"--list", "--workers", "3"}, "--workers"},
+        {{"--listen", "1"}, "--listen"}};
+    for (const auto& [args, name] : cases) {
+        const std::string message = Message(args);
+        EXPECT_NE(message, "accepted") << name;
+        EXPECT_EQ(message.find('\n'), std::string::npos) << message;
+        EXPECT_NE(message.find(name), std::string::npos) << message;
+    }
 }
 
 }  // namespace
