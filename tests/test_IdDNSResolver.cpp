@@ -276,8 +276,6 @@ TEST(IdDNSResolver, BuildQueryRefusesWhatCannotBeEncoded)
 
 TEST(IdDNSResolver, IdentifiersCoverTheRangeFromEveryThread)
 {
-    // Every construction reseeds the shared generator from the clock; build
-    // the resolvers first so the draws below come from one seeded sequence.
     std::vector<std::unique_ptr<TIdDNSResolver>> resolvers;
     for (int i = 0; i < 4; ++i) {
         resolvers.push_back(std::make_unique<TIdDNSResolver>());
@@ -308,6 +306,29 @@ TEST(IdDNSResolver, IdentifiersCoverTheRangeFromEveryThread)
     EXPECT_GT(high, 61000);
     EXPECT_LT(low, 1000);
     EXPECT_GT(distinct.size(), 14000u);  // 20000 draws from 62000 values
+}
+
+// Resolvers made in the same millisecond, as a run's workers are, must not
+// ask under the same identifiers: a clock seed would give them one sequence.
+TEST(IdDNSResolver, ResolversMadeTogetherDrawDifferentIdentifiers)
+{
+    std::vector<std::unique_ptr<TIdDNSResolver>> resolvers;
+    std::vector<std::vector<uint16_t>> drawn;
+    for (int i = 0; i < 8; ++i) {
+        auto& r = *resolvers.emplace_back(std::make_unique<TIdDNSResolver>());
+        r.Questions = {{"a", DnsTypeA, DnsClassIN}};
+        auto& ids = drawn.emplace_back();
+        for (int query = 0; query < 3; ++query) {
+            r.BuildQuery();
+            ids.push_back(r.DNSHeader.ID);
+        }
+    }
+    const std::set<std::vector<uint16_t>> sequences(drawn.begin(), drawn.end());
+    EXPECT_EQ(sequences.size(), drawn.size());
+    int sameFirst = 0;
+    for (size_t i = 1; i < drawn.size(); ++i)
+        sameFirst += drawn[i][0] == drawn[0][0] ? 1 : 0;
+    EXPECT_LE(sameFirst, 1);
 }
 
 TEST(IdDNSResolver, CannedRepliesDecodeAsExpected)
