@@ -117,7 +117,7 @@ int main()
     });
     BenchTry("DNS, silent server", [&](const std::atomic<bool>& abort) {
         TIdDNSResolver resolver;
-        resolver.Port = silent.Port();
+        resolver.SetPort(silent.Port());
         std::chrono::microseconds elapsed{0};
         return MeasureDNSQuery(resolver, "127.0.0.1", TTestRun::kTryTimeout, elapsed, &abort);
     });

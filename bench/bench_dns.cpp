@@ -24,7 +24,7 @@ TDnsResponse Answer(const std::string& query, int delayMs)
 double EngineAverage(uint16_t port)
 {
     TIdDNSResolver resolver;
-    resolver.Port = port;
+    resolver.SetPort(port);
     double sum = 0;
     for (int i = 0; i < Tries; ++i) {
         std::chrono::microseconds elapsed{0};

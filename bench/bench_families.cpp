@@ -141,7 +141,7 @@ TDnsResponse Answer(const std::string& query, int delayMs)
 std::vector<double> EngineDns(const char* server, uint16_t port)
 {
     TIdDNSResolver resolver;
-    resolver.Port = port;
+    resolver.SetPort(port);
     std::vector<double> values;
     for (int i = 0; i < kTries; ++i) {
         std::chrono::microseconds elapsed{0};

@@ -1,6 +1,7 @@
 #include "cli/Metricsserver.h"
 
 #include "cli/Climetrics.h"
+#include "vqlib/Vqnet.h"
 #include "vqlib/Vqstring.h"
 
 #include <arpa/inet.h>
@@ -29,11 +30,6 @@ namespace {
 const char* const kPlainText = "text/plain; charset=utf-8";
 const char* const kAllowed = "GET, HEAD";
 
-struct TSocketAddress {
-    sockaddr_storage Storage{};
-    socklen_t Length = 0;
-};
-
 std::string WithoutBrackets(const std::string& host)
 {
     if (host.size() >= 2 && host.front() == '[' && host.back() == ']')
@@ -46,21 +42,9 @@ std::string WithoutBrackets(const std::string& host)
 TSocketAddress ListenAddress(const std::string& host, uint16_t port)
 {
     const std::string literal = host == "localhost" ? "127.0.0.1" : WithoutBrackets(host);
-    TSocketAddress address;
-    auto* v4 = reinterpret_cast<sockaddr_in*>(&address.Storage);
-    auto* v6 = reinterpret_cast<sockaddr_in6*>(&address.Storage);
-    if (inet_pton(AF_INET, literal.c_str(), &v4->sin_addr) == 1) {
-        v4->sin_family = AF_INET;
-        v4->sin_port = htons(port);
-        address.Length = sizeof(sockaddr_in);
-    } else if (inet_pton(AF_INET6, literal.c_str(), &v6->sin6_addr) == 1) {
-        v6->sin6_family = AF_INET6;
-        v6->sin6_port = htons(port);
-        address.Length = sizeof(sockaddr_in6);
-    } else {
-        throw std::runtime_error("bad listen address '" + host + "': not an IPv4 or IPv6 address");
-    }
-    return address;
+    if (std::optional<TSocketAddress> address = StrictSocketAddress(literal, port))
+        return *address;
+    throw std::runtime_error("bad listen address '" + host + "': not an IPv4 or IPv6 address");
 }
 
 std::string Shown(const std::string& host, uint16_t port)

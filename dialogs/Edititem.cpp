@@ -13,8 +13,6 @@
 #include <QLineEdit>
 #include <QPushButton>
 
-#include <arpa/inet.h>
-
 #include <algorithm>
 
 namespace {
@@ -22,17 +20,6 @@ namespace {
 constexpr int kNameMaxBytes = 40;
 constexpr int kDomainIPMaxBytes = 100;
 constexpr int kHintDesignWidth = 24;
-
-// The classic IPv4 forms inet_addr takes, or an IPv6 address, bare or in the
-// brackets a web address puts it in.
-bool IsIPAddressText(const std::string& text)
-{
-    if (inet_addr(text.c_str()) != INADDR_NONE)
-        return true;
-    if (text.size() > 2 && text.front() == '[' && text.back() == ']')
-        return IsIPv6Literal(text.substr(1, text.size() - 2));
-    return IsIPv6Literal(text);
-}
 
 }  // namespace
 
@@ -80,7 +67,7 @@ void TfrmEditItem::edtDomainIPChange()
     const std::string address = text ? TrimBlanks(*text) : std::string("?");
     if (address.empty())
         lblHint->setText(QString());
-    else if (IsIPAddressText(address))
+    else if (IsTargetLiteral(address, TBrackets::Allowed))  // a web address brackets IPv6
         lblHint->setText(QStringLiteral("(IP地址)"));
     else
         lblHint->setText(QStringLiteral("(域名)"));

@@ -4,9 +4,11 @@
 #include "engine/Measurehomepage.h"
 #include "engine/Measureping.h"
 #include "engine/Shortage.h"
+#include "engine/Trytimes.h"
 #include "net/IdDNSResolver.h"
 #include "vqlib/Vqtick.h"
 
+#include <algorithm>
 #include <new>
 
 void TWorkerControl::Cancel()
@@ -115,11 +117,12 @@ TSpendingResult TCalcSpendingThread::CalcSpending(const TDNSDispInfo& item)
     if (target.empty())
         return result;
 
+    TTryTimes tries(static_cast<size_t>(std::max(FTimes, 0)));
     for (int index = 0; index < FTimes && !Stopping(); ++index) {
         std::chrono::microseconds elapsed{0};
         const bool ok = TryOnce(item, target, elapsed);
         if (ok) {
-            result.Total += elapsed;
+            tries[static_cast<size_t>(index)] = elapsed;
             --result.FailCount;
         }
         if (FOnTry)
@@ -127,10 +130,10 @@ TSpendingResult TCalcSpendingThread::CalcSpending(const TDNSDispInfo& item)
         if (!PauseAfterTry())
             break;
     }
-    const int32_t successes = FTimes - result.FailCount;
-    if (successes > 0) {
+    // The figures the details and reports show are made the same way.
+    if (const std::optional<TTryFigures> figures = TryFigures(tries)) {
         result.Ok = true;
-        result.Average = std::chrono::duration<double, std::milli>(result.Total).count() / successes;
+        result.Average = figures->Mean;
     }
     return result;
 }

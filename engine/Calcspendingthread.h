@@ -90,7 +90,6 @@ struct TSpendingResult {
     bool Ok = false;        // at least one try succeeded
     double Average = 0.0;   // ms, over the successful tries, when Ok
     int32_t FailCount = 0;
-    std::chrono::microseconds Total{0};  // of the successful tries
 };
 
 class TCalcSpendingThread final : public TThread {

@@ -1,5 +1,6 @@
 #include "engine/Itemtexts.h"
 
+#include "engine/Trytimes.h"
 #include "vqlib/Gbk.h"
 
 #include <cstdio>
@@ -40,17 +41,11 @@ std::string NoteText(const TDNSDispInfo& item, int32_t testTimes)
 
 std::optional<double> OverallAverage(const std::vector<TDNSDispInfo>& items)
 {
-    double sum = 0.0;
-    int count = 0;
-    for (const TDNSDispInfo& item : items) {
-        if (item.State == tsDone) {
-            sum += item.AvgTime;
-            ++count;
-        }
-    }
-    if (count == 0)
-        return std::nullopt;
-    return sum / count;
+    std::vector<std::optional<double>> averages;
+    averages.reserve(items.size());
+    for (const TDNSDispInfo& item : items)
+        averages.push_back(item.State == tsDone ? std::optional<double>(item.AvgTime) : std::nullopt);
+    return MeanOfAverages(averages);
 }
 
 std::string AverageText(double average)

@@ -11,6 +11,7 @@
 std::string MethodText(int8_t doType);                              // "取首页内容" or "Ping"
 std::string TimeText(const TDNSDispInfo& item);                     // "%7.2f", "待测速", ...
 std::string NoteText(const TDNSDispInfo& item, int32_t testTimes);  // Note + "失败率%d/%d "
-// The plain mean of the averages of the items in state 0; none when no item is.
+// The run's verdict (MeanOfAverages) over the averages of the items in state 0;
+// none when no item is.
 std::optional<double> OverallAverage(const std::vector<TDNSDispInfo>& items);
 std::string AverageText(double average);                            // "%0.2f"

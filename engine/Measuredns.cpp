@@ -15,8 +15,8 @@ bool MeasureDNSQuery(TIdDNSResolver& resolver, const std::string& target, int32_
         return false;
     try {
         resolver.SetAbortFlag(abort);
-        resolver.Host = target;
-        resolver.ReceiveTimeout = timeout;
+        resolver.SetHost(target);
+        resolver.SetReceiveTimeout(timeout);
         resolver.ResetResult();
         resolver.DNSHeader.Flags = 0x0100;  // standard query, recursion desired
         resolver.DNSHeader.QDCount = 1;

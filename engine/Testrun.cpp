@@ -8,16 +8,6 @@
 #include <thread>
 #include <utility>
 
-namespace {
-
-// Measured as typed, with no lookup and no note.
-bool IsLiteralAddress(const std::string& text)
-{
-    return IsIPv4Literal(text) || IsIPv6Literal(text);
-}
-
-}  // namespace
-
 TTestRun::TTestRun(std::vector<TDNSDispInfo>& items, int32_t timeout, int32_t times)
     : FItems(items),
       FTimeout(timeout),
@@ -49,7 +39,8 @@ void TTestRun::ResolveHosts(std::function<void()> resolved)
         // A DNS-query item names its DNS server; it is resolved like a Ping item.
         if (item.DoType == dtHomePage)
             continue;
-        if (IsLiteralAddress(item.DomainIP)) {
+        // Measured as typed, with no lookup and no note.
+        if (IsTargetLiteral(item.DomainIP)) {
             item.IP = item.DomainIP;
             continue;
         }
@@ -216,7 +207,7 @@ void TTestRun::RetryWaitingItems()
 
 void TTestRun::GiveUp(TDNSDispInfo& item)
 {
-    TCalcSpendingThread::ApplyResult(item, TSpendingResult{false, 0.0, FTimes, {}});
+    TCalcSpendingThread::ApplyResult(item, TSpendingResult{false, 0.0, FTimes});
     Report(item);
 }
 

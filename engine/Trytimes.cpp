@@ -3,26 +3,59 @@
 #include <algorithm>
 #include <cmath>
 
+namespace {
+
+double Milliseconds(std::chrono::microseconds time) { return std::chrono::duration<double, std::milli>(time).count(); }
+
+}  // namespace
+
+// Allocates nothing: the worker makes its average with it after memory may
+// have run out.
 std::optional<TTryFigures> TryFigures(const TTryTimes& tries)
 {
-    std::vector<double> times;
-    for (const auto& time : tries)
-        if (time)
-            times.push_back(std::chrono::duration<double, std::milli>(*time).count());
-    if (times.empty())
+    std::chrono::microseconds total{0};
+    std::chrono::microseconds fastest = std::chrono::microseconds::max();
+    std::chrono::microseconds slowest = std::chrono::microseconds::min();
+    size_t count = 0;
+    for (const auto& time : tries) {
+        if (time) {
+            total += *time;
+            fastest = std::min(fastest, *time);
+            slowest = std::max(slowest, *time);
+            ++count;
+        }
+    }
+    if (count == 0)
         return std::nullopt;
     TTryFigures figures;
-    figures.Fastest = *std::min_element(times.begin(), times.end());
-    figures.Slowest = *std::max_element(times.begin(), times.end());
-    double sum = 0;
-    for (double time : times)
-        sum += time;
-    figures.Mean = sum / times.size();
+    figures.Fastest = Milliseconds(fastest);
+    figures.Slowest = Milliseconds(slowest);
+    // Summed in whole microseconds, so that no try's rounding adds up.
+    figures.Mean = Milliseconds(total) / static_cast<double>(count);
     double squares = 0;
-    for (double time : times)
-        squares += (time - figures.Mean) * (time - figures.Mean);
-    figures.StdDev = std::sqrt(squares / times.size());
+    for (const auto& time : tries) {
+        if (time) {
+            const double difference = Milliseconds(*time) - figures.Mean;
+            squares += difference * difference;
+        }
+    }
+    figures.StdDev = std::sqrt(squares / static_cast<double>(count));
     return figures;
+}
+
+std::optional<double> MeanOfAverages(const std::vector<std::optional<double>>& averages)
+{
+    double sum = 0.0;
+    int count = 0;
+    for (const std::optional<double>& average : averages) {
+        if (average) {
+            sum += *average;
+            ++count;
+        }
+    }
+    if (count == 0)
+        return std::nullopt;
+    return sum / count;
 }
 
 TTryLog::TTryLog(int tries) : FTries(std::max(tries, 0)) {}

@@ -23,8 +23,13 @@ struct TTryFigures {
     double StdDev = 0;
 };
 
-// None when no try succeeded.
+// None when no try succeeded. Every figure of an item, wherever it is shown,
+// comes from here: the worker's average is this mean.
 std::optional<TTryFigures> TryFigures(const TTryTimes& tries);
+
+// The verdict of a run: the plain mean of the averages of the items that
+// answered (those with a value); none when none did.
+std::optional<double> MeanOfAverages(const std::vector<std::optional<double>>& averages);
 
 // Gathers a run's tries as its workers report them, from any thread. Items
 // are known by their address in the run, which stays put while it runs.

@@ -360,19 +360,14 @@ THistoryDb::~THistoryDb() { sqlite3_close_v2(FDb); }
 
 int64_t THistoryDb::Record(const TRunRecord& run)
 {
-    std::optional<double> sum;
     int answered = 0;
     std::vector<std::optional<double>> averages;
     for (const TItemRecord& item : run.Items) {
-        averages.push_back(ItemAverage(item.Tries));
-        if (averages.back()) {
-            sum = sum.value_or(0) + *averages.back();
-            ++answered;
-        }
+        const std::optional<TTryFigures> figures = TryFigures(item.Tries);
+        averages.push_back(figures ? std::optional<double>(figures->Mean) : std::nullopt);
+        answered += figures ? 1 : 0;
     }
-    std::optional<double> average;
-    if (sum)
-        average = *sum / answered;
+    const std::optional<double> average = MeanOfAverages(averages);
 
     TTransaction transaction(FDb);
     TStatement insertRun(FDb, "INSERT INTO runs (plan, started, ended, average, answered, total)"

@@ -30,10 +30,7 @@ struct TRunSummary {
     int64_t Id = 0;
     std::chrono::system_clock::time_point Started, Ended;
     std::string Plan;
-    std::optional<double> Average;  // ms, the mean of the answered items' averages; none if none answered
+    std::optional<double> Average;  // ms, MeanOfAverages of the items' TryFigures means
     int Answered = 0;
     int Total = 0;
 };
-
-// The mean of an item's answered tries in ms; none when no try answered.
-std::optional<double> ItemAverage(const TTryTimes& tries);

@@ -1,33 +1,18 @@
 #include "net/IdDNSResolver.h"
 
 #include "net/IdException.h"
+#include "net/IdRandom.h"
 #include "net/IdStack.h"
 
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
-#include <mutex>
-#include <random>
 
 namespace {
 
-// One generator for all resolvers, so every draw happens under its lock.
-std::mutex GIdentifierLock;
-std::mt19937 GIdentifierGenerator;
-
-void SeedIdentifiers()
-{
-    using namespace std::chrono;
-    auto now = duration_cast<milliseconds>(system_clock::now().time_since_epoch()).count();
-    std::lock_guard<std::mutex> lock(GIdentifierLock);
-    GIdentifierGenerator.seed(static_cast<std::mt19937::result_type>(now));
-}
-
 uint16_t NextIdentifier()
 {
-    std::uniform_int_distribution<uint32_t> range(0, TIdDNSResolver::IdentifierRange - 1);
-    std::lock_guard<std::mutex> lock(GIdentifierLock);
-    return static_cast<uint16_t>(range(GIdentifierGenerator));
+    return static_cast<uint16_t>(RandomBelow(TIdDNSResolver::IdentifierRange));
 }
 
 [[noreturn]] void Fail(const char* check)
@@ -317,9 +302,20 @@ void TIdDNSHeader::Reset()
 
 TIdDNSResolver::TIdDNSResolver()
 {
-    Port = 53;
-    ReceiveTimeout = 4000;
-    SeedIdentifiers();
+    SetPort(53);
+    SetReceiveTimeout(4000);
+}
+
+void TIdDNSResolver::SetReply(std::string packet)
+{
+    FReplyLength = static_cast<int32_t>(std::min<size_t>(packet.size(), INT32_MAX));
+    FReplyPacket = std::move(packet);
+}
+
+void TIdDNSResolver::SetReply(std::string packet, int32_t length)
+{
+    SetReply(std::move(packet));
+    FReplyLength = std::clamp(length, 0, FReplyLength);
 }
 
 void TIdDNSResolver::ResetResult()
@@ -339,7 +335,7 @@ void TIdDNSResolver::RunQuery()
         ClearReply();
         // Replies to earlier tries that came in between tries are not ours.
         DiscardPending();
-        SendPacket(QueryPacket);
+        SendPacket(FQueryPacket);
         AwaitResponse();
     } catch (...) {
         ClearReply();
@@ -368,8 +364,8 @@ void TIdDNSResolver::BuildQuery()
         WriteWord(message, question.QType);
         WriteWord(message, question.QClass);
     }
-    QueryPacket = message;
-    QueryLength = static_cast<int32_t>(message.size());
+    FQueryPacket = message;
+    FQueryLength = static_cast<int32_t>(message.size());
 }
 
 void TIdDNSResolver::DecodeReply()
@@ -381,8 +377,8 @@ void TIdDNSResolver::DecodeReply()
 void TIdDNSResolver::ClearReply()
 {
     ResetResult();
-    ReplyPacket.clear();
-    ReplyLength = 0;
+    FReplyPacket.clear();
+    FReplyLength = 0;
 }
 
 // The time-out runs from the send: datagrams that are not the response
@@ -390,8 +386,8 @@ void TIdDNSResolver::ClearReply()
 void TIdDNSResolver::AwaitResponse()
 {
     using namespace std::chrono;
-    const bool limited = ReceiveTimeout >= 0;
-    const auto deadline = steady_clock::now() + milliseconds(limited ? ReceiveTimeout : 0);
+    const bool limited = ReceiveTimeout() >= 0;
+    const auto deadline = steady_clock::now() + milliseconds(limited ? ReceiveTimeout() : 0);
     for (;;) {
         const int32_t wait = limited
             ? static_cast<int32_t>(std::max<int64_t>(0, ceil<milliseconds>(deadline - steady_clock::now()).count()))
@@ -406,7 +402,7 @@ void TIdDNSResolver::AwaitResponse()
 bool TIdDNSResolver::TakeResponse(int32_t wait)
 {
     try {
-        ReplyPacket = ReceivePacket(wait);
+        FReplyPacket = ReceivePacket(wait);
     } catch (const EIdUDPReceiveErrorZeroBytes&) {
         return false;
     } catch (const EIdSocketError& error) {
@@ -416,7 +412,7 @@ bool TIdDNSResolver::TakeResponse(int32_t wait)
             throw;
         return false;
     }
-    if (ReplyPacket.empty())
+    if (FReplyPacket.empty())
         Fail("no response to the query in time");
     try {
         DecodeResponse();
@@ -429,9 +425,9 @@ bool TIdDNSResolver::TakeResponse(int32_t wait)
 void TIdDNSResolver::DecodeResponse()
 {
     ResetResult();
-    ReplyLength = static_cast<int32_t>(std::min<size_t>(ReplyPacket.size(), INT32_MAX));
-    TReplyReader reader(ReplyPacket, static_cast<size_t>(ReplyLength));
-    TReplyReader query(QueryPacket, static_cast<size_t>(std::max(QueryLength, 0)));
+    FReplyLength = static_cast<int32_t>(std::min<size_t>(FReplyPacket.size(), INT32_MAX));
+    TReplyReader reader(FReplyPacket, static_cast<size_t>(FReplyLength));
+    TReplyReader query(FQueryPacket, static_cast<size_t>(std::max(FQueryLength, 0)));
     const std::vector<TWireQuestion> asked = ReadAskedQuestions(query);
     if (reader.Bound() < 12)
         Fail("reply shorter than its header");
@@ -459,7 +455,7 @@ void TIdDNSResolver::DecodeResponse()
     ReadSection(reader, position, DNSHeader.ANCount, Answers);
     ReadSection(reader, position, DNSHeader.NSCount, Authority);
     ReadSection(reader, position, DNSHeader.ARCount, Additional);
-    ReplyLength = static_cast<int32_t>(position);
+    FReplyLength = static_cast<int32_t>(position);
 }
 
 void TIdDNSResolver::FailOnErrorCode() const
@@ -472,7 +468,7 @@ std::string TIdDNSResolver::DecodeName(int32_t& position) const
 {
     if (position < 0)
         Fail("name position before the reply");
-    TReplyReader reader(ReplyPacket, static_cast<size_t>(std::max(ReplyLength, 0)));
+    TReplyReader reader(FReplyPacket, static_cast<size_t>(std::max(FReplyLength, 0)));
     size_t at = static_cast<size_t>(position);
     std::string name = ReadName(reader, at);
     position = static_cast<int32_t>(at);

@@ -65,10 +65,16 @@ public:
     TIdDNSResourceList Authority;
     TIdDNSResourceList Additional;
 
-    std::string QueryPacket;
-    int32_t QueryLength = 0;
-    std::string ReplyPacket;
-    int32_t ReplyLength = 0;  // while decoding, the bound of every read
+    // The last query built, and the datagram taken as its reply.
+    const std::string& QueryPacket() const { return FQueryPacket; }
+    int32_t QueryLength() const { return FQueryLength; }
+    const std::string& ReplyPacket() const { return FReplyPacket; }
+    // While decoding, the bound of every read; after it, the bytes decoded.
+    int32_t ReplyLength() const { return FReplyLength; }
+    // A reply to decode as if it had come (tests, the fuzzer); length, when
+    // given, bounds what DecodeName reads (clamped to the packet).
+    void SetReply(std::string packet);
+    void SetReply(std::string packet, int32_t length);
 
     void ResetResult();
     // Build, send, and wait up to ReceiveTimeout from the send for the
@@ -89,6 +95,11 @@ public:
     static constexpr uint32_t IdentifierRange = 62000;
 
 private:
+    std::string FQueryPacket;
+    int32_t FQueryLength = 0;
+    std::string FReplyPacket;
+    int32_t FReplyLength = 0;
+
     void ClearReply();
     void AwaitResponse();
     // Whether the next datagram, within wait, is the response; throws when

@@ -12,7 +12,6 @@
 #include <strings.h>
 #include <unistd.h>
 
-#include <array>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -34,57 +33,14 @@ int Fail(int error)
     return Id_SOCKET_ERROR;
 }
 
-bool ToByte(const std::string& piece, uint8_t& byte)
-{
-    if (piece.empty())
-        return false;
-    unsigned value = 0;
-    for (char c : piece) {
-        if (c < '0' || c > '9')
-            return false;
-        value = value * 10 + static_cast<unsigned>(c - '0');
-        if (value > 255)
-            return false;
-    }
-    byte = static_cast<uint8_t>(value);
-    return true;
-}
-
-std::optional<std::array<uint8_t, 4>> ParseDottedQuad(const std::string& text)
-{
-    std::array<uint8_t, 4> bytes{};
-    size_t start = 0;
-    for (int i = 0; i < 3; ++i) {
-        size_t dot = text.find('.', start);
-        if (dot == std::string::npos || !ToByte(text.substr(start, dot - start), bytes[i]))
-            return std::nullopt;
-        start = dot + 1;
-    }
-    if (!ToByte(text.substr(start), bytes[3]))  // a further "." is not a digit
-        return std::nullopt;
-    return bytes;
-}
-
-struct TSocketAddress {
-    sockaddr_storage Storage{};
-    socklen_t Length = 0;
-    const sockaddr* Address() const { return reinterpret_cast<const sockaddr*>(&Storage); }
-};
-
+// A strict literal as it is; an IPv6 address with a zone ("fe80::1%eth0")
+// through the numeric lookup, which keeps the zone inet_pton refuses.
 std::optional<TSocketAddress> SocketAddress(const std::string& ip, int port)
 {
-    TSocketAddress result;
-    if (std::optional<std::array<uint8_t, 4>> quad = ParseDottedQuad(ip)) {
-        auto* address = reinterpret_cast<sockaddr_in*>(&result.Storage);
-        address->sin_family = AF_INET;
-        address->sin_port = htons(static_cast<uint16_t>(port));
-        std::memcpy(&address->sin_addr, quad->data(), 4);
-        result.Length = sizeof(sockaddr_in);
-        return result;
-    }
+    if (std::optional<TSocketAddress> strict = StrictSocketAddress(ip, static_cast<uint16_t>(port)))
+        return strict;
     if (!IsIPv6Literal(ip))
         return std::nullopt;
-    // Numeric only: the zone of a link-local address ("fe80::1%eth0") included.
     addrinfo hints{};
     hints.ai_family = AF_INET6;
     hints.ai_socktype = SOCK_DGRAM;
@@ -93,6 +49,7 @@ std::optional<TSocketAddress> SocketAddress(const std::string& ip, int port)
     const std::string service = std::to_string(static_cast<uint16_t>(port));
     if (getaddrinfo(ip.c_str(), service.c_str(), &hints, &answer) != 0)
         return std::nullopt;
+    TSocketAddress result;
     std::memcpy(&result.Storage, answer->ai_addr, answer->ai_addrlen);
     result.Length = answer->ai_addrlen;
     freeaddrinfo(answer);
@@ -168,7 +125,7 @@ std::string TIdStack::ResolveAddress(const std::string& host)
 {
     if (strcasecmp(host.c_str(), "LOCALHOST") == 0)
         return "127.0.0.1";
-    if (IsDottedQuad(host) || IsIPv6Literal(host))
+    if (StrictAddressFamily(host) == AF_INET || IsIPv6Literal(host))
         return host;
     std::optional<std::string> address = LookupHost(host);
     if (!address)
@@ -176,14 +133,9 @@ std::string TIdStack::ResolveAddress(const std::string& host)
     return *address;
 }
 
-bool TIdStack::IsDottedQuad(const std::string& text)
-{
-    return ParseDottedQuad(text).has_value();
-}
-
 int TIdStack::FamilyOf(const std::string& ip)
 {
-    if (IsDottedQuad(ip))
+    if (StrictAddressFamily(ip) == AF_INET)
         return AF_INET;
     return IsIPv6Literal(ip) ? AF_INET6 : AF_UNSPEC;
 }

@@ -62,10 +62,10 @@ public:
     virtual std::optional<std::string> LookupHost(const std::string& host) = 0;
     virtual int LastError() const = 0;
 
-    // LOCALHOST in any case, a dotted quad or an IPv6 address as it is, else
-    // the address LookupHost gives; a failed lookup raises EIdSocketError.
+    // LOCALHOST in any case, a dotted quad (StrictAddressFamily, vqlib/Vqnet.h)
+    // or an IPv6 address as it is, else the address LookupHost gives; a failed
+    // lookup raises EIdSocketError.
     std::string ResolveAddress(const std::string& host);
-    static bool IsDottedQuad(const std::string& text);
     // AF_INET for a dotted quad, AF_INET6 for an IPv6 address, else AF_UNSPEC.
     static int FamilyOf(const std::string& ip);
     // Raises EIdSocketError for Id_SOCKET_ERROR, with the last error number.

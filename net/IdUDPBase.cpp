@@ -33,7 +33,7 @@ TIdSocketHandle& TIdUDPBase::EnsureSocket(int family)
         FBinding->CloseSocket();
     if (!FBinding->IsOpen()) {
         FBinding->AllocateSocket(family == AF_UNSPEC ? AF_INET : family);
-        Stack().CheckResult(Stack().SetBroadcast(FBinding->Handle(), BroadcastEnabled));
+        Stack().CheckResult(Stack().SetBroadcast(FBinding->Handle(), FBroadcastEnabled));
     }
     return *FBinding;
 }
@@ -71,14 +71,14 @@ bool TIdUDPBase::WaitReadableOrAbort(int handle, int32_t timeout)
 std::string TIdUDPBase::ReceivePacket(int32_t timeout)
 {
     if (timeout == IdTimeoutDefault)
-        timeout = ReceiveTimeout;
+        timeout = FReceiveTimeout;
     TIdSocketHandle& binding = EnsureSocket();
     if (!WaitReadable(timeout)) {
         binding.PeerIP.clear();
         binding.PeerPort = 0;
         return std::string();
     }
-    std::string buffer(static_cast<size_t>(BufferSize > 0 ? BufferSize : 0), '\0');
+    std::string buffer(static_cast<size_t>(FBufferSize > 0 ? FBufferSize : 0), '\0');
     int received = Stack().ReceiveFrom(binding.Handle(), buffer, binding.PeerIP, binding.PeerPort);
     Stack().CheckResult(received);
     if (received == 0)

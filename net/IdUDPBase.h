@@ -22,9 +22,15 @@ public:
     TIdUDPBase() = default;
     ~TIdUDPBase() override;
 
-    int32_t BufferSize = 8192;
-    int32_t ReceiveTimeout = IdTimeoutInfinite;
-    bool BroadcastEnabled = false;
+    // The largest datagram a receive takes.
+    int32_t BufferSize() const { return FBufferSize; }
+    void SetBufferSize(int32_t size) { FBufferSize = size; }
+    // Milliseconds, or IdTimeoutInfinite; what IdTimeoutDefault stands for.
+    int32_t ReceiveTimeout() const { return FReceiveTimeout; }
+    void SetReceiveTimeout(int32_t timeout) { FReceiveTimeout = timeout; }
+    // Applied when the socket is opened.
+    bool BroadcastEnabled() const { return FBroadcastEnabled; }
+    void SetBroadcastEnabled(bool enabled) { FBroadcastEnabled = enabled; }
 
     bool Active() const;
     void SetActive(bool active);
@@ -52,6 +58,9 @@ public:
 private:
     bool WaitReadableOrAbort(int handle, int32_t timeout);
 
+    int32_t FBufferSize = 8192;
+    int32_t FReceiveTimeout = IdTimeoutInfinite;
+    bool FBroadcastEnabled = false;
     std::unique_ptr<TIdSocketHandle> FBinding;
     const std::atomic<bool>* FAbort = nullptr;
 };

@@ -6,18 +6,26 @@
 
 #include <cstdint>
 #include <string>
+#include <utility>
 
 class TIdUDPClient : public TIdUDPBase {
 public:
-    std::string Host;  // host name, dotted IPv4 address or IPv6 address
-    int32_t Port = 0;
+    // A host name, dotted IPv4 address or IPv6 address.
+    const std::string& Host() const { return FHost; }
+    void SetHost(std::string host) { FHost = std::move(host); }
+    int32_t Port() const { return FPort; }
+    void SetPort(int32_t port) { FPort = port; }
 
     // The socket is connected to Host:Port first, so that a datagram from
     // any other address or port is never taken for the peer's answer.
     void SendPacket(const std::string& bytes)
     {
-        const std::string address = Stack().ResolveAddress(Host);
-        EnsureSocket(TIdStack::FamilyOf(address)).ConnectTo(address, Port);
-        SendBuffer(address, Port, bytes);
+        const std::string address = Stack().ResolveAddress(FHost);
+        EnsureSocket(TIdStack::FamilyOf(address)).ConnectTo(address, FPort);
+        SendBuffer(address, FPort, bytes);
     }
+
+private:
+    std::string FHost;
+    int32_t FPort = 0;
 };

@@ -116,6 +116,18 @@ TEST_F(CalcSpendingTest, SubMillisecondTriesAverageToTheMicrosecond)
     EXPECT_DOUBLE_EQ(loopback.AvgTime, 0.043);
 }
 
+// The list's average and the details' mean of the same tries are one figure,
+// to the last bit: a table and its details never disagree in a digit.
+TEST_F(CalcSpendingTest, TheAverageIsTheMeanOfTheTryFigures)
+{
+    const TScript script{1001us, 2002us, std::nullopt, 3337us, 9us};
+    TDNSDispInfo item = Item(dtPing, "127.0.0.1", "127.0.0.1");
+    Measure(item, Script(script));
+    const std::optional<TTryFigures> figures = TryFigures(script);
+    ASSERT_TRUE(figures);
+    EXPECT_EQ(item.AvgTime, figures->Mean);
+}
+
 TEST_F(CalcSpendingTest, LongTriesAddUpWithoutWrapping)
 {
     // Five tries of an hour each: more microseconds than 32 bits hold.

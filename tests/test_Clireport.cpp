@@ -1,10 +1,10 @@
 #include "cli/Clireport.h"
 
+#include "tests/support/Textlines.h"
 #include "vqlib/Gbk.h"
 
 #include <gtest/gtest.h>
 
-#include <sstream>
 
 namespace {
 
@@ -34,15 +34,6 @@ TRunReport SampleReport()
     return report;
 }
 
-std::vector<std::string> Lines(const std::string& text)
-{
-    std::vector<std::string> lines;
-    std::istringstream in(text);
-    for (std::string line; std::getline(in, line);)
-        lines.push_back(line);
-    return lines;
-}
-
 TEST(Clireport, DisplayWidthCountsWideCharactersTwice)
 {
     EXPECT_EQ(DisplayWidth("abc"), 3);
@@ -53,7 +44,7 @@ TEST(Clireport, DisplayWidthCountsWideCharactersTwice)
 
 TEST(Clireport, TableAlignsColumnsByTerminalWidth)
 {
-    std::vector<std::string> lines = Lines(FormatTable(SampleReport()));
+    std::vector<std::string> lines = TextLines(FormatTable(SampleReport()));
     ASSERT_EQ(lines.size(), 7u);
     // The host column starts at the same terminal column in every row.
     auto hostColumn = [](const std::string& line, const std::string& host) {
@@ -78,7 +69,7 @@ TEST(Clireport, TableWithoutAnAnswerShowsNoAverage)
 
 TEST(Clireport, CsvQuotesWhatNeedsQuoting)
 {
-    std::vector<std::string> lines = Lines(FormatCsv(SampleReport()));
+    std::vector<std::string> lines = TextLines(FormatCsv(SampleReport()));
     ASSERT_EQ(lines.size(), 4u);
     // The columns readers knew come first, as they were; the new ones follow.
     EXPECT_EQ(lines[0], "name,host,method_code,method,state,average_ms,failed,tries,fastest_ms,slowest_ms,"
@@ -114,7 +105,7 @@ TEST(Clireport, CsvAndJsonGiveSubMillisecondTriesThreeDecimals)
 {
     TRunReport report;
     report.Items.push_back({Item("lo", "127.0.0.1", dtPing, tsDone, 0.0426, 0), {43us, 41us, 44us, 42us, 43us}});
-    const std::vector<std::string> lines = Lines(FormatCsv(report));
+    const std::vector<std::string> lines = TextLines(FormatCsv(report));
     ASSERT_EQ(lines.size(), 2u);
     EXPECT_EQ(lines[1], "lo,127.0.0.1,0,Ping,done,0.04,0,5,0.041,0.044,0.043,0.001,0.043,0.041,0.044,0.042,0.043\r");
     EXPECT_NE(FormatJson(report).find("\"tries_ms\": [0.043, 0.041, 0.044, 0.042, 0.043]"), std::string::npos);
@@ -143,7 +134,7 @@ TEST(Clireport, TableShowsControlCharactersEscapedAndCsvJsonExact)
     const std::string table = FormatTable(report);
     for (char c : table)
         EXPECT_TRUE(c == '\n' || static_cast<unsigned char>(c) >= 0x20) << "raw control byte " << int(c);
-    std::vector<std::string> lines = Lines(table);
+    std::vector<std::string> lines = TextLines(table);
     ASSERT_GE(lines.size(), 3u);
     EXPECT_EQ(lines[1].rfind("x\\x1b]0;owned\\x07y  127.0.0.1\\x1b[2J  Ping", 0), 0u) << lines[1];
     EXPECT_NE(lines[1].find("n\\x0d"), std::string::npos);

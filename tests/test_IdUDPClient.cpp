@@ -27,8 +27,8 @@ TDnsResponse Echo(const std::string& query, int)
 std::unique_ptr<TIdUDPClient> ClientFor(const TDnsResponder& peer, const std::string& host = "127.0.0.1")
 {
     auto client = std::make_unique<TIdUDPClient>();
-    client->Host = host;
-    client->Port = peer.Port();
+    client->SetHost(host);
+    client->SetPort(peer.Port());
     return client;
 }
 
@@ -132,13 +132,17 @@ TEST(IdStack, NotQuiteAddressesGoToTheNameLookup)
     TIdStack::Release();
 }
 
-TEST(IdStack, IsDottedQuad)
+// "010.1.1.1" is no dotted quad: inet_addr reads it as 8.1.1.1, and a socket
+// sent to 10.1.1.1 would measure another host than a ping of the item.
+TEST(IdStack, FamilyOfTakesStrictQuadsAndNumericIPv6)
 {
-    for (const char* good : {"0.0.0.0", "255.255.255.255", "127.0.0.1", "010.1.1.1"})
-        EXPECT_TRUE(TIdStack::IsDottedQuad(good)) << good;
+    for (const char* good : {"0.0.0.0", "255.255.255.255", "127.0.0.1"})
+        EXPECT_EQ(TIdStack::FamilyOf(good), AF_INET) << good;
+    for (const char* good : {"::1", "fe80::1%lo", "::ffff:127.0.0.1"})
+        EXPECT_EQ(TIdStack::FamilyOf(good), AF_INET6) << good;
     for (const char* bad : {"", "1.2.3", "1.2.3.4.5", "300.1.1.1", "1..2.3", "1.2.3.", ".1.2.3", "a.b.c.d",
-             "1.2.3.4 ", " 1.2.3.4", "1.2.3.-4", "1.2.3.99999999999999999999"})
-        EXPECT_FALSE(TIdStack::IsDottedQuad(bad)) << bad;
+             "1.2.3.4 ", " 1.2.3.4", "1.2.3.-4", "1.2.3.99999999999999999999", "010.1.1.1", "[::1]"})
+        EXPECT_EQ(TIdStack::FamilyOf(bad), AF_UNSPEC) << bad;
 }
 
 TEST(IdStack, SocketErrorTextsAndErrnoMapping)
@@ -208,9 +212,9 @@ TEST(IdException, FixedMessages)
 TEST(IdUDPClient, Defaults)
 {
     TIdUDPClient client;
-    EXPECT_EQ(client.BufferSize, 8192);
-    EXPECT_EQ(client.ReceiveTimeout, -2);
-    EXPECT_FALSE(client.BroadcastEnabled);
+    EXPECT_EQ(client.BufferSize(), 8192);
+    EXPECT_EQ(client.ReceiveTimeout(), -2);
+    EXPECT_FALSE(client.BroadcastEnabled());
     EXPECT_FALSE(client.Active());
     EXPECT_EQ(client.Binding(), nullptr);
 }
@@ -241,7 +245,7 @@ TEST(IdUDPClient, TimeOutGivesEmptyBytesAndClearsThePeer)
     client->SendPacket("answered");
     ASSERT_EQ(client->ReceivePacket(2000), "answered");
     client->SendPacket("ignored");
-    client->ReceiveTimeout = 50;
+    client->SetReceiveTimeout(50);
     EXPECT_EQ(client->ReceivePacket(IdTimeoutDefault), "");
     EXPECT_EQ(client->Binding()->PeerIP, "");
     EXPECT_EQ(client->Binding()->PeerPort, 0);
@@ -294,8 +298,8 @@ TEST(IdUDPClient, EmptyDatagramIsAnError)
 TEST(IdUDPClient, RefusedPortReadsConnectionRefused)
 {
     TIdUDPClient client;
-    client.Host = "127.0.0.1";
-    client.Port = TDnsResponder::UnusedPort();
+    client.SetHost("127.0.0.1");
+    client.SetPort(TDnsResponder::UnusedPort());
     client.SendPacket("anyone?");
     try {
         client.ReceivePacket(2000);
@@ -320,8 +324,8 @@ TEST(IdUDPClient, FailedLookupRaisesBeforeAnySocketExists)
 {
     THostLookupScope lookup([](const std::string&) { return std::optional<std::string>(); });
     TIdUDPClient client;
-    client.Host = "no-such-host.test";
-    client.Port = 53;
+    client.SetHost("no-such-host.test");
+    client.SetPort(53);
     EXPECT_THROW(client.SendPacket("x"), EIdSocketError);
     EXPECT_FALSE(client.Active());
 }
@@ -330,7 +334,7 @@ TEST(IdUDPClient, BroadcastOptionAppliedWhenTheSocketOpens)
 {
     for (bool enabled : {false, true}) {
         TIdUDPClient client;
-        client.BroadcastEnabled = enabled;
+        client.SetBroadcastEnabled(enabled);
         int handle = client.EnsureSocket().Handle();
         int value = -7;
         socklen_t length = sizeof value;
@@ -364,7 +368,7 @@ TEST(IdUDPClient, DiscardPendingDropsQueuedDatagramsAndErrors)
     client->DiscardPending();
     EXPECT_EQ(client->ReceivePacket(0), "");
 
-    client->Port = TDnsResponder::UnusedPort();
+    client->SetPort(TDnsResponder::UnusedPort());
     client->SendPacket("refused");
     ASSERT_TRUE(client->WaitReadable(2000));  // the refusal is waiting
     client->DiscardPending();
@@ -390,7 +394,7 @@ TEST(IdUDPClient, TheSocketTakesDatagramsOnlyFromItsPeer)
     EXPECT_EQ(client->ReceivePacket(200), "");
     // Another peer: the socket follows it, from the same local port.
     const uint16_t local = LocalPort(*client);
-    client->Port = other.Port();
+    client->SetPort(other.Port());
     client->SendPacket("moved");
     EXPECT_EQ(client->ReceivePacket(2000), "moved");
     EXPECT_EQ(client->Binding()->PeerPort, other.Port());

@@ -6,6 +6,7 @@
 #include "tests/support/Historylock.h"
 #include "tests/support/Httpserver.h"
 #include "tests/support/Noproxy.h"
+#include "tests/support/Textlines.h"
 #include "vqlib/Gbk.h"
 #include "vqlib/Vqfiles.h"
 
@@ -300,15 +301,6 @@ protected:
     std::unique_ptr<TDnsResponder> FDns;
 };
 
-std::vector<std::string> SplitLines(const std::string& text)
-{
-    std::vector<std::string> lines;
-    std::istringstream in(text);
-    for (std::string line; std::getline(in, line);)
-        lines.push_back(line);
-    return lines;
-}
-
 // The page's figures as read back: each try to the microsecond (three
 // decimals), the slowest no faster than the fastest, the mean in between.
 void CheckTryFigures(const std::string& row)
@@ -340,7 +332,7 @@ TEST_F(OrvelCliRun, TableShowsTheWindowsColumnsAndTheAverage)
     TOutcome result = Run(DirArg());  // the plan named in DestLists.ini
     EXPECT_EQ(result.Status, 1);
     EXPECT_EQ(result.Err, "");  // no progress when standard error is no terminal
-    std::vector<std::string> lines = SplitLines(result.Out);
+    std::vector<std::string> lines = TextLines(result.Out);
     ASSERT_EQ(lines.size(), ItemCount() + 4) << result.Out;
     EXPECT_EQ(lines[0].rfind("名称", 0), 0u);
     EXPECT_EQ(lines[1].rfind("网页", 0), 0u);
@@ -360,7 +352,7 @@ TEST_F(OrvelCliRun, CsvReadsBackWithTheFiguresOfEachTry)
     std::string parsed = ReadBack("csv", result.Out);
     if (parsed == "no python3")
         GTEST_SKIP() << "python3 is not installed";
-    std::vector<std::string> rows = SplitLines(parsed);
+    std::vector<std::string> rows = TextLines(parsed);
     ASSERT_EQ(rows.size(), ItemCount()) << parsed;
     EXPECT_EQ(rows[0].rfind("网页|done|", 0), 0u) << rows[0];
     EXPECT_EQ(rows[1], "refused|no_response||5|5|||||||||");
@@ -377,7 +369,7 @@ TEST_F(OrvelCliRun, JsonReadsBackWithPlanAndAverage)
     std::string parsed = ReadBack("json", result.Out);
     if (parsed == "no python3")
         GTEST_SKIP() << "python3 is not installed";
-    std::vector<std::string> rows = SplitLines(parsed);
+    std::vector<std::string> rows = TextLines(parsed);
     ASSERT_EQ(rows.size(), ItemCount() + 1) << parsed;
     EXPECT_EQ(rows[0].rfind("lo ", 0), 0u);
     EXPECT_EQ(rows[2], "refused|no_response||5|5|||||||||");  // absent figures stay absent
@@ -389,7 +381,7 @@ TEST_F(OrvelCliRun, NoAnswerAtAllExitsOne)
     TOutcome result = Run("--plan dead --format csv " + DirArg());
     EXPECT_EQ(result.Status, 1);
     EXPECT_EQ(result.Err, "");
-    EXPECT_EQ(SplitLines(result.Out).size(), 2u);
+    EXPECT_EQ(TextLines(result.Out).size(), 2u);
 }
 
 // Each completed run goes into History.db beside the plans, unless
@@ -403,7 +395,7 @@ TEST_F(OrvelCliRun, RecordsEachRunAndPrintsTheHistory)
     EXPECT_EQ(Run("--plan DEAD --format csv --no-record " + DirArg()).Status, 1);
     TOutcome first = Run("--history --format csv " + DirArg());
     EXPECT_EQ(first.Status, 0);
-    std::vector<std::string> rows = SplitLines(first.Out);
+    std::vector<std::string> rows = TextLines(first.Out);
     ASSERT_EQ(rows.size(), 2u) << first.Out;
     EXPECT_EQ(rows[0], "id,started,ended,plan,average_ms,answered,total\r");
     EXPECT_NE(rows[1].find(",dead,,0,1\r"), std::string::npos) << rows[1];
@@ -417,9 +409,9 @@ TEST_F(OrvelCliRun, RecordsEachRunAndPrintsTheHistory)
               std::string::npos)
         << lo.Out;
     EXPECT_EQ(lo.Out.find("dead"), std::string::npos);
-    EXPECT_EQ(SplitLines(Run("--history --since 2000-01-01 " + DirArg()).Out).size(), 5u);
-    EXPECT_EQ(SplitLines(Run("--history --since 2999-01-01 " + DirArg()).Out).size(), 3u);
-    EXPECT_EQ(SplitLines(Run("--history --since 0001-01-01 " + DirArg()).Out).size(), 5u);
+    EXPECT_EQ(TextLines(Run("--history --since 2000-01-01 " + DirArg()).Out).size(), 5u);
+    EXPECT_EQ(TextLines(Run("--history --since 2999-01-01 " + DirArg()).Out).size(), 3u);
+    EXPECT_EQ(TextLines(Run("--history --since 0001-01-01 " + DirArg()).Out).size(), 5u);
 }
 
 // A history that cannot take the run: the results as always, the run's exit
@@ -431,7 +423,7 @@ TEST_F(OrvelCliRun, AFailedRecordIsOneLineAndChangesNothing)
     std::ofstream(FDir / "History.db", std::ios::binary) << garbage;
     TOutcome corrupt = Run("--plan dead --format csv " + DirArg());
     EXPECT_EQ(corrupt.Status, 1);
-    EXPECT_EQ(SplitLines(corrupt.Out).size(), 2u);
+    EXPECT_EQ(TextLines(corrupt.Out).size(), 2u);
     EXPECT_EQ(corrupt.Err.rfind("orvel-cli: the run was not recorded: 数据库文件已损坏", 0), 0u) << corrupt.Err;
     EXPECT_EQ(std::count(corrupt.Err.begin(), corrupt.Err.end(), '\n'), 1) << corrupt.Err;
     EXPECT_EQ(ReadFile(FDir / "History.db"), garbage);
@@ -447,7 +439,7 @@ TEST_F(OrvelCliRun, AFailedRecordIsOneLineAndChangesNothing)
     fs::create_directory(FDir / "History.db");
     TOutcome unopenable = Run("--plan lo --format csv " + DirArg());
     EXPECT_EQ(unopenable.Status, 1);
-    EXPECT_EQ(SplitLines(unopenable.Out).size(), ItemCount() + 1);
+    EXPECT_EQ(TextLines(unopenable.Out).size(), ItemCount() + 1);
     EXPECT_EQ(unopenable.Err.rfind("orvel-cli: the run was not recorded: 无法创建或打开数据库文件", 0), 0u)
         << unopenable.Err;
     EXPECT_EQ(ReadFile(FDir / "Projects.dat"), store);
@@ -548,7 +540,7 @@ TEST_F(OrvelCliTargets, IntervalAndTimeout)
     const TOutcome paced = RunTargets("-c 3 -i 400 --format csv 127.0.0.1");
     EXPECT_GE(std::chrono::steady_clock::now() - started, std::chrono::milliseconds(800));
     EXPECT_EQ(paced.Status, 0) << paced.Err;
-    const std::string header = SplitLines(paced.Out).at(0);
+    const std::string header = TextLines(paced.Out).at(0);
     EXPECT_EQ(header.substr(header.size() - 24), "try1_ms,try2_ms,try3_ms\r") << header;
 
     FHttp.SetResponse({200, 100, 4000, false, ""});
@@ -729,7 +721,7 @@ TEST_F(OrvelCliWatch, PrintsEachRunAsItCompletesUntilSigint)
     const TOutcome result = Watch("--watch 0.3 -c 1 --format json 127.0.0.1 --http " + FHttp.HostPort(),
                                   std::chrono::milliseconds(1000), SIGINT, "", "\n");
     EXPECT_EQ(result.Status, 0) << result.Err;
-    const std::vector<std::string> lines = SplitLines(result.Out);
+    const std::vector<std::string> lines = TextLines(result.Out);
     EXPECT_GE(lines.size(), 2u) << result.Out;  // runs at 0, 0.3, 0.6, 0.9, 1.2 s, if the machine keeps up
     EXPECT_LE(lines.size(), 8u) << result.Out;
     for (const std::string& line : lines) {
@@ -747,12 +739,12 @@ TEST_F(OrvelCliWatch, RecordsEveryRunAndSigtermEndsATryInFlight)
     const TOutcome csv = Watch("--watch 0.2 -c 1 --format csv --plan dead --dir " + FDir.string(),
                                 std::chrono::seconds(1), SIGTERM, "", "\n");
     EXPECT_EQ(csv.Status, 1);
-    const std::vector<std::string> rows = SplitLines(csv.Out);
+    const std::vector<std::string> rows = TextLines(csv.Out);
     ASSERT_GE(rows.size(), 3u) << csv.Out;
     EXPECT_EQ(rows[0].rfind("name,host,", 0), 0u);
     EXPECT_EQ(Count(csv.Out, "name,host,"), 1u);
     const TOutcome history = Run("--history --format csv " + DirArg());
-    EXPECT_EQ(SplitLines(history.Out).size(), rows.size()) << history.Out;  // a header and a run per row
+    EXPECT_EQ(TextLines(history.Out).size(), rows.size()) << history.Out;  // a header and a run per row
 
     FHttp.SetResponse({200, 100, 10000, false, ""});
     const auto started = std::chrono::steady_clock::now();
@@ -780,12 +772,12 @@ TEST_F(OrvelCliWatch, ListenServesTheLatestRun)
         << FDuring;
     EXPECT_NE(FDuring.find("# EOF\n==="), std::string::npos) << FDuring;
     EXPECT_NE(FDuring.find("200 text/plain; version=0.0.4; charset=utf-8"), std::string::npos) << FDuring;
-    EXPECT_EQ(SplitLines(result.Err).size(), 1u) << result.Err;  // where it listens
+    EXPECT_EQ(TextLines(result.Err).size(), 1u) << result.Err;  // where it listens
 
     THttpServer busy;
     const TOutcome taken = RunTargets("--watch 1 --listen " + busy.HostPort() + " 127.0.0.1");
     EXPECT_EQ(taken.Status, 2);
-    EXPECT_EQ(SplitLines(taken.Err).size(), 1u) << taken.Err;
+    EXPECT_EQ(TextLines(taken.Err).size(), 1u) << taken.Err;
     EXPECT_NE(taken.Err.find("in use"), std::string::npos) << taken.Err;
 }
 
@@ -816,7 +808,7 @@ TEST_F(OrvelCliRun, AClosedOutputFailsAndHarmsNoFile)
     EXPECT_EQ(closed.Err, "orvel-cli: cannot write the output: Bad file descriptor\n");
     const TOutcome history = Run("--history --format csv " + DirArg());
     EXPECT_EQ(history.Status, 0) << history.Err;
-    EXPECT_EQ(SplitLines(history.Out).size(), 2u) << history.Out;
+    EXPECT_EQ(TextLines(history.Out).size(), 2u) << history.Out;
     EXPECT_EQ(ReadFile(FDir / "Projects.dat"), store);
 }
 
@@ -910,14 +902,14 @@ TEST_F(OrvelCliWatch, ALockedHistoryDelaysOnlyTheRecording)
     const pid_t pid = SpawnToFiles("--watch 0.2 -c 1 --format json --plan dead --dir " + FDir.string(), out, err);
     ASSERT_GT(pid, 0);
     // Five runs while the first waits for the lock (for up to 5 s).
-    EXPECT_TRUE(WaitUntil(std::chrono::seconds(4), [&] { return SplitLines(ReadFile(out)).size() >= 5; }))
+    EXPECT_TRUE(WaitUntil(std::chrono::seconds(4), [&] { return TextLines(ReadFile(out)).size() >= 5; }))
         << ReadFile(out);
     lock.Release();
     ::kill(pid, SIGTERM);
     const int status = WaitForExit(pid, std::chrono::seconds(20), ReadFile(err));
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 1) << status;
     EXPECT_EQ(ReadFile(err), "");
-    EXPECT_EQ(RecordedRuns(FDir), SplitLines(ReadFile(out)).size());
+    EXPECT_EQ(RecordedRuns(FDir), TextLines(ReadFile(out)).size());
 }
 
 // At the end, the runs still waiting for a locked history get no more than
@@ -928,14 +920,14 @@ TEST_F(OrvelCliWatch, ALockedHistoryHoldsTheEndOnlySoLong)
     const fs::path out = FDir / "watch.out", err = FDir / "watch.err";
     const pid_t pid = SpawnToFiles("--watch 0.2 -c 1 --format json --plan dead --dir " + FDir.string(), out, err);
     ASSERT_GT(pid, 0);
-    EXPECT_TRUE(WaitUntil(std::chrono::seconds(4), [&] { return SplitLines(ReadFile(out)).size() >= 5; }))
+    EXPECT_TRUE(WaitUntil(std::chrono::seconds(4), [&] { return TextLines(ReadFile(out)).size() >= 5; }))
         << ReadFile(out);
     ::kill(pid, SIGTERM);
     const auto stopped = std::chrono::steady_clock::now();
     const int status = WaitForExit(pid, std::chrono::seconds(20), ReadFile(err));
     EXPECT_LT(std::chrono::steady_clock::now() - stopped, THistoryDb::kBusyTimeout + std::chrono::seconds(2));
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 1) << status;
-    const std::vector<std::string> said = SplitLines(ReadFile(err));
+    const std::vector<std::string> said = TextLines(ReadFile(err));
     ASSERT_EQ(said.size(), 2u) << ReadFile(err);
     EXPECT_EQ(said[0].rfind("orvel-cli: the run was not recorded: 数据库正被另一个程序占用", 0), 0u) << said[0];
     const std::string prefix = "orvel-cli: ", suffix = " runs were not recorded: the history did not take them in time";
@@ -967,7 +959,7 @@ TEST_F(OrvelCliStore, ZeroAndControlBytesKeepEveryPlan)
 
     const TOutcome run = Run("--plan after --no-record " + DirArg());
     EXPECT_EQ(run.Status, 1) << run.Err;
-    const std::vector<std::string> lines = SplitLines(run.Out);
+    const std::vector<std::string> lines = TextLines(run.Out);
     ASSERT_EQ(lines.size(), 6u) << run.Out;
     EXPECT_EQ(lines[1].rfind("page", 0), 0u) << lines[1];
     EXPECT_NE(lines[1].find("取首页内容"), std::string::npos) << lines[1];
@@ -989,7 +981,7 @@ TEST_F(OrvelCliStore, AHistoryThatIsALinkIsNotOpened)
 
     const TOutcome run = Run("--plan dead --format csv " + DirArg());
     EXPECT_EQ(run.Status, 1);
-    EXPECT_EQ(SplitLines(run.Out).size(), 2u) << run.Out;
+    EXPECT_EQ(TextLines(run.Out).size(), 2u) << run.Out;
     EXPECT_EQ(run.Err.rfind("orvel-cli: the run was not recorded: 无法创建或打开数据库文件 (", 0), 0u) << run.Err;
     EXPECT_TRUE(run.Err.ends_with(why)) << run.Err;
     EXPECT_EQ(std::count(run.Err.begin(), run.Err.end(), '\n'), 1) << run.Err;

@@ -77,7 +77,7 @@ TEST(Shortage, EachMethodTellsThatItGotNoDescriptor)
                                           dnsmsg::Record(dnsmsg::Pointer(12), 1, 60, dnsmsg::AData("127.0.0.9"))));
     });
     TIdDNSResolver resolver;  // its socket is opened at the first query
-    resolver.Port = dns.Port();
+    resolver.SetPort(dns.Port());
     std::chrono::microseconds elapsed{0};
     int ping = 0;
     int homePage = 0;

@@ -29,6 +29,30 @@ TEST(Trytimes, FiguresOfTheSuccessfulTries)
     EXPECT_NEAR(four->StdDev, 0.0014142, 1e-6);  // sqrt((4 + 4 + 0 + 0) / 4) us
 }
 
+// Summed in whole microseconds: the mean of 1001 and 1002 us is 2003 us / 2,
+// not the sum of two rounded doubles.
+TEST(Trytimes, TheMeanIsTheMicrosecondSumOverTheSuccesses)
+{
+    const std::optional<TTryFigures> figures = TryFigures({1001us, std::nullopt, 1002us});
+    ASSERT_TRUE(figures);
+    EXPECT_EQ(figures->Mean, (std::chrono::duration<double, std::milli>(2003us).count() / 2));
+    EXPECT_NEAR(figures->StdDev, 0.0005, 1e-12);
+    const std::optional<TTryFigures> last = TryFigures({std::nullopt, std::nullopt, 7ms});
+    ASSERT_TRUE(last);
+    EXPECT_DOUBLE_EQ(last->Mean, 7.0);
+    EXPECT_DOUBLE_EQ(last->Fastest, last->Slowest);
+}
+
+// Items that did not answer count for nothing, not for a zero.
+TEST(Trytimes, TheVerdictIsTheMeanOfTheAnsweredAverages)
+{
+    EXPECT_EQ(MeanOfAverages({}), std::nullopt);
+    EXPECT_EQ(MeanOfAverages({std::nullopt, std::nullopt}), std::nullopt);
+    EXPECT_EQ(MeanOfAverages({std::nullopt, 0.0}), 0.0);
+    EXPECT_EQ(MeanOfAverages({1.0, std::nullopt, 2.0}), 1.5);
+    EXPECT_EQ(MeanOfAverages({12.5}), 12.5);
+}
+
 // Workers report concurrently; each item's tries land in their places, a
 // later failure of the same try clears it, and indexes out of range are
 // ignored rather than written past the end.

@@ -2,7 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <arpa/inet.h>
 #include <netdb.h>
+#include <netinet/in.h>
 
 #include <memory>
 
@@ -114,15 +116,62 @@ TEST(IsIPv6Literal, NumericFormsOnly)
     EXPECT_FALSE(IsIPv6Literal(""));
 }
 
+// What a run measures without a lookup: every form inet_addr reads, and IPv6
+// with its zone; brackets only where a web address may hold them.
+TEST(IsTargetLiteral, InetAddrFormsAndIPv6)
+{
+    for (const char* good : {"127.0.0.1", "127.1", "0x7f.1", "010.1.1.1", "2130706433", "::1", "fe80::1%lo"})
+        EXPECT_TRUE(IsTargetLiteral(good)) << good;
+    for (const char* bad : {"", "255.255.255.255", "localhost", "1.2.3.4.5", "300.1.1.1", "[::1]", "[127.0.0.1]",
+             "::1]", "[::1", "example.test"})
+        EXPECT_FALSE(IsTargetLiteral(bad)) << bad;
+    EXPECT_TRUE(IsTargetLiteral("[::1]", TBrackets::Allowed));
+    EXPECT_TRUE(IsTargetLiteral("[fe80::1%lo]", TBrackets::Allowed));
+    EXPECT_TRUE(IsTargetLiteral("127.1", TBrackets::Allowed));
+    for (const char* bad : {"[127.0.0.1]", "[]", "[[::1]]", "[::1", "::1]", "[localhost]"})
+        EXPECT_FALSE(IsTargetLiteral(bad, TBrackets::Allowed)) << bad;
+}
+
+// An endpoint the user names takes inet_pton's forms only: no loose IPv4, no
+// zone, no brackets, no name.
+TEST(StrictSocketAddress, InetPtonFormsOnly)
+{
+    const std::optional<TSocketAddress> v4 = StrictSocketAddress("127.0.0.2", 9100);
+    ASSERT_TRUE(v4);
+    ASSERT_EQ(v4->Family(), AF_INET);
+    ASSERT_EQ(v4->Length, sizeof(sockaddr_in));
+    const auto* in = reinterpret_cast<const sockaddr_in*>(v4->Address());
+    EXPECT_EQ(ntohs(in->sin_port), 9100);
+    EXPECT_EQ(ntohl(in->sin_addr.s_addr), 0x7f000002u);
+
+    const std::optional<TSocketAddress> v6 = StrictSocketAddress("::1", 443);
+    ASSERT_TRUE(v6);
+    ASSERT_EQ(v6->Family(), AF_INET6);
+    ASSERT_EQ(v6->Length, sizeof(sockaddr_in6));
+    const auto* in6 = reinterpret_cast<const sockaddr_in6*>(v6->Address());
+    EXPECT_EQ(ntohs(in6->sin6_port), 443);
+    EXPECT_TRUE(IN6_IS_ADDR_LOOPBACK(&in6->sin6_addr));
+
+    EXPECT_EQ(StrictAddressFamily("255.255.255.255"), AF_INET);
+    EXPECT_EQ(StrictAddressFamily("::ffff:127.0.0.1"), AF_INET6);
+    for (const char* bad : {"", "127.1", "0x7f.0.0.1", "010.1.1.1", "2130706433", "1.2.3.4 ", "localhost", "[::1]",
+             "fe80::1%lo", "1:2:3:4:5:6:7:8:9"}) {
+        EXPECT_FALSE(StrictSocketAddress(bad, 1)) << bad;
+        EXPECT_EQ(StrictAddressFamily(bad), AF_UNSPEC) << bad;
+    }
+}
+
 // The C functions stop at a zero byte: "127.0.0.1\0x" must not be taken for
 // 127.0.0.1, nor "localhost\0x" be looked up as localhost.
 TEST(LookupHostAddress, AHostWithAZeroByteIsNoAddressAndNoName)
 {
     using namespace std::string_literals;
-    EXPECT_TRUE(IsIPv4Literal("127.1"));
-    EXPECT_FALSE(IsIPv4Literal("255.255.255.255"));
-    EXPECT_FALSE(IsIPv4Literal("127.0.0.1\0x"s));
+    EXPECT_TRUE(IsTargetLiteral("127.1"));
+    EXPECT_FALSE(IsTargetLiteral("127.0.0.1\0x"s));
+    EXPECT_FALSE(IsTargetLiteral("[::1]\0"s, TBrackets::Allowed));
     EXPECT_FALSE(IsIPv6Literal("::1\0x"s));
+    EXPECT_FALSE(StrictSocketAddress("127.0.0.1\0x"s, 80));
+    EXPECT_FALSE(StrictSocketAddress("::1\0"s, 80));
     EXPECT_EQ(PreferredAddress({"127.0.0.1\0x"s, "::1\0x"s}), std::nullopt);
     for (const std::string& host : {"127.0.0.1\0x"s, "localhost\0x"s, "::1\0"s}) {
         const THostAddress found = LookupHostAddress(host);

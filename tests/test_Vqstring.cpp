@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <string>
+
 TEST(CountFields, CountsSeparatorsPlusOne)
 {
     EXPECT_EQ(CountFields("", '#'), 1);
@@ -72,4 +74,28 @@ TEST(SameTextGbk, DoesNotFoldTrailBytes)
     EXPECT_FALSE(SameTextGbk("\x81\x41\x81\x42", "\x81\x41\x81\x62"));
     // A lead byte at the very end stands alone.
     EXPECT_TRUE(SameTextGbk("A\x81", "a\x81"));
+}
+
+// CR LF, a lone CR and a lone LF each end one line; a last line needs no end.
+TEST(LineSpans, EndsAtEveryLineEnd)
+{
+    using TLines = std::vector<std::string_view>;
+    EXPECT_EQ(LineSpans(""), TLines{});
+    EXPECT_EQ(LineSpans("\r\n"), TLines{""});
+    EXPECT_EQ(LineSpans("a\r\nb\nc\rd"), (TLines{"a", "b", "c", "d"}));
+    EXPECT_EQ(LineSpans("a\r\n"), TLines{"a"});
+    EXPECT_EQ(LineSpans("a\n\r"), (TLines{"a", ""}));  // LF then CR: two ends, no CR LF
+    EXPECT_EQ(LineSpans("\n\n"), (TLines{"", ""}));
+    EXPECT_EQ(LineSpans("a\r\r\nb"), (TLines{"a", "", "b"}));
+}
+
+TEST(LineSpans, KeepsZeroBytesAndPointsIntoTheText)
+{
+    using namespace std::string_literals;
+    const std::string text = "x\0y\r\n\tz"s;
+    const std::vector<std::string_view> lines = LineSpans(text);
+    ASSERT_EQ(lines.size(), 2u);
+    EXPECT_EQ(lines[0], "x\0y"s);
+    EXPECT_EQ(lines[1], "\tz");
+    EXPECT_EQ(lines[1].data(), text.data() + 5);
 }

@@ -398,20 +398,8 @@ bool ReplaceFileContent(const std::string& path, const std::string& data)
 // line, so that the lines after it are read and written back as they were.
 std::vector<std::string> SplitFileLines(std::string_view text)
 {
-    std::vector<std::string> lines;
-    size_t start = 0;
-    while (start < text.size()) {
-        const size_t end = text.find_first_of("\r\n", start);
-        if (end == std::string_view::npos) {
-            lines.emplace_back(text.substr(start));
-            break;
-        }
-        lines.emplace_back(text.substr(start, end - start));
-        start = end + 1;
-        if (text[end] == '\r' && start < text.size() && text[start] == '\n')
-            ++start;
-    }
-    return lines;
+    const std::vector<std::string_view> spans = LineSpans(text);
+    return {spans.begin(), spans.end()};
 }
 
 std::string JoinFileLines(const std::vector<std::string>& lines)
@@ -453,18 +441,13 @@ struct TProfileLine {
 std::vector<TProfileLine> IndexLines(const std::string& data)
 {
     std::vector<TProfileLine> lines;
-    size_t start = 0;
-    while (start < data.size()) {
-        size_t end = data.find_first_of("\r\n", start);
-        if (end == std::string::npos) {
-            lines.push_back({start, data.size() - start, 0});
-            break;
-        }
-        size_t eol = 1;
-        if (data[end] == '\r' && end + 1 < data.size() && data[end + 1] == '\n')
-            eol = 2;
-        lines.push_back({start, end - start, eol});
-        start = end + eol;
+    for (const std::string_view line : LineSpans(data)) {
+        const size_t start = static_cast<size_t>(line.data() - data.data());
+        const size_t end = start + line.size();
+        size_t eol = 0;
+        if (end < data.size())
+            eol = data.compare(end, 2, "\r\n") == 0 ? 2 : 1;
+        lines.push_back({start, line.size(), eol});
     }
     return lines;
 }

@@ -27,12 +27,19 @@ bool HoldsZeroByte(const std::string& text) { return text.find('\0') != std::str
 
 int FamilyOf(const std::string& address)
 {
-    if (HoldsZeroByte(address))
-        return AF_UNSPEC;
-    in_addr v4{};
-    if (inet_pton(AF_INET, address.c_str(), &v4) == 1)
+    if (StrictAddressFamily(address) == AF_INET)
         return AF_INET;
     return IsIPv6Literal(address) ? AF_INET6 : AF_UNSPEC;
+}
+
+bool IsIPv4Literal(const std::string& text)
+{
+    return !HoldsZeroByte(text) && inet_addr(text.c_str()) != INADDR_NONE;
+}
+
+bool InBrackets(const std::string& text)
+{
+    return text.size() > 2 && text.front() == '[' && text.back() == ']';
 }
 
 std::optional<std::string> NumericText(const addrinfo& entry)
@@ -67,9 +74,38 @@ THostAddress SystemLookup(const std::string& host)
 
 }  // namespace
 
-bool IsIPv4Literal(const std::string& text)
+bool IsTargetLiteral(const std::string& text, TBrackets brackets)
 {
-    return !HoldsZeroByte(text) && inet_addr(text.c_str()) != INADDR_NONE;
+    if (brackets == TBrackets::Allowed && InBrackets(text))
+        return IsIPv6Literal(text.substr(1, text.size() - 2));
+    return IsIPv4Literal(text) || IsIPv6Literal(text);
+}
+
+std::optional<TSocketAddress> StrictSocketAddress(const std::string& literal, uint16_t port)
+{
+    if (HoldsZeroByte(literal))
+        return std::nullopt;
+    TSocketAddress address;
+    auto* v4 = reinterpret_cast<sockaddr_in*>(&address.Storage);
+    auto* v6 = reinterpret_cast<sockaddr_in6*>(&address.Storage);
+    if (inet_pton(AF_INET, literal.c_str(), &v4->sin_addr) == 1) {
+        v4->sin_family = AF_INET;
+        v4->sin_port = htons(port);
+        address.Length = sizeof(sockaddr_in);
+    } else if (inet_pton(AF_INET6, literal.c_str(), &v6->sin6_addr) == 1) {
+        v6->sin6_family = AF_INET6;
+        v6->sin6_port = htons(port);
+        address.Length = sizeof(sockaddr_in6);
+    } else {
+        return std::nullopt;
+    }
+    return address;
+}
+
+int StrictAddressFamily(const std::string& literal)
+{
+    const std::optional<TSocketAddress> address = StrictSocketAddress(literal, 0);
+    return address ? address->Family() : AF_UNSPEC;
 }
 
 bool IsIPv6Literal(const std::string& text)

@@ -5,6 +5,9 @@
 
 #include "vqlib/Vqhook.h"
 
+#include <sys/socket.h>
+
+#include <cstdint>
 #include <functional>
 #include <optional>
 #include <string>
@@ -27,12 +30,30 @@ THostAddress LookupHostAddress(const std::string& host);
 // LookupHostAddress takes; none when the list holds no numeric address.
 std::optional<std::string> PreferredAddress(const std::vector<std::string>& addresses);
 
-// An IPv4 address in a form inet_addr takes ("127.0.0.1", "127.1", "0x7f.1"),
-// other than 255.255.255.255, which inet_addr cannot tell from a failure.
-// Neither form holds a zero byte, where the C functions would stop reading.
-bool IsIPv4Literal(const std::string& text);
+// A measurement target typed as an address, measured as it stands with no
+// lookup: IPv4 in a form inet_addr takes ("127.0.0.1", "127.1", "0x7f.1"),
+// other than 255.255.255.255, which inet_addr cannot tell from a failure; or
+// IPv6 in numeric form ("::1", "fe80::1%lo"), bare, or also in the brackets
+// of a web address ("[::1]") when brackets are allowed. A zero byte, where
+// the C functions would stop reading, makes it no address.
+enum class TBrackets { Refused, Allowed };
+bool IsTargetLiteral(const std::string& text, TBrackets brackets = TBrackets::Refused);
 // An IPv6 address in numeric form ("::1", "fe80::1%lo"); brackets not included.
 bool IsIPv6Literal(const std::string& text);
+
+// A socket address from a strict literal: inet_pton's IPv4 dotted quad or its
+// IPv6 form, with no zone, no brackets and no zero byte; none for any other
+// text. For an endpoint the user names, where a name or a loose form would
+// open something else than meant.
+struct TSocketAddress {
+    sockaddr_storage Storage{};
+    socklen_t Length = 0;
+    const sockaddr* Address() const { return reinterpret_cast<const sockaddr*>(&Storage); }
+    int Family() const { return Storage.ss_family; }
+};
+std::optional<TSocketAddress> StrictSocketAddress(const std::string& literal, uint16_t port);
+// AF_INET or AF_INET6 for a literal StrictSocketAddress takes, else AF_UNSPEC.
+int StrictAddressFamily(const std::string& literal);
 
 // Replaces the system's lookup for one scope (tests: no name server may be
 // asked); a failure it reports reads as a name that does not exist. The

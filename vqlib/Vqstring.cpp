@@ -64,3 +64,21 @@ std::string_view Trim(std::string_view text)
     const auto last = text.find_last_not_of(" \t");
     return text.substr(first, last - first + 1);
 }
+
+std::vector<std::string_view> LineSpans(std::string_view text)
+{
+    std::vector<std::string_view> lines;
+    size_t start = 0;
+    while (start < text.size()) {
+        const size_t end = text.find_first_of("\r\n", start);
+        if (end == std::string_view::npos) {
+            lines.push_back(text.substr(start));
+            break;
+        }
+        lines.push_back(text.substr(start, end - start));
+        start = end + 1;
+        if (text[end] == '\r' && start < text.size() && text[start] == '\n')
+            ++start;
+    }
+    return lines;
+}

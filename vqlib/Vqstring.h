@@ -1,9 +1,10 @@
 #pragma once
-// Field splitting of stored texts at a one-byte separator; positions count bytes.
+// Field and line splitting of stored texts; positions count bytes.
 
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <vector>
 
 int32_t CountFields(const std::string& text, char sep);
 std::string GetField(const std::string& text, int32_t index, char sep);
@@ -16,3 +17,8 @@ bool SameTextGbk(const std::string& a, const std::string& b);
 
 // Without the spaces and tabs at either end.
 std::string_view Trim(std::string_view text);
+
+// The lines of text, views into it without their ends: a line ends at CR LF,
+// a lone CR or LF; a last line without an end is a line, an empty text has
+// none. Every other byte, a zero byte too, belongs to its line.
+std::vector<std::string_view> LineSpans(std::string_view text);

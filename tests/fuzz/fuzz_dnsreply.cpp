@@ -17,7 +17,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         prepared->BuildQuery();
         return prepared;
     }();
-    resolver->ReplyPacket.assign(reinterpret_cast<const char*>(data), size);
+    resolver->SetReply(std::string(reinterpret_cast<const char*>(data), size));
     resolver->DNSHeader.ID = size >= 2 ? static_cast<uint16_t>(data[0] << 8 | data[1]) : 0;
     try {
         resolver->DecodeReply();
