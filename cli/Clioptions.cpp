@@ -1,7 +1,9 @@
 #include "cli/Clioptions.h"
 
+#include "vqlib/Vqnet.h"
+
 #include <CLI/CLI.hpp>
-#include <arpa/inet.h>
+#include <sys/socket.h>
 
 #include <array>
 #include <cctype>
@@ -181,12 +183,6 @@ int64_t ParseWhole(const std::string& name, const std::string& text, int64_t low
     return std::stoll(text);
 }
 
-bool IsAddress(int family, const std::string& text)
-{
-    unsigned char bytes[sizeof(in6_addr)];
-    return inet_pton(family, text.c_str(), bytes) == 1;
-}
-
 // ADDR:PORT, [IPV6]:PORT, :PORT or PORT; the address is 127.0.0.1 unless given.
 TListenAddress ParseListen(const std::string& text)
 {
@@ -198,7 +194,7 @@ TListenAddress ParseListen(const std::string& text)
             throw EUsageError("--listen takes [IPV6]:PORT, not '" + text + "'");
         listen.Host = text.substr(1, close - 1);
         port = text.substr(close + 2);
-        if (!IsAddress(AF_INET6, listen.Host))
+        if (StrictAddressFamily(listen.Host) != AF_INET6)
             throw EUsageError("--listen: '" + listen.Host + "' is no IPv6 address");
     } else if (const size_t colon = text.rfind(':'); colon != std::string::npos) {
         const std::string host = text.substr(0, colon);
@@ -207,7 +203,7 @@ TListenAddress ParseListen(const std::string& text)
             listen.Host = "127.0.0.1";
         else if (!host.empty())
             listen.Host = host;
-        if (!IsAddress(AF_INET, listen.Host))
+        if (StrictAddressFamily(listen.Host) != AF_INET)
             throw EUsageError("--listen takes an IP address or localhost, not '" + host +
                               "' (write an IPv6 address in brackets)");
     }
