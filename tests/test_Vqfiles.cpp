@@ -13,6 +13,7 @@
 #include <sys/xattr.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <chrono>
 #include <csignal>
 #include <filesystem>
@@ -493,6 +494,27 @@ TEST(StoreWrite, FailedWriteInPlacePutsTheOldContentBack)
     }
     EXPECT_EQ(ReadBytes(store), old);
     EXPECT_EQ(FactsOf(store).Links, 2u);
+}
+
+// Callers that show the user why a write failed read it from errno.
+TEST(StoreWrite, FailedWriteLeavesItsReasonInErrno)
+{
+    TScratchDir dir;
+    errno = 0;
+    EXPECT_FALSE(ReplaceFileContent(dir.File("none") + "/x.csv", "a"));
+    EXPECT_EQ(errno, ENOENT);
+    errno = 0;
+    EXPECT_FALSE(ReplaceFileContent(dir.Path().string(), "a"));
+    EXPECT_EQ(errno, EISDIR);
+
+    // In place as well, the old content put back.
+    const auto linked = dir.File("linked");
+    WriteBytes(linked, "old");
+    std::filesystem::create_hard_link(linked, dir.File("other"));
+    TFileSizeLimit limit(16);
+    errno = 0;
+    EXPECT_FALSE(ReplaceFileContent(linked, std::string(100, 'n')));
+    EXPECT_EQ(errno, EFBIG);
 }
 
 TEST(StoreWrite, ReaderWaitsForAWriterInPlace)
