@@ -196,23 +196,8 @@ TEST(Clireport, CsvKeepsLineBreaksAndFormulasAsTheyAre)
 {
     TRunReport report;
     report.TestTimes = 1;
-    report.Items.push_back({Item("=1+1", "-2+3", dtPing, tsNoResponse, 0, 1), TTryTimes(1)});
-    report.Items.push_back({Item("a\rb", "c\nd", dtPing, tsNoResponse, 0, 1), TTryTimes(1)});
-    report.Items.push_back({Item("e\r\nf", "@g", dtPing, tsNoResponse, 0, 1), TTryTimes(1)});
-    const std::string csv = FormatCsv(report);
-    EXPECT_NE(csv.find("\r\n=1+1,-2+3,0,"), std::string::npos) << csv;
-    EXPECT_NE(csv.find("\r\n\"a\rb\",\"c\nd\",0,"), std::string::npos) << csv;
-    EXPECT_NE(csv.find("\r\n\"e\r\nf\",@g,0,"), std::string::npos) << csv;
-}
-
-TEST(Clireport, JsonGivesNullForAFailedTryAndAnAbsentAverage)
-{
-    TRunReport report;
-    report.TestTimes = 2;
-    report.Items.push_back({Item("x", "127.0.0.1", dtPing, tsNoResponse, 0, 2), TTryTimes(2)});
-    EXPECT_EQ(FormatJsonLine(report), "{\"plan\":\"\",\"average_ms\":null,\"items\":[{\"name\":\"x\",\"host\":"
-                                      "\"127.0.0.1\",\"method_code\":0,\"method\":\"Ping\",\"state\":\"no_response\","
-                                      "\"failed\":2,\"tries\":2,\"tries_ms\":[null,null]}]}\n");
+    report.Items.push_back({Item("=1+1", "a\r\nb", dtPing, tsNoResponse, 0, 1), TTryTimes(1)});
+    EXPECT_NE(FormatCsv(report).find("\r\n=1+1,\"a\r\nb\",0,"), std::string::npos) << FormatCsv(report);
 }
 
 }  // namespace

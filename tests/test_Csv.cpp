@@ -14,13 +14,6 @@ TEST(Csv, QuotesFieldsWithCommasQuotesAndLineBreaks)
     EXPECT_EQ(CsvText({}), "");
 }
 
-TEST(Csv, KeepsEveryByteOfAField)
-{
-    const std::string bytes("\0\x1b\xff\xe7\xbd", 5);  // a zero, an escape, bytes that are no UTF-8
-    EXPECT_EQ(CsvField(bytes), bytes);
-    EXPECT_EQ(CsvField(bytes, kSpreadsheetCsv), bytes);
-}
-
 TEST(Csv, BlanksAtTheEndsAreQuotedForSpreadsheetsOnly)
 {
     EXPECT_EQ(CsvRecord({" pad", "pad ", "in side"}), " pad,pad ,in side\r\n");
@@ -45,9 +38,6 @@ TEST(Csv, FormulaGuardOnLeavesNumbersAndPlainTexts)
 TEST(Csv, FormulaGuardOffWritesDataAsItIs)
 {
     EXPECT_EQ(CsvRecord({"=1+1", "+cmd", "@x", "-1+A1", "\tx"}), "=1+1,+cmd,@x,-1+A1,\tx\r\n");
-    TCsvOptions guardOnly;
-    guardOnly.GuardFormulas = true;
-    EXPECT_EQ(CsvRecord({"=x", " pad"}, guardOnly), "'=x, pad\r\n");
 }
 
 }  // namespace

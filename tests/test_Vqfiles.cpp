@@ -506,15 +506,6 @@ TEST(StoreWrite, FailedWriteLeavesItsReasonInErrno)
     errno = 0;
     EXPECT_FALSE(ReplaceFileContent(dir.Path().string(), "a"));
     EXPECT_EQ(errno, EISDIR);
-
-    // In place as well, the old content put back.
-    const auto linked = dir.File("linked");
-    WriteBytes(linked, "old");
-    std::filesystem::create_hard_link(linked, dir.File("other"));
-    TFileSizeLimit limit(16);
-    errno = 0;
-    EXPECT_FALSE(ReplaceFileContent(linked, std::string(100, 'n')));
-    EXPECT_EQ(errno, EFBIG);
 }
 
 TEST(StoreWrite, ReaderWaitsForAWriterInPlace)
