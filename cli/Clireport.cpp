@@ -1,6 +1,8 @@
 #include "cli/Clireport.h"
 
+#include "cli/Clijson.h"
 #include "engine/Itemtexts.h"
+#include "vqlib/Csv.h"
 #include "vqlib/Gbk.h"
 #include "vqlib/Utf8.h"
 
@@ -9,7 +11,6 @@
 #include <cmath>
 #include <cstdio>
 #include <ctime>
-#include <sstream>
 
 namespace {
 
@@ -92,42 +93,6 @@ std::string Pad(const std::string& text, int width, bool right)
     return right ? blanks + text : text + blanks;
 }
 
-std::string CsvField(const std::string& text)
-{
-    if (text.find_first_of(",\"\r\n") == std::string::npos)
-        return text;
-    std::string quoted = "\"";
-    for (char c : text) {
-        if (c == '"')
-            quoted += '"';
-        quoted += c;
-    }
-    return quoted + "\"";
-}
-
-std::string JsonString(const std::string& text)
-{
-    std::string out = "\"";
-    for (unsigned char c : text) {
-        switch (c) {
-        case '"': out += "\\\""; break;
-        case '\\': out += "\\\\"; break;
-        case '\n': out += "\\n"; break;
-        case '\r': out += "\\r"; break;
-        case '\t': out += "\\t"; break;
-        default:
-            if (c < 0x20) {
-                char buffer[8];
-                std::snprintf(buffer, sizeof buffer, "\\u%04x", c);
-                out += buffer;
-            } else {
-                out += static_cast<char>(c);
-            }
-        }
-    }
-    return out + "\"";
-}
-
 using TRow = std::vector<std::string>;
 
 // Columns padded to their widest cell by terminal width; one is right-aligned.
@@ -170,6 +135,54 @@ std::string LocalTime(std::chrono::system_clock::time_point time, bool iso)
 std::string OptionalFixed2(const std::optional<double>& value, const std::string& none)
 {
     return value ? Fixed2(*value) : none;
+}
+
+// Microseconds are whole, so three decimals of a millisecond hold them exactly.
+TJson TryTimeJson(const std::optional<std::chrono::microseconds>& time)
+{
+    return time ? FixedNumber(Milliseconds(*time), 3) : TJson();
+}
+
+// What did not happen is left out: no average and no figures without a try
+// that succeeded.
+TJson ItemJson(const TItemResult& item, int32_t testTimes)
+{
+    const TDNSDispInfo& info = item.Info;
+    TJson json;
+    json["name"] = GbkToUtf8(info.Name);
+    json["host"] = GbkToUtf8(info.DomainIP);
+    json["method_code"] = int(info.DoType);
+    json["method"] = MethodText(info.DoType);
+    json["state"] = StateName(info.State);
+    if (info.State == tsDone)
+        json["average_ms"] = FixedNumber(info.AvgTime, 2);
+    json["failed"] = info.FailCount;
+    json["tries"] = testTimes;
+    if (const std::optional<TTryFigures> figures = TryFigures(item.Tries)) {
+        json["fastest_ms"] = FixedNumber(figures->Fastest, 3);
+        json["slowest_ms"] = FixedNumber(figures->Slowest, 3);
+        json["mean_ms"] = FixedNumber(figures->Mean, 3);
+        json["stddev_ms"] = FixedNumber(figures->StdDev, 3);
+    }
+    TJson tries = TJson::array();
+    for (int32_t index = 0; index < testTimes; ++index)
+        tries.push_back(TryTimeJson(TryAt(item, index)));
+    json["tries_ms"] = std::move(tries);
+    return json;
+}
+
+// One value for both layouts, so that a watch line says what a run says.
+TJson RunJson(const TRunReport& report)
+{
+    const std::optional<double> overall = OverallAverage(Records(report));
+    TJson items = TJson::array();
+    for (const TItemResult& item : report.Items)
+        items.push_back(ItemJson(item, report.TestTimes));
+    TJson run;
+    run["plan"] = GbkToUtf8(report.PlanName);
+    run["average_ms"] = overall ? FixedNumber(*overall, 2) : TJson();
+    run["items"] = std::move(items);
+    return run;
 }
 
 }  // namespace
@@ -245,62 +258,14 @@ std::string FormatCsv(const TRunReport& report)
                                         figure(&TTryFigures::Mean), figure(&TTryFigures::StdDev)};
         for (int32_t index = 0; index < report.TestTimes; ++index)
             fields.push_back(TryTime(TryAt(item, index)));
-        for (size_t f = 0; f < fields.size(); ++f)
-            out += (f ? "," : "") + CsvField(fields[f]);
-        out += "\r\n";
+        out += CsvRecord(fields);
     }
     return out;
 }
 
-std::string FormatJson(const TRunReport& report)
-{
-    std::optional<double> overall = OverallAverage(Records(report));
-    std::ostringstream out;
-    out << "{\n  \"plan\": " << JsonString(GbkToUtf8(report.PlanName)) << ",\n"
-        << "  \"average_ms\": " << (overall ? Fixed2(*overall) : "null") << ",\n"
-        << "  \"items\": [";
-    for (size_t i = 0; i < report.Items.size(); ++i) {
-        const TItemResult& item = report.Items[i];
-        const TDNSDispInfo& info = item.Info;
-        out << (i ? "," : "") << "\n    {"
-            << "\"name\": " << JsonString(GbkToUtf8(info.Name))
-            << ", \"host\": " << JsonString(GbkToUtf8(info.DomainIP))
-            << ", \"method_code\": " << int(info.DoType)
-            << ", \"method\": " << JsonString(MethodText(info.DoType))
-            << ", \"state\": " << JsonString(StateName(info.State));
-        if (info.State == tsDone)
-            out << ", \"average_ms\": " << Fixed2(info.AvgTime);
-        out << ", \"failed\": " << info.FailCount << ", \"tries\": " << report.TestTimes;
-        if (const std::optional<TTryFigures> figures = TryFigures(item.Tries)) {
-            out << ", \"fastest_ms\": " << Fixed3(figures->Fastest) << ", \"slowest_ms\": " << Fixed3(figures->Slowest)
-                << ", \"mean_ms\": " << Fixed3(figures->Mean) << ", \"stddev_ms\": " << Fixed3(figures->StdDev);
-        }
-        out << ", \"tries_ms\": [";
-        for (int32_t index = 0; index < report.TestTimes; ++index) {
-            const std::string time = TryTime(TryAt(item, index));
-            out << (index ? ", " : "") << (time.empty() ? "null" : time);
-        }
-        out << "]}";
-    }
-    out << (report.Items.empty() ? "]\n}\n" : "\n  ]\n}\n");
-    return out.str();
-}
+std::string FormatJson(const TRunReport& report) { return JsonIndented(RunJson(report)) + "\n"; }
 
-std::string FormatJsonLine(const TRunReport& report)
-{
-    // Strings hold their line breaks escaped: every raw one is layout.
-    const std::string pretty = FormatJson(report);
-    std::string line;
-    for (size_t i = 0; i < pretty.size(); ++i) {
-        if (pretty[i] != '\n') {
-            line += pretty[i];
-            continue;
-        }
-        while (i + 1 < pretty.size() && pretty[i + 1] == ' ')
-            ++i;
-    }
-    return line + "\n";
-}
+std::string FormatJsonLine(const TRunReport& report) { return JsonCompact(RunJson(report)) + "\n"; }
 
 std::string FormatHistoryTable(const std::vector<TRunSummary>& runs)
 {
@@ -318,25 +283,26 @@ std::string FormatHistoryCsv(const std::vector<TRunSummary>& runs)
         const std::vector<std::string> fields{std::to_string(run.Id), LocalTime(run.Started, true),
                                               LocalTime(run.Ended, true), run.Plan, OptionalFixed2(run.Average, ""),
                                               std::to_string(run.Answered), std::to_string(run.Total)};
-        for (size_t f = 0; f < fields.size(); ++f)
-            out += (f ? "," : "") + CsvField(fields[f]);
-        out += "\r\n";
+        out += CsvRecord(fields);
     }
     return out;
 }
 
 std::string FormatHistoryJson(const std::vector<TRunSummary>& runs)
 {
-    std::ostringstream out;
-    out << "{\n  \"runs\": [";
-    for (size_t i = 0; i < runs.size(); ++i) {
-        const TRunSummary& run = runs[i];
-        out << (i ? "," : "") << "\n    {\"id\": " << run.Id
-            << ", \"started\": " << JsonString(LocalTime(run.Started, true))
-            << ", \"ended\": " << JsonString(LocalTime(run.Ended, true)) << ", \"plan\": " << JsonString(run.Plan)
-            << ", \"average_ms\": " << OptionalFixed2(run.Average, "null") << ", \"answered\": " << run.Answered
-            << ", \"total\": " << run.Total << "}";
+    TJson list = TJson::array();
+    for (const TRunSummary& run : runs) {
+        TJson json;
+        json["id"] = run.Id;
+        json["started"] = LocalTime(run.Started, true);
+        json["ended"] = LocalTime(run.Ended, true);
+        json["plan"] = run.Plan;
+        json["average_ms"] = run.Average ? FixedNumber(*run.Average, 2) : TJson();
+        json["answered"] = run.Answered;
+        json["total"] = run.Total;
+        list.push_back(std::move(json));
     }
-    out << (runs.empty() ? "]\n}\n" : "\n  ]\n}\n");
-    return out.str();
+    TJson history;
+    history["runs"] = std::move(list);
+    return JsonIndented(history) + "\n";
 }

@@ -1,63 +1,49 @@
 #include "dialogs/Csvfile.h"
 
+#include "vqlib/Csv.h"
+#include "vqlib/Vqfiles.h"
 #include "vqlib/Vqwindows.h"
 
+#include <QFile>
 #include <QFileDialog>
-#include <QSaveFile>
+
+#include <cerrno>
+#include <string>
+#include <system_error>
+#include <vector>
 
 namespace {
 
 THook<TSaveFileAnswer> SaveFileHook;
 
-bool NeedsQuotes(const QString& field)
+std::vector<std::vector<std::string>> Utf8Rows(const QList<QStringList>& rows)
 {
-    return field.contains(QLatin1Char(',')) || field.contains(QLatin1Char('"')) || field.contains(QLatin1Char('\n'))
-        || field.contains(QLatin1Char('\r')) || field.startsWith(QLatin1Char(' ')) || field.endsWith(QLatin1Char(' '));
-}
-
-// A plan's names come from anyone who shares one; a leading =, + or @ would
-// make the spreadsheet run them.
-bool LooksLikeFormula(const QString& field)
-{
-    return !field.isEmpty()
-        && (field[0] == QLatin1Char('=') || field[0] == QLatin1Char('+') || field[0] == QLatin1Char('@')
-            || field[0] == QLatin1Char('\t'));
-}
-
-QString CsvField(QString field)
-{
-    if (LooksLikeFormula(field))
-        field.prepend(QLatin1Char('\''));
-    if (!NeedsQuotes(field))
-        return field;
-    field.replace(QLatin1Char('"'), QStringLiteral("\"\""));
-    return QLatin1Char('"') + field + QLatin1Char('"');
+    std::vector<std::vector<std::string>> records;
+    records.reserve(size_t(rows.size()));
+    for (const QStringList& row : rows) {
+        std::vector<std::string>& record = records.emplace_back();
+        for (const QString& field : row)
+            record.push_back(field.toStdString());
+    }
+    return records;
 }
 
 }  // namespace
 
 QByteArray CsvBytes(const QList<QStringList>& rows)
 {
-    QByteArray bytes("\xEF\xBB\xBF");
-    for (const QStringList& row : rows) {
-        QStringList fields;
-        for (const QString& field : row)
-            fields << CsvField(field);
-        bytes += fields.join(QLatin1Char(',')).toUtf8();
-        bytes += "\r\n";
-    }
-    return bytes;
+    // A shared plan's names come from anyone: the spreadsheet must not run them.
+    return QByteArray("\xEF\xBB\xBF") + QByteArray::fromStdString(CsvText(Utf8Rows(rows), kSpreadsheetCsv));
 }
 
+// The store's writer rather than QSaveFile: a file replaced keeps its owner,
+// mode, attributes and hard links there as well.
 std::optional<QString> WriteCsvFile(const QString& path, const QList<QStringList>& rows)
 {
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly))
-        return file.errorString();
     const QByteArray bytes = CsvBytes(rows);
-    if (file.write(bytes) != bytes.size() || !file.commit())
-        return file.errorString();
-    return std::nullopt;
+    if (ReplaceFileContent(QFile::encodeName(path).toStdString(), bytes.toStdString()))
+        return std::nullopt;
+    return QString::fromStdString(std::generic_category().message(errno));
 }
 
 QString AskCsvFileName(QWidget* parent, const QString& caption, const QString& suggestedName)

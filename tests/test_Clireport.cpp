@@ -3,6 +3,8 @@
 #include "tests/support/Textlines.h"
 #include "vqlib/Gbk.h"
 
+#include <nlohmann/json.hpp>
+
 #include <gtest/gtest.h>
 
 
@@ -143,6 +145,50 @@ TEST(Clireport, TableShowsControlCharactersEscapedAndCsvJsonExact)
 
     EXPECT_NE(FormatCsv(report).find("x\x1b]0;owned\x07y,127.0.0.1\x1b[2J,"), std::string::npos);
     EXPECT_NE(FormatJson(report).find("\"name\": \"x\\u001b]0;owned\\u0007y\""), std::string::npos);
+}
+
+TEST(Clireport, JsonLineIsTheRunsValueWithoutLayout)
+{
+    const std::string line = FormatJsonLine(SampleReport());
+    ASSERT_FALSE(line.empty());
+    EXPECT_EQ(line.find('\n'), line.size() - 1);
+    EXPECT_EQ(line.rfind("{\"plan\":\"家里\",\"average_ms\":9.92,\"items\":[{\"name\":\"网关\",", 0), 0u) << line;
+    EXPECT_NE(line.find("\"tries_ms\":[10.000,null,15.000,12.036,null]}"), std::string::npos) << line;
+    EXPECT_EQ(line.find(": "), std::string::npos);
+    EXPECT_EQ(nlohmann::ordered_json::parse(line), nlohmann::ordered_json::parse(FormatJson(SampleReport())));
+}
+
+// A stored name is GBK; bytes that are none must not reach a JSON reader raw.
+TEST(Clireport, NamesThatAreNoGbkGiveReplacementCharacters)
+{
+    TRunReport report;
+    report.PlanName = "p\xff";
+    TDNSDispInfo info = Item("x", "127.0.0.1", dtPing, tsNoResponse, 0, 1);
+    info.Name = "\x81" "0\xc0";  // a lead byte without its trail, and one at the end
+    report.Items.push_back({info, TTryTimes(1)});
+    report.TestTimes = 1;
+    for (const std::string& json : {FormatJson(report), FormatJsonLine(report)}) {
+        EXPECT_NE(json.find("\"p\xEF\xBF\xBD\""), std::string::npos) << json;
+        EXPECT_NE(json.find("\"\xEF\xBF\xBD" "0\xEF\xBF\xBD\""), std::string::npos) << json;
+        EXPECT_NO_THROW(nlohmann::json::parse(json)) << json;
+    }
+    EXPECT_NE(FormatCsv(report).find("\n\xEF\xBF\xBD" "0\xEF\xBF\xBD,"), std::string::npos);
+
+    // The history holds UTF-8, which a damaged file may not.
+    TRunSummary run;
+    run.Plan = "h\xfe";
+    const std::string history = FormatHistoryJson({run});
+    EXPECT_NE(history.find("\"plan\": \"h\xEF\xBF\xBD\""), std::string::npos) << history;
+    EXPECT_NO_THROW(nlohmann::json::parse(history));
+}
+
+// Data for scripts: line breaks quoted as they are, nothing taken for a formula.
+TEST(Clireport, CsvKeepsLineBreaksAndFormulasAsTheyAre)
+{
+    TRunReport report;
+    report.TestTimes = 1;
+    report.Items.push_back({Item("=1+1", "a\r\nb", dtPing, tsNoResponse, 0, 1), TTryTimes(1)});
+    EXPECT_NE(FormatCsv(report).find("\r\n=1+1,\"a\r\nb\",0,"), std::string::npos) << FormatCsv(report);
 }
 
 }  // namespace

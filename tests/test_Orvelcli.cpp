@@ -725,9 +725,9 @@ TEST_F(OrvelCliWatch, PrintsEachRunAsItCompletesUntilSigint)
     EXPECT_GE(lines.size(), 2u) << result.Out;  // runs at 0, 0.3, 0.6, 0.9, 1.2 s, if the machine keeps up
     EXPECT_LE(lines.size(), 8u) << result.Out;
     for (const std::string& line : lines) {
-        EXPECT_EQ(line.rfind("{\"plan\": \"\",", 0), 0u) << line;
+        EXPECT_EQ(line.rfind("{\"plan\":\"\",", 0), 0u) << line;
         EXPECT_EQ(line.back(), '}') << line;
-        EXPECT_EQ(Count(line, "\"state\": \"done\""), 2u) << line;
+        EXPECT_EQ(Count(line, "\"state\":\"done\""), 2u) << line;
     }
     EXPECT_EQ(result.Err, "");
 }
@@ -874,7 +874,7 @@ TEST_F(OrvelCliWatch, AReaderThatHasGoneEndsTheProgramAtOnce)
                                    ignored);
         ASSERT_GT(pid, 0);
         TPipe::Close(pipe.Write);
-        EXPECT_EQ(FirstLine(pipe.Read, std::chrono::seconds(20)).rfind("{\"plan\": ", 0), 0u);
+        EXPECT_EQ(FirstLine(pipe.Read, std::chrono::seconds(20)).rfind("{\"plan\":", 0), 0u);
         TPipe::Close(pipe.Read);
         const int status = WaitForExit(pid, std::chrono::seconds(10), ignored ? "SIGPIPE ignored" : "SIGPIPE default");
         if (ignored) {

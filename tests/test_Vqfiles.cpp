@@ -13,6 +13,7 @@
 #include <sys/xattr.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <chrono>
 #include <csignal>
 #include <filesystem>
@@ -493,6 +494,18 @@ TEST(StoreWrite, FailedWriteInPlacePutsTheOldContentBack)
     }
     EXPECT_EQ(ReadBytes(store), old);
     EXPECT_EQ(FactsOf(store).Links, 2u);
+}
+
+// Callers that show the user why a write failed read it from errno.
+TEST(StoreWrite, FailedWriteLeavesItsReasonInErrno)
+{
+    TScratchDir dir;
+    errno = 0;
+    EXPECT_FALSE(ReplaceFileContent(dir.File("none") + "/x.csv", "a"));
+    EXPECT_EQ(errno, ENOENT);
+    errno = 0;
+    EXPECT_FALSE(ReplaceFileContent(dir.Path().string(), "a"));
+    EXPECT_EQ(errno, EISDIR);
 }
 
 TEST(StoreWrite, ReaderWaitsForAWriterInPlace)

@@ -342,9 +342,11 @@ bool WriteInPlace(const std::string& target, const std::string& data)
     const bool haveOld = readable && ReadAll(fd.Get(), old);
     if (TruncateAndWrite(fd.Get(), data))
         return true;
+    const int reason = errno;
     // It fitted before, so it most likely fits again.
     if (haveOld)
         TruncateAndWrite(fd.Get(), old);
+    errno = reason;
     return false;
 }
 
@@ -381,7 +383,11 @@ bool ReplaceFileContent(const std::string& path, const std::string& data)
     if (::stat(target.c_str(), &old) != 0)
         return errno == ENOENT && WriteThroughTemporary(target, data, nullptr) == TTemporaryWrite::Done;
     // Root may write anything; everyone else only what the file allows.
-    if (!S_ISREG(old.st_mode) || ::faccessat(AT_FDCWD, target.c_str(), W_OK, AT_EACCESS) != 0)
+    if (!S_ISREG(old.st_mode)) {
+        errno = S_ISDIR(old.st_mode) ? EISDIR : EINVAL;
+        return false;
+    }
+    if (::faccessat(AT_FDCWD, target.c_str(), W_OK, AT_EACCESS) != 0)
         return false;
     // A rename would give the new content to this name only.
     if (old.st_nlink > 1)

@@ -26,13 +26,14 @@ void SaveLinesToFile(const std::string& path, const std::vector<std::string>& li
 std::vector<std::string> SplitFileLines(std::string_view data);
 std::string JoinFileLines(const std::vector<std::string>& lines);
 
-// Replaces a file's content and returns whether it did. A file the writer
-// may not write is left alone. The usual way is a temporary file beside the
-// target that gets the target's owner, mode and extended attributes, is
-// synced and renamed over it, so that a crash leaves the old or the new
-// content whole. Where that way would change the file (hard links, an owner
-// or attribute the writer cannot give, a folder that takes no new file) the
-// content is written in place, under an exclusive lock, and synced.
+// Replaces a file's content and returns whether it did; when it did not,
+// errno says why. A file the writer may not write is left alone. The usual
+// way is a temporary file beside the target that gets the target's owner,
+// mode and extended attributes, is synced and renamed over it, so that a
+// crash leaves the old or the new content whole. Where that way would change
+// the file (hard links, an owner or attribute the writer cannot give, a
+// folder that takes no new file) the content is written in place, under an
+// exclusive lock, and synced.
 // Temporaries left by writers that are gone are removed first.
 bool ReplaceFileContent(const std::string& path, const std::string& data);
 

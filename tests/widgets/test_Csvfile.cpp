@@ -5,6 +5,8 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <unistd.h>
+
 class TestCsvfile : public QObject {
     Q_OBJECT
 
@@ -33,6 +35,25 @@ private slots:
         QFile file(path);
         QVERIFY(file.open(QIODevice::ReadOnly));
         QCOMPARE(file.readAll(), QByteArray("\xEF\xBB\xBF" "a\r\n"));
+    }
+
+    // An export over a file keeps what the file had, as the store's files do.
+    void replacingKeepsModeAndLinks()
+    {
+        QTemporaryDir dir;
+        const QString path = dir.filePath("r.csv");
+        QVERIFY(!WriteCsvFile(path, {{"old"}}));
+        QVERIFY(QFile::setPermissions(path, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ReadGroup));
+        QVERIFY(QFile::link(path, dir.filePath("link.csv")));
+        QVERIFY(::link(QFile::encodeName(path).constData(), QFile::encodeName(dir.filePath("hard.csv")).constData()) == 0);
+        QVERIFY(!WriteCsvFile(dir.filePath("link.csv"), {{"new"}}));
+        QFile hard(dir.filePath("hard.csv"));
+        QVERIFY(hard.open(QIODevice::ReadOnly));
+        QCOMPARE(hard.readAll(), QByteArray("\xEF\xBB\xBF" "new\r\n"));
+        QCOMPARE(QFile::permissions(path) & QFileDevice::Permissions(0x7077),  // owner, group, others
+                 QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ReadGroup);
+        QVERIFY(QFileInfo(dir.filePath("link.csv")).isSymLink());
+        QVERIFY(WriteCsvFile(dir.path(), {{"x"}}).has_value());  // a folder is no file to replace
     }
 };
 
