@@ -282,9 +282,10 @@ private slots:
         window.show();
         QVERIFY2(opening.elapsed() < 1000, qPrintable(QString::number(opening.elapsed())));
 
-        TStallMeter stalls;
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
         QTRY_COMPARE_WITH_TIMEOUT(Status(window), TfrmHistory::BusyText(), 5000);
-        // Held across more than one retry.
+        // Held across more than one retry; the first painting is over.
+        TStallMeter stalls;
         QTest::qWait(int(2 * THistoryReader::kRetry.count()) + 200);
         QCOMPARE(Status(window), TfrmHistory::BusyText());
         QCOMPARE(RunRowCount(window), 0);
