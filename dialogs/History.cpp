@@ -10,7 +10,6 @@
 #include <QChartView>
 #include <QDateTime>
 #include <QDateTimeAxis>
-#include <QFileInfo>
 #include <QHeaderView>
 #include <QLegendMarker>
 #include <QLineSeries>
@@ -22,6 +21,8 @@
 
 #include <algorithm>
 #include <iterator>
+#include <map>
+#include <memory>
 #include <optional>
 #include <utility>
 
