@@ -201,7 +201,7 @@ void TRTFLabel::ShowRTF()
     // Only an editor handed out by GetRichEdit holds composed text; without
     // one, RichText stays as it is rather than being replaced by nothing.
     if (parentWidget() && FEditor && FEditor->parentWidget()) {
-        RichText = SaveRtfFrom(*FEditor->document());
+        FRichText = SaveRtfFrom(*FEditor->document());
         FEditor->setParent(nullptr);
     }
     update();
@@ -209,14 +209,14 @@ void TRTFLabel::ShowRTF()
 
 void TRTFLabel::CopyFromRichEdit(QTextEdit* editor)
 {
-    RichText = SaveRtfFrom(*editor->document());
+    FRichText = SaveRtfFrom(*editor->document());
     update();
 }
 
 void TRTFLabel::CopyToRichEdit(QTextEdit* editor) const
 {
     editor->setAcceptRichText(true);
-    LoadRtfInto(RichText, *editor->document());
+    LoadRtfInto(FRichText, *editor->document());
 }
 
 void TRTFLabel::Print(const QString& title)
@@ -244,7 +244,7 @@ void TRTFLabel::RTFPaint(QPainter& painter, const QRect& rect)
     QTextDocument document;
     document.setDefaultFont(font());
     document.setDocumentMargin(0);
-    LoadRtfInto(RichText, document);
+    LoadRtfInto(FRichText, document);
 
     const int dpiX = Dpi(painter.device() ? painter.device()->logicalDpiX() : 0);
     const int dpiY = Dpi(painter.device() ? painter.device()->logicalDpiY() : 0);

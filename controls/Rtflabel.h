@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <utility>
 
 class QPainter;
 class QTextDocument;
@@ -37,8 +38,9 @@ public:
     explicit TRTFLabel(QWidget* owner = nullptr);
     ~TRTFLabel() override;
 
-    // RTF source bytes. Assigning it does not repaint by itself.
-    std::string RichText;
+    // RTF source bytes. Setting it does not repaint by itself.
+    const std::string& RichText() const { return FRichText; }
+    void SetRichText(std::string rtf) { FRichText = std::move(rtf); }
 
     // Call once the form's layout has been set up.
     void Loaded();
@@ -78,6 +80,7 @@ protected:
     void paintEvent(QPaintEvent* event) override;
 
 private:
+    std::string FRichText;
     QPointer<QTextEdit> FEditor;  // QPointer: a parent given by GetRichEdit may delete it first
     int FUpdateCount = 0;
     bool FWordWrap = false;

@@ -17,13 +17,14 @@ public:
     explicit TfrmAbout(QWidget* owner);
     ~TfrmAbout() override;
 
-    std::unique_ptr<Ui::TfrmAbout> ui;  // lblTitle, lblVersion, ..., lblWeb, btnExit
-
     void lblWebClick();
     void btnExitClick();
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    std::unique_ptr<Ui::TfrmAbout> ui;  // lblTitle, lblVersion, ..., lblWeb, btnExit
 };
 
 // "V" and the major and minor version, as the dialog shows it.

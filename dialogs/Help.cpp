@@ -49,7 +49,7 @@ const std::string_view HelpRtf = R"rtf(
 TfrmHelp::TfrmHelp(QWidget* owner) : QDialog(owner), ui(std::make_unique<Ui::TfrmHelp>())
 {
     SetUpFixedDialog(*this, *ui);
-    ui->RTFLabel1->RichText = std::string(HelpRtf);
+    ui->RTFLabel1->SetRichText(std::string(HelpRtf));
     ui->RTFLabel1->Loaded();
     // btnExit is the default button, so Enter closes; Escape and the close
     // box reject() by themselves.

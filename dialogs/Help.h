@@ -14,9 +14,10 @@ public:
     explicit TfrmHelp(QWidget* owner);
     ~TfrmHelp() override;
 
-    std::unique_ptr<Ui::TfrmHelp> ui;  // RTFLabel1, btnExit
-
     void btnExitClick();
+
+private:
+    std::unique_ptr<Ui::TfrmHelp> ui;  // RTFLabel1, btnExit
 };
 
 // The help text as RTF in code page 936.

@@ -10,7 +10,6 @@
 #include <QChartView>
 #include <QDateTime>
 #include <QDateTimeAxis>
-#include <QFileInfo>
 #include <QHeaderView>
 #include <QLegendMarker>
 #include <QLineSeries>
@@ -22,12 +21,19 @@
 
 #include <algorithm>
 #include <iterator>
+#include <map>
+#include <memory>
 #include <optional>
 #include <utility>
 
 namespace {
 
 using TSeries = std::vector<std::pair<THistoryDb::time_point, std::optional<double>>>;
+
+QString ReadFailedText(const QString& reason)
+{
+    return QStringLiteral("无法读取测速历史：%1").arg(reason);
+}
 
 // The overall line, and the items' lines by their place in the list, so
 // that an item keeps its colour whatever is picked with it.
@@ -154,6 +160,13 @@ private:
     const std::vector<TRunSummary>* FRuns = nullptr;
 };
 
+// What one read of a range found, handed from the reader's thread.
+struct TfrmHistory::TRangeRead {
+    std::vector<TRunSummary> Runs;
+    std::vector<std::string> Names;
+    std::map<std::string, TSeries> Picked;
+};
+
 TfrmHistory::TfrmHistory(QWidget* owner, std::string path, std::string plan)
     : QDialog(owner, Qt::Dialog | Qt::WindowTitleHint | Qt::WindowCloseButtonHint | Qt::WindowSystemMenuHint
                          | Qt::WindowMaximizeButtonHint),
@@ -161,96 +174,132 @@ TfrmHistory::TfrmHistory(QWidget* owner, std::string path, std::string plan)
       FModel(new TRunsModel(this))
 {
     ui->setupUi(this);
-    dtpSince = ui->dtpSince;
-    dtpUntil = ui->dtpUntil;
-    btnShow = ui->btnShow;
-    chartView = ui->chartView;
-    lbItems = ui->lbItems;
-    tvRuns = ui->tvRuns;
-    lblPlan = ui->lblPlan;
-    lblStatus = ui->lblStatus;
-    btnExport = ui->btnExport;
-    btnClose = ui->btnClose;
-
-    lblPlan->setText(QStringLiteral("测速方案：%1").arg(QString::fromStdString(FPlan)));
-    chartView->setRenderHint(QPainter::Antialiasing);
+    ui->lblPlan->setText(QStringLiteral("测速方案：%1").arg(QString::fromStdString(FPlan)));
+    ui->chartView->setRenderHint(QPainter::Antialiasing);
     ui->splChart->setStretchFactor(0, 4);
     ui->splChart->setStretchFactor(1, 1);
-    tvRuns->setModel(FModel);
-    tvRuns->verticalHeader()->hide();
-    tvRuns->verticalHeader()->setDefaultSectionSize(tvRuns->fontMetrics().height() + 6);
-    tvRuns->horizontalHeader()->setStretchLastSection(true);
-    tvRuns->setColumnWidth(0, 160);
-    tvRuns->setColumnWidth(1, 130);
+    QTableView* runs = ui->tvRuns;
+    runs->setModel(FModel);
+    runs->verticalHeader()->hide();
+    runs->verticalHeader()->setDefaultSectionSize(runs->fontMetrics().height() + 6);
+    runs->horizontalHeader()->setStretchLastSection(true);
+    runs->setColumnWidth(0, 160);
+    runs->setColumnWidth(1, 130);
 
-    connect(btnShow, &QPushButton::clicked, this, [this] { ShowRange(dtpSince->date(), dtpUntil->date()); });
-    connect(btnExport, &QPushButton::clicked, this, [this] { btnExportClick(); });
-    connect(btnClose, &QPushButton::clicked, this, &QDialog::accept);
-    connect(lbItems, &QListWidget::itemChanged, this, [this](QListWidgetItem* entry) { lbItemsChanged(entry); });
+    connect(ui->btnShow, &QPushButton::clicked, this, [this] { ShowRange(ui->dtpSince->date(), ui->dtpUntil->date()); });
+    connect(ui->btnExport, &QPushButton::clicked, this, [this] { btnExportClick(); });
+    connect(ui->btnClose, &QPushButton::clicked, this, &QDialog::accept);
+    connect(ui->lbItems, &QListWidget::itemChanged, this, [this](QListWidgetItem* entry) { lbItemsChanged(entry); });
+
+    // The reader reports from its thread; the window's own thread shows it.
+    // The reader goes before the window, so `this` is there for every call.
+    FReader = std::make_unique<THistoryReader>(
+        FPath, [this](THistoryReader::TProblem problem, const std::string& reason) {
+            QMetaObject::invokeMethod(
+                this, [this, problem, text = QString::fromUtf8(reason)] { ShowProblem(problem, text); },
+                Qt::QueuedConnection);
+        });
 
     const QDate today = QDate::currentDate();
     ShowRange(today.addDays(1 - kDefaultDays), today);
 }
 
-TfrmHistory::~TfrmHistory() = default;
-
-bool TfrmHistory::OpenHistory()
+TfrmHistory::~TfrmHistory()
 {
-    if (FDb)
-        return true;
-    // Looking must not leave an empty history behind.
-    if (!QFileInfo::exists(QString::fromStdString(FPath))) {
-        lblStatus->setText(QStringLiteral("还没有记录过测速。"));
-        return false;
-    }
-    try {
-        FDb = std::make_unique<THistoryDb>(FPath);
-        return true;
-    } catch (const THistoryError& error) {
-        lblStatus->setText(QStringLiteral("无法读取测速历史：%1").arg(QString::fromUtf8(error.what())));
-        return false;
-    }
+    FReader.reset();
+}
+
+QString TfrmHistory::BusyText()
+{
+    return QStringLiteral("测速历史正被其他程序占用，稍后自动重试...");
 }
 
 void TfrmHistory::ShowRange(QDate since, QDate until)
 {
     if (until < since)
         std::swap(since, until);
-    dtpSince->setDate(since);
-    dtpUntil->setDate(until);
+    ui->dtpSince->setDate(since);
+    ui->dtpUntil->setDate(until);
     FSince = StartOfDay(since);
     FUntil = StartOfDay(until.addDays(1));
+    // Until the runs are there, nothing of another range stays to be picked
+    // or exported.
     FRuns.clear();
-    if (OpenHistory()) {
-        try {
-            FRuns = FDb->Runs(FPlan, FSince, FUntil);
-            lblStatus->setText(QStringLiteral("共%1次测速").arg(FRuns.size()));
-        } catch (const THistoryError& error) {
-            lblStatus->setText(QStringLiteral("无法读取测速历史：%1").arg(QString::fromUtf8(error.what())));
-        }
-    }
     FModel->SetRuns(&FRuns);
-    if (!FRuns.empty())
-        tvRuns->scrollToBottom();
-    btnExport->setEnabled(!FRuns.empty());
-    FillItems();
-    DrawChart();
+    ui->btnExport->setEnabled(false);
+    FillItems({});
+    DrawChart({});
+    ui->lblStatus->setText(QStringLiteral("正在读取测速历史..."));
+    ReadRange();
 }
 
-void TfrmHistory::FillItems()
+void TfrmHistory::ReadRange()
 {
-    const QSignalBlocker blocker(lbItems);
-    lbItems->clear();
-    std::vector<std::string> names;
-    if (FDb && !FRuns.empty()) {
-        try {
-            names = FDb->ItemNames(FPlan, FSince, FUntil);
-        } catch (const THistoryError&) {
-            // The runs were read; only their items are missing from the list.
+    const uint64_t generation = ++FGeneration;
+    FReader->DropWaiting();
+    FReader->Post([this, generation, plan = FPlan, since = FSince, until = FUntil,
+                   picked = FPicked](const THistoryDb& db) {
+        auto read = std::make_shared<TRangeRead>();
+        read->Runs = db.Runs(plan, since, until);
+        if (!read->Runs.empty()) {
+            try {
+                read->Names = db.ItemNames(plan, since, until);
+            } catch (const THistoryBusyError&) {
+                throw;
+            } catch (const THistoryError&) {
+                // The runs were read; only their items are missing from the list.
+            }
+            for (const std::string& name : picked)
+                read->Picked[name] = db.ItemSeries(plan, name, since, until);
         }
+        QMetaObject::invokeMethod(
+            this, [this, generation, read] { ShowRead(generation, *read); }, Qt::QueuedConnection);
+    });
+}
+
+void TfrmHistory::ShowRead(uint64_t generation, TRangeRead& read)
+{
+    if (generation != FGeneration)
+        return;
+    FRuns = std::move(read.Runs);
+    FModel->SetRuns(&FRuns);
+    if (!FRuns.empty())
+        ui->tvRuns->scrollToBottom();
+    ui->btnExport->setEnabled(!FRuns.empty());
+    ShowCount();
+    FillItems(read.Names);
+    DrawChart(read.Picked);
+    emit ReadEnded();
+}
+
+void TfrmHistory::ShowProblem(THistoryReader::TProblem problem, const QString& reason)
+{
+    switch (problem) {
+    case THistoryReader::TProblem::Busy:
+        ui->lblStatus->setText(BusyText());
+        return;
+    case THistoryReader::TProblem::Missing:
+        ui->lblStatus->setText(QStringLiteral("还没有记录过测速。"));
+        break;
+    case THistoryReader::TProblem::Failed:
+        ui->lblStatus->setText(ReadFailedText(reason));
+        break;
     }
+    emit ReadEnded();
+}
+
+void TfrmHistory::ShowCount()
+{
+    ui->lblStatus->setText(QStringLiteral("共%1次测速").arg(FRuns.size()));
+}
+
+void TfrmHistory::FillItems(const std::vector<std::string>& names)
+{
+    QListWidget* list = ui->lbItems;
+    const QSignalBlocker blocker(list);
+    list->clear();
     for (const std::string& name : names) {
-        auto* entry = new QListWidgetItem(QString::fromStdString(name), lbItems);
+        auto* entry = new QListWidgetItem(QString::fromStdString(name), list);
         entry->setFlags(Qt::ItemIsEnabled | Qt::ItemIsUserCheckable);
         entry->setCheckState(FPicked.count(name) ? Qt::Checked : Qt::Unchecked);
     }
@@ -263,49 +312,64 @@ void TfrmHistory::lbItemsChanged(QListWidgetItem* entry)
     const std::string name = entry->text().toStdString();
     if (entry->checkState() == Qt::Checked) {
         if (FPicked.insert(name).second)
-            AddItemLine(name);
+            ReadItemLine(name);
     } else if (FPicked.erase(name)) {
-        QChart* chart = chartView->chart();
+        FDrawn.erase(name);
+        QChart* chart = ui->chartView->chart();
         for (QAbstractSeries* series : chart->series())
             if (series->property(kItemProperty).toString() == entry->text()) {
                 chart->removeSeries(series);
                 delete series;
             }
+        FitValueAxis();
     }
-    FitValueAxis();
 }
 
-void TfrmHistory::AddItemLine(const std::string& name)
+void TfrmHistory::ReadItemLine(const std::string& name)
 {
-    if (!FDb)
-        return;
-    try {
-        const TSeries series = FDb->ItemSeries(FPlan, name, FSince, FUntil);
-        QChart* chart = chartView->chart();
-        const QList<QAbstractSeries*> before = chart->series();
-        const QList<QListWidgetItem*> entries =
-            lbItems->findItems(QString::fromStdString(name), Qt::MatchExactly | Qt::MatchCaseSensitive);
-        const int place = entries.isEmpty() ? 0 : lbItems->row(entries.first());
-        AddBrokenLine(*chart, QString::fromStdString(name), series, *FTimeAxis, *FValueAxis,
-                      LinePen(kItemColours[size_t(place) % std::size(kItemColours)], 1.5));
-        for (QAbstractSeries* added : chart->series())
-            if (!before.contains(added))
-                added->setProperty(kItemProperty, QString::fromStdString(name));
-    } catch (const THistoryError& error) {
-        lblStatus->setText(QStringLiteral("无法读取测速历史：%1").arg(QString::fromUtf8(error.what())));
-    }
+    const uint64_t generation = FGeneration;
+    FReader->Post([this, generation, plan = FPlan, name, since = FSince, until = FUntil](const THistoryDb& db) {
+        auto series = std::make_shared<TSeries>(db.ItemSeries(plan, name, since, until));
+        QMetaObject::invokeMethod(
+            this,
+            [this, generation, name, series] {
+                // Dropped or picked again meanwhile: the line is not wanted, or there.
+                if (generation != FGeneration || !FPicked.count(name) || FDrawn.count(name))
+                    return;
+                AddItemLine(name, *series);
+                FitValueAxis();
+                ShowCount();
+            },
+            Qt::QueuedConnection);
+    });
+}
+
+void TfrmHistory::AddItemLine(const std::string& name, const TSeries& series)
+{
+    QChart* chart = ui->chartView->chart();
+    QListWidget* list = ui->lbItems;
+    const QList<QAbstractSeries*> before = chart->series();
+    const QList<QListWidgetItem*> entries =
+        list->findItems(QString::fromStdString(name), Qt::MatchExactly | Qt::MatchCaseSensitive);
+    const int place = entries.isEmpty() ? 0 : list->row(entries.first());
+    AddBrokenLine(*chart, QString::fromStdString(name), series, *FTimeAxis, *FValueAxis,
+                  LinePen(kItemColours[size_t(place) % std::size(kItemColours)], 1.5));
+    for (QAbstractSeries* added : chart->series())
+        if (!before.contains(added))
+            added->setProperty(kItemProperty, QString::fromStdString(name));
+    FDrawn.insert(name);
 }
 
 void TfrmHistory::FitValueAxis()
 {
     double top = 0;
-    for (QAbstractSeries* series : chartView->chart()->series())
+    for (QAbstractSeries* series : ui->chartView->chart()->series())
         for (const QPointF& point : static_cast<QLineSeries*>(series)->points())
             top = std::max(top, point.y());
     FValueAxis->setRange(0, top > 0 ? top * 1.1 : 1.0);
 }
 
-void TfrmHistory::DrawChart()
+void TfrmHistory::DrawChart(const std::map<std::string, TSeries>& picked)
 {
     auto* chart = new QChart();
     chart->setLocalizeNumbers(false);
@@ -337,11 +401,17 @@ void TfrmHistory::DrawChart()
         overall.emplace_back(run.Started, run.Average);
     AddBrokenLine(*chart, QStringLiteral("总平均耗时"), overall, *x, *y, LinePen(kOverallColour, 2.5));
 
-    QChart* old = chartView->chart();
-    chartView->setChart(chart);
+    QChart* old = ui->chartView->chart();
+    ui->chartView->setChart(chart);
     delete old;
+    FDrawn.clear();
+    for (const auto& [name, series] : picked)
+        if (FPicked.count(name))
+            AddItemLine(name, series);
+    // Picked while the range was read: their lines are read now.
     for (const std::string& name : FPicked)
-        AddItemLine(name);
+        if (!FDrawn.count(name) && !picked.count(name) && !FRuns.empty())
+            ReadItemLine(name);
     FitValueAxis();
 }
 

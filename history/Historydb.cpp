@@ -24,12 +24,6 @@ TTimePoint FromMicros(int64_t micros)
     return TTimePoint(std::chrono::duration_cast<TTimePoint::duration>(std::chrono::microseconds(micros)));
 }
 
-// Another program holds the file: opening tries again until the wait is over.
-class TBusyError : public THistoryError {
-public:
-    using THistoryError::THistoryError;
-};
-
 [[noreturn]] void Fail(sqlite3* db, const std::string& doing)
 {
     const int code = db ? sqlite3_errcode(db) : SQLITE_CANTOPEN;
@@ -49,7 +43,7 @@ public:
     const char* message = db ? sqlite3_errmsg(db) : "out of memory";
     const std::string text = reason + " (" + doing + ": " + message + ")";
     if ((code & 0xff) == SQLITE_BUSY || (code & 0xff) == SQLITE_LOCKED)
-        throw TBusyError(text);
+        throw THistoryBusyError(text);
     throw THistoryError(text);
 }
 
@@ -333,7 +327,7 @@ THistoryDb::THistoryDb(const std::string& path, std::chrono::milliseconds busyTi
             try {
                 Prepare(path);
                 break;
-            } catch (const TBusyError&) {
+            } catch (const THistoryBusyError&) {
                 if (std::chrono::steady_clock::now() >= deadline)
                     throw;
                 std::this_thread::sleep_for(std::chrono::milliseconds(10));

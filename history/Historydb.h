@@ -19,6 +19,12 @@ public:
     using std::runtime_error::runtime_error;
 };
 
+// Another program holds the file; trying again later may succeed.
+class THistoryBusyError : public THistoryError {
+public:
+    using THistoryError::THistoryError;
+};
+
 class THistoryDb {
 public:
     using time_point = std::chrono::system_clock::time_point;

@@ -1,9 +1,24 @@
 #include "controls/Rtfreader.h"
 #include "dialogs/Help.h"
-#include "ui_Help.h"
+#include "controls/Rtflabel.h"
 
+#include <QPushButton>
 #include <QTest>
 #include <QTextDocument>
+
+namespace {
+
+TRTFLabel& Text(const TfrmHelp& dialog)
+{
+    auto* label = dialog.findChild<TRTFLabel*>(QStringLiteral("RTFLabel1"));
+    if (label == nullptr)
+        qFatal("no RTFLabel1 in the dialog");
+    return *label;
+}
+
+QPushButton* ExitButton(const TfrmHelp& dialog) { return dialog.findChild<QPushButton*>(QStringLiteral("btnExit")); }
+
+}  // namespace
 
 class TestHelp : public QObject {
     Q_OBJECT
@@ -13,12 +28,12 @@ private slots:
         TfrmHelp dialog(nullptr);
         QCOMPARE(dialog.windowTitle(), QString("帮助"));
         QCOMPARE(dialog.size(), QSize(386, 349));
-        QCOMPARE(dialog.ui->RTFLabel1->geometry(), QRect(8, 8, 369, 305));
-        QCOMPARE(dialog.ui->RTFLabel1->RichText, std::string(HelpRtf));
-        QCOMPARE(dialog.ui->RTFLabel1->text(), QString());
-        QVERIFY(!dialog.ui->RTFLabel1->WordWrap());
-        QCOMPARE(dialog.ui->btnExit->text(), QString("取消(&C)"));
-        QVERIFY(dialog.ui->btnExit->isDefault());
+        QCOMPARE(Text(dialog).geometry(), QRect(8, 8, 369, 305));
+        QCOMPARE(Text(dialog).RichText(), std::string(HelpRtf));
+        QCOMPARE(Text(dialog).text(), QString());
+        QVERIFY(!Text(dialog).WordWrap());
+        QCOMPARE(ExitButton(dialog)->text(), QString("取消(&C)"));
+        QVERIFY(ExitButton(dialog)->isDefault());
     }
 
     void theTextFitsTheLabel()
@@ -26,11 +41,11 @@ private slots:
         // the last paragraph must not be cut off at the bottom of the label
         TfrmHelp dialog(nullptr);
         QTextDocument document;
-        document.setDefaultFont(dialog.ui->RTFLabel1->font());
+        document.setDefaultFont(Text(dialog).font());
         document.setDocumentMargin(0);
         LoadRtfInto(HelpRtf, document);
-        document.setTextWidth(dialog.ui->RTFLabel1->width() - 1);
-        QVERIFY(document.size().height() <= dialog.ui->RTFLabel1->height() - 1);
+        document.setTextWidth(Text(dialog).width() - 1);
+        QVERIFY(document.size().height() <= Text(dialog).height() - 1);
     }
 
     void enterEscapeAndTheButtonClose_data()
@@ -50,7 +65,7 @@ private slots:
         if (key)
             QTest::keyClick(&dialog, Qt::Key(key));
         else
-            QTest::mouseClick(dialog.ui->btnExit, Qt::LeftButton);
+            QTest::mouseClick(ExitButton(dialog), Qt::LeftButton);
         QVERIFY(!dialog.isVisible());
     }
 };

@@ -1,9 +1,11 @@
 // The history window on a history the test writes: the range of days, the
-// table, the lines with their gaps, the picked items and the export.
+// table, the lines with their gaps, the picked items and the export; and the
+// window while another program holds the history.
 
 #include "dialogs/Csvfile.h"
 #include "dialogs/History.h"
 #include "history/Historydb.h"
+#include "tests/support/Historylock.h"
 
 #include "Dialogscript.h"
 
@@ -15,11 +17,15 @@
 #include <QListWidget>
 #include <QPushButton>
 #include <QTableView>
+#include <QSignalSpy>
 #include <QTemporaryDir>
+#include <QTimer>
 #include <QtTest>
 
+#include <atomic>
 #include <chrono>
 #include <memory>
+#include <thread>
 
 using namespace std::chrono_literals;
 
@@ -41,11 +47,90 @@ TRunRecord Run(const std::string& plan, TClock::time_point started, std::optiona
     return run;
 }
 
+// The window's widgets by their names; a name gone is the test's fault.
+template <class TWidget>
+TWidget& Child(const QObject& window, const char* name)
+{
+    auto* child = window.findChild<TWidget*>(QLatin1String(name));
+    if (child == nullptr)
+        qFatal("no %s in the window", name);
+    return *child;
+}
+
+QTableView& Runs(const TfrmHistory& window) { return Child<QTableView>(window, "tvRuns"); }
+QListWidget& Items(const TfrmHistory& window) { return Child<QListWidget>(window, "lbItems"); }
+QString Status(const TfrmHistory& window) { return Child<QLabel>(window, "lblStatus").text(); }
+int RunRowCount(const TfrmHistory& window) { return Runs(window).model()->rowCount(); }
+
+// The window once what it read first is on screen.
+struct TOpened {
+    TOpened(const std::string& path, const std::string& plan) : Window(nullptr, path, plan)
+    {
+        QSignalSpy read(&Window, &TfrmHistory::ReadEnded);
+        Ended = read.wait(5000);
+    }
+    TfrmHistory Window;
+    bool Ended = false;
+};
+
+// The longest time the window's thread went without a tick of a timer
+// ticking every 10 ms: how long a user would see the window frozen.
+class TStallMeter {
+public:
+    TStallMeter()
+    {
+        FTimer.setTimerType(Qt::PreciseTimer);
+        QObject::connect(&FTimer, &QTimer::timeout, [this] { Tick(); });
+        FTimer.start(10);
+        FClock.start();
+    }
+    qint64 LongestMs() const { return FLongest; }
+
+private:
+    void Tick()
+    {
+        FLongest = std::max(FLongest, FClock.restart());
+    }
+    QTimer FTimer;
+    QElapsedTimer FClock;
+    qint64 FLongest = 0;
+};
+
+// The same on a thread that only sleeps 10 ms at a time: how long the
+// machine itself, when loaded, keeps a thread from running.
+class TNoiseMeter {
+public:
+    TNoiseMeter()
+        : FThread([this] {
+              auto last = std::chrono::steady_clock::now();
+              while (!FStop) {
+                  std::this_thread::sleep_for(10ms);
+                  const auto now = std::chrono::steady_clock::now();
+                  const qint64 gap = std::chrono::duration_cast<std::chrono::milliseconds>(now - last).count();
+                  FLongest = std::max(FLongest.load(), gap);
+                  last = now;
+              }
+          })
+    {
+    }
+    ~TNoiseMeter()
+    {
+        FStop = true;
+        FThread.join();
+    }
+    qint64 LongestMs() const { return FLongest; }
+
+private:
+    std::atomic<bool> FStop{false};
+    std::atomic<qint64> FLongest{0};
+    std::thread FThread;
+};
+
 // The points of the lines of one name, stretch by stretch.
 QList<QList<QPointF>> Stretches(const TfrmHistory& window, const QString& name)
 {
     QList<QList<QPointF>> stretches;
-    for (QAbstractSeries* series : window.chartView->chart()->series())
+    for (QAbstractSeries* series : Child<QChartView>(window, "chartView").chart()->series())
         if (series->name() == name)
             stretches.append(static_cast<QLineSeries*>(series)->points());
     return stretches;
@@ -53,7 +138,7 @@ QList<QList<QPointF>> Stretches(const TfrmHistory& window, const QString& name)
 
 QString Cell(const TfrmHistory& window, int row, int column)
 {
-    const QAbstractItemModel* model = window.tvRuns->model();
+    const QAbstractItemModel* model = Runs(window).model();
     return model->data(model->index(row, column)).toString();
 }
 
@@ -83,15 +168,19 @@ private slots:
     // the run that had no answer.
     void opensOnTheLast30Days()
     {
-        TfrmHistory window(nullptr, Path(), "p");
-        QCOMPARE(window.dtpUntil->date(), QDate::currentDate());
-        QCOMPARE(window.dtpSince->date(), QDate::currentDate().addDays(-29));
-        QCOMPARE(window.tvRuns->model()->rowCount(), 3);
+        TOpened opened(Path(), "p");
+        const TfrmHistory& window = opened.Window;
+        QVERIFY(opened.Ended);
+        QCOMPARE(Child<QDateEdit>(window, "dtpUntil").date(), QDate::currentDate());
+        QCOMPARE(Child<QDateEdit>(window, "dtpSince").date(), QDate::currentDate().addDays(-29));
+        QCOMPARE(RunRowCount(window), 3);
+        QCOMPARE(Status(window), QStringLiteral("共3次测速"));
         QCOMPARE(Cell(window, 0, 1), QStringLiteral("20.00"));
         QCOMPARE(Cell(window, 0, 2), QStringLiteral("2/2"));
         QCOMPARE(Cell(window, 1, 1), QStringLiteral("没响应"));
         QCOMPARE(Cell(window, 1, 2), QStringLiteral("0/2"));
         QCOMPARE(Cell(window, 2, 2), QStringLiteral("1/2"));
+        QCOMPARE(Child<QLabel>(window, "lblPlan").text(), QStringLiteral("测速方案：p"));
 
         const auto overall = Stretches(window, QStringLiteral("总平均耗时"));
         QCOMPARE(overall.size(), 2);
@@ -99,42 +188,72 @@ private slots:
         QCOMPARE(overall[0][0].y(), 20.0);
         QCOMPARE(overall[1][0].y(), 20.0);
         QVERIFY(overall[0][0].x() < overall[1][0].x());
-        QCOMPARE(window.lbItems->count(), 2);
+        QCOMPARE(Items(window).count(), 2);
     }
 
-    // A picked item gets a line of its own, its own gaps included; unpicked, it goes.
+    // A picked item gets a line of its own, its own gaps included; unpicked,
+    // it goes. Picked items are drawn again with another range.
     void pickedItemsAreDrawn()
     {
-        TfrmHistory window(nullptr, Path(), "p");
-        QListWidgetItem* b = window.lbItems->findItems(QStringLiteral("乙"), Qt::MatchExactly).value(0);
+        TOpened opened(Path(), "p");
+        TfrmHistory& window = opened.Window;
+        QListWidgetItem* b = Items(window).findItems(QStringLiteral("乙"), Qt::MatchExactly).value(0);
         QVERIFY(b != nullptr);
         b->setCheckState(Qt::Checked);
+        QTRY_COMPARE(Stretches(window, QStringLiteral("乙")).size(), 1);  // answered only in the first run
         const auto line = Stretches(window, QStringLiteral("乙"));
-        QCOMPARE(line.size(), 1);  // answered only in the first run
         QCOMPARE(line[0], (QList<QPointF>{{line[0][0].x(), 30.0}}));
+
+        QSignalSpy read(&window, &TfrmHistory::ReadEnded);
+        QTest::mouseClick(&Child<QPushButton>(window, "btnShow"), Qt::LeftButton);
+        QVERIFY(read.wait(5000));
+        QCOMPARE(Stretches(window, QStringLiteral("乙")).size(), 1);
+        QCOMPARE(Items(window).findItems(QStringLiteral("乙"), Qt::MatchExactly).value(0)->checkState(), Qt::Checked);
+
+        b = Items(window).findItems(QStringLiteral("乙"), Qt::MatchExactly).value(0);
         b->setCheckState(Qt::Unchecked);
+        QVERIFY(Stretches(window, QStringLiteral("乙")).isEmpty());
+        // Picked and dropped before its line is read: no line comes.
+        b->setCheckState(Qt::Checked);
+        b->setCheckState(Qt::Unchecked);
+        QTest::qWait(200);
         QVERIFY(Stretches(window, QStringLiteral("乙")).isEmpty());
     }
 
     // The user widens the range; a range given back to front is turned round.
     void theRangeCanBeChosen()
     {
-        TfrmHistory window(nullptr, Path(), "p");
-        window.dtpSince->setDate(QDate::currentDate().addDays(-60));
-        QTest::mouseClick(window.btnShow, Qt::LeftButton);
-        QCOMPARE(window.tvRuns->model()->rowCount(), 4);
+        TOpened opened(Path(), "p");
+        TfrmHistory& window = opened.Window;
+        Child<QDateEdit>(window, "dtpSince").setDate(QDate::currentDate().addDays(-60));
+        QTest::mouseClick(&Child<QPushButton>(window, "btnShow"), Qt::LeftButton);
+        QTRY_COMPARE(RunRowCount(window), 4);
         window.ShowRange(QDate::currentDate().addDays(-39), QDate::currentDate().addDays(-41));
-        QCOMPARE(window.tvRuns->model()->rowCount(), 1);
-        QCOMPARE(window.dtpSince->date(), QDate::currentDate().addDays(-41));
+        QTRY_COMPARE(RunRowCount(window), 1);
+        QCOMPARE(Child<QDateEdit>(window, "dtpSince").date(), QDate::currentDate().addDays(-41));
+    }
+
+    // Asked for twice before the first is read: the window ends on the last.
+    void theLastRangeAskedForWins()
+    {
+        TfrmHistory window(nullptr, Path(), "p");
+        window.ShowRange(QDate::currentDate().addDays(-41), QDate::currentDate().addDays(-39));
+        QSignalSpy read(&window, &TfrmHistory::ReadEnded);
+        QVERIFY(read.wait(5000));
+        QTest::qWait(100);  // a read of the first range would come after
+        QCOMPARE(read.count(), 1);
+        QCOMPARE(RunRowCount(window), 1);
+        QCOMPARE(Status(window), QStringLiteral("共1次测速"));
     }
 
     // The table as CSV, answered and total apart.
     void exportWritesTheTable()
     {
-        TfrmHistory window(nullptr, Path(), "p");
+        TOpened opened(Path(), "p");
+        QVERIFY(opened.Ended);
         const QString path = Dir->filePath(QStringLiteral("h.csv"));
         TSaveFileScope answer([&](const QString&, const QString&) { return path; });
-        QTest::mouseClick(window.btnExport, Qt::LeftButton);
+        QTest::mouseClick(&Child<QPushButton>(opened.Window, "btnExport"), Qt::LeftButton);
         QFile file(path);
         QVERIFY(file.open(QIODevice::ReadOnly));
         const QByteArray bytes = file.readAll();
@@ -152,10 +271,11 @@ private slots:
     {
         const QString missing = Dir->filePath(QStringLiteral("none.db"));
         {
-            TfrmHistory window(nullptr, missing.toStdString(), "p");
-            QCOMPARE(window.tvRuns->model()->rowCount(), 0);
-            QCOMPARE(window.lblStatus->text(), QStringLiteral("还没有记录过测速。"));
-            QVERIFY(!window.btnExport->isEnabled());
+            TOpened opened(missing.toStdString(), "p");
+            QVERIFY(opened.Ended);
+            QCOMPARE(RunRowCount(opened.Window), 0);
+            QCOMPARE(Status(opened.Window), QStringLiteral("还没有记录过测速。"));
+            QVERIFY(!Child<QPushButton>(opened.Window, "btnExport").isEnabled());
         }
         QVERIFY(!QFile::exists(missing));
 
@@ -163,9 +283,9 @@ private slots:
         QVERIFY(junk.open(QIODevice::WriteOnly));
         junk.write(QByteArray(8192, 'x'));
         junk.close();
-        TfrmHistory window(nullptr, junk.fileName().toStdString(), "p");
-        QVERIFY2(window.lblStatus->text().startsWith(QStringLiteral("无法读取测速历史")),
-                 qPrintable(window.lblStatus->text()));
+        TOpened opened(junk.fileName().toStdString(), "p");
+        QVERIFY(opened.Ended);
+        QVERIFY2(Status(opened.Window).startsWith(QStringLiteral("无法读取测速历史")), qPrintable(Status(opened.Window)));
     }
 
     // A history that is a link is not read, even a link to a real one; the
@@ -174,11 +294,74 @@ private slots:
     {
         const QString link = Dir->filePath(QStringLiteral("link.db"));
         QVERIFY(QFile::link(QString::fromStdString(Path()), link));
-        TfrmHistory window(nullptr, link.toStdString(), "p");
-        QCOMPARE(window.tvRuns->model()->rowCount(), 0);
-        QVERIFY2(window.lblStatus->text().startsWith(QStringLiteral("无法读取测速历史")),
-                 qPrintable(window.lblStatus->text()));
-        QVERIFY2(window.lblStatus->text().contains(QStringLiteral("是符号链接")), qPrintable(window.lblStatus->text()));
+        TOpened opened(link.toStdString(), "p");
+        QVERIFY(opened.Ended);
+        QCOMPARE(RunRowCount(opened.Window), 0);
+        const QString status = Status(opened.Window);
+        QVERIFY2(status.startsWith(QStringLiteral("无法读取测速历史")), qPrintable(status));
+        QVERIFY2(status.contains(QStringLiteral("是符号链接")), qPrintable(status));
+    }
+
+    // Another program keeps every reader out: the window opens at once, says
+    // the history is busy, never freezes, and shows the runs once the hold
+    // is gone.
+    void aHeldHistoryKeepsTheWindowResponsive()
+    {
+        THistoryLock lock(Path(), THistoryLock::THold::Everyone);
+        QElapsedTimer opening;
+        opening.start();
+        TfrmHistory window(nullptr, Path(), "p");
+        window.show();
+        QVERIFY2(opening.elapsed() < 1000, qPrintable(QString::number(opening.elapsed())));
+
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        QTRY_COMPARE_WITH_TIMEOUT(Status(window), TfrmHistory::BusyText(), 5000);
+        // Held across more than one retry; the first painting is over.
+        TStallMeter stalls;
+        TNoiseMeter noise;
+        QTest::qWait(int(2 * THistoryReader::kRetry.count()) + 200);
+        QCOMPARE(Status(window), TfrmHistory::BusyText());
+        QCOMPARE(RunRowCount(window), 0);
+        QVERIFY(!Child<QPushButton>(window, "btnExport").isEnabled());
+        // A read on this thread would wait at least the reader's busy wait
+        // (100 ms) each try; a loaded machine adds what an idle thread sees.
+        QVERIFY2(stalls.LongestMs() < 50 + noise.LongestMs(),
+                 qPrintable(QStringLiteral("stalled %1 ms, an idle thread %2 ms")
+                                .arg(stalls.LongestMs())
+                                .arg(noise.LongestMs())));
+
+        QSignalSpy read(&window, &TfrmHistory::ReadEnded);
+        lock.Release();
+        QVERIFY(read.wait(int(THistoryReader::kRetry.count()) + 5000));
+        QCOMPARE(RunRowCount(window), 3);
+        QCOMPARE(Status(window), QStringLiteral("共3次测速"));
+        QCOMPARE(Stretches(window, QStringLiteral("总平均耗时")).size(), 2);
+        QVERIFY(Child<QPushButton>(window, "btnExport").isEnabled());
+    }
+
+    // Closed while it reads, or while it waits to try again: it goes at once
+    // and nothing of the read comes after.
+    void closingDuringAReadNeitherHangsNorCrashes()
+    {
+        THistoryLock lock(Path(), THistoryLock::THold::Everyone);
+        for (const bool seenBusy : {false, true}) {
+            auto window = std::make_unique<TfrmHistory>(nullptr, Path(), "p");
+            window->show();
+            if (seenBusy)
+                QTRY_COMPARE_WITH_TIMEOUT(Status(*window), TfrmHistory::BusyText(), 5000);
+            QElapsedTimer closing;
+            closing.start();
+            window.reset();
+            QVERIFY2(closing.elapsed() < 1000, qPrintable(QString::number(closing.elapsed())));
+        }
+        lock.Release();
+        // A report or a result posted to a window gone would be delivered now.
+        QTest::qWait(200);
+
+        auto window = std::make_unique<TfrmHistory>(nullptr, Path(), "p");
+        QTest::qWait(1);  // the read may be on its way
+        window.reset();
+        QTest::qWait(100);
     }
 };
 

@@ -224,7 +224,7 @@ private slots:
         TRTFLabel label(&parent);
         label.setGeometry(0, 0, 200, 80);
         label.SetColor(Qt::red);
-        label.RichText = std::string(HelpRtf);
+        label.SetRichText(std::string(HelpRtf));
         label.Loaded();
 
         QVERIFY(CountPixelsNot(label.grab().toImage(), Qt::red) > 0);
@@ -238,13 +238,13 @@ private slots:
         QCOMPARE(label.UpdateCount(), 0);
         QVERIFY(CountPixelsNot(label.grab().toImage(), Qt::red) > 0);
         // an update that composed nothing keeps the text
-        QCOMPARE(label.RichText, std::string(HelpRtf));
+        QCOMPARE(label.RichText(), std::string(HelpRtf));
 
         label.EndUpdate();  // unmatched
         QCOMPARE(label.UpdateCount(), 0);
-        QCOMPARE(label.RichText, std::string(HelpRtf));
+        QCOMPARE(label.RichText(), std::string(HelpRtf));
 
-        label.RichText.clear();
+        label.SetRichText({});
         QVERIFY(IsFilledWith(label.grab().toImage(), Qt::red));
     }
 
@@ -258,7 +258,7 @@ private slots:
         label.setGeometry(0, 0, 50, 20);
         label.SetColor(Qt::red);
         label.SetTransparent(true);
-        label.RichText = "{\\rtf1 }";
+        label.SetRichText("{\\rtf1 }");
         const QImage image = label.grab().toImage();
         QCOMPARE(image.pixelColor(10, 10), QColor(Qt::green));
     }
@@ -270,7 +270,7 @@ private slots:
 
         QWidget parent;
         TRTFLabel label(&parent);
-        label.RichText = std::string(HelpRtf);
+        label.SetRichText(std::string(HelpRtf));
         label.BeginUpdate();
         QTextEdit* editor = label.GetRichEdit();
         QVERIFY(editor);
@@ -280,10 +280,10 @@ private slots:
         bold.setFontWeight(QFont::Bold);
         cursor.insertText("plain ");
         cursor.insertText("粗体", bold);
-        QCOMPARE(label.RichText, std::string(HelpRtf));
+        QCOMPARE(label.RichText(), std::string(HelpRtf));
         label.EndUpdate();
 
-        const TRtfDocument composed = ReadRtf(label.RichText);
+        const TRtfDocument composed = ReadRtf(label.RichText());
         QCOMPARE(composed.Paragraphs.size(), size_t(1));
         QCOMPARE(composed.Paragraphs[0].Text(), std::string("plain 粗体"));
         QCOMPARE(BoldText(composed.Paragraphs[0]), std::string("粗体"));
@@ -294,7 +294,7 @@ private slots:
         QCOMPARE(other.toPlainText(), QString("plain 粗体"));
         other.setPlainText("again");
         label.CopyFromRichEdit(&other);
-        QCOMPARE(ReadRtf(label.RichText).Paragraphs.at(0).Text(), std::string("again"));
+        QCOMPARE(ReadRtf(label.RichText()).Paragraphs.at(0).Text(), std::string("again"));
     }
 
     void printAsksThePrintDialog()
@@ -304,7 +304,7 @@ private slots:
 
         QWidget parent;
         TRTFLabel label(&parent);
-        label.RichText = std::string(HelpRtf);
+        label.SetRichText(std::string(HelpRtf));
         QString asked;
         QTimer answer;
         connect(&answer, &QTimer::timeout, [&] {
