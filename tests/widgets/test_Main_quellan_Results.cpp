@@ -10,6 +10,7 @@
 #include "history/Historydb.h"
 
 #include <QLabel>
+#include <QPushButton>
 #include <QSignalSpy>
 #include <QTableView>
 #include <QTreeWidget>
@@ -279,9 +280,12 @@ private slots:
         int rows = -1;
         QString plan;
         WhenModal<TfrmHistory>(QStringLiteral("frmHistory"), [&](TfrmHistory& d) {
-            rows = d.tvRuns->model()->rowCount();
-            plan = d.lblPlan->text();
-            QTest::mouseClick(d.btnClose, Qt::LeftButton);
+            // The window reads on a thread of its own: the runs come a little later.
+            const QAbstractItemModel* table = d.findChild<QTableView*>(QStringLiteral("tvRuns"))->model();
+            (void)QTest::qWaitFor([&] { return table->rowCount() > 0; }, 5000);  // rows is checked after
+            rows = table->rowCount();
+            plan = d.findChild<QLabel*>(QStringLiteral("lblPlan"))->text();
+            QTest::mouseClick(d.findChild<QPushButton*>(QStringLiteral("btnClose")), Qt::LeftButton);
         });
         Trigger(window, "actHistory");
         QCOMPARE(rows, 2);
