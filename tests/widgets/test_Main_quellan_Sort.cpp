@@ -48,7 +48,7 @@ private:
 
 }  // namespace
 
-class TestListSorting : public QObject {
+class TestListSorting : public TMainWindowFixture {
     Q_OBJECT
 
     TfrmTarnix* Window = nullptr;  // the last filled
