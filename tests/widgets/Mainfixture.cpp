@@ -1,6 +1,6 @@
 #include "Mainfixture.h"
 
-TfrmTarnix& TMainWindowFixture::OpenPlanP(const QString& items)
+TfrmTarnix& TMainWindowFixture::OpenPlan(const QString& items)
 {
     Scratch->WriteStore(QStringLiteral("p=") + items + "\r\n");
     Scratch->WriteSetting(QStringLiteral("p"));

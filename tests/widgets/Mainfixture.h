@@ -20,7 +20,7 @@ protected:
 
     // A window on a store whose only plan, p, holds these items
     // ("name^host^method#...") and was the one last opened.
-    TfrmTarnix& OpenPlanP(const QString& items);
+    TfrmTarnix& OpenPlan(const QString& items);
 
 private slots:
     void init();

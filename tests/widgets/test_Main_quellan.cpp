@@ -92,8 +92,6 @@ int DrawnPixels(const QImage& image)
 class TestMainWindow : public TMainWindowFixture {
     Q_OBJECT
 
-    TfrmTarnix& OpenPlan(const QString& text) { return OpenPlanP(text); }
-
 private slots:
     // The members' initial values, as they show: an unnamed empty plan, no
     // sort, no run; files in the program directory, written only on demand;

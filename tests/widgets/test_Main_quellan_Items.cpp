@@ -17,7 +17,7 @@ const QString kPlan = QStringLiteral("a^127.0.0.1^0#b^127.0.0.2^1#c^127.0.0.3^0#
 class TestItemCommands : public TMainWindowFixture {
     Q_OBJECT
 
-    TfrmTarnix& OpenPlan(const QString& text = kPlan) { return OpenPlanP(text); }
+    TfrmTarnix& OpenPlan(const QString& text = kPlan) { return TMainWindowFixture::OpenPlan(text); }
 
     // The plan's items as saving writes them (which reloads the plan).
     QString SavedPlan(TfrmTarnix& window)

@@ -61,7 +61,7 @@ class TestResults : public TMainWindowFixture {
 
     TfrmTarnix& OpenPlan(const QString& text = kPlan, bool holdReports = false)
     {
-        TfrmTarnix& window = OpenPlanP(text);
+        TfrmTarnix& window = TMainWindowFixture::OpenPlan(text);
         Workers = std::make_unique<TFakeWorkers>(window, holdReports);
         Workers->Set(QStringLiteral("a"), Tried({10ms, 12ms, kFailed, 14ms, 12ms}));
         Workers->Set(QStringLiteral("b"), Tried({kFailed, kFailed, kFailed, kFailed, kFailed}));

@@ -68,7 +68,7 @@ class TestListSorting : public TMainWindowFixture {
             entries << QStringLiteral("%1^%2^%3").arg(item.Name, item.Host).arg(item.DoType);
             run |= item.Result.has_value();
         }
-        Window = &OpenPlanP(entries.join('#'));
+        Window = &OpenPlan(entries.join('#'));
         QVERIFY(QTest::qWaitForWindowExposed(Window));
         Workers = std::make_unique<TFakeWorkers>(*Window);
         for (const TSortItem& item : items)
