@@ -4,6 +4,7 @@
 
 #include "history/Historydb.h"
 #include "tests/support/Historylock.h"
+#include "tests/support/Runrecord.h"
 #include "tests/support/Scratchdir.h"
 
 #include <gtest/gtest.h>
@@ -13,16 +14,6 @@
 namespace {
 
 using namespace std::chrono_literals;
-
-TRunRecord MakeRun(int64_t started)
-{
-    TRunRecord run;
-    run.Plan = "p";
-    run.Started = std::chrono::system_clock::time_point(std::chrono::seconds(started));
-    run.Ended = run.Started + 1s;
-    run.Items.push_back({"a", "127.0.0.1", 0, "127.0.0.1", {1ms}});
-    return run;
-}
 
 struct TSaid {
     std::vector<std::string> Lines;

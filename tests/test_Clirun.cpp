@@ -3,6 +3,7 @@
 #include "tests/support/Httpserver.h"
 #include "tests/support/Noproxy.h"
 #include "tests/support/Testclock.h"
+#include "tests/support/Waitfor.h"
 #include "vqlib/Vqnet.h"
 
 #include <gtest/gtest.h>
@@ -146,8 +147,9 @@ TEST(RunPlan, AStopAbortsTheRunInProgress)
     page.DelayMs = 10000;
     server.SetResponse(page);
     TRunStop stop;
-    std::thread stopper([&stop] {
-        std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    std::thread stopper([&] {
+        // Both tries in flight: the server holds their requests.
+        EXPECT_TRUE(WaitFor([&] { return server.Requests().size() == 2; }, std::chrono::seconds(5)));
         stop.Request();
     });
     const auto started = std::chrono::steady_clock::now();

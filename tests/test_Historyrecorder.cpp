@@ -2,6 +2,7 @@
 
 #include "history/Historydb.h"
 #include "tests/support/Historylock.h"
+#include "tests/support/Runrecord.h"
 #include "tests/support/Scratchdir.h"
 
 #include <gtest/gtest.h>
@@ -15,16 +16,6 @@
 namespace {
 
 using namespace std::chrono_literals;
-
-TRunRecord MakeRun(int64_t started)
-{
-    TRunRecord run;
-    run.Plan = "p";
-    run.Started = std::chrono::system_clock::time_point(std::chrono::seconds(started));
-    run.Ended = run.Started + 1s;
-    run.Items.push_back({"a", "127.0.0.1", 0, "127.0.0.1", {1ms, std::nullopt}});
-    return run;
-}
 
 size_t RunsIn(const std::string& path)
 {

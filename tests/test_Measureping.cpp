@@ -2,6 +2,7 @@
 #include "engine/Measureping.h"
 #include "tests/support/Asuser.h"
 #include "tests/support/Netns.h"
+#include "tests/support/Waitfor.h"
 #include "vqlib/Vqtick.h"
 
 #include <gtest/gtest.h>
@@ -305,7 +306,8 @@ TEST(MeasurePing, AnAbortEndsTheWaitEarly)
         std::atomic<bool> abort{false};
         std::atomic<uint32_t> abortedAt{0};
         std::thread aborter([&] {
-            std::this_thread::sleep_for(std::chrono::milliseconds(300));
+            // The request is out: the try waits for its answer.
+            EXPECT_TRUE(WaitFor([] { return EchoRequestsSent() > 0; }, std::chrono::seconds(4)));
             abortedAt = GetTickCount();
             abort = true;
         });

@@ -4,6 +4,7 @@
 
 #include "cli/Metricsserver.h"
 #include "tests/support/Slowclients.h"
+#include "tests/support/Waitfor.h"
 
 #include <gtest/gtest.h>
 
@@ -15,9 +16,11 @@
 #include <cerrno>
 #include <cstring>
 #include <chrono>
+#include <fstream>
 #include <map>
 #include <memory>
 #include <optional>
+#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -197,6 +200,24 @@ std::unique_ptr<TClient> BeingAnswered(uint16_t port, const std::string& from = 
     return client;
 }
 
+// The connections to a loopback port that wait in its listen queue: for a
+// listening socket the kernel's table gives the accept queue as rx_queue.
+size_t WaitingToBeAccepted(uint16_t port)
+{
+    std::ifstream table("/proc/net/tcp");
+    std::string line;
+    std::getline(table, line);  // the heading
+    while (std::getline(table, line)) {
+        std::istringstream fields(line);
+        std::string slot, local, remote, state, queues;
+        fields >> slot >> local >> remote >> state >> queues;
+        if (state == "0A" && std::stoul(local.substr(local.find(':') + 1), nullptr, 16) == port)
+            return std::stoul(queues.substr(queues.find(':') + 1), nullptr, 16);
+    }
+    ADD_FAILURE() << "nobody listens on port " << port;
+    return 0;
+}
+
 TEST(MetricsServer, ServesTheLatestRunInTheFlavourAsked)
 {
     TMetricsServer server("127.0.0.1", 0);
@@ -371,7 +392,7 @@ TEST(MetricsServer, ASlowClientStallsNobodyAndIsDropped)
     TClient halfRequest("127.0.0.1", server.Port());
     halfRequest.Send("GET /metr");
     TClient silent("127.0.0.1", server.Port());
-    std::this_thread::sleep_for(200ms);
+    ASSERT_TRUE(WaitFor([&] { return WaitingToBeAccepted(server.Port()) == 0; }, 10s)) << "both not taken";
 
     server.Publish("meanwhile\n# EOF\n", "meanwhile\n");
     EXPECT_EQ(Get(server.Port()).Body, "meanwhile\n");

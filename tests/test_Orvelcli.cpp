@@ -7,6 +7,7 @@
 #include "tests/support/Httpserver.h"
 #include "tests/support/Noproxy.h"
 #include "tests/support/Textlines.h"
+#include "tests/support/Waitfor.h"
 #include "vqlib/Gbk.h"
 #include "vqlib/Vqfiles.h"
 
@@ -647,23 +648,12 @@ TEST_F(OrvelCliTargets, TriesThatFindNoDescriptorLeftSaySoInOneLine)
                           "16 files open; raise the limit with ulimit -n)\n");
 }
 
-bool WaitUntil(std::chrono::milliseconds deadline, const std::function<bool()>& done)
-{
-    const auto end = std::chrono::steady_clock::now() + deadline;
-    while (!done()) {
-        if (std::chrono::steady_clock::now() >= end)
-            return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
-    return true;
-}
-
 // The wait status; a program still there after the deadline is killed and
 // the test fails.
 int WaitForExit(pid_t pid, std::chrono::milliseconds deadline, const std::string& what)
 {
     int status = 0;
-    if (!WaitUntil(deadline, [&] { return ::waitpid(pid, &status, WNOHANG) == pid; })) {
+    if (!WaitFor([&] { return ::waitpid(pid, &status, WNOHANG) == pid; }, deadline)) {
         ADD_FAILURE() << "orvel-cli did not end in time: " << what;
         ::kill(pid, SIGKILL);
         ::waitpid(pid, &status, 0);
@@ -674,20 +664,18 @@ int WaitForExit(pid_t pid, std::chrono::milliseconds deadline, const std::string
 // orvel-cli --watch as a process of its own, against the loopback servers.
 class OrvelCliWatch : public OrvelCliTargets {
 protected:
-    // Starts orvel-cli with args (words without blanks), waits until it has
-    // printed ready (when given) and then for wait, runs during (a shell
-    // snippet that may use $port), sends the signal and waits for the program
-    // (killing it, and failing, if it outlives the signal by 20 s).
-    TOutcome Watch(const std::string& args, std::chrono::milliseconds wait, int signal, const std::string& during = "",
-                   const std::string& ready = "")
+    // Starts orvel-cli with args (words without blanks), waits until ready
+    // holds for what it has printed so far (failing after 20 s), runs during
+    // (a shell snippet that may use $port), sends the signal and waits for the
+    // program (killing it, and failing, if it outlives the signal by 20 s).
+    TOutcome Watch(const std::string& args, const std::function<bool(const std::string& out)>& ready, int signal,
+                   const std::string& during = "")
     {
         const fs::path out = FDir / "watch.out", err = FDir / "watch.err";
         const pid_t pid = SpawnToFiles(args, out, err);
         if (pid <= 0)
             return {};
-        for (int i = 0; i < 400 && !ready.empty() && ReadFile(out).find(ready) == std::string::npos; ++i)
-            std::this_thread::sleep_for(std::chrono::milliseconds(50));
-        std::this_thread::sleep_for(wait);
+        EXPECT_TRUE(WaitFor([&] { return ready(ReadFile(out)); }, std::chrono::seconds(20))) << ReadFile(out);
         const std::string errors = ReadFile(err);
         const size_t port = errors.rfind(':');
         const std::string script = "port=" + (port == std::string::npos ? "" : errors.substr(port + 1, 5)) +
@@ -698,7 +686,25 @@ protected:
         const int status = WaitForExit(pid, std::chrono::seconds(20), ReadFile(err));
         return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, ReadFile(out), ReadFile(err)};
     }
+    // A ready condition: at least this many lines printed.
+    static std::function<bool(const std::string&)> Lines(size_t count)
+    {
+        return [count](const std::string& out) { return TextLines(out).size() >= count; };
+    }
     std::string FDuring;  // what the snippet printed
+
+    // orvel-cli watching the dead plan every 0.2 s while History.db is held,
+    // once it has printed five runs: they keep their period while the first
+    // waits for the lock (for up to 5 s).
+    pid_t WatchFiveRunsPastTheLock(const fs::path& out, const fs::path& err)
+    {
+        const pid_t pid = SpawnToFiles("--watch 0.2 -c 1 --format json --plan dead --dir " + FDir.string(), out, err);
+        if (pid <= 0)
+            return pid;
+        EXPECT_TRUE(WaitFor([&] { return TextLines(ReadFile(out)).size() >= 5; }, std::chrono::seconds(4)))
+            << ReadFile(out);
+        return pid;
+    }
 
     pid_t SpawnToFiles(const std::string& args, const fs::path& out, const fs::path& err)
     {
@@ -718,11 +724,11 @@ protected:
 
 TEST_F(OrvelCliWatch, PrintsEachRunAsItCompletesUntilSigint)
 {
-    const TOutcome result = Watch("--watch 0.3 -c 1 --format json 127.0.0.1 --http " + FHttp.HostPort(),
-                                  std::chrono::milliseconds(1000), SIGINT, "", "\n");
+    const TOutcome result =
+        Watch("--watch 0.3 -c 1 --format json 127.0.0.1 --http " + FHttp.HostPort(), Lines(2), SIGINT);
     EXPECT_EQ(result.Status, 0) << result.Err;
     const std::vector<std::string> lines = TextLines(result.Out);
-    EXPECT_GE(lines.size(), 2u) << result.Out;  // runs at 0, 0.3, 0.6, 0.9, 1.2 s, if the machine keeps up
+    EXPECT_GE(lines.size(), 2u) << result.Out;
     EXPECT_LE(lines.size(), 8u) << result.Out;
     for (const std::string& line : lines) {
         EXPECT_EQ(line.rfind("{\"plan\":\"\",", 0), 0u) << line;
@@ -736,8 +742,7 @@ TEST_F(OrvelCliWatch, PrintsEachRunAsItCompletesUntilSigint)
 // that would take seconds ends at once with the last complete run's status.
 TEST_F(OrvelCliWatch, RecordsEveryRunAndSigtermEndsATryInFlight)
 {
-    const TOutcome csv = Watch("--watch 0.2 -c 1 --format csv --plan dead --dir " + FDir.string(),
-                                std::chrono::seconds(1), SIGTERM, "", "\n");
+    const TOutcome csv = Watch("--watch 0.2 -c 1 --format csv --plan dead --dir " + FDir.string(), Lines(3), SIGTERM);
     EXPECT_EQ(csv.Status, 1);
     const std::vector<std::string> rows = TextLines(csv.Out);
     ASSERT_GE(rows.size(), 3u) << csv.Out;
@@ -747,8 +752,11 @@ TEST_F(OrvelCliWatch, RecordsEveryRunAndSigtermEndsATryInFlight)
     EXPECT_EQ(TextLines(history.Out).size(), rows.size()) << history.Out;  // a header and a run per row
 
     FHttp.SetResponse({200, 100, 10000, false, ""});
+    const size_t requested = FHttp.Requests().size();
     const auto started = std::chrono::steady_clock::now();
-    const TOutcome stopped = Watch("--watch 5 -c 1 --http " + FHttp.HostPort(), std::chrono::milliseconds(1000), SIGTERM);
+    const TOutcome stopped = Watch(
+        "--watch 5 -c 1 --http " + FHttp.HostPort(),
+        [&](const std::string&) { return FHttp.Requests().size() > requested; }, SIGTERM);
     EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(4));
     EXPECT_EQ(stopped.Status, 1);  // no run completed
     EXPECT_EQ(stopped.Out, "");
@@ -763,8 +771,8 @@ TEST_F(OrvelCliWatch, ListenServesTheLatestRun)
         "echo ===\n"
         "curl -s -o /dev/null -w '%{http_code} %{content_type}\\n' http://127.0.0.1:$port/metrics\n"
         "echo ===\n";
-    const TOutcome result = Watch("--watch 0.3 -c 1 --listen 127.0.0.1:0 127.0.0.1", std::chrono::milliseconds(300), SIGTERM,
-                                  fetch, "\n");
+    // A run is served before it is printed.
+    const TOutcome result = Watch("--watch 0.3 -c 1 --listen 127.0.0.1:0 127.0.0.1", Lines(1), SIGTERM, fetch);
     EXPECT_EQ(result.Status, 0);
     EXPECT_NE(FDuring.find(
                   "orvel_item_success{plan=\"\",item=\"127.0.0.1\",host=\"127.0.0.1\",method=\"ping\"} 1\n"),
@@ -899,11 +907,8 @@ TEST_F(OrvelCliWatch, ALockedHistoryDelaysOnlyTheRecording)
 {
     THistoryLock lock((FDir / THistoryDb::kFileName).string());
     const fs::path out = FDir / "watch.out", err = FDir / "watch.err";
-    const pid_t pid = SpawnToFiles("--watch 0.2 -c 1 --format json --plan dead --dir " + FDir.string(), out, err);
+    const pid_t pid = WatchFiveRunsPastTheLock(out, err);
     ASSERT_GT(pid, 0);
-    // Five runs while the first waits for the lock (for up to 5 s).
-    EXPECT_TRUE(WaitUntil(std::chrono::seconds(4), [&] { return TextLines(ReadFile(out)).size() >= 5; }))
-        << ReadFile(out);
     lock.Release();
     ::kill(pid, SIGTERM);
     const int status = WaitForExit(pid, std::chrono::seconds(20), ReadFile(err));
@@ -918,10 +923,8 @@ TEST_F(OrvelCliWatch, ALockedHistoryHoldsTheEndOnlySoLong)
 {
     THistoryLock lock((FDir / THistoryDb::kFileName).string());
     const fs::path out = FDir / "watch.out", err = FDir / "watch.err";
-    const pid_t pid = SpawnToFiles("--watch 0.2 -c 1 --format json --plan dead --dir " + FDir.string(), out, err);
+    const pid_t pid = WatchFiveRunsPastTheLock(out, err);
     ASSERT_GT(pid, 0);
-    EXPECT_TRUE(WaitUntil(std::chrono::seconds(4), [&] { return TextLines(ReadFile(out)).size() >= 5; }))
-        << ReadFile(out);
     ::kill(pid, SIGTERM);
     const auto stopped = std::chrono::steady_clock::now();
     const int status = WaitForExit(pid, std::chrono::seconds(20), ReadFile(err));

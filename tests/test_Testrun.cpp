@@ -6,6 +6,7 @@
 #include "tests/support/Httpserver.h"
 #include "tests/support/Noproxy.h"
 #include "tests/support/Testclock.h"
+#include "tests/support/Waitfor.h"
 #include "vqlib/Vqhttp.h"
 #include "vqlib/Vqnet.h"
 
@@ -706,15 +707,18 @@ TEST(TestRunLifetime, DestroyingARunInProgressWaitsForItsWorkers)
     TClockScope clockScope(clock);
     std::vector<TDNSDispInfo> items = LoopbackPingItems(30);
     bool reported = false;
+    std::atomic<int> tries{0};
     {
         TTestRun run(items, 5000, 5);
         run.Listener.ItemReported = [&](TDNSDispInfo&) { reported = true; };
-        run.SetTryOperation([](const TDNSDispInfo&, const std::string&, TElapsed& elapsed, const std::atomic<bool>&) {
+        run.SetTryOperation([&tries](const TDNSDispInfo&, const std::string&, TElapsed& elapsed, const std::atomic<bool>&) {
             elapsed = 1ms;
+            ++tries;
             return true;
         });
         run.Execute();
-        std::this_thread::sleep_for(50ms);  // let workers queue their reports
+        // Workers that have tried have reports to queue.
+        EXPECT_TRUE(WaitFor([&] { return tries >= 5; }, 10s));
     }
     // A worker outliving the run would report into freed memory (ASan) or
     // leave a report in the queue.
@@ -770,15 +774,11 @@ int RunWithThreadsToSpare(rlim_t spare, const std::function<int()>& body, std::s
             _exit(125);
         _exit(body());
     }
-    const auto deadline = std::chrono::steady_clock::now() + 60s;
     int status = 0;
-    while (waitpid(child, &status, WNOHANG) == 0) {
-        if (std::chrono::steady_clock::now() > deadline) {
-            kill(child, SIGKILL);
-            waitpid(child, &status, 0);
-            return 99;
-        }
-        std::this_thread::sleep_for(20ms);
+    if (!WaitFor([&] { return waitpid(child, &status, WNOHANG) != 0; }, 60s)) {
+        kill(child, SIGKILL);
+        waitpid(child, &status, 0);
+        return 99;
     }
     if (WIFEXITED(status) && WEXITSTATUS(status) == 125) {
         why = "cannot set the limit or change the user in the child";

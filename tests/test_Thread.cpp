@@ -1,5 +1,6 @@
 #include "engine/Thread.h"
 #include "engine/Uiexecutor.h"
+#include "tests/support/Waitfor.h"
 
 #include <gtest/gtest.h>
 
@@ -185,8 +186,7 @@ TEST_F(ThreadTest, JoinAllWaitsForThreadLocalCleanUp)
     std::atomic<int> done{0};
     for (int i = 0; i < 4; ++i)
         new TThreadLocalUser(done);
-    while (done < 4)
-        std::this_thread::sleep_for(1ms);
+    ASSERT_TRUE(WaitFor([&] { return done == 4; }, 30s));
     TThread::JoinAll();
     EXPECT_EQ(threadLocalsAlive, 0);
     TThread::JoinAll();  // nothing left: returns at once

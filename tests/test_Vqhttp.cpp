@@ -2,6 +2,7 @@
 #include "tests/support/Certificates.h"
 #include "tests/support/Httpserver.h"
 #include "tests/support/Noproxy.h"
+#include "tests/support/Waitfor.h"
 #include "vqlib/Vqhttp.h"
 
 #include <gtest/gtest.h>
@@ -352,14 +353,17 @@ TEST_F(HttpTest, HostileBodiesEndAsFailedFetchesWithinTheirLimits)
     }
 }
 
-// Starts a fetch against a server that keeps it waiting, aborts it after
-// 300 ms and returns how long the fetch took to notice.
+// Starts a fetch against a server that keeps it waiting, aborts it once the
+// server has its request and a little later, and returns how long the fetch
+// took to notice.
 TWallClock::duration AbortLatency(THttpServer& server)
 {
     std::atomic<bool> abort{false};
     std::atomic<TWallClock::rep> abortedAt{0};
+    const size_t requested = server.Requests().size();
     std::thread aborter([&] {
-        std::this_thread::sleep_for(300ms);
+        EXPECT_TRUE(WaitFor([&] { return server.Requests().size() > requested; }, 10s));
+        std::this_thread::sleep_for(100ms);  // into the wait for what comes after the request
         abortedAt = TWallClock::now().time_since_epoch().count();
         abort = true;
     });

@@ -22,6 +22,7 @@
 #include <cstring>
 #include <deque>
 #include <fstream>
+#include <sstream>
 #include <vector>
 
 namespace {
@@ -78,6 +79,23 @@ bool AddLoopbackIPv6(const std::string& address)
         && ioctl(fd, SIOCSIFADDR, &request) == 0;
     close(fd);
     return ok;
+}
+
+unsigned long EchoRequestsSent()
+{
+    // Pairs of lines: the names of a protocol's counters, then their values.
+    std::ifstream counters("/proc/thread-self/net/snmp");
+    std::string names, values;
+    while (std::getline(counters, names) && std::getline(counters, values)) {
+        if (!names.starts_with("Icmp:"))
+            continue;
+        std::istringstream name(names), value(values);
+        std::string field, number;
+        while (name >> field && value >> number)
+            if (field == "OutEchos")
+                return std::stoul(number);
+    }
+    return 0;
 }
 
 int RunInOwnNetns(const std::function<int()>& body, std::string& why)

@@ -43,6 +43,10 @@ bool WriteSysctl(const std::string& name, const std::string& value);
 // Adds an IPv6 address (such as "::2") to the loopback of the current namespace.
 bool AddLoopbackIPv6(const std::string& address);
 
+// The ICMP echo requests the calling thread's network namespace has sent so
+// far, by ping and raw sockets alike: a try that has sent one is waiting.
+unsigned long EchoRequestsSent();
+
 // Answers echo requests to loopback from a raw socket, late or wrongly, for a
 // namespace whose kernel answers none (net/ipv4/icmp_echo_ignore_all = 1, for
 // ICMPv6 net/ipv6/icmp/echo_ignore_all = 1).

@@ -21,6 +21,7 @@
 #include <QPushButton>
 #include <QStatusBar>
 #include <QTemporaryDir>
+#include <QTimer>
 #include <QTreeWidget>
 #include <QtTest>
 
@@ -247,6 +248,16 @@ inline void RunToTheEnd(const QWidget& window)
 {
     Trigger(window, "actTestSpending");
     QTRY_COMPARE_WITH_TIMEOUT(StatusText(window), QStringLiteral("测速已完成。"), 10000);
+}
+
+// Once this returns true, what the window queued for the event loop before
+// the call (a box after a run) has run: a zero timer queued after it runs
+// after it. For checks that something did not happen.
+inline bool QueuedWorkDone()
+{
+    const auto reached = std::make_shared<bool>(false);
+    QTimer::singleShot(0, [reached] { *reached = true; });
+    return QTest::qWaitFor([&reached] { return *reached; }, 10000);
 }
 
 // Whether the window holds its plan for changed: closing it asks to save.

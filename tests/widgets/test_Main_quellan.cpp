@@ -3,7 +3,7 @@
 // is driven through its controls; test runs measure nothing, their results
 // are the test's.
 
-#include "Windowscript.h"
+#include "Mainfixture.h"
 
 #include "app/Apperror.h"
 #include "app/Images.h"
@@ -89,32 +89,10 @@ int DrawnPixels(const QImage& image)
 
 }  // namespace
 
-class TestMainWindow : public QObject {
+class TestMainWindow : public TMainWindowFixture {
     Q_OBJECT
 
-    std::unique_ptr<TWindowScratch> Scratch;
-    TBoxScript& Boxes() { return Scratch->Boxes; }
-
-    // The plan p of these items, opened.
-    TfrmTarnix& OpenPlan(const QString& text)
-    {
-        Scratch->WriteStore(QStringLiteral("p=") + text + "\r\n");
-        Scratch->WriteSetting(QStringLiteral("p"));
-        return Scratch->Open();
-    }
-
 private slots:
-    void init()
-    {
-        Scratch = std::make_unique<TWindowScratch>();
-    }
-
-    void cleanup()
-    {
-        QCOMPARE(Boxes().Unexpected, 0);
-        Scratch.reset();
-    }
-
     // The members' initial values, as they show: an unnamed empty plan, no
     // sort, no run; files in the program directory, written only on demand;
     // runs of five tries of at most 5000 ms.
@@ -774,7 +752,7 @@ private slots:
         QVERIFY(Enabled(window, "actTestSpending"));
 
         RunToTheEnd(window);
-        QTest::qWait(50);
+        QVERIFY(QueuedWorkDone());
         QCOMPARE(Boxes().Seen.size(), size_t(1));
     }
 
@@ -800,7 +778,7 @@ private slots:
         QVERIFY2(text.contains(QStringLiteral("ulimit -n")), qPrintable(text));
 
         RunToTheEnd(window);
-        QTest::qWait(50);
+        QVERIFY(QueuedWorkDone());
         QCOMPARE(Boxes().Seen.size(), size_t(1));
     }
 

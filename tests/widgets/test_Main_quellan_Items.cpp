@@ -2,7 +2,7 @@
 // confirmation are answered by script, the items are read back from the list,
 // the dialogs and the saved plan.
 
-#include "Windowscript.h"
+#include "Mainfixture.h"
 
 #include "app/Inforow.h"
 
@@ -14,18 +14,10 @@ const QString kPlan = QStringLiteral("a^127.0.0.1^0#b^127.0.0.2^1#c^127.0.0.3^0#
 
 }  // namespace
 
-class TestItemCommands : public QObject {
+class TestItemCommands : public TMainWindowFixture {
     Q_OBJECT
 
-    std::unique_ptr<TWindowScratch> Scratch;
-    TBoxScript& Boxes() { return Scratch->Boxes; }
-
-    TfrmTarnix& OpenPlan(const QString& text = kPlan)
-    {
-        Scratch->WriteStore(QStringLiteral("p=") + text + "\r\n");
-        Scratch->WriteSetting(QStringLiteral("p"));
-        return Scratch->Open();
-    }
+    TfrmTarnix& OpenPlan(const QString& text = kPlan) { return TMainWindowFixture::OpenPlan(text); }
 
     // The plan's items as saving writes them (which reloads the plan).
     QString SavedPlan(TfrmTarnix& window)
@@ -38,16 +30,6 @@ class TestItemCommands : public QObject {
     }
 
 private slots:
-    void init()
-    {
-        Scratch = std::make_unique<TWindowScratch>();
-    }
-    void cleanup()
-    {
-        QCOMPARE(Boxes().Unexpected, 0);
-        Scratch.reset();
-    }
-
     // The dialog is told every name in list order; the new item comes last,
     // waiting, with its texts exactly as typed.
     void addAppendsAWaitingItem()

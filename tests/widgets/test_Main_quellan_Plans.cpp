@@ -1,7 +1,7 @@
 // The plan commands and the unsaved-changes question, end to end in the
 // window on a temporary store; boxes and dialogs are answered by script.
 
-#include "Windowscript.h"
+#include "Mainfixture.h"
 
 #include "app/Uiexecutorqt.h"
 #include "tests/support/Httpserver.h"
@@ -56,11 +56,8 @@ void RunMeasuringEveryItem(TfrmTarnix& window)
 
 }  // namespace
 
-class TestPlanCommands : public QObject {
+class TestPlanCommands : public TMainWindowFixture {
     Q_OBJECT
-
-    std::unique_ptr<TWindowScratch> Scratch;
-    TBoxScript& Boxes() { return Scratch->Boxes; }
 
     TfrmTarnix& OpenHome()
     {
@@ -75,16 +72,6 @@ private slots:
     {
         InstallQtUiExecutor();
         ClearProxyEnvironment();
-    }
-
-    void init()
-    {
-        Scratch = std::make_unique<TWindowScratch>();
-    }
-    void cleanup()
-    {
-        QCOMPARE(Boxes().Unexpected, 0);
-        Scratch.reset();
     }
 
     void unnamedEmptyPlanNeverAsks()

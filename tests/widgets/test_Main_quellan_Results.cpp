@@ -2,7 +2,7 @@
 // export to CSV and the record each completed run leaves in the history. The
 // runs' results are decided by fake workers; nothing is sent anywhere.
 
-#include "Windowscript.h"
+#include "Mainfixture.h"
 
 #include "dialogs/Csvfile.h"
 #include "dialogs/History.h"
@@ -57,17 +57,12 @@ QByteArray ReadBytes(const QString& path)
 
 }  // namespace
 
-class TestResults : public QObject {
+class TestResults : public TMainWindowFixture {
     Q_OBJECT
-
-    std::unique_ptr<TWindowScratch> Scratch;
-    std::unique_ptr<TFakeWorkers> Workers;
 
     TfrmTarnix& OpenPlan(const QString& text = kPlan, bool holdReports = false)
     {
-        Scratch->WriteStore(QStringLiteral("p=") + text + "\r\n");
-        Scratch->WriteSetting(QStringLiteral("p"));
-        TfrmTarnix& window = Scratch->Open();
+        TfrmTarnix& window = TMainWindowFixture::OpenPlan(text);
         Workers = std::make_unique<TFakeWorkers>(window, holdReports);
         Workers->Set(QStringLiteral("a"), Tried({10ms, 12ms, kFailed, 14ms, 12ms}));
         Workers->Set(QStringLiteral("b"), Tried({kFailed, kFailed, kFailed, kFailed, kFailed}));
@@ -87,14 +82,6 @@ class TestResults : public QObject {
     QString HistoryPath() const { return Scratch->Path(QStringLiteral("History.db")); }
 
 private slots:
-    void init() { Scratch = std::make_unique<TWindowScratch>(); }
-    void cleanup()
-    {
-        QCOMPARE(Scratch->Boxes.Unexpected, 0);
-        Workers.reset();
-        Scratch.reset();
-    }
-
     // Only one selected item with results of a run not in progress has details.
     void detailsFollowTheSelectionAndTheRun()
     {
@@ -266,7 +253,7 @@ private slots:
         QCOMPARE(StatusText(window), QStringLiteral("测速已完成。"));
 
         RunAndRecord(window, false);
-        QTest::qWait(50);
+        QVERIFY(QueuedWorkDone());
         QCOMPARE(Scratch->Boxes.Seen.size(), size_t(1));
         QCOMPARE(Scratch->Store(), store);
     }

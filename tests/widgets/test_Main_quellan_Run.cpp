@@ -31,6 +31,7 @@
 
 #include <cmath>
 #include <cstdlib>
+#include <functional>
 #include <memory>
 #include <stdexcept>
 
@@ -68,11 +69,12 @@ QColor AvgColour(TfrmTarnix& window) { return Control<QLabel>(window, "pnlAvgTim
 
 void StartRun(TfrmTarnix& window) { Trigger(window, "actTestSpending"); }
 
-// Starts a run of three items of method against target, lets their first
-// tries begin, closes the window and returns how many milliseconds passed
-// until the window and its run were gone; -1 when the run was not still
-// measuring at the close.
-qint64 CloseDuringTries(const std::string& target, int8_t method)
+// Starts a run of three items of method against target, waits until
+// triesBegun says all three first tries are under way, closes the window and
+// returns how many milliseconds passed until the window and its run were
+// gone; -1 when the tries did not begin or the run was not still measuring at
+// the close.
+qint64 CloseDuringTries(const std::string& target, int8_t method, const std::function<bool()>& triesBegun)
 {
     TWindowScratch scratch;
     QStringList items;
@@ -80,7 +82,8 @@ qint64 CloseDuringTries(const std::string& target, int8_t method)
         items << PlanItem(QStringLiteral("项%1").arg(i), target, method);
     TfrmTarnix& window = OpenPlan(scratch, items);
     StartRun(window);
-    QTest::qWait(400);  // every worker is in its first try now
+    if (!QTest::qWaitFor(triesBegun, 10000))
+        return -1;
     if (Action(window, "actTestSpending")->isEnabled() || RowsShowing(window, QStringLiteral("测速中...")) != 3)
         return -1;
     QElapsedTimer timer;
@@ -430,13 +433,15 @@ private slots:
             items << PlanItem(QStringLiteral("慢%1").arg(i), slow.HostPort(), dtHomePage);
         TfrmTarnix& window = OpenPlan(scratch, items);
         StartRun(window);
-        QTest::qWait(100);
+        QVERIFY(QTest::qWaitFor([&] { return slow.Requests().size() == 5; }, 10000));  // every fetch waits
         QVERIFY(window.close());
         QCOMPARE(scratch.Boxes.Unexpected, 0);
         QElapsedTimer timer;
         timer.start();
         scratch.Window.reset();  // fetches cut off, workers waited for, nothing reported into freed memory
-        qInfo("window destroyed %lld ms after the close", static_cast<long long>(timer.elapsed()));
+        const qint64 took = timer.elapsed();
+        qInfo("window destroyed %lld ms after the close", static_cast<long long>(took));
+        QVERIFY2(took < 1000, qPrintable(QString::number(took)));  // not the 3 s the server holds them
         QTest::qWait(200);  // any late report would now run into the freed window
     }
 
@@ -449,7 +454,8 @@ private slots:
         page.BodySize = 100000;
         page.StallBody = true;  // 30 s before the fetch would give up itself
         stalled.SetResponse(page);
-        const qint64 took = CloseDuringTries(stalled.HostPort(), dtHomePage);
+        const qint64 took =
+            CloseDuringTries(stalled.HostPort(), dtHomePage, [&] { return stalled.Requests().size() == 3; });
         qInfo("home page: window and run gone %lld ms after the close", static_cast<long long>(took));
         QVERIFY(took >= 0);
         QVERIFY2(took < 1000, qPrintable(QString::number(took)));
@@ -464,7 +470,7 @@ private slots:
         if (!WriteSysctl("net/ipv4/icmp_echo_ignore_all", "1"))
             QSKIP("cannot silence echo replies in the namespace");
         WriteSysctl("net/ipv4/ping_group_range", "0 2147483647");
-        const qint64 took = CloseDuringTries("127.0.0.1", dtPing);
+        const qint64 took = CloseDuringTries("127.0.0.1", dtPing, [] { return EchoRequestsSent() >= 3; });
         qInfo("Ping: window and run gone %lld ms after the close", static_cast<long long>(took));
         QVERIFY(took >= 0);
         QVERIFY2(took < 1000, qPrintable(QString::number(took)));
@@ -479,7 +485,7 @@ private slots:
         } catch (const std::system_error& error) {
             QSKIP(qPrintable(QString::fromStdString("cannot bind " + address + ":53 here: " + error.what())));
         }
-        const qint64 took = CloseDuringTries(address, dtDNSQuery);
+        const qint64 took = CloseDuringTries(address, dtDNSQuery, [&] { return silent->QueryCount() >= 3; });
         qInfo("DNS: window and run gone %lld ms after the close", static_cast<long long>(took));
         QVERIFY(took >= 0);
         QVERIFY2(took < 1000, qPrintable(QString::number(took)));

@@ -3,7 +3,7 @@
 // the test decides.
 
 #include "Pixels.h"
-#include "Windowscript.h"
+#include "Mainfixture.h"
 
 #include "app/Inforow.h"
 #include "app/Sortarrows.h"
@@ -48,13 +48,10 @@ private:
 
 }  // namespace
 
-class TestListSorting : public QObject {
+class TestListSorting : public TMainWindowFixture {
     Q_OBJECT
 
-    std::unique_ptr<TWindowScratch> Scratch;
-    TBoxScript& Boxes() { return Scratch->Boxes; }
-    std::unique_ptr<TFakeWorkers> Workers;
-    TfrmTarnix* Window = nullptr;
+    TfrmTarnix* Window = nullptr;  // the last filled
 
     QTreeWidget* List() { return ::List(*Window); }
     QHeaderView* Header() { return List()->header(); }
@@ -71,9 +68,7 @@ class TestListSorting : public QObject {
             entries << QStringLiteral("%1^%2^%3").arg(item.Name, item.Host).arg(item.DoType);
             run |= item.Result.has_value();
         }
-        Scratch->WriteStore(QStringLiteral("p=") + entries.join('#') + "\r\n");
-        Scratch->WriteSetting(QStringLiteral("p"));
-        Window = &Scratch->Open();
+        Window = &OpenPlan(entries.join('#'));
         QVERIFY(QTest::qWaitForWindowExposed(Window));
         Workers = std::make_unique<TFakeWorkers>(*Window);
         for (const TSortItem& item : items)
@@ -94,19 +89,6 @@ class TestListSorting : public QObject {
     }
 
 private slots:
-    void init()
-    {
-        Scratch = std::make_unique<TWindowScratch>();
-    }
-
-    void cleanup()
-    {
-        QCOMPARE(Boxes().Unexpected, 0);
-        Workers.reset();
-        Scratch.reset();
-        Window = nullptr;
-    }
-
     void timesSortNumericallyWithUntimedRowsAfterThem()
     {
         Fill({{"a", Measured(12.3456)}, {"b", kShownWaiting}, {"c", Measured(9.5)}, {"d", NoResponse()},

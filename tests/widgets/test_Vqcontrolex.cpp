@@ -317,17 +317,15 @@ private slots:
 
     void onlyTheOldAndTheNewSectionAreRepainted()
     {
+        FRecorder.Painted = QRegion();
         FTool->SetSortColumn(1, false);
-        QTest::qWait(50);
+        QTRY_VERIFY(FRecorder.Painted.contains(Section(1).center()));
         FRecorder.Painted = QRegion();
 
         FTool->SetSortColumn(3, true);
-        QTRY_VERIFY(!FRecorder.Painted.isEmpty());
-        QTest::qWait(50);
+        QTRY_VERIFY(FRecorder.Painted.contains(Section(1).center()) && FRecorder.Painted.contains(Section(3).center()));
         const QRegion expected = QRegion(Section(1)) + Section(3);
         QCOMPARE(FRecorder.Painted - expected, QRegion());
-        QVERIFY(FRecorder.Painted.contains(Section(1).center()));
-        QVERIFY(FRecorder.Painted.contains(Section(3).center()));
     }
 
     void detachingGivesTheHeaderItsOwnPaintingBack()
