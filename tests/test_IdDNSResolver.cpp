@@ -6,6 +6,7 @@
 #include "net/IdException.h"
 #include "net/IdStack.h"
 #include "tests/support/Dnsresponder.h"
+#include "tests/support/Waitfor.h"
 #include "vqlib/Vqnet.h"
 
 #include <gtest/gtest.h>
@@ -611,7 +612,8 @@ TEST_F(DnsTry, AnAbortEndsTheWaitForTheReply)
     std::atomic<bool> abort{false};
     std::atomic<std::chrono::steady_clock::rep> abortedAt{0};
     std::thread aborter([&] {
-        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        // Abort once the try is waiting for its reply, not before it has asked.
+        EXPECT_TRUE(WaitFor([&] { return FResponder->QueryCount() > 0; }, std::chrono::seconds(5)));
         abortedAt = std::chrono::steady_clock::now().time_since_epoch().count();
         abort = true;
     });

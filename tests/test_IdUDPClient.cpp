@@ -4,6 +4,7 @@
 #include "net/IdStack.h"
 #include "net/IdUDPClient.h"
 #include "tests/support/Dnsresponder.h"
+#include "tests/support/Waitfor.h"
 #include "vqlib/Vqnet.h"
 
 #include <gtest/gtest.h>
@@ -363,8 +364,8 @@ TEST(IdUDPClient, DiscardPendingDropsQueuedDatagramsAndErrors)
     client->DiscardPending();  // no socket yet: nothing to do
     client->SendPacket("one");
     client->SendPacket("two");
+    ASSERT_TRUE(WaitFor([&] { return peer.Replies().size() == 2; }, std::chrono::seconds(2)));
     ASSERT_TRUE(client->WaitReadable(2000));
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
     client->DiscardPending();
     EXPECT_EQ(client->ReceivePacket(0), "");
 
