@@ -75,6 +75,7 @@ TCalcSpendingThread::TCalcSpendingThread(TDNSDispInfo* info, TItemFinished onFin
       FOnTry(std::move(setup.OnTry)),
       FPause(setup.Pause.value_or(kPauseBetweenTries)),
       FHomePageLimit(setup.HomePageLimit),
+      FPauseAfterLastTry(setup.PauseAfterLastTry),
       FReport([this] { DoFinish(FResult); })
 {
     Start();
@@ -127,7 +128,7 @@ TSpendingResult TCalcSpendingThread::CalcSpending(const TDNSDispInfo& item)
         }
         if (FOnTry)
             FOnTry(item, index, ok, elapsed);
-        if (!PauseAfterTry())
+        if (!PauseAfterTry(index))
             break;
     }
     // The figures the details and reports show are made the same way.
@@ -192,4 +193,9 @@ bool TCalcSpendingThread::TryOnce(const TDNSDispInfo& item, const std::string& t
 
 bool TCalcSpendingThread::Stopping() const { return FControl->Cancelled(); }
 
-bool TCalcSpendingThread::PauseAfterTry() { return FControl->Pause(FPause); }
+bool TCalcSpendingThread::PauseAfterTry(int index)
+{
+    if (index + 1 == FTimes && !FPauseAfterLastTry)
+        return true;
+    return FControl->Pause(FPause);
+}

@@ -83,6 +83,7 @@ struct TWorkerSetup {
     std::shared_ptr<TWorkerControl> Control;   // null: never stopped
     std::optional<std::chrono::milliseconds> Pause;          // between tries; empty: kPauseBetweenTries
     std::optional<std::chrono::milliseconds> HomePageLimit;  // a whole fetch; empty: the HTTP defaults
+    bool PauseAfterLastTry = true;  // false: the pause only between tries, as ping's -i
 };
 
 // The results of CalcSpending, applied to the item on the UI thread.
@@ -119,7 +120,7 @@ private:
     void DoFinish(const TSpendingResult& result);
     bool TryOnce(const TDNSDispInfo& item, const std::string& target, std::chrono::microseconds& elapsed);
     bool Stopping() const;
-    bool PauseAfterTry();
+    bool PauseAfterTry(int index);
 
     TDNSDispInfo* FInfo;
     std::unique_ptr<TIdDNSResolver> FResolver;
@@ -132,6 +133,7 @@ private:
     TTryObserver FOnTry;
     std::chrono::milliseconds FPause;
     std::optional<std::chrono::milliseconds> FHomePageLimit;
+    bool FPauseAfterLastTry;
     TSpendingResult FResult;
     // The report, made with the worker, so that sending it needs no memory.
     TUiExecutor::TReservedTask FReport;

@@ -155,7 +155,7 @@ void TTestRun::Dispatch(int count)
 bool TTestRun::StartWorker(TDNSDispInfo& item)
 {
     item.State = tsTesting;
-    TWorkerSetup setup{FTry, FOnTry, FControl, FPause, FHomePageLimit};
+    TWorkerSetup setup{FTry, FOnTry, FControl, FPause, FHomePageLimit, FPauseAfterLastTry};
     // The handler may point at this run: Shutdown waits for every worker.
     try {
         FStarter(&item, [this](TDNSDispInfo* finished) { ItemFinished(finished); }, FTimeout, FTimes,

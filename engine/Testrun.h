@@ -56,6 +56,8 @@ public:
     // A program without a window may change these before Execute.
     void SetPauseBetweenTries(std::chrono::milliseconds pause) { FPause = pause; }
     void SetHomePageLimit(std::chrono::milliseconds limit) { FHomePageLimit = limit; }
+    // false: an item's last try is not followed by the pause.
+    void SetPauseAfterLastTry(bool pause) { FPauseAfterLastTry = pause; }
     // Items measured at once (kFirstWorkers unless set); at least one.
     void SetWorkerLimit(int limit) { FWorkerLimit = std::max(1, limit); }
 
@@ -141,6 +143,7 @@ private:
     std::optional<std::chrono::milliseconds> FPause;
     std::optional<std::chrono::milliseconds> FHomePageLimit;
     int FWorkerLimit = kFirstWorkers;
+    bool FPauseAfterLastTry = true;
     bool FRetryPosted = false;
     bool FResolving = false;
     std::unique_ptr<THostResolution> FResolution;
