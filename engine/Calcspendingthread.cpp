@@ -3,13 +3,17 @@
 #include "engine/Measuredns.h"
 #include "engine/Measurehomepage.h"
 #include "engine/Measureping.h"
+#include "engine/Offlooptry.h"
 #include "engine/Shortage.h"
 #include "engine/Trytimes.h"
+#include "engine/Tryloop.h"
 #include "net/IdDNSResolver.h"
 #include "vqlib/Vqtick.h"
 
 #include <algorithm>
 #include <new>
+#include <system_error>
+#include <utility>
 
 void TWorkerControl::Cancel()
 {
@@ -58,8 +62,23 @@ TWorkerControl::TTicket::~TTicket()
 void TCalcSpendingThread::Launch(TDNSDispInfo* info, TItemFinished onFinish, int32_t timeout, int32_t times,
                                  TWorkerSetup setup)
 {
-    // Deleted by the thread once Execute has returned.
-    new TCalcSpendingThread(info, std::move(onFinish), timeout, times, std::move(setup));
+    // Deleted by its report, on the UI thread.
+    TCalcSpendingThread* worker = nullptr;
+    const std::shared_ptr<TWorkerControl> control = setup.Control;
+    try {
+        worker = new TCalcSpendingThread(info, std::move(onFinish), timeout, times, std::move(setup));
+    } catch (const std::system_error& failure) {
+        // No descriptor left for the try loop is a shortage like any try's.
+        if (control && IsShortageError(failure.code().value()))
+            control->NoteShortage(failure.code().value());
+        throw;
+    }
+    try {
+        worker->FLoop->Post([worker] { worker->Begin(); });
+    } catch (...) {
+        delete worker;
+        throw;
+    }
 }
 
 TCalcSpendingThread::TCalcSpendingThread(TDNSDispInfo* info, TItemFinished onFinish, int32_t timeout,
@@ -76,67 +95,150 @@ TCalcSpendingThread::TCalcSpendingThread(TDNSDispInfo* info, TItemFinished onFin
       FPause(setup.Pause.value_or(kPauseBetweenTries)),
       FHomePageLimit(setup.HomePageLimit),
       FPauseAfterLastTry(setup.PauseAfterLastTry),
-      FReport([this] { DoFinish(FResult); })
+      FLoop(nullptr),
+      FTries(static_cast<size_t>(std::max(times, 0))),
+      FReport([this] {
+          DoFinish(FResult);
+          delete this;
+      })
 {
-    Start();
+    // Last: nothing after it can fail and leave the loop held.
+    FLoop = &TTryLoop::Hold();
 }
 
 TCalcSpendingThread::~TCalcSpendingThread()
 {
-    // The resolver goes first, on this thread; the ticket, which lets a
-    // waiting shutdown go on, only after it.
+    if (FLoop)
+        FLoop->Release();
+    // The resolver goes first; the ticket, which lets a waiting shutdown go
+    // on, only after it.
     FResolver.reset();
 }
 
-void TCalcSpendingThread::Execute()
+void TCalcSpendingThread::Begin()
 {
-    // FInfo is only read here; its results are written in the report, on
-    // the UI thread, which may be reading every record meanwhile.
-    FResult = MeasureItem(*FInfo);
-    Synchronize(FReport);
+    const TDNSDispInfo& item = *FInfo;
+    FTarget = item.DoType == dtHomePage ? item.DomainIP : item.IP;
+    if (FTarget.empty() || FTimes <= 0 || Stopping()) {
+        Finish();
+        return;
+    }
+    StartTry();
 }
 
-TSpendingResult TCalcSpendingThread::MeasureItem(const TDNSDispInfo& item) noexcept
+void TCalcSpendingThread::StartTry() noexcept
 {
     try {
-        return CalcSpending(item);
+        StartMethodTry();
+        return;
     } catch (const std::bad_alloc&) {
         FControl->NoteShortage(ENOMEM);
     } catch (...) {
-        // An observer that fails: the item's tries are not all known.
+        // A try that cannot be made fails, as a try reports its errors.
     }
-    TSpendingResult failed;
-    failed.FailCount = FTimes;
-    return failed;
+    TryEnded(TTryOutcome{});
 }
 
-TSpendingResult TCalcSpendingThread::CalcSpending(const TDNSDispInfo& item)
+void TCalcSpendingThread::StartMethodTry()
+{
+    auto ended = [this](const TTryOutcome& outcome) { TryEnded(outcome); };
+    const std::atomic<bool>* abort = &FControl->AbortFlag();
+    if (FTry) {
+        TOffLoopTry::Start(
+            *FLoop,
+            [this] {
+                TTryOutcome outcome;
+                outcome.Ok = FTry(*FInfo, FTarget, outcome.Elapsed, FControl->AbortFlag());
+                return outcome;
+            },
+            std::move(ended));
+        return;
+    }
+    switch (FInfo->DoType) {
+    case dtHomePage:
+        TOffLoopTry::Start(
+            *FLoop,
+            [this] {
+                TTryOutcome outcome;
+                outcome.Ok = MeasureHomePage(FTarget, outcome.Elapsed, &FControl->AbortFlag(), FHomePageLimit,
+                                             &outcome.Shortage);
+                return outcome;
+            },
+            std::move(ended));
+        break;
+    case dtPing:
+        StartPing(*FLoop, FTarget, FTimeout, abort, std::move(ended));
+        break;
+    default:
+        StartDNSQuery(*FLoop, *FResolver, FTarget, FTimeout, abort, std::move(ended));
+        break;
+    }
+}
+
+void TCalcSpendingThread::TryEnded(const TTryOutcome& outcome) noexcept
+{
+    if (outcome.Denied)
+        FControl->NotePingDenied();
+    if (outcome.Shortage)
+        FControl->NoteShortage(outcome.Shortage);
+    const int index = FIndex++;
+    if (outcome.Ok)
+        FTries[static_cast<size_t>(index)] = outcome.Elapsed;
+    try {
+        if (FOnTry)
+            FOnTry(*FInfo, index, outcome.Ok, outcome.Elapsed);
+    } catch (const std::bad_alloc&) {
+        FControl->NoteShortage(ENOMEM);
+        FBroken = true;
+    } catch (...) {
+        FBroken = true;
+    }
+    const bool last = FIndex >= FTimes;
+    if (FBroken || Stopping() || (last && !FPauseAfterLastTry)) {
+        Finish();
+        return;
+    }
+    try {
+        const auto length = CurrentClock().PauseLength(FPause);
+        FLoop->AddTimer(std::chrono::steady_clock::now() + length, &FControl->AbortFlag(), [this] { AfterPause(); });
+    } catch (...) {
+        AfterPause();  // no memory to wait with: go on at once
+    }
+}
+
+void TCalcSpendingThread::AfterPause() noexcept
+{
+    if (Stopping() || FIndex >= FTimes)
+        Finish();
+    else
+        StartTry();
+}
+
+TSpendingResult TCalcSpendingThread::Figures() const
 {
     TSpendingResult result;
     result.FailCount = FTimes;
-    const std::string target = item.DoType == dtHomePage ? item.DomainIP : item.IP;
-    if (target.empty())
+    if (FBroken)
         return result;
-
-    TTryTimes tries(static_cast<size_t>(std::max(FTimes, 0)));
-    for (int index = 0; index < FTimes && !Stopping(); ++index) {
-        std::chrono::microseconds elapsed{0};
-        const bool ok = TryOnce(item, target, elapsed);
-        if (ok) {
-            tries[static_cast<size_t>(index)] = elapsed;
+    for (const auto& time : FTries) {
+        if (time)
             --result.FailCount;
-        }
-        if (FOnTry)
-            FOnTry(item, index, ok, elapsed);
-        if (!PauseAfterTry(index))
-            break;
     }
     // The figures the details and reports show are made the same way.
-    if (const std::optional<TTryFigures> figures = TryFigures(tries)) {
+    if (const std::optional<TTryFigures> figures = TryFigures(FTries)) {
         result.Ok = true;
         result.Average = figures->Mean;
     }
     return result;
+}
+
+void TCalcSpendingThread::Finish() noexcept
+{
+    FResult = Figures();
+    TTryLoop* loop = std::exchange(FLoop, nullptr);
+    // From here the UI thread may run the report and delete this worker.
+    PostOnUiThread(std::move(FReport));
+    loop->Release();
 }
 
 void TCalcSpendingThread::ApplyResult(TDNSDispInfo& item, const TSpendingResult& result)
@@ -157,45 +259,4 @@ void TCalcSpendingThread::DoFinish(const TSpendingResult& result)
         FOnFinish(FInfo);
 }
 
-bool TCalcSpendingThread::TryOnce(const TDNSDispInfo& item, const std::string& target,
-                                  std::chrono::microseconds& elapsed)
-{
-    try {
-        if (FTry)
-            return FTry(item, target, elapsed, FControl->AbortFlag());
-        bool ok = false;
-        int shortage = 0;
-        switch (item.DoType) {
-        case dtHomePage:
-            ok = MeasureHomePage(target, elapsed, &FControl->AbortFlag(), FHomePageLimit, &shortage);
-            break;
-        case dtPing: {
-            bool denied = false;
-            ok = MeasurePing(target, FTimeout, elapsed, &FControl->AbortFlag(), &denied, &shortage);
-            if (denied)
-                FControl->NotePingDenied();
-            break;
-        }
-        default:
-            ok = MeasureDNSQuery(*FResolver, target, FTimeout, elapsed, &FControl->AbortFlag(), &shortage);
-            break;
-        }
-        if (shortage)
-            FControl->NoteShortage(shortage);
-        return ok;
-    } catch (const std::bad_alloc&) {
-        FControl->NoteShortage(ENOMEM);
-        return false;
-    } catch (...) {
-        return false;  // a try reports its errors as a failed try
-    }
-}
-
 bool TCalcSpendingThread::Stopping() const { return FControl->Cancelled(); }
-
-bool TCalcSpendingThread::PauseAfterTry(int index)
-{
-    if (index + 1 == FTimes && !FPauseAfterLastTry)
-        return true;
-    return FControl->Pause(FPause);
-}

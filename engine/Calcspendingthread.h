@@ -1,9 +1,13 @@
 #pragma once
-// The measurement worker: one thread per item, a fixed number of tries by the
-// item's method, one report back on the UI thread, then it deletes itself.
+// The measurement worker: one per item, a fixed number of tries by the
+// item's method one after the other with a pause after each, one report back
+// on the UI thread, then it deletes itself. It holds no thread: its tries and
+// pauses wait on the try loop of its network namespace (engine/Tryloop.h),
+// with every other worker's.
 
 #include "engine/Dnsdispinfo.h"
-#include "engine/Thread.h"
+#include "engine/Tryoutcome.h"
+#include "engine/Uiexecutor.h"
 
 #include <atomic>
 #include <chrono>
@@ -14,20 +18,22 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <vector>
 
 class TIdDNSResolver;
+class TTryLoop;
 
 // The completion handler; runs on the UI thread while the worker waits.
 using TItemFinished = std::function<void(TDNSDispInfo* item)>;
 
 // One try against target; true with its time in elapsed, from the monotonic
-// clock. Runs on the worker's thread; abort turns true when the run is being
-// shut down.
+// clock. A seam for tests: it runs on a thread of its own, as it may block;
+// abort turns true when the run is being shut down.
 using TTryOperation = std::function<bool(const TDNSDispInfo& item, const std::string& target,
                                          std::chrono::microseconds& elapsed, const std::atomic<bool>& abort)>;
 
-// Told of every try (index from 0) on the worker's thread, concurrently from
-// every worker of a run: it must be thread-safe and quick. The item's texts
+// Told of every try (index from 0) on the try loop's thread, and so
+// concurrently with the UI thread: it must be thread-safe and quick. The item's texts
 // may be read; its results are not written yet.
 using TTryObserver =
     std::function<void(const TDNSDispInfo& item, int index, bool ok, std::chrono::microseconds elapsed)>;
@@ -93,7 +99,7 @@ struct TSpendingResult {
     int32_t FailCount = 0;
 };
 
-class TCalcSpendingThread final : public TThread {
+class TCalcSpendingThread final {
 public:
     static constexpr std::chrono::milliseconds kPauseBetweenTries{100};
 
@@ -109,18 +115,22 @@ public:
 private:
     TCalcSpendingThread(TDNSDispInfo* info, TItemFinished onFinish, int32_t timeout, int32_t times,
                         TWorkerSetup setup);
-    ~TCalcSpendingThread() override;
+    ~TCalcSpendingThread();
+    TCalcSpendingThread(const TCalcSpendingThread&) = delete;
+    TCalcSpendingThread& operator=(const TCalcSpendingThread&) = delete;
 
-    void Execute() override;
-    // CalcSpending, or every try failed when it could not go on (memory ran
-    // out in the observer, say): the item is reported either way.
-    TSpendingResult MeasureItem(const TDNSDispInfo& item) noexcept;
-    // The measuring loop over item's target; reads the item, writes nothing.
-    TSpendingResult CalcSpending(const TDNSDispInfo& item);
+    // The steps on the loop's thread. The item is only read there; its
+    // results are written in the report, on the UI thread.
+    void Begin();
+    void StartTry() noexcept;
+    void StartMethodTry();
+    void TryEnded(const TTryOutcome& outcome) noexcept;
+    void AfterPause() noexcept;
+    // Posts the report and lets the loop go; the worker may be gone on return.
+    void Finish() noexcept;
+    TSpendingResult Figures() const;
     void DoFinish(const TSpendingResult& result);
-    bool TryOnce(const TDNSDispInfo& item, const std::string& target, std::chrono::microseconds& elapsed);
     bool Stopping() const;
-    bool PauseAfterTry(int index);
 
     TDNSDispInfo* FInfo;
     std::unique_ptr<TIdDNSResolver> FResolver;
@@ -134,6 +144,11 @@ private:
     std::chrono::milliseconds FPause;
     std::optional<std::chrono::milliseconds> FHomePageLimit;
     bool FPauseAfterLastTry;
+    TTryLoop* FLoop;  // held from creation until Finish
+    std::string FTarget;
+    std::vector<std::optional<std::chrono::microseconds>> FTries;  // a TTryTimes
+    int FIndex = 0;  // the try under way, or the next
+    bool FBroken = false;  // an observer failed: the item's tries are not all known
     TSpendingResult FResult;
     // The report, made with the worker, so that sending it needs no memory.
     TUiExecutor::TReservedTask FReport;

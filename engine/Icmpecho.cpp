@@ -13,7 +13,6 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
-#include <vector>
 
 namespace {
 
@@ -92,6 +91,8 @@ int OpenSocket(int family, int type)
     return fd;
 }
 
+}  // namespace
+
 bool SameAddress(const sockaddr_storage& a, const sockaddr_storage& b)
 {
     if (a.ss_family != b.ss_family)
@@ -102,8 +103,6 @@ bool SameAddress(const sockaddr_storage& a, const sockaddr_storage& b)
     return reinterpret_cast<const sockaddr_in*>(&a)->sin_addr.s_addr
         == reinterpret_cast<const sockaddr_in*>(&b)->sin_addr.s_addr;
 }
-
-}  // namespace
 
 struct TIcmpEcho::TRequest {
     sockaddr_storage To{};
@@ -175,6 +174,44 @@ bool TIcmpEcho::Echo(const sockaddr_in6& target, const void* data, size_t size, 
     return EchoTo(request, timeout, elapsed, abort);
 }
 
+bool TIcmpEcho::Send(const sockaddr_storage& to, socklen_t toLength, uint16_t sequence, const void* data,
+                     size_t size)
+{
+    if (!IsOpen())
+        return false;
+    unsigned char packet[sizeof FPacket];
+    if (kHeaderSize + size > sizeof packet) {
+        FSendError = EMSGSIZE;
+        return false;
+    }
+    std::memset(packet, 0, kHeaderSize);
+    packet[0] = FFamily == AF_INET6 ? ICMP6_ECHO_REQUEST : ICMP_ECHO;
+    packet[4] = static_cast<unsigned char>(FIdentifier >> 8);
+    packet[5] = static_cast<unsigned char>(FIdentifier);
+    packet[6] = static_cast<unsigned char>(sequence >> 8);
+    packet[7] = static_cast<unsigned char>(sequence);
+    std::memcpy(packet + kHeaderSize, data, size);
+    // The kernel sums ICMPv6 itself: the sum covers a pseudo-header of addresses it picks.
+    if (FFamily == AF_INET) {
+        const uint16_t checksum = IcmpChecksum(packet, kHeaderSize + size);
+        packet[2] = static_cast<unsigned char>(checksum >> 8);
+        packet[3] = static_cast<unsigned char>(checksum);
+    }
+    if (sendto(FSocket, packet, kHeaderSize + size, 0, reinterpret_cast<const sockaddr*>(&to), toLength) < 0) {
+        FSendError = errno;
+        return false;
+    }
+    return true;
+}
+
+void TIcmpEcho::EnlargeReceiveBuffer(int bytes)
+{
+    if (!IsOpen())
+        return;
+    if (setsockopt(FSocket, SOL_SOCKET, SO_RCVBUFFORCE, &bytes, sizeof bytes) != 0)
+        setsockopt(FSocket, SOL_SOCKET, SO_RCVBUF, &bytes, sizeof bytes);
+}
+
 bool TIcmpEcho::EchoTo(const TRequest& requestTo, int32_t timeout, std::chrono::microseconds& elapsed,
                        const std::atomic<bool>* abort)
 {
@@ -182,29 +219,10 @@ bool TIcmpEcho::EchoTo(const TRequest& requestTo, int32_t timeout, std::chrono::
         return false;
     TRequest request = requestTo;
     request.Sequence = nextSequence.fetch_add(1);
-    const uint16_t sequence = request.Sequence;
-    std::vector<unsigned char> packet(kHeaderSize + request.Size);
-    packet[0] = FFamily == AF_INET6 ? ICMP6_ECHO_REQUEST : ICMP_ECHO;
-    packet[4] = static_cast<unsigned char>(FIdentifier >> 8);
-    packet[5] = static_cast<unsigned char>(FIdentifier);
-    packet[6] = static_cast<unsigned char>(sequence >> 8);
-    packet[7] = static_cast<unsigned char>(sequence);
-    std::memcpy(packet.data() + kHeaderSize, request.Data, request.Size);
-    // The kernel sums ICMPv6 itself: the sum covers a pseudo-header of addresses it picks.
-    if (FFamily == AF_INET) {
-        const uint16_t checksum = IcmpChecksum(packet.data(), packet.size());
-        packet[2] = static_cast<unsigned char>(checksum >> 8);
-        packet[3] = static_cast<unsigned char>(checksum);
-    }
-
     const TStopwatch watch;
-    if (sendto(FSocket, packet.data(), packet.size(), 0, reinterpret_cast<const sockaddr*>(&request.To),
-               request.ToLength) < 0) {
-        FSendError = errno;
+    if (!Send(request.To, request.ToLength, request.Sequence, request.Data, request.Size))
         return false;
-    }
 
-    unsigned char reply[1500];
     for (;;) {
         const auto waited = std::chrono::duration_cast<std::chrono::milliseconds>(watch.Elapsed()).count();
         if (timeout <= 0 || waited >= timeout)
@@ -220,83 +238,118 @@ bool TIcmpEcho::EchoTo(const TRequest& requestTo, int32_t timeout, std::chrono::
             return false;
         if (ready <= 0)
             continue;
-        if (pfd.revents & POLLERR)
-            return false;  // an ICMP error about our request (datagram socket)
-        sockaddr_storage from{};
-        socklen_t fromLength = sizeof from;
-        const ssize_t got =
-            recvfrom(FSocket, reply, sizeof reply, MSG_DONTWAIT, reinterpret_cast<sockaddr*>(&from), &fromLength);
-        if (got < 0) {
-            if (errno == EAGAIN || errno == EINTR)
+        for (;;) {
+            TAnswer answer;
+            const TRead read = ReadOne(answer);
+            if (read == TRead::Nothing)
+                break;
+            if (read == TRead::Other || answer.Sequence != request.Sequence || !SameAddress(answer.Peer, request.To))
                 continue;
-            return false;
-        }
-        switch (Classify(reply, static_cast<size_t>(got), from, request)) {
-        case TAnswer::Reply:
-            elapsed = watch.Elapsed();
-            return true;
-        case TAnswer::Error:
-            return false;
-        case TAnswer::None:
-            break;
+            if (read == TRead::Error)
+                return false;
+            if (answer.Size == request.Size && std::memcmp(answer.Data, request.Data, request.Size) == 0) {
+                elapsed = watch.Elapsed();
+                return true;
+            }
         }
     }
 }
 
-TIcmpEcho::TAnswer TIcmpEcho::Classify(const unsigned char* packet, size_t length, const sockaddr_storage& from,
-                                       const TRequest& request) const
+TIcmpEcho::TRead TIcmpEcho::ReadOne(TAnswer& answer)
+{
+    if (!IsOpen())
+        return TRead::Nothing;
+    sockaddr_storage from{};
+    socklen_t fromLength = sizeof from;
+    const ssize_t got =
+        recvfrom(FSocket, FPacket, sizeof FPacket, MSG_DONTWAIT, reinterpret_cast<sockaddr*>(&from), &fromLength);
+    if (got >= 0)
+        return Classify(FPacket, static_cast<size_t>(got), from, answer);
+    if (errno == EINTR)
+        return TRead::Other;
+    // A datagram socket hears of errors about its requests on its error queue.
+    if (FKind == TKind::Datagram)
+        return ReadQueuedError(answer);
+    return TRead::Nothing;
+}
+
+TIcmpEcho::TRead TIcmpEcho::ReadQueuedError(TAnswer& answer)
+{
+    // The queued error carries our request as sent: its ICMP header first,
+    // addressed to the destination it names.
+    sockaddr_storage to{};
+    iovec part{FPacket, sizeof FPacket};
+    unsigned char control[512];
+    msghdr message{};
+    message.msg_name = &to;
+    message.msg_namelen = sizeof to;
+    message.msg_iov = &part;
+    message.msg_iovlen = 1;
+    message.msg_control = control;
+    message.msg_controllen = sizeof control;
+    const ssize_t got = recvmsg(FSocket, &message, MSG_ERRQUEUE | MSG_DONTWAIT);
+    if (got < 0)
+        return errno == EINTR ? TRead::Other : TRead::Nothing;
+    if (static_cast<size_t>(got) < kHeaderSize || message.msg_namelen == 0)
+        return TRead::Other;
+    answer.Sequence = Read16(FPacket + 6);
+    answer.Peer = to;
+    return TRead::Error;
+}
+
+TIcmpEcho::TRead TIcmpEcho::Classify(const unsigned char* packet, size_t length, const sockaddr_storage& from,
+                                     TAnswer& answer) const
 {
     const bool raw = FKind == TKind::Raw;
     const bool v6 = FFamily == AF_INET6;
     // A raw IPv6 socket hands over no IP header; a raw IPv4 one does.
     const unsigned char* icmp = raw && !v6 ? SkipIpHeader(packet, length) : packet;
     if (!icmp || length < kHeaderSize)
-        return TAnswer::None;
+        return TRead::Other;
     const uint8_t type = icmp[0];
-    if (type == (v6 ? ICMP6_ECHO_REPLY : ICMP_ECHOREPLY))
-        return IsOurReply(icmp, length, from, request) ? TAnswer::Reply : TAnswer::None;
+    if (type == (v6 ? ICMP6_ECHO_REPLY : ICMP_ECHOREPLY)) {
+        // The kernel rewrites the identifier of a datagram socket's request;
+        // there only the socket's own replies arrive. A raw socket sees every
+        // reply on the host, so the identifier must be ours as well.
+        if (raw && Read16(icmp + 4) != FIdentifier)
+            return TRead::Other;
+        answer.Sequence = Read16(icmp + 6);
+        answer.Peer = from;
+        answer.Data = icmp + kHeaderSize;
+        answer.Size = length - kHeaderSize;
+        return TRead::Reply;
+    }
     // A datagram socket hears of errors on its error queue instead.
-    if (raw && (v6 ? IsErrorTypeV6(type) : IsErrorType(type)) && QuotesOurRequest(icmp, length, request))
-        return TAnswer::Error;
-    return TAnswer::None;
+    if (raw && (v6 ? IsErrorTypeV6(type) : IsErrorType(type)) && QuotedRequest(icmp, length, answer))
+        return TRead::Error;
+    return TRead::Other;
 }
 
-bool TIcmpEcho::IsOurReply(const unsigned char* icmp, size_t length, const sockaddr_storage& from,
-                           const TRequest& request) const
-{
-    // The kernel rewrites the identifier of a datagram socket's request;
-    // there only the socket's own replies arrive. A raw socket sees every
-    // reply on the host, so the identifier must be ours as well.
-    if (!SameAddress(from, request.To) || Read16(icmp + 6) != request.Sequence)
-        return false;
-    if (FKind == TKind::Raw && Read16(icmp + 4) != FIdentifier)
-        return false;
-    return length == kHeaderSize + request.Size && std::memcmp(icmp + kHeaderSize, request.Data, request.Size) == 0;
-}
-
-bool TIcmpEcho::QuotesOurRequest(const unsigned char* icmp, size_t length, const TRequest& request) const
+bool TIcmpEcho::QuotedRequest(const unsigned char* icmp, size_t length, TAnswer& answer) const
 {
     // The error quotes our request: its IP header and at least 8 bytes more.
     const unsigned char* quotedIp = icmp + kHeaderSize;
     size_t quotedLength = length - kHeaderSize;
     const unsigned char* quoted = nullptr;
-    bool toTarget = false;
+    sockaddr_storage destination{};
+    destination.ss_family = static_cast<sa_family_t>(FFamily);
     if (FFamily == AF_INET6) {
         // Ours carries no extension headers: the ICMPv6 header follows at once.
         constexpr size_t kIp6HeaderSize = sizeof(ip6_hdr);
         if (quotedLength < kIp6HeaderSize + kHeaderSize || quotedIp[6] != IPPROTO_ICMPV6)
             return false;
         quoted = quotedIp + kIp6HeaderSize;
-        const in6_addr& target = reinterpret_cast<const sockaddr_in6*>(&request.To)->sin6_addr;
-        toTarget = std::memcmp(quotedIp + 24, &target, sizeof target) == 0;
+        std::memcpy(&reinterpret_cast<sockaddr_in6*>(&destination)->sin6_addr, quotedIp + 24, sizeof(in6_addr));
     } else {
         quoted = SkipIpHeader(quotedIp, quotedLength);
         if (!quoted || quotedLength < kHeaderSize)
             return false;
-        const in_addr& target = reinterpret_cast<const sockaddr_in*>(&request.To)->sin_addr;
-        toTarget = std::memcmp(quotedIp + 16, &target, sizeof target) == 0;
+        std::memcpy(&reinterpret_cast<sockaddr_in*>(&destination)->sin_addr, quotedIp + 16, sizeof(in_addr));
     }
     const uint8_t echoRequest = FFamily == AF_INET6 ? ICMP6_ECHO_REQUEST : ICMP_ECHO;
-    return toTarget && quoted[0] == echoRequest && Read16(quoted + 4) == FIdentifier
-        && Read16(quoted + 6) == request.Sequence;
+    if (quoted[0] != echoRequest || Read16(quoted + 4) != FIdentifier)
+        return false;
+    answer.Sequence = Read16(quoted + 6);
+    answer.Peer = destination;
+    return true;
 }

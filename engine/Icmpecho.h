@@ -1,6 +1,8 @@
 #pragma once
-// Our ICMP echo facility: one echo request to an IPv4 address (ICMP) or an
-// IPv6 address (ICMPv6), one reply awaited. It uses a datagram socket where
+// Our ICMP echo facility: echo requests to IPv4 addresses (ICMP) or IPv6
+// addresses (ICMPv6) and the replies and errors that answer them, either one
+// request awaited at a time (Echo) or many in flight on one socket (Send and
+// ReadOne, engine/Pingchannel.h). It uses a datagram socket where
 // the system allows them (net.ipv4.ping_group_range, which governs ICMPv6
 // too), else a raw socket (which needs the right to open one).
 
@@ -43,16 +45,32 @@ public:
     bool Echo(const sockaddr_in6& target, const void* data, size_t size, int32_t timeout,
               std::chrono::microseconds& elapsed, const std::atomic<bool>* abort = nullptr);
 
+    // What a socket had waiting: nothing, a packet that is none of ours, an
+    // echo reply or an ICMP error about one of our requests.
+    enum class TRead { Nothing, Other, Reply, Error };
+    struct TAnswer {
+        uint16_t Sequence = 0;
+        sockaddr_storage Peer{};  // the reply's source, or the errored request's destination
+        const unsigned char* Data = nullptr;  // a reply's data, valid until the next read
+        size_t Size = 0;
+    };
+
+    int Socket() const { return FSocket; }
+    // Sends one request with sequence and data; false with SystemError set.
+    bool Send(const sockaddr_storage& to, socklen_t toLength, uint16_t sequence, const void* data, size_t size);
+    // Takes one waiting packet or queued error without blocking.
+    TRead ReadOne(TAnswer& answer);
+    // A bigger receive buffer, so that a burst of replies is not dropped;
+    // beyond the system's limit only with CAP_NET_ADMIN.
+    void EnlargeReceiveBuffer(int bytes);
+
 private:
-    enum class TAnswer { None, Reply, Error };
     struct TRequest;
     bool EchoTo(const TRequest& request, int32_t timeout, std::chrono::microseconds& elapsed,
                 const std::atomic<bool>* abort);
-    TAnswer Classify(const unsigned char* packet, size_t length, const sockaddr_storage& from,
-                     const TRequest& request) const;
-    bool IsOurReply(const unsigned char* icmp, size_t length, const sockaddr_storage& from,
-                    const TRequest& request) const;
-    bool QuotesOurRequest(const unsigned char* icmp, size_t length, const TRequest& request) const;
+    TRead Classify(const unsigned char* packet, size_t length, const sockaddr_storage& from, TAnswer& answer) const;
+    TRead ReadQueuedError(TAnswer& answer);
+    bool QuotedRequest(const unsigned char* icmp, size_t length, TAnswer& answer) const;
 
     int FSocket = -1;
     TKind FKind = TKind::Any;
@@ -61,7 +79,11 @@ private:
     int FSendError = 0;
     bool FDenied = false;
     uint16_t FIdentifier = 0;  // ours on a raw socket; the kernel's on a datagram one
+    unsigned char FPacket[1500];
 };
+
+// Whether a and b hold the same address (ports and scopes aside).
+bool SameAddress(const sockaddr_storage& a, const sockaddr_storage& b);
 
 // The internet checksum of RFC 1071 over length bytes.
 uint16_t IcmpChecksum(const void* data, size_t length);

@@ -2,12 +2,16 @@
 // One DNS-query try against the DNS server at target (a dotted IPv4 address,
 // an IPv6 address or a name).
 
+#include "engine/Tryoutcome.h"
+
 #include <atomic>
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <string>
 
 class TIdDNSResolver;
+class TTryLoop;
 
 // The name asked for: stable, public, resolvable by every recursive server.
 inline constexpr const char* DNSQueryHostName = "www.example.com";
@@ -19,3 +23,11 @@ inline constexpr const char* DNSQueryHostName = "www.example.com";
 bool MeasureDNSQuery(TIdDNSResolver& resolver, const std::string& target, int32_t timeout,
                      std::chrono::microseconds& elapsed, const std::atomic<bool>* abort = nullptr,
                      int* shortage = nullptr);
+
+// Loop thread: the same query on a non-blocking socket of its own that loop
+// waits on; resolver builds the query and judges each datagram, and must
+// outlive the try. done runs once, on the loop's thread, never before this
+// returns. A target that is a name rather than an address is looked up and
+// asked on a thread of its own, as the lookup may block.
+void StartDNSQuery(TTryLoop& loop, TIdDNSResolver& resolver, const std::string& target, int32_t timeout,
+                   const std::atomic<bool>* abort, std::function<void(const TTryOutcome& outcome)> done);

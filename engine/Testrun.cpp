@@ -1,5 +1,6 @@
 #include "engine/Testrun.h"
 
+#include "engine/Thread.h"
 #include "engine/Uiexecutor.h"
 #include "vqlib/Vqnet.h"
 
@@ -95,6 +96,7 @@ void TTestRun::Begin()
     FRunning = true;
     FRunningCount = 0;
     FFinishedCount = 0;
+    FNextWaiting = 0;
 }
 
 template <class... TArgs>
@@ -128,26 +130,30 @@ void TTestRun::Dispatch(int count)
     if (!FRunning)
         return;  // not begun, completed or shut down
     int started = 0;
-    for (TDNSDispInfo& item : FItems) {
+    // From the first item that may still wait, so that a report costs the
+    // same however long the list: items are started in list order.
+    for (size_t index = FNextWaiting; index < FItems.size(); ++index) {
         if (started == count || FShutDown)
             break;
-        if (item.State != tsWaiting)
-            continue;
-        if (StartWorker(item)) {
-            ++started;
-            continue;
+        TDNSDispInfo& item = FItems[index];
+        if (item.State == tsWaiting) {
+            if (StartWorker(item)) {
+                ++started;
+            } else {
+                // The next items would fare no better now; a report retries them.
+                if (WorkersRemain() && (FRunningCount > 0 || PostRetry()))
+                    break;
+                // No worker of the run is left to report: once more after a pause,
+                // then the item ends as if every try had failed, and the next is tried.
+                std::this_thread::sleep_for(kStartRetryPause);
+                if (StartWorker(item))
+                    ++started;
+                else
+                    GiveUp(item);
+            }
         }
-        // The next items would fare no better now; a report retries them.
-        if (WorkersRemain() && (FRunningCount > 0 || PostRetry()))
-            break;
-        // No worker of the run is left to report: once more after a pause,
-        // then the item ends as if every try had failed, and the next is tried.
-        std::this_thread::sleep_for(kStartRetryPause);
-        if (StartWorker(item)) {
-            ++started;
-            continue;
-        }
-        GiveUp(item);
+        if (index == FNextWaiting && item.State != tsWaiting)
+            ++FNextWaiting;
     }
     CompleteWhenDone();
 }
@@ -219,8 +225,8 @@ void TTestRun::Report(TDNSDispInfo& item)
 
 bool TTestRun::AnyWaiting() const
 {
-    for (const TDNSDispInfo& item : FItems) {
-        if (item.State == tsWaiting)
+    for (size_t index = FNextWaiting; index < FItems.size(); ++index) {
+        if (FItems[index].State == tsWaiting)
             return true;
     }
     return false;

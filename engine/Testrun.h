@@ -133,6 +133,7 @@ private:
     // thread takes it again inside a report, hence recursive.
     std::recursive_mutex FLock;
     int32_t FRunningCount = 0;
+    size_t FNextWaiting = 0;  // no item before it waits
     int32_t FFinishedCount = 0;
     bool FRunning = false;
     bool FShutDown = false;

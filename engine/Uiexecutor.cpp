@@ -173,6 +173,11 @@ void RunOnUiThread(const std::function<void()>& task)
     ProgramExecutor().RunAndWait(task);
 }
 
+void PostOnUiThread(TUiExecutor::TReservedTask task) noexcept
+{
+    ProgramExecutor().Post(std::move(task));
+}
+
 void RunOnUiThread(TUiExecutor::TReservedTask& task)
 {
     ProgramExecutor().RunAndWait(task);

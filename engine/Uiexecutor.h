@@ -115,6 +115,9 @@ void RunOnUiThread(const std::function<void()>& task);
 // The same without allocating (TUiExecutor::TReservedTask).
 void RunOnUiThread(TUiExecutor::TReservedTask& task);
 
+// Queues task on the UI thread through the installed executor; nobody waits.
+void PostOnUiThread(TUiExecutor::TReservedTask task) noexcept;
+
 // Installs an executor for one scope (tests, a run of orvel-cli), the
 // previous one again after.
 class TUiExecutorScope {

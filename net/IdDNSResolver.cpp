@@ -374,6 +374,18 @@ void TIdDNSResolver::DecodeReply()
     FailOnErrorCode();
 }
 
+TIdDNSResolver::TVerdict TIdDNSResolver::Judge(std::string packet)
+{
+    FReplyPacket = std::move(packet);
+    try {
+        DecodeResponse();
+    } catch (const EIdDnsResolverError&) {
+        ClearReply();
+        return TVerdict::NotTheReply;
+    }
+    return (DNSHeader.Flags & FlagsRcode) != 0 ? TVerdict::Error : TVerdict::Answer;
+}
+
 void TIdDNSResolver::ClearReply()
 {
     ResetResult();

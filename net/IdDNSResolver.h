@@ -87,6 +87,12 @@ public:
     // identifier DNSHeader.ID, the same opcode and questions, every record it
     // counts present, and no error reported.
     void DecodeReply();
+    // What a datagram that came after BuildQuery is to that query: none of
+    // its replies (dropped, the wait goes on), its reply, or its reply
+    // reporting an error. The reply is kept and decoded as RunQuery's.
+    enum class TVerdict { NotTheReply, Answer, Error };
+    TVerdict Judge(std::string packet);
+
     // Reads a name at position (within ReplyPacket up to ReplyLength) and
     // moves position past it.
     std::string DecodeName(int32_t& position) const;

@@ -1,4 +1,5 @@
 #include "engine/Calcspendingthread.h"
+#include "engine/Thread.h"
 #include "engine/Trytimes.h"
 #include "engine/Uiexecutor.h"
 #include "tests/support/Failingalloc.h"
@@ -250,8 +251,8 @@ TEST_F(CalcSpendingTest, AThrowingTryIsAFailedTry)
     EXPECT_DOUBLE_EQ(item.AvgTime, 8.0);
 }
 
-// Memory that runs out on the worker's thread: the item still reports, as
-// failed, and the control says why. Without a test clock, whose pauses are
+// Memory that runs out where the worker's steps run: the item still
+// reports, as failed, and the control says why. Without a test clock, whose pauses are
 // recorded in memory: after the try that arms the failure nothing of the
 // worker may allocate but what the item's end needs.
 class WorkerOutOfMemoryTest : public ::testing::Test {
@@ -300,7 +301,19 @@ TEST_F(WorkerOutOfMemoryTest, MemoryRunningOutInTheObserverFailsTheItemAndItIsRe
 {
     TDNSDispInfo item = Item();
     TTryLog log;
-    Measure(item, Answering(1), log.Observer());  // the log's first entry finds no memory
+    // Observers run on the try loop's thread: memory runs out there, for
+    // the log's first entry, and is back once the failure is on its way.
+    TTryObserver logTry = log.Observer();
+    Measure(item, Answering(0), [logTry](const TDNSDispInfo& tried, int index, bool ok, TElapsed elapsed) {
+        FailAllocationsOnThisThread();
+        try {
+            logTry(tried, index, ok, elapsed);
+        } catch (...) {
+            FailNoAllocations();
+            throw;
+        }
+        FailNoAllocations();
+    });
     EXPECT_EQ(item.State, tsNoResponse);
     EXPECT_EQ(item.FailCount, 5);
     EXPECT_EQ(Control->Shortage(), ENOMEM);

@@ -21,6 +21,9 @@ public:
     // passed, and returns stop().
     virtual bool Pause(std::condition_variable& changed, std::unique_lock<std::mutex>& lock,
                        std::chrono::milliseconds pause, const std::function<bool()>& stop) = 0;
+    // How long a pause that a timer waits out really lasts: pause itself,
+    // or nothing on a clock whose pauses pass at once.
+    virtual std::chrono::milliseconds PauseLength(std::chrono::milliseconds pause) { return pause; }
 };
 
 // The installed clock: the system's monotonic one unless a test put its own.

@@ -30,6 +30,13 @@ public:
         return false;
     }
 
+    std::chrono::milliseconds PauseLength(std::chrono::milliseconds pause) override
+    {
+        std::lock_guard lock(FMutex);
+        FPauses.push_back(pause);
+        return std::chrono::milliseconds(0);
+    }
+
     // From now on the clock stands at ms milliseconds until set or advanced again.
     void SetTicks(uint64_t ms)
     {

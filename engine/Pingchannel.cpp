@@ -1,0 +1,139 @@
+#include "engine/Pingchannel.h"
+
+#include "engine/Shortage.h"
+#include "vqlib/Vqtick.h"
+
+#include <cstring>
+
+namespace {
+
+// Replies are read between sends too: a burst of requests to loopback is
+// answered before the loop would read again, and would fill the buffer.
+constexpr unsigned kSendsBetweenDrains = 32;
+
+std::chrono::milliseconds Milliseconds(int32_t timeout) { return std::chrono::milliseconds(std::max(timeout, 0)); }
+
+}  // namespace
+
+TPingChannel::TPingChannel(TTryLoop& loop, int family) : FLoop(loop), FFamily(family) {}
+
+TPingChannel::~TPingChannel()
+{
+    if (FEcho && FEcho->IsOpen())
+        FLoop.Unwatch(FEcho->Socket());
+}
+
+bool TPingChannel::EnsureOpen()
+{
+    if (FEcho && FEcho->IsOpen())
+        return true;
+    // A socket that could not be opened is tried again by the next try: a
+    // descriptor may have become free meanwhile.
+    FEcho = std::make_unique<TIcmpEcho>(TIcmpEcho::TKind::Any, FFamily);
+    if (!FEcho->IsOpen())
+        return false;
+    FEcho->EnlargeReceiveBuffer(kReceiveBuffer);
+    if (!FLoop.Watch(FEcho->Socket(), [this] { Drain(); })) {
+        FEcho.reset();
+        return false;
+    }
+    return true;
+}
+
+bool TPingChannel::FreeSequence(uint16_t& sequence)
+{
+    // Sequence numbers go round, skipping those still in flight.
+    for (size_t tried = 0; tried <= 0xFFFF; ++tried) {
+        const uint16_t candidate = FNextSequence++;
+        if (!FPending.count(candidate)) {
+            sequence = candidate;
+            return true;
+        }
+    }
+    return false;
+}
+
+void TPingChannel::FailSoon(TDone done, const TTryOutcome& outcome)
+{
+    FLoop.AddTimer(TTryLoop::TTime{}, nullptr, [done = std::move(done), outcome] { done(outcome); });
+}
+
+void TPingChannel::Start(const sockaddr_storage& target, socklen_t targetLength, const void* data, size_t size,
+                         int32_t timeout, const std::atomic<bool>* abort, TDone done)
+{
+    TTryOutcome failed;
+    if (!EnsureOpen()) {
+        failed.Denied = FEcho && FEcho->Denied();
+        if (FEcho && IsShortageError(FEcho->SystemError()))
+            failed.Shortage = FEcho->SystemError();
+        FEcho.reset();
+        FailSoon(std::move(done), failed);
+        return;
+    }
+    uint16_t sequence = 0;
+    if (!FreeSequence(sequence)) {
+        failed.Shortage = ENOBUFS;
+        FailSoon(std::move(done), failed);
+        return;
+    }
+    TPending& pending = FPending[sequence];
+    pending.To = target;
+    pending.Data = data;
+    pending.Size = size;
+    pending.Done = std::move(done);
+    pending.Sent = CurrentClock().Now();
+    if (!FEcho->Send(target, targetLength, sequence, data, size)) {
+        if (IsShortageError(FEcho->SystemError()))
+            failed.Shortage = FEcho->SystemError();
+        TDone later = std::move(pending.Done);
+        FPending.erase(sequence);
+        FailSoon(std::move(later), failed);
+        return;
+    }
+    pending.Timer = FLoop.AddTimer(std::chrono::steady_clock::now() + Milliseconds(timeout), abort,
+                                   [this, sequence] { End(sequence, TTryOutcome{}); });
+    if (++FSentSinceDrain >= kSendsBetweenDrains)
+        Drain();
+}
+
+void TPingChannel::Drain()
+{
+    FSentSinceDrain = 0;
+    if (!FEcho)
+        return;
+    for (;;) {
+        TIcmpEcho::TAnswer answer;
+        const TIcmpEcho::TRead read = FEcho->ReadOne(answer);
+        if (read == TIcmpEcho::TRead::Nothing)
+            return;
+        if (read != TIcmpEcho::TRead::Other)
+            Answered(read, answer);
+    }
+}
+
+void TPingChannel::Answered(TIcmpEcho::TRead read, const TIcmpEcho::TAnswer& answer)
+{
+    const auto found = FPending.find(answer.Sequence);
+    if (found == FPending.end() || !SameAddress(answer.Peer, found->second.To))
+        return;  // for a try that has ended, or not ours at all
+    const TPending& pending = found->second;
+    TTryOutcome outcome;
+    if (read == TIcmpEcho::TRead::Reply) {
+        if (answer.Size != pending.Size || std::memcmp(answer.Data, pending.Data, pending.Size) != 0)
+            return;
+        outcome.Ok = true;
+        outcome.Elapsed = CurrentClock().Now() - pending.Sent;
+    }
+    FLoop.CancelTimer(pending.Timer);
+    End(answer.Sequence, outcome);
+}
+
+void TPingChannel::End(uint16_t sequence, const TTryOutcome& outcome)
+{
+    const auto found = FPending.find(sequence);
+    if (found == FPending.end())
+        return;
+    TDone done = std::move(found->second.Done);
+    FPending.erase(found);
+    done(outcome);
+}
