@@ -544,6 +544,14 @@ TEST_F(OrvelCliTargets, IntervalAndTimeout)
     const std::string header = TextLines(paced.Out).at(0);
     EXPECT_EQ(header.substr(header.size() - 24), "try1_ms,try2_ms,try3_ms\r") << header;
 
+    // No pause after the last try: two tries 2 s apart end long before 4 s.
+    started = std::chrono::steady_clock::now();
+    const TOutcome between = RunTargets("-c 2 -i 2000 127.0.0.1");
+    const auto took = std::chrono::steady_clock::now() - started;
+    EXPECT_GE(took, std::chrono::milliseconds(2000));
+    EXPECT_LT(took, std::chrono::milliseconds(3500));
+    EXPECT_EQ(between.Status, 0) << between.Err;
+
     FHttp.SetResponse({200, 100, 4000, false, ""});
     started = std::chrono::steady_clock::now();
     const TOutcome limited = RunTargets("-c 1 -t 300 --http " + FHttp.HostPort());
