@@ -454,7 +454,7 @@ private:
         CLI::Option* interval = Bounded(
             FApp.add_option_function<int64_t>(
                     "-i,--interval", [&run](int64_t ms) { run.Interval = std::chrono::milliseconds(ms); },
-                    "pause between an item's tries, in milliseconds")
+                    "pause between an item's tries, in milliseconds; none after its last try")
                 ->type_name("MS")
                 ->default_str(std::to_string(run.Interval.count())),
             0, 3600000);
@@ -472,7 +472,7 @@ private:
             1, 60000);
         CLI::Option* workers = Bounded(
             FApp.add_option("--workers", run.Workers, "items measured at once")->type_name("N")->capture_default_str(),
-            1, 256);
+            1, TRunSettings::kMostWorkers);
         CLI::Option* format = FormatName(
             FApp.add_option("--format", FOptions.Format, "table (default), csv, json or openmetrics")->type_name("FMT"));
         CLI::Option* watch = Seconds(

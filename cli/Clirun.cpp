@@ -78,6 +78,8 @@ TRunReport RunPlan(const std::string& planName, std::vector<TDNSDispInfo> items,
     {
         TTestRun run(items, static_cast<int32_t>(settings.Timeout.count()), settings.Count);
         run.SetPauseBetweenTries(settings.Interval);
+        // As ping's -i: the run ends with an item's last answer, not a pause later.
+        run.SetPauseAfterLastTry(false);
         run.SetWorkerLimit(settings.Workers);
         if (settings.HomePageTimeout)
             run.SetHomePageLimit(*settings.HomePageTimeout);

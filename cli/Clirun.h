@@ -16,11 +16,12 @@ using TProgress = std::function<void(int finished, int total)>;
 // How a run measures; the defaults are the window's fixed values.
 struct TRunSettings {
     int32_t Count = 5;                        // tries per item
-    std::chrono::milliseconds Interval{100};  // pause between tries
+    std::chrono::milliseconds Interval{100};  // pause between tries, none after the last
     std::chrono::milliseconds Timeout{5000};  // one Ping or DNS try
     // A whole home-page fetch; empty: the HTTP client's own limits, as in the window.
     std::optional<std::chrono::milliseconds> HomePageTimeout;
     int Workers = 20;  // items measured at once
+    static constexpr int kMostWorkers = 65536;  // a /16 of addresses at once
 };
 
 // Stops a run from any thread: the run in progress shuts down, its tries in

@@ -9,6 +9,7 @@
 #include "cli/Clirun.h"
 #include "cli/Metricsserver.h"
 #include "cli/Output.h"
+#include "cli/Progressline.h"
 #include "cli/Stopsignals.h"
 #include "cli/Watch.h"
 #include "engine/Projectstore.h"
@@ -78,11 +79,9 @@ std::string StoredPlanName(TProjectStore& store, const std::string& gbkName)
     return gbkName;
 }
 
-void ShowProgress(int finished, int total)
+void WriteProgress(const std::string& text)
 {
-    std::fprintf(stderr, "\r%d/%d", finished, total);
-    if (finished == total)
-        std::fprintf(stderr, "\r\033[K");
+    std::fputs(text.c_str(), stderr);
     std::fflush(stderr);
 }
 
@@ -149,8 +148,9 @@ std::string Formatted(const TRunReport& report, TOutputFormat format)
 TRunReport Measure(const TRunJob& job, const TCliOptions& options, TRunStop* stop)
 {
     TProgress progress;
+    TProgressLine line(WriteProgress);
     if (isatty(STDERR_FILENO))
-        progress = ShowProgress;
+        progress = [&line](int finished, int total) { line.Show(finished, total); };
     return RunPlan(job.PlanName, job.Items, options.Run, progress, stop);
 }
 

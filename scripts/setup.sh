@@ -13,7 +13,7 @@ declare -A group=(
              libgtest-dev libgmock-dev libssl-dev libsqlite3-dev libmicrohttpd-dev libcli11-dev nlohmann-json3-dev
              fonts-wqy-microhei scdoc librsvg2-bin"
     [test]="python3 iproute2 procps iputils-ping dnsutils curl openssl sqlite3 xvfb xauth util-linux
-            prometheus prometheus-blackbox-exporter"
+            prometheus prometheus-blackbox-exporter fping nftables"
     [fuzz]="clang libclang-rt-14-dev"
     [package]="dpkg-dev file lintian desktop-file-utils appstream libcap2-bin man-db
                xvfb xauth xdotool x11-utils"

@@ -101,7 +101,7 @@ TEST(Clioptions, RunSettingsDefaultToTheWindowsValues)
         EXPECT_EQ(run.HomePageTimeout, std::chrono::milliseconds(250));
     }
     EXPECT_EQ(Parse({"--workers", "1"}).Run.Workers, 1);
-    EXPECT_EQ(Parse({"--workers=256", "-c", "1000", "-i", "3600000", "-t", "60000"}).Run.Workers, 256);
+    EXPECT_EQ(Parse({"--workers=65536", "-c", "1000", "-i", "3600000", "-t", "60000"}).Run.Workers, 65536);
 }
 
 TEST(Clioptions, RunSettingsOutOfBoundsOrNotNumbers)
@@ -117,7 +117,8 @@ TEST(Clioptions, RunSettingsOutOfBoundsOrNotNumbers)
     EXPECT_EQ(Message({"-i", "2.5"}), "--interval takes a whole number, not '2.5'");
     EXPECT_EQ(Message({"-i", "3600001"}), "--interval must be from 0 to 3600000, not 3600001");
     EXPECT_EQ(Message({"-t", "0"}), "--timeout must be from 1 to 60000, not 0");
-    EXPECT_EQ(Message({"--workers", "257"}), "--workers must be from 1 to 256, not 257");
+    EXPECT_EQ(Message({"--workers", "65537"}), "--workers must be from 1 to 65536, not 65537");
+    EXPECT_EQ(Message({"--workers", "4294967297"}), "--workers must be from 1 to 65536, not 4294967297");
     EXPECT_EQ(Message({"--list", "-c", "2"}), "--list and --count do not go together");
     EXPECT_EQ(Message({"--history", "--watch", "5"}), "--history and --watch do not go together");
 }
@@ -159,7 +160,7 @@ TEST(Clioptions, EveryBoundAtAndPastItsEdge)
         int64_t Low, High;
     };
     for (const TBound& bound : {TBound{"--count", "-c", 1, 1000}, TBound{"--interval", "-i", 0, 3600000},
-                                TBound{"--timeout", "-t", 1, 60000}, TBound{"--workers", "", 1, 256}}) {
+                                TBound{"--timeout", "-t", 1, 60000}, TBound{"--workers", "", 1, 65536}}) {
         const std::string range = " must be from " + std::to_string(bound.Low) + " to " + std::to_string(bound.High);
         for (const int64_t edge : {bound.Low, bound.High}) {
             EXPECT_EQ(Message({bound.Option, std::to_string(edge)}), "accepted") << bound.Option;
@@ -280,7 +281,7 @@ TEST(Clioptions, HelpListsEveryOption)
           "  -h, --help ", "  --version "})
         EXPECT_NE(help.find("\n" + line), std::string::npos) << line;
     for (const std::string note : {"(default 5; 1 to 1000)", "(default 100; 0 to 3600000)", "(default 5000; 1 to 60000)",
-                                   "(default 20; 1 to 256)", "with --watch: serve", "with --history: runs"})
+                                   "(default 20; 1 to 65536)", "with --watch: serve", "with --history: runs"})
         EXPECT_NE(flowing.find(note), std::string::npos) << note;
     size_t start = 0;
     for (size_t end = help.find('\n'); end != std::string::npos; start = end + 1, end = help.find('\n', start))

@@ -23,6 +23,7 @@
 #include <sys/wait.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -544,11 +545,82 @@ TEST_F(OrvelCliTargets, IntervalAndTimeout)
     const std::string header = TextLines(paced.Out).at(0);
     EXPECT_EQ(header.substr(header.size() - 24), "try1_ms,try2_ms,try3_ms\r") << header;
 
+    // No pause after the last try: two tries 2 s apart end long before 4 s.
+    started = std::chrono::steady_clock::now();
+    const TOutcome between = RunTargets("-c 2 -i 2000 127.0.0.1");
+    const auto took = std::chrono::steady_clock::now() - started;
+    EXPECT_GE(took, std::chrono::milliseconds(2000));
+    EXPECT_LT(took, std::chrono::milliseconds(3500));
+    EXPECT_EQ(between.Status, 0) << between.Err;
+
     FHttp.SetResponse({200, 100, 4000, false, ""});
     started = std::chrono::steady_clock::now();
     const TOutcome limited = RunTargets("-c 1 -t 300 --http " + FHttp.HostPort());
     EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::milliseconds(3500));
     EXPECT_EQ(limited.Status, 1);
+}
+
+// How a shell command ended and what it wrote to its standard error, a
+// terminal of the test's own, read as it comes so that the terminal never fills.
+TOutcome StandardErrorOnATerminal(const std::string& command)
+{
+    TOutcome outcome;
+    const int master = ::posix_openpt(O_RDWR | O_NOCTTY);
+    if (master < 0 || ::grantpt(master) != 0 || ::unlockpt(master) != 0)
+        return outcome;
+    const std::string terminal = ::ptsname(master);
+    // Held open, the terminal reads as empty rather than as hung up until the command is done.
+    const int held = ::open(terminal.c_str(), O_RDWR | O_NOCTTY);
+    std::atomic<bool> done{false};
+    std::thread run([&] {
+        const int raw = std::system((command + " 2>" + Quoted(terminal)).c_str());
+        outcome.Status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+        done = true;
+    });
+    std::string& text = outcome.Err;
+    for (;;) {
+        const bool finished = done;  // before the poll: then all it wrote is there to read
+        pollfd readable{master, POLLIN, 0};
+        char buffer[4096];
+        ssize_t got = 0;
+        if (::poll(&readable, 1, 50) > 0 && (got = ::read(master, buffer, sizeof buffer)) > 0) {
+            text.append(buffer, static_cast<size_t>(got));
+            continue;
+        }
+        if (finished)
+            break;
+    }
+    run.join();
+    ::close(held);
+    ::close(master);
+    return outcome;
+}
+
+// A thousand items on a terminal: one line, its figures rewritten a few
+// times a second rather than once an item, and cleared at the end.
+TEST_F(OrvelCliTargets, ProgressOnATerminalIsOneLineRewrittenSeldom)
+{
+    constexpr int kItems = 1000;
+    std::string targets;
+    for (int i = 0; i < kItems; ++i)
+        targets += " 127.3." + std::to_string(i / 250) + "." + std::to_string(i % 250 + 1);
+    fs::create_directories(FDir / "home");
+    const std::string command = "env HOME=" + Quoted((FDir / "home").string()) + " " +
+                                Quoted(std::string(ORVEL_BIN_DIR) + "/orvel-cli") + " -c 1 -i 0 --workers 100" +
+                                targets + " >" + Quoted((FDir / "stdout").string()) + " </dev/null";
+    const auto started = std::chrono::steady_clock::now();
+    const TOutcome run = StandardErrorOnATerminal(command);
+    const auto took = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - started);
+    EXPECT_EQ(run.Status, 0) << run.Err;
+    const std::string& shown = run.Err;
+    EXPECT_EQ(shown.find('\n'), std::string::npos) << shown;
+    ASSERT_GE(shown.size(), 4u) << shown;
+    EXPECT_EQ(shown.substr(shown.size() - 4), "\r\033[K") << shown;
+    const size_t figures = Count(shown, "/" + std::to_string(kItems));
+    EXPECT_GE(figures, 1u) << shown;
+    // The first at once, then at most one each tenth of a second.
+    EXPECT_LE(figures, static_cast<size_t>(took.count() / 100 + 1)) << shown;
+    EXPECT_EQ(Count(ReadFile(FDir / "stdout"), "\n127.3."), static_cast<size_t>(kItems));  // each row
 }
 
 TEST_F(OrvelCliTargets, OpenMetricsPassesPromtool)
