@@ -4,6 +4,7 @@
 #include "engine/Pingchannel.h"
 #include "engine/Thread.h"
 
+#include <pthread.h>
 #include <sys/eventfd.h>
 #include <unistd.h>
 
@@ -24,10 +25,21 @@ public:
     std::unordered_map<uint64_t, std::shared_ptr<TTryLoop>> Loops;
 };
 
+TLoopRegistry* registry = nullptr;
+
+// A forked child has none of its parent's loop threads, and maybe a mutex
+// another thread held: it starts with a registry of its own.
+void ForgetParentLoops() { registry = new TLoopRegistry; }
+
 TLoopRegistry& Registry()
 {
     // Never destroyed: a loop still ending at exit takes itself out of it.
-    static TLoopRegistry* registry = new TLoopRegistry;
+    static const bool made = [] {
+        registry = new TLoopRegistry;
+        pthread_atfork(nullptr, nullptr, ForgetParentLoops);
+        return true;
+    }();
+    (void)made;
     return *registry;
 }
 

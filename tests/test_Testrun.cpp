@@ -700,6 +700,40 @@ TEST(TestRunPingRights, ARunWithTheRightToASocketDeniesNothing)
     EXPECT_EQ(RunPingThenHomePage(items), "0/0 0/0 allowed; 3/5 allowed; ");
 }
 
+// Thousands of Ping tries in flight that nobody answers: stopping the run
+// cuts them all off within the abort's sweep, not at their time limit.
+TEST(TestRunLifetime, StoppingARunWithThousandsOfTriesInFlightEndsAtOnce)
+{
+    std::string why;
+    const int rc = RunInOwnNetns(
+        [] {
+            if (!WriteSysctl("net/ipv4/ping_group_range", "0 2147483647")
+                || !WriteSysctl("net/ipv4/icmp_echo_ignore_all", "1"))
+                return 124;
+            TQueueUiExecutor executor;
+            TUiExecutorScope scope(executor);
+            constexpr int kItems = 3000;
+            std::vector<TDNSDispInfo> items(kItems);
+            for (int i = 0; i < kItems; ++i)
+                items[static_cast<size_t>(i)].DomainIP = "127.1." + std::to_string(i / 250) + "." + std::to_string(1 + i % 250);
+            TTestRun run(items, 5000, 5);
+            run.SetWorkerLimit(kItems);
+            run.Execute();
+            if (!WaitFor([] { return EchoRequestsSent() >= kItems; }, 20s))
+                return 1;
+            const auto stopping = std::chrono::steady_clock::now();
+            run.Shutdown();
+            const auto took =
+                std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - stopping);
+            std::fprintf(stderr, "%d tries in flight stopped in %lld ms\n", kItems, static_cast<long long>(took.count()));
+            return took < 1s ? 0 : 2;
+        },
+        why);
+    if (rc == -1 || rc == 124)
+        GTEST_SKIP() << "no network namespace of our own: " << why;
+    EXPECT_EQ(rc, 0) << "check " << rc << " failed in the namespace";
+}
+
 TEST(TestRunLifetime, DestroyingARunInProgressWaitsForItsWorkers)
 {
     TQueueUiExecutor executor;

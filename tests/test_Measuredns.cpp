@@ -1,0 +1,118 @@
+#include "engine/Measuredns.h"
+#include "engine/Thread.h"
+#include "engine/Tryloop.h"
+#include "net/IdDNSResolver.h"
+#include "tests/support/Dnsresponder.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <condition_variable>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace {
+
+using namespace std::chrono_literals;
+
+TDnsResponse Answer(const std::string& query)
+{
+    return TDnsResponse(
+        dnsmsg::Reply(query, 0x8180, 1, 0, 0, dnsmsg::Record(dnsmsg::Pointer(12), 1, 60, dnsmsg::AData("127.0.0.9"))));
+}
+
+// Queries in flight at once on the loop, each with a resolver of its own,
+// as each worker has.
+class TQueries {
+public:
+    TQueries() : FLoop(TTryLoop::Hold()) {}
+    ~TQueries()
+    {
+        FLoop.Release();
+        TThread::JoinAll();
+    }
+
+    std::vector<std::optional<TTryOutcome>> Run(size_t count, const std::string& server, uint16_t port, int32_t timeout)
+    {
+        std::vector<std::unique_ptr<TIdDNSResolver>> resolvers;
+        for (size_t i = 0; i < count; ++i) {
+            resolvers.push_back(std::make_unique<TIdDNSResolver>());
+            resolvers.back()->SetPort(port);
+        }
+        std::vector<std::optional<TTryOutcome>> outcomes(count);
+        size_t ended = 0;
+        FLoop.Post([&] {
+            for (size_t i = 0; i < count; ++i) {
+                StartDNSQuery(FLoop, *resolvers[i], server, timeout, nullptr, [&, i](const TTryOutcome& outcome) {
+                    std::lock_guard lock(FMutex);
+                    outcomes[i] = outcome;
+                    ++ended;
+                    FChanged.notify_all();
+                });
+            }
+        });
+        std::unique_lock lock(FMutex);
+        FChanged.wait(lock, [&] { return ended == count; });
+        return outcomes;
+    }
+
+private:
+    TTryLoop& FLoop;
+    std::mutex FMutex;
+    std::condition_variable FChanged;
+};
+
+TEST(StartDNSQuery, TwoHundredQueriesInFlightAtOnceEachTakeTheirOwnReply)
+{
+    // Replies in the reverse order of the queries: each must find its own query.
+    TDnsResponder responder([](const std::string& query, int index) {
+        TDnsResponse response = Answer(query);
+        response.DelayMs = 200 - index;
+        return response;
+    });
+    TQueries queries;
+    const auto outcomes = queries.Run(200, "127.0.0.1", responder.Port(), 5000);
+    for (const auto& outcome : outcomes)
+        EXPECT_TRUE(outcome->Ok);
+    EXPECT_EQ(responder.QueryCount(), 200);
+}
+
+TEST(StartDNSQuery, WhatIsNotTheReplyIsDroppedAndTheWaitGoesOn)
+{
+    TDnsResponder responder([](const std::string& query, int) {
+        TDnsResponse response = Answer(query);
+        response.DelayMs = 100;
+        // Another identifier, and a reply from another port: neither is the reply.
+        response.Early.push_back(dnsmsg::Reply(dnsmsg::Query(static_cast<uint16_t>(dnsmsg::QueryId(query) ^ 1),
+                                                             DNSQueryHostName),
+                                               0x8180, 0, 0, 0));
+        response.Foreign = *Answer(query).Bytes;
+        return response;
+    });
+    TQueries queries;
+    const auto outcomes = queries.Run(3, "localhost", responder.Port(), 5000);
+    for (const auto& outcome : outcomes) {
+        EXPECT_TRUE(outcome->Ok);
+        EXPECT_GE(outcome->Elapsed, 90ms);  // timed to the real reply
+    }
+}
+
+TEST(StartDNSQuery, AnErrorReplyFailsAtOnceAndSilenceFailsAtTheTimeLimit)
+{
+    TDnsResponder refusing([](const std::string& query, int) { return TDnsResponse(dnsmsg::Reply(query, 0x8185, 0, 0, 0)); });
+    TDnsResponder silent([](const std::string&, int) { return TDnsResponse(std::nullopt); });
+    TQueries queries;
+    const auto started = std::chrono::steady_clock::now();
+    EXPECT_FALSE(queries.Run(1, "127.0.0.1", refusing.Port(), 5000)[0]->Ok);
+    EXPECT_LT(std::chrono::steady_clock::now() - started, 4s);
+    const auto waited = std::chrono::steady_clock::now();
+    EXPECT_FALSE(queries.Run(2, "127.0.0.1", silent.Port(), 300)[0]->Ok);
+    EXPECT_GE(std::chrono::steady_clock::now() - waited, 290ms);
+    // Nobody at the port: the refusal ends the try.
+    EXPECT_FALSE(queries.Run(1, "127.0.0.1", TDnsResponder::UnusedPort(), 5000)[0]->Ok);
+}
+
+}  // namespace
