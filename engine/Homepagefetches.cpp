@@ -28,14 +28,36 @@ void StartFetchThread(std::function<void()> body) { new TFetchThread(std::move(b
 
 }  // namespace
 
-vqlib::THttpFetches& HomePageFetches()
+namespace {
+
+struct TByNamespace {
+    std::mutex Mutex;
+    std::map<uint64_t, std::unique_ptr<vqlib::THttpFetches>> Fetches;
+};
+
+TByNamespace& ByNamespace()
 {
     // Never destroyed: a thread still running at exit may start a fetch.
-    static auto* mutex = new std::mutex;
-    static auto* byNamespace = new std::map<uint64_t, std::unique_ptr<vqlib::THttpFetches>>;
-    std::lock_guard lock(*mutex);
-    std::unique_ptr<vqlib::THttpFetches>& fetches = (*byNamespace)[CurrentNetNamespace()];
+    static auto* byNamespace = new TByNamespace;
+    return *byNamespace;
+}
+
+}  // namespace
+
+vqlib::THttpFetches& HomePageFetches()
+{
+    TByNamespace& all = ByNamespace();
+    std::lock_guard lock(all.Mutex);
+    std::unique_ptr<vqlib::THttpFetches>& fetches = all.Fetches[CurrentNetNamespace()];
     if (!fetches)
         fetches = std::make_unique<vqlib::THttpFetches>(&StartFetchThread);
     return *fetches;
+}
+
+void WakeHomePageFetches()
+{
+    TByNamespace& all = ByNamespace();
+    std::lock_guard lock(all.Mutex);
+    for (auto& [space, fetches] : all.Fetches)
+        fetches->Wake();
 }

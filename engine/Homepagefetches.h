@@ -5,3 +5,7 @@
 #include "vqlib/Vqhttpfetches.h"
 
 vqlib::THttpFetches& HomePageFetches();
+
+// Makes every fetch thread look at its abort flags now, not within
+// THttp::kAbortSlice: for whoever has just set one.
+void WakeHomePageFetches();

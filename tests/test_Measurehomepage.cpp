@@ -203,6 +203,7 @@ TEST_F(HomePageFetchesTest, AStalledTryEndsAtItsStallLimitWithoutEndingTheOthers
     EXPECT_GE(results[1].Elapsed, 1s);
 }
 
+// Aborted with the thread woken, or left to find the flag on its next round.
 TEST_F(HomePageFetchesTest, AnAbortEndsEveryTryInFlightAtOnce)
 {
     constexpr size_t kTries = 100;
@@ -211,26 +212,32 @@ TEST_F(HomePageFetchesTest, AnAbortEndsEveryTryInFlightAtOnce)
     THttpServer::TResponse half = Page(100000);
     half.StallBody = true;
     stalled.SetResponse(half);
-    std::atomic<bool> abort{false};
-    TResults results(kTries);
-    for (size_t i = 0; i < kTries; ++i)
-        StartHomePage(i % 2 ? stalled.HostPort() : Server.HostPort(), std::nullopt, &abort, results.Done(i));
-    ASSERT_TRUE(WaitFor([&] { return Server.Requests().size() + stalled.Requests().size() == kTries; }, 10s));
-    std::this_thread::sleep_for(100ms);  // into the waits for what comes after the requests
-    EXPECT_EQ(results.Calls(), 0u);
-    const auto abortedAt = TWallClock::now();
-    abort = true;
-    ASSERT_TRUE(results.WaitAll(5s));
-    TWallClock::duration latest{0};
-    for (size_t i = 0; i < kTries; ++i) {
-        const TResults::TResult result = results[i];
-        EXPECT_FALSE(result.Ok) << i;
-        EXPECT_EQ(result.Calls, 1) << i;
-        latest = std::max(latest, result.At - abortedAt);
+    for (const bool wake : {false, true}) {
+        const size_t requested = Server.Requests().size() + stalled.Requests().size();
+        std::atomic<bool> abort{false};
+        TResults results(kTries);
+        for (size_t i = 0; i < kTries; ++i)
+            StartHomePage(i % 2 ? stalled.HostPort() : Server.HostPort(), std::nullopt, &abort, results.Done(i));
+        ASSERT_TRUE(WaitFor(
+            [&] { return Server.Requests().size() + stalled.Requests().size() == requested + kTries; }, 10s));
+        std::this_thread::sleep_for(100ms);  // into the waits for what comes after the requests
+        EXPECT_EQ(results.Calls(), 0u);
+        const auto abortedAt = TWallClock::now();
+        abort = true;
+        if (wake)
+            WakeHomePageFetches();
+        ASSERT_TRUE(results.WaitAll(5s));
+        TWallClock::duration latest{0};
+        for (size_t i = 0; i < kTries; ++i) {
+            const TResults::TResult result = results[i];
+            EXPECT_FALSE(result.Ok) << i;
+            EXPECT_EQ(result.Calls, 1) << i;
+            latest = std::max(latest, result.At - abortedAt);
+        }
+        std::printf("the last of %zu tries ended %.1f ms after the abort%s\n", kTries,
+                    std::chrono::duration<double, std::milli>(latest).count(), wake ? " and the wake" : "");
+        EXPECT_LT(latest, 100ms) << wake;
     }
-    std::printf("the last of %zu tries ended %.1f ms after the abort\n", kTries,
-                std::chrono::duration<double, std::milli>(latest).count());
-    EXPECT_LT(latest, 100ms);
 }
 
 TEST_F(HomePageFetchesTest, AnAbortedOrUnfetchableTryReportsWithoutARequest)
