@@ -1,5 +1,6 @@
 #include "engine/Measurehomepage.h"
 
+#include "engine/Homepagefetches.h"
 #include "engine/Shortage.h"
 #include "vqlib/Vqhttp.h"
 #include "vqlib/Vqtick.h"
@@ -7,12 +8,24 @@
 #include <strings.h>
 
 #include <algorithm>
+#include <utility>
 
 namespace {
 
 bool StartsWithNoCase(const std::string& text, const char* prefix)
 {
     return strncasecmp(text.c_str(), prefix, std::char_traits<char>::length(prefix)) == 0;
+}
+
+// No limit: the HTTP client's own; a limit caps each of them.
+vqlib::THttpLimits HomePageLimits(vqlib::THttpLimits limits, std::optional<std::chrono::milliseconds> limit)
+{
+    if (limit) {
+        limits.Connect = std::min(limits.Connect, *limit);
+        limits.Stall = std::min(limits.Stall, *limit);
+        limits.Overall = *limit;
+    }
+    return limits;
 }
 
 }  // namespace
@@ -31,13 +44,7 @@ bool MeasureHomePage(const std::string& target, std::chrono::microseconds& elaps
         *shortage = 0;
     vqlib::THttp http;  // buffer and handle before the clock starts
     http.SetAbortFlag(abort);
-    if (limit) {
-        vqlib::THttpLimits limits = http.Limits();
-        limits.Connect = std::min(limits.Connect, *limit);
-        limits.Stall = std::min(limits.Stall, *limit);
-        limits.Overall = *limit;
-        http.SetLimits(limits);
-    }
+    http.SetLimits(HomePageLimits(http.Limits(), limit));
     const TStopwatch watch;
     if (!http.GetURL(HomePageURL(target))) {
         if (shortage && IsShortageError(http.SystemError()))
@@ -46,4 +53,13 @@ bool MeasureHomePage(const std::string& target, std::chrono::microseconds& elaps
     }
     elapsed = watch.Elapsed();
     return true;
+}
+
+void StartHomePage(const std::string& target, std::optional<std::chrono::milliseconds> limit,
+                   const std::atomic<bool>* abort, THomePageDone done)
+{
+    HomePageFetches().Start(HomePageURL(target), HomePageLimits(vqlib::THttp::DefaultLimits(), limit), abort,
+                            [done = std::move(done)](bool ok, std::chrono::microseconds elapsed, int error) {
+                                done(ok, elapsed, !ok && IsShortageError(error) ? error : 0);
+                            });
 }

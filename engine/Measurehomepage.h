@@ -4,6 +4,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <functional>
 #include <optional>
 #include <string>
 
@@ -19,3 +20,11 @@ std::string HomePageURL(const std::string& target);
 bool MeasureHomePage(const std::string& target, std::chrono::microseconds& elapsed,
                      const std::atomic<bool>* abort = nullptr,
                      std::optional<std::chrono::milliseconds> limit = std::nullopt, int* shortage = nullptr);
+
+// The same try among any number in flight, on the fetch thread of the calling
+// thread's network namespace: done is called there, exactly once, never
+// inside this call (which throws when no thread or memory can be had, and
+// then never calls it). elapsed counts only when ok; shortage as above.
+using THomePageDone = std::function<void(bool ok, std::chrono::microseconds elapsed, int shortage)>;
+void StartHomePage(const std::string& target, std::optional<std::chrono::milliseconds> limit,
+                   const std::atomic<bool>* abort, THomePageDone done);

@@ -1,25 +1,17 @@
 #include "vqlib/Vqhttp.h"
 
-#include <curl/curl.h>
+#include "vqlib/Vqhttpoptions.h"
 
-#include <sys/socket.h>
-#include <unistd.h>
+#include <curl/curl.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
-#include <mutex>
 #include <new>
 
 namespace vqlib {
 
 namespace {
-
-void InitCurlOnce()
-{
-    static std::once_flag once;
-    std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
-}
 
 CURL* Handle(void* internet) { return static_cast<CURL*>(internet); }
 
@@ -32,12 +24,6 @@ THook<THttpLimits>& DefaultLimitsHook()
     return *hook;
 }
 
-THook<std::string>& TrustHook()
-{
-    static THook<std::string>* hook = new THook<std::string>;  // as above
-    return *hook;
-}
-
 // Without an abort flag nothing needs the loop to come round often.
 constexpr std::chrono::milliseconds kIdleSlice{1000};
 
@@ -46,30 +32,15 @@ constexpr std::chrono::milliseconds kIdleSlice{1000};
 struct THttp::TTransfer {
     THttp* Http;
     std::string* Sink;
-    std::chrono::steady_clock::time_point LastByte;  // of a head or a body; the start before any
-    int SocketError = 0;  // errno of a socket that could not be opened
+    httpfetch::TProgress Progress;
 };
-
-namespace {
-
-// curl's own open says only "could not connect" when it gets no socket; this
-// keeps why (in *socketError), so that running out of descriptors is told as such.
-curl_socket_t OpenSocket(void* socketError, curlsocktype, curl_sockaddr* address)
-{
-    const int fd = ::socket(address->family, address->socktype | SOCK_CLOEXEC, address->protocol);
-    if (fd < 0)
-        *static_cast<int*>(socketError) = errno;
-    return fd < 0 ? CURL_SOCKET_BAD : fd;
-}
-
-}  // namespace
 
 THttp::THttp() : FLimits(DefaultLimits())
 {
     FBuffer.reset(new (std::nothrow) unsigned char[kBufferSize]);
     FBufferSize = FBuffer ? kBufferSize : 0;
-    FUserAgent = "vqweb_" + std::to_string(gettid());
-    InitCurlOnce();
+    FUserAgent = httpfetch::ThreadUserAgent();
+    httpfetch::InitCurlOnce();
     FInternet = curl_easy_init();
     FMulti = curl_multi_init();
 }
@@ -86,18 +57,13 @@ THttpLimits THttp::DefaultLimits() { return DefaultLimitsHook().Get(); }
 
 THttpLimitsScope::THttpLimitsScope(const THttpLimits& limits) : FScope(DefaultLimitsHook(), limits) {}
 
-THttpTrustScope::THttpTrustScope(const std::string& caFile) : FScope(TrustHook(), caFile) {}
+THttpTrustScope::THttpTrustScope(const std::string& caFile) : FScope(httpfetch::TrustHook(), caFile) {}
 
-size_t THttp::OnHeader(char*, size_t size, size_t count, void* transfer)
+size_t THttp::OnData(char* data, size_t size, size_t count, void* progress)
 {
-    static_cast<TTransfer*>(transfer)->LastByte = std::chrono::steady_clock::now();
-    return size * count;
-}
-
-size_t THttp::OnData(char* data, size_t size, size_t count, void* transfer)
-{
-    auto* t = static_cast<TTransfer*>(transfer);
-    t->LastByte = std::chrono::steady_clock::now();
+    auto* p = static_cast<httpfetch::TProgress*>(progress);
+    p->LastByte = std::chrono::steady_clock::now();
+    auto* t = static_cast<TTransfer*>(p->Owner);
     size_t left = size * count;
     // The body passes through our buffer in chunks no larger than it.
     while (left > 0) {
@@ -111,47 +77,6 @@ size_t THttp::OnData(char* data, size_t size, size_t count, void* transfer)
     return size * count;
 }
 
-bool THttp::SetTrust()
-{
-    CURL* curl = Handle(FInternet);
-    bool ok = curl_easy_setopt(curl, CURLOPT_SSL_VERIFYPEER, 1L) == CURLE_OK
-        && curl_easy_setopt(curl, CURLOPT_SSL_VERIFYHOST, 2L) == CURLE_OK;
-    const std::string caFile = TrustHook().Get();
-    if (ok && !caFile.empty()) {
-        // Only the given authorities: the folder of the system's is left out too.
-        ok = curl_easy_setopt(curl, CURLOPT_CAINFO, caFile.c_str()) == CURLE_OK
-            && curl_easy_setopt(curl, CURLOPT_CAPATH, nullptr) == CURLE_OK;
-    }
-    return ok;
-}
-
-bool THttp::SetOptions(const std::string& url, void* headers, TTransfer& transfer)
-{
-    CURL* curl = Handle(FInternet);
-    // The proxy comes from the environment (http_proxy, no_proxy), curl's default.
-    return curl_easy_setopt(curl, CURLOPT_URL, url.c_str()) == CURLE_OK
-        && curl_easy_setopt(curl, CURLOPT_USERAGENT, FUserAgent.c_str()) == CURLE_OK
-        && curl_easy_setopt(curl, CURLOPT_HTTPHEADER, headers) == CURLE_OK
-        && curl_easy_setopt(curl, CURLOPT_PROTOCOLS_STR, "http,https") == CURLE_OK
-        && curl_easy_setopt(curl, CURLOPT_REDIR_PROTOCOLS_STR, "http,https") == CURLE_OK
-        && curl_easy_setopt(curl, CURLOPT_FOLLOWLOCATION, 1L) == CURLE_OK
-        && curl_easy_setopt(curl, CURLOPT_MAXREDIRS, 20L) == CURLE_OK
-        && curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L) == CURLE_OK
-        // An abandoned name look-up is left to finish on its own instead of
-        // being waited for, so an abort is not held up by a slow name server.
-        && curl_easy_setopt(curl, CURLOPT_QUICK_EXIT, 1L) == CURLE_OK
-        && curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(FLimits.Connect.count())) == CURLE_OK
-        // A body that drips or never ends passes the stall check; this does not.
-        && curl_easy_setopt(curl, CURLOPT_TIMEOUT_MS, static_cast<long>(FLimits.Overall.count())) == CURLE_OK
-        && curl_easy_setopt(curl, CURLOPT_HEADERFUNCTION, &THttp::OnHeader) == CURLE_OK
-        && curl_easy_setopt(curl, CURLOPT_HEADERDATA, &transfer) == CURLE_OK
-        && curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, &THttp::OnData) == CURLE_OK
-        && curl_easy_setopt(curl, CURLOPT_WRITEDATA, &transfer) == CURLE_OK
-        && curl_easy_setopt(curl, CURLOPT_OPENSOCKETFUNCTION, &OpenSocket) == CURLE_OK
-        && curl_easy_setopt(curl, CURLOPT_OPENSOCKETDATA, &transfer.SocketError) == CURLE_OK
-        && SetTrust();
-}
-
 bool THttp::GetURL(const std::string& url, std::string* sink)
 {
     FSystemError = 0;
@@ -159,18 +84,16 @@ bool THttp::GetURL(const std::string& url, std::string* sink)
         FSystemError = ENOMEM;
         return false;
     }
-    // curl would read the address only up to a zero byte and fetch another
-    // page; other control bytes it refuses itself.
-    if (Aborted() || url.find('\0') != std::string::npos)
+    if (Aborted() || httpfetch::Unfetchable(url))
         return false;
     CURL* curl = Handle(FInternet);
     curl_easy_reset(curl);
-    TTransfer transfer{this, sink, std::chrono::steady_clock::now()};
-    // Reload: nothing is taken from a cache on the way either.
-    curl_slist* headers = curl_slist_append(nullptr, "Cache-Control: no-cache");
-    headers = curl_slist_append(headers, "Pragma: no-cache");
+    TTransfer transfer{this, sink, {std::chrono::steady_clock::now()}};
+    transfer.Progress.Owner = &transfer;
+    curl_slist* headers = httpfetch::ReloadHeaders();
+    const httpfetch::TRequest request{url, FUserAgent, FLimits, httpfetch::TrustHook().Get()};
 
-    bool ok = headers != nullptr && SetOptions(url, headers, transfer);
+    bool ok = headers != nullptr && httpfetch::SetOptions(curl, request, headers, &THttp::OnData, transfer.Progress);
     if (ok) {
         if (sink)
             sink->clear();
@@ -178,15 +101,8 @@ bool THttp::GetURL(const std::string& url, std::string* sink)
     }
     curl_easy_setopt(curl, CURLOPT_HTTPHEADER, nullptr);
     curl_slist_free_all(headers);
-    if (!ok) {
-        long error = 0;
-        if (!headers)
-            FSystemError = ENOMEM;
-        else if (transfer.SocketError)
-            FSystemError = transfer.SocketError;
-        else if (curl_easy_getinfo(curl, CURLINFO_OS_ERRNO, &error) == CURLE_OK)
-            FSystemError = static_cast<int>(error);
-    }
+    if (!ok)
+        FSystemError = headers ? httpfetch::FailureError(curl, transfer.Progress) : ENOMEM;
     return ok;
 }
 
@@ -217,7 +133,7 @@ bool THttp::Perform(TTransfer& transfer)
         }
         if (Aborted())
             break;
-        const milliseconds untilStalled = ceil<milliseconds>(transfer.LastByte + FLimits.Stall - steady_clock::now());
+        const milliseconds untilStalled = httpfetch::UntilStalled(transfer.Progress, FLimits.Stall);
         if (untilStalled.count() <= 0)
             break;
         // curl shortens the wait to its own next deadline (its limits).

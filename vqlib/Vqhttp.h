@@ -57,10 +57,7 @@ public:
 
 private:
     struct TTransfer;
-    static size_t OnData(char* data, size_t size, size_t count, void* transfer);
-    static size_t OnHeader(char* data, size_t size, size_t count, void* transfer);
-    bool SetOptions(const std::string& url, void* headers, TTransfer& transfer);
-    bool SetTrust();
+    static size_t OnData(char* data, size_t size, size_t count, void* progress);
     bool Perform(TTransfer& transfer);
     bool Aborted() const { return FAbort && FAbort->load(); }
 

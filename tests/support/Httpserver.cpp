@@ -274,8 +274,11 @@ void THttpServer::Answer(TConnection& connection)
     char chunk[4096];
     const auto headDeadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
     while (head.find("\r\n\r\n") == std::string::npos) {
-        if (std::chrono::steady_clock::now() > headDeadline || !connection.WaitReadable(kStopCheckMs * 4))
+        // A client busy with many connections may send its head late.
+        if (std::chrono::steady_clock::now() > headDeadline || FStopping)
             break;
+        if (!connection.WaitReadable(kStopCheckMs))
+            continue;
         const ssize_t got = connection.Read(chunk, sizeof chunk);
         if (got < 0 && errno == EAGAIN)
             continue;
