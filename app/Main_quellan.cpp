@@ -130,6 +130,7 @@ void TfrmTarnix::SetUpList()
     TInfoRow::AlignTimeColumn(list->headerItem());
 
     list->installEventFilter(this);
+    FRowsByCaption.Attach(list);
     connect(list, &QTreeWidget::itemDoubleClicked, this, [this] { RunGuarded([this] { lvInfosDblClick(); }); });
     connect(list, &QTreeWidget::itemSelectionChanged, this, [this] { RunGuarded([this] { lvInfosSelectItem(); }); });
     connect(list->header(), &QHeaderView::sectionClicked, this,
@@ -159,13 +160,13 @@ void TfrmTarnix::UpdateActions()
 void TfrmTarnix::UpdateItemRow(QTreeWidgetItem* row, TDNSDispInfo& item)
 {
     const QString caption = FromGbk(item.Name);
-    QTreeWidget* list = ui->lvInfos;
-    for (int i = 0; !row && i < list->topLevelItemCount(); ++i) {
-        if (list->topLevelItem(i)->text(TInfoRow::colName) == caption)
-            row = list->topLevelItem(i);
-    }
+    if (!row)
+        row = FRowsByCaption.FirstWithCaption(caption);
     if (!row)
         return;
+    // A row given with another item's name changes its caption in place.
+    if (row->treeWidget() && row->text(TInfoRow::colName) != caption)
+        FRowsByCaption.Invalidate();
 
     if (row->type() == TInfoRow::kType)
         static_cast<TInfoRow*>(row)->SetData(&item);

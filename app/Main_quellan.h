@@ -9,6 +9,7 @@
 //   Main_quellan_Run.cpp    the test run's handlers
 //   Main_quellan_Sort.cpp   list sorting
 
+#include "app/Captionindex.h"
 #include "app/Public.h"
 #include "engine/Projectstore.h"
 #include "engine/Testrun.h"
@@ -113,6 +114,7 @@ private:
     int32_t FSortColumn = -1;
     bool FSortDescending = false;
     vqlib::TListViewTool FListViewTool;
+    TCaptionIndex FRowsByCaption;  // UpdateItemRow's search for a row
 
     void Construct();
     void OpenLastProject();

@@ -68,23 +68,36 @@ void TfrmTarnix::actDelItemExecute()
             newIndex[i] = next++;
 
     // A row goes with its record even if it was not selected itself, so
-    // that no row is left pointing at a removed record.
-    QList<QTreeWidgetItem*> leaving;
+    // that no row is left pointing at a removed record. Leaving rows are
+    // taken as runs of neighbours, each run at once.
+    std::vector<std::pair<int, int>> leaving;  // first row, count
     std::vector<std::pair<TInfoRow*, size_t>> staying;
     for (int i = 0; i < list->topLevelItemCount(); ++i) {
         QTreeWidgetItem* row = list->topLevelItem(i);
         const auto index = InfoIndex(Infos, row);
-        if (row->isSelected() || (index && doomed[*index]))
-            leaving.append(row);
-        else if (index)
+        if (row->isSelected() || (index && doomed[*index])) {
+            if (!leaving.empty() && leaving.back().first + leaving.back().second == i)
+                ++leaving.back().second;
+            else
+                leaving.emplace_back(i, 1);
+        } else if (index) {
             staying.emplace_back(static_cast<TInfoRow*>(row), newIndex[*index]);
+        }
     }
 
-    // The rows go first, while every row still points at a live record.
-    qDeleteAll(leaving);
-    for (size_t i = Infos.size(); i-- > 0;)
+    // The rows go first, while every row still points at a live record;
+    // from the bottom, so that the places of the runs above hold.
+    for (auto run = leaving.rbegin(); run != leaving.rend(); ++run)
+        list->model()->removeRows(run->first, run->second);
+    size_t kept = 0;
+    for (size_t i = 0; i < Infos.size(); ++i) {
         if (doomed[i])
-            Infos.erase(Infos.begin() + static_cast<std::ptrdiff_t>(i));
+            continue;
+        if (kept != i)
+            Infos[kept] = std::move(Infos[i]);
+        ++kept;
+    }
+    Infos.resize(kept);
     ForgetTriesOf(doomed);
     for (auto& [row, index] : staying)
         row->SetData(&Infos[index]);

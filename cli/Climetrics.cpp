@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <functional>
 #include <limits>
+#include <map>
 #include <set>
 
 namespace {
@@ -86,11 +87,19 @@ std::vector<std::string> UniqueItemLabels(const std::string& plan, const std::ve
 {
     std::vector<std::string> all;
     std::set<std::string> seen;
+    // The number to try next for each item's own labels: the ones below it
+    // are taken already, so many copies of an item are not counted up again.
+    std::map<std::string, int> nextNumber;
     for (const TItemResult& item : items) {
         const std::string name = GbkToUtf8(item.Info.Name);
-        std::string labels = ItemLabels(plan, name, item.Info);
-        for (int n = 2; !seen.insert(labels).second; ++n)
-            labels = ItemLabels(plan, name + " (" + std::to_string(n) + ")", item.Info);
+        const std::string own = ItemLabels(plan, name, item.Info);
+        std::string labels = own;
+        if (!seen.insert(labels).second) {
+            int& n = nextNumber.try_emplace(own, 2).first->second;
+            do
+                labels = ItemLabels(plan, name + " (" + std::to_string(n++) + ")", item.Info);
+            while (!seen.insert(labels).second);
+        }
         all.push_back(std::move(labels));
     }
     return all;

@@ -122,10 +122,18 @@ void TProjectStore::ListProjects(std::vector<std::string>& target)
 std::string ItemsToText(const std::vector<TDNSDispInfo>& items)
 {
     std::string text;
+    size_t length = 0;
+    for (const auto& item : items)
+        length += item.Name.size() + item.DomainIP.size() + 7;
+    text.reserve(length);
     for (const auto& item : items) {
         if (!text.empty())
             text += '#';
-        text += item.Name + "^" + item.DomainIP + "^" + std::to_string(static_cast<int>(item.DoType));
+        text += item.Name;
+        text += '^';
+        text += item.DomainIP;
+        text += '^';
+        text += std::to_string(static_cast<int>(item.DoType));
     }
     return text;
 }
@@ -133,16 +141,17 @@ std::string ItemsToText(const std::vector<TDNSDispInfo>& items)
 std::vector<TDNSDispInfo> TextToItems(const std::string& text)
 {
     std::vector<TDNSDispInfo> items;
-    const int32_t entries = CountFields(text, '#');
-    for (int32_t i = 0; i < entries; ++i) {
-        const std::string entry = GetField(text, i, '#');
-        if (CountFields(entry, '^') < 3)
+    const std::vector<std::string_view> entries = SplitFields(text, '#');
+    items.reserve(entries.size());
+    for (const std::string_view entry : entries) {
+        const std::vector<std::string_view> parts = SplitFields(entry, '^');
+        if (parts.size() < 3)
             continue;
         TDNSDispInfo item;
-        item.Name = GetField(entry, 0, '^');
-        item.DomainIP = GetField(entry, 1, '^');
+        item.Name = parts[0];
+        item.DomainIP = parts[1];
         // The low 8 bits of the stored code, as the record holds it.
-        item.DoType = static_cast<int8_t>(static_cast<uint8_t>(ParseIntDef(GetField(entry, 2, '^'), 0) & 0xFF));
+        item.DoType = static_cast<int8_t>(static_cast<uint8_t>(ParseIntDef(std::string(parts[2]), 0) & 0xFF));
         item.State = tsWaiting;
         items.push_back(std::move(item));
     }

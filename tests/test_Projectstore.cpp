@@ -239,6 +239,38 @@ TEST_F(ProjectStore, ReadOnlyStoreStaysAndReadOnlyFolderIsWrittenInPlace)
     EXPECT_EQ(std::distance(std::filesystem::directory_iterator(FDir.Path()), {}), 1);
 }
 
+// A plan of 100,000 items between two others: read whole, in order, and
+// written back byte for byte.
+TEST_F(ProjectStore, PlanOfAHundredThousandItemsReadsAndSavesTheSameBytes)
+{
+    constexpr int kItems = 100000;
+    std::string plan;
+    for (int i = 0; i < kItems; ++i) {
+        if (i)
+            plan += '#';
+        plan += (i % 2 ? Home : std::string("site")) + std::to_string(i) + "^127.0." + std::to_string(i % 256) +
+                ".1^" + std::to_string(i % 3);
+    }
+    const std::string bytes = "before=a^127.0.0.1^0\r\nbig=" + plan + "\r\nafter=b^127.0.0.2^1\r\n";
+    WriteStore(bytes);
+
+    const auto items = TextToItems(FStore.GetProjectText("big"));
+    ASSERT_EQ(items.size(), size_t(kItems));
+    EXPECT_EQ(items.front().Name, "site0");
+    EXPECT_EQ(items.front().DomainIP, "127.0.0.1");
+    EXPECT_EQ(items.front().DoType, 0);
+    EXPECT_EQ(items[1].Name, Home + "1");
+    EXPECT_EQ(items.back().Name, Home + "99999");
+    EXPECT_EQ(items.back().DomainIP, "127.0.159.1");
+    EXPECT_EQ(items.back().DoType, 99999 % 3);
+    EXPECT_EQ(items.back().State, tsWaiting);
+
+    EXPECT_EQ(ItemsToText(items), plan);
+    FStore.SetProjectText("big", ItemsToText(items));
+    EXPECT_EQ(StoreBytes(), bytes);
+    EXPECT_EQ(List(), Names({"before", "big", "after"}));
+}
+
 TEST(TextToItems, SkipsMalformedAndEmptyEntries)
 {
     const auto items = TextToItems("#gateway^192.0.2.1##portal^alpha^1#^^0#x^y#");

@@ -56,6 +56,30 @@ TEST(GetField, ComparesBytesNotCharacters)
     EXPECT_EQ(GetField(text, 2, '^'), "z");
 }
 
+// All fields at once are the fields GetField gives one by one.
+TEST(SplitFields, AgreesWithCountFieldsAndGetField)
+{
+    for (const std::string text : {"", "#", "##", "a", "a#b#c", "#a", "a#", "a##b", "\xB5\x5E#x^y"}) {
+        for (const char sep : {'#', '^'}) {
+            const std::vector<std::string_view> fields = SplitFields(text, sep);
+            ASSERT_EQ(static_cast<int32_t>(fields.size()), CountFields(text, sep)) << text;
+            for (int32_t i = 0; i < CountFields(text, sep); ++i)
+                EXPECT_EQ(fields[static_cast<size_t>(i)], GetField(text, i, sep)) << text << " " << i;
+        }
+    }
+}
+
+TEST(SplitFields, ViewsPointIntoTheText)
+{
+    const std::string text = "ab^c^^d";
+    const std::vector<std::string_view> fields = SplitFields(text, '^');
+    ASSERT_EQ(fields.size(), 4u);
+    EXPECT_EQ(fields[0].data(), text.data());
+    EXPECT_EQ(fields[1].data(), text.data() + 3);
+    EXPECT_TRUE(fields[2].empty());
+    EXPECT_EQ(fields[3].data() + fields[3].size(), text.data() + text.size());
+}
+
 TEST(SameTextGbk, FoldsAsciiLettersOnly)
 {
     EXPECT_TRUE(SameTextGbk("Alpha", "aLPHA"));

@@ -29,6 +29,16 @@ std::string GetField(const std::string& text, int32_t index, char sep)
     return text.substr(static_cast<size_t>(start + 1), static_cast<size_t>(count));
 }
 
+std::vector<std::string_view> SplitFields(std::string_view text, char sep)
+{
+    std::vector<std::string_view> fields;
+    size_t start = 0;
+    for (size_t end; (end = text.find(sep, start)) != std::string_view::npos; start = end + 1)
+        fields.push_back(text.substr(start, end - start));
+    fields.push_back(text.substr(start));
+    return fields;
+}
+
 namespace {
 
 bool IsGbkLeadByte(unsigned char c) { return c >= 0x81 && c <= 0xFE; }

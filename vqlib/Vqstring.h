@@ -9,6 +9,9 @@
 int32_t CountFields(const std::string& text, char sep);
 std::string GetField(const std::string& text, int32_t index, char sep);
 int32_t FindNthChar(const std::string& text, int32_t from, int32_t n, char sep);
+// Every field of text at once, as CountFields and GetField see them: views
+// into text, one more than there are separators.
+std::vector<std::string_view> SplitFields(std::string_view text, char sep);
 
 // Equal ignoring the case of ASCII letters. Double-byte GBK characters (lead
 // byte 0x81-0xFE and its trail byte) are compared exactly, so a trail byte

@@ -116,6 +116,32 @@ private slots:
         QCOMPARE(Scratch->Store(), QStringLiteral("same=a^127.0.0.1^0\r\n"));
     }
 
+    // 100,000 items: every one a row, in plan order, and saved as read.
+    void planOfAHundredThousandItemsOpensAndSavesAsRead()
+    {
+        constexpr int kItems = 100000;
+        QStringList entries;
+        entries.reserve(kItems);
+        for (int i = 0; i < kItems; ++i)
+            entries << QStringLiteral("%1%2^127.0.%3.1^%4").arg(i % 2 ? QStringLiteral("站") : QStringLiteral("s"))
+                           .arg(i).arg(i % 256).arg(i % 2);
+        const QString plan = entries.join('#');
+        TfrmTarnix& window = OpenPlan(plan);
+        QTreeWidget* list = List(window);
+        QCOMPARE(list->topLevelItemCount(), kItems);
+        QCOMPARE(PanelText(window, "pnlItemCount"), QString::number(kItems));
+        QCOMPARE(RowTexts(window, 0), QStringList({"s0", "127.0.0.1", "Ping", QStringLiteral("待测速"), ""}));
+        QCOMPARE(RowTexts(window, kItems - 1), QStringList({QStringLiteral("站99999"), "127.0.159.1",
+                                                            QStringLiteral("取首页内容"), QStringLiteral("待测速"), ""}));
+        list->scrollToBottom();
+        QVERIFY(!AsksToSave(window, Boxes()));
+
+        Trigger(window, "actSaveProject");
+        QCOMPARE(Scratch->Store(), QStringLiteral("p=") + plan + "\r\n");
+        QCOMPARE(list->topLevelItemCount(), kItems);
+        QCOMPARE(list->topLevelItem(kItems - 1)->text(0), QStringLiteral("站99999"));
+    }
+
     void openedPlanLeftAloneDoesNotAsk()
     {
         TfrmTarnix& window = OpenHome();

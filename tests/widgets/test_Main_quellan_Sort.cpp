@@ -6,6 +6,7 @@
 #include "Mainfixture.h"
 
 #include "app/Inforow.h"
+#include "app/Uiexecutorqt.h"
 #include "app/Sortarrows.h"
 
 #include <QtTest>
@@ -89,6 +90,8 @@ class TestListSorting : public TMainWindowFixture {
     }
 
 private slots:
+    void initTestCase() { InstallQtUiExecutor(); }
+
     void timesSortNumericallyWithUntimedRowsAfterThem()
     {
         Fill({{"a", Measured(12.3456)}, {"b", kShownWaiting}, {"c", Measured(9.5)}, {"d", NoResponse()},
@@ -211,6 +214,36 @@ private slots:
         QCOMPARE(Names(), QStringList({"a", "c", "e"}));
         CheckRowsBound(*Window);
         QCOMPARE(ArrowSection(false), 0);
+    }
+
+    // A report refreshes the topmost row of its item's name as the list
+    // stands now, sorted while the run goes on, even among rows of one name.
+    void reportsRefreshTheTopRowOfTheirNameAfterSorting()
+    {
+        Fill({{"x", std::nullopt, dtPing, "127.0.0.1"}, {"y", std::nullopt, dtPing, "127.0.0.3"},
+              {"x", std::nullopt, dtPing, "127.0.0.2"}});
+        Workers.reset();  // Fill's, which would not hold the reports
+        Workers = std::make_unique<TFakeWorkers>(*Window, true);
+        Workers->Set("x", Measured(12.5));
+        Trigger(*Window, "actTestSpending");
+        QTRY_COMPARE(Workers->Held().size(), 3);
+        const QString testing = QStringLiteral("测速中...");
+        const QString waiting = QStringLiteral("待测速");
+
+        // Each x that started refreshed the first x row, so the second row of
+        // that name still shows the item waiting.
+        Workers->Report("x");  // the plan's first x
+        QTRY_COMPARE(Column(3), QStringList({"  12.50", testing, waiting}));
+        QCOMPARE(Column(1), QStringList({"127.0.0.1", "127.0.0.3", "127.0.0.2"}));
+        ClickHeader(3);
+        ClickHeader(3);
+        QCOMPARE(Column(3), QStringList({testing, waiting, "  12.50"}));
+        QCOMPARE(Names(), QStringList({"y", "x", "x"}));
+
+        Workers->Report("x");  // the other x: the upper x row now
+        QTRY_COMPARE(Column(3), QStringList({testing, "  12.50", "  12.50"}));
+        Workers->ReportAll();
+        QTRY_COMPARE(StatusText(*Window), QStringLiteral("测速已完成。"));
     }
 
     void drawingIsFrozenDuringTheSortOnly()
