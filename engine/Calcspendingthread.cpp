@@ -10,10 +10,24 @@
 #include "net/IdDNSResolver.h"
 #include "vqlib/Vqtick.h"
 
+#include <unistd.h>
+
 #include <algorithm>
 #include <new>
 #include <system_error>
 #include <utility>
+
+namespace {
+
+// Stands in for the thread identifier each worker's fetches were known by:
+// the same for every fetch of one worker, another for each worker.
+uint64_t NextWorkerIdentifier()
+{
+    static std::atomic<uint64_t> next{static_cast<uint64_t>(getpid())};
+    return ++next;
+}
+
+}  // namespace
 
 void TWorkerControl::Cancel()
 {
@@ -96,6 +110,7 @@ TCalcSpendingThread::TCalcSpendingThread(TDNSDispInfo* info, TItemFinished onFin
       FHomePageLimit(setup.HomePageLimit),
       FPauseAfterLastTry(setup.PauseAfterLastTry),
       FLoop(nullptr),
+      FUserAgent("vqweb_" + std::to_string(NextWorkerIdentifier())),
       FTries(static_cast<size_t>(std::max(times, 0))),
       FReport([this] {
           DoFinish(FResult);
@@ -156,15 +171,7 @@ void TCalcSpendingThread::StartMethodTry()
     }
     switch (FInfo->DoType) {
     case dtHomePage:
-        TOffLoopTry::Start(
-            *FLoop,
-            [this] {
-                TTryOutcome outcome;
-                outcome.Ok = MeasureHomePage(FTarget, outcome.Elapsed, &FControl->AbortFlag(), FHomePageLimit,
-                                             &outcome.Shortage);
-                return outcome;
-            },
-            std::move(ended));
+        StartHomePageTry();
         break;
     case dtPing:
         StartPing(*FLoop, FTarget, FTimeout, abort, std::move(ended));
@@ -173,6 +180,22 @@ void TCalcSpendingThread::StartMethodTry()
         StartDNSQuery(*FLoop, *FResolver, FTarget, FTimeout, abort, std::move(ended));
         break;
     }
+}
+
+void TCalcSpendingThread::StartHomePageTry()
+{
+    // Made here, so that handing the outcome back to the loop needs no memory.
+    auto outcome = std::make_shared<TTryOutcome>();
+    auto handBack = std::make_shared<TTryLoop::TReservedTask>([this, outcome] { TryEnded(*outcome); });
+    StartHomePage(
+        FTarget, FHomePageLimit, &FControl->AbortFlag(),
+        [loop = FLoop, outcome, handBack](bool ok, std::chrono::microseconds elapsed, int shortage) {
+            outcome->Ok = ok;
+            outcome->Elapsed = elapsed;
+            outcome->Shortage = shortage;
+            loop->Post(std::move(*handBack));
+        },
+        FUserAgent);
 }
 
 void TCalcSpendingThread::TryEnded(const TTryOutcome& outcome) noexcept

@@ -124,6 +124,7 @@ private:
     void Begin();
     void StartTry() noexcept;
     void StartMethodTry();
+    void StartHomePageTry();
     void TryEnded(const TTryOutcome& outcome) noexcept;
     void AfterPause() noexcept;
     // Posts the report and lets the loop go; the worker may be gone on return.
@@ -146,6 +147,7 @@ private:
     bool FPauseAfterLastTry;
     TTryLoop* FLoop;  // held from creation until Finish
     std::string FTarget;
+    std::string FUserAgent;  // of its home-page fetches
     std::vector<std::optional<std::chrono::microseconds>> FTries;  // a TTryTimes
     int FIndex = 0;  // the try under way, or the next
     bool FBroken = false;  // an observer failed: the item's tries are not all known

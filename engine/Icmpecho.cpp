@@ -51,6 +51,12 @@ bool IsErrorTypeV6(uint8_t type)
 
 bool IsRightsError(int error) { return error == EPERM || error == EACCES; }
 
+bool IsErrorOfAnEarlierRequest(int error)
+{
+    return error == EHOSTUNREACH || error == ENETUNREACH || error == ECONNREFUSED || error == EHOSTDOWN
+        || error == EPROTO || error == EMSGSIZE || error == ETIMEDOUT;
+}
+
 void RestrictRawSocket(int fd)
 {
     // Wake only for echo replies and errors, not for every request on the host.
@@ -197,11 +203,17 @@ bool TIcmpEcho::Send(const sockaddr_storage& to, socklen_t toLength, uint16_t se
         packet[2] = static_cast<unsigned char>(checksum >> 8);
         packet[3] = static_cast<unsigned char>(checksum);
     }
-    if (sendto(FSocket, packet, kHeaderSize + size, 0, reinterpret_cast<const sockaddr*>(&to), toLength) < 0) {
-        FSendError = errno;
-        return false;
+    for (int attempt = 0;; ++attempt) {
+        if (sendto(FSocket, packet, kHeaderSize + size, 0, reinterpret_cast<const sockaddr*>(&to), toLength) >= 0)
+            return true;
+        // A datagram socket fails the send after an ICMP error with that
+        // error, though it was about an earlier request (to another target,
+        // perhaps): the error is cleared by that, and the send is made again.
+        if (attempt > 0 || FKind != TKind::Datagram || !IsErrorOfAnEarlierRequest(errno)) {
+            FSendError = errno;
+            return false;
+        }
     }
-    return true;
 }
 
 void TIcmpEcho::EnlargeReceiveBuffer(int bytes)

@@ -56,10 +56,12 @@ bool MeasureHomePage(const std::string& target, std::chrono::microseconds& elaps
 }
 
 void StartHomePage(const std::string& target, std::optional<std::chrono::milliseconds> limit,
-                   const std::atomic<bool>* abort, THomePageDone done)
+                   const std::atomic<bool>* abort, THomePageDone done, const std::string& userAgent)
 {
-    HomePageFetches().Start(HomePageURL(target), HomePageLimits(vqlib::THttp::DefaultLimits(), limit), abort,
-                            [done = std::move(done)](bool ok, std::chrono::microseconds elapsed, int error) {
-                                done(ok, elapsed, !ok && IsShortageError(error) ? error : 0);
-                            });
+    HomePageFetches().Start(
+        HomePageURL(target), HomePageLimits(vqlib::THttp::DefaultLimits(), limit), abort,
+        [done = std::move(done)](bool ok, std::chrono::microseconds elapsed, int error) {
+            done(ok, elapsed, !ok && IsShortageError(error) ? error : 0);
+        },
+        userAgent);
 }

@@ -25,6 +25,7 @@ bool MeasureHomePage(const std::string& target, std::chrono::microseconds& elaps
 // thread's network namespace: done is called there, exactly once, never
 // inside this call (which throws when no thread or memory can be had, and
 // then never calls it). elapsed counts only when ok; shortage as above.
+// userAgent empty: the calling thread's, as THttp's.
 using THomePageDone = std::function<void(bool ok, std::chrono::microseconds elapsed, int shortage)>;
 void StartHomePage(const std::string& target, std::optional<std::chrono::milliseconds> limit,
-                   const std::atomic<bool>* abort, THomePageDone done);
+                   const std::atomic<bool>* abort, THomePageDone done, const std::string& userAgent = {});

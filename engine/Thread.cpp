@@ -3,6 +3,8 @@
 #include "engine/Uiexecutor.h"
 #include "vqlib/Threadguard.h"
 
+#include <pthread.h>
+
 #include <cstdint>
 #include <mutex>
 #include <unordered_map>
@@ -74,11 +76,22 @@ private:
     std::unordered_map<uint64_t, TPlace> FThreads;
 };
 
+TThreadRegistry* registry = nullptr;
+
+// A forked child has none of its parent's threads to join, and maybe a mutex
+// one of them held: it starts with a registry of its own.
+void ForgetParentThreads() { registry = new TThreadRegistry; }
+
 TThreadRegistry& Registry()
 {
     // Never destroyed: a thread still running at exit may yet report finished,
     // and destroying an unjoined std::thread would end the program.
-    static TThreadRegistry* registry = new TThreadRegistry;
+    static const bool made = [] {
+        registry = new TThreadRegistry;
+        pthread_atfork(nullptr, nullptr, ForgetParentThreads);
+        return true;
+    }();
+    (void)made;
     return *registry;
 }
 

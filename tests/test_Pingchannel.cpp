@@ -13,6 +13,7 @@
 #include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <future>
 #include <mutex>
 #include <optional>
@@ -34,19 +35,26 @@ sockaddr_storage V4(const std::string& dotted)
     return address;
 }
 
+size_t OpenSockets()
+{
+    size_t count = 0;
+    for (const auto& entry : std::filesystem::directory_iterator("/proc/self/fd")) {
+        std::error_code error;
+        count += std::filesystem::read_symlink(entry.path(), error).string().rfind("socket:", 0) == 0;
+    }
+    return count;
+}
+
 // Tries started on the loop of this thread's namespace, their outcomes
 // gathered as they end.
 class TPingTries {
 public:
     TPingTries() : FLoop(TTryLoop::Hold()) {}
-    ~TPingTries()
-    {
-        FLoop.Release();
-        TThread::JoinAll();
-    }
+    // The loop ends by itself once its last holder has let go.
+    ~TPingTries() { FLoop.Release(); }
 
     // Starts one try per target at once, in one task of the loop; returns
-    // how many were in flight on the channel right after.
+    // how many sockets the process opened for them.
     size_t StartAll(const std::vector<std::string>& targets, int32_t timeout, const std::atomic<bool>* abort = nullptr)
     {
         {
@@ -54,13 +62,14 @@ public:
             FOutcomes.assign(targets.size(), std::nullopt);
         }
         std::promise<size_t> inFlight;
+        const size_t before = OpenSockets();
         FLoop.Post([&] {
             TPingChannel& channel = FLoop.PingChannel(AF_INET);
             for (size_t i = 0; i < targets.size(); ++i) {
                 channel.Start(V4(targets[i]), sizeof(sockaddr_in), kData, sizeof kData, timeout, abort,
                               [this, i](const TTryOutcome& outcome) { Ended(i, outcome); });
             }
-            inFlight.set_value(channel.InFlight());
+            inFlight.set_value(OpenSockets() - before);
         });
         return inFlight.get_future().get();
     }
@@ -153,7 +162,7 @@ TEST(PingChannel, TwoHundredTriesInFlightOnOneSocketEachGetTheirOwnReply)
     if (!CanPing())
         GTEST_SKIP() << "no ICMP socket may be opened here";
     TPingTries tries;
-    EXPECT_EQ(tries.StartAll(LoopbackTargets(200), 5000), 200u);
+    EXPECT_EQ(tries.StartAll(LoopbackTargets(200), 5000), 1u);
     ASSERT_TRUE(tries.WaitAll(10s));
     EXPECT_EQ(tries.Succeeded(), 200);
     EXPECT_FALSE(tries.EndedTwice());
@@ -167,8 +176,8 @@ TEST(PingChannel, TheDatagramPathMatchesRepliesOfManyTriesToo)
         if (TIcmpEcho().Kind() != TIcmpEcho::TKind::Datagram)
             return Report(1, "the namespace gives no datagram socket");
         TPingTries tries;
-        if (tries.StartAll(LoopbackTargets(200), 5000) != 200)
-            return Report(2, "not all in flight at once");
+        if (tries.StartAll(LoopbackTargets(200), 5000) != 1)
+            return Report(2, "not one socket for all");
         if (!tries.WaitAll(10s) || tries.Succeeded() != 200 || tries.EndedTwice())
             return Report(3, "a try did not get its own reply");
         return 0;
@@ -240,8 +249,10 @@ TEST(PingChannel, AnICMPErrorEndsItsOwnTryAtOnceAndNoOther)
             const auto outcomes = tries.Outcomes();
             for (size_t i = 0; i < targets.size(); ++i) {
                 const bool refused = targets[i] == "127.1.0.77";
-                if (outcomes[i]->Ok == refused)
+                if (outcomes[i]->Ok == refused) {
+                    std::fprintf(stderr, "%s: %s\n", targets[i].c_str(), outcomes[i]->Ok ? "answered" : "failed");
                     return Report(3, refused ? "the refused try succeeded" : "another try failed");
+                }
             }
             return 0;
         });

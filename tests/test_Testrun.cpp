@@ -781,6 +781,25 @@ TEST_F(TestRunTest, HomePageItemsAgainstALoopbackServer)
 }
 
 
+TEST_F(TestRunTest, EachWorkersFetchesCarryAnAgentOfItsOwn)
+{
+    ClearProxyEnvironment();
+    THttpServer server;
+    AddItems(3, dtHomePage);
+    for (TDNSDispInfo& item : Items)
+        item.DomainIP = server.HostPort();
+    Run.Execute();
+    ASSERT_TRUE(RunUntil([&] { return Completions > 0; }));
+    std::map<std::string, int> fetchesByAgent;
+    for (const std::string& request : server.Requests())
+        ++fetchesByAgent[THttpServer::HeaderValue(request, "User-Agent")];
+    ASSERT_EQ(fetchesByAgent.size(), 3u);
+    for (const auto& [agent, fetches] : fetchesByAgent) {
+        EXPECT_EQ(agent.rfind("vqweb_", 0), 0u) << agent;
+        EXPECT_EQ(fetches, 5) << agent;
+    }
+}
+
 // Runs body in a forked child whose user may have spare threads more than the
 // child has at its start (a sanitizer's runtime may keep threads of its own
 // there), as RLIMIT_NPROC counts them. The limit binds neither root nor a
