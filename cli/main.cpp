@@ -22,6 +22,7 @@
 
 #include "Orvelversion.h"
 
+#include <sys/resource.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -331,6 +332,17 @@ int Run(int argc, char* argv[], TOutput& output)
     return 2;
 }
 
+// Thousands of DNS and home-page items at once need a descriptor each: take
+// what the hard limit allows, as the system lets any process do.
+void RaiseDescriptorLimit()
+{
+    rlimit limit{};
+    if (getrlimit(RLIMIT_NOFILE, &limit) == 0 && limit.rlim_cur < limit.rlim_max) {
+        limit.rlim_cur = limit.rlim_max;
+        setrlimit(RLIMIT_NOFILE, &limit);
+    }
+}
+
 }  // namespace
 
 int main(int argc, char* argv[])
@@ -338,6 +350,7 @@ int main(int argc, char* argv[])
     // Before anything is opened: a closed standard output must not become a
     // file of ours.
     TOutput output(STDOUT_FILENO, HoldStandardDescriptors());
+    RaiseDescriptorLimit();
     const int status = Run(argc, argv, output);
     if (!output.Failed())
         return status;

@@ -82,10 +82,10 @@ void TTryLoop::Retain()
 
 void TTryLoop::Release()
 {
-    {
-        std::lock_guard lock(Registry().Mutex);
-        --FHolders;
-    }
+    // Woken with the lock held: once it is let go, the loop may end and be
+    // gone, its descriptors perhaps someone else's.
+    std::lock_guard lock(Registry().Mutex);
+    --FHolders;
     Wake();
 }
 

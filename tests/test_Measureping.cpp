@@ -1,6 +1,7 @@
 #include "engine/Icmpecho.h"
 #include "engine/Measureping.h"
 #include "tests/support/Asuser.h"
+#include "tests/support/Jointhreads.h"
 #include "tests/support/Netns.h"
 #include "tests/support/Waitfor.h"
 #include "vqlib/Vqtick.h"

@@ -1,6 +1,7 @@
 #include "engine/Pingchannel.h"
 #include "engine/Thread.h"
 #include "engine/Tryloop.h"
+#include "tests/support/Jointhreads.h"
 #include "tests/support/Netns.h"
 #include "tests/support/Waitfor.h"
 

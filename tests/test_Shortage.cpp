@@ -10,6 +10,7 @@
 #include "net/IdDNSResolver.h"
 #include "tests/support/Dnsresponder.h"
 #include "tests/support/Httpserver.h"
+#include "tests/support/Jointhreads.h"
 #include "tests/support/Noproxy.h"
 
 #include <gtest/gtest.h>

@@ -1,6 +1,7 @@
 #include "tests/support/Netns.h"
 
 #include "engine/Icmpecho.h"
+#include "engine/Thread.h"
 
 #include <arpa/inet.h>
 #include <fcntl.h>
@@ -122,7 +123,9 @@ int RunInOwnNetns(const std::function<int()>& body, std::string& why)
             _exit(125);
         }
         close(pipeFds[1]);
-        _exit(body());
+        const int rc = body();
+        TThread::JoinAll();  // the engine's threads, which end once idle
+        _exit(rc);
     }
     close(pipeFds[1]);
     char text[256];
