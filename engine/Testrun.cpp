@@ -1,5 +1,6 @@
 #include "engine/Testrun.h"
 
+#include "engine/Homepagefetches.h"
 #include "engine/Thread.h"
 #include "engine/Uiexecutor.h"
 #include "vqlib/Vqnet.h"
@@ -268,6 +269,7 @@ void TTestRun::Shutdown()
     if (!control)
         return;
     control->Cancel();
+    WakeHomePageFetches();  // rather than at their next look at the flag
     // Workers report through the UI thread, which is this one: keep serving
     // their reports while waiting, or they would wait for us and we for them.
     TUiExecutor* executor = InstalledUiExecutor();
