@@ -146,13 +146,15 @@ std::string Formatted(const TRunReport& report, TOutputFormat format)
     }
 }
 
-TRunReport Measure(const TRunJob& job, const TCliOptions& options, TRunStop* stop)
+// items: the job's own for a watch, which measures them again; a single
+// run hands them over rather than copying a large plan.
+TRunReport Measure(const TRunJob& job, std::vector<TDNSDispInfo> items, const TCliOptions& options, TRunStop* stop)
 {
     TProgress progress;
     TProgressLine line(WriteProgress);
     if (isatty(STDERR_FILENO))
         progress = [&line](int finished, int total) { line.Show(finished, total); };
-    return RunPlan(job.PlanName, job.Items, options.Run, progress, stop);
+    return RunPlan(job.PlanName, std::move(items), options.Run, progress, stop);
 }
 
 // What the user has been told already: a watch says each thing once.
@@ -200,10 +202,10 @@ TRunJob ChosenJob(const TCliOptions& options)
 
 int RunOnce(const TCliOptions& options, TOutput& output)
 {
-    const TRunJob job = ChosenJob(options);
+    TRunJob job = ChosenJob(options);
     std::optional<TCliRecording> recording;
     StartRecording(recording, job);
-    const TRunReport report = Measure(job, options, nullptr);
+    const TRunReport report = Measure(job, std::move(job.Items), options, nullptr);
     TTold told;
     Report(job, report, Formatted(report, options.Format), told, recording, output);
     if (recording)
@@ -247,7 +249,7 @@ int Watch(const TCliOptions& options, TRunStop& stop, TOutput& output)
     TTold told;
     bool first = true;
     const int status = RunWatch(
-        *options.Watch, stop, [&](TRunStop& runStop) { return Measure(job, options, &runStop); },
+        *options.Watch, stop, [&](TRunStop& runStop) { return Measure(job, job.Items, options, &runStop); },
         [&](const TRunReport& report) {
             if (server)
                 server->Publish(FormatMetrics(report, TMetricsFlavour::OpenMetrics),

@@ -98,7 +98,8 @@ void TCalcSpendingThread::Launch(TDNSDispInfo* info, TItemFinished onFinish, int
 TCalcSpendingThread::TCalcSpendingThread(TDNSDispInfo* info, TItemFinished onFinish, int32_t timeout,
                                          int32_t times, TWorkerSetup setup)
     : FInfo(info),
-      FResolver(std::make_unique<TIdDNSResolver>()),
+      // Only a DNS-query item needs one: thousands of workers at once add up.
+      FResolver(info->DoType != dtPing && info->DoType != dtHomePage ? std::make_unique<TIdDNSResolver>() : nullptr),
       FOnFinish(std::move(onFinish)),
       FTimeout(timeout),
       FTimes(times),
@@ -110,7 +111,7 @@ TCalcSpendingThread::TCalcSpendingThread(TDNSDispInfo* info, TItemFinished onFin
       FHomePageLimit(setup.HomePageLimit),
       FPauseAfterLastTry(setup.PauseAfterLastTry),
       FLoop(nullptr),
-      FUserAgent("vqweb_" + std::to_string(NextWorkerIdentifier())),
+      FAgentNumber(NextWorkerIdentifier()),
       FTries(static_cast<size_t>(std::max(times, 0))),
       FReport([this] {
           DoFinish(FResult);
@@ -133,8 +134,8 @@ TCalcSpendingThread::~TCalcSpendingThread()
 void TCalcSpendingThread::Begin()
 {
     const TDNSDispInfo& item = *FInfo;
-    FTarget = item.DoType == dtHomePage ? item.DomainIP : item.IP;
-    if (FTarget.empty() || FTimes <= 0 || Stopping()) {
+    FTarget = item.DoType == dtHomePage ? &item.DomainIP : &item.IP;
+    if (FTarget->empty() || FTimes <= 0 || Stopping()) {
         Finish();
         return;
     }
@@ -163,7 +164,7 @@ void TCalcSpendingThread::StartMethodTry()
             *FLoop,
             [this] {
                 TTryOutcome outcome;
-                outcome.Ok = FTry(*FInfo, FTarget, outcome.Elapsed, FControl->AbortFlag());
+                outcome.Ok = FTry(*FInfo, *FTarget, outcome.Elapsed, FControl->AbortFlag());
                 return outcome;
             },
             std::move(ended));
@@ -174,10 +175,10 @@ void TCalcSpendingThread::StartMethodTry()
         StartHomePageTry();
         break;
     case dtPing:
-        StartPing(*FLoop, FTarget, FTimeout, abort, std::move(ended));
+        StartPing(*FLoop, *FTarget, FTimeout, abort, std::move(ended));
         break;
     default:
-        StartDNSQuery(*FLoop, *FResolver, FTarget, FTimeout, abort, std::move(ended));
+        StartDNSQuery(*FLoop, *FResolver, *FTarget, FTimeout, abort, std::move(ended));
         break;
     }
 }
@@ -188,14 +189,14 @@ void TCalcSpendingThread::StartHomePageTry()
     auto outcome = std::make_shared<TTryOutcome>();
     auto handBack = std::make_shared<TTryLoop::TReservedTask>([this, outcome] { TryEnded(*outcome); });
     StartHomePage(
-        FTarget, FHomePageLimit, &FControl->AbortFlag(),
+        *FTarget, FHomePageLimit, &FControl->AbortFlag(),
         [loop = FLoop, outcome, handBack](bool ok, std::chrono::microseconds elapsed, int shortage) {
             outcome->Ok = ok;
             outcome->Elapsed = elapsed;
             outcome->Shortage = shortage;
             loop->Post(std::move(*handBack));
         },
-        FUserAgent);
+        "vqweb_" + std::to_string(FAgentNumber));
 }
 
 void TCalcSpendingThread::TryEnded(const TTryOutcome& outcome) noexcept

@@ -134,7 +134,7 @@ private:
     bool Stopping() const;
 
     TDNSDispInfo* FInfo;
-    std::unique_ptr<TIdDNSResolver> FResolver;
+    std::unique_ptr<TIdDNSResolver> FResolver;  // a DNS-query item's
     TItemFinished FOnFinish;
     int32_t FTimeout;
     int32_t FTimes;
@@ -146,8 +146,8 @@ private:
     std::optional<std::chrono::milliseconds> FHomePageLimit;
     bool FPauseAfterLastTry;
     TTryLoop* FLoop;  // held from creation until Finish
-    std::string FTarget;
-    std::string FUserAgent;  // of its home-page fetches
+    const std::string* FTarget = nullptr;  // the item's, which stays put meanwhile
+    uint64_t FAgentNumber;  // its home-page fetches' user agent is "vqweb_" and it
     std::vector<std::optional<std::chrono::microseconds>> FTries;  // a TTryTimes
     int FIndex = 0;  // the try under way, or the next
     bool FBroken = false;  // an observer failed: the item's tries are not all known

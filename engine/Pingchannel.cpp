@@ -3,6 +3,7 @@
 #include "engine/Shortage.h"
 #include "vqlib/Vqtick.h"
 
+#include <algorithm>
 #include <cstring>
 
 namespace {
@@ -12,6 +13,13 @@ namespace {
 constexpr unsigned kSendsBetweenDrains = 32;
 
 std::chrono::milliseconds Milliseconds(int32_t timeout) { return std::chrono::milliseconds(std::max(timeout, 0)); }
+
+bool IsTarget(const sockaddr_storage& peer, const sockaddr_in6& target)
+{
+    sockaddr_storage whole{};
+    std::memcpy(&whole, &target, sizeof target);
+    return SameAddress(peer, whole);
+}
 
 }  // namespace
 
@@ -77,7 +85,7 @@ void TPingChannel::Start(const sockaddr_storage& target, socklen_t targetLength,
         return;
     }
     TPending& pending = FPending[sequence];
-    pending.To = target;
+    std::memcpy(&pending.To, &target, std::min<size_t>(targetLength, sizeof pending.To));
     pending.Data = data;
     pending.Size = size;
     pending.Done = std::move(done);
@@ -114,7 +122,7 @@ void TPingChannel::Drain()
 void TPingChannel::Answered(TIcmpEcho::TRead read, const TIcmpEcho::TAnswer& answer)
 {
     const auto found = FPending.find(answer.Sequence);
-    if (found == FPending.end() || !SameAddress(answer.Peer, found->second.To))
+    if (found == FPending.end() || !IsTarget(answer.Peer, found->second.To))
         return;  // for a try that has ended, or not ours at all
     const TPending& pending = found->second;
     TTryOutcome outcome;

@@ -36,7 +36,7 @@ public:
 
 private:
     struct TPending {
-        sockaddr_storage To{};
+        sockaddr_in6 To{};  // or a sockaddr_in: thousands in flight, each kept small
         const void* Data = nullptr;
         size_t Size = 0;
         std::chrono::microseconds Sent{0};

@@ -16,6 +16,7 @@
 namespace {
 
 constexpr int kEventsPerWait = 256;
+constexpr size_t kStaleEntriesKept = 1024;
 // A wait is never longer, so a loop is never stuck on a lost wake-up.
 constexpr std::chrono::milliseconds kLongestWait{1000};
 
@@ -153,6 +154,19 @@ void TTryLoop::CancelTimer(TTimerId timer)
     if (found->second.Abort)
         --FAbortable;
     FTimers.erase(found);
+    // Most deadlines are cancelled by the answer long before they are due:
+    // their entries would pile up in the order until then.
+    if (FDueOrder.size() > 2 * FTimers.size() + kStaleEntriesKept)
+        RebuildDueOrder();
+}
+
+void TTryLoop::RebuildDueOrder()
+{
+    std::vector<TDue> live;
+    live.reserve(FTimers.size());
+    for (const auto& [timer, entry] : FTimers)
+        live.push_back({entry.Due, timer});
+    FDueOrder = decltype(FDueOrder)(std::greater<>(), std::move(live));
 }
 
 void TTryLoop::Fire(TTimerId timer)

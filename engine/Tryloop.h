@@ -96,6 +96,7 @@ private:
     void FireDue(TTime now);
     void SweepAborts(TTime now);
     void Fire(TTimerId timer);
+    void RebuildDueOrder();
     // True when nobody holds the loop and nothing is left to run; then it
     // is no longer found by Hold.
     bool Finished();
