@@ -114,8 +114,13 @@ TCalcSpendingThread::TCalcSpendingThread(TDNSDispInfo* info, TItemFinished onFin
       FAgentNumber(NextWorkerIdentifier()),
       FTries(static_cast<size_t>(std::max(times, 0))),
       FReport([this] {
+          // Gone after its report, whatever the report throws: a shutdown
+          // waits for every worker to be gone.
+          struct TDeleteAfter {
+              TCalcSpendingThread* Worker;
+              ~TDeleteAfter() { delete Worker; }
+          } deleteAfter{this};
           DoFinish(FResult);
-          delete this;
       })
 {
     // Last: nothing after it can fail and leave the loop held.

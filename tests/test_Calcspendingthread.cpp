@@ -234,6 +234,22 @@ TEST_F(CalcSpendingTest, ACancelledWorkerStopsAfterItsCurrentTryAndStillReports)
     EXPECT_TRUE(control->WaitNoneAlive(10s));
 }
 
+TEST_F(CalcSpendingTest, AWorkerWhoseReportThrowsIsGoneAllTheSame)
+{
+    TDNSDispInfo item = Item(dtPing, "10.0.0.1", "10.0.0.1");
+    auto control = std::make_shared<TWorkerControl>();
+    TWorkerSetup setup;
+    setup.Try = Script({4ms, 4ms, 4ms, 4ms, 4ms});
+    setup.Control = control;
+    TCalcSpendingThread::Launch(
+        &item, [](TDNSDispInfo*) { throw std::runtime_error("listener failed"); }, 5000, 5, std::move(setup));
+    // The report's error reaches whoever serves the queue; a shutdown
+    // waiting for the worker would otherwise wait for ever.
+    EXPECT_THROW(Executor.RunUntil([] { return false; }, 10s), std::runtime_error);
+    EXPECT_TRUE(control->WaitNoneAlive(10s));
+    TThread::JoinAll();
+}
+
 TEST_F(CalcSpendingTest, AThrowingTryIsAFailedTry)
 {
     TDNSDispInfo item = Item(dtPing, "10.0.0.1", "10.0.0.1");
