@@ -19,6 +19,7 @@ const char* MethodLabel(int8_t method)
     switch (method) {
     case dtHomePage: return "http";
     case dtDNSQuery: return "dns";
+    case dtTCPConnect: return "tcp";
     default: return "ping";
     }
 }

@@ -1,5 +1,7 @@
 #include "cli/Clioptions.h"
 
+#include "engine/Measuretcp.h"
+
 #include "vqlib/Vqnet.h"
 
 #include <CLI/CLI.hpp>
@@ -370,7 +372,7 @@ private:
 constexpr const char* kTargetsGroup = "Targets (no store is read and nothing recorded; each is named as typed)";
 
 const char* const kDescription =
-    "Usage: orvel-cli [OPTIONS] TARGET... [--ping HOST]... [--http HOST_OR_URL]... [--dns SERVER]...\n"
+    "Usage: orvel-cli [OPTIONS] TARGET... [--ping HOST]... [--http HOST_OR_URL]... [--dns SERVER]... [--tcp HOST:PORT]...\n"
     "       orvel-cli [OPTIONS] [--dir DIR] [--plan NAME] [--no-record]\n"
     "       orvel-cli --history [--dir DIR] [--plan NAME] [--since DATE] [--format FMT]\n"
     "       orvel-cli --list [--dir DIR]\n"
@@ -442,7 +444,15 @@ private:
                                    "http:// or https://"),
                    "TARGET", dtHomePage),
             Target(FApp.add_option("--dns", "ask the DNS server at SERVER (port 53) for a name"), "SERVER",
-                   dtDNSQuery)};
+                   dtDNSQuery),
+            Target(FApp.add_option("--tcp", "time a TCP connection to host:port or [IPv6]:port")
+                       ->check(CLI::Validator(
+                           [](const std::string& text) {
+                               return ParseTcpTarget(text) ? std::string()
+                                                           : "--tcp takes HOST:PORT or [IPV6]:PORT, not '" + text + "'";
+                           },
+                           "HOST:PORT")),
+                   "HOST:PORT", dtTCPConnect)};
     }
 
     void DeclareOptions()

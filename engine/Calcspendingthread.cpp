@@ -3,6 +3,7 @@
 #include "engine/Measuredns.h"
 #include "engine/Measurehomepage.h"
 #include "engine/Measureping.h"
+#include "engine/Measuretcp.h"
 #include "engine/Offlooptry.h"
 #include "engine/Shortage.h"
 #include "engine/Trytimes.h"
@@ -99,7 +100,9 @@ TCalcSpendingThread::TCalcSpendingThread(TDNSDispInfo* info, TItemFinished onFin
                                          int32_t times, TWorkerSetup setup)
     : FInfo(info),
       // Only a DNS-query item needs one: thousands of workers at once add up.
-      FResolver(info->DoType != dtPing && info->DoType != dtHomePage ? std::make_unique<TIdDNSResolver>() : nullptr),
+      FResolver(info->DoType != dtPing && info->DoType != dtHomePage && info->DoType != dtTCPConnect
+                    ? std::make_unique<TIdDNSResolver>()
+                    : nullptr),
       FOnFinish(std::move(onFinish)),
       FTimeout(timeout),
       FTimes(times),
@@ -182,6 +185,12 @@ void TCalcSpendingThread::StartMethodTry()
     case dtPing:
         StartPing(*FLoop, *FTarget, FTimeout, abort, std::move(ended));
         break;
+    case dtTCPConnect: {
+        // The address was resolved from the host before the port.
+        const std::optional<TTcpTarget> target = ParseTcpTarget(FInfo->DomainIP);
+        StartTcpConnect(*FLoop, *FTarget, target ? target->Port : 0, FTimeout, abort, std::move(ended));
+        break;
+    }
     default:
         StartDNSQuery(*FLoop, *FResolver, *FTarget, FTimeout, abort, std::move(ended));
         break;

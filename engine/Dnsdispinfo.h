@@ -5,7 +5,7 @@
 #include <string>
 
 // Measurement method codes (TDNSDispInfo::DoType).
-enum : int8_t { dtPing = 0, dtHomePage = 1, dtDNSQuery = 2 };
+enum : int8_t { dtPing = 0, dtHomePage = 1, dtDNSQuery = 2, dtTCPConnect = 3 };
 
 // Test states (TDNSDispInfo::State).
 enum : uint8_t { tsDone = 0, tsWaiting = 1, tsTesting = 2, tsNoResponse = 3 };

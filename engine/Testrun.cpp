@@ -1,6 +1,7 @@
 #include "engine/Testrun.h"
 
 #include "engine/Homepagefetches.h"
+#include "engine/Measuretcp.h"
 #include "engine/Thread.h"
 #include "engine/Uiexecutor.h"
 #include "vqlib/Vqnet.h"
@@ -38,16 +39,26 @@ void TTestRun::ResolveHosts(std::function<void()> resolved)
     std::vector<TDNSDispInfo*> named;
     std::vector<std::string> names;
     for (TDNSDispInfo& item : FItems) {
-        // A DNS-query item names its DNS server; it is resolved like a Ping item.
+        // A DNS-query item names its DNS server, a TCP-connect item its host
+        // before the port; they are resolved like a Ping item.
         if (item.DoType == dtHomePage)
             continue;
+        std::string host = item.DomainIP;
+        if (item.DoType == dtTCPConnect) {
+            const std::optional<TTcpTarget> target = ParseTcpTarget(item.DomainIP);
+            if (!target) {
+                item.IP.clear();  // nothing to connect to: every try fails
+                continue;
+            }
+            host = target->Host;
+        }
         // Measured as typed, with no lookup and no note.
-        if (IsTargetLiteral(item.DomainIP)) {
-            item.IP = item.DomainIP;
+        if (IsTargetLiteral(host)) {
+            item.IP = host;
             continue;
         }
         named.push_back(&item);
-        names.push_back(item.DomainIP);
+        names.push_back(host);
     }
     if (names.empty()) {
         resolved();

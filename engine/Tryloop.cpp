@@ -181,10 +181,10 @@ void TTryLoop::Fire(TTimerId timer)
     fired();
 }
 
-bool TTryLoop::Watch(int fd, std::function<void()> ready)
+bool TTryLoop::Watch(int fd, std::function<void()> ready, uint32_t events)
 {
     epoll_event event{};
-    event.events = EPOLLIN;
+    event.events = events;
     event.data.fd = fd;
     FWatched[fd] = std::make_shared<std::function<void()>>(std::move(ready));
     if (epoll_ctl(FEpoll, EPOLL_CTL_ADD, fd, &event) != 0) {

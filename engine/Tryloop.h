@@ -63,9 +63,9 @@ public:
     TTimerId AddTimer(TTime due, const std::atomic<bool>* abort, TTask fired);
     void CancelTimer(TTimerId timer);
 
-    // ready runs whenever fd is readable or has an error waiting, until
-    // Unwatch; false with errno when epoll refuses it.
-    bool Watch(int fd, std::function<void()> ready);
+    // ready runs whenever fd is readable (or, for EPOLLOUT, writable) or has
+    // an error waiting, until Unwatch; false with errno when epoll refuses it.
+    bool Watch(int fd, std::function<void()> ready, uint32_t events = EPOLLIN);
     void Unwatch(int fd);
 
     // The shared echo socket of family (AF_INET, AF_INET6), made on first use.

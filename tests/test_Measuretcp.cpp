@@ -1,0 +1,183 @@
+#include "engine/Measuretcp.h"
+#include "engine/Testrun.h"
+#include "engine/Tryloop.h"
+#include "engine/Uiexecutor.h"
+#include "tests/support/Jointhreads.h"
+#include "tests/support/Netns.h"
+
+#include <gtest/gtest.h>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <condition_variable>
+#include <cstdio>
+#include <cstdlib>
+#include <mutex>
+#include <optional>
+#include <string>
+
+namespace {
+
+using namespace std::chrono_literals;
+
+// A listening socket on a free loopback port; closed again, nobody listens there.
+class TListener {
+public:
+    explicit TListener(int family = AF_INET)
+    {
+        FSocket = socket(family, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_storage address{};
+        socklen_t length = 0;
+        if (family == AF_INET6) {
+            auto* v6 = reinterpret_cast<sockaddr_in6*>(&address);
+            v6->sin6_family = AF_INET6;
+            v6->sin6_addr = in6addr_loopback;
+            length = sizeof *v6;
+        } else {
+            auto* v4 = reinterpret_cast<sockaddr_in*>(&address);
+            v4->sin_family = AF_INET;
+            v4->sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+            length = sizeof *v4;
+        }
+        if (bind(FSocket, reinterpret_cast<sockaddr*>(&address), length) != 0 || listen(FSocket, 64) != 0
+            || getsockname(FSocket, reinterpret_cast<sockaddr*>(&address), &length) != 0)
+            return;
+        FPort = ntohs(family == AF_INET6 ? reinterpret_cast<sockaddr_in6*>(&address)->sin6_port
+                                         : reinterpret_cast<sockaddr_in*>(&address)->sin_port);
+    }
+    ~TListener() { Close(); }
+    void Close()
+    {
+        if (FSocket >= 0)
+            close(FSocket);
+        FSocket = -1;
+    }
+    uint16_t Port() const { return FPort; }
+
+private:
+    int FSocket = -1;
+    uint16_t FPort = 0;
+};
+
+TTryOutcome Connect(const std::string& address, uint16_t port, int32_t timeout, const std::atomic<bool>* abort = nullptr)
+{
+    TTryLoop& loop = TTryLoop::Hold();
+    std::mutex mutex;
+    std::condition_variable ended;
+    std::optional<TTryOutcome> outcome;
+    loop.Post([&] {
+        StartTcpConnect(loop, address, port, timeout, abort, [&](const TTryOutcome& result) {
+            std::lock_guard lock(mutex);
+            outcome = result;
+            ended.notify_all();
+        });
+    });
+    std::unique_lock lock(mutex);
+    ended.wait(lock, [&] { return outcome.has_value(); });
+    lock.unlock();
+    loop.Release();
+    return *outcome;
+}
+
+TEST(ParseTcpTarget, TakesHostColonPortAndBracketedIPv6)
+{
+    const auto named = ParseTcpTarget("host.example:443");
+    ASSERT_TRUE(named);
+    EXPECT_EQ(named->Host, "host.example");
+    EXPECT_EQ(named->Port, 443);
+    const auto v6 = ParseTcpTarget("[::1]:8080");
+    ASSERT_TRUE(v6);
+    EXPECT_EQ(v6->Host, "::1");
+    EXPECT_EQ(v6->Port, 8080);
+    EXPECT_EQ(ParseTcpTarget("127.0.0.1:65535")->Port, 65535);
+    for (const char* bad : {"127.0.0.1", ":80", "host:", "host:0", "host:65536", "host:8a", "host:+80", "::1:80",
+                            "[::1]80", "[::1]:", "[zz]:80", "[127.0.0.1]:80", "a:b:80"})
+        EXPECT_FALSE(ParseTcpTarget(bad)) << bad;
+    EXPECT_FALSE(ParseTcpTarget(std::string("ho\0st:80", 8)));
+}
+
+TEST(StartTcpConnect, AListeningPortIsReachedOverIPv4AndIPv6)
+{
+    TListener v4;
+    const TTryOutcome reached = Connect("127.0.0.1", v4.Port(), 5000);
+    EXPECT_TRUE(reached.Ok);
+    EXPECT_LT(reached.Elapsed, 1s);
+    TListener v6(AF_INET6);
+    if (v6.Port() == 0)
+        GTEST_SKIP() << "no IPv6 loopback here";
+    EXPECT_TRUE(Connect("::1", v6.Port(), 5000).Ok);
+}
+
+TEST(StartTcpConnect, ARefusalFailsAtOnce)
+{
+    TListener closed;
+    const uint16_t port = closed.Port();
+    closed.Close();
+    const auto started = std::chrono::steady_clock::now();
+    EXPECT_FALSE(Connect("127.0.0.1", port, 5000).Ok);
+    EXPECT_LT(std::chrono::steady_clock::now() - started, 4s);
+    EXPECT_FALSE(Connect("not an address", 80, 5000).Ok);
+}
+
+TEST(StartTcpConnect, ASilentPortFailsAtTheTimeLimitOrAtAnAbort)
+{
+    if (std::system("command -v nft >/dev/null 2>&1") != 0)
+        GTEST_SKIP() << "nft is not installed";
+    std::string why;
+    const int rc = RunInOwnNetns(
+        [] {
+            if (std::system("nft add table ip t && nft add chain ip t in '{ type filter hook input priority 0; }'"
+                            " && nft add rule ip t in tcp dport 9 drop")
+                != 0)
+                return 124;
+            const auto started = std::chrono::steady_clock::now();
+            if (Connect("127.0.0.1", 9, 300).Ok)
+                return 1;
+            const auto waited = std::chrono::steady_clock::now() - started;
+            if (waited < 290ms || waited > 3s)
+                return 2;
+            std::atomic<bool> abort{true};
+            const auto aborting = std::chrono::steady_clock::now();
+            if (Connect("127.0.0.1", 9, 5000, &abort).Ok || std::chrono::steady_clock::now() - aborting > 1s)
+                return 3;
+            return 0;
+        },
+        why);
+    if (rc == -1 || rc == 124)
+        GTEST_SKIP() << "no namespace or nft rule of our own: " << why;
+    EXPECT_EQ(rc, 0) << "check " << rc << " failed in the namespace";
+}
+
+TEST(TestRunTcpConnect, ARunMeasuresTcpItemsByTheirHostAndPort)
+{
+    TQueueUiExecutor executor;
+    TUiExecutorScope scope(executor);
+    TListener open;
+    TListener closed;
+    const uint16_t refusedPort = closed.Port();
+    closed.Close();
+    std::vector<TDNSDispInfo> items(3);
+    items[0].DomainIP = "127.0.0.1:" + std::to_string(open.Port());
+    items[1].DomainIP = "127.0.0.1:" + std::to_string(refusedPort);
+    items[2].DomainIP = "127.0.0.1";  // no port: nothing to connect to
+    for (TDNSDispInfo& item : items)
+        item.DoType = dtTCPConnect;
+    TTestRun run(items, 2000, 2);
+    run.SetPauseBetweenTries(0ms);
+    bool completed = false;
+    run.Listener.Completed = [&] { completed = true; };
+    run.Execute();
+    ASSERT_TRUE(executor.RunUntil([&] { return completed; }, 30s));
+    EXPECT_EQ(items[0].State, tsDone);
+    EXPECT_EQ(items[0].FailCount, 0);
+    EXPECT_EQ(items[0].IP, "127.0.0.1");
+    EXPECT_EQ(items[1].State, tsNoResponse);
+    EXPECT_EQ(items[2].State, tsNoResponse);
+    EXPECT_EQ(items[2].FailCount, 2);
+}
+
+}  // namespace
