@@ -372,7 +372,8 @@ private:
 constexpr const char* kTargetsGroup = "Targets (no store is read and nothing recorded; each is named as typed)";
 
 const char* const kDescription =
-    "Usage: orvel-cli [OPTIONS] TARGET... [--ping HOST]... [--http HOST_OR_URL]... [--dns SERVER]... [--tcp HOST:PORT]...\n"
+    "Usage: orvel-cli [OPTIONS] TARGET... [--ping HOST]... [--http HOST_OR_URL]... [--dns SERVER]...\n"
+    "                 [--tcp HOST:PORT]...\n"
     "       orvel-cli [OPTIONS] [--dir DIR] [--plan NAME] [--no-record]\n"
     "       orvel-cli --history [--dir DIR] [--plan NAME] [--since DATE] [--format FMT]\n"
     "       orvel-cli --list [--dir DIR]\n"
@@ -451,7 +452,7 @@ private:
                                return ParseTcpTarget(text) ? std::string()
                                                            : "--tcp takes HOST:PORT or [IPV6]:PORT, not '" + text + "'";
                            },
-                           "HOST:PORT")),
+                           "")),
                    "HOST:PORT", dtTCPConnect)};
     }
 

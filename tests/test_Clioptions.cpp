@@ -77,6 +77,12 @@ TEST(Clioptions, TargetsInTheOrderTyped)
     }
     EXPECT_EQ(Message({"--http="}), "--http needs a target");
     EXPECT_EQ(Message({"--dns"}), "--dns needs a value");
+    const TCliOptions tcp = Parse({"--tcp", "host.test:443", "--tcp=[::1]:22"});
+    ASSERT_EQ(tcp.Targets.size(), 2u);
+    EXPECT_EQ(tcp.Targets[0].Method, dtTCPConnect);
+    EXPECT_EQ(tcp.Targets[1].Text, "[::1]:22");
+    for (const std::string bad : {"host.test", "host.test:0", "::1:22", "[::1]"})
+        EXPECT_EQ(Message({"--tcp", bad}).rfind("--tcp takes HOST:PORT or [IPV6]:PORT, not '" + bad + "'", 0), 0u) << bad;
     EXPECT_EQ(Message({"127.0.0.1", "--plan", "x"}), "a target and --plan do not go together");
     EXPECT_EQ(Message({"--dir", "d", "--ping", "::1"}), "--dir and --ping do not go together");
     EXPECT_EQ(Message({"--history", "::1"}), "--history and a target do not go together");
@@ -275,7 +281,7 @@ TEST(Clioptions, HelpListsEveryOption)
         if (!std::isspace(static_cast<unsigned char>(c)) || (!flowing.empty() && flowing.back() != ' '))
             flowing += std::isspace(static_cast<unsigned char>(c)) ? ' ' : c;
     for (const std::string line :
-         {"  TARGET ", "  --ping HOST ", "  --http TARGET ", "  --dns SERVER ", "  -c, --count N ", "  -i, --interval MS ",
+         {"  TARGET ", "  --ping HOST ", "  --http TARGET ", "  --dns SERVER ", "  --tcp HOST:PORT ", "  -c, --count N ", "  -i, --interval MS ",
           "  -t, --timeout MS ", "  --workers N ", "  --format FMT ", "  --watch SECONDS ", "  --listen ADDR:PORT ",
           "  --dir DIR ", "  --plan NAME ", "  --no-record ", "  --history ", "  --since DATE ", "  --list ",
           "  -h, --help ", "  --version "})
