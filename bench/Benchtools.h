@@ -34,12 +34,13 @@ inline std::string Capture(const std::string& command)
     return output;
 }
 
-// curl's time_total in ms of count fetches by one curl process, the first
-// (which pays for the process's cold start) left out. options go before the
-// addresses (such as "--cacert FILE").
-inline std::vector<double> CurlTimes(const std::string& url, int count, const std::string& options = "")
+// curl's time_total (or another of its timers) in ms of count fetches by one
+// curl process, the first (which pays for the process's cold start) left
+// out. options go before the addresses (such as "--cacert FILE").
+inline std::vector<double> CurlTimes(const std::string& url, int count, const std::string& options = "",
+                                     const std::string& timer = "time_total")
 {
-    std::string command = "curl -s -g --noproxy '*' " + options + " -w '%{time_total}\\n'";
+    std::string command = "curl -s -g --noproxy '*' " + options + " -w '%{" + timer + "}\\n'";
     for (int i = 0; i <= count; ++i)
         command += " -o /dev/null " + url;
     std::vector<double> times;

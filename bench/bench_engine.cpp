@@ -7,6 +7,8 @@
 #include "bench/Benchtools.h"
 #include "engine/Measurehomepage.h"
 #include "engine/Measureping.h"
+#include "engine/Measuretcp.h"
+#include "engine/Tryloop.h"
 #include "engine/Testrun.h"
 #include "engine/Uiexecutor.h"
 #include "tests/support/Httpserver.h"
@@ -19,6 +21,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <future>
 #include <string>
 #include <vector>
 
@@ -152,12 +155,40 @@ void BenchRun(const char* label, int8_t method, int delay)
 
 }  // namespace
 
+// One TCP connect on the try loop, as a run's worker makes it; ms, or NAN.
+double EngineTcpConnect(uint16_t port)
+{
+    TTryLoop& loop = TTryLoop::Hold();
+    std::promise<TTryOutcome> outcome;
+    loop.Post([&] { StartTcpConnect(loop, "127.0.0.1", port, 5000, nullptr, [&](const TTryOutcome& ended) { outcome.set_value(ended); }); });
+    const TTryOutcome ended = outcome.get_future().get();
+    loop.Release();
+    return ended.Ok ? Milliseconds(ended.Elapsed) : NAN;
+}
+
+void BenchTcpConnect()
+{
+    THttpServer server;
+    const uint16_t port = static_cast<uint16_t>(std::stoi(server.HostPort().substr(server.HostPort().rfind(':') + 1)));
+    std::vector<double> engine, curl;
+    EngineTcpConnect(port);  // warm-up, like curl's first fetch
+    for (int round = 0; round < 4; ++round) {
+        for (int i = 0; i < kTries / 4; ++i)
+            engine.push_back(EngineTcpConnect(port));
+        for (double time : CurlTimes("http://" + server.HostPort(), kTries / 4, "", "time_connect"))
+            curl.push_back(time);
+    }
+    PrintComparison("TCP", 0, "curl connect", Mean(engine), Mean(curl));
+}
+
 int main()
 {
     ClearProxyEnvironment();
     std::setvbuf(stdout, nullptr, _IOLBF, 0);
     std::printf("== home-page fetch vs curl (%d tries each) ==\n", kTries);
     BenchHomePage();
+    std::printf("== TCP connect vs curl's time_connect (%d tries each) ==\n", kTries);
+    BenchTcpConnect();
     std::printf("== Ping vs system ping (%d tries each) ==\n", kTries);
     BenchPing();
     std::printf("== runs of 100 loopback items ==\n");
