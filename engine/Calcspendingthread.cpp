@@ -152,15 +152,18 @@ void TCalcSpendingThread::Begin()
 
 void TCalcSpendingThread::StartTry() noexcept
 {
+    TTryOutcome failed;
+    failed.Cause = TTryCause::Other;
     try {
         StartMethodTry();
         return;
     } catch (const std::bad_alloc&) {
-        FControl->NoteShortage(ENOMEM);
+        failed.Shortage = ENOMEM;
+        failed.Cause = TTryCause::Shortage;
     } catch (...) {
         // A try that cannot be made fails, as a try reports its errors.
     }
-    TryEnded(TTryOutcome{});
+    TryEnded(failed);
 }
 
 void TCalcSpendingThread::StartMethodTry()
@@ -204,10 +207,15 @@ void TCalcSpendingThread::StartHomePageTry()
     auto handBack = std::make_shared<TTryLoop::TReservedTask>([this, outcome] { TryEnded(*outcome); });
     StartHomePage(
         *FTarget, FHomePageLimit, &FControl->AbortFlag(),
-        [loop = FLoop, outcome, handBack](bool ok, std::chrono::microseconds elapsed, int shortage) {
+        [loop = FLoop, abort = &FControl->AbortFlag(), outcome, handBack](bool ok, std::chrono::microseconds elapsed,
+                                                                           int shortage) {
             outcome->Ok = ok;
             outcome->Elapsed = elapsed;
             outcome->Shortage = shortage;
+            if (!ok)
+                outcome->Cause = shortage ? TTryCause::Shortage
+                    : abort->load()       ? TTryCause::Aborted
+                                          : TTryCause::Other;
             loop->Post(std::move(*handBack));
         },
         "vqweb_" + std::to_string(FAgentNumber));

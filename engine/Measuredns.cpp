@@ -102,6 +102,7 @@ private:
     void Send(const sockaddr_storage& server, socklen_t length, int32_t timeout, const std::atomic<bool>* abort)
     {
         TTryOutcome failed;
+        failed.Cause = TTryCause::Other;
         try {
             PrepareQuery();
         } catch (...) {
@@ -115,13 +116,16 @@ private:
             || !FLoop.Watch(FSocket, [this] { Readable(); })) {
             if (IsShortageError(errno))
                 failed.Shortage = errno;
+            failed.Cause = CauseOfError(errno);
             EndSoon(failed);
             return;
         }
         FTimer = FLoop.AddTimer(std::chrono::steady_clock::now() + std::chrono::milliseconds(std::max(timeout, 0)),
-                                abort, [this] {
+                                abort, [this, abort] {
                                     FTimer = 0;
-                                    End(TTryOutcome{});
+                                    TTryOutcome unanswered;
+                                    unanswered.Cause = CauseAtDeadline(abort);
+                                    End(unanswered);
                                 });
     }
 
@@ -145,15 +149,21 @@ private:
             if (got < 0 && (errno == EAGAIN || errno == EWOULDBLOCK))
                 return;
             if (got < 0) {
-                End(TTryOutcome{});  // refused: nobody serves there
+                TTryOutcome failed;
+                failed.Cause = CauseOfError(errno);  // refused: nobody serves there
+                End(failed);
                 return;
             }
             switch (FResolver.Judge(std::string(datagram, static_cast<size_t>(got)))) {
             case TIdDNSResolver::TVerdict::NotTheReply:
                 continue;
-            case TIdDNSResolver::TVerdict::Error:
-                End(TTryOutcome{});
+            case TIdDNSResolver::TVerdict::Error: {
+                TTryOutcome failed;
+                failed.Cause = TTryCause::DnsAnswer;
+                failed.DnsRcode = static_cast<uint8_t>(FResolver.DNSHeader.Flags & 0x000F);
+                End(failed);
                 return;
+            }
             case TIdDNSResolver::TVerdict::Answer: {
                 TTryOutcome answered;
                 answered.Ok = true;
@@ -202,6 +212,8 @@ void StartDNSQuery(TTryLoop& loop, TIdDNSResolver& resolver, const std::string& 
     TOffLoopTry::Start(loop, [&resolver, target, timeout, abort] {
         TTryOutcome outcome;
         outcome.Ok = MeasureDNSQuery(resolver, target, timeout, outcome.Elapsed, abort, &outcome.Shortage);
+        if (!outcome.Ok)
+            outcome.Cause = outcome.Shortage ? TTryCause::Shortage : TTryCause::Other;
         return outcome;
     }, std::move(done));
 }

@@ -63,7 +63,9 @@ void StartPing(TTryLoop& loop, const std::string& target, int32_t timeout, const
     sockaddr_storage address{};
     socklen_t length = 0;
     if (!PingTarget(target, address, length)) {
-        loop.AddTimer(TTryLoop::TTime{}, nullptr, [done = std::move(done)] { done(TTryOutcome{}); });
+        TTryOutcome failed;
+        failed.Cause = TTryCause::BadTarget;
+        loop.AddTimer(TTryLoop::TTime{}, nullptr, [done = std::move(done), failed] { done(failed); });
         return;
     }
     loop.PingChannel(address.ss_family)

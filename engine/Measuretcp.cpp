@@ -72,6 +72,7 @@ private:
         FSocket = socket(to.ss_family, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
         if (FSocket < 0) {
             failed.Shortage = IsShortageError(errno) ? errno : 0;
+            failed.Cause = CauseOfError(errno);
             EndSoon(failed);
             return;
         }
@@ -81,13 +82,16 @@ private:
         }
         if (errno != EINPROGRESS || !FLoop.Watch(FSocket, [this] { Writable(); }, EPOLLOUT)) {
             failed.Shortage = IsShortageError(errno) ? errno : 0;
+            failed.Cause = CauseOfError(errno);
             EndSoon(failed);
             return;
         }
         FTimer = FLoop.AddTimer(std::chrono::steady_clock::now() + std::chrono::milliseconds(std::max(timeout, 0)),
-                                abort, [this] {
+                                abort, [this, abort] {
                                     FTimer = 0;
-                                    End(TTryOutcome{});
+                                    TTryOutcome unanswered;
+                                    unanswered.Cause = CauseAtDeadline(abort);
+                                    End(unanswered);
                                 });
     }
 
@@ -96,7 +100,9 @@ private:
         int error = 0;
         socklen_t size = sizeof error;
         if (getsockopt(FSocket, SOL_SOCKET, SO_ERROR, &error, &size) != 0 || error != 0) {
-            End(TTryOutcome{});  // refused, unreachable
+            TTryOutcome failed;
+            failed.Cause = CauseOfError(error ? error : errno);  // refused, unreachable
+            End(failed);
             return;
         }
         Established();
@@ -176,7 +182,9 @@ void StartTcpConnect(TTryLoop& loop, const std::string& address, uint16_t port, 
     socklen_t length = 0;
     const std::optional<sockaddr_storage> to = NumericAddress(address, port, length);
     if (!to) {
-        loop.AddTimer(TTryLoop::TTime{}, nullptr, [done = std::move(done)] { done(TTryOutcome{}); });
+        TTryOutcome failed;
+        failed.Cause = TTryCause::BadTarget;
+        loop.AddTimer(TTryLoop::TTime{}, nullptr, [done = std::move(done), failed] { done(failed); });
         return;
     }
     TTcpConnectTry::Start(loop, *to, length, timeout, abort, std::move(done));

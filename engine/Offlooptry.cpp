@@ -38,14 +38,19 @@ private:
     // What the body throws is a failed try, as a try reports its errors.
     TTryOutcome Outcome() noexcept
     {
+        TTryOutcome failed;
+        failed.Cause = TTryCause::Other;
         try {
-            return FBody();
+            TTryOutcome outcome = FBody();
+            if (!outcome.Ok && outcome.Cause == TTryCause::None)
+                outcome.Cause = outcome.Shortage ? TTryCause::Shortage : TTryCause::Other;
+            return outcome;
         } catch (const std::bad_alloc&) {
-            TTryOutcome failed;
             failed.Shortage = ENOMEM;
+            failed.Cause = TTryCause::Shortage;
             return failed;
         } catch (...) {
-            return TTryOutcome{};
+            return failed;
         }
     }
 

@@ -70,10 +70,12 @@ void TPingChannel::Start(const sockaddr_storage& target, socklen_t targetLength,
                          int32_t timeout, const std::atomic<bool>* abort, TDone done)
 {
     TTryOutcome failed;
+    failed.Cause = TTryCause::Other;
     if (!EnsureOpen()) {
         failed.Denied = FEcho && FEcho->Denied();
         if (FEcho && IsShortageError(FEcho->SystemError()))
             failed.Shortage = FEcho->SystemError();
+        failed.Cause = failed.Denied ? TTryCause::Denied : failed.Shortage ? TTryCause::Shortage : TTryCause::Other;
         FEcho.reset();
         FailSoon(std::move(done), failed);
         return;
@@ -81,6 +83,7 @@ void TPingChannel::Start(const sockaddr_storage& target, socklen_t targetLength,
     uint16_t sequence = 0;
     if (!FreeSequence(sequence)) {
         failed.Shortage = ENOBUFS;
+        failed.Cause = TTryCause::Shortage;
         FailSoon(std::move(done), failed);
         return;
     }
@@ -90,16 +93,22 @@ void TPingChannel::Start(const sockaddr_storage& target, socklen_t targetLength,
     pending.Size = size;
     pending.Done = std::move(done);
     pending.Sent = CurrentClock().Now();
+    pending.Abort = abort;
     if (!FEcho->Send(target, targetLength, sequence, data, size)) {
         if (IsShortageError(FEcho->SystemError()))
             failed.Shortage = FEcho->SystemError();
+        failed.Cause = CauseOfError(FEcho->SystemError());
         TDone later = std::move(pending.Done);
         FPending.erase(sequence);
         FailSoon(std::move(later), failed);
         return;
     }
     pending.Timer = FLoop.AddTimer(std::chrono::steady_clock::now() + Milliseconds(timeout), abort,
-                                   [this, sequence] { End(sequence, TTryOutcome{}); });
+                                   [this, sequence, abort] {
+                                       TTryOutcome unanswered;
+                                       unanswered.Cause = CauseAtDeadline(abort);
+                                       End(sequence, unanswered);
+                                   });
     if (++FSentSinceDrain >= kSendsBetweenDrains)
         Drain();
 }
@@ -131,6 +140,8 @@ void TPingChannel::Answered(TIcmpEcho::TRead read, const TIcmpEcho::TAnswer& ans
             return;
         outcome.Ok = true;
         outcome.Elapsed = CurrentClock().Now() - pending.Sent;
+    } else {
+        outcome.Cause = TTryCause::Unreachable;  // an ICMP error about the request
     }
     FLoop.CancelTimer(pending.Timer);
     End(answer.Sequence, outcome);

@@ -40,6 +40,7 @@ private:
         const void* Data = nullptr;
         size_t Size = 0;
         std::chrono::microseconds Sent{0};
+        const std::atomic<bool>* Abort = nullptr;
         TTryLoop::TTimerId Timer = 0;
         TDone Done;
     };

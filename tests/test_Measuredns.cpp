@@ -101,13 +101,20 @@ TEST(StartDNSQuery, AnErrorReplyFailsAtOnceAndSilenceFailsAtTheTimeLimit)
     TDnsResponder silent([](const std::string&, int) { return TDnsResponse(std::nullopt); });
     TQueries queries;
     const auto started = std::chrono::steady_clock::now();
-    EXPECT_FALSE(queries.Run(1, "127.0.0.1", refusing.Port(), 5000)[0]->Ok);
+    const TTryOutcome answeredRefused = *queries.Run(1, "127.0.0.1", refusing.Port(), 5000)[0];
+    EXPECT_FALSE(answeredRefused.Ok);
+    EXPECT_EQ(answeredRefused.Cause, TTryCause::DnsAnswer);
+    EXPECT_EQ(answeredRefused.DnsRcode, 5);  // REFUSED
     EXPECT_LT(std::chrono::steady_clock::now() - started, 4s);
     const auto waited = std::chrono::steady_clock::now();
-    EXPECT_FALSE(queries.Run(2, "127.0.0.1", silent.Port(), 300)[0]->Ok);
+    const TTryOutcome unanswered = *queries.Run(2, "127.0.0.1", silent.Port(), 300)[0];
+    EXPECT_FALSE(unanswered.Ok);
+    EXPECT_EQ(unanswered.Cause, TTryCause::Timeout);
     EXPECT_GE(std::chrono::steady_clock::now() - waited, 290ms);
     // Nobody at the port: the refusal ends the try.
-    EXPECT_FALSE(queries.Run(1, "127.0.0.1", TDnsResponder::UnusedPort(), 5000)[0]->Ok);
+    const TTryOutcome nobody = *queries.Run(1, "127.0.0.1", TDnsResponder::UnusedPort(), 5000)[0];
+    EXPECT_FALSE(nobody.Ok);
+    EXPECT_EQ(nobody.Cause, TTryCause::Refused);
 }
 
 }  // namespace

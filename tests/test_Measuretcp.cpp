@@ -118,9 +118,13 @@ TEST(StartTcpConnect, ARefusalFailsAtOnce)
     const uint16_t port = closed.Port();
     closed.Close();
     const auto started = std::chrono::steady_clock::now();
-    EXPECT_FALSE(Connect("127.0.0.1", port, 5000).Ok);
+    const TTryOutcome refused = Connect("127.0.0.1", port, 5000);
+    EXPECT_FALSE(refused.Ok);
+    EXPECT_EQ(refused.Cause, TTryCause::Refused);
     EXPECT_LT(std::chrono::steady_clock::now() - started, 4s);
-    EXPECT_FALSE(Connect("not an address", 80, 5000).Ok);
+    const TTryOutcome nowhere = Connect("not an address", 80, 5000);
+    EXPECT_FALSE(nowhere.Ok);
+    EXPECT_EQ(nowhere.Cause, TTryCause::BadTarget);
 }
 
 TEST(StartTcpConnect, ASilentPortFailsAtTheTimeLimitOrAtAnAbort)
@@ -135,14 +139,16 @@ TEST(StartTcpConnect, ASilentPortFailsAtTheTimeLimitOrAtAnAbort)
                 != 0)
                 return 124;
             const auto started = std::chrono::steady_clock::now();
-            if (Connect("127.0.0.1", 9, 300).Ok)
+            const TTryOutcome silent = Connect("127.0.0.1", 9, 300);
+            if (silent.Ok || silent.Cause != TTryCause::Timeout)
                 return 1;
             const auto waited = std::chrono::steady_clock::now() - started;
             if (waited < 290ms || waited > 3s)
                 return 2;
             std::atomic<bool> abort{true};
             const auto aborting = std::chrono::steady_clock::now();
-            if (Connect("127.0.0.1", 9, 5000, &abort).Ok || std::chrono::steady_clock::now() - aborting > 1s)
+            const TTryOutcome stopped = Connect("127.0.0.1", 9, 5000, &abort);
+            if (stopped.Ok || stopped.Cause != TTryCause::Aborted || std::chrono::steady_clock::now() - aborting > 1s)
                 return 3;
             return 0;
         },

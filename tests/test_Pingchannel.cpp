@@ -193,7 +193,7 @@ TEST(PingChannel, AReplyForATryThatHasEndedIsNotTakenForTheNextOnesToTheSameTarg
             return Report(1, "no responder");
         TPingTries first;
         first.StartAll({"127.0.0.1"}, 100);  // gone by the time its reply comes
-        if (!first.WaitAll(5s) || first.Succeeded() != 0)
+        if (!first.WaitAll(5s) || first.Succeeded() != 0 || first.Outcomes()[0]->Cause != TTryCause::Timeout)
             return Report(2, "the first try did not time out");
         TPingTries second;
         second.StartAll({"127.0.0.1"}, 2000);
@@ -250,6 +250,8 @@ TEST(PingChannel, AnICMPErrorEndsItsOwnTryAtOnceAndNoOther)
             const auto outcomes = tries.Outcomes();
             for (size_t i = 0; i < targets.size(); ++i) {
                 const bool refused = targets[i] == "127.1.0.77";
+                if (refused && outcomes[i]->Cause != TTryCause::Unreachable)
+                    return Report(4, "the refused try was not told unreachable");
                 if (outcomes[i]->Ok == refused) {
                     std::fprintf(stderr, "%s: %s\n", targets[i].c_str(), outcomes[i]->Ok ? "answered" : "failed");
                     return Report(3, refused ? "the refused try succeeded" : "another try failed");
@@ -273,6 +275,9 @@ TEST(PingChannel, AnAbortEndsThousandsOfTriesInFlightAtOnce)
         std::fprintf(stderr, "5000 tries ended %lld ms after the abort\n", static_cast<long long>(took.count()));
         if (tries.Succeeded() != 0)
             return Report(2, "an unanswered try succeeded");
+        for (const auto& outcome : tries.Outcomes())
+            if (outcome->Cause != TTryCause::Aborted)
+                return Report(3, "an aborted try was told otherwise");
         return 0;
     });
 }
