@@ -110,6 +110,7 @@ TCalcSpendingThread::TCalcSpendingThread(TDNSDispInfo* info, TItemFinished onFin
       FPause(setup.Pause.value_or(kPauseBetweenTries)),
       FHomePageLimit(setup.HomePageLimit),
       FPauseAfterLastTry(setup.PauseAfterLastTry),
+      FDnsQueryName(std::move(setup.DnsQueryName)),
       FLoop(nullptr),
       FAgentNumber(NextWorkerIdentifier()),
       FTries(static_cast<size_t>(std::max(times, 0))),
@@ -183,7 +184,8 @@ void TCalcSpendingThread::StartMethodTry()
         StartPing(*FLoop, *FTarget, FTimeout, abort, std::move(ended));
         break;
     default:
-        StartDNSQuery(*FLoop, *FResolver, *FTarget, FTimeout, abort, std::move(ended));
+        StartDNSQuery(*FLoop, *FResolver, *FTarget, FTimeout, abort, std::move(ended),
+                      FDnsQueryName.value_or(DNSQueryHostName));
         break;
     }
 }
