@@ -6,6 +6,7 @@
 #include "dialogs/History.h"
 #include "dialogs/Itemdetails.h"
 #include "engine/Itemtexts.h"
+#include "engine/Measuredns.h"
 #include "history/Historyrecorder.h"
 #include "vqlib/Gbk.h"
 #include "vqlib/Gbkwidgets.h"
@@ -96,8 +97,9 @@ void TfrmTarnix::actItemDetailsExecute()
     if (!HasResults(item))
         return;
     TfrmItemDetails dialog(this);
+    const QString queryName = item->DoType == dtDNSQuery ? QString::fromLatin1(DNSQueryHostName) : QString();
     dialog.ShowDetails({FromGbk(item->Name), FromGbk(item->DomainIP), Utf8Text(MethodText(item->DoType)),
-                        AddressText(*item), FItemTries[static_cast<size_t>(item - Infos.data())]});
+                        AddressText(*item), FItemTries[static_cast<size_t>(item - Infos.data())], queryName});
     dialog.exec();
 }
 

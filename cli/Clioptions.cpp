@@ -1,7 +1,8 @@
 #include "cli/Clioptions.h"
 
+#include "engine/Measuredns.h"
 #include "engine/Measuretcp.h"
-
+#include "vqlib/Dnsname.h"
 #include "vqlib/Vqnet.h"
 
 #include <CLI/CLI.hpp>
@@ -211,6 +212,14 @@ TListenAddress ParseListen(const std::string& text)
     }
     listen.Port = static_cast<uint16_t>(ParseWhole("--listen's port", port, 0, 65535));
     return listen;
+}
+
+std::string ParseDnsName(const std::string& text)
+{
+    if (!IsDnsName(text))
+        throw EUsageError("--dns-name takes a DNS name of dot-separated labels of 1 to 63 letters, digits, '-' or "
+                          "'_', 253 bytes at most, not '" + text + "'");
+    return text;
 }
 
 // The validators below return whole lines; CLI11 puts the option's name and
@@ -444,7 +453,7 @@ private:
                                    "fetch a home page: a host, host:port, [IPv6]:port, or a URL beginning with "
                                    "http:// or https://"),
                    "TARGET", dtHomePage),
-            Target(FApp.add_option("--dns", "ask the DNS server at SERVER (port 53) for a name"), "SERVER",
+            Target(FApp.add_option("--dns", "ask the DNS server at SERVER (port 53) for the A record of --dns-name's name"), "SERVER",
                    dtDNSQuery),
             Target(FApp.add_option("--tcp", "time a TCP connection to host:port or [IPv6]:port")
                        ->check(CLI::Validator(
@@ -484,6 +493,13 @@ private:
         CLI::Option* workers = Bounded(
             FApp.add_option("--workers", run.Workers, "items measured at once")->type_name("N")->capture_default_str(),
             1, TRunSettings::kMostWorkers);
+        CLI::Option* dnsName = ReadBy(
+            FApp.add_option_function<std::string>(
+                    "--dns-name", [&run](const std::string& name) { run.DnsQueryName = ParseDnsName(name); },
+                    std::string("the name whose A record DNS items ask their servers for (default ") +
+                        DNSQueryHostName + ")")
+                ->type_name("NAME"),
+            [](const std::string& text) { ParseDnsName(text); });
         CLI::Option* format = FormatName(
             FApp.add_option("--format", FOptions.Format, "table (default), csv, json or openmetrics")->type_name("FMT"));
         CLI::Option* watch = Seconds(
@@ -515,7 +531,7 @@ private:
                 ->type_name("NAME"),
             FTargets);
         CLI::Option* noRecord = FApp.add_flag("--no-record", FOptions.NoRecord, "do not record the run in History.db");
-        const std::vector<CLI::Option*> runOnly{count, interval, timeout, workers, watch, noRecord};
+        const std::vector<CLI::Option*> runOnly{count, interval, timeout, workers, dnsName, watch, noRecord};
         CLI::Option* history = Excludes(Excludes(FApp.add_flag("--history", FOptions.History,
                                                                "print the recorded runs, oldest first (of every "
                                                                "plan, or of the one --plan names)"),

@@ -83,6 +83,8 @@ TRunReport RunPlan(const std::string& planName, std::vector<TDNSDispInfo> items,
         run.SetWorkerLimit(settings.Workers);
         if (settings.HomePageTimeout)
             run.SetHomePageLimit(*settings.HomePageTimeout);
+        if (settings.DnsQueryName)
+            run.SetDnsQueryName(*settings.DnsQueryName);
         run.SetTryObserver(tries.Observer());
         run.Listener.ItemReported = [&](TDNSDispInfo&) {
             if (progress)

@@ -10,6 +10,8 @@
 #include <cstdint>
 #include <functional>
 #include <mutex>
+#include <optional>
+#include <string>
 
 using TProgress = std::function<void(int finished, int total)>;
 
@@ -21,6 +23,7 @@ struct TRunSettings {
     // A whole home-page fetch; empty: the HTTP client's own limits, as in the window.
     std::optional<std::chrono::milliseconds> HomePageTimeout;
     int Workers = 20;  // items measured at once
+    std::optional<std::string> DnsQueryName;  // asked by DNS items; empty: the engine's own name
     static constexpr int kMostWorkers = 65536;  // a /16 of addresses at once
 };
 

@@ -2,6 +2,8 @@
 
 #include "dialogs/Dialogsetup.h"
 #include "dialogs/Inputcheck.h"
+#include "engine/Dnsdispinfo.h"
+#include "vqlib/Dnsname.h"
 #include "vqlib/Gbkwidgets.h"
 #include "vqlib/Vqnet.h"
 #include "vqlib/Vqwindows.h"
@@ -20,6 +22,11 @@ namespace {
 constexpr int kNameMaxBytes = 40;
 constexpr int kDomainIPMaxBytes = 100;
 constexpr int kHintDesignWidth = 24;
+
+bool IsDnsServer(const std::string& address)
+{
+    return IsTargetLiteral(address, TBrackets::Allowed) || IsDnsName(address);
+}
 
 }  // namespace
 
@@ -115,6 +122,13 @@ void TfrmEditItem::btnConfirmClick()
     if (cbDoType->currentIndex() < 0) {
         InfoBox(QStringLiteral("请选择测速方式。 "));
         cbDoType->setFocus();
+        return;
+    }
+    // A DNS server is asked by its address or by a name a lookup can take;
+    // the placeholder of several items stands for their own addresses.
+    if (cbDoType->currentIndex() == dtDNSQuery && edtDomainIP->isEnabled() && !IsDnsServer(address)) {
+        InfoBox(QStringLiteral("DNS服务器须为IP地址或域名。\n例如:192.168.1.1、[::1] 或 dns.example.com"));
+        edtDomainIP->setFocus();
         return;
     }
 

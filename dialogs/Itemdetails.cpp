@@ -11,6 +11,7 @@
 namespace {
 
 const QString kNone = QStringLiteral("--");
+constexpr int kRowStep = 22;  // from one line of the heading to the next
 
 }  // namespace
 
@@ -31,6 +32,7 @@ TfrmItemDetails::TfrmItemDetails(QWidget* owner)
     lblHost = ui->lblHost;
     lblMethod = ui->lblMethod;
     lblAddress = ui->lblAddress;
+    lblQueryName = ui->lblQueryName;
     lvTries = ui->lvTries;
     lblFastest = ui->lblFastest;
     lblMean = ui->lblMean;
@@ -49,6 +51,7 @@ void TfrmItemDetails::ShowDetails(const TItemDetails& details)
     lblHost->setText(details.Host);
     lblMethod->setText(details.Method);
     lblAddress->setText(details.Address.isEmpty() ? QStringLiteral("未解析") : details.Address);
+    ShowQueryName(details.QueryName);
 
     lvTries->clear();
     for (size_t i = 0; i < details.Tries.size(); ++i) {
@@ -63,4 +66,22 @@ void TfrmItemDetails::ShowDetails(const TItemDetails& details)
     lblMean->setText(figures ? FigureText(figures->Mean) : kNone);
     lblSlowest->setText(figures ? FigureText(figures->Slowest) : kNone);
     lblStdDev->setText(figures ? FigureText(figures->StdDev) : kNone);
+}
+
+// The line takes room only when shown: what lies below moves down a line
+// and the dialog grows by as much.
+void TfrmItemDetails::ShowQueryName(const QString& name)
+{
+    lblQueryName->setText(name);
+    const bool shown = !name.isEmpty();
+    if (shown == FQueryNameShown)
+        return;
+    FQueryNameShown = shown;
+    ui->Label9->setVisible(shown);
+    lblQueryName->setVisible(shown);
+    const int shift = shown ? kRowStep : -kRowStep;
+    for (QWidget* below : {static_cast<QWidget*>(lvTries), static_cast<QWidget*>(ui->gbFigures),
+                           static_cast<QWidget*>(btnClose)})
+        below->move(below->x(), below->y() + shift);
+    setFixedSize(width(), height() + shift);
 }

@@ -24,6 +24,7 @@ QString FigureText(double milliseconds);                                      //
 struct TItemDetails {
     QString Name, Host, Method, Address;
     TTryTimes Tries;
+    QString QueryName;  // the name a DNS item asked for; empty for the other methods
 };
 
 class TfrmItemDetails : public QDialog {
@@ -36,6 +37,7 @@ public:
     QLabel* lblHost;
     QLabel* lblMethod;
     QLabel* lblAddress;
+    QLabel* lblQueryName;  // with its caption, shown for a DNS item only
     QTreeWidget* lvTries;
     QLabel* lblFastest;
     QLabel* lblMean;
@@ -46,5 +48,8 @@ public:
     void ShowDetails(const TItemDetails& details);
 
 private:
+    void ShowQueryName(const QString& name);
+
     std::unique_ptr<Ui::TfrmItemDetails> ui;
+    bool FQueryNameShown = false;
 };

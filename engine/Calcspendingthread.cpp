@@ -113,6 +113,7 @@ TCalcSpendingThread::TCalcSpendingThread(TDNSDispInfo* info, TItemFinished onFin
       FPause(setup.Pause.value_or(kPauseBetweenTries)),
       FHomePageLimit(setup.HomePageLimit),
       FPauseAfterLastTry(setup.PauseAfterLastTry),
+      FDnsQueryName(std::move(setup.DnsQueryName)),
       FLoop(nullptr),
       FAgentNumber(NextWorkerIdentifier()),
       FTries(static_cast<size_t>(std::max(times, 0))),
@@ -195,7 +196,8 @@ void TCalcSpendingThread::StartMethodTry()
         break;
     }
     default:
-        StartDNSQuery(*FLoop, *FResolver, *FTarget, FTimeout, abort, std::move(ended));
+        StartDNSQuery(*FLoop, *FResolver, *FTarget, FTimeout, abort, std::move(ended),
+                      FDnsQueryName.value_or(DNSQueryHostName));
         break;
     }
 }

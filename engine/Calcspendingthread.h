@@ -90,6 +90,7 @@ struct TWorkerSetup {
     std::optional<std::chrono::milliseconds> Pause;          // between tries; empty: kPauseBetweenTries
     std::optional<std::chrono::milliseconds> HomePageLimit;  // a whole fetch; empty: the HTTP defaults
     bool PauseAfterLastTry = true;  // false: the pause only between tries, as ping's -i
+    std::optional<std::string> DnsQueryName;  // what a DNS query asks for; empty: DNSQueryHostName
 };
 
 // The results of CalcSpending, applied to the item on the UI thread.
@@ -145,6 +146,7 @@ private:
     std::chrono::milliseconds FPause;
     std::optional<std::chrono::milliseconds> FHomePageLimit;
     bool FPauseAfterLastTry;
+    std::optional<std::string> FDnsQueryName;
     TTryLoop* FLoop;  // held from creation until Finish
     const std::string* FTarget = nullptr;  // the item's, which stays put meanwhile
     uint64_t FAgentNumber;  // its home-page fetches' user agent is "vqweb_" and it

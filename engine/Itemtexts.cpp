@@ -18,7 +18,12 @@ std::string Format(const char* format, auto... args)
 
 std::string MethodText(int8_t doType)
 {
-    return doType == dtHomePage ? "取首页内容" : "Ping";
+    switch (doType) {
+    case dtHomePage: return "取首页内容";
+    case dtDNSQuery: return "DNS查询";
+    case dtTCPConnect: return "TCP连接";
+    default: return "Ping";
+    }
 }
 
 std::string TimeText(const TDNSDispInfo& item)

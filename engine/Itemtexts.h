@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-std::string MethodText(int8_t doType);                              // "取首页内容" or "Ping"
+std::string MethodText(int8_t doType);                              // "取首页内容", "DNS查询" or "Ping"
 std::string TimeText(const TDNSDispInfo& item);                     // "%7.2f", "待测速", ...
 std::string NoteText(const TDNSDispInfo& item, int32_t testTimes);  // Note + "失败率%d/%d "
 // The run's verdict (MeanOfAverages) over the averages of the items in state 0;

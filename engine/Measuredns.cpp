@@ -19,7 +19,8 @@
 #include <optional>
 
 bool MeasureDNSQuery(TIdDNSResolver& resolver, const std::string& target, int32_t timeout,
-                     std::chrono::microseconds& elapsed, const std::atomic<bool>* abort, int* shortage)
+                     std::chrono::microseconds& elapsed, const std::atomic<bool>* abort, int* shortage,
+                     const std::string& name)
 {
     if (shortage)
         *shortage = 0;
@@ -33,7 +34,7 @@ bool MeasureDNSQuery(TIdDNSResolver& resolver, const std::string& target, int32_
         resolver.DNSHeader.Flags = 0x0100;  // standard query, recursion desired
         resolver.DNSHeader.QDCount = 1;
         resolver.Questions.clear();
-        resolver.Questions.push_back({DNSQueryHostName, DnsTypeA, DnsClassIN});
+        resolver.Questions.push_back({name, DnsTypeA, DnsClassIN});
         const TStopwatch watch;
         resolver.RunQuery();
         elapsed = watch.Elapsed();
@@ -79,10 +80,10 @@ public:
     using TDone = std::function<void(const TTryOutcome& outcome)>;
 
     static void Start(TTryLoop& loop, TIdDNSResolver& resolver, const sockaddr_storage& server, socklen_t length,
-                      int32_t timeout, const std::atomic<bool>* abort, TDone done)
+                      int32_t timeout, const std::atomic<bool>* abort, const std::string& name, TDone done)
     {
         auto* query = new TDNSQueryTry(loop, resolver, std::move(done));
-        query->Send(server, length, timeout, abort);
+        query->Send(server, length, timeout, abort, name);
     }
 
 private:
@@ -99,12 +100,13 @@ private:
         }
     }
 
-    void Send(const sockaddr_storage& server, socklen_t length, int32_t timeout, const std::atomic<bool>* abort)
+    void Send(const sockaddr_storage& server, socklen_t length, int32_t timeout, const std::atomic<bool>* abort,
+              const std::string& name)
     {
         TTryOutcome failed;
         failed.Cause = TTryCause::Other;
         try {
-            PrepareQuery();
+            PrepareQuery(name);
         } catch (...) {
             EndSoon(failed);
             return;
@@ -129,13 +131,13 @@ private:
                                 });
     }
 
-    void PrepareQuery()
+    void PrepareQuery(const std::string& name)
     {
         FResolver.ResetResult();
         FResolver.DNSHeader.Flags = 0x0100;  // standard query, recursion desired
         FResolver.DNSHeader.QDCount = 1;
         FResolver.Questions.clear();
-        FResolver.Questions.push_back({DNSQueryHostName, DnsTypeA, DnsClassIN});
+        FResolver.Questions.push_back({name, DnsTypeA, DnsClassIN});
         FResolver.BuildQuery();
     }
 
@@ -200,18 +202,19 @@ private:
 }  // namespace
 
 void StartDNSQuery(TTryLoop& loop, TIdDNSResolver& resolver, const std::string& target, int32_t timeout,
-                   const std::atomic<bool>* abort, std::function<void(const TTryOutcome& outcome)> done)
+                   const std::atomic<bool>* abort, std::function<void(const TTryOutcome& outcome)> done,
+                   const std::string& name)
 {
     socklen_t length = 0;
     if (const std::optional<sockaddr_storage> server =
             NumericServer(target, static_cast<uint16_t>(resolver.Port()), length)) {
-        TDNSQueryTry::Start(loop, resolver, *server, length, timeout, abort, std::move(done));
+        TDNSQueryTry::Start(loop, resolver, *server, length, timeout, abort, name, std::move(done));
         return;
     }
     // A name: the blocking lookup and query on a thread of their own.
-    TOffLoopTry::Start(loop, [&resolver, target, timeout, abort] {
+    TOffLoopTry::Start(loop, [&resolver, target, timeout, abort, name] {
         TTryOutcome outcome;
-        outcome.Ok = MeasureDNSQuery(resolver, target, timeout, outcome.Elapsed, abort, &outcome.Shortage);
+        outcome.Ok = MeasureDNSQuery(resolver, target, timeout, outcome.Elapsed, abort, &outcome.Shortage, name);
         if (!outcome.Ok)
             outcome.Cause = outcome.Shortage ? TTryCause::Shortage : TTryCause::Other;
         return outcome;

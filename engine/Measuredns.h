@@ -13,16 +13,17 @@
 class TIdDNSResolver;
 class TTryLoop;
 
-// The name asked for: stable, public, resolvable by every recursive server.
+// The name asked for unless another is given: stable, public, resolvable
+// by every recursive server.
 inline constexpr const char* DNSQueryHostName = "www.example.com";
 
-// True with the time of the query in elapsed; every error is a failed try.
+// name is the host whose A record is asked for. True with the time of the query in elapsed; every error is a failed try.
 // The wait for the reply ends early, as a failure, when abort turns true.
 // *shortage, where given, is set to the errno when the try could get no
 // socket or buffer (engine/Shortage.h), else 0.
 bool MeasureDNSQuery(TIdDNSResolver& resolver, const std::string& target, int32_t timeout,
                      std::chrono::microseconds& elapsed, const std::atomic<bool>* abort = nullptr,
-                     int* shortage = nullptr);
+                     int* shortage = nullptr, const std::string& name = DNSQueryHostName);
 
 // Loop thread: the same query on a non-blocking socket of its own that loop
 // waits on; resolver builds the query and judges each datagram, and must
@@ -30,4 +31,5 @@ bool MeasureDNSQuery(TIdDNSResolver& resolver, const std::string& target, int32_
 // returns. A target that is a name rather than an address is looked up and
 // asked on a thread of its own, as the lookup may block.
 void StartDNSQuery(TTryLoop& loop, TIdDNSResolver& resolver, const std::string& target, int32_t timeout,
-                   const std::atomic<bool>* abort, std::function<void(const TTryOutcome& outcome)> done);
+                   const std::atomic<bool>* abort, std::function<void(const TTryOutcome& outcome)> done,
+                   const std::string& name = DNSQueryHostName);

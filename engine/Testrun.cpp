@@ -57,6 +57,11 @@ void TTestRun::ResolveHosts(std::function<void()> resolved)
             item.IP = host;
             continue;
         }
+        // A DNS server may be written as in a web address: [::1].
+        if (item.DoType == dtDNSQuery && IsTargetLiteral(item.DomainIP, TBrackets::Allowed)) {
+            item.IP = item.DomainIP.substr(1, item.DomainIP.size() - 2);
+            continue;
+        }
         named.push_back(&item);
         names.push_back(host);
     }
@@ -173,7 +178,7 @@ void TTestRun::Dispatch(int count)
 bool TTestRun::StartWorker(TDNSDispInfo& item)
 {
     item.State = tsTesting;
-    TWorkerSetup setup{FTry, FOnTry, FControl, FPause, FHomePageLimit, FPauseAfterLastTry};
+    TWorkerSetup setup{FTry, FOnTry, FControl, FPause, FHomePageLimit, FPauseAfterLastTry, FDnsQueryName};
     // The handler may point at this run: Shutdown waits for every worker.
     try {
         FStarter(&item, [this](TDNSDispInfo* finished) { ItemFinished(finished); }, FTimeout, FTimes,

@@ -58,6 +58,8 @@ public:
     void SetHomePageLimit(std::chrono::milliseconds limit) { FHomePageLimit = limit; }
     // false: an item's last try is not followed by the pause.
     void SetPauseAfterLastTry(bool pause) { FPauseAfterLastTry = pause; }
+    // The name DNS-query items ask their servers for, instead of DNSQueryHostName.
+    void SetDnsQueryName(std::string name) { FDnsQueryName = std::move(name); }
     // Items measured at once (kFirstWorkers unless set); at least one.
     void SetWorkerLimit(int limit) { FWorkerLimit = std::max(1, limit); }
 
@@ -145,6 +147,7 @@ private:
     std::optional<std::chrono::milliseconds> FHomePageLimit;
     int FWorkerLimit = kFirstWorkers;
     bool FPauseAfterLastTry = true;
+    std::optional<std::string> FDnsQueryName;
     bool FRetryPosted = false;
     bool FResolving = false;
     std::unique_ptr<THostResolution> FResolution;

@@ -281,17 +281,41 @@ TEST(Clioptions, HelpListsEveryOption)
         if (!std::isspace(static_cast<unsigned char>(c)) || (!flowing.empty() && flowing.back() != ' '))
             flowing += std::isspace(static_cast<unsigned char>(c)) ? ' ' : c;
     for (const std::string line :
-         {"  TARGET ", "  --ping HOST ", "  --http TARGET ", "  --dns SERVER ", "  --tcp HOST:PORT ", "  -c, --count N ", "  -i, --interval MS ",
-          "  -t, --timeout MS ", "  --workers N ", "  --format FMT ", "  --watch SECONDS ", "  --listen ADDR:PORT ",
+         {"  TARGET ", "  --ping HOST ", "  --http TARGET ", "  --dns SERVER ", "  --tcp HOST:PORT ", "  -c, --count N ",
+          "  -i, --interval MS ", "  -t, --timeout MS ", "  --workers N ", "  --dns-name NAME ", "  --format FMT ",
+          "  --watch SECONDS ", "  --listen ADDR:PORT ",
           "  --dir DIR ", "  --plan NAME ", "  --no-record ", "  --history ", "  --since DATE ", "  --list ",
           "  -h, --help ", "  --version "})
         EXPECT_NE(help.find("\n" + line), std::string::npos) << line;
     for (const std::string note : {"(default 5; 1 to 1000)", "(default 100; 0 to 3600000)", "(default 5000; 1 to 60000)",
-                                   "(default 20; 1 to 65536)", "with --watch: serve", "with --history: runs"})
+                                   "(default 20; 1 to 65536)", "(default www.example.com)", "with --watch: serve", "with --history: runs"})
         EXPECT_NE(flowing.find(note), std::string::npos) << note;
     size_t start = 0;
     for (size_t end = help.find('\n'); end != std::string::npos; start = end + 1, end = help.find('\n', start))
         EXPECT_LE(end - start, 100u) << help.substr(start, end - start);  // the usage lines are the widest
+}
+
+// The name DNS items ask for: labels of 1 to 63 bytes, 253 in all; absent
+// unless given, so that the engine asks for its own.
+TEST(Clioptions, DnsNameIsADnsNameOrAUsageError)
+{
+    EXPECT_FALSE(Parse({"--dns", "::1"}).Run.DnsQueryName);
+    EXPECT_EQ(Parse({"--dns", "::1", "--dns-name", "probe.example.test"}).Run.DnsQueryName, "probe.example.test");
+    EXPECT_EQ(Parse({"--dns-name=localhost", "::1"}).Run.DnsQueryName, "localhost");
+    const std::string longest = std::string(63, 'a') + "." + std::string(63, 'b') + "." + std::string(63, 'c') +
+                                "." + std::string(61, 'd');  // 253 bytes
+    EXPECT_EQ(Parse({"--dns-name", longest, "::1"}).Run.DnsQueryName, longest);
+    EXPECT_EQ(Parse({"--dns-name", std::string(63, 'x'), "::1"}).Run.DnsQueryName, std::string(63, 'x'));
+
+    for (const std::string& bad : {std::string(), std::string("a..b"), std::string(".a"), std::string("a."),
+                                  std::string("a b"), std::string("a/b"), std::string("名字.test"),
+                                  std::string(64, 'x'), longest + "d", std::string("a\0b", 3)}) {
+        const std::string message = Message({"--dns-name", bad, "::1"});
+        EXPECT_EQ(message.rfind("--dns-name takes a DNS name", 0), 0u) << bad << ": " << message;
+        EXPECT_EQ(message.find('\n'), std::string::npos) << message;
+    }
+    EXPECT_EQ(Message({"--dns-name"}), "--dns-name needs a value");
+    EXPECT_EQ(Message({"--list", "--dns-name", "a.test"}), "--list and --dns-name do not go together");
 }
 
 // However the usage is bad, the message is one line that names the option.

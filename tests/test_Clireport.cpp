@@ -57,7 +57,7 @@ TEST(Clireport, TableAlignsColumnsByTerminalWidth)
     EXPECT_NE(lines[1].find("  12.35  "), std::string::npos);
     EXPECT_NE(lines[1].find("失败率2/5"), std::string::npos);
     EXPECT_NE(lines[2].find("没响应"), std::string::npos);
-    EXPECT_NE(lines[3].find("Ping"), std::string::npos);  // a DNS item shows as the window shows it
+    EXPECT_NE(lines[3].find("DNS查询"), std::string::npos);  // as the window shows a DNS item
     EXPECT_EQ(lines[5], "测速项总数: 3");
     EXPECT_EQ(lines[6], "平均耗时: 9.92");  // (12.3456 + 7.5) / 2
 }
@@ -78,7 +78,7 @@ TEST(Clireport, CsvQuotesWhatNeedsQuoting)
                         "mean_ms,stddev_ms,try1_ms,try2_ms,try3_ms,try4_ms,try5_ms\r");
     EXPECT_EQ(lines[1], "网关,127.0.0.1,0,Ping,done,12.35,2,5,10.000,15.000,12.345,2.053,10.000,,15.000,12.036,\r");
     EXPECT_EQ(lines[2], "\"a,\"\"b\"\"\",127.0.0.2,1,取首页内容,no_response,,5,5,,,,,,,,,\r");
-    EXPECT_EQ(lines[3], "dns,127.0.0.3,2,Ping,done,7.50,0,5,7.000,8.000,7.500,0.447,7.000,8.000,7.000,8.000,7.500\r");
+    EXPECT_EQ(lines[3], "dns,127.0.0.3,2,DNS查询,done,7.50,0,5,7.000,8.000,7.500,0.447,7.000,8.000,7.000,8.000,7.500\r");
 }
 
 TEST(Clireport, JsonLeavesOutWhatIsAbsent)
@@ -101,6 +101,23 @@ TEST(Clireport, JsonLeavesOutWhatIsAbsent)
 
     TRunReport empty;
     EXPECT_EQ(FormatJson(empty), "{\n  \"plan\": \"\",\n  \"average_ms\": null,\n  \"items\": []\n}\n");
+}
+
+// Each method by its own name in every format; the code stays as stored.
+TEST(Clireport, EveryFormatNamesEachMethod)
+{
+    const auto json = nlohmann::ordered_json::parse(FormatJson(SampleReport()));
+    const std::vector<std::string> csv = TextLines(FormatCsv(SampleReport()));
+    const std::vector<std::string> table = TextLines(FormatTable(SampleReport()));
+    const std::vector<std::pair<int, std::string>> expected{{0, "Ping"}, {1, "取首页内容"}, {2, "DNS查询"}};
+    for (size_t i = 0; i < expected.size(); ++i) {
+        const auto& [code, method] = expected[i];
+        EXPECT_EQ(json["items"][i]["method_code"], code);
+        EXPECT_EQ(json["items"][i]["method"], method);
+        EXPECT_NE(csv[i + 1].find("," + std::to_string(code) + "," + method + ","), std::string::npos) << csv[i + 1];
+        EXPECT_NE(table[i + 1].find(method), std::string::npos) << table[i + 1];
+    }
+    EXPECT_EQ(table[3].find("Ping"), std::string::npos);
 }
 
 TEST(Clireport, CsvAndJsonGiveSubMillisecondTriesThreeDecimals)

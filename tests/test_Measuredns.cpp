@@ -3,6 +3,7 @@
 #include "engine/Tryloop.h"
 #include "net/IdDNSResolver.h"
 #include "tests/support/Dnsresponder.h"
+#include "vqlib/Vqnet.h"
 
 #include <gtest/gtest.h>
 
@@ -35,7 +36,8 @@ public:
         TThread::JoinAll();
     }
 
-    std::vector<std::optional<TTryOutcome>> Run(size_t count, const std::string& server, uint16_t port, int32_t timeout)
+    std::vector<std::optional<TTryOutcome>> Run(size_t count, const std::string& server, uint16_t port, int32_t timeout,
+                                                const std::string& name = DNSQueryHostName)
     {
         std::vector<std::unique_ptr<TIdDNSResolver>> resolvers;
         for (size_t i = 0; i < count; ++i) {
@@ -46,12 +48,15 @@ public:
         size_t ended = 0;
         FLoop.Post([&] {
             for (size_t i = 0; i < count; ++i) {
-                StartDNSQuery(FLoop, *resolvers[i], server, timeout, nullptr, [&, i](const TTryOutcome& outcome) {
-                    std::lock_guard lock(FMutex);
-                    outcomes[i] = outcome;
-                    ++ended;
-                    FChanged.notify_all();
-                });
+                StartDNSQuery(
+                    FLoop, *resolvers[i], server, timeout, nullptr,
+                    [&, i](const TTryOutcome& outcome) {
+                        std::lock_guard lock(FMutex);
+                        outcomes[i] = outcome;
+                        ++ended;
+                        FChanged.notify_all();
+                    },
+                    name);
             }
         });
         std::unique_lock lock(FMutex);
@@ -115,6 +120,25 @@ TEST(StartDNSQuery, AnErrorReplyFailsAtOnceAndSilenceFailsAtTheTimeLimit)
     const TTryOutcome nobody = *queries.Run(1, "127.0.0.1", TDnsResponder::UnusedPort(), 5000)[0];
     EXPECT_FALSE(nobody.Ok);
     EXPECT_EQ(nobody.Cause, TTryCause::Refused);
+}
+
+// The question is the name given, or the fixed one, whether the server is
+// an address (asked from the loop) or a name (asked off it).
+TEST(StartDNSQuery, AsksForTheNameGivenByAddressAndByName)
+{
+    TDnsResponder responder([](const std::string& query, int) { return Answer(query); });
+    THostLookupScope lookup([](const std::string& host) -> std::optional<std::string> {
+        return host == "dns.test" ? std::optional<std::string>("127.0.0.1") : std::nullopt;
+    });
+    TQueries queries;
+    EXPECT_TRUE(queries.Run(1, "127.0.0.1", responder.Port(), 5000, "probe.example.test")[0]->Ok);
+    EXPECT_TRUE(queries.Run(1, "dns.test", responder.Port(), 5000, "other.test")[0]->Ok);
+    EXPECT_TRUE(queries.Run(1, "127.0.0.1", responder.Port(), 5000)[0]->Ok);
+    const std::vector<std::string> asked = responder.Queries();
+    ASSERT_EQ(asked.size(), 3u);
+    EXPECT_EQ(dnsmsg::QuestionOf(asked[0]), dnsmsg::Question(dnsmsg::Name("probe.example.test")));
+    EXPECT_EQ(dnsmsg::QuestionOf(asked[1]), dnsmsg::Question(dnsmsg::Name("other.test")));
+    EXPECT_EQ(dnsmsg::QuestionOf(asked[2]), dnsmsg::Question(dnsmsg::Name(DNSQueryHostName)));
 }
 
 }  // namespace

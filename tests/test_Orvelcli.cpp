@@ -1,6 +1,7 @@
 // orvel-cli run as a process against a store the test writes.
 
 #include "engine/Icmpecho.h"
+#include "engine/Measuredns.h"
 #include "tests/support/Asuser.h"
 #include "tests/support/Dnsresponder.h"
 #include "tests/support/Historylock.h"
@@ -516,6 +517,32 @@ TEST_F(OrvelCliTargets, EachMethodNamedAsTypedWithoutAStore)
     EXPECT_EQ(Count(result.Out, "\"state\": \"done\""), ItemCount());
     EXPECT_EQ(Count(result.Out, "\"tries\": 2"), ItemCount());
     EXPECT_TRUE(fs::is_empty(FDir / "home"));  // nothing read or recorded
+}
+
+// The DNS server is asked for the name given, and the item is named by its
+// method; a name no query could carry is bad usage.
+TEST_F(OrvelCliTargets, DnsNameIsWhatTheServerIsAskedFor)
+{
+    const TOutcome bad = RunTargets("--dns 127.0.0.154 --dns-name a..test");
+    EXPECT_EQ(bad.Status, 2);
+    EXPECT_EQ(bad.Out, "");
+    EXPECT_EQ(bad.Err.rfind("orvel-cli: --dns-name takes a DNS name", 0), 0u) << bad.Err;
+    EXPECT_EQ(RunTargets("--dns 127.0.0.154 --dns-name " + std::string(64, 'a')).Status, 2);
+    if (!FDns)
+        GTEST_SKIP() << "no DNS server on 127.0.0.154:53";
+
+    const TOutcome asked = RunTargets("-c 2 -i 0 --format csv --dns 127.0.0.154 --dns-name probe.example.test");
+    EXPECT_EQ(asked.Status, 0) << asked.Err;
+    EXPECT_NE(asked.Out.find("127.0.0.154,127.0.0.154,2,DNS查询,done,"), std::string::npos) << asked.Out;
+    const TOutcome plain = RunTargets("-c 1 --dns 127.0.0.154");
+    EXPECT_EQ(plain.Status, 0) << plain.Err;
+    EXPECT_NE(plain.Out.find("DNS查询"), std::string::npos) << plain.Out;
+    std::vector<std::string> questions;
+    for (const std::string& query : FDns->Queries())
+        questions.push_back(dnsmsg::QuestionOf(query));
+    const std::string probe = dnsmsg::Question(dnsmsg::Name("probe.example.test"));
+    const std::string fixed = dnsmsg::Question(dnsmsg::Name(DNSQueryHostName));
+    EXPECT_EQ(questions, (std::vector<std::string>{probe, probe, fixed}));
 }
 
 TEST_F(OrvelCliTargets, ExitStatusTellsAnyItemWithoutAnswer)

@@ -306,6 +306,8 @@ TEST_F(TestRunTest, IPv6LiteralsAreMeasuredAsTypedAndNamesShowTheirIPv6Address)
         {"six", "six.test", dtPing, "", "", 0, tsDone, 0},
         {"both", "both.test", dtPing, "", "", 0, tsDone, 0},
         {"dns", "2001:db8::53", dtDNSQuery, "", "", 0, tsDone, 0},
+        {"dns bracketed", "[2001:db8::53]", dtDNSQuery, "", "", 0, tsDone, 0},
+        {"ping bracketed", "[::1]", dtPing, "", "", 0, tsDone, 0},
     };
     bool resolved = false;
     Run.ResolveHosts([&resolved] { resolved = true; });
@@ -317,8 +319,12 @@ TEST_F(TestRunTest, IPv6LiteralsAreMeasuredAsTypedAndNamesShowTheirIPv6Address)
     EXPECT_EQ(Items[2].IP, "192.0.2.4");
     EXPECT_EQ(Items[2].Note, "IP[192.0.2.4] ");
     EXPECT_EQ(Items[3].IP, "2001:db8::53");
+    // A DNS server may be bracketed as in a web address; a Ping target is looked up as typed.
+    EXPECT_EQ(Items[4].IP, "2001:db8::53");
+    EXPECT_EQ(Items[4].Note, "");
+    EXPECT_EQ(Items[5].IP, "");
     std::sort(asked.begin(), asked.end());
-    EXPECT_EQ(asked, (std::vector<std::string>{"both.test", "six.test"}));
+    EXPECT_EQ(asked, (std::vector<std::string>{"[::1]", "both.test", "six.test"}));
 }
 
 TEST_F(TestRunTest, AnUnresolvedItemEndsWithoutResponseAndTheRunGoesOn)

@@ -18,6 +18,7 @@ const QString kBadName = QStringLiteral("测速项名称不能含有=#^和回车
 const QString kEmptyAddress = QStringLiteral("请输入域名或IP地址。\n例如:www.example.com 或 192.168.1.1");
 const QString kBadAddress = QStringLiteral("域名或IP地址不能含有=#^和回车字符。");
 const QString kNoMethod = QStringLiteral("请选择测速方式。 ");
+const QString kBadDnsServer = QStringLiteral("DNS服务器须为IP地址或域名。\n例如:192.168.1.1、[::1] 或 dns.example.com");
 
 }  // namespace
 
@@ -76,9 +77,10 @@ private slots:
         QCOMPARE(d.btnConfirm->text(), QStringLiteral("确定(&Y)"));
         QCOMPARE(d.btnCancel->text(), QStringLiteral("取消(&C)"));
 
-        QCOMPARE(d.cbDoType->count(), 2);
-        QCOMPARE(d.cbDoType->itemText(0), QStringLiteral("Ping"));
-        QCOMPARE(d.cbDoType->itemText(1), QStringLiteral("取首页内容"));
+        QCOMPARE(d.cbDoType->count(), 3);
+        QCOMPARE(d.cbDoType->itemText(dtPing), QStringLiteral("Ping"));
+        QCOMPARE(d.cbDoType->itemText(dtHomePage), QStringLiteral("取首页内容"));
+        QCOMPARE(d.cbDoType->itemText(dtDNSQuery), QStringLiteral("DNS查询"));
         QCOMPARE(d.cbDoType->currentIndex(), 0);
         QVERIFY(!d.cbDoType->isEditable());
         QVERIFY(d.lblHint->text().isEmpty());
@@ -156,6 +158,19 @@ private slots:
         QTest::newRow("caret in address") << "n" << "a^b" << 0 << kBadAddress << "edtDomainIP";
         QTest::newRow("hash in address") << "n" << "a#" << 0 << kBadAddress << "edtDomainIP";
         QTest::newRow("no method") << "n" << "h" << -1 << kNoMethod << "cbDoType";
+        QTest::newRow("method before DNS server") << "n" << "a b" << -1 << kNoMethod << "cbDoType";
+        QTest::newRow("DNS server with a blank") << "n" << "dns server" << int(dtDNSQuery) << kBadDnsServer
+                                                 << "edtDomainIP";
+        QTest::newRow("DNS server as a web address") << "n" << "http://127.0.0.1/" << int(dtDNSQuery)
+                                                     << kBadDnsServer << "edtDomainIP";
+        QTest::newRow("DNS server with a port") << "n" << "127.0.0.1:53" << int(dtDNSQuery) << kBadDnsServer
+                                                << "edtDomainIP";
+        QTest::newRow("DNS server, empty label") << "n" << "dns..test" << int(dtDNSQuery) << kBadDnsServer
+                                                 << "edtDomainIP";
+        QTest::newRow("DNS server, label of 64") << "n" << QString(64, QLatin1Char('a')) + ".test"
+                                                 << int(dtDNSQuery) << kBadDnsServer << "edtDomainIP";
+        QTest::newRow("DNS server, half a bracket") << "n" << "[::1" << int(dtDNSQuery) << kBadDnsServer
+                                                    << "edtDomainIP";
     }
     void checksInOrder()
     {
@@ -262,9 +277,37 @@ private slots:
 
     void methodOutsideTheListSelectsNothing()
     {
-        Dialog->cbDoType->setCurrentIndex(dtDNSQuery);
+        Dialog->cbDoType->setCurrentIndex(dtDNSQuery + 1);
         QCOMPARE(Dialog->cbDoType->currentIndex(), -1);
-        QCOMPARE(ConfirmWith(QStringLiteral("n"), QStringLiteral("h"), dtDNSQuery), QStringList{kNoMethod});
+        QCOMPARE(ConfirmWith(QStringLiteral("n"), QStringLiteral("h"), dtDNSQuery + 1), QStringList{kNoMethod});
+    }
+
+    // A DNS server is an address, bracketed or not, or a name; the text is
+    // kept as typed.
+    void dnsServersAccepted_data()
+    {
+        QTest::addColumn<QString>("server");
+        QTest::newRow("IPv4") << "127.0.0.53";
+        QTest::newRow("IPv6") << "::1";
+        QTest::newRow("IPv6 in brackets") << "[::1]";
+        QTest::newRow("name") << "dns.example.test";
+        QTest::newRow("localhost with blanks") << " localhost ";
+        QTest::newRow("labels of 63") << QString(63, QLatin1Char('a')) + "." + QString(63, QLatin1Char('b'));
+    }
+    void dnsServersAccepted()
+    {
+        QFETCH(QString, server);
+        QVERIFY(ConfirmWith(QStringLiteral("dns"), server, dtDNSQuery).isEmpty());
+        QVERIFY(Dialog->FConfirmed);
+        QCOMPARE(Dialog->cbDoType->currentIndex(), int(dtDNSQuery));
+        QCOMPARE(Dialog->FieldText(Dialog->edtDomainIP), std::optional<std::string>(server.toStdString()));
+    }
+
+    // What no DNS server could be is still fine for the other methods.
+    void otherMethodsKeepTheirLooseHosts()
+    {
+        QVERIFY(ConfirmWith(QStringLiteral("n"), QStringLiteral("127.0.0.1:8080"), dtHomePage).isEmpty());
+        QVERIFY(Dialog->FConfirmed);
     }
 
     // Bytes that are not GBK come back as they were given while unchanged.

@@ -17,7 +17,7 @@ private slots:
     void showsTheTriesAndTheirFigures()
     {
         TfrmItemDetails dialog(nullptr);
-        dialog.ShowDetails({"名称", "example.test", "Ping", "::1", {1234us, std::nullopt, 2000us}});
+        dialog.ShowDetails({"名称", "example.test", "Ping", "::1", {1234us, std::nullopt, 2000us}, {}});
         QCOMPARE(dialog.lblAddress->text(), QStringLiteral("::1"));
         QCOMPARE(dialog.lvTries->topLevelItemCount(), 3);
         QCOMPARE(dialog.lvTries->topLevelItem(0)->text(1), QStringLiteral("1.234"));
@@ -28,11 +28,37 @@ private slots:
         QCOMPARE(dialog.lblStdDev->text(), QStringLiteral("0.38"));
 
         // Shown again for another item, nothing of the first is left.
-        dialog.ShowDetails({"b", "b", "Ping", "", {std::nullopt, std::nullopt}});
+        dialog.ShowDetails({"b", "b", "Ping", "", {std::nullopt, std::nullopt}, {}});
         QCOMPARE(dialog.lvTries->topLevelItemCount(), 2);
         QCOMPARE(dialog.lblAddress->text(), QStringLiteral("未解析"));
         for (QLabel* figure : {dialog.lblFastest, dialog.lblMean, dialog.lblSlowest, dialog.lblStdDev})
             QCOMPARE(figure->text(), QStringLiteral("--"));
+    }
+
+    // The query's line takes room only for a DNS item, and gives it back.
+    void queryNameLineOnlyForADnsItem()
+    {
+        TfrmItemDetails dialog(nullptr);
+        dialog.show();
+        const QSize plain = dialog.size();
+        const int listTop = dialog.lvTries->y();
+        const int closeTop = dialog.btnClose->y();
+        QVERIFY(!dialog.lblQueryName->isVisible());
+
+        for (int shown = 0; shown < 2; ++shown) {  // twice: the line moves things once
+            dialog.ShowDetails({"dns", "127.0.0.53", "DNS查询", "127.0.0.53", {1ms}, "www.example.com"});
+            QCOMPARE(dialog.lblMethod->text(), QStringLiteral("DNS查询"));
+            QCOMPARE(dialog.lblQueryName->text(), QStringLiteral("www.example.com"));
+            QVERIFY(dialog.lblQueryName->isVisible());
+            QCOMPARE(dialog.lvTries->y(), listTop + 22);
+            QCOMPARE(dialog.btnClose->y(), closeTop + 22);
+            QCOMPARE(dialog.size(), plain + QSize(0, 22));
+            QCOMPARE(dialog.minimumSize(), dialog.maximumSize());
+        }
+        dialog.ShowDetails({"p", "127.0.0.1", "Ping", "127.0.0.1", {1ms}, {}});
+        QVERIFY(!dialog.lblQueryName->isVisible());
+        QCOMPARE(dialog.lvTries->y(), listTop);
+        QCOMPARE(dialog.size(), plain);
     }
 
     void closesWithItsButtonOrEscape()

@@ -359,7 +359,7 @@ private slots:
         QTest::newRow("testing never shows failures") << "localhost" << 0 << 2 << 3.0 << 4 << "Ping" << "测速中..."
                                                       << resolved;
         QTest::newRow("unknown state") << "localhost" << 0 << 9 << 3.0 << 4 << "Ping" << "待测速" << resolved;
-        QTest::newRow("DNS query shows Ping") << "localhost" << 2 << 0 << 1.0 << 0 << "Ping" << "   1.00" << resolved;
+        QTest::newRow("DNS query shows its method") << "localhost" << 2 << 0 << 1.0 << 0 << "DNS查询" << "   1.00" << resolved;
         QTest::newRow("unknown method") << "localhost" << -56 << 0 << 1.0 << 0 << "Ping" << "   1.00" << resolved;
     }
 

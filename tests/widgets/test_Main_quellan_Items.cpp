@@ -269,7 +269,7 @@ private slots:
         QCOMPARE(SavedPlan(window), QStringLiteral("a^127.0.0.1^1#b^127.0.0.2^1#c^127.0.0.3^1#d^127.0.0.4^1#e^127.0.0.5^1"));
     }
 
-    // A method the list lacks shows no entry, and a method must be chosen.
+    // A DNS item shows its method and keeps it through a modify.
     void modifyDnsQueryItem()
     {
         TfrmTarnix& window = OpenPlan(QStringLiteral("dns^127.0.0.53^2"));
@@ -277,12 +277,50 @@ private slots:
         int shownType = -2;
         WhenModal<TfrmEditItem>(QStringLiteral("frmEditItem"), [&](TfrmEditItem& d) {
             shownType = d.cbDoType->currentIndex();
+            TypeInto(d.edtName, QStringLiteral("dns2"));
+            TypeInto(d.edtDomainIP, QStringLiteral("[::1]"));
+            QTest::mouseClick(d.btnConfirm, Qt::LeftButton);
+        });
+        Trigger(window, "actModifyItem");
+        QCOMPARE(shownType, int(dtDNSQuery));
+        QCOMPARE(RowTexts(window, 0).mid(0, 3), QStringList({"dns2", "[::1]", "DNS查询"}));
+        QCOMPARE(SavedPlan(window), QStringLiteral("dns2^[::1]^2"));
+
+        SelectRows(window, {0});
+        WhenModal<TfrmEditItem>(QStringLiteral("frmEditItem"), [&](TfrmEditItem& d) {
             d.cbDoType->setCurrentIndex(dtPing);
             QTest::mouseClick(d.btnConfirm, Qt::LeftButton);
         });
         Trigger(window, "actModifyItem");
-        QCOMPARE(shownType, -1);
-        QCOMPARE(SavedPlan(window), QStringLiteral("dns^127.0.0.53^0"));
+        QCOMPARE(SavedPlan(window), QStringLiteral("dns2^[::1]^0"));
+    }
+
+    // Added as DNS items: by address and by name; a bad server is refused
+    // and the dialog stays until it is mended.
+    void addDnsQueryItems()
+    {
+        TfrmTarnix& window = OpenPlan(QStringLiteral("a^127.0.0.1^0"));
+        WhenModal<TfrmEditItem>(QStringLiteral("frmEditItem"), [&](TfrmEditItem& d) {
+            TypeInto(d.edtName, QStringLiteral("本机DNS"));
+            TypeInto(d.edtDomainIP, QStringLiteral("127.0.0.53"));
+            d.cbDoType->setCurrentIndex(dtDNSQuery);
+            QTest::mouseClick(d.btnConfirm, Qt::LeftButton);
+        });
+        Trigger(window, "actAddItem");
+        WhenModal<TfrmEditItem>(QStringLiteral("frmEditItem"), [&](TfrmEditItem& d) {
+            TypeInto(d.edtName, QStringLiteral("byname"));
+            TypeInto(d.edtDomainIP, QStringLiteral("dns server"));
+            d.cbDoType->setCurrentIndex(dtDNSQuery);
+            Boxes().Answer({IDOK});
+            QTest::mouseClick(d.btnConfirm, Qt::LeftButton);
+            TypeInto(d.edtDomainIP, QStringLiteral("localhost"));
+            QTest::mouseClick(d.btnConfirm, Qt::LeftButton);
+        });
+        Trigger(window, "actAddItem");
+        QCOMPARE(Boxes().Texts(),
+                 QStringList{QStringLiteral("DNS服务器须为IP地址或域名。\n例如:192.168.1.1、[::1] 或 dns.example.com")});
+        QCOMPARE(ColumnTexts(window, 2), QStringList({"Ping", "DNS查询", "DNS查询"}));
+        CheckRowsBound(window);
     }
 
     void modifyCancelledChangesNothing()

@@ -143,6 +143,37 @@ private slots:
         QCOMPARE(shown.Mean, QStringLiteral("--"));
     }
 
+    // A DNS item names its method and the name it asked for; a Ping item has no such line.
+    void detailsOfADnsItemNameTheQuery()
+    {
+        TfrmTarnix& window = OpenPlan(kPlan + QStringLiteral("#d^127.0.0.53^2"));
+        Workers->Set(QStringLiteral("d"), Tried({2ms, 2ms, 2ms, 2ms, 2ms}));
+        RunAndRecord(window);
+        struct TShownQuery {
+            QString Method, QueryName;
+            bool Visible = false;
+            int ListTop = 0;
+        };
+        auto inspect = [&window](int row) {
+            TShownQuery shown;
+            SelectRows(window, {row});
+            WhenModal<TfrmItemDetails>(QStringLiteral("frmItemDetails"), [&shown](TfrmItemDetails& d) {
+                shown = {d.lblMethod->text(), d.lblQueryName->text(), d.lblQueryName->isVisible(), d.lvTries->y()};
+                QTest::mouseClick(d.btnClose, Qt::LeftButton);
+            });
+            Trigger(window, "actItemDetails");
+            return shown;
+        };
+        const TShownQuery dns = inspect(3);
+        QCOMPARE(dns.Method, QStringLiteral("DNS查询"));
+        QCOMPARE(dns.QueryName, QStringLiteral("www.example.com"));
+        QVERIFY(dns.Visible);
+        const TShownQuery ping = inspect(0);
+        QCOMPARE(ping.Method, QStringLiteral("Ping"));
+        QVERIFY(!ping.Visible);
+        QCOMPARE(dns.ListTop - ping.ListTop, 22);
+    }
+
     // Deleting and adding items moves the records; each row keeps its own tries.
     void detailsStayWithTheirItemWhenTheListChanges()
     {
