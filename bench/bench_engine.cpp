@@ -128,9 +128,9 @@ void BenchRun(const char* label, int8_t method, int delay)
     std::atomic<int64_t> trySum{0}, tryCount{0};  // microseconds, tries
     bool completed = false;
     TTestRun run(items, 5000, 5);
-    run.SetTryObserver([&](const TDNSDispInfo&, int, bool ok, std::chrono::microseconds elapsed) {
-        if (ok) {
-            trySum += elapsed.count();
+    run.SetTryObserver([&](const TDNSDispInfo&, int, const TTryOutcome& outcome) {
+        if (outcome.Ok) {
+            trySum += outcome.Elapsed.count();
             ++tryCount;
         }
     });

@@ -144,11 +144,36 @@ void TCalcSpendingThread::Begin()
 {
     const TDNSDispInfo& item = *FInfo;
     FTarget = item.DoType == dtHomePage ? &item.DomainIP : &item.IP;
+    if (FTarget->empty() && FTimes > 0 && !Stopping()) {
+        const bool noPort = item.DoType == dtTCPConnect && !ParseTcpTarget(item.DomainIP);
+        FailEveryTry(noPort ? TTryCause::BadTarget : TTryCause::NameNotResolved);
+    }
     if (FTarget->empty() || FTimes <= 0 || Stopping()) {
         Finish();
         return;
     }
     StartTry();
+}
+
+void TCalcSpendingThread::FailEveryTry(TTryCause cause) noexcept
+{
+    TTryOutcome failed;
+    failed.Cause = cause;
+    for (int index = 0; index < FTimes && !FBroken; ++index)
+        TellObserver(index, failed);
+}
+
+void TCalcSpendingThread::TellObserver(int index, const TTryOutcome& outcome) noexcept
+{
+    try {
+        if (FOnTry)
+            FOnTry(*FInfo, index, outcome);
+    } catch (const std::bad_alloc&) {
+        FControl->NoteShortage(ENOMEM);
+        FBroken = true;
+    } catch (...) {
+        FBroken = true;
+    }
 }
 
 void TCalcSpendingThread::StartTry() noexcept
@@ -232,15 +257,7 @@ void TCalcSpendingThread::TryEnded(const TTryOutcome& outcome) noexcept
     const int index = FIndex++;
     if (outcome.Ok)
         FTries[static_cast<size_t>(index)] = outcome.Elapsed;
-    try {
-        if (FOnTry)
-            FOnTry(*FInfo, index, outcome.Ok, outcome.Elapsed);
-    } catch (const std::bad_alloc&) {
-        FControl->NoteShortage(ENOMEM);
-        FBroken = true;
-    } catch (...) {
-        FBroken = true;
-    }
+    TellObserver(index, outcome);
     const bool last = FIndex >= FTimes;
     if (FBroken || Stopping() || (last && !FPauseAfterLastTry)) {
         Finish();

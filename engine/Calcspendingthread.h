@@ -34,9 +34,9 @@ using TTryOperation = std::function<bool(const TDNSDispInfo& item, const std::st
 
 // Told of every try (index from 0) on the try loop's thread, and so
 // concurrently with the UI thread: it must be thread-safe and quick. The item's texts
-// may be read; its results are not written yet.
-using TTryObserver =
-    std::function<void(const TDNSDispInfo& item, int index, bool ok, std::chrono::microseconds elapsed)>;
+// may be read; its results are not written yet. An item with nothing to
+// measure (its name did not resolve, no port) is told each try failed with why.
+using TTryObserver = std::function<void(const TDNSDispInfo& item, int index, const TTryOutcome& outcome)>;
 
 // Shared by a run and its workers: the request to stop and the count of
 // workers still alive.
@@ -123,6 +123,8 @@ private:
     // The steps on the loop's thread. The item is only read there; its
     // results are written in the report, on the UI thread.
     void Begin();
+    void FailEveryTry(TTryCause cause) noexcept;
+    void TellObserver(int index, const TTryOutcome& outcome) noexcept;
     void StartTry() noexcept;
     void StartMethodTry();
     void StartHomePageTry();

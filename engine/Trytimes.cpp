@@ -62,21 +62,15 @@ TTryLog::TTryLog(int tries) : FTries(std::max(tries, 0)) {}
 
 TTryObserver TTryLog::Observer()
 {
-    return [this](const TDNSDispInfo& item, int index, bool ok, std::chrono::microseconds elapsed) {
-        Add(item, index, ok, elapsed);
-    };
+    return [this](const TDNSDispInfo& item, int index, const TTryOutcome& outcome) { Add(item, index, outcome); };
 }
 
-void TTryLog::Add(const TDNSDispInfo& item, int index, bool ok, std::chrono::microseconds elapsed)
+void TTryLog::Add(const TDNSDispInfo& item, int index, const TTryOutcome& outcome)
 {
     std::lock_guard lock(FMutex);
-    TTryTimes& times = FByItem.try_emplace(&item, FTries).first->second;
-    if (index < 0 || index >= FTries)
-        return;
-    if (ok)
-        times[index] = elapsed;
-    else
-        times[index].reset();
+    TTryOutcomes& outcomes = FByItem.try_emplace(&item, FTries).first->second;
+    if (index >= 0 && index < FTries)
+        outcomes[index] = outcome;
 }
 
 void TTryLog::Clear()
@@ -87,7 +81,21 @@ void TTryLog::Clear()
 
 TTryTimes TTryLog::Tries(const TDNSDispInfo& item) const
 {
+    return TimesOf(Outcomes(item));
+}
+
+TTryOutcomes TTryLog::Outcomes(const TDNSDispInfo& item) const
+{
     std::lock_guard lock(FMutex);
     const auto it = FByItem.find(&item);
-    return it != FByItem.end() ? it->second : TTryTimes(FTries);
+    return it != FByItem.end() ? it->second : TTryOutcomes(FTries);
+}
+
+TTryTimes TimesOf(const TTryOutcomes& outcomes)
+{
+    TTryTimes times(outcomes.size());
+    for (size_t i = 0; i < outcomes.size(); ++i)
+        if (outcomes[i] && outcomes[i]->Ok)
+            times[i] = outcomes[i]->Elapsed;
+    return times;
 }

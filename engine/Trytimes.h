@@ -13,6 +13,11 @@
 // Each try's time, in the order of the tries; none for a failed try or one
 // not made.
 using TTryTimes = std::vector<std::optional<std::chrono::microseconds>>;
+// How each try ended, in the order of the tries; none for a try not made.
+using TTryOutcomes = std::vector<std::optional<TTryOutcome>>;
+
+// The times of the tries that succeeded.
+TTryTimes TimesOf(const TTryOutcomes& outcomes);
 
 // The figures of an item's successful tries, in ms; the standard deviation
 // is the population's (the jitter of these tries).
@@ -39,13 +44,15 @@ public:
 
     // The observer to hand to the run; it must not outlive this log.
     TTryObserver Observer();
-    void Add(const TDNSDispInfo& item, int index, bool ok, std::chrono::microseconds elapsed);
+    void Add(const TDNSDispInfo& item, int index, const TTryOutcome& outcome);
     void Clear();
     // As many places as tries; empty ones for tries failed or not made.
     TTryTimes Tries(const TDNSDispInfo& item) const;
+    // As many places as tries; empty ones for tries not made.
+    TTryOutcomes Outcomes(const TDNSDispInfo& item) const;
 
 private:
     const int FTries;
     mutable std::mutex FMutex;
-    std::map<const TDNSDispInfo*, TTryTimes> FByItem;
+    std::map<const TDNSDispInfo*, TTryOutcomes> FByItem;
 };

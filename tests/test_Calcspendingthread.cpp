@@ -166,6 +166,27 @@ TEST_F(CalcSpendingTest, AnEmptyTargetEndsAtOnceWithoutAnyTryOrPause)
     EXPECT_EQ(item.FailCount, 5);
 }
 
+// The observer hears why: each try failed, the name unresolved or the port missing.
+TEST_F(CalcSpendingTest, AnEmptyTargetTellsEachTryWhyItFailed)
+{
+    for (const auto& [item, cause] :
+         {std::pair{Item(dtPing, "no.such.host", ""), TTryCause::NameNotResolved},
+          std::pair{Item(dtTCPConnect, "no.such.host:80", ""), TTryCause::NameNotResolved},
+          std::pair{Item(dtTCPConnect, "127.0.0.1", ""), TTryCause::BadTarget}}) {
+        TDNSDispInfo measured = item;
+        std::mutex mutex;
+        std::vector<std::pair<int, TTryCause>> seen;
+        Measure(measured, Script({1ms, 1ms, 1ms, 1ms, 1ms}), [&](const TDNSDispInfo&, int index, const TTryOutcome& outcome) {
+            std::lock_guard lock(mutex);
+            EXPECT_FALSE(outcome.Ok);
+            seen.emplace_back(index, outcome.Cause);
+        });
+        EXPECT_EQ(seen, (std::vector<std::pair<int, TTryCause>>{{0, cause}, {1, cause}, {2, cause}, {3, cause}, {4, cause}}))
+            << item.DomainIP;
+        EXPECT_TRUE(Clock.Pauses().empty());
+    }
+}
+
 TEST_F(CalcSpendingTest, TheHomePageIsFetchedFromTheHostTextAndTheOthersFromTheAddress)
 {
     struct TCase {
@@ -185,10 +206,10 @@ TEST_F(CalcSpendingTest, TheObserverHearsOfEveryTry)
     TDNSDispInfo item = Item(dtPing, "10.0.0.1", "10.0.0.1");
     std::mutex mutex;
     std::vector<std::tuple<int, bool, std::chrono::microseconds>> seen;
-    TTryObserver observer = [&](const TDNSDispInfo& tried, int index, bool ok, TElapsed elapsed) {
+    TTryObserver observer = [&](const TDNSDispInfo& tried, int index, const TTryOutcome& outcome) {
         EXPECT_EQ(tried.Name, "item");
         std::lock_guard lock(mutex);
-        seen.emplace_back(index, ok, ok ? elapsed : 0us);
+        seen.emplace_back(index, outcome.Ok, outcome.Ok ? outcome.Elapsed : 0us);
     };
     Measure(item, Script({7ms, std::nullopt, 9ms, 11043us, std::nullopt}), observer);
     const std::vector<std::tuple<int, bool, std::chrono::microseconds>> expected{
@@ -320,10 +341,10 @@ TEST_F(WorkerOutOfMemoryTest, MemoryRunningOutInTheObserverFailsTheItemAndItIsRe
     // Observers run on the try loop's thread: memory runs out there, for
     // the log's first entry, and is back once the failure is on its way.
     TTryObserver logTry = log.Observer();
-    Measure(item, Answering(0), [logTry](const TDNSDispInfo& tried, int index, bool ok, TElapsed elapsed) {
+    Measure(item, Answering(0), [logTry](const TDNSDispInfo& tried, int index, const TTryOutcome& outcome) {
         FailAllocationsOnThisThread();
         try {
-            logTry(tried, index, ok, elapsed);
+            logTry(tried, index, outcome);
         } catch (...) {
             FailNoAllocations();
             throw;

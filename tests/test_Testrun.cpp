@@ -201,7 +201,7 @@ TEST_F(TestRunTest, ManyQuickItemsEndExactlyOnceWithEveryItemReportedOnce)
         elapsed = std::chrono::milliseconds(item.Name.size());
         return item.Name.back() != '7';
     });
-    Run.SetTryObserver([&](const TDNSDispInfo&, int, bool, TElapsed) { ++observed; });
+    Run.SetTryObserver([&](const TDNSDispInfo&, int, const TTryOutcome&) { ++observed; });
     Run.Execute();
     ASSERT_TRUE(RunUntil([&] { return Completions > 0; }));
     EXPECT_EQ(Completions, 1);

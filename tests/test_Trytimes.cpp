@@ -53,6 +53,21 @@ TEST(Trytimes, TheVerdictIsTheMeanOfTheAnsweredAverages)
     EXPECT_EQ(MeanOfAverages({12.5}), 12.5);
 }
 
+TTryOutcome TookOf(std::chrono::microseconds elapsed)
+{
+    TTryOutcome outcome;
+    outcome.Ok = true;
+    outcome.Elapsed = elapsed;
+    return outcome;
+}
+
+TTryOutcome FailedOf(TTryCause cause)
+{
+    TTryOutcome outcome;
+    outcome.Cause = cause;
+    return outcome;
+}
+
 // Workers report concurrently; each item's tries land in their places, a
 // later failure of the same try clears it, and indexes out of range are
 // ignored rather than written past the end.
@@ -66,7 +81,9 @@ TEST(Trytimes, LogGathersTriesFromManyThreads)
         workers.emplace_back([&, w] {
             for (int round = 0; round < 200; ++round)
                 for (int index = -1; index <= 5; ++index)
-                    observer(items[w], index, index % 2 == 0, std::chrono::microseconds(100 * w + index));
+                    observer(items[w], index,
+                             index % 2 == 0 ? TookOf(std::chrono::microseconds(100 * w + index))
+                                            : FailedOf(TTryCause::Refused));
         });
     for (std::thread& worker : workers)
         worker.join();
@@ -79,8 +96,10 @@ TEST(Trytimes, LogGathersTriesFromManyThreads)
             else
                 EXPECT_FALSE(tries[index]);
     }
-    log.Add(items[0], 0, false, 0us);
+    EXPECT_EQ(log.Outcomes(items[0])[1]->Cause, TTryCause::Refused);
+    log.Add(items[0], 0, FailedOf(TTryCause::Timeout));
     EXPECT_FALSE(log.Tries(items[0])[0]);
+    EXPECT_EQ(log.Outcomes(items[0])[0]->Cause, TTryCause::Timeout);
 }
 
 TEST(Trytimes, ClearForgetsEveryItem)
@@ -88,8 +107,9 @@ TEST(Trytimes, ClearForgetsEveryItem)
     TDNSDispInfo item;
     TTryLog log(3);
     EXPECT_EQ(log.Tries(item), TTryTimes(3));
-    log.Add(item, 1, true, 7us);
+    log.Add(item, 1, TookOf(7us));
     EXPECT_EQ(log.Tries(item), (TTryTimes{std::nullopt, 7us, std::nullopt}));
+    EXPECT_FALSE(log.Outcomes(item)[0]);  // not made, rather than failed
     log.Clear();
     EXPECT_EQ(log.Tries(item), TTryTimes(3));
 }

@@ -28,6 +28,8 @@ struct TFakeResult {
     int Shortage = 0;         // the errno of tries that got no descriptor, buffer or memory
     // Told to the run's try observer before the report, in order; none: a failed try.
     std::vector<std::optional<std::chrono::microseconds>> Tries = {};
+    // Told instead of Tries when given: how each try ended, causes and all.
+    std::vector<TTryOutcome> Outcomes = {};
 };
 
 inline TFakeResult Measured(double avgTime, int32_t failCount = 0) { return {tsDone, avgTime, failCount}; }
@@ -142,9 +144,16 @@ private:
             const auto found = Results.find(started.Item->Name);
             const TFakeResult result = found != Results.end() ? found->second : NoResponse(Times);
             if (started.OnTry)
-                for (size_t i = 0; i < result.Tries.size(); ++i)
-                    started.OnTry(*started.Item, int(i), result.Tries[i].has_value(),
-                                  result.Tries[i].value_or(std::chrono::microseconds(0)));
+                for (size_t i = 0; i < result.Tries.size(); ++i) {
+                    TTryOutcome outcome;
+                    outcome.Ok = result.Tries[i].has_value();
+                    outcome.Elapsed = result.Tries[i].value_or(std::chrono::microseconds(0));
+                    outcome.Cause = outcome.Ok ? TTryCause::None : TTryCause::Timeout;
+                    started.OnTry(*started.Item, int(i), outcome);
+                }
+            if (started.OnTry)
+                for (size_t i = 0; i < result.Outcomes.size(); ++i)
+                    started.OnTry(*started.Item, int(i), result.Outcomes[i]);
             started.Item->State = result.State;
             started.Item->AvgTime = result.AvgTime;
             started.Item->FailCount = result.FailCount;

@@ -1,0 +1,69 @@
+#include "engine/Tryoutcome.h"
+
+#include <gtest/gtest.h>
+
+#include <cerrno>
+
+namespace {
+
+TTryOutcome Failed(TTryCause cause)
+{
+    TTryOutcome outcome;
+    outcome.Cause = cause;
+    return outcome;
+}
+
+TTryOutcome DnsAnswered(uint8_t rcode)
+{
+    TTryOutcome outcome = Failed(TTryCause::DnsAnswer);
+    outcome.DnsRcode = rcode;
+    return outcome;
+}
+
+// Scripts read the codes; the window shows the texts. A try that succeeded
+// has neither, whatever cause it carries.
+TEST(Tryoutcome, EachCauseHasACodeAndAText)
+{
+    TTryOutcome ok;
+    ok.Ok = true;
+    ok.Cause = TTryCause::Timeout;
+    EXPECT_EQ(CauseCode(ok), "");
+    EXPECT_EQ(CauseText(ok), "");
+    EXPECT_EQ(CauseCode(Failed(TTryCause::Refused)), "refused");
+    EXPECT_EQ(CauseText(Failed(TTryCause::Refused)), "连接被拒绝");
+    EXPECT_EQ(CauseCode(Failed(TTryCause::Timeout)), "timeout");
+    EXPECT_EQ(CauseText(Failed(TTryCause::Timeout)), "超时");
+    EXPECT_EQ(CauseCode(Failed(TTryCause::TlsExpired)), "tls_expired");
+    EXPECT_EQ(CauseCode(Failed(TTryCause::None)), "other");  // failed without a word of why
+    for (int cause = 0; cause <= static_cast<int>(TTryCause::HttpStatus); ++cause) {
+        const TTryOutcome failed = Failed(static_cast<TTryCause>(cause));
+        EXPECT_FALSE(CauseCode(failed).empty()) << cause;
+        EXPECT_FALSE(CauseText(failed).empty()) << cause;
+    }
+}
+
+TEST(Tryoutcome, DnsAndHttpCausesSayTheirCode)
+{
+    EXPECT_EQ(CauseCode(DnsAnswered(2)), "dns_servfail");
+    EXPECT_EQ(CauseText(DnsAnswered(2)), "DNS答复错误 SERVFAIL");
+    EXPECT_EQ(CauseCode(DnsAnswered(3)), "dns_nxdomain");
+    EXPECT_EQ(CauseCode(DnsAnswered(5)), "dns_refused");
+    EXPECT_EQ(CauseCode(DnsAnswered(15)), "dns_rcode15");
+    TTryOutcome status = Failed(TTryCause::HttpStatus);
+    EXPECT_EQ(CauseText(status), "HTTP错误 ?");
+    status.Http = THttpTry{};
+    status.Http->Status = 503;
+    EXPECT_EQ(CauseCode(status), "http_status");
+    EXPECT_EQ(CauseText(status), "HTTP错误 503");
+}
+
+TEST(Tryoutcome, ErrorsMapToTheirCause)
+{
+    EXPECT_EQ(CauseOfError(ECONNREFUSED), TTryCause::Refused);
+    EXPECT_EQ(CauseOfError(ETIMEDOUT), TTryCause::Timeout);
+    EXPECT_EQ(CauseOfError(ENETUNREACH), TTryCause::Unreachable);
+    EXPECT_EQ(CauseOfError(EMFILE), TTryCause::Shortage);
+    EXPECT_EQ(CauseOfError(EINVAL), TTryCause::Other);
+}
+
+}  // namespace
