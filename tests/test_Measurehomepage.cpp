@@ -50,17 +50,19 @@ public:
         int Shortage = -1;
         std::thread::id Thread;
         TWallClock::time_point At;
+        TTryOutcome Outcome;
     };
 
     explicit TResults(size_t count) : FResults(count) {}
 
     THomePageDone Done(size_t index)
     {
-        return [this, index](bool ok, std::chrono::microseconds elapsed, int shortage) {
+        return [this, index](TTryOutcome outcome) {
             std::lock_guard lock(FMutex);
             TResult& result = FResults[index];
             ++result.Calls;
-            result = {result.Calls, ok, elapsed, shortage, std::this_thread::get_id(), TWallClock::now()};
+            result = {result.Calls,           outcome.Ok,        outcome.Elapsed, outcome.Shortage,
+                      std::this_thread::get_id(), TWallClock::now(), std::move(outcome)};
             ++FCalls;
         };
     }
@@ -278,8 +280,8 @@ TEST_F(HomePageFetchesTest, ATryStartedFromItsOwnDoneRuns)
     const THomePageDone second = results.Done(1);
     const std::string target = Server.HostPort();
     StartHomePage(target, std::nullopt, nullptr,
-                  [first = results.Done(0), second, target](bool ok, std::chrono::microseconds elapsed, int shortage) {
-                      first(ok, elapsed, shortage);
+                  [first = results.Done(0), second, target](TTryOutcome outcome) {
+                      first(std::move(outcome));
                       StartHomePage(target, std::nullopt, nullptr, second);
                   });
     ASSERT_TRUE(results.WaitAll(5s));
