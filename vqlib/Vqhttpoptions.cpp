@@ -95,13 +95,16 @@ int64_t CertificateExpiry(CURL* curl)
     return 0;
 }
 
-// curl checks the name itself and fails with OpenSSL's verdict still "ok".
+// curl checks the name itself, before it reads OpenSSL's verdict: a wrong
+// name leaves the verdict at what curl starts it with, !X509_V_OK (1, which
+// OpenSSL's X509_V_ERR_UNSPECIFIED shares).
 THttpFailure VerificationFailure(CURL* curl)
 {
     long verdict = X509_V_OK;
     curl_easy_getinfo(curl, CURLINFO_SSL_VERIFYRESULT, &verdict);
     switch (verdict) {
     case X509_V_OK:
+    case !X509_V_OK:
     case X509_V_ERR_HOSTNAME_MISMATCH:
     case X509_V_ERR_IP_ADDRESS_MISMATCH:
         return THttpFailure::TlsWrongName;
