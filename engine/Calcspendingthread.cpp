@@ -114,6 +114,7 @@ TCalcSpendingThread::TCalcSpendingThread(TDNSDispInfo* info, TItemFinished onFin
       FHomePageLimit(setup.HomePageLimit),
       FPauseAfterLastTry(setup.PauseAfterLastTry),
       FDnsQueryName(std::move(setup.DnsQueryName)),
+      FFailOnHttpError(setup.FailOnHttpError),
       FLoop(nullptr),
       FAgentNumber(NextWorkerIdentifier()),
       FTries(static_cast<size_t>(std::max(times, 0))),
@@ -234,18 +235,11 @@ void TCalcSpendingThread::StartHomePageTry()
     auto handBack = std::make_shared<TTryLoop::TReservedTask>([this, outcome] { TryEnded(*outcome); });
     StartHomePage(
         *FTarget, FHomePageLimit, &FControl->AbortFlag(),
-        [loop = FLoop, abort = &FControl->AbortFlag(), outcome, handBack](bool ok, std::chrono::microseconds elapsed,
-                                                                           int shortage) {
-            outcome->Ok = ok;
-            outcome->Elapsed = elapsed;
-            outcome->Shortage = shortage;
-            if (!ok)
-                outcome->Cause = shortage ? TTryCause::Shortage
-                    : abort->load()       ? TTryCause::Aborted
-                                          : TTryCause::Other;
+        [loop = FLoop, outcome, handBack](TTryOutcome ended) {
+            *outcome = std::move(ended);
             loop->Post(std::move(*handBack));
         },
-        "vqweb_" + std::to_string(FAgentNumber));
+        "vqweb_" + std::to_string(FAgentNumber), FFailOnHttpError);
 }
 
 void TCalcSpendingThread::TryEnded(const TTryOutcome& outcome) noexcept

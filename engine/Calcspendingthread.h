@@ -91,6 +91,7 @@ struct TWorkerSetup {
     std::optional<std::chrono::milliseconds> HomePageLimit;  // a whole fetch; empty: the HTTP defaults
     bool PauseAfterLastTry = true;  // false: the pause only between tries, as ping's -i
     std::optional<std::string> DnsQueryName;  // what a DNS query asks for; empty: DNSQueryHostName
+    bool FailOnHttpError = false;  // a home page's status of 400 or more fails its try
 };
 
 // The results of CalcSpending, applied to the item on the UI thread.
@@ -149,6 +150,7 @@ private:
     std::optional<std::chrono::milliseconds> FHomePageLimit;
     bool FPauseAfterLastTry;
     std::optional<std::string> FDnsQueryName;
+    bool FFailOnHttpError;
     TTryLoop* FLoop;  // held from creation until Finish
     const std::string* FTarget = nullptr;  // the item's, which stays put meanwhile
     uint64_t FAgentNumber;  // its home-page fetches' user agent is "vqweb_" and it

@@ -8,6 +8,7 @@
 #include <strings.h>
 
 #include <algorithm>
+#include <new>
 #include <utility>
 
 namespace {
@@ -37,8 +38,131 @@ std::string HomePageURL(const std::string& target)
     return "http://" + target;
 }
 
+namespace {
+
+using std::chrono::microseconds;
+
+enum TPhase { kResolve, kConnect, kTls, kProcessing, kTransfer, kPhases };
+
+microseconds Since(microseconds later, microseconds earlier)
+{
+    return later > earlier ? later - earlier : microseconds(0);
+}
+
+// Where a fetch was when it ended: the phase whose end it never reached.
+TPhase PhaseAtEnd(const vqlib::THttpResult& result)
+{
+    if (result.NameLookup.count() == 0)
+        return kResolve;
+    if (result.Connected.count() == 0)
+        return kConnect;
+    if (result.Https && result.TlsDone.count() == 0)
+        return kTls;
+    if (result.FirstByte.count() == 0)
+        return kProcessing;
+    return kTransfer;
+}
+
+TTryCause CauseOfFailure(const vqlib::THttpResult& result)
+{
+    using vqlib::THttpFailure;
+    switch (result.Failure) {
+    case THttpFailure::NameNotResolved:
+        return TTryCause::NameNotResolved;
+    case THttpFailure::Connect:
+        return CauseOfError(result.SystemError);
+    case THttpFailure::Timeout:
+        return TTryCause::Timeout;
+    case THttpFailure::Aborted:
+        return TTryCause::Aborted;
+    case THttpFailure::TlsUntrusted:
+        return TTryCause::TlsUntrusted;
+    case THttpFailure::TlsWrongName:
+        return TTryCause::TlsWrongName;
+    case THttpFailure::TlsExpired:
+        return TTryCause::TlsExpired;
+    case THttpFailure::Tls:
+        return TTryCause::Tls;
+    default:
+        return TTryCause::Other;
+    }
+}
+
+}  // namespace
+
+// The first four phases are differences of curl's timers (after a redirect
+// each timer holds the sum over the requests, and so do the phases); the
+// phase the fetch was in when it ended - transfer for a fetch that completed
+// - gets the rest of elapsed, so the five sum to the try's time by our own
+// clock exactly. Where curl's timers add up to more than elapsed (another
+// clock: a test's, or the handle made before ours started) the four are
+// scaled down in proportion.
+THttpTry HttpTryOf(const vqlib::THttpResult& result, microseconds elapsed)
+{
+    microseconds phases[kPhases] = {};
+    const microseconds sent = result.Https ? result.TlsDone : result.Connected;
+    phases[kResolve] = result.NameLookup;
+    if (result.Connected.count() > 0)
+        phases[kConnect] = Since(result.Connected, result.NameLookup);
+    if (result.Https && result.TlsDone.count() > 0)
+        phases[kTls] = Since(result.TlsDone, result.Connected);
+    if (result.FirstByte.count() > 0 && sent.count() > 0)
+        phases[kProcessing] = Since(result.FirstByte, sent);
+    elapsed = std::max(elapsed, microseconds(0));
+    microseconds timed{0};
+    for (const microseconds phase : phases)
+        timed += phase;
+    if (timed > elapsed) {
+        for (microseconds& phase : phases)
+            phase = phase * elapsed.count() / timed.count();
+    }
+    microseconds used{0};
+    for (const microseconds phase : phases)
+        used += phase;
+    phases[PhaseAtEnd(result)] += elapsed - used;
+
+    THttpTry http;
+    http.Resolve = phases[kResolve];
+    http.Connect = phases[kConnect];
+    http.Tls = phases[kTls];
+    http.Processing = phases[kProcessing];
+    http.Transfer = phases[kTransfer];
+    http.Status = result.Status;
+    try {
+        http.Address = result.Address;
+    } catch (const std::bad_alloc&) {
+        // on the fetch thread, which must not throw: the rest is still told
+    }
+    http.BodyBytes = result.BodyBytes;
+    http.CertExpiry = result.CertExpiry;
+    return http;
+}
+
+TTryOutcome HomePageOutcome(const vqlib::THttpResult& result, microseconds elapsed, const std::atomic<bool>* abort,
+                            bool failOnHttpError)
+{
+    TTryOutcome outcome;
+    outcome.Ok = result.Ok;
+    outcome.Elapsed = elapsed;
+    if (result.Started)
+        outcome.Http = HttpTryOf(result, elapsed);
+    if (!result.Ok) {
+        if (IsShortageError(result.SystemError)) {
+            outcome.Shortage = result.SystemError;
+            outcome.Cause = TTryCause::Shortage;
+        } else {
+            outcome.Cause = abort && abort->load() ? TTryCause::Aborted : CauseOfFailure(result);
+        }
+    } else if (failOnHttpError && result.Status >= 400) {
+        // As curl --fail: the fetch is complete, but the answer counts as none.
+        outcome.Ok = false;
+        outcome.Cause = TTryCause::HttpStatus;
+    }
+    return outcome;
+}
+
 bool MeasureHomePage(const std::string& target, std::chrono::microseconds& elapsed, const std::atomic<bool>* abort,
-                     std::optional<std::chrono::milliseconds> limit, int* shortage)
+                     std::optional<std::chrono::milliseconds> limit, int* shortage, TTryOutcome* outcome)
 {
     if (shortage)
         *shortage = 0;
@@ -46,22 +170,27 @@ bool MeasureHomePage(const std::string& target, std::chrono::microseconds& elaps
     http.SetAbortFlag(abort);
     http.SetLimits(HomePageLimits(http.Limits(), limit));
     const TStopwatch watch;
-    if (!http.GetURL(HomePageURL(target))) {
+    const bool ok = http.GetURL(HomePageURL(target));
+    const microseconds took = watch.Elapsed();
+    if (outcome)
+        *outcome = HomePageOutcome(http.Result(), took, abort, false);
+    if (!ok) {
         if (shortage && IsShortageError(http.SystemError()))
             *shortage = http.SystemError();
         return false;
     }
-    elapsed = watch.Elapsed();
+    elapsed = took;
     return true;
 }
 
 void StartHomePage(const std::string& target, std::optional<std::chrono::milliseconds> limit,
-                   const std::atomic<bool>* abort, THomePageDone done, const std::string& userAgent)
+                   const std::atomic<bool>* abort, THomePageDone done, const std::string& userAgent,
+                   bool failOnHttpError)
 {
     HomePageFetches().Start(
         HomePageURL(target), HomePageLimits(vqlib::THttp::DefaultLimits(), limit), abort,
-        [done = std::move(done)](bool ok, std::chrono::microseconds elapsed, int error) {
-            done(ok, elapsed, !ok && IsShortageError(error) ? error : 0);
+        [done = std::move(done), abort, failOnHttpError](vqlib::THttpResult result) {
+            done(HomePageOutcome(result, result.Elapsed, abort, failOnHttpError));
         },
         userAgent);
 }

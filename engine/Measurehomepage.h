@@ -2,6 +2,9 @@
 // One home-page try: the page HomePageURL names, fetched to the last byte of
 // the body.
 
+#include "engine/Tryoutcome.h"
+#include "vqlib/Vqhttp.h"
+
 #include <atomic>
 #include <chrono>
 #include <functional>
@@ -16,16 +19,28 @@ std::string HomePageURL(const std::string& target);
 // fetch in progress ends, as a failure, soon after abort turns true, or once
 // it has taken limit (no limit: the HTTP client's own). *shortage, where
 // given, is set to the errno when the try could get no socket or memory
-// (engine/Shortage.h), else 0.
+// (engine/Shortage.h), else 0. *outcome, where given, gets the whole try as
+// StartHomePage hands it (an error status counts as an answer).
 bool MeasureHomePage(const std::string& target, std::chrono::microseconds& elapsed,
                      const std::atomic<bool>* abort = nullptr,
-                     std::optional<std::chrono::milliseconds> limit = std::nullopt, int* shortage = nullptr);
+                     std::optional<std::chrono::milliseconds> limit = std::nullopt, int* shortage = nullptr,
+                     TTryOutcome* outcome = nullptr);
 
 // The same try among any number in flight, on the fetch thread of the calling
 // thread's network namespace: done is called there, exactly once, never
 // inside this call (which throws when no thread or memory can be had, and
-// then never calls it). elapsed counts only when ok; shortage as above.
-// userAgent empty: the calling thread's, as THttp's.
-using THomePageDone = std::function<void(bool ok, std::chrono::microseconds elapsed, int shortage)>;
+// then never calls it). The outcome's Elapsed counts only when Ok; its Http
+// is there once the fetch was made. userAgent empty: the calling thread's, as
+// THttp's. failOnHttpError: a status of 400 or more fails the try (HttpStatus).
+using THomePageDone = std::function<void(TTryOutcome outcome)>;
 void StartHomePage(const std::string& target, std::optional<std::chrono::milliseconds> limit,
-                   const std::atomic<bool>* abort, THomePageDone done, const std::string& userAgent = {});
+                   const std::atomic<bool>* abort, THomePageDone done, const std::string& userAgent = {},
+                   bool failOnHttpError = false);
+
+// The five phases of a fetch from the client's timers, which sum exactly to
+// elapsed, and what the server answered.
+THttpTry HttpTryOf(const vqlib::THttpResult& result, std::chrono::microseconds elapsed);
+
+// A fetch that has ended as a try; abort tells an aborted try from a timed-out one.
+TTryOutcome HomePageOutcome(const vqlib::THttpResult& result, std::chrono::microseconds elapsed,
+                            const std::atomic<bool>* abort, bool failOnHttpError);

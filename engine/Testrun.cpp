@@ -178,7 +178,8 @@ void TTestRun::Dispatch(int count)
 bool TTestRun::StartWorker(TDNSDispInfo& item)
 {
     item.State = tsTesting;
-    TWorkerSetup setup{FTry, FOnTry, FControl, FPause, FHomePageLimit, FPauseAfterLastTry, FDnsQueryName};
+    TWorkerSetup setup{FTry, FOnTry, FControl, FPause, FHomePageLimit, FPauseAfterLastTry, FDnsQueryName,
+                       FFailOnHttpError};
     // The handler may point at this run: Shutdown waits for every worker.
     try {
         FStarter(&item, [this](TDNSDispInfo* finished) { ItemFinished(finished); }, FTimeout, FTimes,

@@ -60,6 +60,8 @@ public:
     void SetPauseAfterLastTry(bool pause) { FPauseAfterLastTry = pause; }
     // The name DNS-query items ask their servers for, instead of DNSQueryHostName.
     void SetDnsQueryName(std::string name) { FDnsQueryName = std::move(name); }
+    // A home page's status of 400 or more fails its try, as curl --fail.
+    void SetFailOnHttpError(bool fail) { FFailOnHttpError = fail; }
     // Items measured at once (kFirstWorkers unless set); at least one.
     void SetWorkerLimit(int limit) { FWorkerLimit = std::max(1, limit); }
 
@@ -148,6 +150,7 @@ private:
     int FWorkerLimit = kFirstWorkers;
     bool FPauseAfterLastTry = true;
     std::optional<std::string> FDnsQueryName;
+    bool FFailOnHttpError = false;
     bool FRetryPosted = false;
     bool FResolving = false;
     std::unique_ptr<THostResolution> FResolution;

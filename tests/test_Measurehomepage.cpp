@@ -7,12 +7,17 @@
 #include "tests/support/Httpserver.h"
 #include "tests/support/Netns.h"
 #include "tests/support/Noproxy.h"
+#include "tests/support/Testclock.h"
 #include "tests/support/Waitfor.h"
 #include "vqlib/Vqhttp.h"
 
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
+#include <openssl/pem.h>
+#include <openssl/x509.h>
+#include <sched.h>
+#include <sys/mount.h>
 #include <sys/resource.h>
 #include <unistd.h>
 
@@ -20,9 +25,13 @@
 #include <atomic>
 #include <cerrno>
 #include <cstdio>
+#include <ctime>
+#include <fstream>
+#include <future>
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <stdexcept>
 #include <string>
 #include <thread>
 #include <vector>
@@ -50,17 +59,19 @@ public:
         int Shortage = -1;
         std::thread::id Thread;
         TWallClock::time_point At;
+        TTryOutcome Outcome;
     };
 
     explicit TResults(size_t count) : FResults(count) {}
 
     THomePageDone Done(size_t index)
     {
-        return [this, index](bool ok, std::chrono::microseconds elapsed, int shortage) {
+        return [this, index](TTryOutcome outcome) {
             std::lock_guard lock(FMutex);
             TResult& result = FResults[index];
             ++result.Calls;
-            result = {result.Calls, ok, elapsed, shortage, std::this_thread::get_id(), TWallClock::now()};
+            result = {result.Calls,           outcome.Ok,        outcome.Elapsed, outcome.Shortage,
+                      std::this_thread::get_id(), TWallClock::now(), std::move(outcome)};
             ++FCalls;
         };
     }
@@ -278,8 +289,8 @@ TEST_F(HomePageFetchesTest, ATryStartedFromItsOwnDoneRuns)
     const THomePageDone second = results.Done(1);
     const std::string target = Server.HostPort();
     StartHomePage(target, std::nullopt, nullptr,
-                  [first = results.Done(0), second, target](bool ok, std::chrono::microseconds elapsed, int shortage) {
-                      first(ok, elapsed, shortage);
+                  [first = results.Done(0), second, target](TTryOutcome outcome) {
+                      first(std::move(outcome));
                       StartHomePage(target, std::nullopt, nullptr, second);
                   });
     ASSERT_TRUE(results.WaitAll(5s));
@@ -397,3 +408,267 @@ TEST_F(HomePageFetchesTest, ATryStartedInANamespaceFetchesThere)
 }
 
 }  // namespace
+
+namespace {
+
+using std::chrono::microseconds;
+
+microseconds PhaseSum(const THttpTry& http)
+{
+    return http.Resolve + http.Connect + http.Tls + http.Processing + http.Transfer;
+}
+
+// One try, waited for.
+TTryOutcome FetchOne(const std::string& target, bool failOnHttpError = false,
+                     std::optional<std::chrono::milliseconds> limit = std::nullopt,
+                     const std::atomic<bool>* abort = nullptr)
+{
+    auto ended = std::make_shared<std::promise<TTryOutcome>>();
+    std::future<TTryOutcome> outcome = ended->get_future();
+    StartHomePage(
+        target, limit, abort, [ended](TTryOutcome result) { ended->set_value(std::move(result)); }, {},
+        failOnHttpError);
+    if (outcome.wait_for(10s) != std::future_status::ready)
+        throw std::runtime_error("the try never ended");
+    return outcome.get();
+}
+
+// The certificate's notAfter, read by OpenSSL itself.
+int64_t NotAfter(const std::string& certificateFile)
+{
+    FILE* file = std::fopen(certificateFile.c_str(), "r");
+    if (!file)
+        return -1;
+    X509* certificate = PEM_read_X509(file, nullptr, nullptr, nullptr);
+    std::fclose(file);
+    std::tm when{};
+    const bool read = certificate && ASN1_TIME_to_tm(X509_get0_notAfter(certificate), &when) == 1;
+    X509_free(certificate);
+    return read ? static_cast<int64_t>(timegm(&when)) : -1;
+}
+
+vqlib::THttpResult Timers(int64_t nameLookup, int64_t connected, int64_t tlsDone, int64_t firstByte, bool https)
+{
+    vqlib::THttpResult result;
+    result.Started = true;
+    result.Https = https;
+    result.NameLookup = microseconds(nameLookup);
+    result.Connected = microseconds(connected);
+    result.TlsDone = microseconds(tlsDone);
+    result.PreTransfer = microseconds(https ? tlsDone : connected);
+    result.FirstByte = microseconds(firstByte);
+    return result;
+}
+
+}  // namespace
+
+TEST(HttpTryOf, PhasesAreTheDifferencesOfTheTimersAndTransferTheRestOfTheTime)
+{
+    const THttpTry plain = HttpTryOf(Timers(100, 300, 0, 1300, false), 1600us);
+    EXPECT_EQ(plain.Resolve, 100us);
+    EXPECT_EQ(plain.Connect, 200us);
+    EXPECT_EQ(plain.Tls, 0us);
+    EXPECT_EQ(plain.Processing, 1000us);
+    EXPECT_EQ(plain.Transfer, 300us);
+
+    const THttpTry secure = HttpTryOf(Timers(100, 300, 800, 1300, true), 1600us);
+    EXPECT_EQ(secure.Connect, 200us);
+    EXPECT_EQ(secure.Tls, 500us);
+    EXPECT_EQ(secure.Processing, 500us);
+    EXPECT_EQ(secure.Transfer, 300us);
+}
+
+TEST(HttpTryOf, TimersBeyondTheTriesTimeAreScaledDownSoThePhasesStillSumToIt)
+{
+    const vqlib::THttpResult result = Timers(100, 300, 800, 1300, true);
+    EXPECT_EQ(PhaseSum(HttpTryOf(result, 0us)), 0us);  // a test's clock that stands still
+    const THttpTry half = HttpTryOf(result, 650us);
+    EXPECT_EQ(PhaseSum(half), 650us);
+    EXPECT_EQ(half.Resolve, 50us);
+    EXPECT_EQ(half.Tls, 250us);
+    for (const int64_t odd : {1, 7, 333, 1299})
+        EXPECT_EQ(PhaseSum(HttpTryOf(result, microseconds(odd))), microseconds(odd)) << odd;
+}
+
+TEST(HttpTryOf, AFailedFetchSpendsTheRestInThePhaseItNeverFinished)
+{
+    const THttpTry refused = HttpTryOf(Timers(100, 0, 0, 0, false), 900us);
+    EXPECT_EQ(refused.Resolve, 100us);
+    EXPECT_EQ(refused.Connect, 800us);
+    EXPECT_EQ(refused.Transfer, 0us);
+    const THttpTry handshake = HttpTryOf(Timers(100, 300, 0, 0, true), 900us);
+    EXPECT_EQ(handshake.Tls, 600us);
+    EXPECT_EQ(handshake.Processing, 0us);
+    const THttpTry unresolved = HttpTryOf(Timers(0, 0, 0, 0, false), 900us);
+    EXPECT_EQ(unresolved.Resolve, 900us);
+    const THttpTry silent = HttpTryOf(Timers(100, 300, 0, 0, false), 900us);
+    EXPECT_EQ(silent.Processing, 600us);
+}
+
+using HomePageOutcomeTest = HomePageFetchesTest;
+
+TEST_F(HomePageOutcomeTest, ALateFirstByteIsProcessingAndTheFivePhasesSumToTheTime)
+{
+    Server.SetResponse(Page(1000, 50));
+    const TTryOutcome outcome = FetchOne(Server.HostPort());
+    ASSERT_TRUE(outcome.Ok);
+    ASSERT_TRUE(outcome.Http);
+    const THttpTry& http = *outcome.Http;
+    EXPECT_EQ(PhaseSum(http), outcome.Elapsed);
+    EXPECT_GE(http.Processing, 50ms);
+    EXPECT_LT(http.Transfer, 50ms);
+    EXPECT_EQ(http.Tls, 0us);
+    EXPECT_GT(http.Connect, 0us);
+    EXPECT_EQ(http.Status, 200);
+    EXPECT_EQ(http.Address, "127.0.0.1");
+    EXPECT_EQ(http.BodyBytes, 1000);
+    EXPECT_EQ(http.CertExpiry, 0);
+}
+
+TEST_F(HomePageOutcomeTest, ASlowBodyIsTransfer)
+{
+    THttpServer::TResponse dripping = Page(6);
+    dripping.DripBytesPerSecond = 100;
+    Server.SetResponse(dripping);
+    const TTryOutcome outcome = FetchOne(Server.HostPort());
+    ASSERT_TRUE(outcome.Ok && outcome.Http);
+    EXPECT_GE(outcome.Http->Transfer, 40ms);
+    EXPECT_LT(outcome.Http->Processing, 40ms);
+    EXPECT_EQ(PhaseSum(*outcome.Http), outcome.Elapsed);
+}
+
+TEST_F(HomePageOutcomeTest, ByATestsClockThePhasesStillSumToTheTriesTime)
+{
+    TTestClock clock;
+    clock.SetTicks(5000);
+    TClockScope scope(clock);
+    Server.SetResponse(Page(100, 5));
+    const TTryOutcome outcome = FetchOne(Server.HostPort());
+    ASSERT_TRUE(outcome.Ok && outcome.Http);
+    EXPECT_EQ(outcome.Elapsed, 0us);
+    EXPECT_EQ(PhaseSum(*outcome.Http), 0us);
+    EXPECT_EQ(outcome.Http->BodyBytes, 100);
+}
+
+TEST_F(HomePageOutcomeTest, AnIPv6ServerIsTheAddressConnectedTo)
+{
+    std::unique_ptr<THttpServer> server;
+    try {
+        server = std::make_unique<THttpServer>(THttpServer::TOptions{AF_INET6, {}, {}});
+    } catch (const std::runtime_error& failure) {
+        GTEST_SKIP() << "no IPv6 loopback: " << failure.what();
+    }
+    server->SetResponse(Page(10));
+    const TTryOutcome outcome = FetchOne(server->HostPort());
+    ASSERT_TRUE(outcome.Ok && outcome.Http);
+    EXPECT_EQ(outcome.Http->Address, "::1");
+}
+
+TEST_F(HomePageOutcomeTest, AnErrorStatusIsAnAnswerUnlessErrorsFail)
+{
+    for (const int status : {404, 500}) {
+        THttpServer::TResponse error = Page(30);
+        error.Status = status;
+        Server.SetResponse(error);
+        const TTryOutcome kept = FetchOne(Server.HostPort());
+        EXPECT_TRUE(kept.Ok) << status;
+        EXPECT_EQ(kept.Cause, TTryCause::None) << status;
+        ASSERT_TRUE(kept.Http);
+        EXPECT_EQ(kept.Http->Status, status);
+        EXPECT_EQ(kept.Http->BodyBytes, 30);
+
+        const TTryOutcome failed = FetchOne(Server.HostPort(), true);
+        EXPECT_FALSE(failed.Ok) << status;
+        EXPECT_EQ(failed.Cause, TTryCause::HttpStatus) << status;
+        ASSERT_TRUE(failed.Http);
+        EXPECT_EQ(failed.Http->Status, status);
+        EXPECT_EQ(PhaseSum(*failed.Http), failed.Elapsed);
+    }
+    Server.SetResponse(Page(30));
+    EXPECT_TRUE(FetchOne(Server.HostPort(), true).Ok);  // below 400 still an answer
+}
+
+TEST_F(HomePageOutcomeTest, ConnectionFailuresTellTheirCause)
+{
+    const TTryOutcome refused = FetchOne("127.0.0.1:" + std::to_string(THttpServer::RefusedPort()));
+    EXPECT_FALSE(refused.Ok);
+    EXPECT_EQ(refused.Cause, TTryCause::Refused);
+    ASSERT_TRUE(refused.Http);
+    EXPECT_EQ(refused.Http->Status, 0);
+    EXPECT_EQ(PhaseSum(*refused.Http), refused.Elapsed);
+
+    Server.SetResponse(Page(10, 3000));
+    const TTryOutcome late = FetchOne(Server.HostPort(), false, 200ms);
+    EXPECT_EQ(late.Cause, TTryCause::Timeout);
+    ASSERT_TRUE(late.Http);
+    EXPECT_GE(late.Http->Processing, 150ms);  // connected, then nothing came
+
+    std::atomic<bool> abort{true};
+    EXPECT_EQ(FetchOne(Server.HostPort(), false, std::nullopt, &abort).Cause, TTryCause::Aborted);
+}
+
+TEST_F(HomePageOutcomeTest, EachBadCertificateTellsWhatIsWrongWithIt)
+{
+    TTestCertificates certificates;
+    if (!certificates.Ok())
+        GTEST_SKIP() << "no test certificates: " << certificates.Why();
+    auto serve = [&](const std::string& certificate) {
+        auto server = std::make_unique<THttpServer>(
+            THttpServer::TOptions{AF_INET, certificate, certificates.KeyFile()});
+        server->SetResponse(Page(100));
+        return server;
+    };
+    const auto good = serve(certificates.Good());
+    const auto selfSigned = serve(certificates.SelfSigned());
+    const auto wrongName = serve(certificates.WrongName());
+    const auto expired = serve(certificates.Expired());
+    vqlib::THttpTrustScope trust(certificates.CaFile());
+
+    const TTryOutcome fine = FetchOne(good->Url());
+    ASSERT_TRUE(fine.Ok && fine.Http);
+    EXPECT_GT(fine.Http->Tls, 0us);
+    EXPECT_EQ(PhaseSum(*fine.Http), fine.Elapsed);
+    EXPECT_EQ(fine.Http->CertExpiry, NotAfter(certificates.Good()));
+    EXPECT_GT(fine.Http->CertExpiry, 0);
+
+    EXPECT_EQ(FetchOne(selfSigned->Url()).Cause, TTryCause::TlsUntrusted);
+    EXPECT_EQ(FetchOne(wrongName->Url()).Cause, TTryCause::TlsWrongName);
+    EXPECT_EQ(FetchOne(expired->Url()).Cause, TTryCause::TlsExpired);
+    const TTryOutcome failed = FetchOne(expired->Url());
+    ASSERT_TRUE(failed.Http);
+    EXPECT_EQ(failed.Http->Address, "127.0.0.1");
+    EXPECT_EQ(PhaseSum(*failed.Http), failed.Elapsed);
+}
+
+// In a network and mount namespace of its own, where the only name server is
+// one on its own loopback that nobody runs: no query can leave the machine.
+TEST(MeasureHomePageOutcome, ANameWithoutAnAddressIsNotResolved)
+{
+    ClearProxyEnvironment();
+    std::string why;
+    const int rc = RunInOwnNetns(
+        [] {
+            char resolvConf[] = "/tmp/orvel-resolv-XXXXXX";
+            const int fd = mkstemp(resolvConf);
+            if (fd < 0)
+                return 124;
+            close(fd);
+            std::ofstream(resolvConf) << "nameserver 127.0.0.1\noptions timeout:1 attempts:1\n";
+            const bool own = unshare(CLONE_NEWNS) == 0 && mount("none", "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0
+                && mount(resolvConf, "/etc/resolv.conf", nullptr, MS_BIND, nullptr) == 0;
+            unlink(resolvConf);
+            if (!own)
+                return 124;
+            std::chrono::microseconds elapsed{0};
+            TTryOutcome outcome;
+            if (MeasureHomePage("http://no-such-host.invalid/", elapsed, nullptr, 5000ms, nullptr, &outcome))
+                return 1;
+            if (outcome.Cause != TTryCause::NameNotResolved)
+                return 10 + static_cast<int>(outcome.Cause);
+            return 0;
+        },
+        why);
+    if (rc == -1 || rc == 124)
+        GTEST_SKIP() << "no namespaces of our own: " << why;
+    EXPECT_EQ(rc, 0) << "check " << rc << " failed in the namespace (10 + the cause)";
+}

@@ -644,6 +644,29 @@ TEST_F(TestRunTest, HostileHomePagesFailTheirTriesWithinTheLimitsAndTheRunComple
     EXPECT_EQ(drip.Requests().size(), 5u);
 }
 
+TEST_F(TestRunTest, AnErrorStatusFailsTheTriesOnlyOfARunThatSaysSo)
+{
+    ClearProxyEnvironment();
+    THttpServer server;
+    THttpServer::TResponse error;
+    error.Status = 500;
+    error.BodySize = 10;
+    server.SetResponse(error);
+    AddItems(1, dtHomePage);
+    Items[0].DomainIP = server.HostPort();
+    Run.Execute();
+    ASSERT_TRUE(RunUntil([&] { return Completions > 0; }));
+    EXPECT_EQ(Items[0].State, tsDone);
+    EXPECT_EQ(Items[0].FailCount, 0);
+
+    Completions = 0;
+    Run.SetFailOnHttpError(true);
+    Run.Execute();
+    ASSERT_TRUE(RunUntil([&] { return Completions > 0; }));
+    EXPECT_EQ(Items[0].State, tsNoResponse);
+    EXPECT_EQ(Items[0].FailCount, 5);
+}
+
 std::vector<TDNSDispInfo> LoopbackPingItems(size_t count)
 {
     std::vector<TDNSDispInfo> items(count);

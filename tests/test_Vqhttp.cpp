@@ -11,6 +11,7 @@
 
 #include <sys/socket.h>
 
+#include <atomic>
 #include <chrono>
 #include <memory>
 #include <optional>
@@ -48,6 +49,30 @@ TEST_F(HttpTest, AnErrorPageIsASuccessfulFetch)
     std::string body;
     EXPECT_TRUE(http.GetURL("http://" + Server.HostPort() + "/missing", &body));
     EXPECT_EQ(body, std::string(120, 'x'));
+}
+
+TEST_F(HttpTest, AMeasuredFetchTellsItsPhasesStatusAndCause)
+{
+    Server.SetResponse(Page(404, 120));
+    std::chrono::microseconds elapsed{0};
+    TTryOutcome outcome;
+    ASSERT_TRUE(MeasureHomePage(Server.HostPort(), elapsed, nullptr, std::nullopt, nullptr, &outcome));
+    EXPECT_TRUE(outcome.Ok);
+    EXPECT_EQ(outcome.Elapsed, elapsed);
+    ASSERT_TRUE(outcome.Http);
+    EXPECT_EQ(outcome.Http->Status, 404);
+    EXPECT_EQ(outcome.Http->BodyBytes, 120);
+    EXPECT_EQ(outcome.Http->Address, "127.0.0.1");
+    EXPECT_EQ(outcome.Http->Resolve + outcome.Http->Connect + outcome.Http->Tls + outcome.Http->Processing
+                  + outcome.Http->Transfer,
+              elapsed);
+
+    EXPECT_FALSE(MeasureHomePage("127.0.0.1:" + std::to_string(THttpServer::RefusedPort()), elapsed, nullptr,
+                                 std::nullopt, nullptr, &outcome));
+    EXPECT_EQ(outcome.Cause, TTryCause::Refused);
+    std::atomic<bool> abort{true};
+    EXPECT_FALSE(MeasureHomePage(Server.HostPort(), elapsed, &abort, std::nullopt, nullptr, &outcome));
+    EXPECT_EQ(outcome.Cause, TTryCause::Aborted);
 }
 
 TEST_F(HttpTest, ABodyOverOneMebibyteIsReadToItsEnd)

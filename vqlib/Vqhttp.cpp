@@ -79,13 +79,19 @@ size_t THttp::OnData(char* data, size_t size, size_t count, void* progress)
 
 bool THttp::GetURL(const std::string& url, std::string* sink)
 {
-    FSystemError = 0;
+    FResult = {};
     if (!FBuffer || !FInternet || !FMulti) {
-        FSystemError = ENOMEM;
+        FResult.SystemError = ENOMEM;
         return false;
     }
-    if (Aborted() || httpfetch::Unfetchable(url))
+    if (Aborted()) {
+        FResult.Failure = THttpFailure::Aborted;
         return false;
+    }
+    if (httpfetch::Unfetchable(url)) {
+        FResult.Failure = THttpFailure::Other;
+        return false;
+    }
     CURL* curl = Handle(FInternet);
     curl_easy_reset(curl);
     TTransfer transfer{this, sink, {std::chrono::steady_clock::now()}};
@@ -93,20 +99,22 @@ bool THttp::GetURL(const std::string& url, std::string* sink)
     curl_slist* headers = httpfetch::ReloadHeaders();
     const httpfetch::TRequest request{url, FUserAgent, FLimits, httpfetch::TrustHook().Get()};
 
-    bool ok = headers != nullptr && httpfetch::SetOptions(curl, request, headers, &THttp::OnData, transfer.Progress);
-    if (ok) {
+    if (headers && httpfetch::SetOptions(curl, request, headers, &THttp::OnData, transfer.Progress)) {
         if (sink)
             sink->clear();
-        ok = Perform(transfer);
+        httpfetch::TCutShort cut = httpfetch::TCutShort::No;
+        const auto code = static_cast<CURLcode>(Perform(transfer, cut));
+        FResult = httpfetch::ReadResult(curl, code, cut, transfer.Progress);
+    } else {
+        FResult.Failure = THttpFailure::Other;
+        FResult.SystemError = headers ? httpfetch::FailureError(curl, transfer.Progress) : ENOMEM;
     }
     curl_easy_setopt(curl, CURLOPT_HTTPHEADER, nullptr);
     curl_slist_free_all(headers);
-    if (!ok)
-        FSystemError = headers ? httpfetch::FailureError(curl, transfer.Progress) : ENOMEM;
-    return ok;
+    return FResult.Ok;
 }
 
-bool THttp::Perform(TTransfer& transfer)
+int THttp::Perform(TTransfer& transfer, httpfetch::TCutShort& cut)
 {
     using namespace std::chrono;
     // The multi interface rather than curl_easy_perform: that one looks at a
@@ -116,9 +124,9 @@ bool THttp::Perform(TTransfer& transfer)
     CURLM* multi = Multi(FMulti);
     CURL* curl = Handle(FInternet);
     if (curl_multi_add_handle(multi, curl) != CURLM_OK)
-        return false;
+        return CURLE_FAILED_INIT;
     const milliseconds slice = FAbort ? kAbortSlice : kIdleSlice;
-    bool ok = false;
+    CURLcode code = CURLE_FAILED_INIT;
     for (;;) {
         int running = 0;
         if (curl_multi_perform(multi, &running) != CURLM_OK)
@@ -127,22 +135,26 @@ bool THttp::Perform(TTransfer& transfer)
             int left = 0;
             while (CURLMsg* message = curl_multi_info_read(multi, &left)) {
                 if (message->msg == CURLMSG_DONE && message->easy_handle == curl)
-                    ok = message->data.result == CURLE_OK;
+                    code = message->data.result;
             }
             break;
         }
-        if (Aborted())
+        if (Aborted()) {
+            cut = httpfetch::TCutShort::Aborted;
             break;
+        }
         const milliseconds untilStalled = httpfetch::UntilStalled(transfer.Progress, FLimits.Stall);
-        if (untilStalled.count() <= 0)
+        if (untilStalled.count() <= 0) {
+            cut = httpfetch::TCutShort::Stalled;
             break;
+        }
         // curl shortens the wait to its own next deadline (its limits).
         const int wait = static_cast<int>(std::min(slice, untilStalled).count());
         if (curl_multi_poll(multi, nullptr, 0, wait, nullptr) != CURLM_OK)
             break;
     }
     curl_multi_remove_handle(multi, curl);
-    return ok;
+    return code;
 }
 
 }  // namespace vqlib

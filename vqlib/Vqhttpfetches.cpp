@@ -72,7 +72,9 @@ public:
     void Add(std::unique_ptr<TPending> pending)
     {
         if ((pending->Abort && pending->Abort->load()) || httpfetch::Unfetchable(pending->Request.Url)) {
-            pending->Done(false, std::chrono::microseconds(0), 0);
+            THttpResult refused;
+            refused.Failure = pending->Abort && pending->Abort->load() ? THttpFailure::Aborted : THttpFailure::Other;
+            pending->Done(std::move(refused));
             return;
         }
         CURL* curl = FMulti ? curl_easy_init() : nullptr;
@@ -94,12 +96,15 @@ public:
             curl_slist_free_all(headers);
             if (curl)
                 curl_easy_cleanup(curl);
-            pending->Done(false, std::chrono::microseconds(0), ENOMEM);
+            THttpResult failed;
+            failed.Failure = THttpFailure::Other;
+            failed.SystemError = ENOMEM;
+            pending->Done(std::move(failed));
             return;
         }
         if (!httpfetch::SetOptions(curl, added->Pending->Request, headers, &Discard, added->Progress)
             || !SetAlone(curl) || curl_multi_add_handle(FMulti, curl) != CURLM_OK) {
-            Finish(curl, false, false);
+            Finish(curl, CURLE_FAILED_INIT, httpfetch::TCutShort::No, false);
         }
     }
 
@@ -115,7 +120,7 @@ public:
         int left = 0;
         while (CURLMsg* message = curl_multi_info_read(FMulti, &left)) {
             if (message->msg == CURLMSG_DONE)
-                Finish(message->easy_handle, message->data.result == CURLE_OK, true);
+                Finish(message->easy_handle, message->data.result, httpfetch::TCutShort::No, true);
         }
         const std::chrono::milliseconds wait = EndAbortedAndStalled();
         if (!Idle() && curl_multi_poll(FMulti, nullptr, 0, static_cast<int>(wait.count()), nullptr) != CURLM_OK)
@@ -151,7 +156,8 @@ private:
             const std::chrono::milliseconds untilStalled =
                 httpfetch::UntilStalled(fetch.Progress, fetch.Pending->Request.Limits.Stall);
             if (Aborted(fetch) || untilStalled.count() <= 0) {
-                Finish(fetch.Curl, false, true);
+                Finish(fetch.Curl, CURLE_OK, Aborted(fetch) ? httpfetch::TCutShort::Aborted : httpfetch::TCutShort::Stalled,
+                       true);
                 continue;
             }
             wait = std::min(wait, untilStalled);
@@ -164,10 +170,10 @@ private:
     void FailAll()
     {
         while (!FFetches.empty())
-            Finish(FFetches.begin()->first, false, true);
+            Finish(FFetches.begin()->first, CURLE_FAILED_INIT, httpfetch::TCutShort::No, true);
     }
 
-    void Finish(CURL* curl, bool ok, bool added)
+    void Finish(CURL* curl, CURLcode code, httpfetch::TCutShort cut, bool added)
     {
         const auto place = FFetches.find(curl);
         if (place == FFetches.end())
@@ -175,14 +181,15 @@ private:
         std::unique_ptr<TFetch> fetch = std::move(place->second);
         FFetches.erase(place);
         const std::chrono::microseconds elapsed = fetch->Watch.Elapsed();
-        const int error = ok ? 0 : httpfetch::FailureError(curl, fetch->Progress);
+        THttpResult result = httpfetch::ReadResult(curl, code, cut, fetch->Progress);
+        result.Elapsed = elapsed;
         if (added)
             curl_multi_remove_handle(FMulti, curl);
         curl_easy_cleanup(curl);
         curl_slist_free_all(fetch->Headers);
         const TDone done = std::move(fetch->Pending->Done);
         fetch.reset();
-        done(ok, elapsed, error);
+        done(std::move(result));
     }
 
     CURLM* FMulti = nullptr;

@@ -20,10 +20,10 @@ namespace vqlib {
 
 class THttpFetches {
 public:
-    // ok: the body was read to its end, whatever the status code. elapsed:
-    // from the fetch's start on its thread by the installed clock (TStopwatch).
-    // systemError: as THttp::SystemError, on failure only.
-    using TDone = std::function<void(bool ok, std::chrono::microseconds elapsed, int systemError)>;
+    // How the fetch ended; its Elapsed is from the fetch's start on its
+    // thread by the installed clock (TStopwatch). Not Started: it failed
+    // before it reached the network (aborted before, no memory).
+    using TDone = std::function<void(THttpResult result)>;
     // Runs body on a new thread, made on the calling thread (so in its network
     // namespace); throws when it cannot.
     using TStarter = std::function<void(std::function<void()> body)>;

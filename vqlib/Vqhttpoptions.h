@@ -50,6 +50,13 @@ bool SetOptions(CURL* curl, const TRequest& request, curl_slist* headers, curl_w
 // After a failed fetch: the errno of the system call that failed it, 0 when none did.
 int FailureError(CURL* curl, const TProgress& progress);
 
+// A fetch we ended before curl did.
+enum class TCutShort { No, Aborted, Stalled };
+
+// What a fetch that has ended tells (Elapsed left 0); code is curl's result
+// where it was not cut short. Never throws: without memory the address stays empty.
+THttpResult ReadResult(CURL* curl, CURLcode code, TCutShort cut, const TProgress& progress);
+
 // How long until the fetch counts as stalled, not below zero.
 std::chrono::milliseconds UntilStalled(const TProgress& progress, std::chrono::milliseconds stall);
 
