@@ -25,6 +25,33 @@ std::optional<uint16_t> ParsePort(const std::string& text)
     return static_cast<uint16_t>(port);
 }
 
+struct THostAndPort {
+    std::string Host;  // without brackets
+    std::string Port;
+    bool Bracketed = false;
+};
+
+// "host:port" with one colon, or "[host]:port"; none without the separator.
+std::optional<THostAndPort> SplitHostAndPort(const std::string& text)
+{
+    THostAndPort split;
+    if (!text.empty() && text.front() == '[') {
+        const size_t close = text.find(']');
+        if (close == std::string::npos || close + 1 >= text.size() || text[close + 1] != ':')
+            return std::nullopt;
+        split.Host = text.substr(1, close - 1);
+        split.Port = text.substr(close + 2);
+        split.Bracketed = true;
+        return split;
+    }
+    const size_t colon = text.rfind(':');
+    if (colon == std::string::npos || text.find(':') != colon)
+        return std::nullopt;
+    split.Host = text.substr(0, colon);
+    split.Port = text.substr(colon + 1);
+    return split;
+}
+
 // Numeric only, never a lookup; the zone of a link-local address kept.
 std::optional<sockaddr_storage> NumericAddress(const std::string& address, uint16_t port, socklen_t& length)
 {
@@ -148,32 +175,25 @@ private:
 
 }  // namespace
 
+TTcpTargetFault TcpTargetFault(const std::string& text)
+{
+    const std::optional<THostAndPort> split = SplitHostAndPort(text);
+    if (!split || split->Port.empty())
+        return TTcpTargetFault::NoPort;
+    if (split->Host.empty() || (split->Bracketed && !IsIPv6Literal(split->Host))
+        || split->Host.find('\0') != std::string::npos)
+        return TTcpTargetFault::BadHost;
+    if (!ParsePort(split->Port))
+        return TTcpTargetFault::BadPort;
+    return TTcpTargetFault::None;
+}
+
 std::optional<TTcpTarget> ParseTcpTarget(const std::string& text)
 {
-    TTcpTarget target;
-    std::string port;
-    if (!text.empty() && text.front() == '[') {
-        const size_t close = text.find(']');
-        if (close == std::string::npos || close + 1 >= text.size() || text[close + 1] != ':')
-            return std::nullopt;
-        target.Host = text.substr(1, close - 1);
-        if (!IsIPv6Literal(target.Host))
-            return std::nullopt;
-        port = text.substr(close + 2);
-    } else {
-        const size_t colon = text.rfind(':');
-        if (colon == std::string::npos || colon == 0 || text.find(':') != colon)
-            return std::nullopt;
-        target.Host = text.substr(0, colon);
-        port = text.substr(colon + 1);
-    }
-    if (target.Host.find('\0') != std::string::npos)
+    if (TcpTargetFault(text) != TTcpTargetFault::None)
         return std::nullopt;
-    const std::optional<uint16_t> number = ParsePort(port);
-    if (!number)
-        return std::nullopt;
-    target.Port = *number;
-    return target;
+    THostAndPort split = *SplitHostAndPort(text);
+    return TTcpTarget{std::move(split.Host), *ParsePort(split.Port)};
 }
 
 void StartTcpConnect(TTryLoop& loop, const std::string& address, uint16_t port, int32_t timeout,

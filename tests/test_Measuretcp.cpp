@@ -100,6 +100,18 @@ TEST(ParseTcpTarget, TakesHostColonPortAndBracketedIPv6)
     EXPECT_FALSE(ParseTcpTarget(std::string("ho\0st:80", 8)));
 }
 
+TEST(TcpTargetFault, TellsAMissingPortFromABadPortAndABadHost)
+{
+    for (const char* good : {"host.example:443", "[::1]:8080", "127.0.0.1:1"})
+        EXPECT_EQ(TcpTargetFault(good), TTcpTargetFault::None) << good;
+    for (const char* noPort : {"127.0.0.1", "host:", "::1", "::1:80", "a:b:80", "[::1]", "[::1]80", "[::1]:"})
+        EXPECT_EQ(TcpTargetFault(noPort), TTcpTargetFault::NoPort) << noPort;
+    for (const char* badPort : {"host:0", "host:65536", "host:8a", "host:+80", "[::1]:99999", "h:000080"})
+        EXPECT_EQ(TcpTargetFault(badPort), TTcpTargetFault::BadPort) << badPort;
+    for (const char* badHost : {":80", "[zz]:80", "[127.0.0.1]:80", "[]:80"})
+        EXPECT_EQ(TcpTargetFault(badHost), TTcpTargetFault::BadHost) << badHost;
+}
+
 TEST(StartTcpConnect, AListeningPortIsReachedOverIPv4AndIPv6)
 {
     TListener v4;
