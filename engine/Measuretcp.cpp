@@ -1,17 +1,13 @@
 #include "engine/Measuretcp.h"
 
-#include "engine/Shortage.h"
+#include "engine/Sockettry.h"
 #include "engine/Tryloop.h"
 #include "vqlib/Vqnet.h"
-#include "vqlib/Vqtick.h"
 
-#include <netdb.h>
 #include <sys/socket.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
-#include <cstring>
 
 namespace {
 
@@ -52,81 +48,41 @@ std::optional<THostAndPort> SplitHostAndPort(const std::string& text)
     return split;
 }
 
-// Numeric only, never a lookup; the zone of a link-local address kept.
-std::optional<sockaddr_storage> NumericAddress(const std::string& address, uint16_t port, socklen_t& length)
-{
-    if (address.find('\0') != std::string::npos)
-        return std::nullopt;
-    addrinfo hints{};
-    hints.ai_socktype = SOCK_STREAM;
-    hints.ai_flags = AI_NUMERICHOST | AI_NUMERICSERV;
-    addrinfo* answer = nullptr;
-    if (getaddrinfo(address.c_str(), std::to_string(port).c_str(), &hints, &answer) != 0)
-        return std::nullopt;
-    sockaddr_storage result{};
-    length = answer->ai_addrlen;
-    std::memcpy(&result, answer->ai_addr, answer->ai_addrlen);
-    freeaddrinfo(answer);
-    return result;
-}
-
-// One connection being made: its socket, its deadline and what to tell.
-class TTcpConnectTry {
+// One connection being made.
+class TTcpConnectTry : public TSocketTry {
 public:
-    using TDone = std::function<void(const TTryOutcome& outcome)>;
-
-    static void Start(TTryLoop& loop, const sockaddr_storage& to, socklen_t length, int32_t timeout,
-                      const std::atomic<bool>* abort, TDone done)
+    static void Start(TTryLoop& loop, const TSocketAddress& to, int32_t timeout, const std::atomic<bool>* abort,
+                      TDone done)
     {
         auto* attempt = new TTcpConnectTry(loop, std::move(done));
-        attempt->Connect(to, length, timeout, abort);
+        attempt->Connect(to, timeout, abort);
     }
 
 private:
-    TTcpConnectTry(TTryLoop& loop, TDone done) : FLoop(loop), FDone(std::move(done)) {}
+    using TSocketTry::TSocketTry;
 
-    ~TTcpConnectTry()
+    void Connect(const TSocketAddress& to, int32_t timeout, const std::atomic<bool>* abort)
     {
-        if (FSocket >= 0) {
-            FLoop.Unwatch(FSocket);
-            close(FSocket);
-        }
-    }
-
-    void Connect(const sockaddr_storage& to, socklen_t length, int32_t timeout, const std::atomic<bool>* abort)
-    {
-        TTryOutcome failed;
-        FSocket = socket(to.ss_family, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
-        if (FSocket < 0) {
-            failed.Shortage = IsShortageError(errno) ? errno : 0;
-            failed.Cause = CauseOfError(errno);
-            EndSoon(failed);
+        if (!OpenSocket(to.Family(), SOCK_STREAM)) {
+            FailSoon(errno);
             return;
         }
-        if (connect(FSocket, reinterpret_cast<const sockaddr*>(&to), length) == 0) {
+        if (connect(Socket(), to.Address(), to.Length) == 0) {
             Established();  // loopback may connect at once
             return;
         }
-        if (errno != EINPROGRESS || !FLoop.Watch(FSocket, [this] { Writable(); }, EPOLLOUT)) {
-            failed.Shortage = IsShortageError(errno) ? errno : 0;
-            failed.Cause = CauseOfError(errno);
-            EndSoon(failed);
+        if (errno != EINPROGRESS || !WatchSocket([this] { Writable(); }, EPOLLOUT)) {
+            FailSoon(errno);
             return;
         }
-        FTimer = FLoop.AddTimer(std::chrono::steady_clock::now() + std::chrono::milliseconds(std::max(timeout, 0)),
-                                abort, [this, abort] {
-                                    FTimer = 0;
-                                    TTryOutcome unanswered;
-                                    unanswered.Cause = CauseAtDeadline(abort);
-                                    End(unanswered);
-                                });
+        StartDeadline(timeout, abort);
     }
 
     void Writable()
     {
         int error = 0;
         socklen_t size = sizeof error;
-        if (getsockopt(FSocket, SOL_SOCKET, SO_ERROR, &error, &size) != 0 || error != 0) {
+        if (getsockopt(Socket(), SOL_SOCKET, SO_ERROR, &error, &size) != 0 || error != 0) {
             TTryOutcome failed;
             failed.Cause = CauseOfError(error ? error : errno);  // refused, unreachable
             End(failed);
@@ -139,38 +95,9 @@ private:
     {
         TTryOutcome connected;
         connected.Ok = true;
-        connected.Elapsed = FWatch.Elapsed();
+        connected.Elapsed = Elapsed();
         EndSoon(connected);
     }
-
-    void EndSoon(const TTryOutcome& outcome)
-    {
-        if (FSocket >= 0) {
-            FLoop.Unwatch(FSocket);
-            close(FSocket);
-            FSocket = -1;
-        }
-        if (FTimer) {
-            FLoop.CancelTimer(FTimer);
-            FTimer = 0;
-        }
-        FLoop.AddTimer(TTryLoop::TTime{}, nullptr, [this, outcome] { End(outcome); });
-    }
-
-    void End(const TTryOutcome& outcome)
-    {
-        if (FTimer)
-            FLoop.CancelTimer(FTimer);
-        TDone done = std::move(FDone);
-        delete this;
-        done(outcome);
-    }
-
-    TTryLoop& FLoop;
-    TDone FDone;
-    const TStopwatch FWatch;
-    int FSocket = -1;
-    TTryLoop::TTimerId FTimer = 0;
 };
 
 }  // namespace
@@ -199,13 +126,12 @@ std::optional<TTcpTarget> ParseTcpTarget(const std::string& text)
 void StartTcpConnect(TTryLoop& loop, const std::string& address, uint16_t port, int32_t timeout,
                      const std::atomic<bool>* abort, std::function<void(const TTryOutcome& outcome)> done)
 {
-    socklen_t length = 0;
-    const std::optional<sockaddr_storage> to = NumericAddress(address, port, length);
+    const std::optional<TSocketAddress> to = NumericSocketAddress(address, port);
     if (!to) {
         TTryOutcome failed;
         failed.Cause = TTryCause::BadTarget;
         loop.AddTimer(TTryLoop::TTime{}, nullptr, [done = std::move(done), failed] { done(failed); });
         return;
     }
-    TTcpConnectTry::Start(loop, *to, length, timeout, abort, std::move(done));
+    TTcpConnectTry::Start(loop, *to, timeout, abort, std::move(done));
 }
