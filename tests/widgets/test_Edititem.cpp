@@ -304,45 +304,34 @@ private slots:
         QCOMPARE(ConfirmWith(QStringLiteral("n"), QStringLiteral("h"), dtTCPConnect + 1), QStringList{kNoMethod});
     }
 
-    // A DNS server is an address, bracketed or not, or a name; the text is
-    // kept as typed.
-    void dnsServersAccepted_data()
-    {
-        QTest::addColumn<QString>("server");
-        QTest::newRow("IPv4") << "127.0.0.53";
-        QTest::newRow("IPv6") << "::1";
-        QTest::newRow("IPv6 in brackets") << "[::1]";
-        QTest::newRow("name") << "dns.example.test";
-        QTest::newRow("localhost with blanks") << " localhost ";
-        QTest::newRow("labels of 63") << QString(63, QLatin1Char('a')) + "." + QString(63, QLatin1Char('b'));
-    }
-    void dnsServersAccepted()
-    {
-        QFETCH(QString, server);
-        QVERIFY(ConfirmWith(QStringLiteral("dns"), server, dtDNSQuery).isEmpty());
-        QVERIFY(Dialog->FConfirmed);
-        QCOMPARE(Dialog->cbDoType->currentIndex(), int(dtDNSQuery));
-        QCOMPARE(Dialog->FieldText(Dialog->edtDomainIP), std::optional<std::string>(server.toStdString()));
-    }
-
-    // host:port with a name, an IPv4 literal or a bracketed IPv6 one; the
+    // A DNS server is an address, bracketed or not, or a name; a TCP target
+    // host:port with a name, an IPv4 literal or a bracketed IPv6 one. The
     // text is kept as typed, blanks around it too.
-    void tcpTargetsAccepted_data()
+    void serversAndTargetsAccepted_data()
     {
-        QTest::addColumn<QString>("target");
-        QTest::newRow("IPv4") << "127.0.0.1:80";
-        QTest::newRow("IPv6") << "[::1]:22";
-        QTest::newRow("IPv6 with a zone") << "[fe80::1%lo]:22";
-        QTest::newRow("name, top port") << "www.example.com:65535";
-        QTest::newRow("localhost with blanks") << " localhost:1 ";
+        QTest::addColumn<QString>("address");
+        QTest::addColumn<int>("method");
+        QTest::newRow("DNS, IPv4") << "127.0.0.53" << int(dtDNSQuery);
+        QTest::newRow("DNS, IPv6") << "::1" << int(dtDNSQuery);
+        QTest::newRow("DNS, IPv6 in brackets") << "[::1]" << int(dtDNSQuery);
+        QTest::newRow("DNS, name") << "dns.example.test" << int(dtDNSQuery);
+        QTest::newRow("DNS, localhost with blanks") << " localhost " << int(dtDNSQuery);
+        QTest::newRow("DNS, labels of 63") << QString(63, QLatin1Char('a')) + "." + QString(63, QLatin1Char('b'))
+                                           << int(dtDNSQuery);
+        QTest::newRow("TCP, IPv4") << "127.0.0.1:80" << int(dtTCPConnect);
+        QTest::newRow("TCP, IPv6") << "[::1]:22" << int(dtTCPConnect);
+        QTest::newRow("TCP, IPv6 with a zone") << "[fe80::1%lo]:22" << int(dtTCPConnect);
+        QTest::newRow("TCP, name, top port") << "www.example.com:65535" << int(dtTCPConnect);
+        QTest::newRow("TCP, localhost with blanks") << " localhost:1 " << int(dtTCPConnect);
     }
-    void tcpTargetsAccepted()
+    void serversAndTargetsAccepted()
     {
-        QFETCH(QString, target);
-        QVERIFY(ConfirmWith(QStringLiteral("tcp"), target, dtTCPConnect).isEmpty());
+        QFETCH(QString, address);
+        QFETCH(int, method);
+        QVERIFY(ConfirmWith(QStringLiteral("n"), address, method).isEmpty());
         QVERIFY(Dialog->FConfirmed);
-        QCOMPARE(Dialog->cbDoType->currentIndex(), int(dtTCPConnect));
-        QCOMPARE(Dialog->FieldText(Dialog->edtDomainIP), std::optional<std::string>(target.toStdString()));
+        QCOMPARE(Dialog->cbDoType->currentIndex(), method);
+        QCOMPARE(Dialog->FieldText(Dialog->edtDomainIP), std::optional<std::string>(address.toStdString()));
     }
 
     // With TCP chosen the hint names the host's kind or the port's fault,
