@@ -3,6 +3,7 @@
 #include "dialogs/Dialogsetup.h"
 #include "dialogs/Inputcheck.h"
 #include "engine/Dnsdispinfo.h"
+#include "engine/Measuretcp.h"
 #include "vqlib/Dnsname.h"
 #include "vqlib/Gbkwidgets.h"
 #include "vqlib/Vqnet.h"
@@ -23,9 +24,51 @@ constexpr int kNameMaxBytes = 40;
 constexpr int kDomainIPMaxBytes = 100;
 constexpr int kHintDesignWidth = 24;
 
+const QString kTcpExamples = QStringLiteral("\n例如:www.example.com:443、192.168.1.1:80 或 [::1]:22");
+
 bool IsDnsServer(const std::string& address)
 {
     return IsTargetLiteral(address, TBrackets::Allowed) || IsDnsName(address);
+}
+
+TTcpTargetFault TcpTargetFaultWithName(const std::string& address)
+{
+    const TTcpTargetFault fault = TcpTargetFault(address);
+    if (fault != TTcpTargetFault::None)
+        return fault;
+    const std::string host = ParseTcpTarget(address)->Host;
+    return IsTargetLiteral(host) || IsDnsName(host) ? fault : TTcpTargetFault::BadHost;
+}
+
+// Empty when address is a host:port a TCP connect can take, else what to tell.
+QString TcpTargetProblem(const std::string& address)
+{
+    switch (TcpTargetFaultWithName(address)) {
+    case TTcpTargetFault::NoPort:
+        return QStringLiteral("TCP连接须在地址后写明端口,如 域名:端口。") + kTcpExamples;
+    case TTcpTargetFault::BadPort:
+        return QStringLiteral("端口须为1到65535之间的数字。") + kTcpExamples;
+    case TTcpTargetFault::BadHost:
+        return QStringLiteral("TCP连接的主机须为IP地址或域名,IPv6地址放在[]中。") + kTcpExamples;
+    case TTcpTargetFault::None:
+        break;
+    }
+    return QString();
+}
+
+// What the hint calls an address; a TCP target by its host, a port missing
+// or wrong as such.
+QString AddressKind(const std::string& address, bool tcp)
+{
+    if (!tcp)
+        return IsTargetLiteral(address, TBrackets::Allowed) ? QStringLiteral("(IP地址)") : QStringLiteral("(域名)");
+    switch (TcpTargetFault(address)) {
+    case TTcpTargetFault::NoPort: return QStringLiteral("(缺端口)");
+    case TTcpTargetFault::BadPort: return QStringLiteral("(端口错)");
+    default: break;
+    }
+    const std::optional<TTcpTarget> target = ParseTcpTarget(address);
+    return target && IsTargetLiteral(target->Host) ? QStringLiteral("(IP地址)") : QStringLiteral("(域名)");
 }
 
 }  // namespace
@@ -49,6 +92,7 @@ TfrmEditItem::TfrmEditItem(QWidget* owner)
     cbDoType->setCurrentIndex(0);
 
     connect(edtDomainIP, &QLineEdit::textChanged, this, [this] { edtDomainIPChange(); });
+    connect(cbDoType, &QComboBox::currentIndexChanged, this, [this] { edtDomainIPChange(); });
     edtDomainIPChange();
 }
 
@@ -72,12 +116,9 @@ void TfrmEditItem::edtDomainIPChange()
 {
     const auto text = FieldText(edtDomainIP);
     const std::string address = text ? TrimBlanks(*text) : std::string("?");
-    if (address.empty())
-        lblHint->setText(QString());
-    else if (IsTargetLiteral(address, TBrackets::Allowed))  // a web address brackets IPv6
-        lblHint->setText(QStringLiteral("(IP地址)"));
-    else
-        lblHint->setText(QStringLiteral("(域名)"));
+    // The placeholder of several items is no address of any method.
+    const bool tcp = cbDoType->currentIndex() == dtTCPConnect && edtDomainIP->isEnabled();
+    lblHint->setText(address.empty() ? QString() : AddressKind(address, tcp));
     // The label grows with its text, as far as the window lets it show.
     lblHint->resize(std::max(kHintDesignWidth, lblHint->sizeHint().width()), lblHint->height());
 }
@@ -130,6 +171,14 @@ void TfrmEditItem::btnConfirmClick()
         InfoBox(QStringLiteral("DNS服务器须为IP地址或域名。\n例如:192.168.1.1、[::1] 或 dns.example.com"));
         edtDomainIP->setFocus();
         return;
+    }
+
+    if (cbDoType->currentIndex() == dtTCPConnect && edtDomainIP->isEnabled()) {
+        if (const QString problem = TcpTargetProblem(address); !problem.isEmpty()) {
+            InfoBox(problem);
+            edtDomainIP->setFocus();
+            return;
+        }
     }
 
     FConfirmed = true;

@@ -2,20 +2,18 @@
 
 #include "engine/Offlooptry.h"
 #include "engine/Shortage.h"
+#include "engine/Sockettry.h"
 #include "engine/Tryloop.h"
 #include "net/IdDNSResolver.h"
 #include "net/IdException.h"
 #include "net/IdStack.h"
 #include "vqlib/Vqtick.h"
 
-#include <netdb.h>
 #include <strings.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <cerrno>
-#include <cstring>
 #include <optional>
 
 bool MeasureDNSQuery(TIdDNSResolver& resolver, const std::string& target, int32_t timeout,
@@ -56,79 +54,45 @@ namespace {
 
 // The server's address without asking anyone: what ResolveAddress takes
 // as it stands, and the other numeric forms a lookup would only parse.
-std::optional<sockaddr_storage> NumericServer(const std::string& target, uint16_t port, socklen_t& length)
+std::optional<TSocketAddress> NumericServer(const std::string& target, uint16_t port)
 {
-    const std::string host = strcasecmp(target.c_str(), "localhost") == 0 ? "127.0.0.1" : target;
-    if (host.find('\0') != std::string::npos)
-        return std::nullopt;
-    addrinfo hints{};
-    hints.ai_socktype = SOCK_DGRAM;
-    hints.ai_flags = AI_NUMERICHOST;
-    addrinfo* answer = nullptr;
-    if (getaddrinfo(host.c_str(), std::to_string(port).c_str(), &hints, &answer) != 0)
-        return std::nullopt;
-    sockaddr_storage address{};
-    length = answer->ai_addrlen;
-    std::memcpy(&address, answer->ai_addr, answer->ai_addrlen);
-    freeaddrinfo(answer);
-    return address;
+    return NumericSocketAddress(strcasecmp(target.c_str(), "localhost") == 0 ? "127.0.0.1" : target, port);
 }
 
-// One query in flight: its socket, its deadline and what to tell when it ends.
-class TDNSQueryTry {
+// One query in flight.
+class TDNSQueryTry : public TSocketTry {
 public:
-    using TDone = std::function<void(const TTryOutcome& outcome)>;
-
-    static void Start(TTryLoop& loop, TIdDNSResolver& resolver, const sockaddr_storage& server, socklen_t length,
-                      int32_t timeout, const std::atomic<bool>* abort, const std::string& name, TDone done)
+    static void Start(TTryLoop& loop, TIdDNSResolver& resolver, const TSocketAddress& server, int32_t timeout,
+                      const std::atomic<bool>* abort, const std::string& name, TDone done)
     {
         auto* query = new TDNSQueryTry(loop, resolver, std::move(done));
-        query->Send(server, length, timeout, abort, name);
+        query->Send(server, timeout, abort, name);
     }
 
 private:
     TDNSQueryTry(TTryLoop& loop, TIdDNSResolver& resolver, TDone done)
-        : FLoop(loop), FResolver(resolver), FDone(std::move(done))
+        : TSocketTry(loop, std::move(done)), FResolver(resolver)
     {
     }
 
-    ~TDNSQueryTry()
+    void Send(const TSocketAddress& server, int32_t timeout, const std::atomic<bool>* abort, const std::string& name)
     {
-        if (FSocket >= 0) {
-            FLoop.Unwatch(FSocket);
-            close(FSocket);
-        }
-    }
-
-    void Send(const sockaddr_storage& server, socklen_t length, int32_t timeout, const std::atomic<bool>* abort,
-              const std::string& name)
-    {
-        TTryOutcome failed;
-        failed.Cause = TTryCause::Other;
         try {
             PrepareQuery(name);
         } catch (...) {
+            TTryOutcome failed;
+            failed.Cause = TTryCause::Other;
             EndSoon(failed);
             return;
         }
-        FSocket = socket(server.ss_family, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
         // Connected, so that a datagram from any other address or port never arrives.
-        if (FSocket < 0 || connect(FSocket, reinterpret_cast<const sockaddr*>(&server), length) != 0
-            || send(FSocket, FResolver.QueryPacket().data(), FResolver.QueryPacket().size(), 0) < 0
-            || !FLoop.Watch(FSocket, [this] { Readable(); })) {
-            if (IsShortageError(errno))
-                failed.Shortage = errno;
-            failed.Cause = CauseOfError(errno);
-            EndSoon(failed);
+        if (!OpenSocket(server.Family(), SOCK_DGRAM) || connect(Socket(), server.Address(), server.Length) != 0
+            || send(Socket(), FResolver.QueryPacket().data(), FResolver.QueryPacket().size(), 0) < 0
+            || !WatchSocket([this] { Readable(); })) {
+            FailSoon(errno);
             return;
         }
-        FTimer = FLoop.AddTimer(std::chrono::steady_clock::now() + std::chrono::milliseconds(std::max(timeout, 0)),
-                                abort, [this, abort] {
-                                    FTimer = 0;
-                                    TTryOutcome unanswered;
-                                    unanswered.Cause = CauseAtDeadline(abort);
-                                    End(unanswered);
-                                });
+        StartDeadline(timeout, abort);
     }
 
     void PrepareQuery(const std::string& name)
@@ -141,11 +105,18 @@ private:
         FResolver.BuildQuery();
     }
 
+    // A server that only ever sent what does not fit the query did answer.
+    TTryCause CauseAtItsDeadline(const std::atomic<bool>* abort) const override
+    {
+        const TTryCause cause = TSocketTry::CauseAtItsDeadline(abort);
+        return cause == TTryCause::Timeout && FDroppedUnfitting ? TTryCause::BadReply : cause;
+    }
+
     void Readable()
     {
         for (;;) {
             char datagram[8192];
-            const ssize_t got = recv(FSocket, datagram, sizeof datagram, 0);
+            const ssize_t got = recv(Socket(), datagram, sizeof datagram, 0);
             if (got < 0 && errno == EINTR)
                 continue;
             if (got < 0 && (errno == EAGAIN || errno == EWOULDBLOCK))
@@ -158,6 +129,7 @@ private:
             }
             switch (FResolver.Judge(std::string(datagram, static_cast<size_t>(got)))) {
             case TIdDNSResolver::TVerdict::NotTheReply:
+                FDroppedUnfitting = true;
                 continue;
             case TIdDNSResolver::TVerdict::Error: {
                 TTryOutcome failed;
@@ -169,7 +141,7 @@ private:
             case TIdDNSResolver::TVerdict::Answer: {
                 TTryOutcome answered;
                 answered.Ok = true;
-                answered.Elapsed = FWatch.Elapsed();
+                answered.Elapsed = Elapsed();
                 End(answered);
                 return;
             }
@@ -177,26 +149,8 @@ private:
         }
     }
 
-    void EndSoon(const TTryOutcome& outcome)
-    {
-        FLoop.AddTimer(TTryLoop::TTime{}, nullptr, [this, outcome] { End(outcome); });
-    }
-
-    void End(const TTryOutcome& outcome)
-    {
-        if (FTimer)
-            FLoop.CancelTimer(FTimer);
-        TDone done = std::move(FDone);
-        delete this;
-        done(outcome);
-    }
-
-    TTryLoop& FLoop;
     TIdDNSResolver& FResolver;
-    TDone FDone;
-    const TStopwatch FWatch;
-    int FSocket = -1;
-    TTryLoop::TTimerId FTimer = 0;
+    bool FDroppedUnfitting = false;
 };
 
 }  // namespace
@@ -205,10 +159,8 @@ void StartDNSQuery(TTryLoop& loop, TIdDNSResolver& resolver, const std::string& 
                    const std::atomic<bool>* abort, std::function<void(const TTryOutcome& outcome)> done,
                    const std::string& name)
 {
-    socklen_t length = 0;
-    if (const std::optional<sockaddr_storage> server =
-            NumericServer(target, static_cast<uint16_t>(resolver.Port()), length)) {
-        TDNSQueryTry::Start(loop, resolver, *server, length, timeout, abort, name, std::move(done));
+    if (const std::optional<TSocketAddress> server = NumericServer(target, static_cast<uint16_t>(resolver.Port()))) {
+        TDNSQueryTry::Start(loop, resolver, *server, timeout, abort, name, std::move(done));
         return;
     }
     // A name: the blocking lookup and query on a thread of their own.

@@ -21,6 +21,13 @@ struct TTcpTarget {
 };
 std::optional<TTcpTarget> ParseTcpTarget(const std::string& text);
 
+// What keeps text from being a TCP-connect destination, so that the one who
+// typed it can be told: no ":port" (also a bare IPv6 address), a port that is
+// no number of 1-65535, or a host part that is empty or a bracketed text that
+// is no IPv6 address. Whether a host name is well formed is not judged here.
+enum class TTcpTargetFault { None, NoPort, BadPort, BadHost };
+TTcpTargetFault TcpTargetFault(const std::string& text);
+
 // Loop thread: connects to address (a numeric IPv4 or IPv6 address, an IPv6
 // zone kept) at port and waits at most timeout ms, less when abort turns
 // true; done runs once, on the loop's thread, never before this returns. A

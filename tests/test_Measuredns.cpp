@@ -7,12 +7,14 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -37,7 +39,8 @@ public:
     }
 
     std::vector<std::optional<TTryOutcome>> Run(size_t count, const std::string& server, uint16_t port, int32_t timeout,
-                                                const std::string& name = DNSQueryHostName)
+                                                const std::string& name = DNSQueryHostName,
+                                                const std::atomic<bool>* abort = nullptr)
     {
         std::vector<std::unique_ptr<TIdDNSResolver>> resolvers;
         for (size_t i = 0; i < count; ++i) {
@@ -49,7 +52,7 @@ public:
         FLoop.Post([&] {
             for (size_t i = 0; i < count; ++i) {
                 StartDNSQuery(
-                    FLoop, *resolvers[i], server, timeout, nullptr,
+                    FLoop, *resolvers[i], server, timeout, abort,
                     [&, i](const TTryOutcome& outcome) {
                         std::lock_guard lock(FMutex);
                         outcomes[i] = outcome;
@@ -120,6 +123,37 @@ TEST(StartDNSQuery, AnErrorReplyFailsAtOnceAndSilenceFailsAtTheTimeLimit)
     const TTryOutcome nobody = *queries.Run(1, "127.0.0.1", TDnsResponder::UnusedPort(), 5000)[0];
     EXPECT_FALSE(nobody.Ok);
     EXPECT_EQ(nobody.Cause, TTryCause::Refused);
+}
+
+// Replies with another identifier or another question, then silence: the
+// server did answer, only not to the query; a stop of the run stays a stop.
+TEST(StartDNSQuery, OnlyRepliesThatDoNotFitEndAsABadReply)
+{
+    TDnsResponder unfitting([](const std::string& query, int) {
+        TDnsResponse response(std::nullopt);
+        const uint16_t id = dnsmsg::QueryId(query);
+        response.Early.push_back(
+            dnsmsg::Reply(dnsmsg::Query(static_cast<uint16_t>(id ^ 1), DNSQueryHostName), 0x8180, 0, 0, 0));
+        response.Early.push_back(dnsmsg::Reply(dnsmsg::Query(id, "other.example"), 0x8180, 0, 0, 0));
+        return response;
+    });
+    TQueries queries;
+    const auto waited = std::chrono::steady_clock::now();
+    const TTryOutcome dropped = *queries.Run(1, "127.0.0.1", unfitting.Port(), 300)[0];
+    EXPECT_FALSE(dropped.Ok);
+    EXPECT_EQ(dropped.Cause, TTryCause::BadReply);
+    EXPECT_GE(std::chrono::steady_clock::now() - waited, 290ms);
+
+    std::atomic<bool> abort{false};
+    std::thread stopper([&] {
+        std::this_thread::sleep_for(200ms);
+        abort = true;
+    });
+    const TTryOutcome stopped = *queries.Run(1, "127.0.0.1", unfitting.Port(), 5000, DNSQueryHostName, &abort)[0];
+    stopper.join();
+    EXPECT_FALSE(stopped.Ok);
+    EXPECT_EQ(stopped.Cause, TTryCause::Aborted);
+    EXPECT_EQ(unfitting.QueryCount(), 2);
 }
 
 // The question is the name given, or the fixed one, whether the server is

@@ -36,25 +36,8 @@ sockaddr_in6 LoopbackV6()
 
 const char* KindName(TIcmpEcho::TKind kind) { return kind == TIcmpEcho::TKind::Raw ? "raw" : "datagram"; }
 
-// Runs body in a namespace of its own where the kernel answers no echo
-// requests and datagram sockets are allowed; skips when that cannot be had.
-#define RUN_IN_NAMESPACE(body)                                                                           \
-    do {                                                                                                 \
-        std::string why;                                                                                 \
-        const int rc = RunInOwnNetns(                                                                    \
-            [&]() -> int {                                                                               \
-                if (!WriteSysctl("net/ipv4/ping_group_range", "0 2147483647")                            \
-                    || !WriteSysctl("net/ipv4/icmp_echo_ignore_all", "1"))                               \
-                    return 124;                                                                          \
-                return (body)();                                                                         \
-            },                                                                                           \
-            why);                                                                                        \
-        if (rc == -1)                                                                                    \
-            GTEST_SKIP() << "no network namespace of our own: " << why;                                  \
-        if (rc == 124)                                                                                   \
-            GTEST_SKIP() << "cannot set the namespace's sysctls";                                        \
-        EXPECT_EQ(rc, 0) << "check number " << rc << " failed in the namespace (see stderr)";            \
-    } while (0)
+// For the namespace of a test: only the test's own responder answers echoes.
+bool KernelAnswersNoEchoes() { return WriteSysctl("net/ipv4/icmp_echo_ignore_all", "1"); }
 
 TEST(MeasurePing, TextsThatAreNoDottedAddressFailWithoutSending)
 {
@@ -149,7 +132,7 @@ TEST(MeasurePing, ManyRawSocketsAtOnceEachGetTheirOwnReply)
 
 TEST(MeasurePing, TheDatagramSocketWorksWhereTheSystemAllowsIt)
 {
-    RUN_IN_NAMESPACE([] {
+    RUN_IN_NAMESPACE(KernelAnswersNoEchoes, [] {
         WriteSysctl("net/ipv4/icmp_echo_ignore_all", "0");  // the kernel answers here
         TIcmpEcho echo(TIcmpEcho::TKind::Datagram);
         if (!echo.IsOpen())
@@ -208,27 +191,27 @@ int CheckAnswers(TEchoResponder::TMode mode, int delayMs, int32_t timeout, bool 
 
 TEST(MeasurePing, ALateReplyIsTimedFromTheMonotonicClock)
 {
-    RUN_IN_NAMESPACE([] { return CheckAnswers(TEchoResponder::TMode::Reply, 120, 5000, true, false); });
+    RUN_IN_NAMESPACE(KernelAnswersNoEchoes, [] { return CheckAnswers(TEchoResponder::TMode::Reply, 120, 5000, true, false); });
 }
 
 TEST(MeasurePing, AnAnswerAfterTheTimeoutIsAFailure)
 {
-    RUN_IN_NAMESPACE([] { return CheckAnswers(TEchoResponder::TMode::Reply, 600, 300, false, false); });
+    RUN_IN_NAMESPACE(KernelAnswersNoEchoes, [] { return CheckAnswers(TEchoResponder::TMode::Reply, 600, 300, false, false); });
 }
 
 TEST(MeasurePing, AnUnreachableErrorIsAFailedTryAtOnce)
 {
-    RUN_IN_NAMESPACE([] { return CheckAnswers(TEchoResponder::TMode::Unreachable, 0, 2000, false, true); });
+    RUN_IN_NAMESPACE(KernelAnswersNoEchoes, [] { return CheckAnswers(TEchoResponder::TMode::Unreachable, 0, 2000, false, true); });
 }
 
 TEST(MeasurePing, AReplyFromAnotherAddressDoesNotCount)
 {
-    RUN_IN_NAMESPACE([] { return CheckAnswers(TEchoResponder::TMode::WrongSource, 0, 400, false, false); });
+    RUN_IN_NAMESPACE(KernelAnswersNoEchoes, [] { return CheckAnswers(TEchoResponder::TMode::WrongSource, 0, 400, false, false); });
 }
 
 TEST(MeasurePing, AReplyWithOtherDataDoesNotCount)
 {
-    RUN_IN_NAMESPACE([] { return CheckAnswers(TEchoResponder::TMode::WrongPayload, 0, 400, false, false); });
+    RUN_IN_NAMESPACE(KernelAnswersNoEchoes, [] { return CheckAnswers(TEchoResponder::TMode::WrongPayload, 0, 400, false, false); });
 }
 
 TEST(MeasurePing, V6LoopbackAnswersWithWhicheverSocketTheSystemAllows)
@@ -270,7 +253,7 @@ TEST(MeasurePing, AnIPv4SocketRefusesAnIPv6TargetAndTheOtherWayRound)
 
 TEST(MeasurePing, V6DatagramSocketWorksWhereTheSystemAllowsIt)
 {
-    RUN_IN_NAMESPACE([] {
+    RUN_IN_NAMESPACE(KernelAnswersNoEchoes, [] {
         WriteSysctl("net/ipv6/icmp/echo_ignore_all", "0");  // the kernel answers here
         TIcmpEcho echo(TIcmpEcho::TKind::Datagram, AF_INET6);
         if (!echo.IsOpen())
@@ -285,24 +268,24 @@ TEST(MeasurePing, V6DatagramSocketWorksWhereTheSystemAllowsIt)
 
 TEST(MeasurePing, V6ALateReplyIsTimedAndOneAfterTheTimeoutFails)
 {
-    RUN_IN_NAMESPACE([] { return CheckAnswers(TEchoResponder::TMode::Reply, 120, 5000, true, false, AF_INET6); });
-    RUN_IN_NAMESPACE([] { return CheckAnswers(TEchoResponder::TMode::Reply, 600, 300, false, false, AF_INET6); });
+    RUN_IN_NAMESPACE(KernelAnswersNoEchoes, [] { return CheckAnswers(TEchoResponder::TMode::Reply, 120, 5000, true, false, AF_INET6); });
+    RUN_IN_NAMESPACE(KernelAnswersNoEchoes, [] { return CheckAnswers(TEchoResponder::TMode::Reply, 600, 300, false, false, AF_INET6); });
 }
 
 TEST(MeasurePing, V6AForeignReplyDoesNotCount)
 {
-    RUN_IN_NAMESPACE([] { return CheckAnswers(TEchoResponder::TMode::WrongSource, 0, 400, false, false, AF_INET6); });
-    RUN_IN_NAMESPACE([] { return CheckAnswers(TEchoResponder::TMode::WrongPayload, 0, 400, false, false, AF_INET6); });
+    RUN_IN_NAMESPACE(KernelAnswersNoEchoes, [] { return CheckAnswers(TEchoResponder::TMode::WrongSource, 0, 400, false, false, AF_INET6); });
+    RUN_IN_NAMESPACE(KernelAnswersNoEchoes, [] { return CheckAnswers(TEchoResponder::TMode::WrongPayload, 0, 400, false, false, AF_INET6); });
 }
 
 TEST(MeasurePing, V6AnUnreachableErrorIsAFailedTryAtOnce)
 {
-    RUN_IN_NAMESPACE([] { return CheckAnswers(TEchoResponder::TMode::Unreachable, 0, 2000, false, true, AF_INET6); });
+    RUN_IN_NAMESPACE(KernelAnswersNoEchoes, [] { return CheckAnswers(TEchoResponder::TMode::Unreachable, 0, 2000, false, true, AF_INET6); });
 }
 
 TEST(MeasurePing, AnAbortEndsTheWaitEarly)
 {
-    RUN_IN_NAMESPACE([] {
+    RUN_IN_NAMESPACE(KernelAnswersNoEchoes, [] {
         // Nobody answers in this namespace.
         std::atomic<bool> abort{false};
         std::atomic<uint32_t> abortedAt{0};

@@ -3,14 +3,12 @@
 #include "engine/Tryloop.h"
 #include "engine/Uiexecutor.h"
 #include "tests/support/Jointhreads.h"
+#include "tests/support/Listener.h"
 #include "tests/support/Netns.h"
 
 #include <gtest/gtest.h>
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
 #include <sys/socket.h>
-#include <unistd.h>
 
 #include <chrono>
 #include <condition_variable>
@@ -23,45 +21,6 @@
 namespace {
 
 using namespace std::chrono_literals;
-
-// A listening socket on a free loopback port; closed again, nobody listens there.
-class TListener {
-public:
-    explicit TListener(int family = AF_INET)
-    {
-        FSocket = socket(family, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        sockaddr_storage address{};
-        socklen_t length = 0;
-        if (family == AF_INET6) {
-            auto* v6 = reinterpret_cast<sockaddr_in6*>(&address);
-            v6->sin6_family = AF_INET6;
-            v6->sin6_addr = in6addr_loopback;
-            length = sizeof *v6;
-        } else {
-            auto* v4 = reinterpret_cast<sockaddr_in*>(&address);
-            v4->sin_family = AF_INET;
-            v4->sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-            length = sizeof *v4;
-        }
-        if (bind(FSocket, reinterpret_cast<sockaddr*>(&address), length) != 0 || listen(FSocket, 64) != 0
-            || getsockname(FSocket, reinterpret_cast<sockaddr*>(&address), &length) != 0)
-            return;
-        FPort = ntohs(family == AF_INET6 ? reinterpret_cast<sockaddr_in6*>(&address)->sin6_port
-                                         : reinterpret_cast<sockaddr_in*>(&address)->sin_port);
-    }
-    ~TListener() { Close(); }
-    void Close()
-    {
-        if (FSocket >= 0)
-            close(FSocket);
-        FSocket = -1;
-    }
-    uint16_t Port() const { return FPort; }
-
-private:
-    int FSocket = -1;
-    uint16_t FPort = 0;
-};
 
 TTryOutcome Connect(const std::string& address, uint16_t port, int32_t timeout, const std::atomic<bool>* abort = nullptr)
 {
@@ -98,6 +57,18 @@ TEST(ParseTcpTarget, TakesHostColonPortAndBracketedIPv6)
                             "[::1]80", "[::1]:", "[zz]:80", "[127.0.0.1]:80", "a:b:80"})
         EXPECT_FALSE(ParseTcpTarget(bad)) << bad;
     EXPECT_FALSE(ParseTcpTarget(std::string("ho\0st:80", 8)));
+}
+
+TEST(TcpTargetFault, TellsAMissingPortFromABadPortAndABadHost)
+{
+    for (const char* good : {"host.example:443", "[::1]:8080", "127.0.0.1:1"})
+        EXPECT_EQ(TcpTargetFault(good), TTcpTargetFault::None) << good;
+    for (const char* noPort : {"127.0.0.1", "host:", "::1", "::1:80", "a:b:80", "[::1]", "[::1]80", "[::1]:"})
+        EXPECT_EQ(TcpTargetFault(noPort), TTcpTargetFault::NoPort) << noPort;
+    for (const char* badPort : {"host:0", "host:65536", "host:8a", "host:+80", "[::1]:99999", "h:000080"})
+        EXPECT_EQ(TcpTargetFault(badPort), TTcpTargetFault::BadPort) << badPort;
+    for (const char* badHost : {":80", "[zz]:80", "[127.0.0.1]:80", "[]:80"})
+        EXPECT_EQ(TcpTargetFault(badHost), TTcpTargetFault::BadHost) << badHost;
 }
 
 TEST(StartTcpConnect, AListeningPortIsReachedOverIPv4AndIPv6)

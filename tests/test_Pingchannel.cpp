@@ -133,25 +133,6 @@ bool CanPing()
     return TIcmpEcho().IsOpen();
 }
 
-// In a namespace of the test's own, where the datagram socket is allowed;
-// body's checks numbered, 0 when all hold.
-#define RUN_IN_NAMESPACE(setup, body)                                                                    \
-    do {                                                                                                 \
-        std::string why;                                                                                 \
-        const int rc = RunInOwnNetns(                                                                    \
-            [&]() -> int {                                                                               \
-                if (!WriteSysctl("net/ipv4/ping_group_range", "0 2147483647") || !(setup)())             \
-                    return 124;                                                                          \
-                return (body)();                                                                         \
-            },                                                                                           \
-            why);                                                                                        \
-        if (rc == -1)                                                                                    \
-            GTEST_SKIP() << "no network namespace of our own: " << why;                                  \
-        if (rc == 124)                                                                                   \
-            GTEST_SKIP() << "cannot set the namespace up";                                               \
-        EXPECT_EQ(rc, 0) << "check number " << rc << " failed in the namespace (see stderr)";            \
-    } while (0)
-
 int Report(int check, const char* what)
 {
     std::fprintf(stderr, "check %d: %s\n", check, what);

@@ -1,5 +1,7 @@
 #include "tests/support/Httpserver.h"
 
+#include "tests/support/Listener.h"
+
 #include <openssl/err.h>
 #include <openssl/ssl.h>
 
@@ -20,36 +22,6 @@
 #include <stdexcept>
 
 namespace {
-
-int ListenOnLoopback(uint16_t& port, int family = AF_INET)
-{
-    const int fd = socket(family, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (fd < 0)
-        throw std::runtime_error("socket");
-    const int one = 1;
-    setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
-    sockaddr_storage address{};
-    socklen_t length = sizeof address;
-    if (family == AF_INET6) {
-        auto* v6 = reinterpret_cast<sockaddr_in6*>(&address);
-        v6->sin6_family = AF_INET6;
-        v6->sin6_addr = in6addr_loopback;
-        length = sizeof *v6;
-    } else {
-        auto* v4 = reinterpret_cast<sockaddr_in*>(&address);
-        v4->sin_family = AF_INET;
-        v4->sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        length = sizeof *v4;
-    }
-    if (bind(fd, reinterpret_cast<sockaddr*>(&address), length) < 0 || listen(fd, 256) < 0
-        || getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) < 0) {
-        close(fd);
-        throw std::runtime_error("bind/listen on loopback");
-    }
-    port = family == AF_INET6 ? ntohs(reinterpret_cast<sockaddr_in6*>(&address)->sin6_port)
-                              : ntohs(reinterpret_cast<sockaddr_in*>(&address)->sin_port);
-    return fd;
-}
 
 SSL_CTX* Tls(void* context) { return static_cast<SSL_CTX*>(context); }
 

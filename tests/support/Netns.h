@@ -36,6 +36,28 @@ private:
     std::string FWhy;
 };
 
+// For a gtest test: runs body, a callable returning 0 when all its checks
+// hold or the number of the first that failed, in a namespace of its own
+// where datagram ping sockets are allowed and setup (a callable returning
+// false when it cannot set the namespace up) has run; skips the test when
+// that cannot be had.
+#define RUN_IN_NAMESPACE(setup, body)                                                                    \
+    do {                                                                                                 \
+        std::string why;                                                                                 \
+        const int rc = RunInOwnNetns(                                                                    \
+            [&]() -> int {                                                                               \
+                if (!WriteSysctl("net/ipv4/ping_group_range", "0 2147483647") || !(setup)())             \
+                    return 124;                                                                          \
+                return (body)();                                                                         \
+            },                                                                                           \
+            why);                                                                                        \
+        if (rc == -1)                                                                                    \
+            GTEST_SKIP() << "no network namespace of our own: " << why;                                  \
+        if (rc == 124)                                                                                   \
+            GTEST_SKIP() << "cannot set the namespace up";                                               \
+        EXPECT_EQ(rc, 0) << "check number " << rc << " failed in the namespace (see stderr)";            \
+    } while (0)
+
 // Writes a sysctl of the current network namespace, e.g.
 // WriteSysctl("net/ipv4/ping_group_range", "0 2147483647").
 bool WriteSysctl(const std::string& name, const std::string& value);

@@ -19,6 +19,10 @@ const QString kEmptyAddress = QStringLiteral("请输入域名或IP地址。\n例
 const QString kBadAddress = QStringLiteral("域名或IP地址不能含有=#^和回车字符。");
 const QString kNoMethod = QStringLiteral("请选择测速方式。 ");
 const QString kBadDnsServer = QStringLiteral("DNS服务器须为IP地址或域名。\n例如:192.168.1.1、[::1] 或 dns.example.com");
+const QString kTcpExamples = QStringLiteral("\n例如:www.example.com:443、192.168.1.1:80 或 [::1]:22");
+const QString kTcpNoPort = QStringLiteral("TCP连接须在地址后写明端口,如 域名:端口。") + kTcpExamples;
+const QString kTcpBadPort = QStringLiteral("端口须为1到65535之间的数字。") + kTcpExamples;
+const QString kTcpBadHost = QStringLiteral("TCP连接的主机须为IP地址或域名,IPv6地址放在[]中。") + kTcpExamples;
 
 }  // namespace
 
@@ -77,10 +81,11 @@ private slots:
         QCOMPARE(d.btnConfirm->text(), QStringLiteral("确定(&Y)"));
         QCOMPARE(d.btnCancel->text(), QStringLiteral("取消(&C)"));
 
-        QCOMPARE(d.cbDoType->count(), 3);
+        QCOMPARE(d.cbDoType->count(), 4);
         QCOMPARE(d.cbDoType->itemText(dtPing), QStringLiteral("Ping"));
         QCOMPARE(d.cbDoType->itemText(dtHomePage), QStringLiteral("取首页内容"));
         QCOMPARE(d.cbDoType->itemText(dtDNSQuery), QStringLiteral("DNS查询"));
+        QCOMPARE(d.cbDoType->itemText(dtTCPConnect), QStringLiteral("TCP连接"));
         QCOMPARE(d.cbDoType->currentIndex(), 0);
         QVERIFY(!d.cbDoType->isEditable());
         QVERIFY(d.lblHint->text().isEmpty());
@@ -171,6 +176,23 @@ private slots:
                                                  << int(dtDNSQuery) << kBadDnsServer << "edtDomainIP";
         QTest::newRow("DNS server, half a bracket") << "n" << "[::1" << int(dtDNSQuery) << kBadDnsServer
                                                     << "edtDomainIP";
+        const int tcp = dtTCPConnect;
+        QTest::newRow("TCP, method first") << "n" << "h" << -1 << kNoMethod << "cbDoType";
+        QTest::newRow("TCP, reserved character first") << "n" << "h#:80" << tcp << kBadAddress << "edtDomainIP";
+        QTest::newRow("TCP without a port") << "n" << "127.0.0.1" << tcp << kTcpNoPort << "edtDomainIP";
+        QTest::newRow("TCP, colon but no port") << "n" << "host:" << tcp << kTcpNoPort << "edtDomainIP";
+        QTest::newRow("TCP, bare IPv6") << "n" << "::1" << tcp << kTcpNoPort << "edtDomainIP";
+        QTest::newRow("TCP, bare IPv6 and port") << "n" << "::1:80" << tcp << kTcpNoPort << "edtDomainIP";
+        QTest::newRow("TCP, bracket without port") << "n" << "[::1]" << tcp << kTcpNoPort << "edtDomainIP";
+        QTest::newRow("TCP, port 0") << "n" << "127.0.0.1:0" << tcp << kTcpBadPort << "edtDomainIP";
+        QTest::newRow("TCP, port 65536") << "n" << "host:65536" << tcp << kTcpBadPort << "edtDomainIP";
+        QTest::newRow("TCP, port a word") << "n" << "host:http" << tcp << kTcpBadPort << "edtDomainIP";
+        QTest::newRow("TCP, signed port") << "n" << "host:+80" << tcp << kTcpBadPort << "edtDomainIP";
+        QTest::newRow("TCP, port with blank") << "n" << "host: 80" << tcp << kTcpBadPort << "edtDomainIP";
+        QTest::newRow("TCP, no host") << "n" << ":80" << tcp << kTcpBadHost << "edtDomainIP";
+        QTest::newRow("TCP, IPv4 in brackets") << "n" << "[127.0.0.1]:80" << tcp << kTcpBadHost << "edtDomainIP";
+        QTest::newRow("TCP, host with a blank") << "n" << "my host:80" << tcp << kTcpBadHost << "edtDomainIP";
+        QTest::newRow("TCP, web address") << "n" << "http://h:80" << tcp << kTcpNoPort << "edtDomainIP";
     }
     void checksInOrder()
     {
@@ -277,30 +299,88 @@ private slots:
 
     void methodOutsideTheListSelectsNothing()
     {
-        Dialog->cbDoType->setCurrentIndex(dtDNSQuery + 1);
+        Dialog->cbDoType->setCurrentIndex(dtTCPConnect + 1);
         QCOMPARE(Dialog->cbDoType->currentIndex(), -1);
-        QCOMPARE(ConfirmWith(QStringLiteral("n"), QStringLiteral("h"), dtDNSQuery + 1), QStringList{kNoMethod});
+        QCOMPARE(ConfirmWith(QStringLiteral("n"), QStringLiteral("h"), dtTCPConnect + 1), QStringList{kNoMethod});
     }
 
-    // A DNS server is an address, bracketed or not, or a name; the text is
-    // kept as typed.
-    void dnsServersAccepted_data()
+    // A DNS server is an address, bracketed or not, or a name; a TCP target
+    // host:port with a name, an IPv4 literal or a bracketed IPv6 one. The
+    // text is kept as typed, blanks around it too.
+    void serversAndTargetsAccepted_data()
     {
-        QTest::addColumn<QString>("server");
-        QTest::newRow("IPv4") << "127.0.0.53";
-        QTest::newRow("IPv6") << "::1";
-        QTest::newRow("IPv6 in brackets") << "[::1]";
-        QTest::newRow("name") << "dns.example.test";
-        QTest::newRow("localhost with blanks") << " localhost ";
-        QTest::newRow("labels of 63") << QString(63, QLatin1Char('a')) + "." + QString(63, QLatin1Char('b'));
+        QTest::addColumn<QString>("address");
+        QTest::addColumn<int>("method");
+        QTest::newRow("DNS, IPv4") << "127.0.0.53" << int(dtDNSQuery);
+        QTest::newRow("DNS, IPv6") << "::1" << int(dtDNSQuery);
+        QTest::newRow("DNS, IPv6 in brackets") << "[::1]" << int(dtDNSQuery);
+        QTest::newRow("DNS, name") << "dns.example.test" << int(dtDNSQuery);
+        QTest::newRow("DNS, localhost with blanks") << " localhost " << int(dtDNSQuery);
+        QTest::newRow("DNS, labels of 63") << QString(63, QLatin1Char('a')) + "." + QString(63, QLatin1Char('b'))
+                                           << int(dtDNSQuery);
+        QTest::newRow("TCP, IPv4") << "127.0.0.1:80" << int(dtTCPConnect);
+        QTest::newRow("TCP, IPv6") << "[::1]:22" << int(dtTCPConnect);
+        QTest::newRow("TCP, IPv6 with a zone") << "[fe80::1%lo]:22" << int(dtTCPConnect);
+        QTest::newRow("TCP, name, top port") << "www.example.com:65535" << int(dtTCPConnect);
+        QTest::newRow("TCP, localhost with blanks") << " localhost:1 " << int(dtTCPConnect);
     }
-    void dnsServersAccepted()
+    void serversAndTargetsAccepted()
     {
-        QFETCH(QString, server);
-        QVERIFY(ConfirmWith(QStringLiteral("dns"), server, dtDNSQuery).isEmpty());
+        QFETCH(QString, address);
+        QFETCH(int, method);
+        QVERIFY(ConfirmWith(QStringLiteral("n"), address, method).isEmpty());
         QVERIFY(Dialog->FConfirmed);
-        QCOMPARE(Dialog->cbDoType->currentIndex(), int(dtDNSQuery));
-        QCOMPARE(Dialog->FieldText(Dialog->edtDomainIP), std::optional<std::string>(server.toStdString()));
+        QCOMPARE(Dialog->cbDoType->currentIndex(), method);
+        QCOMPARE(Dialog->FieldText(Dialog->edtDomainIP), std::optional<std::string>(address.toStdString()));
+    }
+
+    // With TCP chosen the hint names the host's kind or the port's fault,
+    // and follows a change of method as well as of the text.
+    void tcpHint_data()
+    {
+        QTest::addColumn<QString>("address");
+        QTest::addColumn<QString>("hint");
+        QTest::newRow("IPv4") << "127.0.0.1:80" << "(IP地址)";
+        QTest::newRow("IPv6") << "[::1]:80" << "(IP地址)";
+        QTest::newRow("name") << "www.example.com:443" << "(域名)";
+        QTest::newRow("no port") << "127.0.0.1" << "(缺端口)";
+        QTest::newRow("bad port") << "host:0" << "(端口错)";
+        QTest::newRow("blanks") << "  " << "";
+    }
+    void tcpHint()
+    {
+        QFETCH(QString, address);
+        QFETCH(QString, hint);
+        Dialog->edtDomainIP->setText(address);
+        Dialog->cbDoType->setCurrentIndex(dtTCPConnect);
+        QCOMPARE(Dialog->lblHint->text(), hint);
+        Dialog->edtDomainIP->setText(QStringLiteral("x"));
+        Dialog->edtDomainIP->setText(address);
+        QCOMPARE(Dialog->lblHint->text(), hint);
+    }
+    void tcpHintGoesWithTheMethod()
+    {
+        Dialog->edtDomainIP->setText(QStringLiteral("127.0.0.1"));
+        Dialog->cbDoType->setCurrentIndex(dtTCPConnect);
+        QCOMPARE(Dialog->lblHint->text(), QStringLiteral("(缺端口)"));
+        Dialog->cbDoType->setCurrentIndex(dtPing);
+        QCOMPARE(Dialog->lblHint->text(), QStringLiteral("(IP地址)"));
+    }
+
+    // Several items made TCP items: the placeholder stands for their own
+    // addresses, so neither the hint nor the check judges it.
+    void placeholderWithTcp()
+    {
+        Dialog->edtDomainIP->setText(QStringLiteral("*多项值*"));
+        Dialog->edtDomainIP->setEnabled(false);
+        Dialog->edtName->setText(QStringLiteral("*多项值*"));
+        Dialog->edtName->setEnabled(false);
+        Dialog->cbDoType->setCurrentIndex(dtTCPConnect);
+        QCOMPARE(Dialog->lblHint->text(), QStringLiteral("(域名)"));
+        TBoxScript boxes;
+        Dialog->btnConfirm->click();
+        QVERIFY(boxes.Seen.empty());
+        QVERIFY(Dialog->FConfirmed);
     }
 
     // What no DNS server could be is still fine for the other methods.

@@ -295,6 +295,39 @@ private slots:
         QCOMPARE(SavedPlan(window), QStringLiteral("dns2^[::1]^0"));
     }
 
+    // A TCP item keeps its method through a modify; a port taken away is
+    // refused until it is given back.
+    void modifyTcpConnectItem()
+    {
+        TfrmTarnix& window = OpenPlan(QStringLiteral("web^127.0.0.1:8080^3#b^127.0.0.2^0"));
+        SelectRows(window, {0});
+        int shownType = -2;
+        WhenModal<TfrmEditItem>(QStringLiteral("frmEditItem"), [&](TfrmEditItem& d) {
+            shownType = d.cbDoType->currentIndex();
+            TypeInto(d.edtDomainIP, QStringLiteral("[::1]"));
+            Boxes().Answer({IDOK});
+            QTest::mouseClick(d.btnConfirm, Qt::LeftButton);
+            TypeInto(d.edtDomainIP, QStringLiteral("[::1]:22"));
+            QTest::mouseClick(d.btnConfirm, Qt::LeftButton);
+        });
+        Trigger(window, "actModifyItem");
+        QCOMPARE(shownType, int(dtTCPConnect));
+        QCOMPARE(Boxes().Texts(),
+                 QStringList{QStringLiteral("TCP连接须在地址后写明端口,如 域名:端口。\n例如:www.example.com:443、"
+                                            "192.168.1.1:80 或 [::1]:22")});
+        QCOMPARE(RowTexts(window, 0).mid(0, 3), QStringList({"web", "[::1]:22", "TCP连接"}));
+        QCOMPARE(SavedPlan(window), QStringLiteral("web^[::1]:22^3#b^127.0.0.2^0"));
+
+        // Several items made TCP items keep their own addresses.
+        SelectRows(window, {0, 1});
+        WhenModal<TfrmEditItem>(QStringLiteral("frmEditItem"), [&](TfrmEditItem& d) {
+            d.cbDoType->setCurrentIndex(dtTCPConnect);
+            QTest::mouseClick(d.btnConfirm, Qt::LeftButton);
+        });
+        Trigger(window, "actModifyItem");
+        QCOMPARE(SavedPlan(window), QStringLiteral("web^[::1]:22^3#b^127.0.0.2^3"));
+    }
+
     // Added as DNS items: by address and by name; a bad server is refused
     // and the dialog stays until it is mended.
     void addDnsQueryItems()
