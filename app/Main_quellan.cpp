@@ -150,7 +150,7 @@ void TfrmTarnix::UpdateActions()
     ui->actDelItem->setEnabled(idle && selected);
     ui->actModifyItem->setEnabled(idle && selected);
     ui->actItemDetails->setEnabled(idle && HasResults(SingleSelected()));
-    ui->actExportResults->setEnabled(idle && !FItemTries.empty());
+    ui->actExportResults->setEnabled(idle && !FItemOutcomes.empty());
     ui->actHistory->setEnabled(true);
     ui->actHelp->setEnabled(true);
     ui->actAbout->setEnabled(true);

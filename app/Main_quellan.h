@@ -182,7 +182,7 @@ private:
     // --- results: details, export, history (Main_quellan_Results.cpp) ---
     // The last run's tries, in the order of Infos; kept with the list's
     // results until the next run or another plan.
-    std::vector<TTryTimes> FItemTries;
+    std::vector<TTryOutcomes> FItemOutcomes;
     std::chrono::system_clock::time_point FRunStarted;
     std::unique_ptr<THistoryRecorder> FRecorder;  // made by the first completed run
     bool FHistoryFailureShown = false;  // the box on an unrecordable run came up once

@@ -39,27 +39,27 @@ TfrmTarnix::THistoryFileScope::THistoryFileScope(std::string path) : FScope(Hist
 
 void TfrmTarnix::ForgetTries()
 {
-    FItemTries.clear();
+    FItemOutcomes.clear();
     FTryLog.Clear();
 }
 
 void TfrmTarnix::ForgetTriesOf(const std::vector<bool>& doomed)
 {
-    std::vector<TTryTimes> kept;
-    for (size_t i = 0; i < FItemTries.size(); ++i)
+    std::vector<TTryOutcomes> kept;
+    for (size_t i = 0; i < FItemOutcomes.size(); ++i)
         if (i >= doomed.size() || !doomed[i])
-            kept.push_back(std::move(FItemTries[i]));
-    FItemTries = std::move(kept);
+            kept.push_back(std::move(FItemOutcomes[i]));
+    FItemOutcomes = std::move(kept);
 }
 
 // The run's items stay where they are until the next run; the log's keys
 // then no longer say which item is which, their places in Infos do.
 void TfrmTarnix::KeepTries()
 {
-    FItemTries.clear();
-    FItemTries.reserve(Infos.size());
+    FItemOutcomes.clear();
+    FItemOutcomes.reserve(Infos.size());
     for (const TDNSDispInfo& item : Infos)
-        FItemTries.push_back(FTryLog.Tries(item));
+        FItemOutcomes.push_back(FTryLog.Outcomes(item));
 }
 
 bool TfrmTarnix::HasResults(const TDNSDispInfo* item) const
@@ -67,7 +67,7 @@ bool TfrmTarnix::HasResults(const TDNSDispInfo* item) const
     if (item == nullptr || Infos.empty() || item < Infos.data() || item >= Infos.data() + Infos.size())
         return false;
     const auto index = static_cast<size_t>(item - Infos.data());
-    return index < FItemTries.size() && (item->State == tsDone || item->State == tsNoResponse);
+    return index < FItemOutcomes.size() && (item->State == tsDone || item->State == tsNoResponse);
 }
 
 TDNSDispInfo* TfrmTarnix::SingleSelected() const
@@ -99,7 +99,7 @@ void TfrmTarnix::actItemDetailsExecute()
     TfrmItemDetails dialog(this);
     const QString queryName = item->DoType == dtDNSQuery ? QString::fromLatin1(DNSQueryHostName) : QString();
     dialog.ShowDetails({FromGbk(item->Name), FromGbk(item->DomainIP), Utf8Text(MethodText(item->DoType)),
-                        AddressText(*item), FItemTries[static_cast<size_t>(item - Infos.data())], queryName});
+                        AddressText(*item), FItemOutcomes[static_cast<size_t>(item - Infos.data())], queryName});
     dialog.exec();
 }
 
@@ -127,7 +127,7 @@ QList<QStringList> TfrmTarnix::ResultRows() const
         TTryTimes tries;
         if (HasResults(item)) {
             fields << FromGbk(item->IP);
-            tries = FItemTries[static_cast<size_t>(item - Infos.data())];
+            tries = TimesOf(FItemOutcomes[static_cast<size_t>(item - Infos.data())]);
         } else {
             fields << QString();
         }
@@ -171,7 +171,8 @@ void TfrmTarnix::RecordRun()
     for (size_t i = 0; i < Infos.size(); ++i) {
         const TDNSDispInfo& item = Infos[i];
         run.Items.push_back({GbkToUtf8(item.Name), GbkToUtf8(item.DomainIP), item.DoType, GbkToUtf8(item.IP),
-                             i < FItemTries.size() ? FItemTries[i] : TTryTimes()});
+                             i < FItemOutcomes.size() ? TimesOf(FItemOutcomes[i]) : TTryTimes(),
+                             i < FItemOutcomes.size() ? FItemOutcomes[i] : TTryOutcomes()});
     }
     if (!FRecorder)
         FRecorder = std::make_unique<THistoryRecorder>(path);

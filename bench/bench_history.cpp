@@ -68,7 +68,8 @@ TRunRecord HundredItemRun(TTimePoint started)
     for (int i = 0; i < 100; ++i)
         run.Items.push_back({ItemName(i), "host" + std::to_string(i) + ".example", i % 3,
                              "127.0.0." + std::to_string(1 + i % 250),
-                             {1500us, 1600us, std::nullopt, 1700us, std::chrono::microseconds(1000 + i)}});
+                             {1500us, 1600us, std::nullopt, 1700us, std::chrono::microseconds(1000 + i)},
+                             {}});
     return run;
 }
 

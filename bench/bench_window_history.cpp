@@ -166,7 +166,7 @@ void MakeHistory(const std::string& path)
                 else
                     tries.push_back(std::chrono::microseconds(base * 1000 + percent(random) * 37));
             }
-            run.Items.push_back({"网站" + std::to_string(i), "site" + std::to_string(i) + ".test", 1, "", tries});
+            run.Items.push_back({"网站" + std::to_string(i), "site" + std::to_string(i) + ".test", 1, "", tries, {}});
         }
         db.Record(run);
         if (r % 10000 == 9999)

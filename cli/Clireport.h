@@ -15,6 +15,7 @@
 struct TItemResult {
     TDNSDispInfo Info;  // the record after the run
     TTryTimes Tries;
+    TTryOutcomes Outcomes;  // as many as Tries: how each ended, none for one not made
 };
 
 struct TRunReport {

@@ -115,7 +115,9 @@ TRunReport RunPlan(const std::string& planName, std::vector<TDNSDispInfo> items,
     report.Started = started;
     report.Ended = std::chrono::system_clock::now();
     for (const TDNSDispInfo& info : items) {
-        report.Items.push_back({info, tries.Tries(info)});
+        TTryOutcomes outcomes = tries.Outcomes(info);
+        TTryTimes times = TimesOf(outcomes);
+        report.Items.push_back({info, std::move(times), std::move(outcomes)});
     }
     return report;
 }
@@ -155,7 +157,7 @@ TRunRecord RecordOf(const TRunReport& report)
     for (const TItemResult& item : report.Items) {
         const TDNSDispInfo& info = item.Info;
         run.Items.push_back({GbkToUtf8(info.Name), GbkToUtf8(info.DomainIP), info.DoType, GbkToUtf8(info.IP),
-                             item.Tries});
+                             item.Tries, item.Outcomes});
     }
     return run;
 }

@@ -57,11 +57,11 @@ void TfrmItemDetails::ShowDetails(const TItemDetails& details)
     for (size_t i = 0; i < details.Tries.size(); ++i) {
         auto* row = new QTreeWidgetItem(lvTries);
         row->setText(0, QStringLiteral("第%1次").arg(i + 1));
-        row->setText(1, TryTimeText(details.Tries[i]));
+        row->setText(1, TryTimeText(TimesOf(details.Tries)[i]));
         row->setTextAlignment(1, Qt::AlignRight | Qt::AlignVCenter);
     }
 
-    const std::optional<TTryFigures> figures = TryFigures(details.Tries);
+    const std::optional<TTryFigures> figures = TryFigures(TimesOf(details.Tries));
     lblFastest->setText(figures ? FigureText(figures->Fastest) : kNone);
     lblMean->setText(figures ? FigureText(figures->Mean) : kNone);
     lblSlowest->setText(figures ? FigureText(figures->Slowest) : kNone);

@@ -23,7 +23,7 @@ QString FigureText(double milliseconds);                                      //
 // What the dialog shows, as display texts.
 struct TItemDetails {
     QString Name, Host, Method, Address;
-    TTryTimes Tries;
+    TTryOutcomes Tries;
     QString QueryName;  // the name a DNS item asked for; empty for the other methods
 };
 

@@ -413,7 +413,7 @@ TRunRecord THistoryDb::Run(int64_t id) const
     items.Bind(1, id);
     while (items.Step())
         run.Items.push_back({items.Text(0), items.Text(1), static_cast<int>(items.Int(2)), items.Text(3),
-                             ParseTries(items.Text(4))});
+                             ParseTries(items.Text(4)), {}});
     return run;
 }
 

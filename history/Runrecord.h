@@ -16,6 +16,9 @@ struct TItemRecord {
     int Method = 0;       // the item's DoType
     std::string Address;  // the address measured; empty when it was not resolved
     TTryTimes Tries;
+    // How each try ended, causes and phases; empty in runs recorded before
+    // these were kept.
+    TTryOutcomes Outcomes;
 };
 
 struct TRunRecord {

@@ -30,9 +30,9 @@ TRunReport SampleReport()
     TRunReport report;
     report.PlanName = Utf8ToGbk("家里").value();
     report.Items.push_back({Item("网关", "127.0.0.1", dtPing, tsDone, 12.3456, 2),
-                            {10ms, std::nullopt, 15ms, 12036us, std::nullopt}});
-    report.Items.push_back({Item("a,\"b\"", "127.0.0.2", dtHomePage, tsNoResponse, 0, 5), TTryTimes(5)});
-    report.Items.push_back({Item("dns", "127.0.0.3", dtDNSQuery, tsDone, 7.5, 0), {7ms, 8ms, 7ms, 8ms, 7500us}});
+                            {10ms, std::nullopt, 15ms, 12036us, std::nullopt}, {}});
+    report.Items.push_back({Item("a,\"b\"", "127.0.0.2", dtHomePage, tsNoResponse, 0, 5), TTryTimes(5), {}});
+    report.Items.push_back({Item("dns", "127.0.0.3", dtDNSQuery, tsDone, 7.5, 0), {7ms, 8ms, 7ms, 8ms, 7500us}, {}});
     return report;
 }
 
@@ -65,7 +65,7 @@ TEST(Clireport, TableAlignsColumnsByTerminalWidth)
 TEST(Clireport, TableWithoutAnAnswerShowsNoAverage)
 {
     TRunReport report;
-    report.Items.push_back({Item("x", "127.0.0.1", dtPing, tsNoResponse, 0, 5), TTryTimes(5)});
+    report.Items.push_back({Item("x", "127.0.0.1", dtPing, tsNoResponse, 0, 5), TTryTimes(5), {}});
     EXPECT_NE(FormatTable(report).find("平均耗时: -\n"), std::string::npos);
 }
 
@@ -123,7 +123,7 @@ TEST(Clireport, EveryFormatNamesEachMethod)
 TEST(Clireport, CsvAndJsonGiveSubMillisecondTriesThreeDecimals)
 {
     TRunReport report;
-    report.Items.push_back({Item("lo", "127.0.0.1", dtPing, tsDone, 0.0426, 0), {43us, 41us, 44us, 42us, 43us}});
+    report.Items.push_back({Item("lo", "127.0.0.1", dtPing, tsDone, 0.0426, 0), {43us, 41us, 44us, 42us, 43us}, {}});
     const std::vector<std::string> lines = TextLines(FormatCsv(report));
     ASSERT_EQ(lines.size(), 2u);
     EXPECT_EQ(lines[1], "lo,127.0.0.1,0,Ping,done,0.04,0,5,0.041,0.044,0.043,0.001,0.043,0.041,0.044,0.042,0.043\r");
@@ -147,8 +147,8 @@ TEST(Clireport, TableShowsControlCharactersEscapedAndCsvJsonExact)
     TRunReport report;
     TDNSDispInfo hostile = Item("x\x1b]0;owned\x07y", "127.0.0.1\x1b[2J", dtPing, tsDone, 1.5, 0);
     hostile.Note = "n\r";
-    report.Items.push_back({hostile, {1500us}});
-    report.Items.push_back({Item("plain", "127.0.0.2", dtPing, tsDone, 2.5, 0), {2500us}});
+    report.Items.push_back({hostile, {1500us}, {}});
+    report.Items.push_back({Item("plain", "127.0.0.2", dtPing, tsDone, 2.5, 0), {2500us}, {}});
 
     const std::string table = FormatTable(report);
     for (char c : table)
@@ -182,7 +182,7 @@ TEST(Clireport, NamesThatAreNoGbkGiveReplacementCharacters)
     report.PlanName = "p\xff";
     TDNSDispInfo info = Item("x", "127.0.0.1", dtPing, tsNoResponse, 0, 1);
     info.Name = "\x81" "0\xc0";  // a lead byte without its trail, and one at the end
-    report.Items.push_back({info, TTryTimes(1)});
+    report.Items.push_back({info, TTryTimes(1), {}});
     report.TestTimes = 1;
     for (const std::string& json : {FormatJson(report), FormatJsonLine(report)}) {
         EXPECT_NE(json.find("\"p\xEF\xBF\xBD\""), std::string::npos) << json;
@@ -204,7 +204,7 @@ TEST(Clireport, CsvKeepsLineBreaksAndFormulasAsTheyAre)
 {
     TRunReport report;
     report.TestTimes = 1;
-    report.Items.push_back({Item("=1+1", "a\r\nb", dtPing, tsNoResponse, 0, 1), TTryTimes(1)});
+    report.Items.push_back({Item("=1+1", "a\r\nb", dtPing, tsNoResponse, 0, 1), TTryTimes(1), {}});
     EXPECT_NE(FormatCsv(report).find("\r\n=1+1,\"a\r\nb\",0,"), std::string::npos) << FormatCsv(report);
 }
 

@@ -25,7 +25,7 @@ TTimePoint At(int64_t seconds) { return TTimePoint(std::chrono::seconds(seconds)
 
 TItemRecord Item(const std::string& name, TTryTimes tries, const std::string& address = "127.0.0.1")
 {
-    return {name, "host-" + name, 1, address, std::move(tries)};
+    return {name, "host-" + name, 1, address, std::move(tries), {}};
 }
 
 TRunRecord MakeRun(const std::string& plan, int64_t started, std::vector<TItemRecord> items)

@@ -73,7 +73,7 @@ void RecordOne(const std::string& path)
     run.Plan = "p";
     run.Started = std::chrono::system_clock::now();
     run.Ended = run.Started + 1s;
-    run.Items.push_back({"a", "127.0.0.1", 0, "127.0.0.1", {1ms}});
+    run.Items.push_back({"a", "127.0.0.1", 0, "127.0.0.1", {1ms}, {}});
     db.Record(run);
 }
 

@@ -16,6 +16,6 @@ inline TRunRecord MakeRun(int64_t started)
     run.Plan = "p";
     run.Started = std::chrono::system_clock::time_point(std::chrono::seconds(started));
     run.Ended = run.Started + 1s;
-    run.Items.push_back({"a", "127.0.0.1", 0, "127.0.0.1", {1ms, std::nullopt}});
+    run.Items.push_back({"a", "127.0.0.1", 0, "127.0.0.1", {1ms, std::nullopt}, {}});
     return run;
 }

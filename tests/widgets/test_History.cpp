@@ -43,7 +43,7 @@ TRunRecord Run(const std::string& plan, TClock::time_point started, std::optiona
     run.Started = started;
     run.Ended = started + 3s;
     run.Plan = plan;
-    run.Items = {{"甲", "127.0.0.1", 0, "127.0.0.1", tries(aMs)}, {"乙", "127.0.0.2", 0, "127.0.0.2", tries(bMs)}};
+    run.Items = {{"甲", "127.0.0.1", 0, "127.0.0.1", tries(aMs), {}}, {"乙", "127.0.0.2", 0, "127.0.0.2", tries(bMs), {}}};
     return run;
 }
 

@@ -10,6 +10,24 @@
 
 using namespace std::chrono_literals;
 
+namespace {
+
+// Tries that took these times; none: one that timed out.
+TTryOutcomes Tries(std::initializer_list<std::optional<std::chrono::microseconds>> times)
+{
+    TTryOutcomes outcomes;
+    for (const auto& time : times) {
+        TTryOutcome outcome;
+        outcome.Ok = time.has_value();
+        outcome.Elapsed = time.value_or(0us);
+        outcome.Cause = time ? TTryCause::None : TTryCause::Timeout;
+        outcomes.push_back(outcome);
+    }
+    return outcomes;
+}
+
+}  // namespace
+
 class TestItemdetails : public QObject {
     Q_OBJECT
 
@@ -17,7 +35,7 @@ private slots:
     void showsTheTriesAndTheirFigures()
     {
         TfrmItemDetails dialog(nullptr);
-        dialog.ShowDetails({"名称", "example.test", "Ping", "::1", {1234us, std::nullopt, 2000us}, {}});
+        dialog.ShowDetails({"名称", "example.test", "Ping", "::1", Tries({1234us, std::nullopt, 2000us}), {}});
         QCOMPARE(dialog.lblAddress->text(), QStringLiteral("::1"));
         QCOMPARE(dialog.lvTries->topLevelItemCount(), 3);
         QCOMPARE(dialog.lvTries->topLevelItem(0)->text(1), QStringLiteral("1.234"));
@@ -28,7 +46,7 @@ private slots:
         QCOMPARE(dialog.lblStdDev->text(), QStringLiteral("0.38"));
 
         // Shown again for another item, nothing of the first is left.
-        dialog.ShowDetails({"b", "b", "Ping", "", {std::nullopt, std::nullopt}, {}});
+        dialog.ShowDetails({"b", "b", "Ping", "", Tries({std::nullopt, std::nullopt}), {}});
         QCOMPARE(dialog.lvTries->topLevelItemCount(), 2);
         QCOMPARE(dialog.lblAddress->text(), QStringLiteral("未解析"));
         for (QLabel* figure : {dialog.lblFastest, dialog.lblMean, dialog.lblSlowest, dialog.lblStdDev})
@@ -46,7 +64,7 @@ private slots:
         QVERIFY(!dialog.lblQueryName->isVisible());
 
         for (int shown = 0; shown < 2; ++shown) {  // twice: the line moves things once
-            dialog.ShowDetails({"dns", "127.0.0.53", "DNS查询", "127.0.0.53", {1ms}, "www.example.com"});
+            dialog.ShowDetails({"dns", "127.0.0.53", "DNS查询", "127.0.0.53", Tries({1ms}), "www.example.com"});
             QCOMPARE(dialog.lblMethod->text(), QStringLiteral("DNS查询"));
             QCOMPARE(dialog.lblQueryName->text(), QStringLiteral("www.example.com"));
             QVERIFY(dialog.lblQueryName->isVisible());
@@ -55,7 +73,7 @@ private slots:
             QCOMPARE(dialog.size(), plain + QSize(0, 22));
             QCOMPARE(dialog.minimumSize(), dialog.maximumSize());
         }
-        dialog.ShowDetails({"p", "127.0.0.1", "Ping", "127.0.0.1", {1ms}, {}});
+        dialog.ShowDetails({"p", "127.0.0.1", "Ping", "127.0.0.1", Tries({1ms}), {}});
         QVERIFY(!dialog.lblQueryName->isVisible());
         QCOMPARE(dialog.lvTries->y(), listTop);
         QCOMPARE(dialog.size(), plain);
