@@ -26,11 +26,12 @@ QString Utf8Text(const std::string& text) { return QString::fromStdString(text);
 
 // A home page's address is looked up by the fetch itself, which does not
 // say which it used.
-QString AddressText(const TDNSDispInfo& item)
+QString AddressText(const TDNSDispInfo& item, const TTryOutcomes& outcomes)
 {
-    if (item.IP.empty() && item.DoType == dtHomePage)
+    const std::string address = MeasuredAddress(item, outcomes);
+    if (address.empty() && item.DoType == dtHomePage)
         return QStringLiteral("（取首页时解析，未记录）");
-    return FromGbk(item.IP);
+    return FromGbk(address);
 }
 
 }  // namespace
@@ -97,9 +98,10 @@ void TfrmTarnix::actItemDetailsExecute()
     if (!HasResults(item))
         return;
     TfrmItemDetails dialog(this);
+    const TTryOutcomes& outcomes = FItemOutcomes[static_cast<size_t>(item - Infos.data())];
     const QString queryName = item->DoType == dtDNSQuery ? QString::fromLatin1(DNSQueryHostName) : QString();
     dialog.ShowDetails({FromGbk(item->Name), FromGbk(item->DomainIP), Utf8Text(MethodText(item->DoType)),
-                        AddressText(*item), FItemOutcomes[static_cast<size_t>(item - Infos.data())], queryName});
+                        AddressText(*item, outcomes), outcomes, queryName});
     dialog.exec();
 }
 
@@ -126,8 +128,9 @@ QList<QStringList> TfrmTarnix::ResultRows() const
             fields << row->text(column).trimmed();
         TTryTimes tries;
         if (HasResults(item)) {
-            fields << FromGbk(item->IP);
-            tries = TimesOf(FItemOutcomes[static_cast<size_t>(item - Infos.data())]);
+            const TTryOutcomes& outcomes = FItemOutcomes[static_cast<size_t>(item - Infos.data())];
+            fields << FromGbk(MeasuredAddress(*item, outcomes));
+            tries = TimesOf(outcomes);
         } else {
             fields << QString();
         }
@@ -170,9 +173,9 @@ void TfrmTarnix::RecordRun()
     run.Items.reserve(Infos.size());
     for (size_t i = 0; i < Infos.size(); ++i) {
         const TDNSDispInfo& item = Infos[i];
-        run.Items.push_back({GbkToUtf8(item.Name), GbkToUtf8(item.DomainIP), item.DoType, GbkToUtf8(item.IP),
-                             i < FItemOutcomes.size() ? TimesOf(FItemOutcomes[i]) : TTryTimes(),
-                             i < FItemOutcomes.size() ? FItemOutcomes[i] : TTryOutcomes()});
+        const TTryOutcomes outcomes = i < FItemOutcomes.size() ? FItemOutcomes[i] : TTryOutcomes();
+        run.Items.push_back({GbkToUtf8(item.Name), GbkToUtf8(item.DomainIP), item.DoType,
+                             GbkToUtf8(MeasuredAddress(item, outcomes)), TimesOf(outcomes), outcomes});
     }
     if (!FRecorder)
         FRecorder = std::make_unique<THistoryRecorder>(path);

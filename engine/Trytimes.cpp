@@ -91,6 +91,16 @@ TTryOutcomes TTryLog::Outcomes(const TDNSDispInfo& item) const
     return it != FByItem.end() ? it->second : TTryOutcomes(FTries);
 }
 
+std::string MeasuredAddress(const TDNSDispInfo& item, const TTryOutcomes& outcomes)
+{
+    if (item.DoType != dtHomePage || !item.IP.empty())
+        return item.IP;
+    for (auto outcome = outcomes.rbegin(); outcome != outcomes.rend(); ++outcome)
+        if (*outcome && (*outcome)->Http && !(*outcome)->Http->Address.empty())
+            return (*outcome)->Http->Address;
+    return {};
+}
+
 TTryTimes TimesOf(const TTryOutcomes& outcomes)
 {
     TTryTimes times(outcomes.size());

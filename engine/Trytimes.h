@@ -19,6 +19,11 @@ using TTryOutcomes = std::vector<std::optional<TTryOutcome>>;
 // The times of the tries that succeeded.
 TTryTimes TimesOf(const TTryOutcomes& outcomes);
 
+// The address an item was measured at: its resolved IP, or for a home page,
+// which resolves its host itself, the address its last try that reached a
+// server connected to. Empty when there is none.
+std::string MeasuredAddress(const TDNSDispInfo& item, const TTryOutcomes& outcomes);
+
 // The figures of an item's successful tries, in ms; the standard deviation
 // is the population's (the jitter of these tries).
 struct TTryFigures {

@@ -114,4 +114,24 @@ TEST(Trytimes, ClearForgetsEveryItem)
     EXPECT_EQ(log.Tries(item), TTryTimes(3));
 }
 
+// A home page resolves its host itself: its address is where its last
+// try that reached a server connected; the others keep the one resolved.
+TEST(Trytimes, TheMeasuredAddressOfAHomePageIsWhereItConnected)
+{
+    TDNSDispInfo page;
+    page.DoType = dtHomePage;
+    TTryOutcome reached = FailedOf(TTryCause::Refused);
+    reached.Http = THttpTry{};
+    reached.Http->Address = "::1";
+    TTryOutcome later = TookOf(1ms);
+    later.Http = THttpTry{};
+    later.Http->Address = "127.0.0.1";
+    EXPECT_EQ(MeasuredAddress(page, {}), "");
+    EXPECT_EQ(MeasuredAddress(page, {reached, FailedOf(TTryCause::NameNotResolved), std::nullopt}), "::1");
+    EXPECT_EQ(MeasuredAddress(page, {reached, later}), "127.0.0.1");
+    TDNSDispInfo ping;
+    ping.IP = "10.0.0.1";
+    EXPECT_EQ(MeasuredAddress(ping, {later}), "10.0.0.1");
+}
+
 }  // namespace
