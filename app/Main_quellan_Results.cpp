@@ -101,7 +101,7 @@ void TfrmTarnix::actItemDetailsExecute()
     const TTryOutcomes& outcomes = FItemOutcomes[static_cast<size_t>(item - Infos.data())];
     const QString queryName = item->DoType == dtDNSQuery ? QString::fromLatin1(DNSQueryHostName) : QString();
     dialog.ShowDetails({FromGbk(item->Name), FromGbk(item->DomainIP), Utf8Text(MethodText(item->DoType)),
-                        AddressText(*item, outcomes), outcomes, queryName});
+                        AddressText(*item, outcomes), outcomes, queryName, item->DoType == dtHomePage});
     dialog.exec();
 }
 

@@ -8,10 +8,45 @@
 #include <QPushButton>
 #include <QTreeWidget>
 
+#include <algorithm>
+
 namespace {
 
 const QString kNone = QStringLiteral("--");
 constexpr int kRowStep = 22;  // from one line of the heading to the next
+
+// The list's columns; those of a home page's answer are shown for home pages only.
+enum TColumn { kOrder, kTime, kResolve, kConnect, kTls, kProcessing, kTransfer, kStatus, kBytes, kRate, kNote };
+constexpr TColumn kHttpColumns[] = {kResolve, kConnect, kTls, kProcessing, kTransfer, kStatus, kBytes, kRate};
+constexpr int kHttpColumnWidth[] = {52, 52, 52, 52, 52, 50, 64, 72};
+
+int HttpColumnsWidth()
+{
+    int width = 0;
+    for (int each : kHttpColumnWidth)
+        width += each;
+    return width;
+}
+
+QString PhaseText(std::chrono::microseconds phase) { return TryTimeText(phase); }
+
+// Plain http has no TLS phase to speak of, not one of no time.
+bool HadTls(const THttpTry& http) { return http.Tls.count() > 0 || http.CertExpiry != 0; }
+
+bool AnyHadTls(const TTryOutcomes& tries)
+{
+    return std::any_of(tries.begin(), tries.end(),
+                       [](const auto& outcome) { return outcome && outcome->Http && HadTls(*outcome->Http); });
+}
+QString MeanText(double milliseconds) { return QString::number(milliseconds, 'f', 3); }
+
+// A try not made (the run was stopped) has nothing to say but that.
+QString NoteText(const std::optional<TTryOutcome>& outcome)
+{
+    if (!outcome)
+        return QStringLiteral("未进行");
+    return QString::fromStdString(CauseText(*outcome));
+}
 
 }  // namespace
 
@@ -39,7 +74,12 @@ TfrmItemDetails::TfrmItemDetails(QWidget* owner)
     lblSlowest = ui->lblSlowest;
     lblStdDev = ui->lblStdDev;
     btnClose = ui->btnClose;
-    lvTries->setColumnWidth(0, 120);
+    lvTries->setColumnWidth(kOrder, 56);
+    lvTries->setColumnWidth(kTime, 80);
+    for (size_t i = 0; i < std::size(kHttpColumns); ++i) {
+        lvTries->setColumnWidth(kHttpColumns[i], kHttpColumnWidth[i]);
+        lvTries->setColumnHidden(kHttpColumns[i], true);
+    }
     connect(btnClose, &QPushButton::clicked, this, &QDialog::accept);
 }
 
@@ -52,14 +92,13 @@ void TfrmItemDetails::ShowDetails(const TItemDetails& details)
     lblMethod->setText(details.Method);
     lblAddress->setText(details.Address.isEmpty() ? QStringLiteral("未解析") : details.Address);
     ShowQueryName(details.QueryName);
+    ShowHttpColumns(details.HomePage);
 
     lvTries->clear();
-    for (size_t i = 0; i < details.Tries.size(); ++i) {
-        auto* row = new QTreeWidgetItem(lvTries);
-        row->setText(0, QStringLiteral("第%1次").arg(i + 1));
-        row->setText(1, TryTimeText(TimesOf(details.Tries)[i]));
-        row->setTextAlignment(1, Qt::AlignRight | Qt::AlignVCenter);
-    }
+    for (size_t i = 0; i < details.Tries.size(); ++i)
+        AddTryRow(int(i), details.Tries[i]);
+    if (details.HomePage)
+        AddMeansRow(details.Tries);
 
     const std::optional<TTryFigures> figures = TryFigures(TimesOf(details.Tries));
     lblFastest->setText(figures ? FigureText(figures->Fastest) : kNone);
@@ -84,4 +123,60 @@ void TfrmItemDetails::ShowQueryName(const QString& name)
                            static_cast<QWidget*>(btnClose)})
         below->move(below->x(), below->y() + shift);
     setFixedSize(width(), height() + shift);
+}
+
+void TfrmItemDetails::AddTryRow(int index, const std::optional<TTryOutcome>& outcome)
+{
+    auto* row = new QTreeWidgetItem(lvTries);
+    row->setText(kOrder, QStringLiteral("第%1次").arg(index + 1));
+    row->setText(kTime, TryTimeText(outcome && outcome->Ok ? std::optional(outcome->Elapsed) : std::nullopt));
+    row->setText(kNote, NoteText(outcome));
+    if (outcome && outcome->Http) {
+        const THttpTry& http = *outcome->Http;
+        row->setText(kResolve, PhaseText(http.Resolve));
+        row->setText(kConnect, PhaseText(http.Connect));
+        row->setText(kTls, HadTls(http) ? PhaseText(http.Tls) : kNone);
+        row->setText(kProcessing, PhaseText(http.Processing));
+        row->setText(kTransfer, PhaseText(http.Transfer));
+        row->setText(kStatus, http.Status ? QString::number(http.Status) : kNone);
+        row->setText(kBytes, QString::number(http.BodyBytes));
+        row->setText(kRate, outcome->Ok ? QString::number(RateKBps(*outcome), 'f', 1) : kNone);
+    }
+    for (int column = kTime; column < kNote; ++column)
+        row->setTextAlignment(column, Qt::AlignRight | Qt::AlignVCenter);
+}
+
+// The phases on average over the answered tries, under the tries.
+void TfrmItemDetails::AddMeansRow(const TTryOutcomes& tries)
+{
+    const std::optional<THttpMeans> means = HttpMeans(tries);
+    if (!means)
+        return;
+    auto* row = new QTreeWidgetItem(lvTries);
+    row->setText(kOrder, QStringLiteral("平均"));
+    if (const std::optional<TTryFigures> figures = TryFigures(TimesOf(tries)))
+        row->setText(kTime, MeanText(figures->Mean));
+    row->setText(kResolve, MeanText(means->Resolve));
+    row->setText(kConnect, MeanText(means->Connect));
+    row->setText(kTls, AnyHadTls(tries) ? MeanText(means->Tls) : kNone);
+    row->setText(kProcessing, MeanText(means->Processing));
+    row->setText(kTransfer, MeanText(means->Transfer));
+    row->setText(kRate, QString::number(means->RateKBps, 'f', 1));
+    for (int column = kTime; column < kNote; ++column)
+        row->setTextAlignment(column, Qt::AlignRight | Qt::AlignVCenter);
+}
+
+// A home page's columns widen the list and the dialog by as much; the
+// close button keeps to the right edge.
+void TfrmItemDetails::ShowHttpColumns(bool shown)
+{
+    if (shown == FHttpColumnsShown)
+        return;
+    FHttpColumnsShown = shown;
+    for (TColumn column : kHttpColumns)
+        lvTries->setColumnHidden(column, !shown);
+    const int shift = shown ? HttpColumnsWidth() : -HttpColumnsWidth();
+    lvTries->resize(lvTries->width() + shift, lvTries->height());
+    btnClose->move(btnClose->x() + shift, btnClose->y());
+    setFixedSize(width() + shift, height());
 }

@@ -1,6 +1,6 @@
 #pragma once
-// The tries of one item of the last run: each try's time or failure, their
-// figures and the address measured.
+// The tries of one item of the last run: each try's time or why it failed,
+// a home page's phases and answer, their figures and the address measured.
 
 #include "engine/Trytimes.h"
 
@@ -25,6 +25,7 @@ struct TItemDetails {
     QString Name, Host, Method, Address;
     TTryOutcomes Tries;
     QString QueryName;  // the name a DNS item asked for; empty for the other methods
+    bool HomePage = false;  // its tries have phases, a status and a body
 };
 
 class TfrmItemDetails : public QDialog {
@@ -49,7 +50,11 @@ public:
 
 private:
     void ShowQueryName(const QString& name);
+    void ShowHttpColumns(bool shown);
+    void AddTryRow(int index, const std::optional<TTryOutcome>& outcome);
+    void AddMeansRow(const TTryOutcomes& tries);
 
     std::unique_ptr<Ui::TfrmItemDetails> ui;
     bool FQueryNameShown = false;
+    bool FHttpColumnsShown = false;
 };

@@ -176,13 +176,14 @@ TEST_F(CalcSpendingTest, AnEmptyTargetTellsEachTryWhyItFailed)
         TDNSDispInfo measured = item;
         std::mutex mutex;
         std::vector<std::pair<int, TTryCause>> seen;
-        Measure(measured, Script({1ms, 1ms, 1ms, 1ms, 1ms}), [&](const TDNSDispInfo&, int index, const TTryOutcome& outcome) {
+        auto observer = [&](const TDNSDispInfo&, int index, const TTryOutcome& outcome) {
             std::lock_guard lock(mutex);
             EXPECT_FALSE(outcome.Ok);
             seen.emplace_back(index, outcome.Cause);
-        });
-        EXPECT_EQ(seen, (std::vector<std::pair<int, TTryCause>>{{0, cause}, {1, cause}, {2, cause}, {3, cause}, {4, cause}}))
-            << item.DomainIP;
+        };
+        Measure(measured, Script({1ms, 1ms, 1ms, 1ms, 1ms}), observer);
+        const std::vector<std::pair<int, TTryCause>> each{{0, cause}, {1, cause}, {2, cause}, {3, cause}, {4, cause}};
+        EXPECT_EQ(seen, each) << item.DomainIP;
         EXPECT_TRUE(Clock.Pauses().empty());
     }
 }

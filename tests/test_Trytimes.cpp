@@ -143,7 +143,8 @@ TEST(Trytimes, HttpMeansAreOverTheAnsweredTries)
         return outcome;
     };
     EXPECT_FALSE(HttpMeans({TookOf(1ms), page(false, 1ms, 0), std::nullopt}));
-    const std::optional<THttpMeans> means = HttpMeans({page(true, 1ms, 10240), page(false, 9ms, 0), page(true, 3ms, 0)});
+    const std::optional<THttpMeans> means =
+        HttpMeans({page(true, 1ms, 10240), page(false, 9ms, 0), page(true, 3ms, 0)});
     ASSERT_TRUE(means);
     EXPECT_DOUBLE_EQ(means->Resolve, 2.0);
     EXPECT_DOUBLE_EQ(means->Transfer, 2.0);
