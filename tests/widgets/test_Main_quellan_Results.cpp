@@ -143,6 +143,41 @@ private slots:
         QCOMPARE(shown.Mean, QStringLiteral("--"));
     }
 
+    // A home page's address is where its tries connected; the history and
+    // the export get it too. Each failed try says why.
+    void detailsOfAHomePageShowWhereItConnectedAndWhyTriesFailed()
+    {
+        TfrmTarnix& window = OpenPlan(QStringLiteral("p^localhost:18080^1"));
+        TFakeResult result = Tried({3ms, kFailed});
+        result.Tries.clear();
+        TTryOutcome answered;
+        answered.Ok = true;
+        answered.Elapsed = 3ms;
+        answered.Http = THttpTry{1ms, 1ms, 0us, 1ms, 0us, 200, "::1", 100, 0};
+        TTryOutcome refused;
+        refused.Cause = TTryCause::Refused;
+        result.Outcomes = {answered, refused};
+        Workers->Set(QStringLiteral("p"), result);
+        RunAndRecord(window);
+        SelectRows(window, {0});
+        QString address, note;
+        bool phasesShown = false;
+        WhenModal<TfrmItemDetails>(QStringLiteral("frmItemDetails"), [&](TfrmItemDetails& d) {
+            address = d.lblAddress->text();
+            note = d.lvTries->topLevelItem(1)->text(d.lvTries->columnCount() - 1);
+            phasesShown = !d.lvTries->isColumnHidden(2);
+            QTest::mouseClick(d.btnClose, Qt::LeftButton);
+        });
+        Trigger(window, "actItemDetails");
+        QCOMPARE(address, QStringLiteral("::1"));
+        QCOMPARE(note, QStringLiteral("连接被拒绝"));
+        QVERIFY(phasesShown);
+        THistoryDb db(HistoryPath().toStdString());
+        const auto runs = db.Runs("p", {}, std::chrono::system_clock::now() + 1h);
+        QCOMPARE(runs.size(), size_t(1));
+        QCOMPARE(db.Run(runs[0].Id).Items.at(0).Address, std::string("::1"));
+    }
+
     // A DNS item names its method and the name it asked for; a Ping item has no such line.
     void detailsOfADnsItemNameTheQuery()
     {
