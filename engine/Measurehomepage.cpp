@@ -50,8 +50,18 @@ microseconds Since(microseconds later, microseconds earlier)
 }
 
 // Where a fetch was when it ended: the phase whose end it never reached.
+bool FailedInTheHandshake(vqlib::THttpFailure failure)
+{
+    using vqlib::THttpFailure;
+    return failure == THttpFailure::TlsUntrusted || failure == THttpFailure::TlsWrongName
+        || failure == THttpFailure::TlsExpired || failure == THttpFailure::Tls;
+}
+
 TPhase PhaseAtEnd(const vqlib::THttpResult& result)
 {
+    // curl notes no connect time when the handshake after it fails.
+    if (FailedInTheHandshake(result.Failure))
+        return kTls;
     if (result.NameLookup.count() == 0)
         return kResolve;
     if (result.Connected.count() == 0)

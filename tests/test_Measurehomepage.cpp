@@ -499,6 +499,9 @@ TEST(HttpTryOf, AFailedFetchSpendsTheRestInThePhaseItNeverFinished)
     const THttpTry handshake = HttpTryOf(Timers(100, 300, 0, 0, true), 900us);
     EXPECT_EQ(handshake.Tls, 600us);
     EXPECT_EQ(handshake.Processing, 0us);
+    vqlib::THttpResult untrusted = Timers(100, 0, 0, 0, true);
+    untrusted.Failure = vqlib::THttpFailure::TlsUntrusted;
+    EXPECT_EQ(HttpTryOf(untrusted, 900us).Tls, 800us);
     const THttpTry unresolved = HttpTryOf(Timers(0, 0, 0, 0, false), 900us);
     EXPECT_EQ(unresolved.Resolve, 900us);
     const THttpTry silent = HttpTryOf(Timers(100, 300, 0, 0, false), 900us);
