@@ -1,5 +1,6 @@
 #include "cli/Climetrics.h"
 
+#include "cli/Httpfigures.h"
 #include "engine/Itemtexts.h"
 #include "vqlib/Gbk.h"
 
@@ -9,6 +10,7 @@
 #include <limits>
 #include <map>
 #include <set>
+#include <utility>
 
 namespace {
 
@@ -31,6 +33,11 @@ std::string Number(double value)
     if (std::isnan(value))
         return "NaN";
     char buffer[64];
+    // A timestamp in seconds has ten digits, all of which count.
+    if (std::fabs(value) < 0x1p53 && value == std::trunc(value)) {
+        std::snprintf(buffer, sizeof buffer, "%.0f", value);
+        return buffer;
+    }
     std::snprintf(buffer, sizeof buffer, "%.9g", value);
     return buffer;
 }
@@ -138,6 +145,52 @@ std::vector<TItemFamily> ItemFamilies(int32_t tries)
     };
 }
 
+struct TPage {
+    size_t Item;  // index in the report
+    THttpFigures Figures;
+    bool Tls;
+};
+
+// The home pages that got an answer; the others have no phases to tell.
+std::vector<TPage> AnsweredPages(const std::vector<TItemResult>& items)
+{
+    std::vector<TPage> pages;
+    for (size_t i = 0; i < items.size(); ++i) {
+        if (items[i].Info.DoType != dtHomePage)
+            continue;
+        if (std::optional<THttpFigures> figures = HttpFigures(items[i].Outcomes))
+            pages.push_back({i, std::move(*figures), IsHttpsTarget(items[i].Info.DomainIP)});
+    }
+    return pages;
+}
+
+void PageFamilies(const std::vector<TItemResult>& items, const std::vector<std::string>& labels, TExposition& out)
+{
+    const std::vector<TPage> pages = AnsweredPages(items);
+    if (pages.empty())
+        return;
+    const char* phaseFamily = "orvel_item_http_phase_seconds";
+    out.Family({phaseFamily, "seconds", "Mean time of each phase of the home page's answered fetches."});
+    for (const TPage& page : pages)
+        for (size_t p = 0; p < kHttpPhases.size(); ++p)
+            if (page.Tls || !kHttpPhases[p].HttpsOnly)
+                out.Sample(phaseFamily, labels[page.Item] + "," + Label("phase", kHttpPhases[p].Name),
+                           Seconds(page.Figures.PhaseMs[p]));
+    const char* statusFamily = "orvel_item_http_status_code";
+    out.Family({statusFamily, "", "HTTP status of the home page's last answer."});
+    for (const TPage& page : pages)
+        out.Sample(statusFamily, labels[page.Item], page.Figures.Status);
+    const char* expiryFamily = "orvel_item_tls_cert_expiry_timestamp_seconds";
+    bool expiryTold = false;
+    for (const TPage& page : pages) {
+        if (!page.Tls || page.Figures.CertExpiry == 0)
+            continue;
+        if (!std::exchange(expiryTold, true))
+            out.Family({expiryFamily, "seconds", "When the certificate of the home page's server expires."});
+        out.Sample(expiryFamily, labels[page.Item], static_cast<double>(page.Figures.CertExpiry));
+    }
+}
+
 }  // namespace
 
 std::string MetricsLabelValue(const std::string& utf8)
@@ -171,6 +224,7 @@ std::string FormatMetrics(const TRunReport& report, TMetricsFlavour flavour)
         for (size_t i = 0; i < report.Items.size(); ++i)
             out.Sample(family.Family.Name, labels[i], family.Value(report.Items[i], figures[i]));
     }
+    PageFamilies(report.Items, labels, out);
     const std::string runLabels = Label("plan", plan);
     const std::optional<double> average = OverallAverage(records);
     out.Family({"orvel_run_average_seconds", "seconds", "Mean of the answered items' average times."});

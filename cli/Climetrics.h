@@ -14,8 +14,10 @@ inline constexpr const char* kPrometheusContentType = "text/plain; version=0.0.4
 
 // Per item (labels plan, item, host, method): mean, fastest and slowest time
 // of its answered tries in seconds (NaN when none answered), tries made and
-// failed, and whether it answered at all; per run: the overall average and
-// the run's duration.
+// failed, and whether it answered at all; for a home page that got an
+// answer, the mean of each phase of its fetches (label phase), the last
+// status and, over TLS, when the certificate expires; per run: the overall
+// average and the run's duration.
 std::string FormatMetrics(const TRunReport& report, TMetricsFlavour flavour);
 
 // A label value as both formats write it between double quotes.

@@ -500,6 +500,9 @@ private:
                         DNSQueryHostName + ")")
                 ->type_name("NAME"),
             [](const std::string& text) { ParseDnsName(text); });
+        CLI::Option* fail = FApp.add_flag("--fail", run.FailOnHttpError,
+                                          "count a home page's HTTP status of 400 or more as a failed try (cause "
+                                          "http_status), as curl --fail does; without it any answer is one");
         CLI::Option* format = FormatName(
             FApp.add_option("--format", FOptions.Format, "table (default), csv, json or openmetrics")->type_name("FMT"));
         CLI::Option* watch = Seconds(
@@ -531,7 +534,7 @@ private:
                 ->type_name("NAME"),
             FTargets);
         CLI::Option* noRecord = FApp.add_flag("--no-record", FOptions.NoRecord, "do not record the run in History.db");
-        const std::vector<CLI::Option*> runOnly{count, interval, timeout, workers, dnsName, watch, noRecord};
+        const std::vector<CLI::Option*> runOnly{count, interval, timeout, workers, dnsName, fail, watch, noRecord};
         CLI::Option* history = Excludes(Excludes(FApp.add_flag("--history", FOptions.History,
                                                                "print the recorded runs, oldest first (of every "
                                                                "plan, or of the one --plan names)"),

@@ -1,6 +1,7 @@
 #include "cli/Clireport.h"
 
 #include "cli/Clijson.h"
+#include "cli/Httpfigures.h"
 #include "engine/Itemtexts.h"
 #include "vqlib/Csv.h"
 #include "vqlib/Gbk.h"
@@ -58,6 +59,22 @@ std::string TryTime(const std::optional<std::chrono::microseconds>& time)
 std::optional<std::chrono::microseconds> TryAt(const TItemResult& item, int32_t index)
 {
     return static_cast<size_t>(index) < item.Tries.size() ? item.Tries[index] : std::nullopt;
+}
+
+std::optional<TTryOutcome> OutcomeAt(const TItemResult& item, int32_t index)
+{
+    return static_cast<size_t>(index) < item.Outcomes.size() ? item.Outcomes[index] : std::nullopt;
+}
+
+// Where a try's phases, and the means of them, have a tls phase.
+bool FetchedOverTls(const TDNSDispInfo& info)
+{
+    return info.DoType == dtHomePage && IsHttpsTarget(info.DomainIP);
+}
+
+std::optional<THttpFigures> PageFigures(const TItemResult& item)
+{
+    return item.Info.DoType == dtHomePage ? HttpFigures(item.Outcomes) : std::nullopt;
 }
 
 // The character at position i, and steps past it. A malformed byte stands for
@@ -143,6 +160,78 @@ TJson TryTimeJson(const std::optional<std::chrono::microseconds>& time)
     return time ? FixedNumber(Milliseconds(*time), 3) : TJson();
 }
 
+std::string CertExpiryText(int64_t unixSeconds)
+{
+    return LocalTime(std::chrono::system_clock::from_time_t(static_cast<std::time_t>(unixSeconds)), true);
+}
+
+void AddPhasesJson(const THttpTry& fetch, bool tls, TJson& json)
+{
+    for (const THttpPhase& phase : kHttpPhases)
+        if (tls || !phase.HttpsOnly)
+            json[std::string(phase.Name) + "_ms"] = FixedNumber(Milliseconds(fetch.*phase.Time), 3);
+}
+
+// A fetch without an answer still tells how far it got.
+void AddFetchJson(const THttpTry& fetch, bool tls, TJson& json)
+{
+    AddPhasesJson(fetch, tls, json);
+    if (!fetch.Address.empty())
+        json["address"] = fetch.Address;
+    if (fetch.Status == 0)
+        return;
+    json["status"] = fetch.Status;
+    json["body_bytes"] = fetch.BodyBytes;
+    const std::optional<double> rate = RateKBps(fetch);
+    json["rate_kbps"] = rate ? FixedNumber(*rate, 2) : TJson();
+    if (fetch.CertExpiry != 0)
+        json["cert_expires"] = CertExpiryText(fetch.CertExpiry);
+}
+
+TJson OutcomeJson(const TTryOutcome& outcome, bool tls)
+{
+    TJson json;
+    json["ok"] = outcome.Ok;
+    if (!outcome.Ok)
+        json["cause"] = CauseCode(outcome);
+    if (outcome.Http)
+        AddFetchJson(*outcome.Http, tls, json);
+    return json;
+}
+
+TJson HttpFiguresJson(const THttpFigures& figures, bool tls)
+{
+    TJson json;
+    for (size_t i = 0; i < kHttpPhases.size(); ++i)
+        if (tls || !kHttpPhases[i].HttpsOnly)
+            json[std::string(kHttpPhases[i].Name) + "_ms"] = FixedNumber(figures.PhaseMs[i], 3);
+    json["status"] = figures.Status;
+    json["body_bytes"] = figures.BodyBytes;
+    json["rate_kbps"] = figures.RateKBps ? FixedNumber(*figures.RateKBps, 2) : TJson();
+    if (figures.CertExpiry != 0)
+        json["cert_expires"] = CertExpiryText(figures.CertExpiry);
+    return json;
+}
+
+// After the fields of earlier versions; nothing for a record made before
+// outcomes were kept.
+void AddOutcomesJson(const TItemResult& item, int32_t testTimes, TJson& json)
+{
+    if (item.Outcomes.empty())
+        return;
+    const std::string address = MeasuredAddress(item.Info, item.Outcomes);
+    json["address"] = address.empty() ? TJson() : TJson(GbkToUtf8(address));
+    const bool tls = FetchedOverTls(item.Info);
+    TJson outcomes = TJson::array();
+    for (int32_t index = 0; index < testTimes; ++index) {
+        const std::optional<TTryOutcome> outcome = OutcomeAt(item, index);
+        outcomes.push_back(outcome ? OutcomeJson(*outcome, tls) : TJson());
+    }
+    json["outcomes"] = std::move(outcomes);
+    if (const std::optional<THttpFigures> figures = PageFigures(item))
+        json["http"] = HttpFiguresJson(*figures, tls);
+}
+
 // What did not happen is left out: no average and no figures without a try
 // that succeeded.
 TJson ItemJson(const TItemResult& item, int32_t testTimes)
@@ -168,6 +257,7 @@ TJson ItemJson(const TItemResult& item, int32_t testTimes)
     for (int32_t index = 0; index < testTimes; ++index)
         tries.push_back(TryTimeJson(TryAt(item, index)));
     json["tries_ms"] = std::move(tries);
+    AddOutcomesJson(item, testTimes, json);
     return json;
 }
 
@@ -235,6 +325,22 @@ std::string FormatStartedTable(const TRunReport& report)
     return "开始时间: " + LocalTime(report.Started, false) + "\n" + FormatTable(report);
 }
 
+namespace {
+
+// The means of a home page's answered tries; empty for any other item.
+void AppendHttpFields(const TItemResult& item, std::vector<std::string>& fields)
+{
+    const std::optional<THttpFigures> figures = PageFigures(item);
+    const bool tls = FetchedOverTls(item.Info);
+    for (size_t i = 0; i < kHttpPhases.size(); ++i)
+        fields.push_back(figures && (tls || !kHttpPhases[i].HttpsOnly) ? Fixed3(figures->PhaseMs[i]) : std::string());
+    fields.push_back(figures ? std::to_string(figures->Status) : std::string());
+    fields.push_back(figures ? std::to_string(figures->BodyBytes) : std::string());
+    fields.push_back(figures && figures->RateKBps ? Fixed2(*figures->RateKBps) : std::string());
+}
+
+}  // namespace
+
 std::string FormatCsv(const TRunReport& report)
 {
     // New columns go at the end, so that readers of the older ones go on reading.
@@ -242,7 +348,11 @@ std::string FormatCsv(const TRunReport& report)
                       "mean_ms,stddev_ms";
     for (int32_t index = 0; index < report.TestTimes; ++index)
         out += ",try" + std::to_string(index + 1) + "_ms";
-    out += "\r\n";
+    for (int32_t index = 0; index < report.TestTimes; ++index)
+        out += ",try" + std::to_string(index + 1) + "_cause";
+    for (const THttpPhase& phase : kHttpPhases)
+        out += std::string(",") + phase.Name + "_ms";
+    out += ",status,body_bytes,rate_kbps\r\n";
     for (const TItemResult& item : report.Items) {
         const TDNSDispInfo& info = item.Info;
         std::string average = info.State == tsDone ? Fixed2(info.AvgTime) : std::string();
@@ -258,6 +368,11 @@ std::string FormatCsv(const TRunReport& report)
                                         figure(&TTryFigures::Mean), figure(&TTryFigures::StdDev)};
         for (int32_t index = 0; index < report.TestTimes; ++index)
             fields.push_back(TryTime(TryAt(item, index)));
+        for (int32_t index = 0; index < report.TestTimes; ++index) {
+            const std::optional<TTryOutcome> outcome = OutcomeAt(item, index);
+            fields.push_back(outcome ? CauseCode(*outcome) : std::string());
+        }
+        AppendHttpFields(item, fields);
         out += CsvRecord(fields);
     }
     return out;

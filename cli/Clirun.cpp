@@ -85,6 +85,7 @@ TRunReport RunPlan(const std::string& planName, std::vector<TDNSDispInfo> items,
             run.SetHomePageLimit(*settings.HomePageTimeout);
         if (settings.DnsQueryName)
             run.SetDnsQueryName(*settings.DnsQueryName);
+        run.SetFailOnHttpError(settings.FailOnHttpError);
         run.SetTryObserver(tries.Observer());
         run.Listener.ItemReported = [&](TDNSDispInfo&) {
             if (progress)

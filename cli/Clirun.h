@@ -24,6 +24,7 @@ struct TRunSettings {
     std::optional<std::chrono::milliseconds> HomePageTimeout;
     int Workers = 20;  // items measured at once
     std::optional<std::string> DnsQueryName;  // asked by DNS items; empty: the engine's own name
+    bool FailOnHttpError = false;  // a home page's status of 400 or more fails its try, as curl --fail
     static constexpr int kMostWorkers = 65536;  // a /16 of addresses at once
 };
 

@@ -116,6 +116,62 @@ TEST(Climetrics, RepeatedItemsGetNamesOfTheirOwn)
     EXPECT_TRUE(Has(FormatMetrics(report, TMetricsFlavour::OpenMetrics), R"(orvel_run_average_seconds{plan=""} NaN)"));
 }
 
+TTryOutcome Fetched(int status, int64_t expiry, std::chrono::microseconds each)
+{
+    TTryOutcome outcome;
+    outcome.Ok = true;
+    THttpTry fetch;
+    fetch.Resolve = fetch.Connect = fetch.Tls = fetch.Processing = fetch.Transfer = each;
+    fetch.Status = status;
+    fetch.CertExpiry = expiry;
+    outcome.Http = fetch;
+    outcome.Elapsed = 5 * each;
+    return outcome;
+}
+
+// Pages: one over TLS answered twice, one over HTTP whose server went on to
+// answer 500, and one never answered.
+TRunReport PagesReport()
+{
+    TRunReport report = SampleReport();
+    report.Items[1].Outcomes = {std::nullopt, std::nullopt, std::nullopt};
+    TItemResult tls = Item("tls", "https://127.0.0.1:8443/", dtHomePage, {5ms, 10ms});
+    tls.Outcomes = {Fetched(200, 1798761600, 1ms), Fetched(200, 1798761600, 2ms)};
+    report.Items.push_back(tls);
+    TItemResult plain = Item("plain", "127.0.0.1:8080", dtHomePage, {5ms, 5ms});
+    plain.Outcomes = {Fetched(200, 0, 1ms), Fetched(500, 0, 1ms)};
+    report.Items.push_back(plain);
+    return report;
+}
+
+TEST(Climetrics, AnsweredPagesGiveTheirPhasesStatusAndCertificate)
+{
+    const std::string text = FormatMetrics(PagesReport(), TMetricsFlavour::OpenMetrics);
+    const std::string tls = R"(plan="家里",item="tls",host="https://127.0.0.1:8443/",method="http")";
+    const std::string plain = R"(plan="家里",item="plain",host="127.0.0.1:8080",method="http")";
+    EXPECT_TRUE(Has(text, "# TYPE orvel_item_http_phase_seconds gauge")) << text;
+    EXPECT_TRUE(Has(text, "# UNIT orvel_item_http_phase_seconds seconds"));
+    for (const char* phase : {"resolve", "connect", "tls", "processing", "transfer"})
+        EXPECT_TRUE(Has(text, "orvel_item_http_phase_seconds{" + tls + ",phase=\"" + phase + "\"} 0.0015")) << phase;
+    EXPECT_TRUE(Has(text, "orvel_item_http_phase_seconds{" + plain + ",phase=\"connect\"} 0.001"));
+    EXPECT_EQ(text.find("orvel_item_http_phase_seconds{" + plain + ",phase=\"tls\"}"), std::string::npos);
+    EXPECT_TRUE(Has(text, "orvel_item_http_status_code{" + tls + "} 200"));
+    EXPECT_TRUE(Has(text, "orvel_item_http_status_code{" + plain + "} 500"));  // the last answer's
+    // Every second of the timestamp, not six digits of it.
+    EXPECT_TRUE(Has(text, "orvel_item_tls_cert_expiry_timestamp_seconds{" + tls + "} 1798761600"));
+    EXPECT_EQ(text.find("orvel_item_tls_cert_expiry_timestamp_seconds{" + plain), std::string::npos);
+    // Nothing for a page that never answered, nor for other methods.
+    EXPECT_EQ(text.find("orvel_item_http_status_code{" + kPage), std::string::npos);
+    EXPECT_EQ(text.find("orvel_item_http_status_code{" + kGateway), std::string::npos);
+}
+
+TEST(Climetrics, NoAnsweredPageNoPageFamilies)
+{
+    const std::string text = FormatMetrics(SampleReport(), TMetricsFlavour::OpenMetrics);
+    EXPECT_EQ(text.find("orvel_item_http_"), std::string::npos);
+    EXPECT_EQ(text.find("orvel_item_tls_"), std::string::npos);
+}
+
 TEST(Climetrics, LabelValuesEscapeBackslashQuoteAndLineBreak)
 {
     EXPECT_EQ(MetricsLabelValue("a\\b\"c\nd\te"), "a\\\\b\\\"c\\nd\te");
@@ -130,7 +186,7 @@ TEST(Climetrics, PromtoolAcceptsBothFlavours)
             FAIL() << "promtool is missing; scripts/setup.sh test installs it";
         GTEST_SKIP() << "promtool is not installed";
     }
-    TRunReport report = SampleReport();
+    TRunReport report = PagesReport();
     report.Items.push_back(Item("line\nbreak", "127.0.0.1", dtPing, {1ms, 2ms, 3ms}));
     const std::filesystem::path file =
         std::filesystem::temp_directory_path() / ("orvel-metrics-" + std::to_string(::getpid()));

@@ -47,6 +47,15 @@ TEST(Clioptions, BadUsageNamesTheProblem)
     EXPECT_EQ(Message({"--list", "--plan", "x"}), "--list and --plan do not go together");
 }
 
+// As curl --fail: off unless given, a flag that takes no value.
+TEST(Clioptions, FailMakesErrorStatusesFailures)
+{
+    EXPECT_FALSE(Parse({"--http", "127.0.0.1"}).Run.FailOnHttpError);
+    EXPECT_TRUE(Parse({"--fail", "--http", "127.0.0.1"}).Run.FailOnHttpError);
+    EXPECT_TRUE(Parse({"--http", "127.0.0.1", "--fail", "--watch", "1"}).Run.FailOnHttpError);
+    EXPECT_EQ(Message({"--fail=yes"}), "--fail takes no value");
+}
+
 TEST(Clioptions, HistoryAndRecording)
 {
     const TCliOptions options = Parse({"--history", "--since", "2026-12-08T10:00Z", "--plan", "家里"});
@@ -257,7 +266,8 @@ TEST(Clioptions, EveryExclusionAndRequirement)
             together(store, target);
         }
     const std::vector<std::vector<std::string>> runOnly{{"--count", "2"},   {"--interval", "2"}, {"--timeout", "2"},
-                                                         {"--workers", "2"}, {"--watch", "2"},    {"--no-record"}};
+                                                         {"--workers", "2"}, {"--watch", "2"},    {"--no-record"},
+                                                         {"--fail"}};
     for (const auto& run : runOnly) {
         together(run, {"--list"});
         together({"--history"}, run);
@@ -283,7 +293,7 @@ TEST(Clioptions, HelpListsEveryOption)
     for (const std::string line :
          {"  TARGET ", "  --ping HOST ", "  --http TARGET ", "  --dns SERVER ", "  --tcp HOST:PORT ", "  -c, --count N ",
           "  -i, --interval MS ", "  -t, --timeout MS ", "  --workers N ", "  --dns-name NAME ", "  --format FMT ",
-          "  --watch SECONDS ", "  --listen ADDR:PORT ",
+          "  --fail ", "  --watch SECONDS ", "  --listen ADDR:PORT ",
           "  --dir DIR ", "  --plan NAME ", "  --no-record ", "  --history ", "  --since DATE ", "  --list ",
           "  -h, --help ", "  --version "})
         EXPECT_NE(help.find("\n" + line), std::string::npos) << line;

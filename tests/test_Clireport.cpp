@@ -7,6 +7,9 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+#include <ctime>
+
 
 namespace {
 
@@ -34,6 +37,144 @@ TRunReport SampleReport()
     report.Items.push_back({Item("a,\"b\"", "127.0.0.2", dtHomePage, tsNoResponse, 0, 5), TTryTimes(5), {}});
     report.Items.push_back({Item("dns", "127.0.0.3", dtDNSQuery, tsDone, 7.5, 0), {7ms, 8ms, 7ms, 8ms, 7500us}, {}});
     return report;
+}
+
+TTryOutcome Failed(TTryCause cause)
+{
+    TTryOutcome outcome;
+    outcome.Cause = cause;
+    return outcome;
+}
+
+THttpTry Fetch(int resolveUs, int connectUs, int tlsUs, int processingUs, int transferUs, int status, int64_t bytes)
+{
+    THttpTry fetch;
+    fetch.Resolve = std::chrono::microseconds(resolveUs);
+    fetch.Connect = std::chrono::microseconds(connectUs);
+    fetch.Tls = std::chrono::microseconds(tlsUs);
+    fetch.Processing = std::chrono::microseconds(processingUs);
+    fetch.Transfer = std::chrono::microseconds(transferUs);
+    fetch.Status = status;
+    fetch.Address = "127.0.0.1";
+    fetch.BodyBytes = bytes;
+    return fetch;
+}
+
+TTryOutcome Fetched(const THttpTry& fetch)
+{
+    TTryOutcome outcome;
+    outcome.Ok = true;
+    outcome.Http = fetch;
+    outcome.Elapsed = fetch.Resolve + fetch.Connect + fetch.Tls + fetch.Processing + fetch.Transfer;
+    return outcome;
+}
+
+TItemResult WithOutcomes(TDNSDispInfo info, TTryOutcomes outcomes)
+{
+    TTryTimes times = TimesOf(outcomes);
+    return {std::move(info), std::move(times), std::move(outcomes)};
+}
+
+// A Ping that was refused and timed out, a page answered twice and refused
+// once, and a page over TLS whose certificate had expired.
+TRunReport ReportWithOutcomes()
+{
+    TRunReport report;
+    report.TestTimes = 3;
+    TDNSDispInfo ping = Item("gw", "127.0.0.1", dtPing, tsDone, 1, 2);
+    ping.IP = "127.0.0.1";
+    TTryOutcome echo;
+    echo.Ok = true;
+    echo.Elapsed = 1ms;
+    report.Items.push_back(WithOutcomes(ping, {echo, Failed(TTryCause::Refused), Failed(TTryCause::Timeout)}));
+    TTryOutcome refusedFetch = Failed(TTryCause::Refused);
+    refusedFetch.Http = Fetch(10, 0, 0, 0, 0, 0, 0);
+    report.Items.push_back(WithOutcomes(Item("page", "127.0.0.1:8080", dtHomePage, tsDone, 2, 1),
+                                        {Fetched(Fetch(100, 200, 0, 1000, 700, 200, 2048)), refusedFetch,
+                                         Fetched(Fetch(300, 400, 0, 1500, 300, 404, 1024))}));
+    TTryOutcome expired = Failed(TTryCause::TlsExpired);
+    expired.Http = Fetch(0, 100, 250, 0, 0, 0, 0);
+    report.Items.push_back(WithOutcomes(Item("tls", "https://127.0.0.1:8443/", dtHomePage, tsNoResponse, 0, 1),
+                                        {expired, std::nullopt, std::nullopt}));
+    return report;
+}
+
+TEST(Clireport, CsvAppendsEachTrysCauseAndAPagesMeans)
+{
+    const std::vector<std::string> lines = TextLines(FormatCsv(ReportWithOutcomes()));
+    ASSERT_EQ(lines.size(), 4u);
+    EXPECT_NE(lines[0].find(",try3_ms,try1_cause,try2_cause,try3_cause,resolve_ms,connect_ms,tls_ms,processing_ms,"
+                            "transfer_ms,status,body_bytes,rate_kbps\r"),
+              std::string::npos)
+        << lines[0];
+    // A Ping: its causes, and nothing of pages.
+    EXPECT_NE(lines[1].find(",1.000,,,,refused,timeout,,,,,,,,\r"), std::string::npos) << lines[1];
+    // The means of the two answered fetches (the refused one has no answer);
+    // no tls phase over plain HTTP; the last answer's status and size; all
+    // 3072 bytes over all 4.5 ms.
+    EXPECT_NE(lines[2].find(",,refused,,0.200,0.300,,1.250,0.500,404,1024,666.67\r"), std::string::npos) << lines[2];
+    // No answer: a cause, and no means.
+    EXPECT_NE(lines[3].find(",tls_expired,,,,,,,,,,\r"), std::string::npos) << lines[3];
+}
+
+TEST(Clireport, JsonGivesEachTrysOutcomeAndAPagesFigures)
+{
+    const auto json = nlohmann::ordered_json::parse(FormatJson(ReportWithOutcomes()));
+    const auto& ping = json["items"][0];
+    EXPECT_EQ(ping["address"], "127.0.0.1");
+    EXPECT_EQ(ping["outcomes"].dump(), R"([{"ok":true},{"ok":false,"cause":"refused"},{"ok":false,"cause":"timeout"}])");
+    EXPECT_FALSE(ping.contains("http"));
+
+    const auto& page = json["items"][1];
+    EXPECT_EQ(page["address"], "127.0.0.1");  // where the fetches connected
+    const auto& first = page["outcomes"][0];
+    EXPECT_EQ(first["ok"], true);
+    EXPECT_FALSE(first.contains("cause"));
+    EXPECT_FALSE(first.contains("tls_ms"));
+    EXPECT_EQ(first["status"], 200);
+    EXPECT_EQ(first["body_bytes"], 2048);
+    EXPECT_DOUBLE_EQ(first["rate_kbps"].get<double>(), 1000.0);  // 2 KiB in 2 ms
+    double sum = 0;
+    for (const char* phase : {"resolve_ms", "connect_ms", "processing_ms", "transfer_ms"})
+        sum += first[phase].get<double>();
+    EXPECT_DOUBLE_EQ(sum, page["tries_ms"][0].get<double>());
+    // A fetch with no answer tells how far it got, and no status.
+    EXPECT_EQ(page["outcomes"][1]["cause"], "refused");
+    EXPECT_EQ(page["outcomes"][1]["resolve_ms"], 0.01);
+    EXPECT_FALSE(page["outcomes"][1].contains("status"));
+    EXPECT_EQ(page["outcomes"][2]["status"], 404);
+    EXPECT_EQ(page["http"].dump(), R"({"resolve_ms":0.2,"connect_ms":0.3,"processing_ms":1.25,"transfer_ms":0.5,)"
+                                   R"("status":404,"body_bytes":1024,"rate_kbps":666.67})");
+
+    const auto& tls = json["items"][2];
+    EXPECT_EQ(tls["outcomes"][0]["cause"], "tls_expired");
+    EXPECT_EQ(tls["outcomes"][0]["tls_ms"], 0.25);
+    EXPECT_TRUE(tls["outcomes"][1].is_null());  // not made
+    EXPECT_FALSE(tls.contains("http"));
+    // The fields of earlier versions stay first, as they were.
+    const std::string text = FormatJson(ReportWithOutcomes());
+    EXPECT_NE(text.find("\"tries_ms\": [1.000, null, null], \"address\": \"127.0.0.1\", \"outcomes\": ["),
+              std::string::npos)
+        << text;
+}
+
+TEST(Clireport, JsonGivesTheCertificatesExpiryAsIsoTime)
+{
+    ::setenv("TZ", "UTC", 1);
+    ::tzset();
+    THttpTry fetch = Fetch(1, 1, 1, 1, 1, 200, 0);
+    fetch.CertExpiry = 1798761600;  // 2027-01-01T00:00:00Z
+    TRunReport report;
+    report.TestTimes = 1;
+    report.Items.push_back(WithOutcomes(Item("tls", "HTTPS://127.0.0.1/", dtHomePage, tsDone, 0.005, 0), {Fetched(fetch)}));
+    const auto json = nlohmann::ordered_json::parse(FormatJson(report));
+    EXPECT_EQ(json["items"][0]["outcomes"][0]["cert_expires"], "2027-01-01T00:00:00+00:00");
+    EXPECT_EQ(json["items"][0]["http"]["cert_expires"], "2027-01-01T00:00:00+00:00");
+    EXPECT_EQ(json["items"][0]["http"]["tls_ms"], 0.001);
+    EXPECT_NE(FormatCsv(report).find(",0.001,0.001,0.001,0.001,0.001,200,0,0.00\r"), std::string::npos)
+        << FormatCsv(report);
+    ::unsetenv("TZ");
+    ::tzset();
 }
 
 TEST(Clireport, DisplayWidthCountsWideCharactersTwice)
@@ -75,10 +216,13 @@ TEST(Clireport, CsvQuotesWhatNeedsQuoting)
     ASSERT_EQ(lines.size(), 4u);
     // The columns readers knew come first, as they were; the new ones follow.
     EXPECT_EQ(lines[0], "name,host,method_code,method,state,average_ms,failed,tries,fastest_ms,slowest_ms,"
-                        "mean_ms,stddev_ms,try1_ms,try2_ms,try3_ms,try4_ms,try5_ms\r");
-    EXPECT_EQ(lines[1], "网关,127.0.0.1,0,Ping,done,12.35,2,5,10.000,15.000,12.345,2.053,10.000,,15.000,12.036,\r");
-    EXPECT_EQ(lines[2], "\"a,\"\"b\"\"\",127.0.0.2,1,取首页内容,no_response,,5,5,,,,,,,,,\r");
-    EXPECT_EQ(lines[3], "dns,127.0.0.3,2,DNS查询,done,7.50,0,5,7.000,8.000,7.500,0.447,7.000,8.000,7.000,8.000,7.500\r");
+                        "mean_ms,stddev_ms,try1_ms,try2_ms,try3_ms,try4_ms,try5_ms,"
+                        "try1_cause,try2_cause,try3_cause,try4_cause,try5_cause,"
+                        "resolve_ms,connect_ms,tls_ms,processing_ms,transfer_ms,status,body_bytes,rate_kbps\r");
+    // Without outcomes (a record of an older version) the new columns stay empty.
+    EXPECT_EQ(lines[1], "网关,127.0.0.1,0,Ping,done,12.35,2,5,10.000,15.000,12.345,2.053,10.000,,15.000,12.036,,,,,,,,,,,,,,\r");
+    EXPECT_EQ(lines[2], "\"a,\"\"b\"\"\",127.0.0.2,1,取首页内容,no_response,,5,5,,,,,,,,,,,,,,,,,,,,,,\r");
+    EXPECT_EQ(lines[3], "dns,127.0.0.3,2,DNS查询,done,7.50,0,5,7.000,8.000,7.500,0.447,7.000,8.000,7.000,8.000,7.500,,,,,,,,,,,,,\r");
 }
 
 TEST(Clireport, JsonLeavesOutWhatIsAbsent)
@@ -126,7 +270,7 @@ TEST(Clireport, CsvAndJsonGiveSubMillisecondTriesThreeDecimals)
     report.Items.push_back({Item("lo", "127.0.0.1", dtPing, tsDone, 0.0426, 0), {43us, 41us, 44us, 42us, 43us}, {}});
     const std::vector<std::string> lines = TextLines(FormatCsv(report));
     ASSERT_EQ(lines.size(), 2u);
-    EXPECT_EQ(lines[1], "lo,127.0.0.1,0,Ping,done,0.04,0,5,0.041,0.044,0.043,0.001,0.043,0.041,0.044,0.042,0.043\r");
+    EXPECT_EQ(lines[1], "lo,127.0.0.1,0,Ping,done,0.04,0,5,0.041,0.044,0.043,0.001,0.043,0.041,0.044,0.042,0.043,,,,,,,,,,,,,\r");
     EXPECT_NE(FormatJson(report).find("\"tries_ms\": [0.043, 0.041, 0.044, 0.042, 0.043]"), std::string::npos);
     EXPECT_NE(FormatTable(report).find("   0.04"), std::string::npos);  // the window's "%7.2f"
 }

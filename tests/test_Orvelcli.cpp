@@ -14,6 +14,8 @@
 
 #include "Orvelversion.h"
 
+#include <nlohmann/json.hpp>
+
 #include <gtest/gtest.h>
 
 #include <signal.h>
@@ -561,6 +563,117 @@ TEST_F(OrvelCliTargets, ExitStatusTellsAnyItemWithoutAnswer)
     EXPECT_EQ(RunTargets("--watch 1 --listen nowhere.test:1 127.0.0.1").Status, 2);
 }
 
+nlohmann::json ParsedJson(const TOutcome& result)
+{
+    try {
+        return nlohmann::json::parse(result.Out);
+    } catch (const nlohmann::json::exception& error) {
+        ADD_FAILURE() << error.what() << "\n" << result.Out << result.Err;
+        return nlohmann::json::object();
+    }
+}
+
+// The field of the CSV row under the header's column.
+std::string CsvField(const std::string& csv, size_t row, const std::string& column)
+{
+    const auto fields = [](const std::string& line) {
+        std::vector<std::string> out;
+        for (std::istringstream in(line.substr(0, line.find('\r'))); std::getline(in, out.emplace_back(), ',');) {
+        }
+        if (!line.empty() && line[line.find('\r') - 1] != ',')
+            out.pop_back();
+        return out;
+    };
+    const std::vector<std::string> lines = TextLines(csv);
+    const std::vector<std::string> header = fields(lines.at(0)), values = fields(lines.at(row));
+    const size_t at = std::find(header.begin(), header.end(), column) - header.begin();
+    return at < values.size() ? values[at] : "(no " + column + ")";
+}
+
+// Each failed try says why, by its code: a closed port, and a page slower
+// than the time a try may take.
+TEST_F(OrvelCliTargets, CsvAndJsonGiveEachFailedTrysCause)
+{
+    THttpServer slow;
+    slow.SetResponse({200, 10, 3000, false, ""});
+    const std::string args = "-c 2 -i 0 -t 300 --http " + Refused() + " --http " + slow.HostPort();
+    const TOutcome json = RunTargets(args + " --format json");
+    EXPECT_EQ(json.Status, 1);
+    const nlohmann::json run = ParsedJson(json);
+    for (int i = 0; i < 2; ++i) {
+        EXPECT_EQ(run["items"][0]["outcomes"][i]["cause"], "refused") << json.Out;
+        EXPECT_EQ(run["items"][1]["outcomes"][i]["cause"], "timeout") << json.Out;
+        EXPECT_EQ(run["items"][1]["outcomes"][i]["ok"], false);
+    }
+    EXPECT_FALSE(run["items"][0].contains("http"));
+
+    const TOutcome csv = RunTargets(args + " --format csv");
+    EXPECT_EQ(csv.Status, 1);
+    EXPECT_EQ(CsvField(csv.Out, 1, "try1_cause"), "refused") << csv.Out;
+    EXPECT_EQ(CsvField(csv.Out, 1, "try2_cause"), "refused");
+    EXPECT_EQ(CsvField(csv.Out, 2, "try2_cause"), "timeout");
+    EXPECT_EQ(CsvField(csv.Out, 2, "status"), "");
+}
+
+// A real fetch from 127.0.0.1: its phases sum to its time, and it says what
+// the server answered and where it was.
+TEST_F(OrvelCliTargets, APagesPhasesSumToEachTrysTime)
+{
+    const TOutcome result = RunTargets("-c 3 -i 0 --format json --http " + FHttp.HostPort());
+    EXPECT_EQ(result.Status, 0) << result.Err;
+    const nlohmann::json item = ParsedJson(result)["items"][0];
+    EXPECT_EQ(item["address"], "127.0.0.1") << result.Out;
+    for (int i = 0; i < 3; ++i) {
+        const nlohmann::json& fetch = item["outcomes"][i];
+        EXPECT_EQ(fetch["ok"], true) << result.Out;
+        EXPECT_FALSE(fetch.contains("tls_ms"));  // plain HTTP
+        double sum = 0;
+        for (const char* phase : {"resolve_ms", "connect_ms", "processing_ms", "transfer_ms"}) {
+            ASSERT_TRUE(fetch[phase].is_number()) << phase << " in " << fetch;
+            EXPECT_GE(fetch[phase].get<double>(), 0.0);
+            sum += fetch[phase].get<double>();
+        }
+        EXPECT_NEAR(sum, item["tries_ms"][i].get<double>(), 1e-6) << fetch;
+        EXPECT_GE(fetch["processing_ms"].get<double>(), 20.0);  // the server waits 20 ms before answering
+        EXPECT_EQ(fetch["status"], 200);
+        EXPECT_EQ(fetch["address"], "127.0.0.1");
+        EXPECT_EQ(fetch["body_bytes"], 1000);
+        EXPECT_GT(fetch["rate_kbps"].get<double>(), 0.0);
+    }
+    const nlohmann::json& means = item["http"];
+    EXPECT_NEAR(means["resolve_ms"].get<double>() + means["connect_ms"].get<double>() +
+                    means["processing_ms"].get<double>() + means["transfer_ms"].get<double>(),
+                item["mean_ms"].get<double>(), 0.003)
+        << means;
+    EXPECT_EQ(means["status"], 200);
+}
+
+// As curl --fail: an error status fails the try, and the run exits 1;
+// without it the page answered, and says with what.
+TEST_F(OrvelCliTargets, FailMakesAnErrorStatusAFailedTry)
+{
+    FHttp.SetResponse({500, 10, 0, false, ""});
+    const TOutcome failed = RunTargets("-c 2 -i 0 --fail --format json --http " + FHttp.HostPort());
+    EXPECT_EQ(failed.Status, 1) << failed.Err;
+    const nlohmann::json item = ParsedJson(failed)["items"][0];
+    EXPECT_EQ(item["state"], "no_response") << failed.Out;
+    for (int i = 0; i < 2; ++i) {
+        EXPECT_EQ(item["outcomes"][i]["cause"], "http_status") << failed.Out;
+        EXPECT_EQ(item["outcomes"][i]["status"], 500);
+    }
+    EXPECT_EQ(item["http"]["status"], 500);
+
+    const TOutcome csv = RunTargets("-c 1 --fail --format csv --http " + FHttp.HostPort());
+    EXPECT_EQ(csv.Status, 1);
+    EXPECT_EQ(CsvField(csv.Out, 1, "try1_cause"), "http_status") << csv.Out;
+    EXPECT_EQ(CsvField(csv.Out, 1, "status"), "500");
+
+    const TOutcome answered = RunTargets("-c 1 --format json --http " + FHttp.HostPort());
+    EXPECT_EQ(answered.Status, 0) << answered.Err;
+    EXPECT_EQ(ParsedJson(answered)["items"][0]["outcomes"][0]["status"], 500);
+    EXPECT_EQ(ParsedJson(answered)["items"][0]["outcomes"][0]["ok"], true);
+}
+
 // The pause and the limit shape the run as typed: three tries 400 ms apart
 // take at least 800 ms; a page slower than -t fails at the limit.
 TEST_F(OrvelCliTargets, IntervalAndTimeout)
@@ -570,7 +683,7 @@ TEST_F(OrvelCliTargets, IntervalAndTimeout)
     EXPECT_GE(std::chrono::steady_clock::now() - started, std::chrono::milliseconds(800));
     EXPECT_EQ(paced.Status, 0) << paced.Err;
     const std::string header = TextLines(paced.Out).at(0);
-    EXPECT_EQ(header.substr(header.size() - 24), "try1_ms,try2_ms,try3_ms\r") << header;
+    EXPECT_NE(header.find(",try1_ms,try2_ms,try3_ms,try1_cause,try2_cause,try3_cause,"), std::string::npos) << header;
 
     // No pause after the last try: two tries 2 s apart end long before 4 s.
     started = std::chrono::steady_clock::now();
@@ -657,8 +770,17 @@ TEST_F(OrvelCliTargets, OpenMetricsPassesPromtool)
             FAIL() << "promtool is missing; scripts/setup.sh test installs it";
         GTEST_SKIP() << "promtool is not installed";
     }
-    const TOutcome result = RunTargets("-c 2 -i 0 --format openmetrics 127.0.0.1 127.0.0.1 --http " + Refused());
+    const TOutcome result = RunTargets("-c 2 -i 0 --format openmetrics 127.0.0.1 127.0.0.1 --http " + Refused() +
+                                       " --http " + FHttp.HostPort());
     EXPECT_EQ(result.Status, 1);
+    const std::string page = "{plan=\"\",item=\"" + FHttp.HostPort() + "\",host=\"" + FHttp.HostPort() +
+                             "\",method=\"http\"";
+    for (const char* phase : {"resolve", "connect", "processing", "transfer"})
+        EXPECT_NE(result.Out.find("\norvel_item_http_phase_seconds" + page + ",phase=\"" + phase + "\"} "),
+                  std::string::npos)
+            << phase << "\n" << result.Out;
+    EXPECT_NE(result.Out.find("\norvel_item_http_status_code" + page + "} 200\n"), std::string::npos);
+    EXPECT_EQ(Count(result.Out, "\norvel_item_http_status_code{"), 1u);  // not for the refused page
     EXPECT_NE(result.Out.find("orvel_item_success{plan=\"\",item=\"127.0.0.1 (2)\",host=\"127.0.0.1\","
                               "method=\"ping\"} 1\n"),
               std::string::npos)

@@ -196,6 +196,10 @@ if [ "$mode" = promtool ]; then
     [ "$status" -eq 1 ] || fail "a plan with a refused item exits $status, not 1: $(cat "$scratch/run.err")"
     check_metrics "$scratch/run.om" "--format openmetrics"
     grep -q '^orvel_item_success{.*item="refused".*} 0$' "$scratch/run.om" || fail "no failed item in: $(cat "$scratch/run.om")"
+    grep -q '^orvel_item_http_phase_seconds{.*method="http",phase="processing"} [0-9]' "$scratch/run.om" ||
+        fail "no phases of the page in: $(cat "$scratch/run.om")"
+    grep -q '^orvel_item_http_status_code{.*} 200$' "$scratch/run.om" || fail "no status of the page in: $(cat "$scratch/run.om")"
+    ! grep -q '^orvel_item_http_status_code{.*item="refused"' "$scratch/run.om" || fail "a status for the refused page"
     [ "$(tail -n 1 "$scratch/run.om")" = "# EOF" ] || fail "--format openmetrics does not end with # EOF"
     # A target is its item's name as typed, line breaks and all (no such name resolves).
     status=0
@@ -242,7 +246,7 @@ query() {
 }
 
 cat >"$scratch/check.py" <<'EOF'
-import json, math, sys
+import datetime, json, math, sys
 
 def load(path):
     with open(path, encoding="utf-8") as f:
@@ -266,25 +270,36 @@ def runs_printed(path):
 METHODS = {0: "ping", 1: "http", 2: "dns"}
 
 def published(run):
-    """(family, item name or None) -> value in seconds, as a run printed it."""
+    """(family, item name or None, phase or None) -> value, as a run printed it."""
     def seconds(ms):
         return float("nan") if ms is None else ms / 1000.0
     values = {}
     for item in run["items"]:
         name = item["name"]
-        values[("orvel_item_mean_seconds", name)] = seconds(item.get("mean_ms"))
-        values[("orvel_item_fastest_seconds", name)] = seconds(item.get("fastest_ms"))
-        values[("orvel_item_slowest_seconds", name)] = seconds(item.get("slowest_ms"))
-        values[("orvel_item_tries", name)] = float(item["tries"])
-        values[("orvel_item_failed_tries", name)] = float(item["failed"])
-        values[("orvel_item_success", name)] = 1.0 if item["failed"] < item["tries"] else 0.0
-    values[("orvel_run_average_seconds", None)] = seconds(run["average_ms"])
+        values[("orvel_item_mean_seconds", name, None)] = seconds(item.get("mean_ms"))
+        values[("orvel_item_fastest_seconds", name, None)] = seconds(item.get("fastest_ms"))
+        values[("orvel_item_slowest_seconds", name, None)] = seconds(item.get("slowest_ms"))
+        values[("orvel_item_tries", name, None)] = float(item["tries"])
+        values[("orvel_item_failed_tries", name, None)] = float(item["failed"])
+        values[("orvel_item_success", name, None)] = 1.0 if item["failed"] < item["tries"] else 0.0
+        page = item.get("http")
+        if page is not None:
+            for phase in ("resolve", "connect", "tls", "processing", "transfer"):
+                if phase + "_ms" in page:
+                    values[("orvel_item_http_phase_seconds", name, phase)] = seconds(page[phase + "_ms"])
+            values[("orvel_item_http_status_code", name, None)] = float(page["status"])
+            if "cert_expires" in page:
+                expiry = datetime.datetime.fromisoformat(page["cert_expires"]).timestamp()
+                values[("orvel_item_tls_cert_expiry_timestamp_seconds", name, None)] = expiry
+    values[("orvel_run_average_seconds", None, None)] = seconds(run["average_ms"])
     return values
 
 def same(family, stored, printed):
     if math.isnan(printed) or math.isnan(stored):
         return math.isnan(printed) and math.isnan(stored)
     # JSON prints an item's figures to the microsecond and the run's average to 10 µs.
+    if family in ("orvel_item_http_status_code", "orvel_item_tls_cert_expiry_timestamp_seconds"):
+        return stored == printed
     tolerance = 5.01e-6 if family == "orvel_run_average_seconds" else 5.01e-7
     return abs(stored - printed) <= tolerance
 
@@ -305,10 +320,10 @@ def check(samples_path, runs_path, plan, exit_status):
         else:
             assert item is None and family in ("orvel_run_average_seconds", "orvel_run_duration_seconds"), labels
         for at, value in series["values"]:
-            scrapes.setdefault(at, {})[(family, item)] = float(value)
+            scrapes.setdefault(at, {})[(family, item, labels.get("phase"))] = float(value)
     complete = 0
     for at, stored in sorted(scrapes.items()):
-        duration = stored.pop(("orvel_run_duration_seconds", None), None)
+        duration = stored.pop(("orvel_run_duration_seconds", None, None), None)
         assert duration is not None and 0 < duration < 60, "run duration %r at %s" % (duration, at)
         matching = [i for i, run in enumerate(runs)
                     if published(run).keys() == stored.keys()
