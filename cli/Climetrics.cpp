@@ -1,6 +1,6 @@
 #include "cli/Climetrics.h"
 
-#include "cli/Httpfigures.h"
+#include "engine/Httpfigures.h"
 #include "engine/Itemtexts.h"
 #include "vqlib/Gbk.h"
 

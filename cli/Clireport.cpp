@@ -1,7 +1,7 @@
 #include "cli/Clireport.h"
 
 #include "cli/Clijson.h"
-#include "cli/Httpfigures.h"
+#include "engine/Httpfigures.h"
 #include "engine/Itemtexts.h"
 #include "vqlib/Csv.h"
 #include "vqlib/Gbk.h"

@@ -1,6 +1,7 @@
 #include "dialogs/Itemdetails.h"
 
 #include "dialogs/Dialogsetup.h"
+#include "engine/Httpfigures.h"
 
 #include "ui_Itemdetails.h"
 
@@ -140,7 +141,8 @@ void TfrmItemDetails::AddTryRow(int index, const std::optional<TTryOutcome>& out
         row->setText(kTransfer, PhaseText(http.Transfer));
         row->setText(kStatus, http.Status ? QString::number(http.Status) : kNone);
         row->setText(kBytes, QString::number(http.BodyBytes));
-        row->setText(kRate, outcome->Ok ? QString::number(RateKBps(*outcome), 'f', 1) : kNone);
+        const std::optional<double> rate = RateKBps(http);
+        row->setText(kRate, rate ? QString::number(*rate, 'f', 1) : kNone);
     }
     for (int column = kTime; column < kNote; ++column)
         row->setTextAlignment(column, Qt::AlignRight | Qt::AlignVCenter);
@@ -149,19 +151,19 @@ void TfrmItemDetails::AddTryRow(int index, const std::optional<TTryOutcome>& out
 // The phases on average over the answered tries, under the tries.
 void TfrmItemDetails::AddMeansRow(const TTryOutcomes& tries)
 {
-    const std::optional<THttpMeans> means = HttpMeans(tries);
+    const std::optional<THttpFigures> means = HttpFigures(tries);
     if (!means)
         return;
     auto* row = new QTreeWidgetItem(lvTries);
     row->setText(kOrder, QStringLiteral("平均"));
     if (const std::optional<TTryFigures> figures = TryFigures(TimesOf(tries)))
         row->setText(kTime, MeanText(figures->Mean));
-    row->setText(kResolve, MeanText(means->Resolve));
-    row->setText(kConnect, MeanText(means->Connect));
-    row->setText(kTls, AnyHadTls(tries) ? MeanText(means->Tls) : kNone);
-    row->setText(kProcessing, MeanText(means->Processing));
-    row->setText(kTransfer, MeanText(means->Transfer));
-    row->setText(kRate, QString::number(means->RateKBps, 'f', 1));
+    for (size_t phase = 0; phase < kHttpPhases.size(); ++phase)
+        row->setText(kResolve + int(phase), MeanText(means->PhaseMs[phase]));
+    if (!AnyHadTls(tries))
+        row->setText(kTls, kNone);
+    if (means->RateKBps)
+        row->setText(kRate, QString::number(*means->RateKBps, 'f', 1));
     for (int column = kTime; column < kNote; ++column)
         row->setTextAlignment(column, Qt::AlignRight | Qt::AlignVCenter);
 }

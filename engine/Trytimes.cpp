@@ -91,42 +91,6 @@ TTryOutcomes TTryLog::Outcomes(const TDNSDispInfo& item) const
     return it != FByItem.end() ? it->second : TTryOutcomes(FTries);
 }
 
-namespace {
-
-double Ms(std::chrono::microseconds time) { return double(time.count()) / 1000.0; }
-
-}  // namespace
-
-double RateKBps(const TTryOutcome& outcome)
-{
-    if (!outcome.Http || outcome.Http->BodyBytes <= 0 || outcome.Elapsed.count() <= 0)
-        return 0;
-    return double(outcome.Http->BodyBytes) / 1024.0 / (double(outcome.Elapsed.count()) / 1e6);
-}
-
-std::optional<THttpMeans> HttpMeans(const TTryOutcomes& outcomes)
-{
-    THttpMeans sum;
-    int count = 0;
-    for (const std::optional<TTryOutcome>& outcome : outcomes) {
-        if (!outcome || !outcome->Ok || !outcome->Http)
-            continue;
-        const THttpTry& http = *outcome->Http;
-        sum.Resolve += Ms(http.Resolve);
-        sum.Connect += Ms(http.Connect);
-        sum.Tls += Ms(http.Tls);
-        sum.Processing += Ms(http.Processing);
-        sum.Transfer += Ms(http.Transfer);
-        sum.RateKBps += RateKBps(*outcome);
-        ++count;
-    }
-    if (count == 0)
-        return std::nullopt;
-    for (double* figure : {&sum.Resolve, &sum.Connect, &sum.Tls, &sum.Processing, &sum.Transfer, &sum.RateKBps})
-        *figure /= count;
-    return sum;
-}
-
 std::string MeasuredAddress(const TDNSDispInfo& item, const TTryOutcomes& outcomes)
 {
     if (item.DoType != dtHomePage || !item.IP.empty())

@@ -19,18 +19,6 @@ using TTryOutcomes = std::vector<std::optional<TTryOutcome>>;
 // The times of the tries that succeeded.
 TTryTimes TimesOf(const TTryOutcomes& outcomes);
 
-// A home page's answered tries on average, in ms; the rate in KB/s.
-struct THttpMeans {
-    double Resolve = 0, Connect = 0, Tls = 0, Processing = 0, Transfer = 0;
-    double RateKBps = 0;
-};
-// None when no try that succeeded has phases.
-std::optional<THttpMeans> HttpMeans(const TTryOutcomes& outcomes);
-// The body's KB (1024 bytes) per second of the whole try, as curl's
-// speed_download: a short body's transfer phase alone is too brief to say
-// anything. 0 without a body or a time.
-double RateKBps(const TTryOutcome& outcome);
-
 // The address an item was measured at: its resolved IP, or for a home page,
 // which resolves its host itself, the address its last try that reached a
 // server connected to. Empty when there is none.

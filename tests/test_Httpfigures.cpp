@@ -1,4 +1,4 @@
-#include "cli/Httpfigures.h"
+#include "engine/Httpfigures.h"
 
 #include <gtest/gtest.h>
 

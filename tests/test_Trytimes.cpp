@@ -134,22 +134,4 @@ TEST(Trytimes, TheMeasuredAddressOfAHomePageIsWhereItConnected)
     EXPECT_EQ(MeasuredAddress(ping, {later}), "10.0.0.1");
 }
 
-// Only answered tries count; a failed one's phases say nothing of the page.
-TEST(Trytimes, HttpMeansAreOverTheAnsweredTries)
-{
-    auto page = [](bool ok, std::chrono::microseconds each, int64_t bytes) {
-        TTryOutcome outcome = ok ? TookOf(5 * each) : FailedOf(TTryCause::Timeout);
-        outcome.Http = THttpTry{each, each, each, each, each, 200, "127.0.0.1", bytes, 0};
-        return outcome;
-    };
-    EXPECT_FALSE(HttpMeans({TookOf(1ms), page(false, 1ms, 0), std::nullopt}));
-    const std::optional<THttpMeans> means =
-        HttpMeans({page(true, 1ms, 10240), page(false, 9ms, 0), page(true, 3ms, 0)});
-    ASSERT_TRUE(means);
-    EXPECT_DOUBLE_EQ(means->Resolve, 2.0);
-    EXPECT_DOUBLE_EQ(means->Transfer, 2.0);
-    EXPECT_DOUBLE_EQ(means->RateKBps, (10.0 / 0.005 + 0.0) / 2);  // 10 KB in 5 ms, and none
-    EXPECT_DOUBLE_EQ(RateKBps(page(true, 0us, 10240)), 0.0);  // no time: no rate
-}
-
 }  // namespace
