@@ -193,6 +193,20 @@ TTryTimes ParseTries(const std::string& text)
     return tries;
 }
 
+// The empty text of tries is both no try and a single failed one; the
+// outcomes, where kept, tell which.
+std::pair<TTryTimes, TTryOutcomes> TriesAndOutcomes(const std::string& triesText, std::string_view outcomesText)
+{
+    TTryTimes tries = ParseTries(triesText);
+    if (triesText.empty()) {
+        TTryOutcomes single = OutcomesOfJson(outcomesText, TTryTimes(1));
+        if (!single.empty())
+            return {TTryTimes(1), std::move(single)};
+    }
+    TTryOutcomes outcomes = OutcomesOfJson(outcomesText, tries);
+    return {std::move(tries), std::move(outcomes)};
+}
+
 const char* const kRunsSql = "SELECT id, started, ended, plan, average, answered, total FROM runs"
                              " WHERE started >= ?2 AND started < ?3 ORDER BY started, id";
 const char* const kRunsOfPlanSql = "SELECT id, started, ended, plan, average, answered, total FROM runs"
@@ -435,8 +449,7 @@ TRunRecord THistoryDb::Run(int64_t id) const
                           " ORDER BY position");
     items.Bind(1, id);
     while (items.Step()) {
-        TTryTimes tries = ParseTries(items.Text(4));
-        TTryOutcomes outcomes = OutcomesOfJson(items.TextView(5), tries);
+        auto [tries, outcomes] = TriesAndOutcomes(items.Text(4), items.TextView(5));
         run.Items.push_back({items.Text(0), items.Text(1), static_cast<int>(items.Int(2)), items.Text(3),
                              std::move(tries), std::move(outcomes)});
     }
