@@ -59,17 +59,36 @@ TSpread Spread(std::vector<double> values)
 
 std::string ItemName(int i) { return "测速项" + std::to_string(i); }
 
+// A try as a run hands it over: home pages (method 1) with their phases, the
+// third try failed with a cause.
+std::optional<TTryOutcome> BenchOutcome(int method, int index, std::chrono::microseconds time)
+{
+    TTryOutcome outcome;
+    outcome.Ok = index != 2;
+    outcome.Elapsed = outcome.Ok ? time : 0us;
+    outcome.Cause = outcome.Ok ? TTryCause::None : method == 2 ? TTryCause::DnsAnswer : TTryCause::Timeout;
+    outcome.DnsRcode = outcome.Cause == TTryCause::DnsAnswer ? 2 : 0;
+    if (method == 1 && outcome.Ok)
+        outcome.Http = THttpTry{time / 5, time / 5, time / 5, time / 5, time - 4 * (time / 5), 200, "127.0.0.1",
+                                51'234, 1'900'000'000};
+    return outcome;
+}
+
 TRunRecord HundredItemRun(TTimePoint started)
 {
     TRunRecord run;
     run.Plan = "基准";
     run.Started = started;
     run.Ended = started + 3s;
-    for (int i = 0; i < 100; ++i)
+    for (int i = 0; i < 100; ++i) {
+        const std::vector<std::chrono::microseconds> times{1500us, 1600us, 0us, 1700us,
+                                                            std::chrono::microseconds(1000 + i)};
+        TTryOutcomes outcomes;
+        for (size_t t = 0; t < times.size(); ++t)
+            outcomes.push_back(BenchOutcome(i % 3, int(t), times[t]));
         run.Items.push_back({ItemName(i), "host" + std::to_string(i) + ".example", i % 3,
-                             "127.0.0." + std::to_string(1 + i % 250),
-                             {1500us, 1600us, std::nullopt, 1700us, std::chrono::microseconds(1000 + i)},
-                             {}});
+                             "127.0.0." + std::to_string(1 + i % 250), TimesOf(outcomes), outcomes});
+    }
     return run;
 }
 

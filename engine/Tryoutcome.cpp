@@ -3,7 +3,10 @@
 #include "engine/Shortage.h"
 
 #include <cerrno>
+#include <charconv>
+#include <optional>
 #include <string>
+#include <string_view>
 
 TTryCause CauseOfError(int error)
 {
@@ -84,6 +87,23 @@ const TCauseWords* WordsOf(TTryCause cause)
     return nullptr;
 }
 
+// The answer code RcodeText(rcode, false) names.
+std::optional<uint8_t> RcodeOfName(std::string_view name)
+{
+    for (uint8_t rcode = 0; const char* known = RcodeName(rcode); ++rcode)
+        if (name == known)
+            return rcode;
+    const std::string_view numbered = "rcode";
+    if (name.substr(0, numbered.size()) != numbered)
+        return std::nullopt;
+    const std::string_view digits = name.substr(numbered.size());
+    unsigned value = 0;
+    const auto [end, error] = std::from_chars(digits.data(), digits.data() + digits.size(), value);
+    if (error != std::errc() || end != digits.data() + digits.size() || digits.empty() || value > 255)
+        return std::nullopt;
+    return static_cast<uint8_t>(value);
+}
+
 std::string HttpStatusOf(const TTryOutcome& outcome)
 {
     return outcome.Http ? std::to_string(outcome.Http->Status) : std::string("?");
@@ -101,6 +121,22 @@ std::string CauseCode(const TTryOutcome& outcome)
     if (outcome.Cause == TTryCause::DnsAnswer)
         return words->Code + RcodeText(outcome.DnsRcode, false);
     return words->Code;
+}
+
+TTryCause CauseOfCode(std::string_view code, uint8_t& rcode)
+{
+    const std::string_view dnsPrefix = WordsOf(TTryCause::DnsAnswer)->Code;
+    if (code.substr(0, dnsPrefix.size()) == dnsPrefix) {
+        const std::optional<uint8_t> answer = RcodeOfName(code.substr(dnsPrefix.size()));
+        if (!answer)
+            return TTryCause::Other;
+        rcode = *answer;
+        return TTryCause::DnsAnswer;
+    }
+    for (const TCauseWords& words : kCauseWords)
+        if (words.Cause != TTryCause::DnsAnswer && code == words.Code)
+            return words.Cause;
+    return TTryCause::Other;
 }
 
 std::string CauseText(const TTryOutcome& outcome)

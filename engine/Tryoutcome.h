@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <string_view>
 
 // Why a try failed; None for one that succeeded (or whose cause is not told).
 enum class TTryCause : uint8_t {
@@ -61,5 +62,9 @@ TTryCause CauseAtDeadline(const std::atomic<bool>* abort);
 // Stable English codes of a failed try's cause, for machines: "refused",
 // "timeout", "dns_servfail", "http_status", ... Empty for a try that succeeded.
 std::string CauseCode(const TTryOutcome& outcome);
+// The cause a code of CauseCode stands for; with a "dns_" code, rcode is set
+// to the answer code it names. A code not known (of a later version, or
+// damaged) is Other.
+TTryCause CauseOfCode(std::string_view code, uint8_t& rcode);
 // The same cause as the window says it, in UTF-8: "连接被拒绝", "超时", ...
 std::string CauseText(const TTryOutcome& outcome);

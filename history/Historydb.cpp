@@ -1,5 +1,7 @@
 #include "history/Historydb.h"
 
+#include "history/Outcomesjson.h"
+
 #include <sqlite3.h>
 
 #include <sys/stat.h>
@@ -7,6 +9,7 @@
 #include <cstdlib>
 #include <memory>
 #include <sstream>
+#include <string_view>
 #include <thread>
 
 namespace {
@@ -69,6 +72,16 @@ public:
         Check(sqlite3_bind_text(FStmt, index, value.data(), static_cast<int>(value.size()), SQLITE_TRANSIENT));
         return *this;
     }
+    // Empty text: NULL.
+    TStatement& BindTextOrNull(int index, const std::string& value)
+    {
+        return value.empty() ? BindNull(index) : Bind(index, value);
+    }
+    TStatement& BindNull(int index)
+    {
+        Check(sqlite3_bind_null(FStmt, index));
+        return *this;
+    }
     TStatement& Bind(int index, std::optional<double> value)
     {
         Check(value ? sqlite3_bind_double(FStmt, index, *value) : sqlite3_bind_null(FStmt, index));
@@ -100,6 +113,12 @@ public:
     {
         const auto* text = reinterpret_cast<const char*>(sqlite3_column_text(FStmt, column));
         return text ? std::string(text, sqlite3_column_bytes(FStmt, column)) : std::string();
+    }
+    // Valid until the next step: for a text to be looked at before it is copied.
+    std::string_view TextView(int column) const
+    {
+        const auto* text = reinterpret_cast<const char*>(sqlite3_column_text(FStmt, column));
+        return text ? std::string_view(text, size_t(sqlite3_column_bytes(FStmt, column))) : std::string_view();
     }
     std::optional<double> Real(int column) const
     {
@@ -174,6 +193,20 @@ TTryTimes ParseTries(const std::string& text)
     return tries;
 }
 
+// The empty text of tries is both no try and a single failed one; the
+// outcomes, where kept, tell which.
+std::pair<TTryTimes, TTryOutcomes> TriesAndOutcomes(const std::string& triesText, std::string_view outcomesText)
+{
+    TTryTimes tries = ParseTries(triesText);
+    if (triesText.empty()) {
+        TTryOutcomes single = OutcomesOfJson(outcomesText, TTryTimes(1));
+        if (!single.empty())
+            return {TTryTimes(1), std::move(single)};
+    }
+    TTryOutcomes outcomes = OutcomesOfJson(outcomesText, tries);
+    return {std::move(tries), std::move(outcomes)};
+}
+
 const char* const kRunsSql = "SELECT id, started, ended, plan, average, answered, total FROM runs"
                              " WHERE started >= ?2 AND started < ?3 ORDER BY started, id";
 const char* const kRunsOfPlanSql = "SELECT id, started, ended, plan, average, answered, total FROM runs"
@@ -190,7 +223,8 @@ const char* const kItemSeriesSql = "SELECT runs.started, avg(items.average) FROM
 // Each step brings the schema from the version before it to its own.
 // Version 1 kept the runs and their items; version 2 adds each run's
 // summary, so that the list of runs reads no items, and the indexes that
-// find the runs of all plans by time and an item's series by name.
+// find the runs of all plans by time and an item's series by name. Version 3
+// keeps how each try ended (Outcomesjson.h); NULL in the items recorded before.
 const char* const kMigrations[] = {
     // to 1
     "CREATE TABLE runs ("
@@ -219,6 +253,8 @@ const char* const kMigrations[] = {
     "  total = (SELECT count(*) FROM items WHERE run = runs.id);"
     "CREATE INDEX runs_by_start ON runs (started);"
     "CREATE INDEX items_by_name ON items (name, run, average);",
+    // to 3
+    "ALTER TABLE items ADD COLUMN outcomes TEXT;",
 };
 static_assert(std::size(kMigrations) == THistoryDb::kSchemaVersion);
 
@@ -370,14 +406,14 @@ int64_t THistoryDb::Record(const TRunRecord& run)
     insertRun.Bind(4, average).Bind(5, int64_t{answered}).Bind(6, static_cast<int64_t>(run.Items.size()));
     insertRun.Run();
     const int64_t id = sqlite3_last_insert_rowid(FDb);
-    TStatement insertItem(FDb, "INSERT INTO items (run, position, name, host, method, address, tries, average)"
-                               " VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8)");
+    TStatement insertItem(FDb, "INSERT INTO items (run, position, name, host, method, address, tries, average,"
+                               " outcomes) VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9)");
     for (size_t i = 0; i < run.Items.size(); ++i) {
         const TItemRecord& item = run.Items[i];
         insertItem.Reset();
         insertItem.Bind(1, id).Bind(2, static_cast<int64_t>(i)).Bind(3, item.Name).Bind(4, item.Host);
         insertItem.Bind(5, int64_t{item.Method}).Bind(6, item.Address).Bind(7, TriesText(item.Tries));
-        insertItem.Bind(8, averages[i]);
+        insertItem.Bind(8, averages[i]).BindTextOrNull(9, OutcomesJson(item.Outcomes));
         insertItem.Run();
     }
     transaction.Commit();
@@ -409,11 +445,14 @@ TRunRecord THistoryDb::Run(int64_t id) const
     run.Started = FromMicros(runQuery.Int(0));
     run.Ended = FromMicros(runQuery.Int(1));
     run.Plan = runQuery.Text(2);
-    TStatement items(FDb, "SELECT name, host, method, address, tries FROM items WHERE run = ?1 ORDER BY position");
+    TStatement items(FDb, "SELECT name, host, method, address, tries, outcomes FROM items WHERE run = ?1"
+                          " ORDER BY position");
     items.Bind(1, id);
-    while (items.Step())
+    while (items.Step()) {
+        auto [tries, outcomes] = TriesAndOutcomes(items.Text(4), items.TextView(5));
         run.Items.push_back({items.Text(0), items.Text(1), static_cast<int>(items.Int(2)), items.Text(3),
-                             ParseTries(items.Text(4)), {}});
+                             std::move(tries), std::move(outcomes)});
+    }
     return run;
 }
 

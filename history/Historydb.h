@@ -29,7 +29,7 @@ class THistoryDb {
 public:
     using time_point = std::chrono::system_clock::time_point;
     static constexpr const char* kFileName = "History.db";
-    static constexpr int kSchemaVersion = 2;
+    static constexpr int kSchemaVersion = 3;
     // How long a write waits for another program's before it gives up.
     static constexpr std::chrono::milliseconds kBusyTimeout{5000};
 

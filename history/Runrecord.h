@@ -17,7 +17,7 @@ struct TItemRecord {
     std::string Address;  // the address measured; empty when it was not resolved
     TTryTimes Tries;
     // How each try ended, causes and phases; empty in runs recorded before
-    // these were kept.
+    // these were kept, and where the history's were damaged.
     TTryOutcomes Outcomes;
 };
 

@@ -87,6 +87,65 @@ int InChild(const std::function<int()>& body)
     return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
 }
 
+// The schema of the first version, as it made it.
+const char* const kVersion1Schema =
+    "CREATE TABLE runs (id INTEGER PRIMARY KEY, plan TEXT NOT NULL, started INTEGER NOT NULL,"
+    " ended INTEGER NOT NULL);"
+    "CREATE INDEX runs_by_plan ON runs (plan, started);"
+    "CREATE TABLE items (run INTEGER NOT NULL REFERENCES runs (id) ON DELETE CASCADE,"
+    " position INTEGER NOT NULL, name TEXT NOT NULL, host TEXT NOT NULL, method INTEGER NOT NULL,"
+    " address TEXT NOT NULL, tries TEXT NOT NULL, average REAL, PRIMARY KEY (run, position))"
+    " WITHOUT ROWID;";
+
+// What the second version added to it.
+const char* const kVersion2Steps = "ALTER TABLE runs ADD COLUMN average REAL;"
+                                   "ALTER TABLE runs ADD COLUMN answered INTEGER NOT NULL DEFAULT 0;"
+                                   "ALTER TABLE runs ADD COLUMN total INTEGER NOT NULL DEFAULT 0;"
+                                   "CREATE INDEX runs_by_start ON runs (started);"
+                                   "CREATE INDEX items_by_name ON items (name, run, average);";
+
+// A file of the second version with one run of three items, as it wrote them.
+void MakeVersion2File(const std::string& path)
+{
+    ExecOn(path, std::string(kVersion1Schema) + kVersion2Steps +
+                     "INSERT INTO runs VALUES (7, 'old', 100000000, 101000000, 3.0, 2, 3);"
+                     "INSERT INTO items VALUES (7, 0, 'page', 'ha', 1, '10.0.0.1', '2000,,4000', 3.0);"
+                     "INSERT INTO items VALUES (7, 1, 'dns', 'hb', 2, '', ',', NULL);"
+                     "INSERT INTO items VALUES (7, 2, 'gw', 'hc', 0, '10.0.0.2', '3000', 3.0);"
+                     "PRAGMA user_version = 2;");
+}
+
+TTryOutcome Succeeded(std::chrono::microseconds elapsed)
+{
+    TTryOutcome outcome;
+    outcome.Ok = true;
+    outcome.Elapsed = elapsed;
+    return outcome;
+}
+
+TTryOutcome Failed(TTryCause cause, uint8_t rcode = 0)
+{
+    TTryOutcome outcome;
+    outcome.Cause = cause;
+    outcome.DnsRcode = rcode;
+    return outcome;
+}
+
+TTryOutcome Fetched(TTryOutcome outcome, int status)
+{
+    outcome.Http = THttpTry{100us, 200us, 300us, 400us, 500us, status, "127.0.0.1", 4096, 1'900'000'000};
+    return outcome;
+}
+
+// An item as the window and orvel-cli record it: its times from its outcomes.
+TItemRecord ItemWithOutcomes(const std::string& name, int method, TTryOutcomes outcomes)
+{
+    TItemRecord item = Item(name, TimesOf(outcomes));
+    item.Method = method;
+    item.Outcomes = std::move(outcomes);
+    return item;
+}
+
 class Historydb : public ::testing::Test {
 protected:
     TScratchDir Dir;
@@ -189,14 +248,8 @@ TEST_F(Historydb, NewFileIsCurrentWalAndQueriesUseTheIndexes)
 // A file of the first version, made by hand: its runs gain their summaries.
 TEST_F(Historydb, BringsAnOlderSchemaForward)
 {
-    ExecOn(Path, "CREATE TABLE runs (id INTEGER PRIMARY KEY, plan TEXT NOT NULL, started INTEGER NOT NULL,"
-                 " ended INTEGER NOT NULL);"
-                 "CREATE INDEX runs_by_plan ON runs (plan, started);"
-                 "CREATE TABLE items (run INTEGER NOT NULL REFERENCES runs (id) ON DELETE CASCADE,"
-                 " position INTEGER NOT NULL, name TEXT NOT NULL, host TEXT NOT NULL, method INTEGER NOT NULL,"
-                 " address TEXT NOT NULL, tries TEXT NOT NULL, average REAL, PRIMARY KEY (run, position))"
-                 " WITHOUT ROWID;"
-                 "INSERT INTO runs VALUES (7, 'old', 100000000, 101000000);"
+    ExecOn(Path, std::string(kVersion1Schema) +
+                     "INSERT INTO runs VALUES (7, 'old', 100000000, 101000000);"
                  "INSERT INTO items VALUES (7, 0, 'a', 'ha', 0, '10.0.0.1', '2000,,4000', 3.0);"
                  "INSERT INTO items VALUES (7, 1, 'b', 'hb', 2, '', ',', NULL);"
                  "PRAGMA user_version = 1;");
@@ -212,9 +265,183 @@ TEST_F(Historydb, BringsAnOlderSchemaForward)
     ASSERT_EQ(old.Items.size(), 2u);
     EXPECT_EQ(old.Items[0].Tries, (TTryTimes{2000us, std::nullopt, 4000us}));
     EXPECT_EQ(old.Items[1].Tries, TTryTimes(2));
+    EXPECT_TRUE(old.Items[0].Outcomes.empty());
+    EXPECT_TRUE(old.Items[1].Outcomes.empty());
     EXPECT_EQ(db.ItemSeries("old", "a", At(0), At(1000)).size(), 1u);
     db.Record(MakeRun("old", 200, {Item("a", {1ms})}));
     EXPECT_EQ(db.Runs("old", At(0), At(1000)).size(), 2u);
+}
+
+// The second version kept no outcomes: its runs read as they did, Outcomes
+// empty, and new runs keep theirs beside them.
+TEST_F(Historydb, BringsTheSecondVersionForward)
+{
+    MakeVersion2File(Path);
+    THistoryDb db(Path);
+    EXPECT_EQ(Query(Path, "PRAGMA user_version"), "3");
+    EXPECT_EQ(Query(Path, "SELECT count(*) FROM items WHERE outcomes IS NULL"), "3");
+    const std::vector<TRunSummary> runs = db.Runs("old", At(0), At(1000));
+    ASSERT_EQ(runs.size(), 1u);
+    EXPECT_EQ(runs[0].Average, 3.0);
+    EXPECT_EQ(runs[0].Answered, 2);
+    EXPECT_EQ(runs[0].Total, 3);
+    const TRunRecord old = db.Run(7);
+    ASSERT_EQ(old.Items.size(), 3u);
+    EXPECT_EQ(old.Items[0].Tries, (TTryTimes{2000us, std::nullopt, 4000us}));
+    EXPECT_EQ(old.Items[1].Tries, TTryTimes(2));
+    EXPECT_EQ(old.Items[2].Tries, TTryTimes{3000us});
+    for (const TItemRecord& item : old.Items)
+        EXPECT_TRUE(item.Outcomes.empty()) << item.Name;
+    EXPECT_EQ(db.ItemNames("old", At(0), At(1000)), (std::vector<std::string>{"dns", "gw", "page"}));
+    using TSeries = std::vector<std::pair<TTimePoint, std::optional<double>>>;
+    EXPECT_EQ(db.ItemSeries("old", "page", At(0), At(1000)), (TSeries{{At(100), 3.0}}));
+
+    const int64_t id = db.Record(MakeRun(
+        "old", 200, {ItemWithOutcomes("page", 1, {Fetched(Succeeded(1500us), 200), Failed(TTryCause::Timeout)})}));
+    const TRunRecord added = db.Run(id);
+    ASSERT_EQ(added.Items[0].Outcomes.size(), 2u);
+    EXPECT_EQ(added.Items[0].Outcomes[1]->Cause, TTryCause::Timeout);
+    EXPECT_TRUE(db.Run(7).Items[0].Outcomes.empty());
+}
+
+// Programs opening an old file at once: one brings it forward, the others
+// find it done.
+TEST_F(Historydb, SeveralProgramsBringAFileForwardAtOnce)
+{
+    MakeVersion2File(Path);
+    constexpr int kPrograms = 4;
+    std::vector<pid_t> children;
+    for (int i = 0; i < kPrograms; ++i) {
+        const pid_t child = ::fork();
+        if (child == 0)
+            ::_exit(InChild([this, i] {
+                THistoryDb db(Path);
+                db.Record(MakeRun("new", i, {ItemWithOutcomes("a", 0, {Failed(TTryCause::Refused)})}));
+                return db.Run(db.Runs("new", At(i), At(i + 1)).at(0).Id).Items.at(0).Outcomes.size() == 1 ? 0 : 2;
+            }));
+        children.push_back(child);
+    }
+    for (const pid_t child : children) {
+        int status = 0;
+        ::waitpid(child, &status, 0);
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+    }
+    EXPECT_EQ(Query(Path, "PRAGMA user_version"), "3");
+    EXPECT_EQ(Query(Path, "SELECT count(*) FROM runs"), std::to_string(kPrograms + 1));
+    EXPECT_EQ(Query(Path, "PRAGMA integrity_check"), "ok");
+}
+
+// The cause of each failed try, a DNS answer's code and a home page's phases,
+// status and address come back as recorded; the figures come from the times
+// alone, as before.
+TEST_F(Historydb, KeepsHowEachTryEnded)
+{
+    THistoryDb db(Path);
+    TTryOutcome expired = Failed(TTryCause::TlsExpired);
+    expired.Http = THttpTry{};
+    expired.Http->Connect = 250us;
+    expired.Http->Address = "::1";
+    TRunRecord run = MakeRun(
+        "p", 100,
+        {ItemWithOutcomes("page", 1,
+                          {Fetched(Succeeded(1500us), 200), Fetched(Failed(TTryCause::HttpStatus), 503), expired}),
+         ItemWithOutcomes("dns", 2,
+                          {Succeeded(800us), Failed(TTryCause::DnsAnswer, 2), Failed(TTryCause::DnsAnswer, 3),
+                           Failed(TTryCause::Timeout), std::nullopt}),
+         Item("gw", {1ms, std::nullopt}), ItemWithOutcomes("once", 3, {Failed(TTryCause::Refused)})});
+    const int64_t id = db.Record(run);
+    EXPECT_EQ(Query(Path, "SELECT count(*) FROM items WHERE outcomes IS NULL"), "1");
+
+    const TRunRecord back = db.Run(id);
+    ASSERT_EQ(back.Items.size(), 4u);
+    const TTryOutcomes& page = back.Items[0].Outcomes;
+    ASSERT_EQ(page.size(), 3u);
+    EXPECT_TRUE(page[0]->Ok);
+    EXPECT_EQ(page[0]->Elapsed, 1500us);
+    ASSERT_TRUE(page[0]->Http);
+    EXPECT_EQ(page[0]->Http->Resolve, 100us);
+    EXPECT_EQ(page[0]->Http->Processing, 400us);
+    EXPECT_EQ(page[0]->Http->Transfer, 500us);
+    EXPECT_EQ(page[0]->Http->Status, 200);
+    EXPECT_EQ(page[0]->Http->Address, "127.0.0.1");
+    EXPECT_EQ(page[0]->Http->BodyBytes, 4096);
+    EXPECT_EQ(page[0]->Http->CertExpiry, 1'900'000'000);
+    EXPECT_EQ(page[1]->Cause, TTryCause::HttpStatus);
+    EXPECT_EQ(CauseText(*page[1]), "HTTP错误 503");
+    EXPECT_EQ(page[2]->Cause, TTryCause::TlsExpired);
+    EXPECT_EQ(page[2]->Http->Connect, 250us);
+    EXPECT_EQ(page[2]->Http->Address, "::1");
+    EXPECT_EQ(page[2]->Http->Status, 0);
+
+    const TTryOutcomes& dns = back.Items[1].Outcomes;
+    ASSERT_EQ(dns.size(), 5u);
+    EXPECT_FALSE(dns[0]->Http);
+    EXPECT_EQ(CauseCode(*dns[1]), "dns_servfail");
+    EXPECT_EQ(CauseCode(*dns[2]), "dns_nxdomain");
+    EXPECT_EQ(dns[3]->Cause, TTryCause::Timeout);
+    EXPECT_FALSE(dns[4]);
+    EXPECT_EQ(back.Items[1].Tries, TimesOf(run.Items[1].Outcomes));
+
+    EXPECT_EQ(back.Items[2].Tries, (TTryTimes{1ms, std::nullopt}));
+    EXPECT_TRUE(back.Items[2].Outcomes.empty());
+    // A single failed try keeps the same text of times as no try at all.
+    EXPECT_EQ(back.Items[3].Tries, TTryTimes(1));
+    ASSERT_EQ(back.Items[3].Outcomes.size(), 1u);
+    EXPECT_EQ(back.Items[3].Outcomes[0]->Cause, TTryCause::Refused);
+
+    const std::vector<TRunSummary> runs = db.Runs("p", At(0), At(1000));
+    ASSERT_EQ(runs.size(), 1u);
+    ASSERT_TRUE(runs[0].Average);
+    EXPECT_NEAR(*runs[0].Average, (1.5 + 0.8 + 1.0) / 3, 1e-9);
+    EXPECT_EQ(runs[0].Answered, 3);
+}
+
+// Whatever a damaged or hostile file holds where the outcomes are, the run
+// reads with its times, and no outcomes rather than made-up ones.
+TEST_F(Historydb, DamagedOutcomesReadAsNone)
+{
+    THistoryDb db(Path);
+    const int64_t id = db.Record(
+        MakeRun("p", 100, {ItemWithOutcomes("a", 1, {Fetched(Succeeded(1000us), 200), Failed(TTryCause::Timeout)})}));
+    const TTryTimes tries{1000us, std::nullopt};
+    ASSERT_EQ(db.Run(id).Items.at(0).Outcomes.size(), 2u);
+    const char* const damaged[] = {
+        "'not json'",
+        "X'00ff5b7b'",
+        "12345",
+        "1.5",
+        "''",
+        "'[null]'",
+        "'[null,null,null]'",
+        R"('{"us":1000}')",
+        R"('[{"cause":"timeout"},{"us":1000}]')",
+        R"('[{"us":1000},{"us":5}]')",
+        R"('[{"us":18446744073709551616},{}]')",
+        R"('[{"us":1000},7]')",
+        "'[' || replace(hex(zeroblob(20000)), '00', 'null,') || 'null]'",
+        "replace(hex(zeroblob(5000000)), '00', '[[')",
+        R"('[{"us":1000,"http":' || replace(hex(zeroblob(200)), '00', '{"a":') || '1' ||)"
+        R"( replace(hex(zeroblob(200)), '00', '}}') || '},{}]')",
+    };
+    for (const char* value : damaged) {
+        ExecOn(Path, std::string("UPDATE items SET outcomes = ") + value);
+        TRunRecord back;
+        ASSERT_NO_THROW(back = db.Run(id)) << value;
+        ASSERT_EQ(back.Items.size(), 1u);
+        EXPECT_EQ(back.Items[0].Tries, tries) << value;
+        EXPECT_TRUE(back.Items[0].Outcomes.empty()) << value;
+    }
+    // Values it does not know, in the right shape, are sanitised, not dropped.
+    ExecOn(Path, R"(UPDATE items SET outcomes = '[{"us":1000,"http":{"status":-1,"resolve":1e300,)"
+                 R"("address":"x y"}},{"cause":"from_a_later_version","errno":-4}]')");
+    const TTryOutcomes sanitised = db.Run(id).Items.at(0).Outcomes;
+    ASSERT_EQ(sanitised.size(), 2u);
+    EXPECT_EQ(sanitised[0]->Http->Status, 0);
+    EXPECT_EQ(sanitised[0]->Http->Resolve, 0us);
+    EXPECT_EQ(sanitised[0]->Http->Address, "");
+    EXPECT_EQ(sanitised[1]->Cause, TTryCause::Other);
+    EXPECT_EQ(sanitised[1]->Shortage, 0);
+    EXPECT_EQ(db.Runs("p", At(0), At(1000)).at(0).Answered, 1);
 }
 
 // What is not ours to change is reported and left as it is.

@@ -57,6 +57,32 @@ TEST(Tryoutcome, DnsAndHttpCausesSayTheirCode)
     EXPECT_EQ(CauseText(status), "HTTP错误 503");
 }
 
+// The history keeps causes by their code and reads them back with it.
+TEST(Tryoutcome, CodesReadBackAsTheirCause)
+{
+    for (int cause = 1; cause <= static_cast<int>(TTryCause::HttpStatus); ++cause) {
+        const TTryOutcome failed = Failed(static_cast<TTryCause>(cause));
+        uint8_t rcode = 99;
+        EXPECT_EQ(CauseOfCode(CauseCode(failed), rcode), failed.Cause) << CauseCode(failed);
+    }
+    for (const int answer : {0, 2, 3, 5, 10, 11, 15, 255}) {
+        uint8_t rcode = 99;
+        EXPECT_EQ(CauseOfCode(CauseCode(DnsAnswered(uint8_t(answer))), rcode), TTryCause::DnsAnswer) << answer;
+        EXPECT_EQ(rcode, answer);
+    }
+}
+
+// Codes of a later version or a damaged file.
+TEST(Tryoutcome, UnknownCodesAreOther)
+{
+    for (const char* code : {"", "dns_", "dns_rcode", "dns_rcode256", "dns_rcode99999999999", "dns_rcode-1",
+                             "dns_rcode1x", "dns_bogus", "REFUSED", "refused ", "tls_", "quantum_noise"}) {
+        uint8_t rcode = 99;
+        EXPECT_EQ(CauseOfCode(code, rcode), TTryCause::Other) << code;
+        EXPECT_EQ(rcode, 99) << code;
+    }
+}
+
 TEST(Tryoutcome, ErrorsMapToTheirCause)
 {
     EXPECT_EQ(CauseOfError(ECONNREFUSED), TTryCause::Refused);
