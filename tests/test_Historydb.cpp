@@ -2,6 +2,7 @@
 
 #include "tests/support/Asuser.h"
 #include "tests/support/Filesizelimit.h"
+#include "tests/support/Outcomes.h"
 #include "tests/support/Scratchdir.h"
 
 #include <gtest/gtest.h>
@@ -113,22 +114,6 @@ void MakeVersion2File(const std::string& path)
                      "INSERT INTO items VALUES (7, 1, 'dns', 'hb', 2, '', ',', NULL);"
                      "INSERT INTO items VALUES (7, 2, 'gw', 'hc', 0, '10.0.0.2', '3000', 3.0);"
                      "PRAGMA user_version = 2;");
-}
-
-TTryOutcome Succeeded(std::chrono::microseconds elapsed)
-{
-    TTryOutcome outcome;
-    outcome.Ok = true;
-    outcome.Elapsed = elapsed;
-    return outcome;
-}
-
-TTryOutcome Failed(TTryCause cause, uint8_t rcode = 0)
-{
-    TTryOutcome outcome;
-    outcome.Cause = cause;
-    outcome.DnsRcode = rcode;
-    return outcome;
 }
 
 TTryOutcome Fetched(TTryOutcome outcome, int status)

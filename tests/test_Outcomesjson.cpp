@@ -1,6 +1,7 @@
 #include "history/Outcomesjson.h"
 
 #include "engine/Tryoutcome.h"
+#include "tests/support/Outcomes.h"
 
 #include <gtest/gtest.h>
 
@@ -10,22 +11,6 @@
 namespace {
 
 using namespace std::chrono_literals;
-
-TTryOutcome Succeeded(std::chrono::microseconds elapsed)
-{
-    TTryOutcome outcome;
-    outcome.Ok = true;
-    outcome.Elapsed = elapsed;
-    return outcome;
-}
-
-TTryOutcome Failed(TTryCause cause, uint8_t rcode = 0)
-{
-    TTryOutcome outcome;
-    outcome.Cause = cause;
-    outcome.DnsRcode = rcode;
-    return outcome;
-}
 
 THttpTry Fetched(int status)
 {

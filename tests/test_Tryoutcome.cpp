@@ -1,17 +1,12 @@
 #include "engine/Tryoutcome.h"
 
+#include "tests/support/Outcomes.h"
+
 #include <gtest/gtest.h>
 
 #include <cerrno>
 
 namespace {
-
-TTryOutcome Failed(TTryCause cause)
-{
-    TTryOutcome outcome;
-    outcome.Cause = cause;
-    return outcome;
-}
 
 TTryOutcome DnsAnswered(uint8_t rcode)
 {

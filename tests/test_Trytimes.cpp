@@ -1,5 +1,7 @@
 #include "engine/Trytimes.h"
 
+#include "tests/support/Outcomes.h"
+
 #include <gtest/gtest.h>
 
 #include <thread>
@@ -53,21 +55,6 @@ TEST(Trytimes, TheVerdictIsTheMeanOfTheAnsweredAverages)
     EXPECT_EQ(MeanOfAverages({12.5}), 12.5);
 }
 
-TTryOutcome TookOf(std::chrono::microseconds elapsed)
-{
-    TTryOutcome outcome;
-    outcome.Ok = true;
-    outcome.Elapsed = elapsed;
-    return outcome;
-}
-
-TTryOutcome FailedOf(TTryCause cause)
-{
-    TTryOutcome outcome;
-    outcome.Cause = cause;
-    return outcome;
-}
-
 // Workers report concurrently; each item's tries land in their places, a
 // later failure of the same try clears it, and indexes out of range are
 // ignored rather than written past the end.
@@ -82,8 +69,8 @@ TEST(Trytimes, LogGathersTriesFromManyThreads)
             for (int round = 0; round < 200; ++round)
                 for (int index = -1; index <= 5; ++index)
                     observer(items[w], index,
-                             index % 2 == 0 ? TookOf(std::chrono::microseconds(100 * w + index))
-                                            : FailedOf(TTryCause::Refused));
+                             index % 2 == 0 ? Succeeded(std::chrono::microseconds(100 * w + index))
+                                            : Failed(TTryCause::Refused));
         });
     for (std::thread& worker : workers)
         worker.join();
@@ -97,7 +84,7 @@ TEST(Trytimes, LogGathersTriesFromManyThreads)
                 EXPECT_FALSE(tries[index]);
     }
     EXPECT_EQ(log.Outcomes(items[0])[1]->Cause, TTryCause::Refused);
-    log.Add(items[0], 0, FailedOf(TTryCause::Timeout));
+    log.Add(items[0], 0, Failed(TTryCause::Timeout));
     EXPECT_FALSE(log.Tries(items[0])[0]);
     EXPECT_EQ(log.Outcomes(items[0])[0]->Cause, TTryCause::Timeout);
 }
@@ -107,7 +94,7 @@ TEST(Trytimes, ClearForgetsEveryItem)
     TDNSDispInfo item;
     TTryLog log(3);
     EXPECT_EQ(log.Tries(item), TTryTimes(3));
-    log.Add(item, 1, TookOf(7us));
+    log.Add(item, 1, Succeeded(7us));
     EXPECT_EQ(log.Tries(item), (TTryTimes{std::nullopt, 7us, std::nullopt}));
     EXPECT_FALSE(log.Outcomes(item)[0]);  // not made, rather than failed
     log.Clear();
@@ -120,14 +107,14 @@ TEST(Trytimes, TheMeasuredAddressOfAHomePageIsWhereItConnected)
 {
     TDNSDispInfo page;
     page.DoType = dtHomePage;
-    TTryOutcome reached = FailedOf(TTryCause::Refused);
+    TTryOutcome reached = Failed(TTryCause::Refused);
     reached.Http = THttpTry{};
     reached.Http->Address = "::1";
-    TTryOutcome later = TookOf(1ms);
+    TTryOutcome later = Succeeded(1ms);
     later.Http = THttpTry{};
     later.Http->Address = "127.0.0.1";
     EXPECT_EQ(MeasuredAddress(page, {}), "");
-    EXPECT_EQ(MeasuredAddress(page, {reached, FailedOf(TTryCause::NameNotResolved), std::nullopt}), "::1");
+    EXPECT_EQ(MeasuredAddress(page, {reached, Failed(TTryCause::NameNotResolved), std::nullopt}), "::1");
     EXPECT_EQ(MeasuredAddress(page, {reached, later}), "127.0.0.1");
     TDNSDispInfo ping;
     ping.IP = "10.0.0.1";
