@@ -170,7 +170,7 @@ int RunPath(const TPathOptions& path, TOutputFormat format, TOutput& output, TRu
         TPathTrace trace(setup, [&](const TPathReport& report) {
             std::lock_guard<std::mutex> lock(mutex);
             last = report;
-            finished = report.Finished;
+            finished = finished || report.Finished;
             changed.notify_all();
         });
         std::unique_lock<std::mutex> lock(mutex);

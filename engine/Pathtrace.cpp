@@ -54,22 +54,32 @@ struct TPathTrace::TState : std::enable_shared_from_this<TState> {
     TTryLoop* Loop = nullptr;  // held until the trace has ended
 
     // The loop's thread only.
+    struct TRound {
+        TTryLoop::TTime Start{};
+        int Limit = 0;    // hops to send to, as known when it started
+        int NextHop = 1;
+        unsigned Awaited = 0;
+        bool AllSent = false;
+    };
     std::vector<THopFigures> Hops;
     int DestinationHop = 0;  // 0: not seen yet
-    int RoundsSent = 0;
-    std::vector<unsigned> AwaitedInRound;
+    std::vector<TRound> Rounds;
     unsigned Awaited = 0;
     TTryLoop::TTime FirstRound{};
-    TTryLoop::TTimerId NextRound = 0;
-    bool RoundPending = false;
+    TTryLoop::TTimerId Timer = 0;  // the next request's, or the next round's
+    bool TimerPending = false;
+    bool Sending = false;
     bool GivenUp = false;
     TTryCause Failure = TTryCause::None;
     int SystemError = 0;
     unsigned char Data[kDataSize];
 
-    void SendRound();
-    void ScheduleRound();
-    void Answered(int hop, int round, const TAnswer& answer);
+    bool Ending() const { return Abort.load() || GivenUp; }
+    int HopsToSend() const { return DestinationHop ? DestinationHop : Setup.MaxHops; }
+    void StartRound();
+    void SendNext(size_t round);
+    void Schedule(TTryLoop::TTime due, std::function<void(TState&)> step);
+    void Answered(int hop, size_t round, const TAnswer& answer);
     void Count(THopFigures& figures, const TAnswer& answer);
     void Fail(const TTryOutcome& failure);
     void EndIfDone();
@@ -77,44 +87,67 @@ struct TPathTrace::TState : std::enable_shared_from_this<TState> {
     void Emit(const TPathReport& report);
 };
 
-void TPathTrace::TState::SendRound()
+void TPathTrace::TState::Schedule(TTryLoop::TTime due, std::function<void(TState&)> step)
 {
-    RoundPending = false;
-    if (Abort.load() || GivenUp) {
+    TimerPending = true;
+    Timer = Loop->AddTimer(due, &Abort, [self = shared_from_this(), step = std::move(step)] {
+        self->TimerPending = false;
+        step(*self);
+    });
+}
+
+void TPathTrace::TState::StartRound()
+{
+    if (Ending()) {
         EndIfDone();
         return;
     }
-    if (RoundsSent == 0)
-        FirstRound = std::chrono::steady_clock::now();
-    const int round = RoundsSent++;
-    const int limit = DestinationHop ? DestinationHop : Setup.MaxHops;
-    AwaitedInRound.push_back(static_cast<unsigned>(limit));
-    Awaited += static_cast<unsigned>(limit);
-    const auto timeout = static_cast<int32_t>(std::clamp<int64_t>(Setup.Timeout.count(), 0, INT32_MAX));
-    TPingChannel& channel = Loop->PingChannel(Setup.Target.ss_family);
-    for (int hop = 1; hop <= limit; ++hop) {
-        channel.Probe(Setup.Target, LengthOf(Setup.Target), Data, kDataSize, hop, timeout, &Abort,
-                      [self = shared_from_this(), hop, round](const TAnswer& answer) {
-                          self->Answered(hop, round, answer);
-                      });
-    }
-    if (round > 0)
+    const auto now = std::chrono::steady_clock::now();
+    if (Rounds.empty())
+        FirstRound = now;
+    else
         Emit(Report(false));
-    ScheduleRound();
+    TRound round;
+    round.Start = now;
+    round.Limit = HopsToSend();
+    Rounds.push_back(round);
+    SendNext(Rounds.size() - 1);
 }
 
-void TPathTrace::TState::ScheduleRound()
+void TPathTrace::TState::SendNext(size_t index)
 {
-    if (RoundsSent >= Setup.Rounds)
+    TRound& round = Rounds[index];
+    const int hop = round.NextHop++;
+    if (Ending() || hop > std::min(round.Limit, HopsToSend())) {
+        // The rest of the round is past the destination, or not wanted.
+        round.AllSent = true;
+        if (round.Awaited == 0 && !Ending())
+            Emit(Report(false));
+        if (static_cast<int>(Rounds.size()) < Setup.Rounds && !Ending())
+            Schedule(FirstRound + Rounds.size() * Setup.Interval, [](TState& state) { state.StartRound(); });
+        EndIfDone();
         return;
-    RoundPending = true;
-    NextRound = Loop->AddTimer(FirstRound + RoundsSent * Setup.Interval, &Abort,
-                               [self = shared_from_this()] { self->SendRound(); });
+    }
+    ++round.Awaited;
+    ++Awaited;
+    const auto timeout = static_cast<int32_t>(std::clamp<int64_t>(Setup.Timeout.count(), 0, INT32_MAX));
+    // A near hop may answer before the request's send returns.
+    Sending = true;
+    Loop->PingChannel(Setup.Target.ss_family)
+        .Probe(Setup.Target, LengthOf(Setup.Target), Data, kDataSize, hop, timeout, &Abort,
+               [self = shared_from_this(), hop, index](const TAnswer& answer) { self->Answered(hop, index, answer); });
+    Sending = false;
+    // A round's requests are spread over its interval, one at a time, so
+    // that each is timed alone, as a request on its own would be.
+    const auto spacing = Setup.Interval / std::max(round.Limit, 1);
+    Schedule(round.Start + hop * spacing, [index](TState& state) { state.SendNext(index); });
 }
 
-void TPathTrace::TState::Answered(int hop, int round, const TAnswer& answer)
+void TPathTrace::TState::Answered(int hop, size_t index, const TAnswer& answer)
 {
     --Awaited;
+    TRound& round = Rounds[index];
+    --round.Awaited;
     if (answer.Kind == TAnswer::TKind::Failed)
         Fail(answer.Failure);
     else if (!(answer.Kind == TAnswer::TKind::Lost && Abort.load()))  // a stop is no loss
@@ -124,7 +157,7 @@ void TPathTrace::TState::Answered(int hop, int round, const TAnswer& answer)
             && SameAddress(answer.From, Setup.Target));
     if (reachedHere && (!DestinationHop || hop < DestinationHop))
         DestinationHop = hop;
-    if (--AwaitedInRound[static_cast<size_t>(round)] == 0 && !Abort.load() && !GivenUp && Awaited > 0)
+    if (round.AllSent && round.Awaited == 0 && !Ending() && Awaited > 0)
         Emit(Report(false));
     EndIfDone();
 }
@@ -158,16 +191,16 @@ void TPathTrace::TState::Fail(const TTryOutcome& failure)
         SystemError = failure.Shortage;
     }
     GivenUp = true;
-    if (RoundPending) {
-        Loop->CancelTimer(NextRound);
-        RoundPending = false;
+    if (TimerPending && !Sending) {
+        Loop->CancelTimer(Timer);
+        TimerPending = false;
     }
 }
 
 void TPathTrace::TState::EndIfDone()
 {
-    const bool allSent = RoundsSent >= Setup.Rounds || Abort.load() || GivenUp;
-    if (Awaited > 0 || RoundPending || !allSent || !Loop)
+    const bool allSent = (static_cast<int>(Rounds.size()) >= Setup.Rounds && Rounds.back().AllSent) || Ending();
+    if (Awaited > 0 || TimerPending || Sending || !allSent || !Loop)
         return;
     Emit(Report(true));
     // Last: the loop may end at once.
@@ -178,7 +211,7 @@ TPathReport TPathTrace::TState::Report(bool finished) const
 {
     TPathReport report;
     report.Reached = DestinationHop > 0;
-    report.RoundsSent = RoundsSent;
+    report.RoundsSent = static_cast<int>(Rounds.size());
     report.Finished = finished;
     report.Stopped = finished && Abort.load();
     report.Failure = Failure;
@@ -192,7 +225,7 @@ TPathReport TPathTrace::TState::Report(bool finished) const
                 lastAnswering = hop;
         count = std::min(lastAnswering + 1, Setup.MaxHops);
     }
-    if (Failure != TTryCause::None && RoundsSent <= 1 && !report.Reached)
+    if (Failure != TTryCause::None && Rounds.size() <= 1 && !report.Reached)
         count = 0;
     for (int hop = 1; hop <= count; ++hop) {
         const THopFigures& figures = Hops[static_cast<size_t>(hop - 1)];
@@ -225,7 +258,7 @@ TPathTrace::TPathTrace(const TPathSetup& setup, TUpdate update)
     TTryLoop& loop = TTryLoop::Hold();
     FState->Loop = &loop;
     try {
-        loop.Post([state = FState] { state->SendRound(); });
+        loop.Post([state = FState] { state->StartRound(); });
     } catch (...) {
         FState->Loop = nullptr;
         loop.Release();

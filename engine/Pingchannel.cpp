@@ -133,7 +133,9 @@ void TPingChannel::Begin(const sockaddr_storage& target, socklen_t targetLength,
                                        unanswered.Cause = CauseAtDeadline(abort);
                                        End(sequence, unanswered, TProbeAnswer{});
                                    });
-    if (++FSentSinceDrain >= kSendsBetweenDrains)
+    // A path's round sends its requests in a burst; the answers of the
+    // first would otherwise wait, and be timed, until all had been sent.
+    if (++FSentSinceDrain >= kSendsBetweenDrains || hopLimit > 0)
         Drain();
 }
 
