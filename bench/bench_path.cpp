@@ -22,7 +22,9 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cerrno>
 #include <cmath>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -32,6 +34,23 @@
 extern char** environ;
 
 namespace {
+
+// Set by an interrupt: the bench stops after the tool running, and its
+// chain of namespaces is removed on the way out, as a signal's end would not.
+volatile std::sig_atomic_t Interrupted = 0;
+
+void NoteInterrupt(int) { Interrupted = 1; }
+
+void StopCleanlyOnSignals()
+{
+    struct sigaction action {};
+    action.sa_handler = NoteInterrupt;
+    sigemptyset(&action.sa_mask);
+    sigaction(SIGINT, &action, nullptr);
+    sigaction(SIGTERM, &action, nullptr);
+    // A reader that went away (| head) leaves failed writes, not an end by signal.
+    std::signal(SIGPIPE, SIG_IGN);
+}
 
 // The goal: each hop's mean within this of mtr's.
 constexpr double kMeanToleranceMs = 0.1;
@@ -65,7 +84,8 @@ TToolRun RunTool(const std::vector<std::string>& args, const TScratchDir& scratc
         return run;
     run.Started = true;
     int status = 0;
-    waitpid(pid, &status, 0);
+    while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+    }
     run.WallMs = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - started).count();
     run.Status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     run.Out = ReadBytes(out);
@@ -112,8 +132,12 @@ TReportedPath ReportOf(const TToolRun& run, const char* tool, TReportedPath (*re
         return none;
     }
     TReportedPath path = read(run.Out);
-    if (!path.Read)
-        path.Error += " (status " + std::to_string(run.Status) + ": " + run.Err.substr(0, 200) + ")";
+    if (!path.Read) {
+        std::string error = run.Err.substr(0, 200);
+        while (!error.empty() && (error.back() == '\n' || error.back() == '\r'))
+            error.pop_back();
+        path.Error += " (status " + std::to_string(run.Status) + ": " + error + ")";
+    }
     return path;
 }
 
@@ -174,8 +198,10 @@ void PrintSideBySide(const TReportedPath& mtr, const TReportedPath& orvel)
 
 void PrintVerdict(const TReportedPath& mtr, const TReportedPath& orvel)
 {
-    if (!mtr.Read || !orvel.Read)
+    if (!mtr.Read || !orvel.Read) {
+        std::printf("  hop lists: not compared, a report is missing\n");
         return;
+    }
     std::printf("  hop lists: %s\n", SameHops(mtr, orvel) ? "equal" : "DIFFER");
     const TMeanDifference largest = LargestMeanDifference(mtr, orvel);
     if (largest.Hop == 0)
@@ -189,7 +215,9 @@ void PrintWallTimes(const TToolRun& mtr, const TToolRun& orvel)
 {
     std::printf("  wall time: mtr %.0f ms (status %d), orvel-cli %.0f ms (status %d)", mtr.WallMs, mtr.Status,
                 orvel.WallMs, orvel.Status);
-    if (mtr.Started && orvel.Started && mtr.WallMs > 0)
+    // Both end with 0 or 1 (destination not reached) when they have traced.
+    const auto traced = [](const TToolRun& run) { return run.Started && (run.Status == 0 || run.Status == 1); };
+    if (traced(mtr) && traced(orvel) && mtr.WallMs > 0)
         std::printf(", orvel-cli / mtr %.3f", orvel.WallMs / mtr.WallMs);
     std::printf("\n");
 }
@@ -207,6 +235,8 @@ void RunCase(const TCase& bench, const std::string& orvelCli, const TSettings& s
     std::printf("\n== %s: %s, %d hops, %d rounds (chain built in %.0f ms) ==\n", bench.Title.c_str(),
                 destination.c_str(), chain.Hops(), bench.Rounds, buildMs);
     const TToolRun mtrRun = RunTool(MtrArgs(destination, bench.Rounds, settings), scratch);
+    if (Interrupted)
+        return;
     const TToolRun orvelRun = RunTool(OrvelArgs(orvelCli, destination, bench.Rounds, settings), scratch);
     const TReportedPath mtr = ReportOf(mtrRun, "mtr", ReadMtrReport);
     const TReportedPath orvel = ReportOf(orvelRun, "orvel-cli", ReadOrvelReport);
@@ -238,8 +268,12 @@ int RunAll(const TSettings& settings, const std::string& orvelCli)
         std::printf("(cannot open ping sockets to the group)\n");
     std::printf("mtr and orvel-cli, in this order, on each chain\n");
     TScratchDir scratch;
+    StopCleanlyOnSignals();
     for (const TCase& bench : Cases(settings))
-        RunCase(bench, orvelCli, settings, scratch);
+        if (!Interrupted)
+            RunCase(bench, orvelCli, settings, scratch);
+    if (Interrupted)
+        std::printf("interrupted\n");
     std::fflush(stdout);
     return 0;
 }
