@@ -386,6 +386,7 @@ const char* const kDescription =
     "       orvel-cli [OPTIONS] [--dir DIR] [--plan NAME] [--no-record]\n"
     "       orvel-cli --history [--dir DIR] [--plan NAME] [--since DATE] [--format FMT]\n"
     "       orvel-cli --list [--dir DIR]\n"
+    "       orvel-cli --path HOST [-c N] [-i MS] [-t MS] [--max-hops N] [--names] [--format FMT]\n"
     "\n"
     "Measures the targets given, or a saved test plan, and prints each item's\n"
     "average time and failure ratio, and the overall average. Each completed run\n"
@@ -396,7 +397,8 @@ const char* const kExitStatus =
     "no answer, 2 for bad usage, an unknown plan, a store or a history that cannot\n"
     "be read, or an output that cannot be written. With --watch, the status of the\n"
     "last complete run (1 when none completed). A run that cannot be recorded says\n"
-    "so on standard error and keeps its exit status.\n";
+    "so on standard error and keeps its exit status. With --path, 0 when the\n"
+    "destination answered, 1 when it did not.\n";
 
 // The whole command line: each option with its bounds, what it needs or
 // excludes and its help, in one declaration.
@@ -419,6 +421,7 @@ public:
         std::reverse(args.begin(), args.end());  // CLI11 takes them from the back
         FApp.parse(args);
         CollectTargets();
+        CollectPath();
         if (FOptions.History && FOptions.Format == TOutputFormat::OpenMetrics)
             throw EUsageError("--history has no openmetrics format");
     }
@@ -534,12 +537,17 @@ private:
                 ->type_name("NAME"),
             FTargets);
         CLI::Option* noRecord = FApp.add_flag("--no-record", FOptions.NoRecord, "do not record the run in History.db");
+        FCount = count;
+        FInterval = interval;
+        FTimeout = timeout;
+        DeclarePath({workers, dnsName, fail, watch, noRecord, dir, plan});
         const std::vector<CLI::Option*> runOnly{count, interval, timeout, workers, dnsName, fail, watch, noRecord};
         CLI::Option* history = Excludes(Excludes(FApp.add_flag("--history", FOptions.History,
                                                                "print the recorded runs, oldest first (of every "
                                                                "plan, or of the one --plan names)"),
                                                  FTargets),
-                                        runOnly);
+                                        runOnly)
+                                   ->excludes(FPath);
         ReadBy(FApp.add_option_function<std::string>(
                        "--since", [this](const std::string& text) { FOptions.Since = ParseDate(text); },
                        "runs started then or later; DATE is YYYY-MM-DD or YYYY-MM-DDTHH:MM[:SS], in local time "
@@ -548,12 +556,54 @@ private:
                    ->needs(history),
                [](const std::string& text) { ParseDate(text); });
         Excludes(Excludes(FApp.add_flag("--list", FOptions.List, "list the saved plans and exit"), FTargets), runOnly)
+            ->excludes(FPath)
             ->excludes(plan)
             ->excludes(format)
             ->excludes(history);
         (void)dir;
         FApp.set_help_flag("-h,--help", "show this help");
         FApp.add_flag("--version", FOptions.Version, "show the version");
+    }
+
+    // --path and what only it takes; the run's -c, -i and -t have other
+    // defaults there.
+    void DeclarePath(const std::vector<CLI::Option*>& runOnly)
+    {
+        FPath = Excludes(Excludes(NotEmpty(FApp.add_option("--path", FPathHost,
+                                                           "show the path to HOST hop by hop instead of a run: each "
+                                                           "round sends an ICMP echo request with every hop limit "
+                                                           "up to --max-hops; -c rounds (default 10), -i "
+                                                           "milliseconds from one round to the next (1000), -t "
+                                                           "milliseconds an answer is awaited (2000)")
+                                               ->type_name("HOST"),
+                                           "--path needs a host"),
+                                  FTargets),
+                         runOnly);
+        FMaxHops = Bounded(FApp.add_option("--max-hops", FPathSettings.MaxHops, "--path: the most hops tried")
+                               ->type_name("N")
+                               ->capture_default_str(),
+                           1, 255)
+                       ->needs(FPath);
+        FNames = FApp.add_flag("--names", FPathSettings.Names, "--path: the hops' reverse names instead of addresses")
+                     ->needs(FPath);
+    }
+
+    void CollectPath()
+    {
+        if (FPath->count() == 0)
+            return;
+        if (FOptions.Format == TOutputFormat::OpenMetrics)
+            throw EUsageError("--path has no openmetrics format");
+        TPathOptions path = FPathSettings;
+        path.Host = FPathHost;
+        const TRunSettings& run = FOptions.Run;
+        if (FCount->count())
+            path.Rounds = run.Count;
+        if (FInterval->count())
+            path.Interval = run.Interval;
+        if (FTimeout->count())
+            path.Timeout = run.Timeout;
+        FOptions.Path = path;
     }
 
     // CLI11 reads "--plan=" as "--plan" wanting the next word; as typed it
@@ -588,6 +638,14 @@ private:
 
     std::vector<CLI::Option*> FTargets;
     std::string FLastArg;
+    CLI::Option* FCount = nullptr;
+    CLI::Option* FInterval = nullptr;
+    CLI::Option* FTimeout = nullptr;
+    CLI::Option* FPath = nullptr;
+    CLI::Option* FMaxHops = nullptr;
+    CLI::Option* FNames = nullptr;
+    std::string FPathHost;
+    TPathOptions FPathSettings;
 
     // How a line names an option: the positional is any bare word.
     std::string Spoken(const std::string& name) const

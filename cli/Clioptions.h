@@ -23,6 +23,16 @@ struct TListenAddress {
     uint16_t Port = 0; // 0: any free port
 };
 
+// --path: the hops to a host instead of a run.
+struct TPathOptions {
+    std::string Host;  // as typed
+    int MaxHops = 30;
+    int Rounds = 10;
+    std::chrono::milliseconds Interval{1000};
+    std::chrono::milliseconds Timeout{2000};
+    bool Names = false;  // reverse names instead of addresses
+};
+
 struct TCliOptions {
     std::string Dir;                 // empty: beside the executable
     std::optional<std::string> Plan; // as typed (UTF-8); absent: the plan named in DestLists.ini
@@ -35,6 +45,7 @@ struct TCliOptions {
     TRunSettings Run;
     std::optional<std::chrono::milliseconds> Watch;  // a run every so often until stopped
     std::optional<TListenAddress> Listen;            // serve the latest run's metrics
+    std::optional<TPathOptions> Path;                // trace the path to a host instead
     bool Help = false;
     bool Version = false;
 };

@@ -8,6 +8,7 @@
 #include "vqlib/Utf8.h"
 
 #include <algorithm>
+#include <functional>
 #include <array>
 #include <cmath>
 #include <cstdio>
@@ -112,8 +113,9 @@ std::string Pad(const std::string& text, int width, bool right)
 
 using TRow = std::vector<std::string>;
 
-// Columns padded to their widest cell by terminal width; one is right-aligned.
-std::string AlignedRows(const std::vector<TRow>& rows, size_t rightColumn)
+// Columns padded to their widest cell by terminal width; those rightAligned
+// says are right-aligned.
+std::string Aligned(const std::vector<TRow>& rows, const std::function<bool(size_t column)>& rightAligned)
 {
     std::vector<int> widths;
     for (const TRow& row : rows) {
@@ -126,12 +128,17 @@ std::string AlignedRows(const std::vector<TRow>& rows, size_t rightColumn)
         std::string line;
         for (size_t c = 0; c < row.size(); ++c) {
             bool last = c + 1 == row.size();
-            line += last ? row[c] : Pad(row[c], widths[c], c == rightColumn) + "  ";
+            line += last && !rightAligned(c) ? row[c] : Pad(row[c], widths[c], rightAligned(c)) + (last ? "" : "  ");
         }
         line.erase(line.find_last_not_of(' ') + 1);
         out += line + "\n";
     }
     return out;
+}
+
+std::string AlignedRows(const std::vector<TRow>& rows, size_t rightColumn)
+{
+    return Aligned(rows, [rightColumn](size_t column) { return column == rightColumn; });
 }
 
 // Local time, as the user's clock shows it; iso adds the offset from UTC.
@@ -295,6 +302,11 @@ std::string TerminalText(const std::string& utf8)
         out += escape;
     }
     return out;
+}
+
+std::string AlignedColumns(const std::vector<std::vector<std::string>>& rows, size_t firstRightColumn)
+{
+    return Aligned(rows, [firstRightColumn](size_t column) { return column >= firstRightColumn; });
 }
 
 int DisplayWidth(const std::string& utf8)

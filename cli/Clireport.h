@@ -41,6 +41,10 @@ std::string FormatHistoryTable(const std::vector<TRunSummary>& runs);
 std::string FormatHistoryCsv(const std::vector<TRunSummary>& runs);
 std::string FormatHistoryJson(const std::vector<TRunSummary>& runs);
 
+// Columns padded to their widest cell by terminal width, those from
+// firstRightColumn on right-aligned.
+std::string AlignedColumns(const std::vector<std::vector<std::string>>& rows, size_t firstRightColumn);
+
 // Columns a UTF-8 text takes on a terminal: East Asian wide characters take two.
 int DisplayWidth(const std::string& utf8);
 

@@ -4,6 +4,7 @@
 
 #include "cli/Climetrics.h"
 #include "cli/Clioptions.h"
+#include "cli/Clipath.h"
 #include "cli/Clirecording.h"
 #include "cli/Clireport.h"
 #include "cli/Clirun.h"
@@ -318,6 +319,12 @@ int Run(int argc, char* argv[], TOutput& output)
             return ShowHistory(options, output);
         if (options.List)
             return ListPlans(options, output);
+        if (options.Path) {
+            // SIGINT ends the trace early and prints what it measured.
+            TRunStop stop;
+            TStopSignals signals(stop);
+            return RunPath(*options.Path, options.Format, output, stop);
+        }
         if (!options.Watch)
             return RunOnce(options, output);
         // Before any thread starts, so that every thread leaves the signals to it.

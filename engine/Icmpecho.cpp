@@ -2,6 +2,7 @@
 
 #include "vqlib/Vqtick.h"
 
+#include <linux/errqueue.h>
 #include <netinet/icmp6.h>
 #include <netinet/ip.h>
 #include <netinet/ip6.h>
@@ -19,6 +20,7 @@ namespace {
 constexpr int kIcmpFilter = 1;  // ICMP_FILTER of linux/icmp.h, whose types clash with glibc's
 constexpr int kAbortPollMs = 20;  // how long a wait may go on unaware of an abort
 constexpr size_t kHeaderSize = 8;  // type, code, checksum, identifier, sequence
+constexpr int kSendAttempts = 16;
 
 std::atomic<uint16_t> nextSequence{1};
 std::atomic<uint16_t> nextIdentifier{static_cast<uint16_t>(getpid() * 97)};
@@ -47,6 +49,43 @@ bool IsErrorTypeV6(uint8_t type)
 {
     return type == ICMP6_DST_UNREACH || type == ICMP6_PACKET_TOO_BIG || type == ICMP6_TIME_EXCEEDED
         || type == ICMP6_PARAM_PROB;
+}
+
+TIcmpEcho::TError ErrorOfType(int family, uint8_t type)
+{
+    if (type == (family == AF_INET6 ? ICMP6_TIME_EXCEEDED : ICMP_TIME_EXCEEDED))
+        return TIcmpEcho::TError::TimeExceeded;
+    if (type == (family == AF_INET6 ? ICMP6_DST_UNREACH : ICMP_DEST_UNREACH))
+        return TIcmpEcho::TError::Unreachable;
+    return TIcmpEcho::TError::Other;
+}
+
+// The queued error's ICMP type and its sender, from the control messages
+// that came with it.
+void ReadExtendedError(msghdr& message, int family, TIcmpEcho::TAnswer& answer)
+{
+    answer.Error = TIcmpEcho::TError::Other;
+    for (cmsghdr* part = CMSG_FIRSTHDR(&message); part; part = CMSG_NXTHDR(&message, part)) {
+        const bool ours = (part->cmsg_level == SOL_IP && part->cmsg_type == IP_RECVERR)
+            || (part->cmsg_level == SOL_IPV6 && part->cmsg_type == IPV6_RECVERR);
+        if (!ours || part->cmsg_len < CMSG_LEN(sizeof(sock_extended_err)))
+            continue;
+        sock_extended_err error{};
+        std::memcpy(&error, CMSG_DATA(part), sizeof error);
+        if (error.ee_origin != SO_EE_ORIGIN_ICMP && error.ee_origin != SO_EE_ORIGIN_ICMP6)
+            return;
+        answer.Error = ErrorOfType(family, error.ee_type);
+        // The sender's address follows the error in the same message.
+        const size_t room = part->cmsg_len - CMSG_LEN(sizeof error);
+        const size_t size = family == AF_INET6 ? sizeof(sockaddr_in6) : sizeof(sockaddr_in);
+        sockaddr_storage offender{};
+        if (room >= size) {
+            std::memcpy(&offender, CMSG_DATA(part) + sizeof error, size);
+            if (offender.ss_family == family)
+                answer.From = offender;
+        }
+        return;
+    }
 }
 
 bool IsRightsError(int error) { return error == EPERM || error == EACCES; }
@@ -180,11 +219,31 @@ bool TIcmpEcho::Echo(const sockaddr_in6& target, const void* data, size_t size, 
     return EchoTo(request, timeout, elapsed, abort);
 }
 
+bool TIcmpEcho::SetHopLimit(int hopLimit)
+{
+    // -1 gives the system's own back.
+    if (FFamily == AF_INET6)
+        return setsockopt(FSocket, IPPROTO_IPV6, IPV6_UNICAST_HOPS, &hopLimit, sizeof hopLimit) == 0;
+    return setsockopt(FSocket, IPPROTO_IP, IP_TTL, &hopLimit, sizeof hopLimit) == 0;
+}
+
 bool TIcmpEcho::Send(const sockaddr_storage& to, socklen_t toLength, uint16_t sequence, const void* data,
-                     size_t size)
+                     size_t size, int hopLimit)
 {
     if (!IsOpen())
         return false;
+    if (hopLimit > 0) {
+        // Set for this request alone: the socket is shared with other tries.
+        if (hopLimit > 255 || !SetHopLimit(hopLimit)) {
+            FSendError = hopLimit > 255 ? EINVAL : errno;
+            return false;
+        }
+        const bool sent = Send(to, toLength, sequence, data, size, 0);
+        const int sendError = FSendError;
+        SetHopLimit(-1);
+        FSendError = sendError;
+        return sent;
+    }
     unsigned char packet[sizeof FPacket];
     if (kHeaderSize + size > sizeof packet) {
         FSendError = EMSGSIZE;
@@ -209,7 +268,8 @@ bool TIcmpEcho::Send(const sockaddr_storage& to, socklen_t toLength, uint16_t se
         // A datagram socket fails the send after an ICMP error with that
         // error, though it was about an earlier request (to another target,
         // perhaps): the error is cleared by that, and the send is made again.
-        if (attempt > 0 || FKind != TKind::Datagram || !IsErrorOfAnEarlierRequest(errno)) {
+        // More may arrive meanwhile: a path's hops answer in a burst.
+        if (attempt >= kSendAttempts - 1 || FKind != TKind::Datagram || !IsErrorOfAnEarlierRequest(errno)) {
             FSendError = errno;
             return false;
         }
@@ -306,6 +366,7 @@ TIcmpEcho::TRead TIcmpEcho::ReadQueuedError(TAnswer& answer)
         return TRead::Other;
     answer.Sequence = Read16(FPacket + 6);
     answer.Peer = to;
+    ReadExtendedError(message, FFamily, answer);
     return TRead::Error;
 }
 
@@ -327,13 +388,17 @@ TIcmpEcho::TRead TIcmpEcho::Classify(const unsigned char* packet, size_t length,
             return TRead::Other;
         answer.Sequence = Read16(icmp + 6);
         answer.Peer = from;
+        answer.From = from;
         answer.Data = icmp + kHeaderSize;
         answer.Size = length - kHeaderSize;
         return TRead::Reply;
     }
     // A datagram socket hears of errors on its error queue instead.
-    if (raw && (v6 ? IsErrorTypeV6(type) : IsErrorType(type)) && QuotedRequest(icmp, length, answer))
+    if (raw && (v6 ? IsErrorTypeV6(type) : IsErrorType(type)) && QuotedRequest(icmp, length, answer)) {
+        answer.From = from;
+        answer.Error = ErrorOfType(FFamily, type);
         return TRead::Error;
+    }
     return TRead::Other;
 }
 

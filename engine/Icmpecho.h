@@ -48,16 +48,22 @@ public:
     // What a socket had waiting: nothing, a packet that is none of ours, an
     // echo reply or an ICMP error about one of our requests.
     enum class TRead { Nothing, Other, Reply, Error };
+    // What an ICMP error says of the request it quotes.
+    enum class TError { None, TimeExceeded, Unreachable, Other };
     struct TAnswer {
         uint16_t Sequence = 0;
         sockaddr_storage Peer{};  // the reply's source, or the errored request's destination
+        sockaddr_storage From{};  // who sent the reply or the error
+        TError Error = TError::None;
         const unsigned char* Data = nullptr;  // a reply's data, valid until the next read
         size_t Size = 0;
     };
 
     int Socket() const { return FSocket; }
-    // Sends one request with sequence and data; false with SystemError set.
-    bool Send(const sockaddr_storage& to, socklen_t toLength, uint16_t sequence, const void* data, size_t size);
+    // Sends one request with sequence and data, with hopLimit as its time to
+    // live when above 0 (else the system's); false with SystemError set.
+    bool Send(const sockaddr_storage& to, socklen_t toLength, uint16_t sequence, const void* data, size_t size,
+              int hopLimit = 0);
     // Takes one waiting packet or queued error without blocking.
     TRead ReadOne(TAnswer& answer);
     // A bigger receive buffer, so that a burst of replies is not dropped;
@@ -71,6 +77,7 @@ private:
     TRead Classify(const unsigned char* packet, size_t length, const sockaddr_storage& from, TAnswer& answer) const;
     TRead ReadQueuedError(TAnswer& answer);
     bool QuotedRequest(const unsigned char* icmp, size_t length, TAnswer& answer) const;
+    bool SetHopLimit(int hopLimit);
 
     int FSocket = -1;
     TKind FKind = TKind::Any;

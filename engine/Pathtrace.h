@@ -51,7 +51,7 @@ struct TPathReport {
     bool Stopped = false;
     // Why no request could be sent (Denied: no right to ICMP sockets; Other).
     TTryCause Failure = TTryCause::None;
-    int SystemError = 0;  // errno of that failure
+    int SystemError = 0;  // errno of that failure when known (a shortage), else 0
 };
 
 class TPathTrace {

@@ -61,13 +61,35 @@ bool TPingChannel::FreeSequence(uint16_t& sequence)
     return false;
 }
 
-void TPingChannel::FailSoon(TDone done, const TTryOutcome& outcome)
+void TPingChannel::FailSoon(TDone done, TProbeDone probeDone, const TTryOutcome& outcome)
 {
-    FLoop.AddTimer(TTryLoop::TTime{}, nullptr, [done = std::move(done), outcome] { done(outcome); });
+    FLoop.AddTimer(TTryLoop::TTime{}, nullptr, [done = std::move(done), probeDone = std::move(probeDone), outcome] {
+        if (!probeDone) {
+            done(outcome);
+            return;
+        }
+        TProbeAnswer failed;
+        failed.Kind = TProbeAnswer::TKind::Failed;
+        failed.Failure = outcome;
+        probeDone(failed);
+    });
 }
 
 void TPingChannel::Start(const sockaddr_storage& target, socklen_t targetLength, const void* data, size_t size,
                          int32_t timeout, const std::atomic<bool>* abort, TDone done)
+{
+    Begin(target, targetLength, data, size, 0, timeout, abort, std::move(done), nullptr);
+}
+
+void TPingChannel::Probe(const sockaddr_storage& target, socklen_t targetLength, const void* data, size_t size,
+                         int hopLimit, int32_t timeout, const std::atomic<bool>* abort, TProbeDone done)
+{
+    Begin(target, targetLength, data, size, std::clamp(hopLimit, 1, 255), timeout, abort, nullptr, std::move(done));
+}
+
+void TPingChannel::Begin(const sockaddr_storage& target, socklen_t targetLength, const void* data, size_t size,
+                         int hopLimit, int32_t timeout, const std::atomic<bool>* abort, TDone done,
+                         TProbeDone probeDone)
 {
     TTryOutcome failed;
     failed.Cause = TTryCause::Other;
@@ -77,14 +99,14 @@ void TPingChannel::Start(const sockaddr_storage& target, socklen_t targetLength,
             failed.Shortage = FEcho->SystemError();
         failed.Cause = failed.Denied ? TTryCause::Denied : failed.Shortage ? TTryCause::Shortage : TTryCause::Other;
         FEcho.reset();
-        FailSoon(std::move(done), failed);
+        FailSoon(std::move(done), std::move(probeDone), failed);
         return;
     }
     uint16_t sequence = 0;
     if (!FreeSequence(sequence)) {
         failed.Shortage = ENOBUFS;
         failed.Cause = TTryCause::Shortage;
-        FailSoon(std::move(done), failed);
+        FailSoon(std::move(done), std::move(probeDone), failed);
         return;
     }
     TPending& pending = FPending[sequence];
@@ -92,22 +114,24 @@ void TPingChannel::Start(const sockaddr_storage& target, socklen_t targetLength,
     pending.Data = data;
     pending.Size = size;
     pending.Done = std::move(done);
+    pending.ProbeDone = std::move(probeDone);
     pending.Sent = CurrentClock().Now();
     pending.Abort = abort;
-    if (!FEcho->Send(target, targetLength, sequence, data, size)) {
+    if (!FEcho->Send(target, targetLength, sequence, data, size, hopLimit)) {
         if (IsShortageError(FEcho->SystemError()))
             failed.Shortage = FEcho->SystemError();
         failed.Cause = CauseOfError(FEcho->SystemError());
         TDone later = std::move(pending.Done);
+        TProbeDone probeLater = std::move(pending.ProbeDone);
         FPending.erase(sequence);
-        FailSoon(std::move(later), failed);
+        FailSoon(std::move(later), std::move(probeLater), failed);
         return;
     }
     pending.Timer = FLoop.AddTimer(std::chrono::steady_clock::now() + Milliseconds(timeout), abort,
                                    [this, sequence, abort] {
                                        TTryOutcome unanswered;
                                        unanswered.Cause = CauseAtDeadline(abort);
-                                       End(sequence, unanswered);
+                                       End(sequence, unanswered, TProbeAnswer{});
                                    });
     if (++FSentSinceDrain >= kSendsBetweenDrains)
         Drain();
@@ -135,24 +159,35 @@ void TPingChannel::Answered(TIcmpEcho::TRead read, const TIcmpEcho::TAnswer& ans
         return;  // for a try that has ended, or not ours at all
     const TPending& pending = found->second;
     TTryOutcome outcome;
+    TProbeAnswer probe;
+    const auto elapsed = CurrentClock().Now() - pending.Sent;
+    probe.From = answer.From;
+    probe.Elapsed = elapsed;
     if (read == TIcmpEcho::TRead::Reply) {
         if (answer.Size != pending.Size || std::memcmp(answer.Data, pending.Data, pending.Size) != 0)
             return;
         outcome.Ok = true;
-        outcome.Elapsed = CurrentClock().Now() - pending.Sent;
+        outcome.Elapsed = elapsed;
+        probe.Kind = TProbeAnswer::TKind::Reply;
     } else {
         outcome.Cause = TTryCause::Unreachable;  // an ICMP error about the request
+        probe.Kind = answer.Error == TIcmpEcho::TError::TimeExceeded ? TProbeAnswer::TKind::TimeExceeded
+                                                                     : TProbeAnswer::TKind::Unreachable;
     }
     FLoop.CancelTimer(pending.Timer);
-    End(answer.Sequence, outcome);
+    End(answer.Sequence, outcome, probe);
 }
 
-void TPingChannel::End(uint16_t sequence, const TTryOutcome& outcome)
+void TPingChannel::End(uint16_t sequence, const TTryOutcome& outcome, const TProbeAnswer& probe)
 {
     const auto found = FPending.find(sequence);
     if (found == FPending.end())
         return;
     TDone done = std::move(found->second.Done);
+    TProbeDone probeDone = std::move(found->second.ProbeDone);
     FPending.erase(found);
-    done(outcome);
+    if (probeDone)
+        probeDone(probe);
+    else
+        done(outcome);
 }

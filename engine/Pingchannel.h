@@ -32,6 +32,22 @@ public:
     void Start(const sockaddr_storage& target, socklen_t targetLength, const void* data, size_t size,
                int32_t timeout, const std::atomic<bool>* abort, TDone done);
 
+    // What became of a request sent with a hop limit.
+    struct TProbeAnswer {
+        enum class TKind { Lost, Reply, TimeExceeded, Unreachable, Failed };
+        TKind Kind = TKind::Lost;
+        sockaddr_storage From{};  // who answered: the target, or a hop on the way to it
+        std::chrono::microseconds Elapsed{0};
+        TTryOutcome Failure;  // Failed: why the request could not be sent
+    };
+    using TProbeDone = std::function<void(const TProbeAnswer& answer)>;
+
+    // The same as Start with hopLimit (1 to 255) as the request's time to
+    // live: a hop on the way that answers with an ICMP error quoting the
+    // request is an answer too, not a failure.
+    void Probe(const sockaddr_storage& target, socklen_t targetLength, const void* data, size_t size, int hopLimit,
+               int32_t timeout, const std::atomic<bool>* abort, TProbeDone done);
+
     size_t InFlight() const { return FPending.size(); }
 
 private:
@@ -42,15 +58,18 @@ private:
         std::chrono::microseconds Sent{0};
         const std::atomic<bool>* Abort = nullptr;
         TTryLoop::TTimerId Timer = 0;
-        TDone Done;
+        TDone Done;            // a Ping try's
+        TProbeDone ProbeDone;  // or a hop-limited request's
     };
 
     bool EnsureOpen();
     bool FreeSequence(uint16_t& sequence);
-    void FailSoon(TDone done, const TTryOutcome& outcome);
+    void Begin(const sockaddr_storage& target, socklen_t targetLength, const void* data, size_t size, int hopLimit,
+               int32_t timeout, const std::atomic<bool>* abort, TDone done, TProbeDone probeDone);
+    void FailSoon(TDone done, TProbeDone probeDone, const TTryOutcome& outcome);
     void Drain();
     void Answered(TIcmpEcho::TRead read, const TIcmpEcho::TAnswer& answer);
-    void End(uint16_t sequence, const TTryOutcome& outcome);
+    void End(uint16_t sequence, const TTryOutcome& outcome, const TProbeAnswer& probe);
 
     TTryLoop& FLoop;
     const int FFamily;

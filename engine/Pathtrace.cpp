@@ -1,0 +1,262 @@
+#include "engine/Pathtrace.h"
+
+#include "engine/Icmpecho.h"
+#include "engine/Pingchannel.h"
+#include "engine/Tryloop.h"
+#include "vqlib/Vqnet.h"
+
+#include <netdb.h>
+
+#include <algorithm>
+#include <cmath>
+#include <mutex>
+
+namespace {
+
+// The request's data: with the headers, a packet of 64 bytes, as is usual
+// for a path probe.
+constexpr size_t kDataSize = 36;
+
+socklen_t LengthOf(const sockaddr_storage& address)
+{
+    return address.ss_family == AF_INET6 ? sizeof(sockaddr_in6) : sizeof(sockaddr_in);
+}
+
+}  // namespace
+
+struct TPathTrace::TState : std::enable_shared_from_this<TState> {
+    using TAnswer = TPingChannel::TProbeAnswer;
+
+    struct THopFigures {
+        std::vector<sockaddr_storage> Addresses;
+        unsigned Sent = 0;
+        unsigned Received = 0;
+        std::chrono::microseconds Last{0};
+        std::chrono::microseconds Best{0};
+        std::chrono::microseconds Worst{0};
+        double Mean = 0;
+        double SquaredDeviations = 0;  // Welford's running sum
+    };
+
+    TState(const TPathSetup& setup, TUpdate update) : Setup(setup), Update(std::move(update))
+    {
+        Setup.MaxHops = std::clamp(Setup.MaxHops, 1, 255);
+        Setup.Rounds = std::max(Setup.Rounds, 1);
+        Hops.resize(static_cast<size_t>(Setup.MaxHops));
+        for (size_t i = 0; i < kDataSize; ++i)
+            Data[i] = static_cast<unsigned char>('0' + i % 64);
+    }
+
+    TPathSetup Setup;
+    std::mutex UpdateMutex;
+    TUpdate Update;  // emptied when the trace is destroyed
+    std::atomic<bool> Abort{false};
+    TTryLoop* Loop = nullptr;  // held until the trace has ended
+
+    // The loop's thread only.
+    std::vector<THopFigures> Hops;
+    int DestinationHop = 0;  // 0: not seen yet
+    int RoundsSent = 0;
+    std::vector<unsigned> AwaitedInRound;
+    unsigned Awaited = 0;
+    TTryLoop::TTime FirstRound{};
+    TTryLoop::TTimerId NextRound = 0;
+    bool RoundPending = false;
+    bool GivenUp = false;
+    TTryCause Failure = TTryCause::None;
+    int SystemError = 0;
+    unsigned char Data[kDataSize];
+
+    void SendRound();
+    void ScheduleRound();
+    void Answered(int hop, int round, const TAnswer& answer);
+    void Count(THopFigures& figures, const TAnswer& answer);
+    void Fail(const TTryOutcome& failure);
+    void EndIfDone();
+    TPathReport Report(bool finished) const;
+    void Emit(const TPathReport& report);
+};
+
+void TPathTrace::TState::SendRound()
+{
+    RoundPending = false;
+    if (Abort.load() || GivenUp) {
+        EndIfDone();
+        return;
+    }
+    if (RoundsSent == 0)
+        FirstRound = std::chrono::steady_clock::now();
+    const int round = RoundsSent++;
+    const int limit = DestinationHop ? DestinationHop : Setup.MaxHops;
+    AwaitedInRound.push_back(static_cast<unsigned>(limit));
+    Awaited += static_cast<unsigned>(limit);
+    const auto timeout = static_cast<int32_t>(std::clamp<int64_t>(Setup.Timeout.count(), 0, INT32_MAX));
+    TPingChannel& channel = Loop->PingChannel(Setup.Target.ss_family);
+    for (int hop = 1; hop <= limit; ++hop) {
+        channel.Probe(Setup.Target, LengthOf(Setup.Target), Data, kDataSize, hop, timeout, &Abort,
+                      [self = shared_from_this(), hop, round](const TAnswer& answer) {
+                          self->Answered(hop, round, answer);
+                      });
+    }
+    if (round > 0)
+        Emit(Report(false));
+    ScheduleRound();
+}
+
+void TPathTrace::TState::ScheduleRound()
+{
+    if (RoundsSent >= Setup.Rounds)
+        return;
+    RoundPending = true;
+    NextRound = Loop->AddTimer(FirstRound + RoundsSent * Setup.Interval, &Abort,
+                               [self = shared_from_this()] { self->SendRound(); });
+}
+
+void TPathTrace::TState::Answered(int hop, int round, const TAnswer& answer)
+{
+    --Awaited;
+    if (answer.Kind == TAnswer::TKind::Failed)
+        Fail(answer.Failure);
+    else if (!(answer.Kind == TAnswer::TKind::Lost && Abort.load()))  // a stop is no loss
+        Count(Hops[static_cast<size_t>(hop - 1)], answer);
+    const bool reachedHere = answer.Kind == TAnswer::TKind::Reply
+        || (answer.Kind != TAnswer::TKind::Lost && answer.Kind != TAnswer::TKind::Failed
+            && SameAddress(answer.From, Setup.Target));
+    if (reachedHere && (!DestinationHop || hop < DestinationHop))
+        DestinationHop = hop;
+    if (--AwaitedInRound[static_cast<size_t>(round)] == 0 && !Abort.load() && !GivenUp && Awaited > 0)
+        Emit(Report(false));
+    EndIfDone();
+}
+
+void TPathTrace::TState::Count(THopFigures& figures, const TAnswer& answer)
+{
+    ++figures.Sent;
+    if (answer.Kind == TAnswer::TKind::Lost)
+        return;
+    const bool known = std::any_of(figures.Addresses.begin(), figures.Addresses.end(),
+                                   [&](const sockaddr_storage& seen) { return SameAddress(seen, answer.From); });
+    if (!known && answer.From.ss_family != AF_UNSPEC)
+        figures.Addresses.push_back(answer.From);
+    const auto time = answer.Elapsed;
+    ++figures.Received;
+    figures.Last = time;
+    figures.Best = figures.Received == 1 ? time : std::min(figures.Best, time);
+    figures.Worst = std::max(figures.Worst, time);
+    const double value = static_cast<double>(time.count());
+    const double before = figures.Mean;
+    figures.Mean += (value - before) / figures.Received;
+    figures.SquaredDeviations += (value - before) * (value - figures.Mean);
+}
+
+void TPathTrace::TState::Fail(const TTryOutcome& failure)
+{
+    // A request that cannot be sent (no right to the socket, no route) will
+    // not be sent later either.
+    if (Failure == TTryCause::None) {
+        Failure = failure.Cause == TTryCause::None ? TTryCause::Other : failure.Cause;
+        SystemError = failure.Shortage;
+    }
+    GivenUp = true;
+    if (RoundPending) {
+        Loop->CancelTimer(NextRound);
+        RoundPending = false;
+    }
+}
+
+void TPathTrace::TState::EndIfDone()
+{
+    const bool allSent = RoundsSent >= Setup.Rounds || Abort.load() || GivenUp;
+    if (Awaited > 0 || RoundPending || !allSent || !Loop)
+        return;
+    Emit(Report(true));
+    // Last: the loop may end at once.
+    std::exchange(Loop, nullptr)->Release();
+}
+
+TPathReport TPathTrace::TState::Report(bool finished) const
+{
+    TPathReport report;
+    report.Reached = DestinationHop > 0;
+    report.RoundsSent = RoundsSent;
+    report.Finished = finished;
+    report.Stopped = finished && Abort.load();
+    report.Failure = Failure;
+    report.SystemError = SystemError;
+    int count = DestinationHop;
+    if (!count) {
+        // Up to the last hop that answered, and the first silent one after it.
+        int lastAnswering = 0;
+        for (int hop = 1; hop <= Setup.MaxHops; ++hop)
+            if (!Hops[static_cast<size_t>(hop - 1)].Addresses.empty())
+                lastAnswering = hop;
+        count = std::min(lastAnswering + 1, Setup.MaxHops);
+    }
+    if (Failure != TTryCause::None && RoundsSent <= 1 && !report.Reached)
+        count = 0;
+    for (int hop = 1; hop <= count; ++hop) {
+        const THopFigures& figures = Hops[static_cast<size_t>(hop - 1)];
+        TPathHop shown;
+        shown.Hop = hop;
+        shown.Addresses = figures.Addresses;
+        shown.Sent = figures.Sent;
+        shown.Received = figures.Received;
+        shown.Last = figures.Last;
+        shown.Best = figures.Best;
+        shown.Worst = figures.Worst;
+        shown.MeanMicroseconds = figures.Mean;
+        shown.StdDevMicroseconds =
+            figures.Received > 1 ? std::sqrt(figures.SquaredDeviations / (figures.Received - 1)) : 0.0;
+        report.Hops.push_back(std::move(shown));
+    }
+    return report;
+}
+
+void TPathTrace::TState::Emit(const TPathReport& report)
+{
+    std::lock_guard<std::mutex> lock(UpdateMutex);
+    if (Update)
+        Update(report);
+}
+
+TPathTrace::TPathTrace(const TPathSetup& setup, TUpdate update)
+    : FState(std::make_shared<TState>(setup, std::move(update)))
+{
+    TTryLoop& loop = TTryLoop::Hold();
+    FState->Loop = &loop;
+    try {
+        loop.Post([state = FState] { state->SendRound(); });
+    } catch (...) {
+        FState->Loop = nullptr;
+        loop.Release();
+        throw;
+    }
+}
+
+TPathTrace::~TPathTrace()
+{
+    Stop();
+    std::lock_guard<std::mutex> lock(FState->UpdateMutex);
+    FState->Update = nullptr;
+}
+
+void TPathTrace::Stop() { FState->Abort.store(true); }
+
+std::string AddressText(const sockaddr_storage& address)
+{
+    char text[NI_MAXHOST] = {};
+    if (getnameinfo(reinterpret_cast<const sockaddr*>(&address), LengthOf(address), text, sizeof text, nullptr, 0,
+                    NI_NUMERICHOST)
+        != 0)
+        return {};
+    return text;
+}
+
+bool ParseAddress(const std::string& text, sockaddr_storage& address)
+{
+    const auto parsed = StrictSocketAddress(text, 0);
+    if (!parsed)
+        return false;
+    address = parsed->Storage;
+    return true;
+}
