@@ -4,6 +4,7 @@
 #include "engine/Hostresolution.h"
 #include "engine/Measurehomepage.h"
 #include "engine/Measuretcp.h"
+#include "engine/Pathtable.h"
 #include "vqlib/Gbk.h"
 #include "vqlib/Vqnet.h"
 #include "vqlib/Vqwindows.h"
@@ -11,7 +12,6 @@
 #include "ui_Pathtrace.h"
 
 #include <QClipboard>
-#include <QCoreApplication>
 #include <QGuiApplication>
 #include <QHeaderView>
 #include <QLabel>
@@ -33,8 +33,6 @@ THook<TPathTraceDialog::TSetup> SetupHook;
 enum TColumn { kHop, kAddress, kLoss, kSent, kLast, kMean, kBest, kWorst, kStdDev, kColumns };
 constexpr int kColumnWidths[kColumns] = {40, 220, 72, 52, 72, 72, 72, 72, 84};
 
-const QString kSilentAddress = QStringLiteral("???");
-
 // A literal as the system reads it, loose IPv4 forms and IPv6 zones
 // included; AI_NUMERICHOST asks no name server.
 bool LiteralAddress(const std::string& text, sockaddr_storage& address)
@@ -53,28 +51,6 @@ bool LiteralAddress(const std::string& text, sockaddr_storage& address)
     }
     freeaddrinfo(found);
     return usable;
-}
-
-QString Milliseconds(double microseconds) { return QString::number(microseconds / 1000.0, 'f', 3); }
-QString Milliseconds(std::chrono::microseconds time) { return Milliseconds(double(time.count())); }
-
-QString DeniedText()
-{
-    return QStringLiteral("没有打开ICMP套接字的权限：请用root权限执行“setcap cap_net_raw+ep %1”"
-                          "或“sysctl -w net.ipv4.ping_group_range=\"0 2147483647\"”后重新开始。")
-        .arg(QCoreApplication::applicationFilePath());
-}
-
-QString FinishedText(const TPathReport& report)
-{
-    if (report.Failure == TTryCause::Denied)
-        return DeniedText();
-    if (report.Failure != TTryCause::None)
-        return QStringLiteral("无法跟踪：%1")
-            .arg(QString::fromStdString(std::system_category().message(report.SystemError)));
-    if (report.Stopped)
-        return QStringLiteral("已停止");
-    return report.Reached ? QStringLiteral("已到达目标") : QStringLiteral("目标没有响应");
 }
 
 // Wide characters take two places in a fixed-width font.
@@ -233,7 +209,7 @@ void TPathTraceDialog::StartTrace()
     const uint64_t generation = ++FGeneration;
     tblHops->setRowCount(0);
     ShowRunning(true);
-    lblStatus->setText(QStringLiteral("正在跟踪 (第 1/%1 轮)...").arg(FSetup.Rounds));
+    lblStatus->setText(QString::fromStdString(PathStateText(TPathReport(), FSetup.Rounds)));
     TPathSetup setup;
     setup.Target = FAddress;
     setup.MaxHops = FSetup.MaxHops;
@@ -286,48 +262,20 @@ void TPathTraceDialog::ShowRunning(bool running)
 void TPathTraceDialog::ShowReport(const TPathReport& report)
 {
     tblHops->setRowCount(0);
-    for (const TPathHop& hop : report.Hops)
-        AddHopRows(hop);
-    if (!report.Finished) {
-        ShowRunning(true);
-        lblStatus->setText(
-            QStringLiteral("正在跟踪 (第 %1/%2 轮)...").arg(std::max(report.RoundsSent, 1)).arg(FSetup.Rounds));
-        return;
-    }
-    ShowRunning(false);
-    lblStatus->setText(FinishedText(report));
+    for (const TPathRow& row : PathTableRows(report))
+        AddRow(row);
+    ShowRunning(!report.Finished);
+    lblStatus->setText(QString::fromStdString(PathStateText(report, FSetup.Rounds)));
 }
 
-// A hop whose answers came from several addresses has a line for each
-// further one, with the address only.
-void TPathTraceDialog::AddHopRows(const TPathHop& hop)
-{
-    QStringList texts(kColumns);
-    texts[kHop] = QString::number(hop.Hop);
-    texts[kAddress] = hop.Silent() ? kSilentAddress : QString::fromStdString(AddressText(hop.Addresses.front()));
-    texts[kLoss] = QString::number(hop.LossPercent(), 'f', 1);
-    texts[kSent] = QString::number(hop.Sent);
-    if (hop.Received > 0) {
-        texts[kLast] = Milliseconds(hop.Last);
-        texts[kMean] = Milliseconds(hop.MeanMicroseconds);
-        texts[kBest] = Milliseconds(hop.Best);
-        texts[kWorst] = Milliseconds(hop.Worst);
-        texts[kStdDev] = Milliseconds(hop.StdDevMicroseconds);
-    }
-    AddRow(texts);
-    for (size_t i = 1; i < hop.Addresses.size(); ++i) {
-        QStringList more(kColumns);
-        more[kAddress] = QString::fromStdString(AddressText(hop.Addresses[i]));
-        AddRow(more);
-    }
-}
-
-void TPathTraceDialog::AddRow(const QStringList& texts)
+// A hop's further addresses have lines of their own, with the address only.
+void TPathTraceDialog::AddRow(const std::vector<std::string>& texts)
 {
     const int row = tblHops->rowCount();
     tblHops->insertRow(row);
     for (int column = 0; column < kColumns; ++column) {
-        auto* cell = new QTableWidgetItem(texts[column]);
+        const size_t at = size_t(column);
+        auto* cell = new QTableWidgetItem(at < texts.size() ? QString::fromStdString(texts[at]) : QString());
         cell->setTextAlignment(column == kAddress ? Qt::AlignLeft | Qt::AlignVCenter : Qt::AlignRight | Qt::AlignVCenter);
         tblHops->setItem(row, column, cell);
     }

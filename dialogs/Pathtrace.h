@@ -17,6 +17,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 class QLabel;
 class QPushButton;
@@ -83,8 +84,7 @@ private:
     void StopTrace();
     void Failed(const QString& why);
     void ShowRunning(bool running);
-    void AddHopRows(const TPathHop& hop);
-    void AddRow(const QStringList& texts);
+    void AddRow(const std::vector<std::string>& texts);
     void btnStopClick();
     void btnCopyClick();
 
