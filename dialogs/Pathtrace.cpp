@@ -128,7 +128,8 @@ TPathTraceDialog::TPathTraceDialog(QWidget* owner, const QString& itemName, std:
     btnClose = ui->btnClose;
     setWindowTitle(QStringLiteral("路由跟踪 - ") + itemName);
     lblTarget->setText(QString::fromStdString(FHost));
-    lblAddress->setText(QStringLiteral("--"));
+    FAddressKnown = LiteralAddress(FHost, FAddress);
+    lblAddress->setText(FAddressKnown ? QString::fromStdString(AddressText(FAddress)) : QStringLiteral("--"));
     for (int column = 0; column < kColumns; ++column)
         tblHops->setColumnWidth(column, kColumnWidths[column]);
     tblHops->verticalHeader()->hide();
@@ -169,10 +170,6 @@ void TPathTraceDialog::Start()
 {
     FTrace.reset();
     FResolution.reset();
-    if (!FAddressKnown && LiteralAddress(FHost, FAddress)) {
-        FAddressKnown = true;
-        lblAddress->setText(QString::fromStdString(AddressText(FAddress)));
-    }
     if (FAddressKnown) {
         StartTrace();
         return;

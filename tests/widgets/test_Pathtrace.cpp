@@ -115,6 +115,7 @@ private slots:
         TPathTraceDialog dialog(nullptr, QStringLiteral("测速项"), "10.77.2.2");
         QCOMPARE(dialog.windowTitle(), QStringLiteral("路由跟踪 - 测速项"));
         QCOMPARE(dialog.lblTarget->text(), QStringLiteral("10.77.2.2"));
+        QCOMPARE(dialog.lblAddress->text(), QStringLiteral("10.77.2.2"));
         QCOMPARE(dialog.tblHops->columnCount(), int(kColumns));
         const QStringList captions{"跳数", "地址", "丢包率(%)", "已发送", "最近(毫秒)", "平均(毫秒)",
                                    "最快(毫秒)", "最慢(毫秒)", "标准差(毫秒)"};
