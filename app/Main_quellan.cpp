@@ -65,7 +65,7 @@ void TfrmTarnix::Construct()
     PopupMenu1->setObjectName(QStringLiteral("PopupMenu1"));
     PopupMenu1->addActions({ui->actAddItem, ui->actDelItem, ui->actModifyItem});
     PopupMenu1->addSeparator();
-    PopupMenu1->addAction(ui->actItemDetails);
+    PopupMenu1->addActions({ui->actItemDetails, ui->actPathTrace});
     tmrFlash->setObjectName(QStringLiteral("tmrFlash"));
     tmrFlash->setInterval(200);
     connect(tmrFlash, &QTimer::timeout, this, [this] { RunGuarded([this] { tmrFlashTimer(); }); });
@@ -110,6 +110,7 @@ void TfrmTarnix::SetUpCommands()
         {ui->actModifyItem, &TfrmTarnix::actModifyItemExecute},
         {ui->actTestSpending, &TfrmTarnix::actTestSpendingExecute},
         {ui->actItemDetails, &TfrmTarnix::actItemDetailsExecute},
+        {ui->actPathTrace, &TfrmTarnix::actPathTraceExecute},
         {ui->actHistory, &TfrmTarnix::actHistoryExecute},
         {ui->actExportResults, &TfrmTarnix::actExportResultsExecute},
         {ui->actHelp, &TfrmTarnix::actHelpExecute},
@@ -150,6 +151,7 @@ void TfrmTarnix::UpdateActions()
     ui->actDelItem->setEnabled(idle && selected);
     ui->actModifyItem->setEnabled(idle && selected);
     ui->actItemDetails->setEnabled(idle && HasResults(SingleSelected()));
+    ui->actPathTrace->setEnabled(SingleSelected() != nullptr);
     ui->actExportResults->setEnabled(idle && !FItemOutcomes.empty());
     ui->actHistory->setEnabled(true);
     ui->actHelp->setEnabled(true);

@@ -197,6 +197,7 @@ private:
     void RecordRun();
     void RunRecorded(const std::optional<std::string>& error);
     void actItemDetailsExecute();
+    void actPathTraceExecute();
     void actHistoryExecute();
     void actExportResultsExecute();
     QList<QStringList> ResultRows() const;

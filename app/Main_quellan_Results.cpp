@@ -5,6 +5,7 @@
 #include "dialogs/Csvfile.h"
 #include "dialogs/History.h"
 #include "dialogs/Itemdetails.h"
+#include "dialogs/Pathtrace.h"
 #include "engine/Itemtexts.h"
 #include "engine/Measuredns.h"
 #include "history/Historyrecorder.h"
@@ -102,6 +103,25 @@ void TfrmTarnix::actItemDetailsExecute()
     const QString queryName = item->DoType == dtDNSQuery ? QString::fromLatin1(DNSQueryHostName) : QString();
     dialog.ShowDetails({FromGbk(item->Name), FromGbk(item->DomainIP), Utf8Text(MethodText(item->DoType)),
                         AddressText(*item, outcomes), outcomes, queryName, item->DoType == dtHomePage});
+    dialog.exec();
+}
+
+// --- path ---
+
+// The address the item was measured at, if a run found one; else its host,
+// which the dialog looks up itself.
+void TfrmTarnix::actPathTraceExecute()
+{
+    const TDNSDispInfo* item = SingleSelected();
+    if (item == nullptr)
+        return;
+    std::string host = HasResults(item)
+        ? MeasuredAddress(*item, FItemOutcomes[static_cast<size_t>(item - Infos.data())])
+        : item->IP;
+    if (host.empty())
+        host = TraceHost(*item);
+    TPathTraceDialog dialog(this, FromGbk(item->Name), host);
+    dialog.Start();
     dialog.exec();
 }
 

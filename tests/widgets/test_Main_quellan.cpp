@@ -192,11 +192,12 @@ private slots:
         QVERIFY(list->header()->sectionsClickable());
 
         const auto popup = Control<QMenu>(window, "PopupMenu1")->actions();
-        QCOMPARE(popup.size(), 5);
+        QCOMPARE(popup.size(), 6);
         QCOMPARE(popup.mid(0, 3), QList<QAction*>({Action(window, "actAddItem"), Action(window, "actDelItem"),
                                                    Action(window, "actModifyItem")}));
         QVERIFY(popup[3]->isSeparator());
         QCOMPARE(popup[4], Action(window, "actItemDetails"));
+        QCOMPARE(popup[5], Action(window, "actPathTrace"));
         auto* flash = Control<QTimer>(window, "tmrFlash");
         QCOMPARE(flash->interval(), 200);
         QVERIFY(!flash->isActive());
@@ -256,10 +257,13 @@ private slots:
         QVERIFY(planMenu[5]->isSeparator());
         QCOMPARE(planMenu[6], Action(window, "actDelProject"));
         const auto runMenu = menus[2]->menu()->actions();
-        QCOMPARE(runMenu.size(), 4);
+        QCOMPARE(runMenu.size(), 5);
         QVERIFY(runMenu[1]->isSeparator());
         QCOMPARE(runMenu[2], Action(window, "actItemDetails"));
-        QCOMPARE(runMenu[3], Action(window, "actHistory"));
+        QCOMPARE(runMenu[3], Action(window, "actPathTrace"));
+        QCOMPARE(runMenu[3]->text(), QStringLiteral("路由跟踪(&R)..."));
+        QCOMPARE(runMenu[3]->toolTip(), QStringLiteral("跟踪到所选测速项的路由"));
+        QCOMPARE(runMenu[4], Action(window, "actHistory"));
 
         const auto tools = Control<QToolBar>(window, "ToolBar1")->actions();
         QCOMPARE(tools.size(), 9);

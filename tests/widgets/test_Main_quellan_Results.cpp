@@ -7,6 +7,7 @@
 #include "dialogs/Csvfile.h"
 #include "dialogs/History.h"
 #include "dialogs/Itemdetails.h"
+#include "dialogs/Pathtrace.h"
 #include "history/Historydb.h"
 
 #include <QLabel>
@@ -227,6 +228,48 @@ private slots:
         Trigger(window, "actItemDetails");
         QCOMPARE(shown.Name, QStringLiteral("c"));
         QCOMPARE(shown.Tries.first(), QStringLiteral("第1次=1.500"));
+    }
+
+    // Exactly one selected item can be traced, while a run goes on too.
+    void pathTraceNeedsOneSelectedItem()
+    {
+        TfrmTarnix& window = OpenPlan(kPlan, true);
+        List(window)->clearSelection();
+        QVERIFY(!Enabled(window, "actPathTrace"));
+        SelectRows(window, {1});
+        QVERIFY(Enabled(window, "actPathTrace"));
+        SelectRows(window, {0, 2});
+        QVERIFY(!Enabled(window, "actPathTrace"));
+
+        Trigger(window, "actTestSpending");
+        QTRY_COMPARE(Workers->Held().size(), 3);
+        SelectRows(window, {2});
+        QVERIFY(Enabled(window, "actPathTrace"));
+        Workers->ReportAll();
+        QTRY_COMPARE(StatusText(window), QStringLiteral("测速已完成。"));
+        SelectRows(window, {0});
+        QVERIFY(Enabled(window, "actPathTrace"));
+    }
+
+    // The dialog is about the selected item and traces its host: a home
+    // page's, a TCP item's without the port.
+    void pathTraceOpensOnTheItemsHost()
+    {
+        TPathTraceDialog::TSetupScope setup({1, 10ms, 2, 50ms});
+        TfrmTarnix& window = OpenPlan(kPlan + QStringLiteral("#首页^http://127.0.0.7:8080/x^1#t^[::1]:9^3"));
+        auto shown = [&window](int row) {
+            QString texts;
+            SelectRows(window, {row});
+            WhenModal<TPathTraceDialog>(QStringLiteral("frmPathTrace"), [&texts](TPathTraceDialog& d) {
+                texts = d.windowTitle() + "|" + d.lblTarget->text();
+                QTest::mouseClick(d.btnClose, Qt::LeftButton);
+            });
+            Trigger(window, "actPathTrace");
+            return texts;
+        };
+        QCOMPARE(shown(3), QStringLiteral("路由跟踪 - 首页|127.0.0.7"));
+        QCOMPARE(shown(4), QStringLiteral("路由跟踪 - t|::1"));
+        QCOMPARE(shown(1), QStringLiteral("路由跟踪 - b|127.0.0.2"));
     }
 
     // The list's columns, the tries and the figures, in UTF-8 with a BOM.
