@@ -43,6 +43,23 @@ const std::string_view HelpRtf = R"rtf(
 \'b8\'b7\'d6\'d6\'d3\'c4\'da\'bd\'e1\'ca\'f8\'a1\'a3\'c7\'eb\'c4\'cd\'d0\'c4\'b5\'c8\'b4\'fd
 \'a1\'a3\'b2\'e2\'cb\'d9\'bd\'e1\'ca\'f8\'ba\'f3\'a3\'ac\'cb\'f9\'d3\'d0\'b9\'a6\'c4\'dc\'bd
 \'ab\'d4\'d9\'b4\'ce\'bf\'c9\'d3\'c3\'a1\'a3\par
+\par
+\b 4.\'d4\'f5\'d1\'f9\'d5\'d2\'b3\'f6\'cd\'f8\'cb\'d9\'c2\'fd\'d4\'da
+\'c4\'c4\'d2\'bb\'b6\'ce?\b0\par
+    \'d4\'da\'c1\'d0\'b1\'ed\'d6\'d0\'d1
+\'a1\'d6\'d0\'d2\'bb\'b8\'f6\'b2\'e2\'cb\'d9\'cf\'ee\'a3\'ac\'d1\'a1\'d4\'f1
+\'b2\'cb\'b5\'a5"\'b2\'d9\'d7\'f7"\'cf\'c2\'b5\'c4"\'c2\'b7\'d3\'c9\'b8\'fa
+\'d7\'d9"\'c3\'fc\'c1\'ee\'a3\'a8\'bb\'f2\'d4\'da\'c1\'d0\'b1\'ed\'c9\'cf
+\'b5\'a5\'bb\'f7\'d3\'d2\'bc\'fc\'a3\'a9\'a3\'ac\'bc\'b4\'bf\'c9\'b4\'f2\'bf
+\'aa\'c2\'b7\'d3\'c9\'b8\'fa\'d7\'d9\'b4\'b0\'bf\'da\'a1\'a3\'cb\'fc\'c3\'bf
+\'c3\'eb\'cf\'f2\'b8\'c3\'b2\'e2\'cb\'d9\'cf\'ee\'b5\'c4\'b5\'d8\'d6\'b7\'d6
+\'f0\'cc\'f8\'b7\'a2\'cb\'cd\'d2\'bb\'c2\'d6\'c7\'eb\'c7\'f3\'a3\'ac\'c1\'d0
+\'b3\'f6\'d1\'d8\'cd\'be\'c3\'bf\'d2\'bb\'cc\'f8\'b5\'c4\'b5\'d8\'d6\'b7\'a1
+\'a2\'b6\'aa\'b0\'fc\'c2\'ca\'ba\'cd\'ba\'c4\'ca\'b1\'a3\'bb\'c3\'bb\'d3\'d0
+\'cf\'ec\'d3\'a6\'b5\'c4\'d2\'bb\'cc\'f8\'cf\'d4\'ca\'be\'ce\'aa???\'a1\'a3
+\'bf\'c9\'d2\'d4\'cb\'e6\'ca\'b1\'cd\'a3\'d6\'b9\'a1\'a2\'d6\'d8\'d0\'c2\'bf
+\'aa\'ca\'bc\'a3\'ac\'bb\'f2\'b0\'d1\'bd\'e1\'b9\'fb\'b8\'b4\'d6\'c6\'b5\'bd
+\'bc\'f4\'cc\'f9\'b0\'e5\'a1\'a3\par
 }
 )rtf";
 

@@ -6,7 +6,9 @@
 #include "tests/support/Dnsresponder.h"
 #include "tests/support/Historylock.h"
 #include "tests/support/Httpserver.h"
+#include "tests/support/Netns.h"
 #include "tests/support/Noproxy.h"
+#include "tests/support/Pathchain.h"
 #include "tests/support/Textlines.h"
 #include "tests/support/Waitfor.h"
 #include "vqlib/Gbk.h"
@@ -1221,3 +1223,53 @@ TEST_F(OrvelCliStore, AHistoryThatIsALinkIsNotOpened)
 }
 
 }  // namespace
+
+TEST_F(OrvelCli, APathToLoopbackIsReachedAtTheFirstHop)
+{
+    if (!TIcmpEcho().IsOpen())
+        GTEST_SKIP() << "no ICMP socket may be opened here";
+    const TOutcome result = Run("--path 127.0.0.1 -c 2 -i 10 --format json");
+    ASSERT_EQ(result.Status, 0) << result.Err;
+    const nlohmann::json json = nlohmann::json::parse(result.Out);
+    EXPECT_EQ(json["reached"], true);
+    ASSERT_EQ(json["hops"].size(), 1u);
+    EXPECT_EQ(json["hops"][0]["addresses"], nlohmann::json::array({"127.0.0.1"}));
+    EXPECT_EQ(json["hops"][0]["sent"], 2);
+    EXPECT_EQ(Run("--path '[::1' -c 1").Status, 2);
+}
+
+TEST_F(OrvelCli, APathWhoseDestinationIsSilentExitsOne)
+{
+    RUN_IN_NAMESPACE([] { return true; }, [this] {
+        TPathChainSetup setup;
+        setup.Routers = 1;
+        setup.SilentDestination = true;
+        TPathChain chain(setup);
+        if (!chain.Ok())
+            return 1;
+        const TOutcome result = Run("--path " + chain.Destination(AF_INET) + " -c 1 -t 200 --format csv");
+        if (result.Status != 1)
+            return 2;
+        // The router, then the silent destination; nothing after it.
+        const std::vector<std::string> lines = TextLines(result.Out);
+        if (lines.size() != 3 || lines[1].rfind("1," + chain.HopAddress(1, AF_INET) + ",", 0) != 0
+            || lines[2].rfind("2,,,100.0,1", 0) != 0)
+            return 3;
+        return 0;
+    });
+}
+
+TEST_F(OrvelCliWatch, SigintEndsAPathEarlyAndPrintsWhatWasMeasured)
+{
+    if (!TIcmpEcho().IsOpen())
+        GTEST_SKIP() << "no ICMP socket may be opened here";
+    const auto started = std::chrono::steady_clock::now();
+    const TOutcome result = Watch("--path 127.0.0.1 -c 1000 -i 50 --format json", [](const std::string&) { return true; },
+                                  SIGINT, "sleep 0.5");
+    EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(5));
+    ASSERT_EQ(result.Status, 0) << result.Err;
+    const nlohmann::json json = nlohmann::json::parse(result.Out);
+    EXPECT_EQ(json["stopped"], true);
+    EXPECT_GT(json["rounds"].get<int>(), 1);
+    EXPECT_LT(json["rounds"].get<int>(), 1000);
+}

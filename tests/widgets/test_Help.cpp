@@ -27,8 +27,8 @@ private slots:
     {
         TfrmHelp dialog(nullptr);
         QCOMPARE(dialog.windowTitle(), QString("帮助"));
-        QCOMPARE(dialog.size(), QSize(386, 349));
-        QCOMPARE(Text(dialog).geometry(), QRect(8, 8, 369, 305));
+        QCOMPARE(dialog.size(), QSize(386, 509));
+        QCOMPARE(Text(dialog).geometry(), QRect(8, 8, 369, 465));
         QCOMPARE(Text(dialog).RichText(), std::string(HelpRtf));
         QCOMPARE(Text(dialog).text(), QString());
         QVERIFY(!Text(dialog).WordWrap());

@@ -36,6 +36,11 @@ const std::vector<TExpectedParagraph> HelpParagraphs = {
     {"3.测速的过程中为何只有少数功能可以用?", "3.测速的过程中为何只有少数功能可以用?"},
     {"    软件在测速的过程中，为了结果的简洁，暂时屏蔽了大多数测速方案操作功能。软件采用的是一次对多条测速项同时测速的方式，"
      "因此整个过程最慢也会在几分钟内结束。请耐心等待。测速结束后，所有功能将再次可用。", ""},
+    {"", ""},
+    {"4.怎样找出网速慢在哪一段?", "4.怎样找出网速慢在哪一段?"},
+    {"    在列表中选中一个测速项，选择菜单\"操作\"下的\"路由跟踪\"命令（或在列表上单击右键），即可打开路由跟踪窗口。"
+     "它每秒向该测速项的地址逐跳发送一轮请求，列出沿途每一跳的地址、丢包率和耗时；没有响应的一跳显示为???。"
+     "可以随时停止、重新开始，或把结果复制到剪贴板。", ""},
 };
 
 std::string BoldText(const TRtfParagraph& paragraph)
@@ -188,7 +193,7 @@ private slots:
 
         QTextDocument document;
         LoadRtfInto(HelpRtf, document);
-        QCOMPARE(document.blockCount(), 9);
+        QCOMPARE(document.blockCount(), 12);
         QCOMPARE(ReadRtf(SaveRtfFrom(document)).Paragraphs, help.Paragraphs);
 
         // characters GBK cannot hold survive as \u escapes
