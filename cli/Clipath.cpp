@@ -5,6 +5,7 @@
 #include "cli/Clirun.h"
 #include "cli/Progressline.h"
 #include "engine/Pathtable.h"
+#include "engine/Thread.h"
 #include "vqlib/Csv.h"
 #include "vqlib/Vqnet.h"
 
@@ -184,6 +185,8 @@ int RunPath(const TPathOptions& path, TOutputFormat format, TOutput& output, TRu
             changed.wait_for(lock, std::chrono::milliseconds(1), [&] { return finished; });
         }
     }
+    // The try loop ends by itself once the trace has let go of it.
+    TThread::JoinAll();
     if (showProgress)
         line.Show(path.Rounds, path.Rounds);
     ExplainFailure(last);

@@ -29,7 +29,8 @@ struct TPathTrace::TState : std::enable_shared_from_this<TState> {
 
     struct THopFigures {
         std::vector<sockaddr_storage> Addresses;
-        unsigned Sent = 0;
+        unsigned Sent = 0;  // settled: answered or given up
+        unsigned Awaiting = 0;
         unsigned Received = 0;
         std::chrono::microseconds Last{0};
         std::chrono::microseconds Best{0};
@@ -130,6 +131,7 @@ void TPathTrace::TState::SendNext(size_t index)
     }
     ++round.Awaited;
     ++Awaited;
+    ++Hops[static_cast<size_t>(hop - 1)].Awaiting;
     const auto timeout = static_cast<int32_t>(std::clamp<int64_t>(Setup.Timeout.count(), 0, INT32_MAX));
     // A near hop may answer before the request's send returns.
     Sending = true;
@@ -148,6 +150,7 @@ void TPathTrace::TState::Answered(int hop, size_t index, const TAnswer& answer)
     --Awaited;
     TRound& round = Rounds[index];
     --round.Awaited;
+    --Hops[static_cast<size_t>(hop - 1)].Awaiting;
     if (answer.Kind == TAnswer::TKind::Failed)
         Fail(answer.Failure);
     else if (!(answer.Kind == TAnswer::TKind::Lost && Abort.load()))  // a stop is no loss
@@ -232,7 +235,8 @@ TPathReport TPathTrace::TState::Report(bool finished) const
         TPathHop shown;
         shown.Hop = hop;
         shown.Addresses = figures.Addresses;
-        shown.Sent = figures.Sent;
+        shown.Sent = figures.Sent + figures.Awaiting;
+        shown.Awaiting = figures.Awaiting;
         shown.Received = figures.Received;
         shown.Last = figures.Last;
         shown.Best = figures.Best;

@@ -21,15 +21,21 @@
 struct TPathHop {
     int Hop = 0;  // the hop limit, from 1
     std::vector<sockaddr_storage> Addresses;  // who answered, in the order first seen; none: silent
-    unsigned Sent = 0;      // requests whose answer is no longer awaited
-    unsigned Received = 0;  // of those, answered
+    unsigned Sent = 0;      // requests sent (a stop takes back those it cut short)
+    unsigned Awaiting = 0;  // of those, still within their time limit
+    unsigned Received = 0;  // answered
     std::chrono::microseconds Last{0};
     std::chrono::microseconds Best{0};
     std::chrono::microseconds Worst{0};
     double MeanMicroseconds = 0;
     double StdDevMicroseconds = 0;  // of a sample: 0 until two answers
 
-    double LossPercent() const { return Sent ? 100.0 * (Sent - Received) / Sent : 0.0; }
+    // Of the requests no longer awaited: one in flight is not lost yet.
+    double LossPercent() const
+    {
+        const unsigned settled = Sent - Awaiting;
+        return settled ? 100.0 * (settled - Received) / settled : 0.0;
+    }
     bool Silent() const { return Addresses.empty(); }
 };
 

@@ -7,6 +7,7 @@
 #include "app/Uiexecutorqt.h"
 #include "dialogs/Pathtrace.h"
 #include "tests/support/Netns.h"
+#include "tests/support/Pathchain.h"
 #include "vqlib/Gbk.h"
 #include "vqlib/Vqnet.h"
 
@@ -284,6 +285,34 @@ private slots:
         const unsigned long sent = EchoRequestsSent();
         QTest::qWait(800);  // two more rounds, were it still running
         QCOMPARE(EchoRequestsSent(), sent);
+    }
+
+    void tracesAChainWithASilentRouter()
+    {
+        TThreadNetns netns;
+        if (!netns.Ok())
+            QSKIP(qPrintable(QStringLiteral("no network namespace of our own: ") + QString::fromStdString(netns.Why())));
+        if (!WriteSysctl("net/ipv4/ping_group_range", "0 2147483647"))
+            QSKIP("cannot allow ping sockets in the namespace");
+        TPathChainSetup silent;
+        silent.SilentRouter = 2;
+        TPathChain chain(silent);
+        if (!chain.Ok())
+            QSKIP(qPrintable(QStringLiteral("no chain: ") + QString::fromStdString(chain.Why())));
+        for (const int family : {AF_INET, AF_INET6}) {
+            TPathTraceDialog::TSetupScope setup({3, 50ms, 30, 500ms});
+            TPathTraceDialog dialog(nullptr, QStringLiteral("目标"), chain.Destination(family));
+            dialog.show();
+            dialog.Start();
+            QTRY_COMPARE_WITH_TIMEOUT(dialog.lblStatus->text(), QStringLiteral("已到达目标"), 10000);
+            QCOMPARE(dialog.tblHops->rowCount(), chain.Hops());
+            for (int hop = 1; hop <= chain.Hops(); ++hop) {
+                const QStringList row = RowTexts(*dialog.tblHops, hop - 1);
+                const QString address = hop == 2 ? QStringLiteral("???") : QString::fromStdString(chain.HopAddress(hop, family));
+                QCOMPARE(row.mid(0, 4), (QStringList{QString::number(hop), address, hop == 2 ? "100.0" : "0.0", "3"}));
+                QCOMPARE(dialog.tblHops->item(hop - 1, kMean)->text().isEmpty(), hop == 2);
+            }
+        }
     }
 };
 
