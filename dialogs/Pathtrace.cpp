@@ -176,14 +176,7 @@ void TPathTraceDialog::Start()
     }
     ShowRunning(true);
     lblStatus->setText(QStringLiteral("正在解析域名..."));
-    // Shared with the lookup, which may outlive this dialog.
-    auto tool = std::make_shared<TWASTool>();
-    auto lookup = [tool](const std::string& host) -> std::optional<std::string> {
-        std::string ip;
-        if (!tool->ResolveHostIP(host, ip))
-            return std::nullopt;
-        return ip;
-    };
+    auto lookup = THostResolution::SystemLookup();
     FResolution = std::make_unique<THostResolution>(
         std::vector<std::string>{FHost}, std::move(lookup), [this](THostResolution::TAddresses addresses) {
             Guarded([&] { AddressResolved(addresses.empty() ? std::nullopt : addresses.front()); });

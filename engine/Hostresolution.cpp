@@ -1,6 +1,7 @@
 #include "engine/Hostresolution.h"
 
 #include "engine/Uiexecutor.h"
+#include "vqlib/Vqnet.h"
 
 #include <algorithm>
 #include <mutex>
@@ -127,4 +128,16 @@ void THostResolution::Abandon()
     std::lock_guard lock(FState->Mutex);
     FState->Over = true;
     FState->Done = nullptr;  // what it holds goes now, not with the last thread
+}
+
+THostResolution::TLookup THostResolution::SystemLookup()
+{
+    // Shared with the lookups, which may outlive whoever asked.
+    auto tool = std::make_shared<TWASTool>();
+    return [tool](const std::string& host) -> std::optional<std::string> {
+        std::string ip;
+        if (!tool->ResolveHostIP(host, ip))
+            return std::nullopt;
+        return ip;
+    };
 }

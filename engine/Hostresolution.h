@@ -22,6 +22,9 @@ public:
     // after the resolution was abandoned: it must own what it uses.
     using TLookup = std::function<std::optional<std::string>(const std::string& host)>;
     using TAddresses = std::vector<std::optional<std::string>>;
+    // The system's own lookup (TWASTool): a name's first IPv4 address, else
+    // its first IPv6 one. It owns what it uses.
+    static TLookup SystemLookup();
     using TDone = std::function<void(TAddresses addresses)>;
 
     // UI thread. Starts looking names up; done gets their addresses, in the

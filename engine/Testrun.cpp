@@ -69,14 +69,7 @@ void TTestRun::ResolveHosts(std::function<void()> resolved)
         resolved();
         return;
     }
-    // Shared with the lookups, which may outlive this run.
-    auto tool = std::make_shared<TWASTool>();
-    auto lookup = [tool](const std::string& host) -> std::optional<std::string> {
-        std::string ip;
-        if (!tool->ResolveHostIP(host, ip))
-            return std::nullopt;
-        return ip;
-    };
+    auto lookup = THostResolution::SystemLookup();
     FResolving = true;
     FResolution.reset();
     FResolution = std::make_unique<THostResolution>(

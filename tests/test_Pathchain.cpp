@@ -1,5 +1,6 @@
 // The chain is proved with the system's ping alone, so that a fault of the
 // path trace is never hidden by the same fault in the chain.
+#include "bench/Benchtools.h"
 #include "tests/support/Netns.h"
 #include "tests/support/Pathchain.h"
 
@@ -13,18 +14,6 @@
 #include <string>
 
 namespace {
-
-std::string Capture(const std::string& command)
-{
-    std::string output;
-    if (FILE* pipe = popen(command.c_str(), "r")) {
-        char buffer[512];
-        while (fgets(buffer, sizeof buffer, pipe))
-            output += buffer;
-        pclose(pipe);
-    }
-    return output;
-}
 
 // One echo request with the given hop limit (0: the default); ping's output.
 std::string Ping(const std::string& address, int hopLimit = 0)
