@@ -7,6 +7,7 @@
 #include "engine/Pathtable.h"
 #include "engine/Thread.h"
 #include "vqlib/Csv.h"
+#include "vqlib/Programdir.h"
 #include "vqlib/Vqnet.h"
 
 #include <netdb.h>
@@ -74,9 +75,16 @@ std::string AddressOf(const std::string& host)
 
 void ExplainFailure(const TPathReport& report)
 {
-    if (report.Failure == TTryCause::None)
-        return;
-    std::cerr << "orvel-cli: " << PathStateText(report, 0) << "\n";
+    if (report.Failure == TTryCause::Denied) {
+        std::cerr << "orvel-cli: --path could open no ICMP socket; as root, give the program the capability (setcap "
+                  << "cap_net_raw+ep " << ProgramDir() << "orvel-cli) or let your group open ping sockets (sysctl -w "
+                  << "net.ipv4.ping_group_range=\"0 2147483647\")\n";
+    } else if (report.Failure != TTryCause::None) {
+        TTryOutcome failed;
+        failed.Cause = report.Failure;
+        failed.Shortage = report.SystemError;
+        std::cerr << "orvel-cli: --path could not send its requests (" << CauseCode(failed) << ")\n";
+    }
 }
 
 }  // namespace

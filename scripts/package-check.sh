@@ -154,6 +154,10 @@ user_checks() {
     printf '[config]\r\nproject=lo\r\n' >"$scratch/DestLists.ini"
     orvel-cli --dir "$scratch" --format csv | tee "$scratch/ping.csv" || fail "orvel-cli could not ping 127.0.0.1"
     grep -q '^loopback,127\.0\.0\.1,0,Ping,done,' "$scratch/ping.csv" || fail "the Ping item did not answer"
+    step "orvel-cli --path 127.0.0.1 through its capability"
+    orvel-cli --path 127.0.0.1 -c 2 -i 50 --format csv | tee "$scratch/path.csv" ||
+        fail "orvel-cli --path did not reach 127.0.0.1"
+    grep -q '^1,127\.0\.0\.1,,0\.0,2,' "$scratch/path.csv" || fail "the path to 127.0.0.1 is not one answering hop"
     # A copy has no capability: where the user may open no ping socket either,
     # its Ping fails, so the capability is what made the run above work.
     local low high allowed=no
@@ -166,6 +170,10 @@ user_checks() {
         if "$scratch/orvel-cli" --dir "$scratch" --format csv >/dev/null 2>&1; then
             fail "a copy without the capability pinged too: the check proves nothing"
         fi
+        if "$scratch/orvel-cli" --path 127.0.0.1 -c 1 >/dev/null 2>"$scratch/path.err"; then
+            fail "a copy without the capability traced a path"
+        fi
+        grep -q 'could open no ICMP socket' "$scratch/path.err" || fail "a trace without rights does not say why"
     else
         echo "(net.ipv4.ping_group_range lets this user ping anyway: the capability is not all that is tried)"
     fi
