@@ -6,6 +6,7 @@
 #include "dialogs/History.h"
 #include "dialogs/Itemdetails.h"
 #include "dialogs/Pathtrace.h"
+#include "engine/Httpfigures.h"
 #include "engine/Itemtexts.h"
 #include "engine/Measuredns.h"
 #include "history/Historyrecorder.h"
@@ -102,7 +103,8 @@ void TfrmTarnix::actItemDetailsExecute()
     const TTryOutcomes& outcomes = FItemOutcomes[static_cast<size_t>(item - Infos.data())];
     const QString queryName = item->DoType == dtDNSQuery ? QString::fromLatin1(DNSQueryHostName) : QString();
     dialog.ShowDetails({FromGbk(item->Name), FromGbk(item->DomainIP), Utf8Text(MethodText(item->DoType)),
-                        AddressText(*item, outcomes), outcomes, queryName, item->DoType == dtHomePage});
+                        AddressText(*item, outcomes), outcomes, queryName, item->DoType == dtHomePage,
+                        item->DoType == dtHomePage && IsHttpsTarget(item->DomainIP)});
     dialog.exec();
 }
 

@@ -32,13 +32,6 @@ int HttpColumnsWidth()
 QString PhaseText(std::chrono::microseconds phase) { return TryTimeText(phase); }
 
 // Plain http has no TLS phase to speak of, not one of no time.
-bool HadTls(const THttpTry& http) { return http.Tls.count() > 0 || http.CertExpiry != 0; }
-
-bool AnyHadTls(const TTryOutcomes& tries)
-{
-    return std::any_of(tries.begin(), tries.end(),
-                       [](const auto& outcome) { return outcome && outcome->Http && HadTls(*outcome->Http); });
-}
 QString MeanText(double milliseconds) { return QString::number(milliseconds, 'f', 3); }
 
 // A try not made (the run was stopped) has nothing to say but that.
@@ -94,6 +87,7 @@ void TfrmItemDetails::ShowDetails(const TItemDetails& details)
     lblAddress->setText(details.Address.isEmpty() ? QStringLiteral("未解析") : details.Address);
     ShowQueryName(details.QueryName);
     ShowHttpColumns(details.HomePage);
+    FHttps = details.Https;
 
     lvTries->clear();
     for (size_t i = 0; i < details.Tries.size(); ++i)
@@ -136,7 +130,7 @@ void TfrmItemDetails::AddTryRow(int index, const std::optional<TTryOutcome>& out
         const THttpTry& http = *outcome->Http;
         row->setText(kResolve, PhaseText(http.Resolve));
         row->setText(kConnect, PhaseText(http.Connect));
-        row->setText(kTls, HadTls(http) ? PhaseText(http.Tls) : kNone);
+        row->setText(kTls, FHttps ? PhaseText(http.Tls) : kNone);
         row->setText(kProcessing, PhaseText(http.Processing));
         row->setText(kTransfer, PhaseText(http.Transfer));
         row->setText(kStatus, http.Status ? QString::number(http.Status) : kNone);
@@ -160,7 +154,7 @@ void TfrmItemDetails::AddMeansRow(const TTryOutcomes& tries)
         row->setText(kTime, MeanText(figures->Mean));
     for (size_t phase = 0; phase < kHttpPhases.size(); ++phase)
         row->setText(kResolve + int(phase), MeanText(means->PhaseMs[phase]));
-    if (!AnyHadTls(tries))
+    if (!FHttps)
         row->setText(kTls, kNone);
     if (means->RateKBps)
         row->setText(kRate, QString::number(*means->RateKBps, 'f', 1));

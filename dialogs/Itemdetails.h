@@ -26,6 +26,7 @@ struct TItemDetails {
     TTryOutcomes Tries;
     QString QueryName;  // the name a DNS item asked for; empty for the other methods
     bool HomePage = false;  // its tries have phases, a status and a body
+    bool Https = false;     // a home page over https: its tries have a TLS phase
 };
 
 class TfrmItemDetails : public QDialog {
@@ -53,6 +54,7 @@ private:
     void ShowHttpColumns(bool shown);
     void AddTryRow(int index, const std::optional<TTryOutcome>& outcome);
     void AddMeansRow(const TTryOutcomes& tries);
+    bool FHttps = false;  // of the item shown
 
     std::unique_ptr<Ui::TfrmItemDetails> ui;
     bool FQueryNameShown = false;

@@ -142,6 +142,12 @@ private slots:
         QVERIFY(dialog.width() > plain.width());
         QVERIFY(dialog.btnClose->geometry().right() < dialog.width());
 
+        // Over https the TLS phase is a figure even where it took no time.
+        dialog.ShowDetails(
+            {"页", "https://127.0.0.1:18443/", "取首页内容", "127.0.0.1", {answered, timedOut, second}, {}, true, true});
+        QCOMPARE(dialog.lvTries->topLevelItem(0)->text(4), QStringLiteral("0.000"));
+        QCOMPARE(dialog.lvTries->topLevelItem(3)->text(4), QStringLiteral("0.000"));
+
         dialog.ShowDetails({"p", "127.0.0.1", "Ping", "127.0.0.1", Tries({1ms}), {}});
         QCOMPARE(dialog.size(), plain);
         QVERIFY(dialog.lvTries->isColumnHidden(2));
