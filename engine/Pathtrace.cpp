@@ -63,7 +63,8 @@ struct TPathTrace::TState : std::enable_shared_from_this<TState> {
         bool AllSent = false;
     };
     std::vector<THopFigures> Hops;
-    int DestinationHop = 0;  // 0: not seen yet
+    int DestinationHop = 0;  // the path's last hop: the destination or a hop that said it is unreachable; 0: none yet
+    bool Reached = false;    // the destination itself answered at DestinationHop
     std::vector<TRound> Rounds;
     unsigned Awaited = 0;
     TTryLoop::TTime FirstRound{};
@@ -155,11 +156,17 @@ void TPathTrace::TState::Answered(int hop, size_t index, const TAnswer& answer)
         Fail(answer.Failure);
     else if (!(answer.Kind == TAnswer::TKind::Lost && Abort.load()))  // a stop is no loss
         Count(Hops[static_cast<size_t>(hop - 1)], answer);
-    const bool reachedHere = answer.Kind == TAnswer::TKind::Reply
-        || (answer.Kind != TAnswer::TKind::Lost && answer.Kind != TAnswer::TKind::Failed
-            && SameAddress(answer.From, Setup.Target));
-    if (reachedHere && (!DestinationHop || hop < DestinationHop))
+    const bool answered = answer.Kind != TAnswer::TKind::Lost && answer.Kind != TAnswer::TKind::Failed;
+    const bool reachedHere = answered && (answer.Kind == TAnswer::TKind::Reply || SameAddress(answer.From, Setup.Target));
+    // A hop that says the destination cannot be reached ends the path too:
+    // every hop after it would only say the same.
+    const bool endsHere = reachedHere || answer.Kind == TAnswer::TKind::Unreachable;
+    if (endsHere && (!DestinationHop || hop < DestinationHop)) {
         DestinationHop = hop;
+        Reached = reachedHere;
+    } else if (hop == DestinationHop && reachedHere) {
+        Reached = true;
+    }
     if (round.AllSent && round.Awaited == 0 && !Ending() && Awaited > 0)
         Emit(Report(false));
     EndIfDone();
@@ -213,7 +220,7 @@ void TPathTrace::TState::EndIfDone()
 TPathReport TPathTrace::TState::Report(bool finished) const
 {
     TPathReport report;
-    report.Reached = DestinationHop > 0;
+    report.Reached = Reached;
     report.RoundsSent = static_cast<int>(Rounds.size());
     report.Finished = finished;
     report.Stopped = finished && Abort.load();

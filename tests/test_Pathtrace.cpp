@@ -14,6 +14,7 @@
 #include <mutex>
 #include <string>
 #include <thread>
+#include <vector>
 
 using namespace std::chrono_literals;
 
@@ -80,13 +81,15 @@ std::string Shown(const TPathHop& hop) { return hop.Silent() ? std::string() : A
 
 // The hops listed must be the chain's, the silent one empty, each answering
 // one answered every request.
-int CheckHops(const TPathReport& report, const TPathChain& chain, int family, int listed, int silentHop, int rounds)
+int CheckHops(const TPathReport& report, const TPathChain& chain, int family, int listed, int silentHop, int rounds,
+              const std::vector<int>& answeredBy)
 {
     if (static_cast<int>(report.Hops.size()) != listed)
         return Report(20, "listed " + std::to_string(report.Hops.size()) + " hops");
     for (int hop = 1; hop <= listed; ++hop) {
         const TPathHop& seen = report.Hops[static_cast<size_t>(hop - 1)];
-        const std::string expected = hop == silentHop ? std::string() : chain.HopAddress(hop, family);
+        const int answering = answeredBy.empty() ? hop : answeredBy[static_cast<size_t>(hop - 1)];
+        const std::string expected = hop == silentHop ? std::string() : chain.HopAddress(answering, family);
         if (seen.Hop != hop || Shown(seen) != expected || seen.Addresses.size() > 1)
             return Report(21, "hop " + std::to_string(hop) + " is " + Shown(seen) + ", not " + expected);
         if (seen.Sent != static_cast<unsigned>(rounds))
@@ -109,6 +112,7 @@ struct TCase {
     int Listed = 4;
     int SilentHop = 0;
     bool Reached = true;
+    std::vector<int> AnsweredBy;  // the chain's hop whose address answers at each hop; empty: the hop itself
 };
 
 int TraceChain(const TCase& test)
@@ -128,7 +132,7 @@ int TraceChain(const TCase& test)
     if (report.Reached != test.Reached || report.Stopped || report.RoundsSent != kRounds
         || report.Failure != TTryCause::None)
         return Report(5, "the trace ended wrongly");
-    return CheckHops(report, chain, test.Family, test.Listed, test.SilentHop, kRounds);
+    return CheckHops(report, chain, test.Family, test.Listed, test.SilentHop, kRounds, test.AnsweredBy);
 }
 
 void RunCase(const TCase& test)
@@ -169,6 +173,21 @@ TEST(PathTrace, ASilentDestinationEndsThePathOneHopAfterTheLastThatAnswered)
         test.Chain.SilentDestination = true;
         test.SilentHop = 4;
         test.Reached = false;
+        RunCase(test);
+    }
+}
+
+TEST(PathTrace, AHopThatSaysTheDestinationIsUnreachableEndsThePath)
+{
+    for (int family : {AF_INET, AF_INET6}) {
+        // Router 2 answers hop 2 in time and every request it would forward
+        // with an unreachable error of its own: the path ends at hop 3, router 2 again.
+        TCase test;
+        test.Family = family;
+        test.Chain.RejectingRouter = 2;
+        test.Listed = 3;
+        test.Reached = false;
+        test.AnsweredBy = {1, 2, 2};
         RunCase(test);
     }
 }

@@ -174,6 +174,13 @@ const char kDropTimeExceeded[] = "table inet orvel_chain {\n"
                                  "  }\n"
                                  "}\n";
 
+const char kRejectForwarded[] = "table inet orvel_reject {\n"
+                                "  chain forward {\n"
+                                "    type filter hook forward priority 0; policy accept;\n"
+                                "    meta l4proto { icmp, ipv6-icmp } reject with icmpx type admin-prohibited\n"
+                                "  }\n"
+                                "}\n";
+
 std::atomic<int> NextChain{0};
 
 }  // namespace
@@ -198,7 +205,8 @@ bool TPathChain::Build(const TPathChainSetup& setup)
 {
     if (FRouters < 0 || FRouters > 250)
         return Fail("cannot make a chain of " + std::to_string(FRouters) + " routers");
-    return MakeNamespaces() && SetSysctls() && JoinNodes() && SetNodesUp() && Route() && Silence(setup) && Warm(setup);
+    return MakeNamespaces() && SetSysctls() && JoinNodes() && SetNodesUp() && Route() && Silence(setup) && Warm(setup)
+        && Reject(setup);
 }
 
 bool TPathChain::MakeNamespaces()
@@ -318,6 +326,23 @@ bool TPathChain::Warm(const TPathChainSetup& setup)
             return Fail("no echo from " + address + " through the chain: " + result.Output);
     }
     return true;
+}
+
+// After the warm-up, which goes through the whole chain.
+bool TPathChain::Reject(const TPathChainSetup& setup)
+{
+    if (setup.RejectingRouter == 0)
+        return true;
+    if (setup.RejectingRouter < 0 || setup.RejectingRouter > FRouters)
+        return Fail("there is no router " + std::to_string(setup.RejectingRouter) + " to reject");
+    std::string why;
+    const std::string& name = NamespaceOf(setup.RejectingRouter);
+    const bool ok = InNamespace(name, [&] {
+        const TCommandResult result = RunCommand({"nft", "-f", "-"}, kRejectForwarded);
+        why = result.Output;
+        return result.Ok;
+    }, why);
+    return ok || Fail(name + ": nft: " + why);
 }
 
 // Best effort, each step on its own: whatever a failed set-up left goes too.

@@ -19,6 +19,7 @@ struct TPathChainSetup {
     int Routers = 3;
     int SilentRouter = 0;  // 1-based router that sends no time-exceeded errors; 0: none
     bool SilentDestination = false;  // the destination answers no echo requests
+    int RejectingRouter = 0;  // 1-based router that forwards no echo request, answering it unreachable; 0: none
 };
 
 class TPathChain {
@@ -45,6 +46,7 @@ private:
     bool Route();
     bool Silence(const TPathChainSetup& setup);
     bool Warm(const TPathChainSetup& setup);
+    bool Reject(const TPathChainSetup& setup);
     void Remove();
     // Runs ip commands in the namespace of node (0: the host), as one batch.
     bool Ip(int node, const std::vector<std::string>& commands);
