@@ -129,25 +129,69 @@ void TfrmTarnix::actPathTraceExecute()
 
 // --- export ---
 
+namespace {
+
+// The run's state apart from the average, so that the average column holds
+// figures only.
+QString StateText(const TDNSDispInfo& item)
+{
+    return item.State == tsDone ? QStringLiteral("已完成") : QString::fromStdString(TimeText(item));
+}
+
+// The figures' columns are named as orvel-cli's CSV names them, so that a
+// spreadsheet reads both alike.
+QStringList FigureColumns(int32_t testTimes)
+{
+    QStringList names;
+    for (int i = 1; i <= testTimes; ++i)
+        names << QStringLiteral("try%1_ms").arg(i);
+    names << QStringLiteral("fastest_ms") << QStringLiteral("mean_ms") << QStringLiteral("slowest_ms")
+          << QStringLiteral("stddev_ms");
+    return names;
+}
+
+// A failed try, or a figure of no answered try, is an empty field.
+QStringList FigureFields(const TTryTimes& tries)
+{
+    QStringList fields;
+    for (const auto& time : tries)
+        fields << (time ? TryTimeText(time) : QString());
+    const std::optional<TTryFigures> figures = TryFigures(tries);
+    for (double TTryFigures::*figure : {&TTryFigures::Fastest, &TTryFigures::Mean, &TTryFigures::Slowest,
+                                        &TTryFigures::StdDev})
+        fields << (figures ? FigureText((*figures).*figure) : QString());
+    return fields;
+}
+
+}  // namespace
+
+// The list's columns, its time column as a state and an average; then the
+// measured address, the tries and their figures.
 QList<QStringList> TfrmTarnix::ResultRows() const
 {
+    const QTreeWidget& list = *ui->lvInfos;
     QStringList header;
-    for (int column = 0; column < ui->lvInfos->columnCount(); ++column)
-        header << ui->lvInfos->headerItem()->text(column);
-    header << QStringLiteral("测得地址");
-    for (int i = 1; i <= FTestTimes; ++i)
-        header << QStringLiteral("第%1次(毫秒)").arg(i);
-    header << QStringLiteral("最快(毫秒)") << QStringLiteral("平均(毫秒)") << QStringLiteral("最慢(毫秒)")
-           << QStringLiteral("标准差(毫秒)");
+    for (int column = 0; column < list.columnCount(); ++column)
+        if (column == TInfoRow::colTime)
+            header << QStringLiteral("状态") << QStringLiteral("average_ms");
+        else
+            header << list.headerItem()->text(column);
+    header << QStringLiteral("测得地址") << FigureColumns(FTestTimes);
 
     // In the list's order, as the user sorted it.
     QList<QStringList> rows{header};
-    for (int i = 0; i < ui->lvInfos->topLevelItemCount(); ++i) {
-        const QTreeWidgetItem* row = ui->lvInfos->topLevelItem(i);
+    for (int i = 0; i < list.topLevelItemCount(); ++i) {
+        const QTreeWidgetItem* row = list.topLevelItem(i);
         const TDNSDispInfo* item = TInfoRow::DataOf(row);
         QStringList fields;
-        for (int column = 0; column < ui->lvInfos->columnCount(); ++column)
-            fields << row->text(column).trimmed();
+        for (int column = 0; column < list.columnCount(); ++column)
+            if (column == TInfoRow::colTime && item != nullptr)
+                fields << StateText(*item)
+                       << (item->State == tsDone ? QString::fromStdString(AverageText(item->AvgTime)) : QString());
+            else if (column == TInfoRow::colTime)
+                fields << row->text(column).trimmed() << QString();
+            else
+                fields << row->text(column).trimmed();
         TTryTimes tries;
         if (HasResults(item)) {
             const TTryOutcomes& outcomes = FItemOutcomes[static_cast<size_t>(item - Infos.data())];
@@ -157,12 +201,7 @@ QList<QStringList> TfrmTarnix::ResultRows() const
             fields << QString();
         }
         tries.resize(size_t(std::max(FTestTimes, 0)));
-        for (const auto& time : tries)
-            fields << (HasResults(item) ? TryTimeText(time) : QString());
-        if (const std::optional<TTryFigures> figures = TryFigures(tries))
-            fields << FigureText(figures->Fastest) << FigureText(figures->Mean) << FigureText(figures->Slowest)
-                   << FigureText(figures->StdDev);
-        rows.append(fields);
+        rows.append(fields << FigureFields(tries));
     }
     return rows;
 }
