@@ -20,6 +20,8 @@
 #include <QValueAxis>
 
 #include <algorithm>
+#include <cmath>
+#include <cstdlib>
 #include <iterator>
 #include <map>
 #include <memory>
@@ -67,9 +69,71 @@ QString RunTimeText(THistoryDb::time_point time)
     return LocalTime(time).toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"));
 }
 
+// ISO 8601 to the second with the offset from UTC: 2026-12-10T09:15:00+08:00.
+QString IsoTime(THistoryDb::time_point time)
+{
+    const QDateTime local = LocalTime(time);
+    const int offsetMinutes = local.offsetFromUtc() / 60;
+    const int magnitude = std::abs(offsetMinutes);
+    return local.toString(QStringLiteral("yyyy-MM-dd'T'HH:mm:ss"))
+        + QStringLiteral("%1%2:%3")
+              .arg(offsetMinutes < 0 ? QLatin1Char('-') : QLatin1Char('+'))
+              .arg(magnitude / 60, 2, 10, QLatin1Char('0'))
+              .arg(magnitude % 60, 2, 10, QLatin1Char('0'));
+}
+
+QString SilentName(const QString& name)
+{
+    return QStringLiteral("%1 (无响应)").arg(name);
+}
+
 QString AverageCell(const std::optional<double>& average)
 {
     return average ? FigureText(*average) : QStringLiteral("没响应");
+}
+
+// A round step for about `ticks` steps from 0 to top: 1, 2 or 5 times a
+// power of ten.
+double RoundStep(double top, int ticks)
+{
+    const double raw = top / ticks;
+    const double magnitude = std::pow(10.0, std::floor(std::log10(raw)));
+    for (const double multiple : {1.0, 2.0, 5.0})
+        if (multiple * magnitude >= raw * (1 - 1e-9))
+            return multiple * magnitude;
+    return 10 * magnitude;
+}
+
+// As many decimals as the step has, so that no two labels read alike.
+QString StepLabelFormat(double step)
+{
+    const int decimals = std::max(0, int(-std::floor(std::log10(step) + 1e-9)));
+    return QStringLiteral("%.%1f").arg(decimals);
+}
+
+// Labels fine enough for the time between two ticks, so that no two are
+// alike, and the date only where the axis spans more than one day.
+struct TTimeLabels {
+    QString Format;
+    int TickCount;
+};
+
+TTimeLabels TimeLabels(const QDateTime& from, const QDateTime& to)
+{
+    constexpr int kTicks = 6;
+    constexpr qint64 kMinute = 60, kHour = 60 * kMinute, kDay = 24 * kHour;
+    const qint64 span = std::max<qint64>(from.secsTo(to), 1);
+    const qint64 between = span / (kTicks - 1);
+    const bool oneDay = from.date() == to.date();
+    // An hour more than a day: a day that a clock change makes longer
+    // must not show its date twice.
+    if (between >= kDay + kHour)
+        return {QStringLiteral("yyyy-MM-dd"), kTicks};
+    if (between >= kMinute)
+        return {oneDay ? QStringLiteral("HH:mm") : QStringLiteral("MM-dd HH:mm"), kTicks};
+    // Under a minute between ticks: seconds, and no more ticks than seconds.
+    return {oneDay ? QStringLiteral("HH:mm:ss") : QStringLiteral("MM-dd HH:mm:ss"),
+            int(std::clamp<qint64>(span + 1, 2, kTicks))};
 }
 
 // A line with a break wherever a run had no answer: one series per stretch,
@@ -89,6 +153,16 @@ void AddBrokenLine(QChart& chart, const QString& name, const TSeries& points, QD
     }
     if (stretches.back().isEmpty())
         stretches.pop_back();
+    // Runs there, none answered: the legend still names the line.
+    if (stretches.empty() && !points.empty()) {
+        auto* series = new QLineSeries(&chart);
+        series->setName(SilentName(name));
+        chart.addSeries(series);
+        series->setPen(pen);
+        series->attachAxis(&x);
+        series->attachAxis(&y);
+        return;
+    }
 
     bool first = true;
     for (const QList<QPointF>& stretch : stretches) {
@@ -366,7 +440,14 @@ void TfrmHistory::FitValueAxis()
     for (QAbstractSeries* series : ui->chartView->chart()->series())
         for (const QPointF& point : static_cast<QLineSeries*>(series)->points())
             top = std::max(top, point.y());
-    FValueAxis->setRange(0, top > 0 ? top * 1.1 : 1.0);
+    // Some room above the highest point, up to the next round tick.
+    const double room = top > 0 ? top * 1.05 : 1.0;
+    const double step = RoundStep(room, 5);
+    FValueAxis->setTickType(QValueAxis::TicksDynamic);
+    FValueAxis->setTickAnchor(0);
+    FValueAxis->setTickInterval(step);
+    FValueAxis->setLabelFormat(StepLabelFormat(step));
+    FValueAxis->setRange(0, std::ceil(room / step - 1e-9) * step);
 }
 
 void TfrmHistory::DrawChart(const std::map<std::string, TSeries>& picked)
@@ -383,13 +464,11 @@ void TfrmHistory::DrawChart(const std::map<std::string, TSeries>& picked)
         const auto margin = std::max<THistoryDb::time_point::duration>(span / 50, std::chrono::minutes(1));
         x->setRange(LocalTime(FRuns.front().Started - margin), LocalTime(FRuns.back().Started + margin));
     }
-    x->setTickCount(6);
-    const qint64 shownDays = x->min().daysTo(x->max());
-    x->setFormat(shownDays < 1 ? QStringLiteral("HH:mm") : shownDays < 7 ? QStringLiteral("MM-dd HH:mm")
-                                                                          : QStringLiteral("yyyy-MM-dd"));
+    const TTimeLabels labels = TimeLabels(x->min(), x->max());
+    x->setTickCount(labels.TickCount);
+    x->setFormat(labels.Format);
     auto* y = new QValueAxis(chart);
     y->setTitleText(QStringLiteral("平均耗时(毫秒)"));
-    y->setLabelFormat(QStringLiteral("%.1f"));
     chart->addAxis(x, Qt::AlignBottom);
     chart->addAxis(y, Qt::AlignLeft);
     FTimeAxis = x;
@@ -415,14 +494,18 @@ void TfrmHistory::DrawChart(const std::map<std::string, TSeries>& picked)
     FitValueAxis();
 }
 
+// The columns and times of `orvel-cli --history --format csv`, so that a
+// spreadsheet reads both alike; the offset keeps runs of another zone apart.
 QList<QStringList> TfrmHistory::RunRows() const
 {
-    // Answered and total apart: "18/20" would read as a date in a spreadsheet.
-    QList<QStringList> rows{{QStringLiteral("测速时间"), QStringLiteral("总平均耗时(毫秒)"), QStringLiteral("响应数"),
-                             QStringLiteral("总数")}};
+    QList<QStringList> rows{{QStringLiteral("id"), QStringLiteral("started"), QStringLiteral("ended"),
+                             QStringLiteral("plan"), QStringLiteral("average_ms"), QStringLiteral("answered"),
+                             QStringLiteral("total")}};
+    const QString plan = QString::fromStdString(FPlan);
     for (const TRunSummary& run : FRuns)
-        rows.append({RunTimeText(run.Started), run.Average ? FigureText(*run.Average) : QString(),
-                     QString::number(run.Answered), QString::number(run.Total)});
+        rows.append({QString::number(run.Id), IsoTime(run.Started), IsoTime(run.Ended), plan,
+                     run.Average ? FigureText(*run.Average) : QString(), QString::number(run.Answered),
+                     QString::number(run.Total)});
     return rows;
 }
 

@@ -2,6 +2,7 @@
 // table, the lines with their gaps, the picked items and the export; and the
 // window while another program holds the history.
 
+#include "cli/Clireport.h"
 #include "dialogs/Csvfile.h"
 #include "dialogs/History.h"
 #include "history/Historydb.h"
@@ -12,6 +13,9 @@
 #include <QChart>
 #include <QChartView>
 #include <QDateEdit>
+#include <QDateTimeAxis>
+#include <QLegendMarker>
+#include <QValueAxis>
 #include <QLabel>
 #include <QLineSeries>
 #include <QListWidget>
@@ -24,7 +28,11 @@
 
 #include <atomic>
 #include <chrono>
+#include <cmath>
+#include <cstdlib>
+#include <ctime>
 #include <memory>
+#include <set>
 #include <thread>
 
 using namespace std::chrono_literals;
@@ -44,6 +52,17 @@ TRunRecord Run(const std::string& plan, TClock::time_point started, std::optiona
     run.Ended = started + 3s;
     run.Plan = plan;
     run.Items = {{"甲", "127.0.0.1", 0, "127.0.0.1", tries(aMs), {}}, {"乙", "127.0.0.2", 0, "127.0.0.2", tries(bMs), {}}};
+    return run;
+}
+
+// A run of one item, 丙, that took `time` each try, or never answered.
+TRunRecord OneItemRun(const std::string& plan, TClock::time_point started, std::optional<std::chrono::microseconds> time)
+{
+    TRunRecord run;
+    run.Started = started;
+    run.Ended = started + 1s;
+    run.Plan = plan;
+    run.Items = {{"丙", "127.0.0.3", 0, "127.0.0.3", TTryTimes(5, time), {}}};
     return run;
 }
 
@@ -141,6 +160,69 @@ QString Cell(const TfrmHistory& window, int row, int column)
     const QAbstractItemModel* model = Runs(window).model();
     return model->data(model->index(row, column)).toString();
 }
+
+QChart& ChartOf(const TfrmHistory& window) { return *Child<QChartView>(window, "chartView").chart(); }
+
+QValueAxis& ValueAxis(const TfrmHistory& window)
+{
+    return *qobject_cast<QValueAxis*>(ChartOf(window).axes(Qt::Vertical).value(0));
+}
+
+// The texts under the time axis's ticks, spread evenly from its start to its end.
+QStringList TimeLabels(const TfrmHistory& window)
+{
+    const auto& axis = *qobject_cast<QDateTimeAxis*>(ChartOf(window).axes(Qt::Horizontal).value(0));
+    const qint64 from = axis.min().toMSecsSinceEpoch(), to = axis.max().toMSecsSinceEpoch();
+    QStringList labels;
+    for (int i = 0; i < axis.tickCount(); ++i)
+        labels << QDateTime::fromMSecsSinceEpoch(from + (to - from) * i / (axis.tickCount() - 1)).toString(axis.format());
+    return labels;
+}
+
+QStringList LegendNames(const TfrmHistory& window)
+{
+    QStringList names;
+    for (QLegendMarker* marker : ChartOf(window).legend()->markers())
+        if (marker->isVisible())
+            names << marker->label();
+    return names;
+}
+
+// 1, 2 or 5 times a power of ten.
+bool IsRound(double step)
+{
+    const double mantissa = step / std::pow(10.0, std::floor(std::log10(step)));
+    return std::abs(mantissa - 1) < 1e-9 || std::abs(mantissa - 2) < 1e-9 || std::abs(mantissa - 5) < 1e-9;
+}
+
+bool ShowAndWait(TfrmHistory& window, QDate since, QDate until)
+{
+    QSignalSpy read(&window, &TfrmHistory::ReadEnded);
+    window.ShowRange(since, until);
+    return read.wait(5000);
+}
+
+// While alive, local time is that of a POSIX TZ rule.
+class TTimeZoneScope {
+public:
+    explicit TTimeZoneScope(const char* rule) : FOld(qgetenv("TZ")), FHad(qEnvironmentVariableIsSet("TZ"))
+    {
+        qputenv("TZ", rule);
+        ::tzset();
+    }
+    ~TTimeZoneScope()
+    {
+        if (FHad)
+            qputenv("TZ", FOld);
+        else
+            qunsetenv("TZ");
+        ::tzset();
+    }
+
+private:
+    QByteArray FOld;
+    bool FHad;
+};
 
 }  // namespace
 
@@ -246,7 +328,8 @@ private slots:
         QCOMPARE(Status(window), QStringLiteral("共1次测速"));
     }
 
-    // The table as CSV, answered and total apart.
+    // The table as CSV, answered and total apart, the average empty where
+    // nothing answered.
     void exportWritesTheTable()
     {
         TOpened opened(Path(), "p");
@@ -259,10 +342,120 @@ private slots:
         const QByteArray bytes = file.readAll();
         QVERIFY(bytes.startsWith("\xEF\xBB\xBF"));
         const QStringList lines = QString::fromUtf8(bytes.mid(3)).split(QStringLiteral("\r\n"));
-        QCOMPARE(lines[0], QStringLiteral("测速时间,总平均耗时(毫秒),响应数,总数"));
+        QCOMPARE(lines[0], QStringLiteral("id,started,ended,plan,average_ms,answered,total"));
         QCOMPARE(lines.size(), 5);
-        QVERIFY(lines[1].endsWith(QStringLiteral(",20.00,2,2")));
-        QVERIFY(lines[2].endsWith(QStringLiteral(",,0,2")));
+        QVERIFY(lines[1].endsWith(QStringLiteral(",p,20.00,2,2")));
+        QVERIFY(lines[2].endsWith(QStringLiteral(",p,,0,2")));
+    }
+
+    // Every run a row of as many fields as the header, the header and the
+    // rows those of orvel-cli's CSV of the same runs; times with their offset
+    // from UTC, east and west.
+    void exportReadsAsTheCliWrites()
+    {
+        const auto started = TClock::from_time_t(1796865300);  // 2026-12-10T01:15:00Z
+        {
+            THistoryDb db(Path());
+            db.Record(OneItemRun("z", started, 12340us));
+            db.Record(OneItemRun("z", started + 90s, std::nullopt));
+        }
+        for (const auto& [rule, first] : {std::pair{"CST-8", "2026-12-10T09:15:00+08:00"},
+                                          std::pair{"NST+3:30", "2026-12-09T21:45:00-03:30"}}) {
+            TTimeZoneScope zone(rule);
+            TfrmHistory window(nullptr, Path(), "z");
+            QVERIFY(ShowAndWait(window, QDate(2026, 12, 9), QDate(2026, 12, 10)));
+            const QList<QStringList> rows = window.RunRows();
+            QCOMPARE(rows.size(), 3);
+            for (const QStringList& row : rows)
+                QCOMPARE(row.size(), rows[0].size());
+            QCOMPARE(rows[1][1], QString::fromLatin1(first));
+            QCOMPARE(rows[1][4], QStringLiteral("12.34"));
+            QCOMPARE(rows[2][4], QString());
+            const auto runs = THistoryDb(Path()).Runs("z", started - 1h, started + 1h);
+            QCOMPARE(CsvBytes(rows).mid(3), QByteArray::fromStdString(FormatHistoryCsv(runs)));
+        }
+    }
+
+    // The value axis ticks at round numbers from 0 past the highest point,
+    // with labels as fine as the step.
+    void valueTicksAreRound()
+    {
+        const TClock::time_point now = TClock::now();
+        for (const auto& [plan, time] : {std::pair{"a", 370us}, std::pair{"b", 12340us}, std::pair{"c", 1234500us},
+                                         std::pair{"d", 7us}}) {
+            {
+                THistoryDb db(Path());
+                db.Record(OneItemRun(plan, now - 2h, time));
+                db.Record(OneItemRun(plan, now - 1h, time / 2));
+            }
+            TOpened opened(Path(), plan);
+            QVERIFY(opened.Ended);
+            const QValueAxis& axis = ValueAxis(opened.Window);
+            const double top = double(time.count()) / 1000;
+            QCOMPARE(axis.tickType(), QValueAxis::TicksDynamic);
+            QCOMPARE(axis.min(), 0.0);
+            QVERIFY2(IsRound(axis.tickInterval()), qPrintable(QString::number(axis.tickInterval())));
+            QVERIFY(axis.max() > top);
+            const double steps = axis.max() / axis.tickInterval();
+            QVERIFY2(std::abs(steps - std::round(steps)) < 1e-6 && steps >= 3 && steps <= 10, qPrintable(QString::number(steps)));
+            QSet<QString> labels;
+            for (int i = 0; i <= int(std::round(steps)); ++i)
+                labels << QString::asprintf(axis.labelFormat().toLatin1().constData(), i * axis.tickInterval());
+            QCOMPARE(labels.size(), int(std::round(steps)) + 1);
+        }
+    }
+
+    // Runs seconds, hours, days or months apart: no two time labels alike,
+    // and as fine as the span asks.
+    void timeLabelsNeverRepeat()
+    {
+        const TClock::time_point now = TClock::now();
+        const QDate today = QDate::currentDate();
+        struct TSpan {
+            const char* Plan;
+            TClock::duration Apart;
+            int Days;
+            const char* Shows;  // a part the labels' format must have
+        };
+        for (const TSpan& span : {TSpan{"s", 5s, 1, "ss"}, TSpan{"h", 2h, 1, "mm"}, TSpan{"d", 72h, 5, "mm"},
+                                  TSpan{"m", 24h * 70, 80, "yyyy"}}) {
+            {
+                THistoryDb db(Path());
+                db.Record(OneItemRun(span.Plan, now - span.Apart - 1s, 10ms));
+                db.Record(OneItemRun(span.Plan, now - span.Apart / 2, 20ms));
+                db.Record(OneItemRun(span.Plan, now - 1s, 10ms));
+            }
+            TfrmHistory window(nullptr, Path(), span.Plan);
+            QVERIFY(ShowAndWait(window, today.addDays(-span.Days), today));
+            const QStringList labels = TimeLabels(window);
+            QVERIFY2(labels.size() >= 3, qPrintable(labels.join(" | ")));
+            QVERIFY2(QSet<QString>(labels.begin(), labels.end()).size() == labels.size(), qPrintable(labels.join(" | ")));
+            const auto& axis = *qobject_cast<QDateTimeAxis*>(ChartOf(window).axes(Qt::Horizontal).value(0));
+            QVERIFY2(axis.format().contains(QLatin1String(span.Shows)), qPrintable(span.Plan + (" " + axis.format())));
+        }
+    }
+
+    // A ticked item that never answered has no line, but the legend names it
+    // as such; unticked, it goes.
+    void aSilentItemIsNamedInTheLegend()
+    {
+        const TClock::time_point now = TClock::now();
+        {
+            THistoryDb db(Path());
+            db.Record(Run("quiet", now - 2h, 10, std::nullopt));
+            db.Record(Run("quiet", now - 1h, 20, std::nullopt));
+        }
+        TOpened opened(Path(), "quiet");
+        TfrmHistory& window = opened.Window;
+        QVERIFY(opened.Ended);
+        QListWidgetItem* b = Items(window).findItems(QStringLiteral("乙"), Qt::MatchExactly).value(0);
+        QVERIFY(b != nullptr);
+        b->setCheckState(Qt::Checked);
+        QTRY_VERIFY(LegendNames(window).contains(QStringLiteral("乙 (无响应)")));
+        QCOMPARE(LegendNames(window), (QStringList{QStringLiteral("总平均耗时"), QStringLiteral("乙 (无响应)")}));
+        QVERIFY(Stretches(window, QStringLiteral("乙")).isEmpty());
+        b->setCheckState(Qt::Unchecked);
+        QCOMPARE(LegendNames(window), QStringList{QStringLiteral("总平均耗时")});
     }
 
     // Looking at a history that is not there leaves none behind; a file that
