@@ -27,8 +27,8 @@ private slots:
     {
         TfrmHelp dialog(nullptr);
         QCOMPARE(dialog.windowTitle(), QString("帮助"));
-        QCOMPARE(dialog.size(), QSize(386, 509));
-        QCOMPARE(Text(dialog).geometry(), QRect(8, 8, 369, 465));
+        QCOMPARE(dialog.size(), QSize(456, 604));
+        QCOMPARE(Text(dialog).geometry(), QRect(8, 8, 440, 560));
         QCOMPARE(Text(dialog).RichText(), std::string(HelpRtf));
         QCOMPARE(Text(dialog).text(), QString());
         QVERIFY(!Text(dialog).WordWrap());
@@ -45,7 +45,8 @@ private slots:
         document.setDocumentMargin(0);
         LoadRtfInto(HelpRtf, document);
         document.setTextWidth(Text(dialog).width() - 1);
-        QVERIFY(document.size().height() <= Text(dialog).height() - 1);
+        QVERIFY2(document.size().height() <= Text(dialog).height() - 1,
+                 qPrintable(QString::number(document.size().height())));
     }
 
     void enterEscapeAndTheButtonClose_data()
