@@ -48,15 +48,16 @@ const std::string_view HelpRtf = R"rtf(
 \'a3\'a8\'bb\'f2\'b0\'b4\'bb\'d8\'b3\'b5\'bc\'fc\'a3\'a9\'a3\'ac\'bc\'b4\'bf\'c9\'bf\'b4
 \'b5\'bd\'cb\'fc\'c3\'bf\'b4\'ce\'b2\'e2\'cb\'d9\'b5\'c4\'ba\'c4\'ca\'b1\'bb\'f2\'ca\'a7
 \'b0\'dc\'b5\'c4\'d4\'ad\'d2\'f2\'a3\'ac\'d2\'d4\'bc\'b0\'d7\'ee\'bf\'ec\'a1\'a2\'c6\'bd
-\'be\'f9\'a1\'a2\'d7\'ee\'c2\'fd\'ba\'c4\'ca\'b1\'ba\'cd\'b1\'ea\'d7\'bc\'b2\'ee\'a1\'a3"
-\'b5\'bc\'b3\'f6\'bd\'e1\'b9\'fb"\'c3\'fc\'c1\'ee\'b0\'d1\'b2\'e2\'cb\'d9\'bd\'e1\'b9\'fb
-\'b1\'a3\'b4\'e6\'ce\'aaCSV\'ce\'c4\'bc\'fe\'a3\'ac\'bf\'c9\'d3\'c3\'b5\'e7\'d7\'d3\'b1
-\'ed\'b8\'f1\'b3\'cc\'d0\'f2\'b4\'f2\'bf\'aa\'a1\'a3\'c3\'bf\'b4\'ce\'b2\'e2\'cb\'d9\'b5
-\'c4\'bd\'e1\'b9\'fb\'b6\'bc\'bc\'c7\'c8\'eb\'b2\'e2\'cb\'d9\'c0\'fa\'ca\'b7\'a3\'ba"\'b2
-\'e2\'cb\'d9\'c0\'fa\'ca\'b7"\'c3\'fc\'c1\'ee\'d2\'d4\'cd\'bc\'b1\'ed\'c1\'d0\'b3\'f6\'b5
-\'b1\'c7\'b0\'b2\'e2\'cb\'d9\'b7\'bd\'b0\'b8\'c3\'bf\'b4\'ce\'b2\'e2\'cb\'d9\'b5\'c4\'d7
-\'dc\'c6\'bd\'be\'f9\'ba\'c4\'ca\'b1\'a3\'ac\'d2\'b2\'bf\'c9\'b5\'bc\'b3\'f6\'ce\'aaCSV
-\'ce\'c4\'bc\'fe\'a1\'a3\par
+\'be\'f9\'a1\'a2\'d7\'ee\'c2\'fd\'ba\'c4\'ca\'b1\'ba\'cd\'b1\'ea\'d7\'bc\'b2\'ee\'a1\'a3
+\'b2\'cb\'b5\'a5"\'b7\'bd\'b0\'b8"\'cf\'c2\'b5\'c4"\'b5\'bc\'b3\'f6\'bd\'e1\'b9\'fb"\'c3
+\'fc\'c1\'ee\'b0\'d1\'b2\'e2\'cb\'d9\'bd\'e1\'b9\'fb\'b1\'a3\'b4\'e6\'ce\'aaCSV\'ce\'c4
+\'bc\'fe\'a3\'ac\'bf\'c9\'d3\'c3\'b5\'e7\'d7\'d3\'b1\'ed\'b8\'f1\'b3\'cc\'d0\'f2\'b4\'f2
+\'bf\'aa\'a1\'a3\'c3\'bf\'b4\'ce\'b2\'e2\'cb\'d9\'b5\'c4\'bd\'e1\'b9\'fb\'b6\'bc\'bc\'c7
+\'c8\'eb\'b2\'e2\'cb\'d9\'c0\'fa\'ca\'b7\'a3\'ba\'b2\'cb\'b5\'a5"\'b2\'d9\'d7\'f7"\'cf\'c2
+\'b5\'c4"\'b2\'e2\'cb\'d9\'c0\'fa\'ca\'b7"\'c3\'fc\'c1\'ee\'d2\'d4\'cd\'bc\'b1\'ed\'c1\'d0
+\'b3\'f6\'b5\'b1\'c7\'b0\'b2\'e2\'cb\'d9\'b7\'bd\'b0\'b8\'c3\'bf\'b4\'ce\'b2\'e2\'cb\'d9
+\'b5\'c4\'d7\'dc\'c6\'bd\'be\'f9\'ba\'c4\'ca\'b1\'a3\'ac\'d2\'b2\'bf\'c9\'b5\'bc\'b3\'f6
+\'ce\'aaCSV\'ce\'c4\'bc\'fe\'a1\'a3\par
 \par
 \b 4.\'b2\'e2\'cb\'d9\'b5\'c4\'b9\'fd\'b3\'cc\'d6\'d0\'ce\'aa\'ba\'ce\'d6\'bb\'d3\'d0\'c9
 \'d9\'ca\'fd\'b9\'a6\'c4\'dc\'bf\'c9\'d2\'d4\'d3\'c3?\b0\par
