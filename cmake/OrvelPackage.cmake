@@ -7,13 +7,15 @@ set(CPACK_PACKAGE_CONTACT "The Orvel developers <maintainers@orvel.example>")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "network speed tester for the desktop and the terminal")
 set(CPACK_PACKAGE_DESCRIPTION "Orvel (Orvel网络测速器) keeps named test plans of web sites and hosts.
 A run measures every item of a plan five times, up to twenty items at
-once, by Ping, by fetching the site's home page over HTTP, or by a DNS
-query, and shows each item's average time and failure ratio and the mean
-of those averages.
+once, by Ping (ICMP echo), by fetching the site's home page over HTTP or
+HTTPS, by a DNS query, or by a TCP connect to host:port, and shows each
+item's average time and failure ratio and the mean of those averages.
+A path trace shows the loss and times hop by hop to an item's host.
 .
 The package holds the Qt window (orvel) and a terminal runner (orvel-cli)
-that prints the results as a table, CSV or JSON. Both may open raw ICMP
-sockets (the file capability cap_net_raw), so that Ping works without root.")
+that prints the results as a table, CSV, JSON or OpenMetrics, and with
+--watch serves them to Prometheus. Both may open raw ICMP sockets (the
+file capability cap_net_raw), so that Ping works without root.")
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_STRIP_FILES TRUE)
 
