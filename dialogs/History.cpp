@@ -443,11 +443,19 @@ void TfrmHistory::FitValueAxis()
     // Some room above the highest point, up to the next round tick.
     const double room = top > 0 ? top * 1.05 : 1.0;
     const double step = RoundStep(room, 5);
-    FValueAxis->setTickType(QValueAxis::TicksDynamic);
+    const double end = std::ceil(room / step - 1e-9) * step;
+    // Step and range in the order that never asks, in between, for far more
+    // ticks than either end.
+    if (step >= FValueAxis->tickInterval()) {
+        FValueAxis->setTickInterval(step);
+        FValueAxis->setRange(0, end);
+    } else {
+        FValueAxis->setRange(0, end);
+        FValueAxis->setTickInterval(step);
+    }
     FValueAxis->setTickAnchor(0);
-    FValueAxis->setTickInterval(step);
     FValueAxis->setLabelFormat(StepLabelFormat(step));
-    FValueAxis->setRange(0, std::ceil(room / step - 1e-9) * step);
+    FValueAxis->setTickType(QValueAxis::TicksDynamic);
 }
 
 void TfrmHistory::DrawChart(const std::map<std::string, TSeries>& picked)

@@ -192,7 +192,10 @@ QStringList LegendNames(const TfrmHistory& window)
 bool IsRound(double step)
 {
     const double mantissa = step / std::pow(10.0, std::floor(std::log10(step)));
-    return std::abs(mantissa - 1) < 1e-9 || std::abs(mantissa - 2) < 1e-9 || std::abs(mantissa - 5) < 1e-9;
+    for (const double round : {1.0, 2.0, 5.0, 10.0})  // 10: log10 a hair under a whole power
+        if (std::abs(mantissa - round) < 1e-9)
+            return true;
+    return false;
 }
 
 bool ShowAndWait(TfrmHistory& window, QDate since, QDate until)
@@ -285,6 +288,9 @@ private slots:
         QTRY_COMPARE(Stretches(window, QStringLiteral("乙")).size(), 1);  // answered only in the first run
         const auto line = Stretches(window, QStringLiteral("乙"));
         QCOMPARE(line[0], (QList<QPointF>{{line[0][0].x(), 30.0}}));
+        // The value axis grows to the picked line, in round steps still.
+        QVERIFY(ValueAxis(window).max() > 30.0);
+        QVERIFY(IsRound(ValueAxis(window).tickInterval()));
 
         QSignalSpy read(&window, &TfrmHistory::ReadEnded);
         QTest::mouseClick(&Child<QPushButton>(window, "btnShow"), Qt::LeftButton);
