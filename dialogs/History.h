@@ -2,7 +2,7 @@
 // The history window: the open plan's overall average per recorded run over
 // a range of days, the averages of the items picked beside it, and the runs
 // in a table that can be exported. A run without any answer is a gap in the
-// lines, not a zero. The history is read on a thread of its own: the window
+// lines, not a zero; an item that never answered is named so in the legend. The history is read on a thread of its own: the window
 // opens at once, and says so while another program holds the file.
 
 #include "history/Historydb.h"
