@@ -531,7 +531,7 @@ private slots:
         QVERIFY(!closed.FConfirmed);
     }
 
-    // Only the button with the focus answers Enter.
+    // A button with the focus answers Enter itself, Cancel too.
     void enterOnAFocusedButton()
     {
         Dialog->edtName->setText(QStringLiteral("n"));
