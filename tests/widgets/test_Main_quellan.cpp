@@ -326,25 +326,6 @@ private slots:
         QCOMPARE(QApplication::activeModalWidget(), nullptr);
     }
 
-    void shortcutsAreThePlatformsStandardKeys()
-    {
-        TfrmTarnix& window = Scratch->Open();
-        const std::pair<const char*, QKeySequence::StandardKey> standard[] = {
-            {"actNewProject", QKeySequence::New},   {"actOpenProject", QKeySequence::Open},
-            {"actSaveProject", QKeySequence::Save}, {"actSaveAsProject", QKeySequence::SaveAs},
-            {"actDelItem", QKeySequence::Delete},   {"actExit", QKeySequence::Quit},
-        };
-        for (const auto& [name, key] : standard) {
-            const QList<QKeySequence> platform = QKeySequence::keyBindings(key);
-            QVERIFY2(!Action(window, name)->shortcuts().isEmpty(), name);
-            if (!platform.isEmpty())
-                QCOMPARE(Action(window, name)->shortcuts(), platform);
-        }
-        QCOMPARE(Action(window, "actAddItem")->shortcut(), QKeySequence(Qt::Key_Insert));
-        QCOMPARE(Action(window, "actModifyItem")->shortcut(), QKeySequence(Qt::Key_F2));
-        QCOMPARE(Action(window, "actTestSpending")->shortcut(), QKeySequence(Qt::Key_F5));
-    }
-
     // The keys follow their commands: during a run only the enabled ones answer.
     void keysOfDisabledCommandsDoNothingDuringARun()
     {
