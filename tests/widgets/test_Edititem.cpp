@@ -9,6 +9,7 @@
 #include <QPushButton>
 #include <QtTest>
 
+#include <functional>
 #include <memory>
 
 namespace {
@@ -41,6 +42,20 @@ class TestEditItem : public QObject {
         boxes.Answer({IDOK});
         Dialog->btnConfirm->click();
         return boxes.Texts();
+    }
+
+    // A fresh dialog under exec(), a name and an address filled in: whether
+    // act leaves it confirmed.
+    static bool ConfirmedUnderExec(const std::function<void(TfrmEditItem&)>& act)
+    {
+        TfrmEditItem dialog(nullptr);
+        WhenModal<TfrmEditItem>(QStringLiteral("frmEditItem"), [act](TfrmEditItem& d) {
+            d.edtName->setText(QStringLiteral("n"));
+            d.edtDomainIP->setText(QStringLiteral("h"));
+            act(d);
+        });
+        dialog.exec();
+        return dialog.FConfirmed;
     }
 
 private slots:
@@ -516,14 +531,7 @@ private slots:
         QVERIFY(dialog.FConfirmed);
         QCOMPARE(dialog.FieldText(dialog.edtName), std::optional<std::string>("n"));
 
-        TfrmEditItem escaped(nullptr);
-        WhenModal<TfrmEditItem>(QStringLiteral("frmEditItem"), [](TfrmEditItem& d) {
-            d.edtName->setText(QStringLiteral("n"));
-            d.edtDomainIP->setText(QStringLiteral("h"));
-            QTest::keyClick(d.edtName, Qt::Key_Escape);
-        });
-        escaped.exec();
-        QVERIFY(!escaped.FConfirmed);
+        QVERIFY(!ConfirmedUnderExec([](TfrmEditItem& d) { QTest::keyClick(d.edtName, Qt::Key_Escape); }));
 
         TfrmEditItem closed(nullptr);
         WhenModal(QStringLiteral("frmEditItem"), [](QDialog& d) { d.close(); });
@@ -551,23 +559,8 @@ private slots:
     void cancelButtonAndConfirmClick()
     {
         Dialog.reset();
-        TfrmEditItem cancelled(nullptr);
-        WhenModal<TfrmEditItem>(QStringLiteral("frmEditItem"), [](TfrmEditItem& d) {
-            d.edtName->setText(QStringLiteral("n"));
-            d.edtDomainIP->setText(QStringLiteral("h"));
-            QTest::mouseClick(d.btnCancel, Qt::LeftButton);
-        });
-        cancelled.exec();
-        QVERIFY(!cancelled.FConfirmed);
-
-        TfrmEditItem confirmed(nullptr);
-        WhenModal<TfrmEditItem>(QStringLiteral("frmEditItem"), [](TfrmEditItem& d) {
-            d.edtName->setText(QStringLiteral("n"));
-            d.edtDomainIP->setText(QStringLiteral("h"));
-            QTest::mouseClick(d.btnConfirm, Qt::LeftButton);
-        });
-        confirmed.exec();
-        QVERIFY(confirmed.FConfirmed);
+        QVERIFY(!ConfirmedUnderExec([](TfrmEditItem& d) { QTest::mouseClick(d.btnCancel, Qt::LeftButton); }));
+        QVERIFY(ConfirmedUnderExec([](TfrmEditItem& d) { QTest::mouseClick(d.btnConfirm, Qt::LeftButton); }));
     }
 };
 
