@@ -19,6 +19,7 @@
 #include <QHeaderView>
 #include <QIcon>
 #include <QKeyEvent>
+#include <QKeySequence>
 #include <QMenu>
 #include <QStandardPaths>
 #include <QTimer>
@@ -28,6 +29,14 @@
 namespace {
 
 constexpr int kColumnWidths[TInfoRow::kColumnCount] = {100, 100, 72, 72, 260};
+
+// The platform's keys where it has them; elsewhere the common key (a desktop
+// without a key scheme of its own has none for Save As or Quit).
+void SetStandardShortcut(QAction* action, QKeySequence::StandardKey standard, const QKeySequence& common)
+{
+    const QList<QKeySequence> keys = QKeySequence::keyBindings(standard);
+    action->setShortcuts(keys.isEmpty() ? QList<QKeySequence>{common} : keys);
+}
 
 THook<TTestRun::TWorkerStarter> WorkerStarterHook;
 
@@ -61,6 +70,7 @@ void TfrmTarnix::Construct()
     move(265, 315);  // uic sets only the size of a top-level window
     setWindowIcon(ApplicationIcon());
     SetUpCommands();
+    SetUpShortcuts();
     SetUpList();
     PopupMenu1->setObjectName(QStringLiteral("PopupMenu1"));
     PopupMenu1->addActions({ui->actAddItem, ui->actDelItem, ui->actModifyItem});
@@ -115,10 +125,26 @@ void TfrmTarnix::SetUpCommands()
         {ui->actExportResults, &TfrmTarnix::actExportResultsExecute},
         {ui->actHelp, &TfrmTarnix::actHelpExecute},
         {ui->actAbout, &TfrmTarnix::actAboutExecute},
+        {ui->actExit, &TfrmTarnix::actExitExecute},
     };
     for (const auto& [action, handler] : handlers) {
         connect(action, &QAction::triggered, this, [this, handler = handler] { RunGuarded([&] { (this->*handler)(); }); });
     }
+}
+
+// Shortcuts follow their actions: a command disabled during a run does not
+// answer its key either.
+void TfrmTarnix::SetUpShortcuts()
+{
+    SetStandardShortcut(ui->actNewProject, QKeySequence::New, QKeySequence(Qt::CTRL | Qt::Key_N));
+    SetStandardShortcut(ui->actOpenProject, QKeySequence::Open, QKeySequence(Qt::CTRL | Qt::Key_O));
+    SetStandardShortcut(ui->actSaveProject, QKeySequence::Save, QKeySequence(Qt::CTRL | Qt::Key_S));
+    SetStandardShortcut(ui->actSaveAsProject, QKeySequence::SaveAs, QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_S));
+    SetStandardShortcut(ui->actDelItem, QKeySequence::Delete, QKeySequence(Qt::Key_Delete));
+    SetStandardShortcut(ui->actExit, QKeySequence::Quit, QKeySequence(Qt::CTRL | Qt::Key_Q));
+    ui->actAddItem->setShortcut(QKeySequence(Qt::Key_Insert));
+    ui->actModifyItem->setShortcut(QKeySequence(Qt::Key_F2));
+    ui->actTestSpending->setShortcut(QKeySequence(Qt::Key_F5));
 }
 
 void TfrmTarnix::SetUpList()
@@ -156,6 +182,7 @@ void TfrmTarnix::UpdateActions()
     ui->actHistory->setEnabled(true);
     ui->actHelp->setEnabled(true);
     ui->actAbout->setEnabled(true);
+    ui->actExit->setEnabled(true);
     QCoreApplication::processEvents();
 }
 
@@ -190,6 +217,7 @@ void TfrmTarnix::RefreshList()
         UpdateItemRow(row, record);
     }
     list->addTopLevelItems(rows);
+    FitColumns();
     list->setUpdatesEnabled(true);
 
     ShowInfo(1, QString::number(list->topLevelItemCount()));
@@ -197,6 +225,25 @@ void TfrmTarnix::RefreshList()
         ShowInfo(2, QString::fromStdString(AverageText(*average)));
     ui->pnlFinish->setText(QString());
     QCoreApplication::processEvents();
+}
+
+// Each column as wide as its widest text, never narrower than designed; the
+// last one stretches over the rest of the list's width.
+void TfrmTarnix::FitColumns()
+{
+    QTreeWidget* list = ui->lvInfos;
+    for (int column = 0; column < int(std::size(kColumnWidths)); ++column) {
+        list->resizeColumnToContents(column);
+        if (list->columnWidth(column) < kColumnWidths[column])
+            list->setColumnWidth(column, kColumnWidths[column]);
+    }
+}
+
+// A plan just made or opened shows nothing of the run before.
+void TfrmTarnix::ForgetRunStatus()
+{
+    ui->StatusBar->clearMessage();
+    ui->pnlAvgTime->setText(QString());
 }
 
 void TfrmTarnix::ShowInfo(int index, const QString& text)
@@ -236,6 +283,9 @@ void TfrmTarnix::actAboutExecute()
 }
 
 void TfrmTarnix::lvInfosSelectItem() { UpdateActions(); }
+
+// As the close box: the window asks about unsaved changes first.
+void TfrmTarnix::actExitExecute() { close(); }
 
 bool TfrmTarnix::event(QEvent* event)
 {

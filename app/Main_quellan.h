@@ -39,7 +39,7 @@ namespace Ui { class TfrmTarnix; }
 
 // Everything else of the window is its own: it is driven through its
 // controls, found by their object names (the actions actNewProject ...
-// actAbout, the list lvInfos, the panels pnlFinish, pnlItemCount and
+// actAbout and actExit, the list lvInfos, the panels pnlFinish, pnlItemCount and
 // pnlAvgTime, StatusBar, ToolBar1, MainMenu1, PopupMenu1, tmrFlash).
 //
 // One command runs another the way a menu click does: ui->actX->trigger()
@@ -119,6 +119,7 @@ private:
     void Construct();
     void OpenLastProject();
     void SetUpCommands();
+    void SetUpShortcuts();
     void SetUpList();
 
     // --- display (Main_quellan.cpp) ---
@@ -126,6 +127,8 @@ private:
     void UpdateActions();
     void UpdateItemRow(QTreeWidgetItem* row, TDNSDispInfo& item);
     void RefreshList();
+    void FitColumns();
+    void ForgetRunStatus();
     void ShowInfo(int index, const QString& text);
     void PlaceInStatusBar(QWidget* panel);
 
@@ -210,5 +213,6 @@ private:
     // --- help (Main_quellan.cpp) ---
     void actHelpExecute();
     void actAboutExecute();
+    void actExitExecute();
     void lvInfosSelectItem();
 };

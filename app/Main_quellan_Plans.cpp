@@ -50,6 +50,7 @@ void TfrmTarnix::actNewProjectExecute()
     Infos.clear();
     ForgetTries();
     RefreshList();
+    ForgetRunStatus();
 }
 
 void TfrmTarnix::actOpenProjectExecute()
@@ -62,8 +63,13 @@ void TfrmTarnix::actOpenProjectExecute()
     dialog.SetProjects(names);
     dialog.exec();
     const auto name = dialog.SelectedProject();
-    if (dialog.FConfirmed && name)
-        LoadProject(*name);
+    if (!dialog.FConfirmed || !name)
+        return;
+    // Cleared once the plan is shown: a store that cannot be read leaves the
+    // open plan, and what its run showed, as they were.
+    ShowProject(*name);
+    ForgetRunStatus();
+    RememberProject();
 }
 
 void TfrmTarnix::actSaveProjectExecute()
@@ -106,5 +112,6 @@ void TfrmTarnix::actDelProjectExecute()
         Infos.clear();
         ForgetTries();
         RefreshList();
+        ForgetRunStatus();
     }
 }

@@ -20,8 +20,8 @@ void SetUpFixedDialog(QDialog& dialog, TUi& ui)
     dialog.setFixedSize(dialog.size());
 }
 
-// The input dialogs have no default button, so Enter in an edit confirms
-// nothing; a button that has the focus still answers Enter, as it answers Space.
+// Enter in an edit presses the dialog's default button, where it has one; a
+// button that has the focus answers Enter itself, as it answers Space.
 class TEnterClicksFocusedButton : public QObject {
 public:
     explicit TEnterClicksFocusedButton(QPushButton* button) : QObject(button), FButton(button)

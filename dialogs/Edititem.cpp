@@ -12,9 +12,11 @@
 #include "ui_Edititem.h"
 
 #include <QComboBox>
+#include <QEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QUrl>
 
 #include <algorithm>
 
@@ -23,8 +25,34 @@ namespace {
 constexpr int kNameMaxBytes = 40;
 constexpr int kDomainIPMaxBytes = 100;
 constexpr int kHintDesignWidth = 24;
+const QString kWrongStyle = QStringLiteral("color: #ff0000;");
 
 const QString kTcpExamples = QStringLiteral("\n例如:www.example.com:443、192.168.1.1:80 或 [::1]:22");
+
+struct TAddressKind {
+    QString Text;
+    bool Valid;
+};
+
+// A host as a lookup takes it: a name in ASCII, or one in another script
+// that has an ASCII form.
+bool IsHostName(const std::string& host)
+{
+    if (IsDnsName(host))
+        return true;
+    const QByteArray ace = QUrl::toAce(FromGbk(host), QUrl::AceTransitionalProcessing);
+    return !ace.isEmpty() && IsDnsName(ace.toStdString());
+}
+
+bool IsTargetHost(const std::string& host) { return IsTargetLiteral(host) || IsHostName(host); }
+
+// A web address a home-page item can fetch: http or https with a host.
+bool IsWebAddress(const QString& text)
+{
+    const QUrl url(text, QUrl::StrictMode);
+    const QString scheme = url.scheme().toLower();
+    return url.isValid() && (scheme == u"http" || scheme == u"https") && !url.host().isEmpty();
+}
 
 bool IsDnsServer(const std::string& address)
 {
@@ -36,8 +64,7 @@ TTcpTargetFault TcpTargetFaultWithName(const std::string& address)
     const TTcpTargetFault fault = TcpTargetFault(address);
     if (fault != TTcpTargetFault::None)
         return fault;
-    const std::string host = ParseTcpTarget(address)->Host;
-    return IsTargetLiteral(host) || IsDnsName(host) ? fault : TTcpTargetFault::BadHost;
+    return IsTargetHost(ParseTcpTarget(address)->Host) ? fault : TTcpTargetFault::BadHost;
 }
 
 // Empty when address is a host:port a TCP connect can take, else what to tell.
@@ -56,19 +83,34 @@ QString TcpTargetProblem(const std::string& address)
     return QString();
 }
 
-// What the hint calls an address; a TCP target by its host, a port missing
-// or wrong as such.
-QString AddressKind(const std::string& address, bool tcp)
+// What the hint calls an address, as it was typed; a TCP item's by what its
+// port lacks. Red for what the chosen method cannot take: a web address or a
+// port only a home page or a TCP connect can use, a name only as a query's
+// name field holds it for a DNS server.
+TAddressKind AddressKind(const std::string& address, int doType)
 {
-    if (!tcp)
-        return IsTargetLiteral(address, TBrackets::Allowed) ? QStringLiteral("(IP地址)") : QStringLiteral("(域名)");
-    switch (TcpTargetFault(address)) {
-    case TTcpTargetFault::NoPort: return QStringLiteral("(缺端口)");
-    case TTcpTargetFault::BadPort: return QStringLiteral("(端口错)");
-    default: break;
+    const bool homePage = doType == dtHomePage;
+    if (address.find("://") != std::string::npos) {
+        if (IsWebAddress(FromGbk(address)))
+            return {QStringLiteral("(网址)"), homePage};
+        return {QStringLiteral("(网址错)"), false};
     }
-    const std::optional<TTcpTarget> target = ParseTcpTarget(address);
-    return target && IsTargetLiteral(target->Host) ? QStringLiteral("(IP地址)") : QStringLiteral("(域名)");
+    const TTcpTargetFault tcpFault = TcpTargetFaultWithName(address);
+    if (doType == dtTCPConnect) {
+        switch (tcpFault) {
+        case TTcpTargetFault::NoPort: return {QStringLiteral("(缺端口)"), false};
+        case TTcpTargetFault::BadPort: return {QStringLiteral("(端口错)"), false};
+        case TTcpTargetFault::BadHost: return {QStringLiteral("(主机错)"), false};
+        case TTcpTargetFault::None: return {QStringLiteral("(带端口)"), true};
+        }
+    }
+    if (IsTargetLiteral(address, TBrackets::Allowed))
+        return {QStringLiteral("(IP地址)"), true};
+    if (IsHostName(address))
+        return {QStringLiteral("(域名)"), doType != dtDNSQuery || IsDnsServer(address)};
+    if (tcpFault == TTcpTargetFault::None)
+        return {QStringLiteral("(带端口)"), homePage};
+    return {QStringLiteral("(地址错)"), false};
 }
 
 }  // namespace
@@ -93,7 +135,15 @@ TfrmEditItem::TfrmEditItem(QWidget* owner)
 
     connect(edtDomainIP, &QLineEdit::textChanged, this, [this] { edtDomainIPChange(); });
     connect(cbDoType, &QComboBox::currentIndexChanged, this, [this] { edtDomainIPChange(); });
+    edtDomainIP->installEventFilter(this);
     edtDomainIPChange();
+}
+
+bool TfrmEditItem::eventFilter(QObject* watched, QEvent* event)
+{
+    if (watched == edtDomainIP && event->type() == QEvent::EnabledChange)
+        edtDomainIPChange();
+    return QDialog::eventFilter(watched, event);
 }
 
 TfrmEditItem::~TfrmEditItem() = default;
@@ -116,9 +166,14 @@ void TfrmEditItem::edtDomainIPChange()
 {
     const auto text = FieldText(edtDomainIP);
     const std::string address = text ? TrimBlanks(*text) : std::string("?");
-    // The placeholder of several items is no address of any method.
-    const bool tcp = cbDoType->currentIndex() == dtTCPConnect && edtDomainIP->isEnabled();
-    lblHint->setText(address.empty() ? QString() : AddressKind(address, tcp));
+    // The placeholder of several items stands for their own addresses.
+    if (address.empty() || !edtDomainIP->isEnabled()) {
+        lblHint->clear();
+        return;
+    }
+    const TAddressKind kind = AddressKind(address, cbDoType->currentIndex());
+    lblHint->setText(kind.Text);
+    lblHint->setStyleSheet(kind.Valid ? QString() : kWrongStyle);
     // The label grows with its text, as far as the window lets it show.
     lblHint->resize(std::max(kHintDesignWidth, lblHint->sizeHint().width()), lblHint->height());
 }

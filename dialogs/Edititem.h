@@ -47,6 +47,9 @@ public:
     void btnCancelClick();
     void edtDomainIPChange();
 
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;  // the hint follows edtDomainIP's enabling
+
 private:
     std::unique_ptr<Ui::TfrmEditItem> ui;
     std::string FNameShown;

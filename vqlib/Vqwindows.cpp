@@ -49,11 +49,13 @@ std::vector<TBoxButton> ButtonsFor(uint8_t buttons)
 {
     const TBoxButton ok{"确定", QMessageBox::AcceptRole, IDOK};
     const TBoxButton cancel{"取消", QMessageBox::RejectRole, IDCANCEL};
+    // Beside 是(&Y) and 否(&N) the cancel button gets a key of its own too.
+    const TBoxButton cancelKeyed{"取消(&C)", QMessageBox::RejectRole, IDCANCEL};
     const TBoxButton yes{"是(&Y)", QMessageBox::YesRole, IDYES};
     const TBoxButton no{"否(&N)", QMessageBox::NoRole, IDNO};
     switch (buttons) {
     case MB_OKCANCEL: return {ok, cancel};
-    case MB_YESNOCANCEL: return {yes, no, cancel};
+    case MB_YESNOCANCEL: return {yes, no, cancelKeyed};
     case MB_YESNO: return {yes, no};
     default: return {ok};
     }

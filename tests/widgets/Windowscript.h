@@ -241,6 +241,13 @@ inline void CheckRowsBound(const QWidget& window)
     }
 }
 
+// Keys reach the commands of the active window only.
+inline bool Activate(QWidget& window)
+{
+    window.activateWindow();
+    return QTest::qWaitForWindowActive(&window);
+}
+
 // --- test runs ---
 
 // Starts a run and waits until it has ended.

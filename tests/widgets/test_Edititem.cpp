@@ -9,6 +9,7 @@
 #include <QPushButton>
 #include <QtTest>
 
+#include <functional>
 #include <memory>
 
 namespace {
@@ -41,6 +42,20 @@ class TestEditItem : public QObject {
         boxes.Answer({IDOK});
         Dialog->btnConfirm->click();
         return boxes.Texts();
+    }
+
+    // A fresh dialog under exec(), a name and an address filled in: whether
+    // act leaves it confirmed.
+    static bool ConfirmedUnderExec(const std::function<void(TfrmEditItem&)>& act)
+    {
+        TfrmEditItem dialog(nullptr);
+        WhenModal<TfrmEditItem>(QStringLiteral("frmEditItem"), [act](TfrmEditItem& d) {
+            d.edtName->setText(QStringLiteral("n"));
+            d.edtDomainIP->setText(QStringLiteral("h"));
+            act(d);
+        });
+        dialog.exec();
+        return dialog.FConfirmed;
     }
 
 private slots:
@@ -99,35 +114,77 @@ private slots:
             QCOMPARE(NextTabStop(tabOrder[i]), tabOrder[i + 1]);
     }
 
+    // What was typed, with Ping chosen: red only for what Ping cannot take.
     void addressKindHint_data()
     {
         QTest::addColumn<QString>("address");
         QTest::addColumn<QString>("hint");
-        QTest::newRow("empty") << "" << "";
-        QTest::newRow("blanks") << "   " << "";
-        QTest::newRow("dotted") << "192.168.0.1" << "(IP地址)";
-        QTest::newRow("dotted with blanks") << " 192.168.0.1 " << "(IP地址)";
-        QTest::newRow("one part") << "10" << "(IP地址)";
-        QTest::newRow("hex and octal") << "0x7f.010.1" << "(IP地址)";
-        QTest::newRow("host") << "www.example.com" << "(域名)";
-        QTest::newRow("placeholder") << "*多项值*" << "(域名)";
-        QTest::newRow("all ones") << "255.255.255.255" << "(域名)";
-        QTest::newRow("five parts") << "1.2.3.4.5" << "(域名)";
-        QTest::newRow("IPv6 loopback") << "::1" << "(IP地址)";
-        QTest::newRow("IPv6 with blanks") << " 2001:db8::1 " << "(IP地址)";
-        QTest::newRow("IPv6 in brackets") << "[::1]" << "(IP地址)";
-        QTest::newRow("IPv6 with a zone") << "fe80::1%lo" << "(IP地址)";
-        QTest::newRow("not IPv6") << "1::2::3" << "(域名)";
-        QTest::newRow("host and port") << "[::1]:8080" << "(域名)";
-        QTest::newRow("typed address") << "https://127.0.0.1/" << "(域名)";
+        QTest::addColumn<bool>("red");
+        QTest::newRow("empty") << "" << "" << true;
+        QTest::newRow("blanks") << "   " << "" << true;
+        QTest::newRow("dotted") << "192.168.0.1" << "(IP地址)" << false;
+        QTest::newRow("dotted with blanks") << " 192.168.0.1 " << "(IP地址)" << false;
+        QTest::newRow("one part") << "10" << "(IP地址)" << false;
+        QTest::newRow("hex and octal") << "0x7f.010.1" << "(IP地址)" << false;
+        QTest::newRow("host") << "www.example.com" << "(域名)" << false;
+        QTest::newRow("host in Chinese") << "例子.测试" << "(域名)" << false;
+        QTest::newRow("all ones") << "255.255.255.255" << "(域名)" << false;
+        QTest::newRow("five parts") << "1.2.3.4.5" << "(域名)" << false;
+        QTest::newRow("IPv6 loopback") << "::1" << "(IP地址)" << false;
+        QTest::newRow("IPv6 with blanks") << " 2001:db8::1 " << "(IP地址)" << false;
+        QTest::newRow("IPv6 in brackets") << "[::1]" << "(IP地址)" << false;
+        QTest::newRow("IPv6 with a zone") << "fe80::1%lo" << "(IP地址)" << false;
+        QTest::newRow("host and port") << "127.0.0.1:18080" << "(带端口)" << true;
+        QTest::newRow("IPv6 and port") << "[::1]:8080" << "(带端口)" << true;
+        QTest::newRow("web address") << "https://127.0.0.1/" << "(网址)" << true;
+        QTest::newRow("web address with port") << "http://www.example.com:8080/a?b=c" << "(网址)" << true;
+        QTest::newRow("open bracket") << "http://[::1" << "(网址错)" << true;
+        QTest::newRow("other scheme") << "ftp://www.example.com/" << "(网址错)" << true;
+        QTest::newRow("no host") << "http://" << "(网址错)" << true;
+        QTest::newRow("not IPv6") << "1::2::3" << "(地址错)" << true;
+        QTest::newRow("placeholder typed") << "*多项值*" << "(地址错)" << true;
+        QTest::newRow("blank inside") << "a b" << "(地址错)" << true;
+        QTest::newRow("port 0") << "127.0.0.1:0" << "(地址错)" << true;
     }
     void addressKindHint()
     {
         QFETCH(QString, address);
         QFETCH(QString, hint);
+        QFETCH(bool, red);
         Dialog->edtDomainIP->setText(QStringLiteral("x"));
         Dialog->edtDomainIP->setText(address);
         QCOMPARE(Dialog->lblHint->text(), hint);
+        if (!hint.isEmpty())
+            QCOMPARE(Dialog->lblHint->palette().color(QPalette::WindowText) == QColor(Qt::red), red);
+    }
+
+    // The same text is the same kind for every method; its colour says
+    // whether the chosen method can take it.
+    void hintColourFollowsTheMethod_data()
+    {
+        QTest::addColumn<QString>("address");
+        QTest::addColumn<int>("doType");
+        QTest::addColumn<QString>("hint");
+        QTest::addColumn<bool>("red");
+        QTest::newRow("page at a web address") << "https://127.0.0.1:18080/" << int(dtHomePage) << "(网址)" << false;
+        QTest::newRow("page at host:port") << "127.0.0.1:18080" << int(dtHomePage) << "(带端口)" << false;
+        QTest::newRow("page at a host") << "www.example.com" << int(dtHomePage) << "(域名)" << false;
+        QTest::newRow("DNS server by address") << "127.0.0.53" << int(dtDNSQuery) << "(IP地址)" << false;
+        QTest::newRow("DNS server by name") << "dns.example.com" << int(dtDNSQuery) << "(域名)" << false;
+        QTest::newRow("DNS server in Chinese") << "例子.测试" << int(dtDNSQuery) << "(域名)" << true;
+        QTest::newRow("DNS server and port") << "127.0.0.1:53" << int(dtDNSQuery) << "(带端口)" << true;
+        QTest::newRow("TCP to a web address") << "http://127.0.0.1/" << int(dtTCPConnect) << "(网址)" << true;
+    }
+    void hintColourFollowsTheMethod()
+    {
+        QFETCH(QString, address);
+        QFETCH(int, doType);
+        QFETCH(QString, hint);
+        QFETCH(bool, red);
+        Dialog->edtDomainIP->setText(address);
+        Dialog->cbDoType->setCurrentIndex(doType);
+        QCOMPARE(Dialog->lblHint->text(), hint);
+        QCOMPARE(Dialog->lblHint->palette().color(QPalette::WindowText) == QColor(Qt::red), red);
     }
 
     void hintFollowsTyping()
@@ -283,7 +340,7 @@ private slots:
             edit->setEnabled(false);
         }
         Dialog->cbDoType->setCurrentIndex(-1);
-        QCOMPARE(Dialog->lblHint->text(), QStringLiteral("(域名)"));
+        QCOMPARE(Dialog->lblHint->text(), QString());
         {
             TBoxScript boxes;
             Dialog->btnConfirm->click();
@@ -334,17 +391,19 @@ private slots:
         QCOMPARE(Dialog->FieldText(Dialog->edtDomainIP), std::optional<std::string>(address.toStdString()));
     }
 
-    // With TCP chosen the hint names the host's kind or the port's fault,
+    // With TCP chosen the hint names a host:port or what keeps it from one,
     // and follows a change of method as well as of the text.
     void tcpHint_data()
     {
         QTest::addColumn<QString>("address");
         QTest::addColumn<QString>("hint");
-        QTest::newRow("IPv4") << "127.0.0.1:80" << "(IP地址)";
-        QTest::newRow("IPv6") << "[::1]:80" << "(IP地址)";
-        QTest::newRow("name") << "www.example.com:443" << "(域名)";
+        QTest::newRow("IPv4") << "127.0.0.1:80" << "(带端口)";
+        QTest::newRow("IPv6") << "[::1]:80" << "(带端口)";
+        QTest::newRow("name") << "www.example.com:443" << "(带端口)";
         QTest::newRow("no port") << "127.0.0.1" << "(缺端口)";
         QTest::newRow("bad port") << "host:0" << "(端口错)";
+        QTest::newRow("port too big") << "host:65536" << "(端口错)";
+        QTest::newRow("bad host") << "a b:80" << "(主机错)";
         QTest::newRow("blanks") << "  " << "";
     }
     void tcpHint()
@@ -376,7 +435,7 @@ private slots:
         Dialog->edtName->setText(QStringLiteral("*多项值*"));
         Dialog->edtName->setEnabled(false);
         Dialog->cbDoType->setCurrentIndex(dtTCPConnect);
-        QCOMPARE(Dialog->lblHint->text(), QStringLiteral("(域名)"));
+        QCOMPARE(Dialog->lblHint->text(), QString());
         TBoxScript boxes;
         Dialog->btnConfirm->click();
         QVERIFY(boxes.Seen.empty());
@@ -443,25 +502,36 @@ private slots:
         }
     }
 
-    // Under exec(): Enter confirms nothing, Escape cancels, the close box too.
-    void enterDoesNotConfirmEscapeCancels()
+    // Under exec(): Enter in a field presses OK, the default button, which
+    // checks first; Escape cancels, the close box too.
+    void enterConfirmsEscapeCancels()
     {
         Dialog.reset();
         TfrmEditItem dialog(nullptr);
-        bool stillOpenAfterEnter = false;
+        QVERIFY(dialog.btnConfirm->isDefault());
+        QStringList refused;
+        bool openAfterRefusal = false;
         WhenModal<TfrmEditItem>(QStringLiteral("frmEditItem"), [&](TfrmEditItem& d) {
-            d.edtName->setFocus();
+            {
+                TBoxScript boxes;
+                boxes.Answer({IDOK});
+                d.edtName->setFocus();
+                QTest::keyClick(d.edtName, Qt::Key_Return);
+                refused = boxes.Texts();
+                openAfterRefusal = d.isVisible();
+            }
             QTest::keyClicks(d.edtName, QStringLiteral("n"));
             d.edtDomainIP->setText(QStringLiteral("h"));
-            QTest::keyClick(d.edtName, Qt::Key_Return);
+            d.edtDomainIP->setFocus();
             QTest::keyClick(d.edtDomainIP, Qt::Key_Enter);
-            stillOpenAfterEnter = d.isVisible();
-            QTest::keyClick(d.edtName, Qt::Key_Escape);
         });
         dialog.exec();
-        QVERIFY(stillOpenAfterEnter);
-        QVERIFY(!dialog.FConfirmed);
-        QVERIFY(!dialog.btnConfirm->isDefault());
+        QCOMPARE(refused, QStringList{kEmptyName});
+        QVERIFY(openAfterRefusal);
+        QVERIFY(dialog.FConfirmed);
+        QCOMPARE(dialog.FieldText(dialog.edtName), std::optional<std::string>("n"));
+
+        QVERIFY(!ConfirmedUnderExec([](TfrmEditItem& d) { QTest::keyClick(d.edtName, Qt::Key_Escape); }));
 
         TfrmEditItem closed(nullptr);
         WhenModal(QStringLiteral("frmEditItem"), [](QDialog& d) { d.close(); });
@@ -469,7 +539,7 @@ private slots:
         QVERIFY(!closed.FConfirmed);
     }
 
-    // Only the button with the focus answers Enter.
+    // A button with the focus answers Enter itself, Cancel too.
     void enterOnAFocusedButton()
     {
         Dialog->edtName->setText(QStringLiteral("n"));
@@ -489,23 +559,8 @@ private slots:
     void cancelButtonAndConfirmClick()
     {
         Dialog.reset();
-        TfrmEditItem cancelled(nullptr);
-        WhenModal<TfrmEditItem>(QStringLiteral("frmEditItem"), [](TfrmEditItem& d) {
-            d.edtName->setText(QStringLiteral("n"));
-            d.edtDomainIP->setText(QStringLiteral("h"));
-            QTest::mouseClick(d.btnCancel, Qt::LeftButton);
-        });
-        cancelled.exec();
-        QVERIFY(!cancelled.FConfirmed);
-
-        TfrmEditItem confirmed(nullptr);
-        WhenModal<TfrmEditItem>(QStringLiteral("frmEditItem"), [](TfrmEditItem& d) {
-            d.edtName->setText(QStringLiteral("n"));
-            d.edtDomainIP->setText(QStringLiteral("h"));
-            QTest::mouseClick(d.btnConfirm, Qt::LeftButton);
-        });
-        confirmed.exec();
-        QVERIFY(confirmed.FConfirmed);
+        QVERIFY(!ConfirmedUnderExec([](TfrmEditItem& d) { QTest::mouseClick(d.btnCancel, Qt::LeftButton); }));
+        QVERIFY(ConfirmedUnderExec([](TfrmEditItem& d) { QTest::mouseClick(d.btnConfirm, Qt::LeftButton); }));
     }
 };
 

@@ -20,6 +20,7 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QStandardPaths>
+#include <QSignalSpy>
 #include <QTimer>
 #include <QToolBar>
 #include <QtTest>
@@ -178,9 +179,13 @@ private slots:
         const QStringList captions = {"名称", "域名/IP地址", "测速方式", "耗时(毫秒)", "说明"};
         const int widths[] = {100, 100, 72, 72, 260};
         QCOMPARE(list->columnCount(), 5);
+        QVERIFY(list->header()->stretchLastSection());
         for (int column = 0; column < 5; ++column) {
             QCOMPARE(list->headerItem()->text(column), captions[column]);
-            QCOMPARE(list->columnWidth(column), widths[column]);
+            if (column < 4)
+                QCOMPARE(list->columnWidth(column), widths[column]);
+            else
+                QVERIFY(list->columnWidth(column) >= widths[column]);
             // Only the times keep to the right edge.
             const int horizontal = list->headerItem()->textAlignment(column) & Qt::AlignHorizontal_Mask;
             QCOMPARE(horizontal == Qt::AlignRight, column == 3);
@@ -205,9 +210,9 @@ private slots:
         QCOMPARE(Control<QToolBar>(window, "ToolBar1")->height(), 27);
 
         struct TPanel { const char* name; int left, width; const char* hint; };
-        for (const TPanel& panel : {TPanel{"pnlFinish", 150, 45, "测速完成数合计"},
-                                    TPanel{"pnlItemCount", 199, 45, "测速项总数"},
-                                    TPanel{"pnlAvgTime", 340, 61, "平均耗时"}}) {
+        for (const TPanel& panel : {TPanel{"pnlFinish", 150, 45, "本次测速已测完的测速项数"},
+                                    TPanel{"pnlItemCount", 199, 45, "当前测速方案的测速项总数"},
+                                    TPanel{"pnlAvgTime", 340, 61, "各有响应测速项平均耗时的平均值(毫秒)"}}) {
             auto* label = Control<QLabel>(window, panel.name);
             QCOMPARE(label->x(), panel.left);
             QCOMPARE(label->size(), QSize(panel.width, 16));
@@ -225,7 +230,8 @@ private slots:
             {"actOpenProject", "打开测速方案(&O)", "打开测速方案", imgOpen},
             {"actSaveProject", "保存测速方案(&S)", "保存测速方案", imgSave},
             {"actSaveAsProject", "另存方案为(&A)...", "另存测速方案为...", -1},
-            {"actDelProject", "删除测速方案(&N)", "删除测速方案", -1},
+            {"actDelProject", "删除测速方案(&D)", "删除测速方案", -1},
+            {"actExit", "退出(&X)", "退出Orvel网络测速器", -1},
             {"actAddItem", "增加测速项(&A)", "增加测速项", imgAddItem},
             {"actDelItem", "删除测速项(&D)", "删除测速项", imgDelItem},
             {"actModifyItem", "修改测速项(&M)", "修改测速项", imgModifyItem},
@@ -252,10 +258,12 @@ private slots:
             titles << menu->text();
         QCOMPARE(titles, QStringList({"方案(&F)", "编辑(&E)", "操作(&O)", "帮助(&H)"}));
         const auto planMenu = menus[0]->menu()->actions();
-        QCOMPARE(planMenu.size(), 7);
+        QCOMPARE(planMenu.size(), 9);
         QCOMPARE(planMenu[4], Action(window, "actExportResults"));
         QVERIFY(planMenu[5]->isSeparator());
         QCOMPARE(planMenu[6], Action(window, "actDelProject"));
+        QVERIFY(planMenu[7]->isSeparator());
+        QCOMPARE(planMenu[8], Action(window, "actExit"));
         const auto runMenu = menus[2]->menu()->actions();
         QCOMPARE(runMenu.size(), 5);
         QVERIFY(runMenu[1]->isSeparator());
@@ -270,6 +278,145 @@ private slots:
         QVERIFY(tools[3]->isSeparator());
         QVERIFY(tools[7]->isSeparator());
         QCOMPARE(tools[8], Action(window, "actTestSpending"));
+    }
+
+    // Each command answers its key while the window is active; a dialog the
+    // command opens is cancelled at once.
+    void keysTriggerTheirCommands_data()
+    {
+        QTest::addColumn<QString>("command");
+        QTest::addColumn<int>("key");
+        QTest::addColumn<int>("modifiers");
+        QTest::addColumn<QString>("dialog");
+        const int ctrl = int(Qt::ControlModifier);
+        QTest::newRow("new") << "actNewProject" << int(Qt::Key_N) << ctrl << "";
+        QTest::newRow("open") << "actOpenProject" << int(Qt::Key_O) << ctrl << "frmProjectList";
+        QTest::newRow("save") << "actSaveProject" << int(Qt::Key_S) << ctrl << "";
+        QTest::newRow("save as") << "actSaveAsProject" << int(Qt::Key_S) << (ctrl | int(Qt::ShiftModifier))
+                                 << "frmProjectName";
+        QTest::newRow("add") << "actAddItem" << int(Qt::Key_Insert) << 0 << "frmEditItem";
+        QTest::newRow("delete") << "actDelItem" << int(Qt::Key_Delete) << 0 << "";
+        QTest::newRow("modify") << "actModifyItem" << int(Qt::Key_F2) << 0 << "frmEditItem";
+        QTest::newRow("run") << "actTestSpending" << int(Qt::Key_F5) << 0 << "";
+        QTest::newRow("exit") << "actExit" << int(Qt::Key_Q) << ctrl << "";
+    }
+    void keysTriggerTheirCommands()
+    {
+        QFETCH(QString, command);
+        QFETCH(int, key);
+        QFETCH(int, modifiers);
+        QFETCH(QString, dialog);
+        TfrmTarnix& window = OpenPlan(PlanOf({"a", "b"}));
+        Workers = std::make_unique<TFakeWorkers>(window);
+        QVERIFY(Activate(window));
+        SelectRows(window, {0});
+        if (!dialog.isEmpty())
+            WhenModal(dialog, [](QDialog& d) { d.reject(); });
+        if (command == "actDelItem")
+            Boxes().Answer({IDCANCEL});
+        QSignalSpy triggered(Action(window, qPrintable(command)), &QAction::triggered);
+
+        QTest::keyClick(List(window), Qt::Key(key), Qt::KeyboardModifiers(modifiers));
+        QCOMPARE(triggered.count(), 1);
+        if (command == "actTestSpending")
+            QTRY_COMPARE_WITH_TIMEOUT(StatusText(window), QStringLiteral("测速已完成。"), 10000);
+        if (command == "actDelItem")
+            QCOMPARE(Boxes().Texts(), QStringList{QStringLiteral("你确定要删除这1条测速项吗?")});
+        QCOMPARE(window.isVisible(), command != "actExit");
+        QCOMPARE(QApplication::activeModalWidget(), nullptr);
+    }
+
+    // The keys follow their commands: during a run only the enabled ones answer.
+    void keysOfDisabledCommandsDoNothingDuringARun()
+    {
+        TfrmTarnix& window = OpenPlan(PlanOf({"a", "b"}));
+        Workers = std::make_unique<TFakeWorkers>(window, true);
+        QVERIFY(Activate(window));
+        SelectRows(window, {0});
+        Trigger(window, "actTestSpending");
+        QVERIFY(!Enabled(window, "actTestSpending"));
+        QList<QSignalSpy*> spies;
+        for (const char* name : kRunLockedCommands)
+            spies << new QSignalSpy(Action(window, name), &QAction::triggered);
+        const std::pair<int, Qt::KeyboardModifiers> keys[] = {
+            {Qt::Key_N, Qt::ControlModifier}, {Qt::Key_O, Qt::ControlModifier},
+            {Qt::Key_S, Qt::ControlModifier}, {Qt::Key_S, Qt::ControlModifier | Qt::ShiftModifier},
+            {Qt::Key_Insert, {}},             {Qt::Key_Delete, {}},
+            {Qt::Key_F2, {}},                 {Qt::Key_F5, {}},
+        };
+        for (const auto& [key, modifiers] : keys)
+            QTest::keyClick(List(window), Qt::Key(key), modifiers);
+        for (QSignalSpy* spy : spies)
+            QCOMPARE(spy->count(), 0);
+        qDeleteAll(spies);
+        QCOMPARE(QApplication::activeModalWidget(), nullptr);
+        QVERIFY(Boxes().Seen.empty());
+    }
+
+    // Alt and a letter never leave two commands of one menu to choose from.
+    void acceleratorsAreUniquePerMenu()
+    {
+        TfrmTarnix& window = Scratch->Open();
+        QList<QMenu*> menus{Control<QMenu>(window, "PopupMenu1")};
+        QStringList titles;
+        for (QAction* menu : Control<QMenuBar>(window, "MainMenu1")->actions()) {
+            menus << menu->menu();
+            titles << menu->text();
+        }
+        const auto letters = [](const QStringList& texts) {
+            QStringList found;
+            for (const QString& text : texts) {
+                const qsizetype at = text.indexOf('&');
+                if (at >= 0 && at + 1 < text.size())
+                    found << text.mid(at + 1, 1).toUpper();
+            }
+            return found;
+        };
+        QCOMPARE(letters(titles).removeDuplicates(), 0);
+        for (QMenu* menu : menus) {
+            QStringList texts;
+            for (QAction* action : menu->actions())
+                if (!action->isSeparator())
+                    texts << action->text();
+            const QStringList keys = letters(texts);
+            QCOMPARE(keys.size(), texts.size());  // every command has one
+            QStringList unique = keys;
+            QCOMPARE(unique.removeDuplicates(), 0);
+        }
+    }
+
+    // The columns grow to their texts when the list is rebuilt, never below
+    // their designed widths; the last one fills the list's width.
+    void columnsFitTheirTextsAndTheLastFillsTheWidth()
+    {
+        const QString longHost = QStringLiteral("a-rather-long-host-name-for-the-column.example.com");
+        TfrmTarnix& window = OpenPlan(QStringLiteral("长名的测速项其名很长很长^") + longHost
+                                      + QStringLiteral("^1#本机^127.0.0.1:18080^3#短^127.0.0.1^0"));
+        QTreeWidget* list = List(window);
+        const QAbstractItemView* view = list;  // where the width a column's texts need is public
+        const int designed[] = {100, 100, 72, 72};
+        const auto fitsAll = [&] {
+            for (int column = 0; column < 4; ++column) {
+                if (list->columnWidth(column) < std::max(designed[column], view->sizeHintForColumn(column)))
+                    return false;
+            }
+            return true;
+        };
+        QVERIFY(list->columnWidth(1) > 100);
+        QVERIFY(fitsAll());
+        QVERIFY(list->columnWidth(1) >= list->fontMetrics().horizontalAdvance(longHost));
+
+        // Too wide for the window the columns scroll; widened, the last one fills it.
+        const auto rightEdge = [&] { return list->header()->sectionPosition(4) + list->columnWidth(4); };
+        QVERIFY(rightEdge() > list->viewport()->width());
+        window.resize(1200, 338);
+        QTRY_COMPARE(rightEdge(), list->viewport()->width());
+        window.resize(1600, 338);
+        QTRY_COMPARE(rightEdge(), list->viewport()->width());
+
+        AddItem(window, QStringLiteral("名"), QStringLiteral("b.") + longHost);
+        QVERIFY(fitsAll());
+        QVERIFY(list->columnWidth(1) >= list->fontMetrics().horizontalAdvance(QStringLiteral("b.") + longHost));
     }
 
     // The commands with an image show it normal while enabled and greyed
@@ -462,7 +609,7 @@ private slots:
         QCOMPARE(ColumnTexts(window, 3), QStringList({"   7.00", "   7.00", "没响应", "   1.00"}));
     }
 
-    void averagesTheItemsThatAnsweredAndKeepsTheOldAverageOtherwise()
+    void averagesTheItemsThatAnsweredUntilAnotherPlan()
     {
         Scratch->WriteStore(QStringLiteral("p=") + PlanOf({"a", "b", "c", "d"}) + QStringLiteral("\r\nq=")
                             + PlanOf({"x", "y"}) + "\r\n");
@@ -478,7 +625,7 @@ private slots:
         QCOMPARE(PanelText(window, "pnlItemCount"), QStringLiteral("4"));
         QCOMPARE(PanelText(window, "pnlFinish"), QString());
 
-        // Rebuilt without a measured item: a plan loaded, an empty plan.
+        // Another plan, opened or new, shows no average of this one's run.
         const auto openQ = [&] {
             WhenModal<TfrmProjectList>(QStringLiteral("frmProjectList"), [](TfrmProjectList& d) {
                 d.lbProjectList->item(1)->setSelected(true);
@@ -488,12 +635,15 @@ private slots:
         };
         openQ();
         QCOMPARE(RowNames(window), QStringList({"x", "y"}));
-        QCOMPARE(PanelText(window, "pnlAvgTime"), QStringLiteral("30.00"));
+        QCOMPARE(PanelText(window, "pnlAvgTime"), QString());
         QCOMPARE(PanelText(window, "pnlItemCount"), QStringLiteral("2"));
+        workers.Set(QStringLiteral("x"), Measured(40));
+        RunToTheEnd(window);
+        QCOMPARE(PanelText(window, "pnlAvgTime"), QStringLiteral("40.00"));
         Trigger(window, "actNewProject");
         QCOMPARE(List(window)->topLevelItemCount(), 0);
         QCOMPARE(PanelText(window, "pnlItemCount"), QStringLiteral("0"));
-        QCOMPARE(PanelText(window, "pnlAvgTime"), QStringLiteral("30.00"));
+        QCOMPARE(PanelText(window, "pnlAvgTime"), QString());
         QCOMPARE(PanelText(window, "pnlFinish"), QString());
         QCOMPARE(window.windowTitle(), kUnnamedTitle);
 

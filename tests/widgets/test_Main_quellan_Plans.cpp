@@ -489,6 +489,52 @@ private slots:
         QCOMPARE(RowNames(window), QStringList{"x"});
     }
 
+    // Ctrl+Q closes as the close box does, after the question.
+    void exitAsksLikeTheCloseBox()
+    {
+        TfrmTarnix& window = OpenHome();
+        AddItem(window, QStringLiteral("a"), QStringLiteral("127.0.0.1"));
+        QVERIFY(Activate(window));
+        Boxes().Answer({IDCANCEL});
+        QTest::keyClick(List(window), Qt::Key_Q, Qt::ControlModifier);
+        QCOMPARE(Boxes().Texts(), QStringList{kQuestion});
+        QVERIFY(window.isVisible());
+
+        Boxes().Answer({IDNO});
+        Trigger(window, "actExit");
+        QCOMPARE(Boxes().Seen.size(), size_t(2));
+        QVERIFY(!window.isVisible());
+        QCOMPARE(Scratch->Store().count(QStringLiteral("127.0.0.1^0")), 1);  // not saved
+    }
+
+    // A new or opened plan shows nothing of the run before; a cancelled
+    // open leaves it.
+    void newAndOpenClearTheLastRunsStatus()
+    {
+        TfrmTarnix& window = OpenHome();
+        const auto ran = [&] {
+            RunMeasuringEveryItem(window);
+            return !PanelText(window, "pnlAvgTime").isEmpty() && !StatusText(window).isEmpty();
+        };
+        QVERIFY(ran());
+        CancelNextDialog(QStringLiteral("frmProjectList"));
+        Trigger(window, "actOpenProject");
+        QCOMPARE(StatusText(window), QStringLiteral("测速已完成。"));
+        QVERIFY(!PanelText(window, "pnlAvgTime").isEmpty());
+
+        PickNextPlan(kHome);
+        Trigger(window, "actOpenProject");
+        QCOMPARE(StatusText(window), QString());
+        QCOMPARE(PanelText(window, "pnlAvgTime"), QString());
+        QCOMPARE(PanelText(window, "pnlFinish"), QString());
+
+        QVERIFY(ran());
+        Trigger(window, "actNewProject");
+        QCOMPARE(StatusText(window), QString());
+        QCOMPARE(PanelText(window, "pnlAvgTime"), QString());
+        QVERIFY(Boxes().Seen.empty());
+    }
+
     void commandsDoNothingDuringARun()
     {
         TfrmTarnix& window = OpenHome();

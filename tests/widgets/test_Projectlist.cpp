@@ -269,19 +269,30 @@ private slots:
         QCOMPARE(edit->text().size(), 150);
     }
 
-    // Under exec(): typed text, Enter confirms nothing, the button does.
+    // Under exec(): Enter in the field presses OK, the default button, which
+    // checks the name first.
     void planNameUnderExec()
     {
-        bool openAfterEnter = false;
+        QVERIFY(Name->btnConfirm->isDefault());
+        QStringList refused;
+        bool openAfterRefusal = false;
         WhenModal<TfrmProjectName>(QStringLiteral("frmProjectName"), [&](TfrmProjectName& d) {
             d.edtProjectName->setFocus();
+            {
+                TBoxScript boxes;
+                boxes.Answer({IDOK});
+                QTest::keyClicks(d.edtProjectName, QStringLiteral("a^"));
+                QTest::keyClick(d.edtProjectName, Qt::Key_Return);
+                refused = boxes.Texts();
+                openAfterRefusal = d.isVisible();
+            }
+            d.edtProjectName->clear();
             QTest::keyClicks(d.edtProjectName, QStringLiteral(" office "));
             QTest::keyClick(d.edtProjectName, Qt::Key_Return);
-            openAfterEnter = d.isVisible();
-            QTest::mouseClick(d.btnConfirm, Qt::LeftButton);
         });
         Name->exec();
-        QVERIFY(openAfterEnter);
+        QCOMPARE(refused, QStringList{kBadPlanName});
+        QVERIFY(openAfterRefusal);
         QVERIFY(Name->FConfirmed);
         QCOMPARE(Name->ProjectNameText(), std::optional<std::string>(" office "));
 

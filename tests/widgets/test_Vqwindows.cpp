@@ -164,6 +164,35 @@ private slots:
         QCOMPARE(MsgBox(QStringLiteral("保存吗?"), MB_ICONQUESTION, MB_YESNOCANCEL, 0x0100), IDNO);
     }
 
+    // The save question: each answer has its key, Escape still cancels.
+    void yesNoCancelButtonsHaveKeys_data()
+    {
+        QTest::addColumn<int>("key");
+        QTest::addColumn<int>("answer");
+        QTest::newRow("Alt+Y") << int(Qt::Key_Y) << int(IDYES);
+        QTest::newRow("Alt+N") << int(Qt::Key_N) << int(IDNO);
+        QTest::newRow("Alt+C") << int(Qt::Key_C) << int(IDCANCEL);
+    }
+    void yesNoCancelButtonsHaveKeys()
+    {
+        QFETCH(int, key);
+        QFETCH(int, answer);
+        QStringList buttons;
+        bool closedByKey = false;
+        WhenBoxShows([&](QMessageBox* box) {
+            buttons = ButtonTexts(box);
+            box->activateWindow();  // its keys are its window's shortcuts
+            QVERIFY(QTest::qWaitForWindowActive(box));
+            QTest::keyClick(box, Qt::Key(key), Qt::AltModifier);
+            closedByKey = QTest::qWaitFor([box] { return !box->isVisible(); }, 2000);  // a key clicks animated
+            if (!closedByKey)
+                box->close();
+        });
+        QCOMPARE(MsgBox(QStringLiteral("保存吗?"), MB_ICONQUESTION, MB_YESNOCANCEL, 0), answer);
+        QVERIFY(closedByKey);
+        QCOMPARE(buttons, (QStringList{QStringLiteral("取消(&C)"), QStringLiteral("否(&N)"), QStringLiteral("是(&Y)")}));
+    }
+
     void textIsShownAsPlainText()
     {
         QString shown;
