@@ -42,6 +42,30 @@ void Print(FILE* stream, const QString& text)
     std::fflush(stream);
 }
 
+int RefuseUsage(const QString& error)
+{
+    Print(stderr, QStringLiteral("orvel: %1 (see --help)\n").arg(error.simplified()));
+    return 2;
+}
+
+// The options QGuiApplication, QApplication and the X11 platform take out of
+// the command line themselves.
+bool IsQtOption(const QString& name)
+{
+    static const QStringList names{
+        QStringLiteral("platform"),  QStringLiteral("platformpluginpath"), QStringLiteral("platformtheme"),
+        QStringLiteral("plugin"),    QStringLiteral("qmljsdebugger"),      QStringLiteral("qwindowgeometry"),
+        QStringLiteral("qwindowicon"), QStringLiteral("qwindowtitle"),     QStringLiteral("reverse"),
+        QStringLiteral("session"),   QStringLiteral("style"),              QStringLiteral("stylesheet"),
+        QStringLiteral("widgetcount"), QStringLiteral("display"),          QStringLiteral("geometry"),
+        QStringLiteral("name"),      QStringLiteral("title"),              QStringLiteral("visual"),
+        QStringLiteral("ncols"),     QStringLiteral("cmap"),               QStringLiteral("dialogs"),
+        QStringLiteral("fontengine"), QStringLiteral("nograb"),            QStringLiteral("dograb"),
+        QStringLiteral("sync"),
+    };
+    return names.contains(name);
+}
+
 }  // namespace
 
 void SetApplicationNames(QApplication& app)
@@ -55,7 +79,7 @@ void SetApplicationNames(QApplication& app)
     app.setApplicationVersion(QString::fromLatin1(kOrvelVersion));
 }
 
-std::optional<int> AnswerInfoOptions(const QStringList& arguments)
+std::optional<int> AnswerWithoutDisplay(const QStringList& arguments)
 {
     QCommandLineParser parser;
     DescribeOptions(parser);
@@ -76,6 +100,11 @@ std::optional<int> AnswerInfoOptions(const QStringList& arguments)
         Print(stdout, QStringLiteral("orvel %1\n").arg(QString::fromLatin1(kOrvelVersion)));
         return 0;
     }
+    // Arguments are left for later: they may be the values of Qt's options.
+    for (const QString& name : parser.unknownOptionNames()) {
+        if (!IsQtOption(name))
+            return RefuseUsage(QStringLiteral("Unknown option '%1'.").arg(name));
+    }
     return std::nullopt;
 }
 
@@ -83,15 +112,11 @@ std::optional<int> RefuseUnknownArguments(const QStringList& arguments)
 {
     QCommandLineParser parser;
     DescribeOptions(parser);
-    QString error;
     if (!parser.parse(arguments))
-        error = parser.errorText();
-    else if (!parser.positionalArguments().isEmpty())
-        error = QStringLiteral("Unexpected argument '%1'.").arg(parser.positionalArguments().constFirst());
-    else
-        return std::nullopt;
-    Print(stderr, QStringLiteral("orvel: %1 (see --help)\n").arg(error.simplified()));
-    return 2;
+        return RefuseUsage(parser.errorText());
+    if (!parser.positionalArguments().isEmpty())
+        return RefuseUsage(QStringLiteral("Unexpected argument '%1'.").arg(parser.positionalArguments().constFirst()));
+    return std::nullopt;
 }
 
 void InstallQtTranslations(QCoreApplication& app)

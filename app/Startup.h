@@ -13,10 +13,11 @@ class TfrmTarnix;
 // The names Qt derives the window class and the per-user data folder from.
 void SetApplicationNames(QApplication& app);
 
-// --help and --version, answered before a display is needed, so that they
-// work in any terminal: the exit status when the command line holds one of
-// them (the text is printed), else nullopt. arguments start with the program.
-std::optional<int> AnswerInfoOptions(const QStringList& arguments);
+// What can be answered before a display is needed, so that it works in any
+// terminal: --help and --version (printed, status 0), and an option that is
+// neither orvel's nor Qt's own (one line on stderr, status 2). nullopt when
+// the window is to start. arguments start with the program.
+std::optional<int> AnswerWithoutDisplay(const QStringList& arguments);
 
 // The arguments once Qt has taken its own (-platform, -style ...) out: an
 // option or argument orvel does not take is one line on stderr and status 2;

@@ -18,7 +18,7 @@ QStringList Arguments(int argc, char* argv[])
 
 int main(int argc, char* argv[])
 {
-    if (const auto status = AnswerInfoOptions(Arguments(argc, argv)))
+    if (const auto status = AnswerWithoutDisplay(Arguments(argc, argv)))
         return *status;
     QApplication app(argc, argv);
     // Qt has taken its own options out of argv by now.

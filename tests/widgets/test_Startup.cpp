@@ -117,17 +117,24 @@ private slots:
     {
         QTest::addColumn<QStringList>("arguments");
         QTest::addColumn<QString>("named");
-        QTest::newRow("long") << QStringList{"--bogus"} << QStringLiteral("bogus");
-        QTest::newRow("short") << QStringList{"-x"} << QStringLiteral("x");
+        QTest::addColumn<QString>("platform");
+        const QString none;
+        const QString offscreen = QStringLiteral("offscreen");
+        QTest::newRow("long") << QStringList{"--bogus"} << QStringLiteral("bogus") << offscreen;
+        QTest::newRow("short") << QStringList{"-x"} << QStringLiteral("x") << offscreen;
+        QTest::newRow("without a display") << QStringList{"--bogus"} << QStringLiteral("bogus") << none;
         QTest::newRow("after Qt's own") << QStringList{"-platform", "offscreen", "-reverse", "--bogus"}
-                                        << QStringLiteral("bogus");
-        QTest::newRow("a file") << QStringList{"plan.dat"} << QStringLiteral("plan.dat");
+                                        << QStringLiteral("bogus") << none;
+        QTest::newRow("a file") << QStringList{"plan.dat"} << QStringLiteral("plan.dat") << offscreen;
+        QTest::newRow("a file after Qt's own") << QStringList{"-style", "fusion", "plan.dat"}
+                                               << QStringLiteral("plan.dat") << offscreen;
     }
     void anArgumentOrvelDoesNotTakeIsOneLineAndStatusTwo()
     {
         QFETCH(QStringList, arguments);
         QFETCH(QString, named);
-        const TOutcome outcome = RunOrvel(arguments, Terminal(QStringLiteral("offscreen")));
+        QFETCH(QString, platform);
+        const TOutcome outcome = RunOrvel(arguments, Terminal(platform));
         QCOMPARE(outcome.Status, 2);
         QCOMPARE(outcome.Out, QString());
         QVERIFY2(outcome.Err.startsWith(QStringLiteral("orvel: ")) && outcome.Err.count('\n') == 1 &&
