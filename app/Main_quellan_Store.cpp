@@ -39,7 +39,8 @@ void TfrmTarnix::ShowProject(const std::string& name)
 {
     // Read first: a store that cannot be read leaves the open plan, its name
     // included, as it was.
-    const std::string text = GetProjectText(name);
+    // The text the next save of this plan is checked against.
+    const std::string text = FProjects->OpenProjectText(name);
     FProjectName = name;
     Infos = TextToItems(text);
     ForgetTries();

@@ -1,5 +1,6 @@
 #include "engine/Projectstore.h"
 
+#include "vqlib/Gbk.h"
 #include "vqlib/Vqfiles.h"
 #include "vqlib/Vqstring.h"
 
@@ -48,14 +49,37 @@ void TProjectStore::ReloadProjects()
         FProjects = LoadLinesFromFile(FProjectsFile);
 }
 
-std::string TProjectStore::GetProjectText(const std::string& name)
+std::optional<std::string> TProjectStore::StoredText(const std::string& name) const
 {
-    ReloadProjects();
     for (const auto& line : FProjects) {
         if (SameNameIgnoringCase(line, name))
             return line.substr(line.find('=') + 1);
     }
-    return {};
+    return std::nullopt;
+}
+
+std::string TProjectStore::GetProjectText(const std::string& name)
+{
+    ReloadProjects();
+    return StoredText(name).value_or(std::string());
+}
+
+std::string TProjectStore::OpenProjectText(const std::string& name)
+{
+    ReloadProjects();
+    FSeen = TSeenPlan{name, StoredText(name)};
+    return FSeen->Text.value_or(std::string());
+}
+
+// Writing over a plan another program changed would drop that change without
+// anyone seeing it; the caller keeps its own items and the user decides.
+void TProjectStore::RefuseChangedElsewhere(const std::string& name) const
+{
+    if (!FSeen || !SameTextGbk(FSeen->Name, name) || StoredText(name) == FSeen->Text)
+        return;
+    throw EStoreConflict("测速方案[" + GbkToUtf8(name) +
+                         "]在打开后被别的程序改动过，这次没有保存。\n"
+                         "这里的改动还在：可以另存为别的名字，或重新打开这个方案看别处的改动。");
 }
 
 bool TProjectStore::HasProject(const std::string& name)
@@ -71,6 +95,7 @@ bool TProjectStore::HasProject(const std::string& name)
 void TProjectStore::SetProjectText(const std::string& name, const std::string& text)
 {
     ReloadProjects();
+    RefuseChangedElsewhere(name);
     if (!text.empty()) {
         auto found = FProjects.end();
         for (auto it = FProjects.begin(); it != FProjects.end(); ++it) {
@@ -94,6 +119,7 @@ void TProjectStore::SetProjectText(const std::string& name, const std::string& t
             FProjects.push_back(name + "=");
     }
     SaveLinesToFile(FProjectsFile, FProjects);
+    FSeen = TSeenPlan{name, StoredText(name)};
 }
 
 void TProjectStore::RemoveProject(const std::string& name)
@@ -106,6 +132,9 @@ void TProjectStore::RemoveProject(const std::string& name)
         }
     }
     SaveLinesToFile(FProjectsFile, FProjects);
+    // Saving under the name again makes a new plan.
+    if (FSeen && FSeen->Name == name)
+        FSeen.reset();
 }
 
 void TProjectStore::ListProjects(std::vector<std::string>& target)

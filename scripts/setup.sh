@@ -11,7 +11,7 @@ declare -A group=(
     [build]="cmake ninja-build g++ pkg-config
              qt6-base-dev qt6-base-dev-tools qt6-svg-dev qt6-charts-dev libqt6opengl6-dev libgl-dev libcurl4-openssl-dev
              libgtest-dev libgmock-dev libssl-dev libsqlite3-dev libmicrohttpd-dev libcli11-dev nlohmann-json3-dev
-             fonts-wqy-microhei scdoc librsvg2-bin"
+             fonts-wqy-microhei qt6-translations-l10n scdoc librsvg2-bin"
     [test]="python3 iproute2 procps iputils-ping dnsutils curl openssl sqlite3 xvfb xauth util-linux
             prometheus prometheus-blackbox-exporter fping nftables"
     [fuzz]="clang libclang-rt-14-dev"

@@ -138,6 +138,63 @@ TEST_F(ProjectStore, NewPlanIsAppendedAndExistingReplacedInPlace)
     EXPECT_EQ(StoreBytes(), Home + "=only^192.0.2.1^0\r\noffice=backup^198.51.100.7^0\r\ntest=t^h^0\r\n");
 }
 
+// Another program (a second window, an editor) writes the file between this
+// store's reads and writes: a save keeps everything it wrote but the plan saved.
+TEST_F(ProjectStore, SaveKeepsWhatAnotherProgramWroteMeanwhile)
+{
+    WriteStore(ExampleStore);
+    EXPECT_EQ(FStore.OpenProjectText(Home), "gateway^192.0.2.1^0#portal^alpha^1");
+    WriteStore(ExampleStore + "theirs=t^192.0.2.9^0\r\n");
+    FStore.SetProjectText(Home, "mine^192.0.2.2^0");
+    FStore.SetProjectText("fresh", "f^192.0.2.3^1");
+    EXPECT_EQ(StoreBytes(), Home + "=mine^192.0.2.2^0\r\noffice=backup^198.51.100.7^0\r\n"
+                                   "theirs=t^192.0.2.9^0\r\nfresh=f^192.0.2.3^1\r\n");
+
+    WriteStore("fresh=f^192.0.2.3^1\r\nlater=l^192.0.2.4^0\r\n" + Home + "=mine^192.0.2.2^0\r\n");
+    FStore.RemoveProject(Home);
+    EXPECT_EQ(StoreBytes(), "fresh=f^192.0.2.3^1\r\nlater=l^192.0.2.4^0\r\n");
+    // A plan this store deleted and saves again under the name is a new one.
+    FStore.SetProjectText(Home, "again^192.0.2.5^0");
+    EXPECT_EQ(FStore.GetProjectText(Home), "again^192.0.2.5^0");
+}
+
+// The plan this store opened was changed, deleted or made elsewhere since: the
+// save is refused and the file stays as the other program left it, until the
+// plan is opened again.
+TEST_F(ProjectStore, SaveOfAPlanChangedElsewhereIsRefused)
+{
+    const std::string changed = Home + "=theirs^192.0.2.9^0\r\noffice=backup^198.51.100.7^0\r\n";
+    for (const std::string& elsewhere : {changed, std::string("office=backup^198.51.100.7^0\r\n")}) {
+        WriteStore(ExampleStore);
+        FStore.OpenProjectText(Home);
+        WriteStore(elsewhere);
+        try {
+            FStore.SetProjectText(Home, "mine^192.0.2.2^0");
+            ADD_FAILURE() << "saved over another program's change";
+        } catch (const EStoreConflict& error) {
+            EXPECT_NE(std::string(error.what()).find("\xE5\xAE\xB6\xE9\x87\x8C"), std::string::npos)  // 家里
+                << error.what();
+        }
+        EXPECT_EQ(StoreBytes(), elsewhere);
+        EXPECT_THROW(FStore.SetProjectText(Home, "mine^192.0.2.2^0"), EStoreConflict);
+    }
+    // A plan this store did not open is saved over, as by "save as".
+    FStore.SetProjectText("office", "o^192.0.2.7^0");
+    EXPECT_EQ(FStore.GetProjectText("office"), "o^192.0.2.7^0");
+
+    FStore.OpenProjectText(Home);
+    FStore.SetProjectText(Home, "mine^192.0.2.2^0");
+    EXPECT_EQ(FStore.GetProjectText(Home), "mine^192.0.2.2^0");
+    // Its own save is what the next one starts from.
+    FStore.SetProjectText(Home, "again^192.0.2.3^0");
+    EXPECT_EQ(FStore.GetProjectText(Home), "again^192.0.2.3^0");
+
+    FStore.OpenProjectText("unsaved");
+    WriteStore("unsaved=made^192.0.2.8^0\r\n");
+    EXPECT_THROW(FStore.SetProjectText("UNSAVED", "mine^192.0.2.2^0"), EStoreConflict);
+    EXPECT_EQ(StoreBytes(), "unsaved=made^192.0.2.8^0\r\n");
+}
+
 TEST_F(ProjectStore, ChineseNamesFoldOnlyAsciiLetters)
 {
     // 0x81 0x41 and 0x81 0x61 are two different characters.

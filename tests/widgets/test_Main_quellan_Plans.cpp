@@ -547,6 +547,39 @@ private slots:
         QCOMPARE(QApplication::activeModalWidget(), nullptr);
         QVERIFY(Boxes().Seen.empty());
     }
+
+    // Another window or program writes the store meanwhile: a save keeps its
+    // plans, and one over this plan's own change elsewhere is refused with the
+    // window's items kept, so that they can go under another name.
+    void savesKeepOtherProgramsPlansAndNeverOverwriteTheirChanges()
+    {
+        const QString office = QStringLiteral("office=backup^127.0.0.7^0\r\n");
+        const QString theirs = QStringLiteral("theirs=t^127.0.0.9^0\r\n");
+        TfrmTarnix& window = OpenHome();
+        AddItem(window, QStringLiteral("新"), QStringLiteral("127.0.0.2"));
+        Scratch->WriteStore(Scratch->Store() + theirs);
+        Trigger(window, "actSaveProject");
+        const QString saved = kHome + "=" + kHomeText + QStringLiteral("#新^127.0.0.2^0\r\n");
+        QCOMPARE(Scratch->Store(), office + saved + theirs);
+
+        AddItem(window, QStringLiteral("再"), QStringLiteral("127.0.0.3"));
+        const QString changed = office + kHome + QStringLiteral("=别处^127.0.0.8^0\r\n") + theirs;
+        Scratch->WriteStore(changed);
+        Boxes().Answer({IDOK});
+        Trigger(window, "actSaveProject");
+        QCOMPARE(Boxes().Seen.size(), size_t(1));
+        QVERIFY2(Boxes().Texts().constFirst().startsWith(QStringLiteral("测速方案[家里]在打开后被别的程序改动过")),
+                 qPrintable(Boxes().Texts().constFirst()));
+        QCOMPARE(Scratch->Store(), changed);
+        const QStringList items{QStringLiteral("网关"), QStringLiteral("门户"), QStringLiteral("新"), QStringLiteral("再")};
+        QCOMPARE(RowNames(window), items);
+
+        NameNextPlan(QStringLiteral("我的"));
+        Trigger(window, "actSaveAsProject");
+        QCOMPARE(Scratch->Store(), changed + QStringLiteral("我的=") + kHomeText +
+                                       QStringLiteral("#新^127.0.0.2^0#再^127.0.0.3^0\r\n"));
+        QCOMPARE(window.windowTitle(), kTitle.arg(QStringLiteral("我的")));
+    }
 };
 
 QTEST_MAIN(TestPlanCommands)
