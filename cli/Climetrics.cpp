@@ -135,7 +135,9 @@ std::vector<TItemFamily> ItemFamilies(int32_t tries)
         {{"orvel_item_slowest_seconds", "seconds", "Time of the item's slowest answered try."},
          figure(&TTryFigures::Slowest)},
         {{"orvel_item_tries", "", "Tries made on the item in the run."},
-         [tries](const TItemResult&, const std::optional<TTryFigures>&) { return double(tries); }},
+         [tries](const TItemResult& item, const std::optional<TTryFigures>&) {
+             return double(TriesMade(item, tries));
+         }},
         {{"orvel_item_failed_tries", "", "Tries of the item that got no answer."},
          [](const TItemResult& item, const std::optional<TTryFigures>&) { return double(item.Info.FailCount); }},
         {{"orvel_item_success", "", "1 when the item answered at least once, else 0."},
@@ -232,5 +234,7 @@ std::string FormatMetrics(const TRunReport& report, TMetricsFlavour flavour)
     out.Family({"orvel_run_duration_seconds", "seconds", "How long the run took."});
     out.Sample("orvel_run_duration_seconds", runLabels,
                std::chrono::duration<double>(report.Ended - report.Started).count());
+    out.Family({"orvel_run_stopped", "", "1 when the run was stopped before every item was measured, else 0."});
+    out.Sample("orvel_run_stopped", runLabels, report.Aborted ? 1.0 : 0.0);
     return out.Finish();
 }

@@ -264,6 +264,8 @@ TJson ItemJson(const TItemResult& item, int32_t testTimes)
     for (int32_t index = 0; index < testTimes; ++index)
         tries.push_back(TryTimeJson(TryAt(item, index)));
     json["tries_ms"] = std::move(tries);
+    if (item.TriesMade)
+        json["tries_made"] = *item.TriesMade;
     AddOutcomesJson(item, testTimes, json);
     return json;
 }
@@ -279,10 +281,39 @@ TJson RunJson(const TRunReport& report)
     run["plan"] = GbkToUtf8(report.PlanName);
     run["average_ms"] = overall ? FixedNumber(*overall, 2) : TJson();
     run["items"] = std::move(items);
+    if (report.Aborted)
+        run["stopped"] = true;
     return run;
 }
 
+TJson WatchedRunJson(const TRunReport& report, int number)
+{
+    TJson run;
+    run["run"] = number;
+    run["started"] = LocalTime(report.Started, true);
+    run.update(RunJson(report));
+    return run;
+}
+
+// An item a stop cut short says how far it got.
+std::string ItemNote(const TItemResult& item, int32_t testTimes)
+{
+    if (!item.TriesMade)
+        return NoteText(item.Info, testTimes);
+    return NoteText(item.Info, *item.TriesMade) + "已测" + std::to_string(*item.TriesMade) + "/" +
+           std::to_string(testTimes) + "次";
+}
+
+std::string StoppedLine(const TRunReport& report)
+{
+    const auto finished = std::count_if(report.Items.begin(), report.Items.end(),
+                                        [](const TItemResult& item) { return !item.TriesMade; });
+    return "已停止: 已测完 " + std::to_string(finished) + "/" + std::to_string(report.Items.size()) + " 项\n";
+}
+
 }  // namespace
+
+int32_t TriesMade(const TItemResult& item, int32_t testTimes) { return item.TriesMade.value_or(testTimes); }
 
 std::string TerminalText(const std::string& utf8)
 {
@@ -323,12 +354,14 @@ std::string FormatTable(const TRunReport& report)
     for (const TItemResult& item : report.Items) {
         const TDNSDispInfo& info = item.Info;
         rows.push_back({TerminalText(GbkToUtf8(info.Name)), TerminalText(GbkToUtf8(info.DomainIP)),
-                        MethodText(info.DoType), TimeText(info), TerminalText(NoteText(info, report.TestTimes))});
+                        MethodText(info.DoType), TimeText(info), TerminalText(ItemNote(item, report.TestTimes))});
     }
     std::string out = AlignedRows(rows, 3);
     std::optional<double> average = OverallAverage(Records(report));
     out += "\n测速项总数: " + std::to_string(report.Items.size()) + "\n";
     out += "平均耗时: " + (average ? AverageText(*average) : std::string("-")) + "\n";
+    if (report.Aborted)
+        out += StoppedLine(report);
     return out;
 }
 
@@ -353,18 +386,26 @@ void AppendHttpFields(const TItemResult& item, std::vector<std::string>& fields)
 
 }  // namespace
 
-std::string FormatCsv(const TRunReport& report)
+namespace {
+
+std::string CsvHeader(int32_t testTimes)
 {
     // New columns go at the end, so that readers of the older ones go on reading.
     std::string out = "name,host,method_code,method,state,average_ms,failed,tries,fastest_ms,slowest_ms,"
                       "mean_ms,stddev_ms";
-    for (int32_t index = 0; index < report.TestTimes; ++index)
+    for (int32_t index = 0; index < testTimes; ++index)
         out += ",try" + std::to_string(index + 1) + "_ms";
-    for (int32_t index = 0; index < report.TestTimes; ++index)
+    for (int32_t index = 0; index < testTimes; ++index)
         out += ",try" + std::to_string(index + 1) + "_cause";
     for (const THttpPhase& phase : kHttpPhases)
         out += std::string(",") + phase.Name + "_ms";
-    out += ",status,body_bytes,rate_kbps\r\n";
+    return out + ",status,body_bytes,rate_kbps,tries_made,stopped";
+}
+
+// Each item's fields, in the order of the header.
+std::vector<std::vector<std::string>> CsvRows(const TRunReport& report)
+{
+    std::vector<std::vector<std::string>> rows;
     for (const TItemResult& item : report.Items) {
         const TDNSDispInfo& info = item.Info;
         std::string average = info.State == tsDone ? Fixed2(info.AvgTime) : std::string();
@@ -385,6 +426,30 @@ std::string FormatCsv(const TRunReport& report)
             fields.push_back(outcome ? CauseCode(*outcome) : std::string());
         }
         AppendHttpFields(item, fields);
+        fields.push_back(std::to_string(TriesMade(item, report.TestTimes)));
+        fields.push_back(report.Aborted ? "true" : "false");
+        rows.push_back(std::move(fields));
+    }
+    return rows;
+}
+
+}  // namespace
+
+std::string FormatCsv(const TRunReport& report)
+{
+    std::string out = CsvHeader(report.TestTimes) + "\r\n";
+    for (const std::vector<std::string>& fields : CsvRows(report))
+        out += CsvRecord(fields);
+    return out;
+}
+
+std::string FormatWatchedCsv(const TRunReport& report, int number, bool header)
+{
+    std::string out = header ? CsvHeader(report.TestTimes) + ",run,started\r\n" : std::string();
+    const std::string started = LocalTime(report.Started, true);
+    for (std::vector<std::string>& fields : CsvRows(report)) {
+        fields.push_back(std::to_string(number));
+        fields.push_back(started);
         out += CsvRecord(fields);
     }
     return out;
@@ -393,6 +458,11 @@ std::string FormatCsv(const TRunReport& report)
 std::string FormatJson(const TRunReport& report) { return JsonIndented(RunJson(report)) + "\n"; }
 
 std::string FormatJsonLine(const TRunReport& report) { return JsonCompact(RunJson(report)) + "\n"; }
+
+std::string FormatWatchedJsonLine(const TRunReport& report, int number)
+{
+    return JsonCompact(WatchedRunJson(report, number)) + "\n";
+}
 
 std::string FormatHistoryTable(const std::vector<TRunSummary>& runs)
 {

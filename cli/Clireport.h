@@ -16,7 +16,12 @@ struct TItemResult {
     TDNSDispInfo Info;  // the record after the run
     TTryTimes Tries;
     TTryOutcomes Outcomes;  // as many as Tries: how each ended, none for one not made
+    // Set for an item a stop cut short: the tries it made, which its figures are of.
+    std::optional<int32_t> TriesMade;
 };
+
+// The tries an item's figures are of: all of the run's, or those made before a stop.
+int32_t TriesMade(const TItemResult& item, int32_t testTimes);
 
 struct TRunReport {
     std::string PlanName;  // GBK
@@ -24,7 +29,7 @@ struct TRunReport {
     std::vector<TItemResult> Items;
     bool PingDenied = false;  // Ping had no ICMP socket it had the right to open
     int Shortage = 0;         // errno of a try that got no descriptor, buffer or memory (engine/Shortage.h)
-    bool Aborted = false;     // stopped before every item had reported
+    bool Aborted = false;     // stopped before every item had reported; its figures are of the tries made
     std::chrono::system_clock::time_point Started, Ended;
 };
 
@@ -35,6 +40,11 @@ std::string FormatCsv(const TRunReport& report);
 std::string FormatJson(const TRunReport& report);
 // The same object on one line, for a stream of runs.
 std::string FormatJsonLine(const TRunReport& report);
+// A watch's run as its stream carries it: with its number (from 1) and its
+// start time, so that a stream can be read later. CSV: header names the
+// columns first.
+std::string FormatWatchedCsv(const TRunReport& report, int number, bool header);
+std::string FormatWatchedJsonLine(const TRunReport& report, int number);
 
 // Times in local time; in CSV and JSON as ISO 8601 with the offset from UTC.
 std::string FormatHistoryTable(const std::vector<TRunSummary>& runs);

@@ -63,6 +63,35 @@ private:
     TRunStop* FStop;
 };
 
+namespace {
+
+// An item a stop caught before it reported: its figures are those of the
+// tries it made. The try the stop cut off is none of them.
+void CutShort(TItemResult& item, int32_t testTimes)
+{
+    for (std::optional<TTryOutcome>& outcome : item.Outcomes)
+        if (outcome && outcome->Cause == TTryCause::Aborted)
+            outcome.reset();
+    item.Tries = TimesOf(item.Outcomes);
+    const auto made = static_cast<int32_t>(
+        std::count_if(item.Outcomes.begin(), item.Outcomes.end(), [](const auto& outcome) { return outcome.has_value(); }));
+    const auto answered = static_cast<int32_t>(
+        std::count_if(item.Tries.begin(), item.Tries.end(), [](const auto& time) { return time.has_value(); }));
+    TDNSDispInfo& info = item.Info;
+    info.FailCount = made - answered;
+    info.AvgTime = 0.0;
+    if (const std::optional<TTryFigures> figures = TryFigures(item.Tries)) {
+        info.State = tsDone;
+        info.AvgTime = figures->Mean;
+    } else {
+        info.State = made > 0 ? tsNoResponse : tsWaiting;
+    }
+    if (made < testTimes)
+        item.TriesMade = made;
+}
+
+}  // namespace
+
 TRunReport RunPlan(const std::string& planName, std::vector<TDNSDispInfo> items, const TRunSettings& settings,
                    const TProgress& progress, TRunStop* stop)
 {
@@ -75,6 +104,7 @@ TRunReport RunPlan(const std::string& planName, std::vector<TDNSDispInfo> items,
     bool aborted = false;
     bool pingDenied = false;
     int shortage = 0;
+    std::vector<bool> reported(items.size(), false);
     {
         TTestRun run(items, static_cast<int32_t>(settings.Timeout.count()), settings.Count);
         run.SetPauseBetweenTries(settings.Interval);
@@ -87,7 +117,8 @@ TRunReport RunPlan(const std::string& planName, std::vector<TDNSDispInfo> items,
             run.SetDnsQueryName(*settings.DnsQueryName);
         run.SetFailOnHttpError(settings.FailOnHttpError);
         run.SetTryObserver(tries.Observer());
-        run.Listener.ItemReported = [&](TDNSDispInfo&) {
+        run.Listener.ItemReported = [&](TDNSDispInfo& item) {
+            reported[static_cast<size_t>(&item - items.data())] = true;
             if (progress)
                 progress(++finished, static_cast<int>(items.size()));
         };
@@ -115,10 +146,13 @@ TRunReport RunPlan(const std::string& planName, std::vector<TDNSDispInfo> items,
     report.Aborted = aborted;
     report.Started = started;
     report.Ended = std::chrono::system_clock::now();
-    for (const TDNSDispInfo& info : items) {
+    for (size_t index = 0; index < items.size(); ++index) {
+        const TDNSDispInfo& info = items[index];
         TTryOutcomes outcomes = tries.Outcomes(info);
         TTryTimes times = TimesOf(outcomes);
-        report.Items.push_back({info, std::move(times), std::move(outcomes)});
+        report.Items.push_back({info, std::move(times), std::move(outcomes), std::nullopt});
+        if (aborted && !reported[index])
+            CutShort(report.Items.back(), settings.Count);
     }
     return report;
 }

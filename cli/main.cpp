@@ -155,7 +155,13 @@ TRunReport Measure(const TRunJob& job, std::vector<TDNSDispInfo> items, const TC
     TProgressLine line(WriteProgress);
     if (isatty(STDERR_FILENO))
         progress = [&line](int finished, int total) { line.Show(finished, total); };
-    return RunPlan(job.PlanName, std::move(items), options.Run, progress, stop);
+    TRunReport report = RunPlan(job.PlanName, std::move(items), options.Run, progress, stop);
+    if (report.Aborted && progress) {
+        // A stop takes the line away as the last report would.
+        const int total = static_cast<int>(report.Items.size());
+        line.Show(total, total);
+    }
+    return report;
 }
 
 // What the user has been told already: a watch says each thing once.
@@ -201,12 +207,14 @@ TRunJob ChosenJob(const TCliOptions& options)
     return options.Targets.empty() ? PlanJob(options) : TargetsJob(options);
 }
 
-int RunOnce(const TCliOptions& options, TOutput& output)
+// A stop prints what was measured so far, marked as stopped, and ends with
+// the status of those results, as ping does on Ctrl-C.
+int RunOnce(const TCliOptions& options, TRunStop& stop, TOutput& output)
 {
     TRunJob job = ChosenJob(options);
     std::optional<TCliRecording> recording;
     StartRecording(recording, job);
-    const TRunReport report = Measure(job, std::move(job.Items), options, nullptr);
+    const TRunReport report = Measure(job, std::move(job.Items), options, &stop);
     TTold told;
     Report(job, report, Formatted(report, options.Format), told, recording, output);
     if (recording)
@@ -215,18 +223,28 @@ int RunOnce(const TCliOptions& options, TOutput& output)
 }
 
 // A stream of runs as the format reads best: tables under their start time,
-// CSV with one header, JSON one object per line.
-std::string WatchedText(const TRunReport& report, TOutputFormat format, bool first)
+// CSV with one header, JSON one object per line; CSV and JSON with each
+// run's number (from 1) and start time.
+std::string WatchedText(const TRunReport& report, TOutputFormat format, int number)
 {
+    const bool first = number == 1;
     switch (format) {
     case TOutputFormat::Table: return (first ? "" : "\n") + FormatStartedTable(report);
-    case TOutputFormat::Csv: {
-        const std::string csv = FormatCsv(report);
-        return first ? csv : csv.substr(csv.find("\r\n") + 2);
-    }
-    case TOutputFormat::Json: return FormatJsonLine(report);
+    case TOutputFormat::Csv: return FormatWatchedCsv(report, number, first);
+    case TOutputFormat::Json: return FormatWatchedJsonLine(report, number);
     default: return Formatted(report, format);
     }
+}
+
+// After the ^C the terminal echoed, on a line of its own. Machine formats
+// keep their stream whole: theirs goes to the standard error.
+void PrintWatchSummary(const TWatchSummary& summary, TOutputFormat format, TOutput& output)
+{
+    const std::string text = "\n" + summary.Format();
+    if (format == TOutputFormat::Table)
+        output.Write(text);
+    else
+        std::cerr << text << std::flush;
 }
 
 std::string UrlHost(const std::string& address)
@@ -248,15 +266,20 @@ int Watch(const TCliOptions& options, TRunStop& stop, TOutput& output)
     // A reader that has gone ends the watch at once, not at the next output.
     TOutputWatch reader(STDOUT_FILENO, [&stop] { stop.Request(); });
     TTold told;
-    bool first = true;
+    int number = 0;
+    TWatchSummary summary;
     const int status = RunWatch(
-        *options.Watch, stop, [&](TRunStop& runStop) { return Measure(job, job.Items, options, &runStop); },
+        *options.Watch, stop,
+        [&](TRunStop& runStop) {
+            TRunReport report = Measure(job, job.Items, options, &runStop);
+            summary.Add(report);
+            return report;
+        },
         [&](const TRunReport& report) {
             if (server)
                 server->Publish(FormatMetrics(report, TMetricsFlavour::OpenMetrics),
                                 FormatMetrics(report, TMetricsFlavour::Prometheus004));
-            Report(job, report, WatchedText(report, options.Format, std::exchange(first, false)), told, recording,
-                   output);
+            Report(job, report, WatchedText(report, options.Format, ++number), told, recording, output);
             if (output.Failed())
                 stop.Request();
         });
@@ -265,6 +288,8 @@ int Watch(const TCliOptions& options, TRunStop& stop, TOutput& output)
     // The next write says why: EPIPE, or SIGPIPE ends the program as it ends any filter.
     if (reader.Gone())
         output.Write("\n");
+    else if (!output.Failed() && summary.Runs() > 0)
+        PrintWatchSummary(summary, options.Format, output);
     return status;
 }
 
@@ -325,11 +350,11 @@ int Run(int argc, char* argv[], TOutput& output)
             TStopSignals signals(stop);
             return RunPath(*options.Path, options.Format, output, stop);
         }
-        if (!options.Watch)
-            return RunOnce(options, output);
         // Before any thread starts, so that every thread leaves the signals to it.
         TRunStop stop;
         TStopSignals signals(stop);
+        if (!options.Watch)
+            return RunOnce(options, stop, output);
         return Watch(options, stop, output);
     } catch (const EUsageError& error) {
         std::cerr << "orvel-cli: " << error.what() << " (see --help)\n";

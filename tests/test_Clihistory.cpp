@@ -115,7 +115,7 @@ TEST_F(Clihistory, RecordOfARunIsInUtf8WithEveryTry)
     info.DomainIP = "gw.example";
     info.DoType = dtDNSQuery;
     info.IP = "127.0.0.7";
-    report.Items.push_back({info, {1500us, std::nullopt}, {}});
+    report.Items.push_back({info, {1500us, std::nullopt}, {}, {}});
     const TRunRecord run = RecordOf(report);
     EXPECT_EQ(run.Plan, "办公室");
     EXPECT_EQ(run.Started, report.Started);

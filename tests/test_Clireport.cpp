@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <ctime>
 
@@ -33,9 +34,9 @@ TRunReport SampleReport()
     TRunReport report;
     report.PlanName = Utf8ToGbk("家里").value();
     report.Items.push_back({Item("网关", "127.0.0.1", dtPing, tsDone, 12.3456, 2),
-                            {10ms, std::nullopt, 15ms, 12036us, std::nullopt}, {}});
-    report.Items.push_back({Item("a,\"b\"", "127.0.0.2", dtHomePage, tsNoResponse, 0, 5), TTryTimes(5), {}});
-    report.Items.push_back({Item("dns", "127.0.0.3", dtDNSQuery, tsDone, 7.5, 0), {7ms, 8ms, 7ms, 8ms, 7500us}, {}});
+                            {10ms, std::nullopt, 15ms, 12036us, std::nullopt}, {}, {}});
+    report.Items.push_back({Item("a,\"b\"", "127.0.0.2", dtHomePage, tsNoResponse, 0, 5), TTryTimes(5), {}, {}});
+    report.Items.push_back({Item("dns", "127.0.0.3", dtDNSQuery, tsDone, 7.5, 0), {7ms, 8ms, 7ms, 8ms, 7500us}, {}, {}});
     return report;
 }
 
@@ -72,7 +73,7 @@ TTryOutcome Fetched(const THttpTry& fetch)
 TItemResult WithOutcomes(TDNSDispInfo info, TTryOutcomes outcomes)
 {
     TTryTimes times = TimesOf(outcomes);
-    return {std::move(info), std::move(times), std::move(outcomes)};
+    return {std::move(info), std::move(times), std::move(outcomes), {}};
 }
 
 // A Ping that was refused and timed out, a page answered twice and refused
@@ -104,17 +105,17 @@ TEST(Clireport, CsvAppendsEachTrysCauseAndAPagesMeans)
     const std::vector<std::string> lines = TextLines(FormatCsv(ReportWithOutcomes()));
     ASSERT_EQ(lines.size(), 4u);
     EXPECT_NE(lines[0].find(",try3_ms,try1_cause,try2_cause,try3_cause,resolve_ms,connect_ms,tls_ms,processing_ms,"
-                            "transfer_ms,status,body_bytes,rate_kbps\r"),
+                            "transfer_ms,status,body_bytes,rate_kbps,tries_made,stopped\r"),
               std::string::npos)
         << lines[0];
     // A Ping: its causes, and nothing of pages.
-    EXPECT_NE(lines[1].find(",1.000,,,,refused,timeout,,,,,,,,\r"), std::string::npos) << lines[1];
+    EXPECT_NE(lines[1].find(",1.000,,,,refused,timeout,,,,,,,,,3,false\r"), std::string::npos) << lines[1];
     // The means of the two answered fetches (the refused one has no answer);
     // no tls phase over plain HTTP; the last answer's status and size; all
     // 3072 bytes over all 4.5 ms.
-    EXPECT_NE(lines[2].find(",,refused,,0.200,0.300,,1.250,0.500,404,1024,666.67\r"), std::string::npos) << lines[2];
+    EXPECT_NE(lines[2].find(",,refused,,0.200,0.300,,1.250,0.500,404,1024,666.67,3,false\r"), std::string::npos) << lines[2];
     // No answer: a cause, and no means.
-    EXPECT_NE(lines[3].find(",tls_expired,,,,,,,,,,\r"), std::string::npos) << lines[3];
+    EXPECT_NE(lines[3].find(",tls_expired,,,,,,,,,,,3,false\r"), std::string::npos) << lines[3];
 }
 
 TEST(Clireport, JsonGivesEachTrysOutcomeAndAPagesFigures)
@@ -171,7 +172,7 @@ TEST(Clireport, JsonGivesTheCertificatesExpiryAsIsoTime)
     EXPECT_EQ(json["items"][0]["outcomes"][0]["cert_expires"], "2027-01-01T00:00:00+00:00");
     EXPECT_EQ(json["items"][0]["http"]["cert_expires"], "2027-01-01T00:00:00+00:00");
     EXPECT_EQ(json["items"][0]["http"]["tls_ms"], 0.001);
-    EXPECT_NE(FormatCsv(report).find(",0.001,0.001,0.001,0.001,0.001,200,0,0.00\r"), std::string::npos)
+    EXPECT_NE(FormatCsv(report).find(",0.001,0.001,0.001,0.001,0.001,200,0,0.00,1,false\r"), std::string::npos)
         << FormatCsv(report);
     ::unsetenv("TZ");
     ::tzset();
@@ -206,8 +207,92 @@ TEST(Clireport, TableAlignsColumnsByTerminalWidth)
 TEST(Clireport, TableWithoutAnAnswerShowsNoAverage)
 {
     TRunReport report;
-    report.Items.push_back({Item("x", "127.0.0.1", dtPing, tsNoResponse, 0, 5), TTryTimes(5), {}});
+    report.Items.push_back({Item("x", "127.0.0.1", dtPing, tsNoResponse, 0, 5), TTryTimes(5), {}, {}});
     EXPECT_NE(FormatTable(report).find("平均耗时: -\n"), std::string::npos);
+}
+
+// A stopped run: an item that finished, one cut short after two of five
+// tries, one never begun. Every format says it stopped and how far each got.
+TRunReport StoppedReport()
+{
+    TRunReport report = SampleReport();
+    report.Aborted = true;
+    report.Items.resize(2);
+    report.Items[1] = {Item("cut", "127.0.0.2", dtPing, tsNoResponse, 0, 2), TTryTimes(5), {}, 2};
+    report.Items[1].Outcomes = {Failed(TTryCause::Timeout), Failed(TTryCause::Refused), std::nullopt, std::nullopt,
+                                std::nullopt};
+    report.Items.push_back({Item("later", "127.0.0.3", dtPing, tsWaiting, 0, 0), TTryTimes(5), {}, 0});
+    return report;
+}
+
+TEST(Clireport, AStoppedRunSaysSoAndHowFarEachItemGot)
+{
+    const TRunReport report = StoppedReport();
+    const std::vector<std::string> table = TextLines(FormatTable(report));
+    ASSERT_EQ(table.size(), 8u);
+    EXPECT_EQ(table[1].find("已测"), std::string::npos) << table[1];  // finished
+    EXPECT_NE(table[2].find("失败率2/2 已测2/5次"), std::string::npos) << table[2];
+    EXPECT_NE(table[3].find("待测速  已测0/5次"), std::string::npos) << table[3];
+    EXPECT_EQ(table[6], "平均耗时: 12.35");  // of the answered items only
+    EXPECT_EQ(table[7], "已停止: 已测完 1/3 项");
+
+    const auto json = nlohmann::ordered_json::parse(FormatJson(report));
+    EXPECT_EQ(json["stopped"], true);
+    EXPECT_FALSE(json["items"][0].contains("tries_made"));
+    EXPECT_EQ(json["items"][1]["tries_made"], 2);
+    EXPECT_EQ(json["items"][1]["failed"], 2);
+    EXPECT_EQ(json["items"][2]["tries_made"], 0);
+    EXPECT_EQ(json["items"][2]["state"], "waiting");
+    EXPECT_FALSE(nlohmann::ordered_json::parse(FormatJson(SampleReport())).contains("stopped"));
+
+    const std::vector<std::string> csv = TextLines(FormatCsv(report));
+    ASSERT_EQ(csv.size(), 4u);
+    EXPECT_NE(csv[1].find(",5,true\r"), std::string::npos) << csv[1];
+    EXPECT_NE(csv[2].find(",timeout,refused,,,,,,,,,,,,2,true\r"), std::string::npos) << csv[2];
+    EXPECT_NE(csv[3].find(",0,true\r"), std::string::npos) << csv[3];
+}
+
+// Parses a time as the stream writes it; the offset is given back.
+std::time_t ParsedIsoTime(const std::string& text, std::string& offset)
+{
+    std::tm fields{};
+    const char* rest = ::strptime(text.c_str(), "%Y-%m-%dT%H:%M:%S", &fields);
+    if (!rest)
+        return -1;
+    offset = rest;
+    int hours = 0, minutes = 0;
+    char sign = 0;
+    if (std::sscanf(rest, "%c%2d:%2d", &sign, &hours, &minutes) != 3)
+        return -1;
+    return ::timegm(&fields) - (sign == '-' ? -1 : 1) * (hours * 3600 + minutes * 60);
+}
+
+TEST(Clireport, AWatchedRunCarriesItsNumberAndStartTime)
+{
+    ::setenv("TZ", "XST+05:30", 1);  // 05:30 west of Greenwich: -05:30
+    ::tzset();
+    TRunReport report = SampleReport();
+    report.Started = std::chrono::system_clock::from_time_t(1798761600) + 250ms;  // 2027-01-01T00:00:00Z
+    const auto json = nlohmann::ordered_json::parse(FormatWatchedJsonLine(report, 7));
+    EXPECT_EQ(json.begin().key(), "run");
+    EXPECT_EQ(json["run"], 7);
+    EXPECT_EQ(json["started"], "2026-12-31T18:30:00-05:30");
+    std::string offset;
+    EXPECT_EQ(ParsedIsoTime(json["started"], offset), 1798761600);
+    EXPECT_EQ(offset, "-05:30");
+    EXPECT_EQ(json["items"], nlohmann::ordered_json::parse(FormatJson(report))["items"]);
+
+    const std::vector<std::string> first = TextLines(FormatWatchedCsv(report, 1, true));
+    ASSERT_EQ(first.size(), 4u);
+    const std::string header = TextLines(FormatCsv(report))[0];
+    EXPECT_EQ(first[0], header.substr(0, header.size() - 1) + ",run,started\r");
+    for (size_t row = 1; row < first.size(); ++row)
+        EXPECT_NE(first[row].find(",false,1,2026-12-31T18:30:00-05:30\r"), std::string::npos) << first[row];
+    const std::vector<std::string> later = TextLines(FormatWatchedCsv(report, 2, false));
+    ASSERT_EQ(later.size(), 3u);  // no header again
+    EXPECT_NE(later[0].find(",false,2,2026-12-31T18:30:00-05:30\r"), std::string::npos) << later[0];
+    ::unsetenv("TZ");
+    ::tzset();
 }
 
 TEST(Clireport, CsvQuotesWhatNeedsQuoting)
@@ -218,11 +303,12 @@ TEST(Clireport, CsvQuotesWhatNeedsQuoting)
     EXPECT_EQ(lines[0], "name,host,method_code,method,state,average_ms,failed,tries,fastest_ms,slowest_ms,"
                         "mean_ms,stddev_ms,try1_ms,try2_ms,try3_ms,try4_ms,try5_ms,"
                         "try1_cause,try2_cause,try3_cause,try4_cause,try5_cause,"
-                        "resolve_ms,connect_ms,tls_ms,processing_ms,transfer_ms,status,body_bytes,rate_kbps\r");
+                        "resolve_ms,connect_ms,tls_ms,processing_ms,transfer_ms,status,body_bytes,rate_kbps,"
+                        "tries_made,stopped\r");
     // Without outcomes (a record of an older version) the new columns stay empty.
-    EXPECT_EQ(lines[1], "网关,127.0.0.1,0,Ping,done,12.35,2,5,10.000,15.000,12.345,2.053,10.000,,15.000,12.036,,,,,,,,,,,,,,\r");
-    EXPECT_EQ(lines[2], "\"a,\"\"b\"\"\",127.0.0.2,1,取首页内容,no_response,,5,5,,,,,,,,,,,,,,,,,,,,,,\r");
-    EXPECT_EQ(lines[3], "dns,127.0.0.3,2,DNS查询,done,7.50,0,5,7.000,8.000,7.500,0.447,7.000,8.000,7.000,8.000,7.500,,,,,,,,,,,,,\r");
+    EXPECT_EQ(lines[1], "网关,127.0.0.1,0,Ping,done,12.35,2,5,10.000,15.000,12.345,2.053,10.000,,15.000,12.036,,,,,,,,,,,,,,,5,false\r");
+    EXPECT_EQ(lines[2], "\"a,\"\"b\"\"\",127.0.0.2,1,取首页内容,no_response,,5,5,,,,,,,,,,,,,,,,,,,,,,,5,false\r");
+    EXPECT_EQ(lines[3], "dns,127.0.0.3,2,DNS查询,done,7.50,0,5,7.000,8.000,7.500,0.447,7.000,8.000,7.000,8.000,7.500,,,,,,,,,,,,,,5,false\r");
 }
 
 TEST(Clireport, JsonLeavesOutWhatIsAbsent)
@@ -267,10 +353,10 @@ TEST(Clireport, EveryFormatNamesEachMethod)
 TEST(Clireport, CsvAndJsonGiveSubMillisecondTriesThreeDecimals)
 {
     TRunReport report;
-    report.Items.push_back({Item("lo", "127.0.0.1", dtPing, tsDone, 0.0426, 0), {43us, 41us, 44us, 42us, 43us}, {}});
+    report.Items.push_back({Item("lo", "127.0.0.1", dtPing, tsDone, 0.0426, 0), {43us, 41us, 44us, 42us, 43us}, {}, {}});
     const std::vector<std::string> lines = TextLines(FormatCsv(report));
     ASSERT_EQ(lines.size(), 2u);
-    EXPECT_EQ(lines[1], "lo,127.0.0.1,0,Ping,done,0.04,0,5,0.041,0.044,0.043,0.001,0.043,0.041,0.044,0.042,0.043,,,,,,,,,,,,,\r");
+    EXPECT_EQ(lines[1], "lo,127.0.0.1,0,Ping,done,0.04,0,5,0.041,0.044,0.043,0.001,0.043,0.041,0.044,0.042,0.043,,,,,,,,,,,,,,5,false\r");
     EXPECT_NE(FormatJson(report).find("\"tries_ms\": [0.043, 0.041, 0.044, 0.042, 0.043]"), std::string::npos);
     EXPECT_NE(FormatTable(report).find("   0.04"), std::string::npos);  // the window's "%7.2f"
 }
@@ -291,8 +377,8 @@ TEST(Clireport, TableShowsControlCharactersEscapedAndCsvJsonExact)
     TRunReport report;
     TDNSDispInfo hostile = Item("x\x1b]0;owned\x07y", "127.0.0.1\x1b[2J", dtPing, tsDone, 1.5, 0);
     hostile.Note = "n\r";
-    report.Items.push_back({hostile, {1500us}, {}});
-    report.Items.push_back({Item("plain", "127.0.0.2", dtPing, tsDone, 2.5, 0), {2500us}, {}});
+    report.Items.push_back({hostile, {1500us}, {}, {}});
+    report.Items.push_back({Item("plain", "127.0.0.2", dtPing, tsDone, 2.5, 0), {2500us}, {}, {}});
 
     const std::string table = FormatTable(report);
     for (char c : table)
@@ -326,7 +412,7 @@ TEST(Clireport, NamesThatAreNoGbkGiveReplacementCharacters)
     report.PlanName = "p\xff";
     TDNSDispInfo info = Item("x", "127.0.0.1", dtPing, tsNoResponse, 0, 1);
     info.Name = "\x81" "0\xc0";  // a lead byte without its trail, and one at the end
-    report.Items.push_back({info, TTryTimes(1), {}});
+    report.Items.push_back({info, TTryTimes(1), {}, {}});
     report.TestTimes = 1;
     for (const std::string& json : {FormatJson(report), FormatJsonLine(report)}) {
         EXPECT_NE(json.find("\"p\xEF\xBF\xBD\""), std::string::npos) << json;
@@ -348,7 +434,7 @@ TEST(Clireport, CsvKeepsLineBreaksAndFormulasAsTheyAre)
 {
     TRunReport report;
     report.TestTimes = 1;
-    report.Items.push_back({Item("=1+1", "a\r\nb", dtPing, tsNoResponse, 0, 1), TTryTimes(1), {}});
+    report.Items.push_back({Item("=1+1", "a\r\nb", dtPing, tsNoResponse, 0, 1), TTryTimes(1), {}, {}});
     EXPECT_NE(FormatCsv(report).find("\r\n=1+1,\"a\r\nb\",0,"), std::string::npos) << FormatCsv(report);
 }
 

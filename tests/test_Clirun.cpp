@@ -168,6 +168,56 @@ TEST(RunPlan, AStopAbortsTheRunInProgress)
     EXPECT_TRUE(report.Aborted);
 }
 
+// What a stop leaves: an item that reported as it was, one in flight with
+// the tries it made (not the one the stop cut off), one not begun waiting.
+TEST(RunPlan, AStopKeepsTheTriesMadeOfItemsInFlight)
+{
+    ClearProxyEnvironment();
+    THttpServer server;
+    THttpServer::TResponse page;
+    server.SetResponse(page);
+    TRunSettings settings;
+    settings.Count = 3;
+    settings.Interval = std::chrono::milliseconds(300);
+    settings.Workers = 1;
+    TRunStop stop;
+    std::thread stopper([&] {
+        // The first fetch answered, the second held until the stop.
+        EXPECT_TRUE(WaitFor([&] { return server.Requests().size() == 1; }, std::chrono::seconds(5)));
+        page.DelayMs = 10000;
+        server.SetResponse(page);
+        EXPECT_TRUE(WaitFor([&] { return server.Requests().size() == 2; }, std::chrono::seconds(5)));
+        stop.Request();
+    });
+    TDNSDispInfo closed = PingItem("closed", "127.0.0.1:" + std::to_string(THttpServer::RefusedPort()));
+    closed.DoType = dtTCPConnect;
+    TRunReport report = RunPlan("plan", {closed, PageItem("a", server.HostPort()), PageItem("b", server.HostPort())},
+                                settings, {}, &stop);
+    stopper.join();
+    ASSERT_TRUE(report.Aborted);
+    ASSERT_EQ(report.Items.size(), 3u);
+
+    const TItemResult& finished = report.Items[0];
+    EXPECT_FALSE(finished.TriesMade);
+    EXPECT_EQ(finished.Info.State, tsNoResponse);
+    EXPECT_EQ(finished.Info.FailCount, 3);
+
+    const TItemResult& cut = report.Items[1];
+    ASSERT_EQ(cut.TriesMade, 1);
+    EXPECT_EQ(cut.Info.State, tsDone);
+    EXPECT_EQ(cut.Info.FailCount, 0);
+    ASSERT_TRUE(cut.Tries.at(0));
+    const double onlyTry = std::chrono::duration<double, std::milli>(*cut.Tries[0]).count();
+    EXPECT_DOUBLE_EQ(cut.Info.AvgTime, onlyTry);
+    EXPECT_FALSE(cut.Outcomes.at(1));  // cut off, not failed
+    EXPECT_FALSE(cut.Tries.at(1));
+
+    const TItemResult& waiting = report.Items[2];
+    EXPECT_EQ(waiting.TriesMade, 0);
+    EXPECT_EQ(waiting.Info.State, tsWaiting);
+    EXPECT_EQ(ExitStatus(report), 1);  // not every item answered
+}
+
 TEST(RunPlan, ExitStatusIsZeroOnlyWhenEveryItemAnswered)
 {
     TRunReport report;

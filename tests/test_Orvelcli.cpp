@@ -6,6 +6,7 @@
 #include "tests/support/Dnsresponder.h"
 #include "tests/support/Historylock.h"
 #include "tests/support/Httpserver.h"
+#include "tests/support/Listener.h"
 #include "tests/support/Netns.h"
 #include "tests/support/Noproxy.h"
 #include "tests/support/Pathchain.h"
@@ -29,10 +30,13 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <filesystem>
 #include <functional>
+#include <optional>
 #include <fstream>
 #include <sstream>
 #include <thread>
@@ -954,11 +958,139 @@ TEST_F(OrvelCliWatch, PrintsEachRunAsItCompletesUntilSigint)
     EXPECT_GE(lines.size(), 2u) << result.Out;
     EXPECT_LE(lines.size(), 8u) << result.Out;
     for (const std::string& line : lines) {
-        EXPECT_EQ(line.rfind("{\"plan\":\"\",", 0), 0u) << line;
+        EXPECT_EQ(line.rfind("{\"run\":", 0), 0u) << line;
         EXPECT_EQ(line.back(), '}') << line;
         EXPECT_EQ(Count(line, "\"state\":\"done\""), 2u) << line;
     }
-    EXPECT_EQ(result.Err, "");
+    // The summary keeps off the stream, which stays one object per line.
+    EXPECT_EQ(result.Err.rfind("\n测速次数: ", 0), 0u) << result.Err;
+}
+
+// The seconds since the epoch of an ISO 8601 time with its UTC offset; the
+// offset is given back.
+std::optional<std::time_t> IsoTime(const std::string& text, std::string& offset)
+{
+    std::tm fields{};
+    const char* rest = ::strptime(text.c_str(), "%Y-%m-%dT%H:%M:%S", &fields);
+    int hours = 0, minutes = 0;
+    char sign = 0;
+    if (!rest || std::sscanf(rest, "%c%2d:%2d", &sign, &hours, &minutes) != 3 || (sign != '+' && sign != '-') ||
+        std::string(rest).size() != 6)
+        return std::nullopt;
+    offset = rest;
+    const int east = (sign == '+' ? 1 : -1) * (hours * 3600 + minutes * 60);
+    return ::timegm(&fields) - east;
+}
+
+// Each run of a stream carries its number and start time, in the local
+// offset, so that the stream reads the same later and elsewhere.
+TEST_F(OrvelCliWatch, EachWatchedRunCarriesItsNumberAndStartTime)
+{
+    TListener listener;
+    const std::string target = "--tcp 127.0.0.1:" + std::to_string(listener.Port());
+    const char* previous = std::getenv("TZ");
+    const std::optional<std::string> zone = previous ? std::optional<std::string>(previous) : std::nullopt;
+    ::setenv("TZ", "CST-8", 1);  // +08:00, without a zone file
+    const std::time_t before = std::time(nullptr);
+    const TOutcome json = Watch("--watch 0.2 -c 1 --format json " + target, Lines(3), SIGINT);
+    const TOutcome csv = Watch("--watch 0.2 -c 1 --format csv " + target, Lines(4), SIGINT);
+    const std::time_t after = std::time(nullptr);
+    zone ? ::setenv("TZ", zone->c_str(), 1) : ::unsetenv("TZ");
+
+    const std::vector<std::string> lines = TextLines(json.Out);
+    ASSERT_GE(lines.size(), 3u) << json.Out;
+    std::time_t last = before - 1;
+    for (size_t index = 0; index < lines.size(); ++index) {
+        const nlohmann::json run = nlohmann::json::parse(lines[index]);
+        EXPECT_EQ(run["run"], index + 1) << lines[index];
+        std::string offset;
+        const std::optional<std::time_t> started = IsoTime(run["started"].get<std::string>(), offset);
+        ASSERT_TRUE(started) << lines[index];
+        EXPECT_EQ(offset, "+08:00");
+        EXPECT_GE(*started, last);
+        EXPECT_LE(*started, after);
+        last = *started;
+    }
+    const std::vector<std::string> rows = TextLines(csv.Out);
+    ASSERT_GE(rows.size(), 4u) << csv.Out;
+    EXPECT_NE(rows[0].find(",tries_made,stopped,run,started\r"), std::string::npos) << rows[0];
+    for (size_t row = 1; row < rows.size(); ++row) {
+        EXPECT_EQ(CsvField(csv.Out, row, "run"), std::to_string(row));
+        EXPECT_EQ(CsvField(csv.Out, row, "stopped"), "false");
+        std::string offset;
+        const std::optional<std::time_t> started = IsoTime(CsvField(csv.Out, row, "started"), offset);
+        ASSERT_TRUE(started) << rows[row];
+        EXPECT_EQ(offset, "+08:00");
+        EXPECT_GE(*started, before);
+        EXPECT_LE(*started, after);
+    }
+}
+
+// SIGINT during a single run, as ping's Ctrl-C: what was measured so far,
+// marked as stopped, at once, with the status of those results. A try in
+// flight that the stop cut off is not counted.
+TEST_F(OrvelCliWatch, SigintDuringARunPrintsWhatWasMeasuredSoFar)
+{
+    TListener listener;
+    const std::string answering = "--tcp 127.0.0.1:" + std::to_string(listener.Port());
+    FHttp.SetResponse({200, 100, 10000, false, ""});
+    const auto started = std::chrono::steady_clock::now();
+    const TOutcome json = Watch("-c 1000 -i 20 --format json " + answering + " --http " + FHttp.HostPort(),
+                                [&](const std::string&) { return !FHttp.Requests().empty(); }, SIGINT, "sleep 0.3");
+    EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(5));
+    EXPECT_EQ(json.Status, 1) << json.Err;  // the page never answered
+    const nlohmann::json run = ParsedJson(json);
+    EXPECT_EQ(run["stopped"], true);
+    const nlohmann::json& tcp = run["items"][0];
+    EXPECT_EQ(tcp["state"], "done");
+    EXPECT_EQ(tcp["failed"], 0);
+    EXPECT_GT(tcp["tries_made"].get<int>(), 1);
+    EXPECT_LT(tcp["tries_made"].get<int>(), 1000);
+    EXPECT_EQ(run["average_ms"], tcp["average_ms"]);
+    const nlohmann::json& page = run["items"][1];
+    EXPECT_EQ(page["state"], "waiting");  // its one try was cut off
+    EXPECT_EQ(page["tries_made"], 0);
+    EXPECT_TRUE(page["outcomes"][0].is_null()) << page;
+
+    const TOutcome table = Watch("-c 1000 -i 20 " + answering, [](const std::string&) { return true; }, SIGINT,
+                                 "sleep 0.3");
+    EXPECT_EQ(table.Status, 0) << table.Err;  // every item answered
+    const std::vector<std::string> lines = TextLines(table.Out);
+    ASSERT_EQ(lines.size(), 6u) << table.Out;
+    EXPECT_NE(lines[1].find("/1000次"), std::string::npos) << lines[1];
+    EXPECT_EQ(lines[5], "已停止: 已测完 0/1 项");
+}
+
+// SIGINT ends a watch with a summary of its runs after a line break: per
+// item the tries, the failed ones and the fastest, mean and slowest answer.
+TEST_F(OrvelCliWatch, SigintDuringAWatchPrintsASummaryOfTheRuns)
+{
+    TListener listener;
+    const std::string answering = "127.0.0.1:" + std::to_string(listener.Port());
+    const TOutcome result = Watch("--watch 0.2 -c 2 -i 0 --tcp " + answering + " --tcp " + Refused(),
+                                  [](const std::string& out) { return Count(out, "开始时间") >= 2; }, SIGINT);
+    EXPECT_EQ(result.Status, 1);  // the closed port never answered
+    const size_t at = result.Out.find("\n\n测速次数: ");
+    ASSERT_NE(at, std::string::npos) << result.Out;
+    const std::vector<std::string> summary = TextLines(result.Out.substr(at + 2));
+    ASSERT_EQ(summary.size(), 4u) << result.Out;
+    int runs = 0;
+    ASSERT_EQ(std::sscanf(summary[0].c_str(), "测速次数: %d", &runs), 1) << summary[0];
+    EXPECT_GE(runs, 2);
+    EXPECT_EQ(summary[1].rfind("名称", 0), 0u);
+    EXPECT_NE(summary[1].find("尝试次数  失败次数  最快(毫秒)  平均(毫秒)  最慢(毫秒)"), std::string::npos);
+    std::istringstream answered(summary[2]), refused(summary[3]);
+    std::string name, host, method, fastest, mean, slowest;
+    int tries = 0, failed = 0;
+    answered >> name >> host >> method >> tries >> failed >> fastest >> mean >> slowest;
+    EXPECT_EQ(host, answering);
+    EXPECT_GE(tries, 2 * runs - 1);  // a stopped run adds the tries it made
+    EXPECT_EQ(failed, 0);
+    EXPECT_LE(std::stod(fastest), std::stod(mean));
+    EXPECT_LE(std::stod(mean), std::stod(slowest));
+    refused >> name >> host >> method >> tries >> failed >> fastest >> mean >> slowest;
+    EXPECT_EQ(failed, tries);
+    EXPECT_EQ(fastest + mean + slowest, "---");
 }
 
 // A plan is recorded once per run; CSV has one header; SIGTERM during a try
@@ -1105,7 +1237,7 @@ TEST_F(OrvelCliWatch, AReaderThatHasGoneEndsTheProgramAtOnce)
                                    ignored);
         ASSERT_GT(pid, 0);
         TPipe::Close(pipe.Write);
-        EXPECT_EQ(FirstLine(pipe.Read, std::chrono::seconds(20)).rfind("{\"plan\":", 0), 0u);
+        EXPECT_EQ(FirstLine(pipe.Read, std::chrono::seconds(20)).rfind("{\"run\":1,", 0), 0u);
         TPipe::Close(pipe.Read);
         const int status = WaitForExit(pid, std::chrono::seconds(10), ignored ? "SIGPIPE ignored" : "SIGPIPE default");
         if (ignored) {
@@ -1136,7 +1268,7 @@ TEST_F(OrvelCliWatch, ALockedHistoryDelaysOnlyTheRecording)
     ::kill(pid, SIGTERM);
     const int status = WaitForExit(pid, std::chrono::seconds(20), ReadFile(err));
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 1) << status;
-    EXPECT_EQ(ReadFile(err), "");
+    EXPECT_EQ(ReadFile(err).rfind("\n测速次数: ", 0), 0u) << ReadFile(err);  // the summary, nothing else
     EXPECT_EQ(RecordedRuns(FDir), TextLines(ReadFile(out)).size());
 }
 
@@ -1153,8 +1285,10 @@ TEST_F(OrvelCliWatch, ALockedHistoryHoldsTheEndOnlySoLong)
     const int status = WaitForExit(pid, std::chrono::seconds(20), ReadFile(err));
     EXPECT_LT(std::chrono::steady_clock::now() - stopped, THistoryDb::kBusyTimeout + std::chrono::seconds(2));
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 1) << status;
-    const std::vector<std::string> said = TextLines(ReadFile(err));
-    ASSERT_EQ(said.size(), 2u) << ReadFile(err);
+    // Then the summary of the runs, after a line break.
+    const std::string errors = ReadFile(err);
+    const std::vector<std::string> said = TextLines(errors.substr(0, errors.find("\n\n测速次数: ") + 1));
+    ASSERT_EQ(said.size(), 2u) << errors;
     EXPECT_EQ(said[0].rfind("orvel-cli: the run was not recorded: 数据库正被另一个程序占用", 0), 0u) << said[0];
     const std::string prefix = "orvel-cli: ", suffix = " runs were not recorded: the history did not take them in time";
     ASSERT_GT(said[1].size(), prefix.size() + suffix.size()) << said[1];

@@ -279,7 +279,7 @@ def published(run):
         values[("orvel_item_mean_seconds", name, None)] = seconds(item.get("mean_ms"))
         values[("orvel_item_fastest_seconds", name, None)] = seconds(item.get("fastest_ms"))
         values[("orvel_item_slowest_seconds", name, None)] = seconds(item.get("slowest_ms"))
-        values[("orvel_item_tries", name, None)] = float(item["tries"])
+        values[("orvel_item_tries", name, None)] = float(item.get("tries_made", item["tries"]))
         values[("orvel_item_failed_tries", name, None)] = float(item["failed"])
         values[("orvel_item_success", name, None)] = 1.0 if item["failed"] < item["tries"] else 0.0
         page = item.get("http")
@@ -292,6 +292,7 @@ def published(run):
                 expiry = datetime.datetime.fromisoformat(page["cert_expires"]).timestamp()
                 values[("orvel_item_tls_cert_expiry_timestamp_seconds", name, None)] = expiry
     values[("orvel_run_average_seconds", None, None)] = seconds(run["average_ms"])
+    values[("orvel_run_stopped", None, None)] = 1.0 if run.get("stopped") else 0.0
     return values
 
 def same(family, stored, printed):
@@ -318,7 +319,8 @@ def check(samples_path, runs_path, plan, exit_status):
             assert item in hosts, "item label %r, printed %r" % (item, sorted(hosts))
             assert (labels.get("host"), labels.get("method")) == hosts[item], labels
         else:
-            assert item is None and family in ("orvel_run_average_seconds", "orvel_run_duration_seconds"), labels
+            assert item is None and family in ("orvel_run_average_seconds", "orvel_run_duration_seconds",
+                                                "orvel_run_stopped"), labels
         for at, value in series["values"]:
             scrapes.setdefault(at, {})[(family, item, labels.get("phase"))] = float(value)
     complete = 0

@@ -154,4 +154,44 @@ TEST(Watch, AStopBetweenRunsEndsTheWaitAtOnce)
     EXPECT_LT(Clock::now() - started, 30s);
 }
 
+// Two runs and a stopped one: every try made counts, the figures of the
+// answered ones; a stopped run that made no try is no run.
+TEST(WatchSummary, CountsEveryTryMadeAndTheFiguresOfTheAnswers)
+{
+    const auto run = [](TTryTimes answering, int32_t failing, std::optional<int32_t> made) {
+        TRunReport report;
+        report.TestTimes = 2;
+        report.Aborted = made.has_value();
+        TItemResult up;
+        up.Info.Name = "up";
+        up.Info.DomainIP = "127.0.0.1";
+        up.Tries = std::move(answering);
+        up.TriesMade = made;
+        TItemResult down;
+        down.Info.Name = "down";
+        down.Info.DomainIP = "127.0.0.2";
+        down.Info.DoType = dtTCPConnect;
+        down.Tries = TTryTimes(2);
+        down.TriesMade = made ? std::optional<int32_t>(failing) : std::nullopt;
+        report.Items = {up, down};
+        return report;
+    };
+    TWatchSummary summary;
+    summary.Add(run({3ms, 5ms}, 2, std::nullopt));
+    summary.Add(run({1ms, std::nullopt}, 2, std::nullopt));
+    summary.Add(run({TTryTimes(2)}, 0, 0));  // stopped before a try
+    EXPECT_EQ(summary.Runs(), 2);
+    summary.Add(run({4ms, std::nullopt}, 1, 1));  // stopped after the first try
+    EXPECT_EQ(summary.Runs(), 3);
+    const std::string text = summary.Format();
+    EXPECT_EQ(text.substr(0, text.find('\n')), "测速次数: 3 (最后一次已停止)");
+    const size_t rows = text.find('\n') + 1;
+    EXPECT_EQ(text.substr(rows),
+              AlignedColumns({{"名称", "域名/IP地址", "测速方式", "尝试次数", "失败次数", "最快(毫秒)", "平均(毫秒)",
+                               "最慢(毫秒)"},
+                              {"up", "127.0.0.1", "Ping", "5", "1", "1.00", "3.25", "5.00"},
+                              {"down", "127.0.0.2", "TCP连接", "5", "5", "-", "-", "-"}},
+                             3));
+}
+
 }  // namespace
