@@ -63,6 +63,19 @@ private:
     TRunStop* FStop;
 };
 
+namespace {
+
+TTryObserver ChainedObserver(TTryObserver first, TTryObserver then)
+{
+    return [first = std::move(first), then = std::move(then)](const TDNSDispInfo& item, int index,
+                                                              const TTryOutcome& outcome) {
+        first(item, index, outcome);
+        then(item, index, outcome);
+    };
+}
+
+}  // namespace
+
 TRunReport RunPlan(const std::string& planName, std::vector<TDNSDispInfo> items, const TRunSettings& settings,
                    const TProgress& progress, TRunStop* stop)
 {
@@ -86,7 +99,8 @@ TRunReport RunPlan(const std::string& planName, std::vector<TDNSDispInfo> items,
         if (settings.DnsQueryName)
             run.SetDnsQueryName(*settings.DnsQueryName);
         run.SetFailOnHttpError(settings.FailOnHttpError);
-        run.SetTryObserver(tries.Observer());
+        run.SetAddressFamily(settings.Family);
+        run.SetTryObserver(settings.EachTry ? ChainedObserver(tries.Observer(), settings.EachTry) : tries.Observer());
         run.Listener.ItemReported = [&](TDNSDispInfo&) {
             if (progress)
                 progress(++finished, static_cast<int>(items.size()));
