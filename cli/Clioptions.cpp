@@ -1,7 +1,10 @@
 #include "cli/Clioptions.h"
 
+#include "cli/Clireport.h"
 #include "engine/Measuredns.h"
+#include "engine/Measurehomepage.h"
 #include "engine/Measuretcp.h"
+#include "engine/Testrun.h"
 #include "vqlib/Dnsname.h"
 #include "vqlib/Vqnet.h"
 
@@ -214,6 +217,45 @@ TListenAddress ParseListen(const std::string& text)
     return listen;
 }
 
+std::string LongHostLine(const std::string& name, const std::string& host)
+{
+    return host.size() > kLongestHostName ? name + ": a host has at most " + std::to_string(kLongestHostName) +
+                                                " bytes, not " + std::to_string(host.size())
+                                          : std::string();
+}
+
+std::string PortLine(const std::string& name, const std::string& text)
+{
+    return name + ": the port of '" + TerminalText(text) + "' is not from 1 to 65535";
+}
+
+std::string HomePageLine(const std::string& name, const std::string& text)
+{
+    switch (HomePageTargetFault(text)) {
+    case THomePageFault::None:
+    case THomePageFault::Empty: return {};
+    case THomePageFault::Scheme: return name + " takes http:// or https:// addresses, not '" + TerminalText(text) + "'";
+    case THomePageFault::Malformed: return name + ": '" + TerminalText(text) + "' is no web address";
+    case THomePageFault::BadPort: return PortLine(name, text);
+    case THomePageFault::LongHost: return name + ": a host has at most " + std::to_string(kLongestHostName) + " bytes";
+    case THomePageFault::LongUrl:
+        return name + ": a web address has at most " + std::to_string(kLongestHomePageUrl) + " bytes, not " +
+               std::to_string(HomePageURL(text).size());
+    }
+    return {};
+}
+
+// host:port and [IPv6]:port, of a TCP connection or a DNS server.
+std::string HostAndPortLine(int8_t method, const std::string& name, const std::string& text, const std::string& forms)
+{
+    const std::optional<std::string> host = MeasuredHost(method, text);
+    if (host)
+        return LongHostLine(name, *host);
+    if (TcpTargetFault(text) == TTcpTargetFault::BadPort)
+        return PortLine(name, text);
+    return name + " takes " + forms + ", not '" + TerminalText(text) + "'";
+}
+
 std::string ParseDnsName(const std::string& text)
 {
     if (!IsDnsName(text))
@@ -422,6 +464,7 @@ public:
         FApp.parse(args);
         CollectTargets();
         CollectPath();
+        CheckFamilies();
         if (FOptions.History && FOptions.Format == TOutputFormat::OpenMetrics)
             throw EUsageError("--history has no openmetrics format");
     }
@@ -441,7 +484,11 @@ private:
         // One value a word; brackets stay as typed ([::1]:80 is a host).
         option->type_name(typeName)->group(kTargetsGroup)->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
         option->allow_extra_args(false);
-        return NotEmpty(option, (option->nonpositional() ? option->get_name() : "a target") + " needs a target");
+        const std::string name = option->nonpositional() ? option->get_name() : "a target";
+        return NotEmpty(option, name + " needs a target")
+            ->check(CLI::Validator(
+                [method, name](const std::string& text) { return text.empty() ? std::string() : TargetFault(method, name, text); },
+                ""));
     }
 
     void DeclareTargets()
@@ -456,16 +503,11 @@ private:
                                    "fetch a home page: a host, host:port, [IPv6]:port, or a URL beginning with "
                                    "http:// or https://"),
                    "TARGET", dtHomePage),
-            Target(FApp.add_option("--dns", "ask the DNS server at SERVER (port 53) for the A record of --dns-name's name"), "SERVER",
-                   dtDNSQuery),
-            Target(FApp.add_option("--tcp", "time a TCP connection to host:port or [IPv6]:port")
-                       ->check(CLI::Validator(
-                           [](const std::string& text) {
-                               return ParseTcpTarget(text) ? std::string()
-                                                           : "--tcp takes HOST:PORT or [IPV6]:PORT, not '" + text + "'";
-                           },
-                           "")),
-                   "HOST:PORT", dtTCPConnect)};
+            Target(FApp.add_option("--dns", "ask the DNS server at SERVER (port 53), SERVER:PORT or [IPv6]:PORT for "
+                                            "the A record of --dns-name's name"),
+                   "SERVER", dtDNSQuery),
+            Target(FApp.add_option("--tcp", "time a TCP connection to host:port or [IPv6]:port"), "HOST:PORT",
+                   dtTCPConnect)};
     }
 
     void DeclareOptions()
@@ -540,8 +582,12 @@ private:
         FCount = count;
         FInterval = interval;
         FTimeout = timeout;
-        DeclarePath({workers, dnsName, fail, watch, noRecord, dir, plan});
-        const std::vector<CLI::Option*> runOnly{count, interval, timeout, workers, dnsName, fail, watch, noRecord};
+        const std::vector<CLI::Option*> habits = DeclareHabits(format, watch);
+        std::vector<CLI::Option*> notOnPath{workers, dnsName, fail, watch, noRecord, dir, plan, FVerbose, FAlive,
+                                            FUnreach};
+        DeclarePath(notOnPath);
+        std::vector<CLI::Option*> runOnly{count, interval, timeout, workers, dnsName, fail, watch, noRecord};
+        runOnly.insert(runOnly.end(), habits.begin(), habits.end());
         CLI::Option* history = Excludes(Excludes(FApp.add_flag("--history", FOptions.History,
                                                                "print the recorded runs, oldest first (of every "
                                                                "plan, or of the one --plan names)"),
@@ -563,6 +609,62 @@ private:
         (void)dir;
         FApp.set_help_flag("-h,--help", "show this help");
         FApp.add_flag("--version", FOptions.Version, "show the version");
+    }
+
+    // As ping and fping: -q, -v, -a, -u, -4, -6; returns them all.
+    std::vector<CLI::Option*> DeclareHabits(CLI::Option* format, CLI::Option* watch)
+    {
+        FQuiet = FApp.add_flag("-q,--quiet", FOptions.Quiet, "no progress line, only the results");
+        FVerbose = FApp.add_flag("-v,--verbose", FOptions.Verbose,
+                                 "print each try on standard error as it ends, one line each: the target, the "
+                                 "try's number and its time or why it failed")
+                       ->excludes(FQuiet);
+        using TList = TCliOptions::TTargetList;
+        FAlive = FApp.add_flag_callback(
+                        "-a,--alive", [this] { FOptions.TargetList = TList::Answered; },
+                        "instead of the results, print the targets that answered, one a line")
+                     ->excludes(format)
+                     ->excludes(watch);
+        FUnreach = FApp.add_flag_callback(
+                           "-u,--unreach", [this] { FOptions.TargetList = TList::Silent; },
+                           "instead of the results, print the targets that never answered, one a line")
+                       ->excludes(format)
+                       ->excludes(watch)
+                       ->excludes(FAlive);
+        FIpv4 = FApp.add_flag_callback(
+            "-4,--ipv4", [this] { FOptions.Run.Family = AF_INET; }, "resolve names to IPv4 addresses only");
+        FIpv6 = FApp.add_flag_callback(
+                        "-6,--ipv6", [this] { FOptions.Run.Family = AF_INET6; },
+                        "resolve names to IPv6 addresses only")
+                    ->excludes(FIpv4);
+        return {FQuiet, FVerbose, FAlive, FUnreach, FIpv4, FIpv6};
+    }
+
+    // A literal address of the other family than -4 or -6 ask for has
+    // nothing to measure.
+    void CheckFamilies() const
+    {
+        const int family = FOptions.Run.Family;
+        if (family == AF_UNSPEC)
+            return;
+        std::vector<std::pair<std::string, std::string>> hosts;  // as measured, as typed
+        // A home page's name is the HTTP client's to resolve.
+        for (const TCliTarget& target : FOptions.Targets)
+            if (target.Method != dtHomePage)
+                hosts.emplace_back(MeasuredHost(target.Method, target.Text).value_or(""), target.Text);
+        if (FOptions.Path) {
+            const std::string& host = FOptions.Path->Host;
+            const bool bracketed = IsTargetLiteral(host, TBrackets::Allowed) && !IsTargetLiteral(host);
+            hosts.emplace_back(bracketed ? host.substr(1, host.size() - 2) : host, host);
+        }
+        for (const auto& [host, text] : hosts) {
+            if (!IsTargetLiteral(host))
+                continue;
+            const bool ipv6 = IsIPv6Literal(host);
+            if (ipv6 != (family == AF_INET6))
+                throw EUsageError(std::string(family == AF_INET6 ? "-6" : "-4") + " and '" + TerminalText(text) +
+                                  "' do not go together: it is an " + (ipv6 ? "IPv6" : "IPv4") + " address");
+        }
     }
 
     // --path and what only it takes; the run's -c, -i and -t have other
@@ -596,6 +698,8 @@ private:
             throw EUsageError("--path has no openmetrics format");
         TPathOptions path = FPathSettings;
         path.Host = FPathHost;
+        path.Quiet = FOptions.Quiet;
+        path.Family = FOptions.Run.Family;
         const TRunSettings& run = FOptions.Run;
         if (FCount->count())
             path.Rounds = run.Count;
@@ -644,6 +748,12 @@ private:
     CLI::Option* FPath = nullptr;
     CLI::Option* FMaxHops = nullptr;
     CLI::Option* FNames = nullptr;
+    CLI::Option* FQuiet = nullptr;
+    CLI::Option* FVerbose = nullptr;
+    CLI::Option* FAlive = nullptr;
+    CLI::Option* FUnreach = nullptr;
+    CLI::Option* FIpv4 = nullptr;
+    CLI::Option* FIpv6 = nullptr;
     std::string FPathHost;
     TPathOptions FPathSettings;
 
@@ -728,6 +838,18 @@ TCliOptions ParseCliOptions(const std::vector<std::string>& args)
         throw line.ToUsageError(error);
     }
     return options;
+}
+
+std::string TargetFault(int8_t method, const std::string& name, const std::string& text)
+{
+    if (text.empty())
+        return name + " needs a target";
+    switch (method) {
+    case dtHomePage: return HomePageLine(name, text);
+    case dtDNSQuery: return HostAndPortLine(method, name, text, "SERVER, SERVER:PORT or [IPV6]:PORT");
+    case dtTCPConnect: return HostAndPortLine(method, name, text, "HOST:PORT or [IPV6]:PORT");
+    default: return LongHostLine(name, text);
+    }
 }
 
 std::string CliUsage()

@@ -31,6 +31,8 @@ struct TPathOptions {
     std::chrono::milliseconds Interval{1000};
     std::chrono::milliseconds Timeout{2000};
     bool Names = false;  // reverse names instead of addresses
+    bool Quiet = false;  // no progress line
+    int Family = 0;      // AF_INET or AF_INET6: the host's address of that family only
 };
 
 struct TCliOptions {
@@ -46,6 +48,11 @@ struct TCliOptions {
     std::optional<std::chrono::milliseconds> Watch;  // a run every so often until stopped
     std::optional<TListenAddress> Listen;            // serve the latest run's metrics
     std::optional<TPathOptions> Path;                // trace the path to a host instead
+    bool Quiet = false;    // -q: no progress, only the results
+    bool Verbose = false;  // -v: each try on standard error as it ends
+    // -a / -u: instead of the results, the targets that answered / did not, one a line.
+    enum class TTargetList { None, Answered, Silent };
+    TTargetList TargetList = TTargetList::None;
     bool Help = false;
     bool Version = false;
 };
@@ -64,3 +71,7 @@ TCliOptions ParseCliOptions(const std::vector<std::string>& args);
 std::chrono::system_clock::time_point ParseDate(const std::string& text);
 
 std::string CliUsage();
+
+// Empty when text can be measured by method, else the line that says why
+// not, opened by name (the option, or "a target").
+std::string TargetFault(int8_t method, const std::string& name, const std::string& text);

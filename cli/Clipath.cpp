@@ -59,7 +59,7 @@ TJson HopJson(const TPathHop& hop, const TPathNames& names)
 
 // The host's address: a literal as typed (brackets allowed), a name through
 // the system's lookup.
-std::string AddressOf(const std::string& host)
+std::string AddressOf(const std::string& host, int family)
 {
     std::string literal = host;
     if (literal.size() > 2 && literal.front() == '[' && literal.back() == ']')
@@ -68,7 +68,7 @@ std::string AddressOf(const std::string& host)
     if (ParseAddress(literal, address))
         return literal;
     std::string ip;
-    if (host.empty() || !TWASTool().ResolveHostIP(host, ip))
+    if (host.empty() || !TWASTool().ResolveHostIP(host, ip, family))
         throw EUsageError("--path: '" + TerminalText(host) + "' has no address");
     return ip;
 }
@@ -77,7 +77,7 @@ void ExplainFailure(const TPathReport& report)
 {
     if (report.Failure == TTryCause::Denied) {
         std::cerr << "orvel-cli: --path could open no ICMP socket; as root, give the program the capability (setcap "
-                  << "cap_net_raw+ep " << ProgramDir() << "orvel-cli) or let your group open ping sockets (sysctl -w "
+                  << "cap_net_raw+ep " << RunningProgram("orvel-cli") << ") or let your group open ping sockets (sysctl -w "
                   << "net.ipv4.ping_group_range=\"0 2147483647\")\n";
     } else if (report.Failure != TTryCause::None) {
         TTryOutcome failed;
@@ -158,7 +158,7 @@ std::string FormatPathJson(const TPathReport& report, const std::string& target,
 
 int RunPath(const TPathOptions& path, TOutputFormat format, TOutput& output, TRunStop& stop)
 {
-    const std::string address = AddressOf(path.Host);
+    const std::string address = AddressOf(path.Host, path.Family);
     TPathSetup setup;
     ParseAddress(address, setup.Target);
     setup.MaxHops = path.MaxHops;
@@ -174,7 +174,7 @@ int RunPath(const TPathOptions& path, TOutputFormat format, TOutput& output, TRu
         std::fputs(text.c_str(), stderr);
         std::fflush(stderr);
     });
-    const bool showProgress = isatty(STDERR_FILENO);
+    const bool showProgress = !path.Quiet && isatty(STDERR_FILENO);
     {
         TPathTrace trace(setup, [&](const TPathReport& report) {
             std::lock_guard<std::mutex> lock(mutex);

@@ -90,6 +90,15 @@ void CutShort(TItemResult& item, int32_t testTimes)
         item.TriesMade = made;
 }
 
+TTryObserver ChainedObserver(TTryObserver first, TTryObserver then)
+{
+    return [first = std::move(first), then = std::move(then)](const TDNSDispInfo& item, int index,
+                                                              const TTryOutcome& outcome) {
+        first(item, index, outcome);
+        then(item, index, outcome);
+    };
+}
+
 }  // namespace
 
 TRunReport RunPlan(const std::string& planName, std::vector<TDNSDispInfo> items, const TRunSettings& settings,
@@ -116,7 +125,8 @@ TRunReport RunPlan(const std::string& planName, std::vector<TDNSDispInfo> items,
         if (settings.DnsQueryName)
             run.SetDnsQueryName(*settings.DnsQueryName);
         run.SetFailOnHttpError(settings.FailOnHttpError);
-        run.SetTryObserver(tries.Observer());
+        run.SetAddressFamily(settings.Family);
+        run.SetTryObserver(settings.EachTry ? ChainedObserver(tries.Observer(), settings.EachTry) : tries.Observer());
         run.Listener.ItemReported = [&](TDNSDispInfo& item) {
             reported[static_cast<size_t>(&item - items.data())] = true;
             if (progress)

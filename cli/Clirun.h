@@ -25,6 +25,9 @@ struct TRunSettings {
     int Workers = 20;  // items measured at once
     std::optional<std::string> DnsQueryName;  // asked by DNS items; empty: the engine's own name
     bool FailOnHttpError = false;  // a home page's status of 400 or more fails its try, as curl --fail
+    int Family = 0;  // AF_INET or AF_INET6: names resolved to that family only; 0 either
+    // Told of each try as it ends, on the try loop's thread (TTryObserver); empty: nobody.
+    std::function<void(const TDNSDispInfo& item, int index, const TTryOutcome& outcome)> EachTry;
     static constexpr int kMostWorkers = 65536;  // a /16 of addresses at once
 };
 

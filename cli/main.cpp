@@ -2,6 +2,7 @@
 // plan, from a terminal, and prints the results as a table, CSV, JSON or
 // metrics; or keeps measuring and serves the latest run to a scraper.
 
+#include "cli/Clihabits.h"
 #include "cli/Climetrics.h"
 #include "cli/Clioptions.h"
 #include "cli/Clipath.h"
@@ -49,7 +50,7 @@ std::string StorePath(const TCliOptions& options, const char* file)
 void ExplainPingDenied()
 {
     std::cerr << "orvel-cli: Ping could open no ICMP socket; as root, give the program the capability (setcap "
-              << "cap_net_raw+ep " << ProgramDir() << "orvel-cli) or let your group open ping sockets (sysctl -w "
+              << "cap_net_raw+ep " << RunningProgram("orvel-cli") << ") or let your group open ping sockets (sysctl -w "
               << "net.ipv4.ping_group_range=\"0 2147483647\"); either serves ICMPv6 as well\n";
 }
 
@@ -137,6 +138,9 @@ TRunJob TargetsJob(const TCliOptions& options)
     return job;
 }
 
+// -a and -u print a list of targets instead of the results.
+std::string Printed(const TRunReport& report, const TCliOptions& options);
+
 std::string Formatted(const TRunReport& report, TOutputFormat format)
 {
     switch (format) {
@@ -147,15 +151,44 @@ std::string Formatted(const TRunReport& report, TOutputFormat format)
     }
 }
 
+std::string Printed(const TRunReport& report, const TCliOptions& options)
+{
+    using TList = TCliOptions::TTargetList;
+    if (options.TargetList != TList::None)
+        return TargetList(report, options.TargetList == TList::Answered);
+    return Formatted(report, options.Format);
+}
+
+// -v: each try a line as it ends, from the try loop's thread; one call
+// writes the whole line.
+void PrintTry(const TDNSDispInfo& item, int index, const TTryOutcome& outcome)
+{
+    std::fputs(TryLine(item, index, outcome).c_str(), stderr);
+}
+
+// -v's lines stand for the progress line; -q wants neither.
+bool ShowsProgress(const TCliOptions& options)
+{
+    return !options.Quiet && !options.Verbose && isatty(STDERR_FILENO);
+}
+
+TRunSettings RunSettings(const TCliOptions& options)
+{
+    TRunSettings settings = options.Run;
+    if (options.Verbose)
+        settings.EachTry = PrintTry;
+    return settings;
+}
+
 // items: the job's own for a watch, which measures them again; a single
 // run hands them over rather than copying a large plan.
 TRunReport Measure(const TRunJob& job, std::vector<TDNSDispInfo> items, const TCliOptions& options, TRunStop* stop)
 {
     TProgress progress;
     TProgressLine line(WriteProgress);
-    if (isatty(STDERR_FILENO))
+    if (ShowsProgress(options))
         progress = [&line](int finished, int total) { line.Show(finished, total); };
-    TRunReport report = RunPlan(job.PlanName, std::move(items), options.Run, progress, stop);
+    TRunReport report = RunPlan(job.PlanName, std::move(items), RunSettings(options), progress, stop);
     if (report.Aborted && progress) {
         // A stop takes the line away as the last report would.
         const int total = static_cast<int>(report.Items.size());
@@ -216,7 +249,7 @@ int RunOnce(const TCliOptions& options, TRunStop& stop, TOutput& output)
     StartRecording(recording, job);
     const TRunReport report = Measure(job, std::move(job.Items), options, &stop);
     TTold told;
-    Report(job, report, Formatted(report, options.Format), told, recording, output);
+    Report(job, report, Printed(report, options), told, recording, output);
     if (recording)
         recording->Finish();
     return ExitStatus(report);
@@ -293,32 +326,56 @@ int Watch(const TCliOptions& options, TRunStop& stop, TOutput& output)
     return status;
 }
 
+// The plan --plan names as the store spells it; none when the store has no such plan.
+std::optional<std::string> StoredPlan(const TCliOptions& options)
+{
+    const std::optional<std::string> gbk = Utf8ToGbk(options.Plan.value_or(""));
+    try {
+        TProjectStore store(StorePath(options, "Projects.dat"));
+        if (gbk && !gbk->empty() && store.HasProject(*gbk))
+            return GbkToUtf8(StoredPlanName(store, *gbk));
+    } catch (const std::exception&) {
+    }
+    return std::nullopt;
+}
+
 // The plan as the store spells it if the store has it, else as typed: its
 // runs stay in the history after the plan is gone.
 std::string HistoryPlan(const TCliOptions& options)
 {
     if (!options.Plan)
         return {};
-    const std::optional<std::string> gbk = Utf8ToGbk(*options.Plan);
-    try {
-        TProjectStore store(StorePath(options, "Projects.dat"));
-        if (gbk && store.HasProject(*gbk))
-            return GbkToUtf8(StoredPlanName(store, *gbk));
-    } catch (const std::exception&) {
-    }
-    return *options.Plan;
+    return StoredPlan(options).value_or(*options.Plan);
+}
+
+// A plan that neither the store nor the history knows is mistyped, not one
+// without runs.
+void CheckHistoryPlan(const TCliOptions& options, const std::string& plan, const THistoryDb* history)
+{
+    if (!options.Plan || StoredPlan(options))
+        return;
+    using TClock = std::chrono::system_clock;
+    if (history && !plan.empty() && !history->Runs(plan, TClock::time_point::min(), TClock::time_point::max()).empty())
+        return;
+    throw EUsageError("unknown plan '" + TerminalText(*options.Plan) + "': " + StorePath(options, "Projects.dat") +
+                      " has no such plan and " + THistoryDb::kFileName + " no run of it");
 }
 
 int ShowHistory(const TCliOptions& options, TOutput& output)
 {
     const std::string path = StorePath(options, THistoryDb::kFileName);
     std::vector<TRunSummary> runs;
+    const std::string plan = HistoryPlan(options);
     // No file yet is an empty history; reading it creates none.
+    std::optional<THistoryDb> history;
     if (std::filesystem::exists(path)) {
-        THistoryDb history(path);
-        runs = history.Runs(HistoryPlan(options), options.Since.value_or(std::chrono::system_clock::time_point{}),
-                            std::chrono::system_clock::time_point::max());
+        history.emplace(path);
+        runs = history->Runs(plan, options.Since.value_or(std::chrono::system_clock::time_point{}),
+                             std::chrono::system_clock::time_point::max());
     }
+    // An empty name would read as every plan.
+    if (runs.empty() || plan.empty())
+        CheckHistoryPlan(options, plan, history ? &*history : nullptr);
     switch (options.Format) {
     case TOutputFormat::Table: output.Write(FormatHistoryTable(runs)); break;
     case TOutputFormat::Csv: output.Write(FormatHistoryCsv(runs)); break;

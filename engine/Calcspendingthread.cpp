@@ -146,8 +146,9 @@ void TCalcSpendingThread::Begin()
     const TDNSDispInfo& item = *FInfo;
     FTarget = item.DoType == dtHomePage ? &item.DomainIP : &item.IP;
     if (FTarget->empty() && FTimes > 0 && !Stopping()) {
-        const bool noPort = item.DoType == dtTCPConnect && !ParseTcpTarget(item.DomainIP);
-        FailEveryTry(noPort ? TTryCause::BadTarget : TTryCause::NameNotResolved);
+        const bool unparsed = (item.DoType == dtTCPConnect && !ParseTcpTarget(item.DomainIP))
+            || (item.DoType == dtDNSQuery && !ParseDnsServer(item.DomainIP));
+        FailEveryTry(unparsed ? TTryCause::BadTarget : TTryCause::NameNotResolved);
     }
     if (FTarget->empty() || FTimes <= 0 || Stopping()) {
         Finish();
@@ -221,10 +222,14 @@ void TCalcSpendingThread::StartMethodTry()
         StartTcpConnect(*FLoop, *FTarget, target ? target->Port : 0, FTimeout, abort, std::move(ended));
         break;
     }
-    default:
+    default: {
+        // The server's port, when one is given, was written after its host.
+        const std::optional<TDnsServer> server = ParseDnsServer(FInfo->DomainIP);
+        FResolver->SetPort(server ? server->Port : TDnsServer{}.Port);
         StartDNSQuery(*FLoop, *FResolver, *FTarget, FTimeout, abort, std::move(ended),
                       FDnsQueryName.value_or(DNSQueryHostName));
         break;
+    }
     }
 }
 

@@ -130,13 +130,13 @@ void THostResolution::Abandon()
     FState->Done = nullptr;  // what it holds goes now, not with the last thread
 }
 
-THostResolution::TLookup THostResolution::SystemLookup()
+THostResolution::TLookup THostResolution::SystemLookup(int family)
 {
     // Shared with the lookups, which may outlive whoever asked.
     auto tool = std::make_shared<TWASTool>();
-    return [tool](const std::string& host) -> std::optional<std::string> {
+    return [tool, family](const std::string& host) -> std::optional<std::string> {
         std::string ip;
-        if (!tool->ResolveHostIP(host, ip))
+        if (!tool->ResolveHostIP(host, ip, family))
             return std::nullopt;
         return ip;
     };

@@ -7,6 +7,8 @@
 // cut short, so one that is abandoned ends on its own, on a thread nobody
 // waits for.
 
+#include <sys/socket.h>
+
 #include <functional>
 #include <memory>
 #include <optional>
@@ -23,8 +25,9 @@ public:
     using TLookup = std::function<std::optional<std::string>(const std::string& host)>;
     using TAddresses = std::vector<std::optional<std::string>>;
     // The system's own lookup (TWASTool): a name's first IPv4 address, else
-    // its first IPv6 one. It owns what it uses.
-    static TLookup SystemLookup();
+    // its first IPv6 one; with AF_INET or AF_INET6, only an address of that
+    // family. It owns what it uses.
+    static TLookup SystemLookup(int family = AF_UNSPEC);
     using TDone = std::function<void(TAddresses addresses)>;
 
     // UI thread. Starts looking names up; done gets their addresses, in the

@@ -1,5 +1,6 @@
 #include "engine/Measuredns.h"
 
+#include "engine/Measuretcp.h"
 #include "engine/Offlooptry.h"
 #include "engine/Shortage.h"
 #include "engine/Sockettry.h"
@@ -7,6 +8,7 @@
 #include "net/IdDNSResolver.h"
 #include "net/IdException.h"
 #include "net/IdStack.h"
+#include "vqlib/Vqnet.h"
 #include "vqlib/Vqtick.h"
 
 #include <strings.h>
@@ -15,6 +17,22 @@
 
 #include <cerrno>
 #include <optional>
+
+std::optional<TDnsServer> ParseDnsServer(const std::string& text)
+{
+    if (text.empty())
+        return std::nullopt;
+    if (IsIPv6Literal(text))
+        return TDnsServer{text};
+    if (text.front() == '[' && text.back() == ']' && IsTargetLiteral(text, TBrackets::Allowed))
+        return TDnsServer{text.substr(1, text.size() - 2)};
+    if (text.find_first_of(":[]") == std::string::npos)
+        return TDnsServer{text};
+    const std::optional<TTcpTarget> split = ParseTcpTarget(text);
+    if (!split)
+        return std::nullopt;
+    return TDnsServer{split->Host, split->Port};
+}
 
 bool MeasureDNSQuery(TIdDNSResolver& resolver, const std::string& target, int32_t timeout,
                      std::chrono::microseconds& elapsed, const std::atomic<bool>* abort, int* shortage,

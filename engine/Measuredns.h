@@ -8,6 +8,7 @@
 #include <chrono>
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 
 class TIdDNSResolver;
@@ -16,6 +17,16 @@ class TTryLoop;
 // The name asked for unless another is given: stable, public, resolvable
 // by every recursive server.
 inline constexpr const char* DNSQueryHostName = "www.example.com";
+
+// A DNS-query item's server: a name, an IPv4 address, an IPv6 address bare
+// or in brackets, asked on port 53; or "host:port" or "[IPv6]:port" with a
+// port of 1-65535. None for any other text. A stored plan keeps the text as
+// typed; the port travels in it.
+struct TDnsServer {
+    std::string Host;  // without brackets
+    uint16_t Port = 53;
+};
+std::optional<TDnsServer> ParseDnsServer(const std::string& text);
 
 // name is the host whose A record is asked for. True with the time of the query in elapsed; every error is a failed try.
 // The wait for the reply ends early, as a failure, when abort turns true.

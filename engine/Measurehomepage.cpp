@@ -3,11 +3,15 @@
 #include "engine/Homepagefetches.h"
 #include "engine/Shortage.h"
 #include "vqlib/Vqhttp.h"
+#include "vqlib/Vqnet.h"
 #include "vqlib/Vqtick.h"
 
+#include <curl/curl.h>
 #include <strings.h>
 
 #include <algorithm>
+#include <cctype>
+#include <memory>
 #include <new>
 #include <utility>
 
@@ -35,7 +39,67 @@ std::string HomePageURL(const std::string& target)
 {
     if (StartsWithNoCase(target, "http://") || StartsWithNoCase(target, "https://"))
         return target;
+    // A bare IPv6 address would read as a host and a port.
+    if (IsIPv6Literal(target))
+        return "http://[" + target + "]";
     return "http://" + target;
+}
+
+namespace {
+
+// "ftp://..." and the like: a scheme before "://", which HomePageURL would
+// take for a host.
+bool HasScheme(const std::string& text)
+{
+    const size_t end = text.find("://");
+    if (end == std::string::npos || end == 0 || !std::isalpha(static_cast<unsigned char>(text[0])))
+        return false;
+    return std::all_of(text.begin(), text.begin() + static_cast<std::ptrdiff_t>(end), [](char c) {
+        return std::isalnum(static_cast<unsigned char>(c)) || c == '+' || c == '-' || c == '.';
+    });
+}
+
+using TUrlHandle = std::unique_ptr<CURLU, decltype(&curl_url_cleanup)>;
+
+// One part of a parsed address; empty when it has none.
+std::string UrlPart(CURLU* url, CURLUPart part)
+{
+    char* text = nullptr;
+    if (curl_url_get(url, part, &text, 0) != CURLUE_OK || !text)
+        return {};
+    std::string copy(text);
+    curl_free(text);
+    return copy;
+}
+
+}  // namespace
+
+THomePageFault HomePageTargetFault(const std::string& target)
+{
+    if (target.empty())
+        return THomePageFault::Empty;
+    if (HasScheme(target) && !StartsWithNoCase(target, "http://") && !StartsWithNoCase(target, "https://"))
+        return THomePageFault::Scheme;
+    const std::string address = HomePageURL(target);
+    if (address.size() > kLongestHomePageUrl)
+        return THomePageFault::LongUrl;
+    const TUrlHandle url(curl_url(), curl_url_cleanup);
+    if (!url)
+        throw std::bad_alloc();
+    const CURLUcode parsed = curl_url_set(url.get(), CURLUPART_URL, address.c_str(), 0);
+    if (parsed == CURLUE_BAD_PORT_NUMBER)
+        return THomePageFault::BadPort;
+    if (parsed != CURLUE_OK)
+        return THomePageFault::Malformed;
+    const std::string host = UrlPart(url.get(), CURLUPART_HOST);
+    if (host.empty())
+        return THomePageFault::Malformed;
+    if (host.size() > kLongestHostName)
+        return THomePageFault::LongHost;
+    const std::string port = UrlPart(url.get(), CURLUPART_PORT);
+    if (!port.empty() && std::stol(port) == 0)
+        return THomePageFault::BadPort;
+    return THomePageFault::None;
 }
 
 namespace {

@@ -7,13 +7,25 @@
 
 #include <atomic>
 #include <chrono>
+#include <cstddef>
 #include <functional>
 #include <optional>
 #include <string>
 
 // A target typed with "http://" or "https://" (in any letter case) as it is;
-// any other text after "http://".
+// a bare IPv6 address in brackets after "http://"; any other text after
+// "http://".
 std::string HomePageURL(const std::string& target);
+
+// What keeps a home-page target from being fetched, so that the one who
+// typed it can be told before anything is looked up: nothing typed, a scheme
+// other than http or https, a web address that does not parse (an unclosed
+// bracket, no host), a port of 0 or above 65535, a host of more than 253
+// bytes, or an address of more than 2048.
+enum class THomePageFault { None, Empty, Scheme, Malformed, BadPort, LongHost, LongUrl };
+inline constexpr size_t kLongestHostName = 253;
+inline constexpr size_t kLongestHomePageUrl = 2048;
+THomePageFault HomePageTargetFault(const std::string& target);
 
 // True with the time of the fetch in elapsed; elapsed untouched on failure. A
 // fetch in progress ends, as a failure, soon after abort turns true, or once

@@ -1,6 +1,7 @@
 #include "engine/Testrun.h"
 
 #include "engine/Homepagefetches.h"
+#include "engine/Measuredns.h"
 #include "engine/Measuretcp.h"
 #include "engine/Thread.h"
 #include "engine/Uiexecutor.h"
@@ -34,6 +35,30 @@ void TTestRun::Execute()
     });
 }
 
+std::optional<std::string> MeasuredHost(int8_t method, const std::string& text)
+{
+    if (method == dtTCPConnect) {
+        const std::optional<TTcpTarget> target = ParseTcpTarget(text);
+        return target ? std::optional<std::string>(target->Host) : std::nullopt;
+    }
+    if (method == dtDNSQuery) {
+        const std::optional<TDnsServer> server = ParseDnsServer(text);
+        return server ? std::optional<std::string>(server->Host) : std::nullopt;
+    }
+    return text;
+}
+
+namespace {
+
+bool OfFamily(const std::string& literal, int family)
+{
+    if (family == AF_UNSPEC)
+        return true;
+    return IsIPv6Literal(literal) == (family == AF_INET6);
+}
+
+}  // namespace
+
 void TTestRun::ResolveHosts(std::function<void()> resolved)
 {
     std::vector<TDNSDispInfo*> named;
@@ -43,33 +68,25 @@ void TTestRun::ResolveHosts(std::function<void()> resolved)
         // before the port; they are resolved like a Ping item.
         if (item.DoType == dtHomePage)
             continue;
-        std::string host = item.DomainIP;
-        if (item.DoType == dtTCPConnect) {
-            const std::optional<TTcpTarget> target = ParseTcpTarget(item.DomainIP);
-            if (!target) {
-                item.IP.clear();  // nothing to connect to: every try fails
-                continue;
-            }
-            host = target->Host;
-        }
-        // Measured as typed, with no lookup and no note.
-        if (IsTargetLiteral(host)) {
-            item.IP = host;
+        const std::optional<std::string> host = MeasuredHost(item.DoType, item.DomainIP);
+        if (!host) {
+            item.IP.clear();  // nothing to connect to: every try fails
             continue;
         }
-        // A DNS server may be written as in a web address: [::1].
-        if (item.DoType == dtDNSQuery && IsTargetLiteral(item.DomainIP, TBrackets::Allowed)) {
-            item.IP = item.DomainIP.substr(1, item.DomainIP.size() - 2);
+        // Measured as typed, with no lookup and no note; one of the other
+        // family has nothing to measure.
+        if (IsTargetLiteral(*host)) {
+            item.IP = OfFamily(*host, FFamily) ? *host : std::string();
             continue;
         }
         named.push_back(&item);
-        names.push_back(host);
+        names.push_back(*host);
     }
     if (names.empty()) {
         resolved();
         return;
     }
-    auto lookup = THostResolution::SystemLookup();
+    auto lookup = THostResolution::SystemLookup(FFamily);
     FResolving = true;
     FResolution.reset();
     FResolution = std::make_unique<THostResolution>(

@@ -16,7 +16,12 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <string>
 #include <vector>
+
+// The host an item's text names, before the port of a TCP-connect or DNS
+// item, without brackets; none when the text names nothing to measure.
+std::optional<std::string> MeasuredHost(int8_t method, const std::string& text);
 
 // Every callback runs on the UI thread, with the run's lock held; any of them
 // may be left empty. What one throws does not stop the run: it goes on
@@ -62,6 +67,10 @@ public:
     void SetDnsQueryName(std::string name) { FDnsQueryName = std::move(name); }
     // A home page's status of 400 or more fails its try, as curl --fail.
     void SetFailOnHttpError(bool fail) { FFailOnHttpError = fail; }
+    // AF_INET or AF_INET6: names are resolved to that family only, and a
+    // literal address of the other has nothing to measure. AF_UNSPEC (the
+    // default): an IPv4 address first, else an IPv6 one.
+    void SetAddressFamily(int family) { FFamily = family; }
     // Items measured at once (kFirstWorkers unless set); at least one.
     void SetWorkerLimit(int limit) { FWorkerLimit = std::max(1, limit); }
 
@@ -151,6 +160,7 @@ private:
     bool FPauseAfterLastTry = true;
     std::optional<std::string> FDnsQueryName;
     bool FFailOnHttpError = false;
+    int FFamily = AF_UNSPEC;
     bool FRetryPosted = false;
     bool FResolving = false;
     std::unique_ptr<THostResolution> FResolution;

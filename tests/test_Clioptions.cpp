@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/socket.h>
+
 #include <cctype>
 
 namespace {
@@ -90,7 +92,7 @@ TEST(Clioptions, TargetsInTheOrderTyped)
     ASSERT_EQ(tcp.Targets.size(), 2u);
     EXPECT_EQ(tcp.Targets[0].Method, dtTCPConnect);
     EXPECT_EQ(tcp.Targets[1].Text, "[::1]:22");
-    for (const std::string bad : {"host.test", "host.test:0", "::1:22", "[::1]"})
+    for (const std::string bad : {"host.test", "::1:22", "[::1]"})
         EXPECT_EQ(Message({"--tcp", bad}).rfind("--tcp takes HOST:PORT or [IPV6]:PORT, not '" + bad + "'", 0), 0u) << bad;
     EXPECT_EQ(Message({"127.0.0.1", "--plan", "x"}), "a target and --plan do not go together");
     EXPECT_EQ(Message({"--dir", "d", "--ping", "::1"}), "--dir and --ping do not go together");
@@ -239,10 +241,10 @@ TEST(Clioptions, ShortAndLongFormsAndRepeats)
 // A word is one target as typed, brackets and all, whatever follows it.
 TEST(Clioptions, TargetsStayAsTyped)
 {
-    const TCliOptions options = Parse({"[::1]", "--http", "a,b", "c", "--dns", "[::1]"});
+    const TCliOptions options = Parse({"[::1]", "--http", "h.test/a,b", "c", "--dns", "[::1]"});
     ASSERT_EQ(options.Targets.size(), 4u);
     EXPECT_EQ(options.Targets[0].Text, "[::1]");
-    EXPECT_EQ(options.Targets[1].Text, "a,b");
+    EXPECT_EQ(options.Targets[1].Text, "h.test/a,b");
     EXPECT_EQ(options.Targets[2].Method, dtPing);
     EXPECT_EQ(options.Targets[3].Text, "[::1]");
     EXPECT_EQ(options.Targets[3].Method, dtDNSQuery);
@@ -295,6 +297,7 @@ TEST(Clioptions, HelpListsEveryOption)
           "  -i, --interval MS ", "  -t, --timeout MS ", "  --workers N ", "  --dns-name NAME ", "  --format FMT ",
           "  --fail ", "  --watch SECONDS ", "  --listen ADDR:PORT ",
           "  --dir DIR ", "  --plan NAME ", "  --no-record ", "  --history ", "  --since DATE ", "  --list ",
+          "  -q, --quiet ", "  -v, --verbose ", "  -a, --alive ", "  -u, --unreach ", "  -4, --ipv4 ", "  -6, --ipv6 ",
           "  -h, --help ", "  --version "})
         EXPECT_NE(help.find("\n" + line), std::string::npos) << line;
     for (const std::string note : {"(default 5; 1 to 1000)", "(default 100; 0 to 3600000)", "(default 5000; 1 to 60000)",
@@ -326,6 +329,92 @@ TEST(Clioptions, DnsNameIsADnsNameOrAUsageError)
     }
     EXPECT_EQ(Message({"--dns-name"}), "--dns-name needs a value");
     EXPECT_EQ(Message({"--list", "--dns-name", "a.test"}), "--list and --dns-name do not go together");
+}
+
+// A target that cannot be measured is refused before anything is looked
+// up, in one line naming the option and what is wrong.
+TEST(Clioptions, EveryBadTargetIsBadUsage)
+{
+    const std::string host253 = std::string(63, 'a') + "." + std::string(63, 'b') + "." + std::string(63, 'c') +
+                                "." + std::string(61, 'd');
+    const std::string host254 = host253 + "e";
+    const std::vector<std::pair<std::vector<std::string>, std::string>> cases{
+        {{"--http", "http://[::1"}, "--http: 'http://[::1' is no web address"},
+        {{"--http", "http://"}, "--http: 'http://' is no web address"},
+        {{"--http", "[::1"}, "--http: '[::1' is no web address"},
+        {{"--http", "ftp://h.test/"}, "--http takes http:// or https:// addresses, not 'ftp://h.test/'"},
+        {{"--http", "FILE:///etc/passwd"}, "--http takes http:// or https:// addresses, not 'FILE:///etc/passwd'"},
+        {{"--http", "h.test:0"}, "--http: the port of 'h.test:0' is not from 1 to 65535"},
+        {{"--http", "https://h.test:65536/"}, "--http: the port of 'https://h.test:65536/' is not from 1 to 65535"},
+        {{"--http", "http://[::1]:0/"}, "--http: the port of 'http://[::1]:0/' is not from 1 to 65535"},
+        {{"--http", "http://" + host254 + "/"}, "--http: a host has at most 253 bytes"},
+        {{"--http", "http://h.test/" + std::string(2035, 'p')}, "--http: a web address has at most 2048 bytes, not 2049"},
+        {{"--http="}, "--http needs a target"},
+        {{host254}, "a target: a host has at most 253 bytes, not 254"},
+        {{"--ping", host254}, "--ping: a host has at most 253 bytes, not 254"},
+        {{""}, "a target needs a target"},
+        {{"--dns", "127.0.0.1:0"}, "--dns: the port of '127.0.0.1:0' is not from 1 to 65535"},
+        {{"--dns", "[::1]:65536"}, "--dns: the port of '[::1]:65536' is not from 1 to 65535"},
+        {{"--dns", "[::1"}, "--dns takes SERVER, SERVER:PORT or [IPV6]:PORT, not '[::1'"},
+        {{"--dns", "a:b:c"}, "--dns takes SERVER, SERVER:PORT or [IPV6]:PORT, not 'a:b:c'"},
+        {{"--dns", host254 + ":53"}, "--dns: a host has at most 253 bytes, not 254"},
+        {{"--dns="}, "--dns needs a target"},
+        {{"--tcp", "h.test:0"}, "--tcp: the port of 'h.test:0' is not from 1 to 65535"},
+        {{"--tcp", "h.test:65536"}, "--tcp: the port of 'h.test:65536' is not from 1 to 65535"},
+        {{"--tcp", host254 + ":80"}, "--tcp: a host has at most 253 bytes, not 254"},
+        {{"--tcp", "[::1]:99999"}, "--tcp: the port of '[::1]:99999' is not from 1 to 65535"}};
+    for (const auto& [args, line] : cases)
+        EXPECT_EQ(Message(args), line) << args[0];
+    // At the edges, and the forms that stay good.
+    for (const std::vector<std::string>& good :
+         {std::vector<std::string>{host253}, {"--http", "http://" + host253 + "/"},
+          {"--http", "http://h.test/" + std::string(2034, 'p')}, {"--http", "HTTPS://h.test:65535/x?y=1"},
+          {"--http", "127.0.0.1:1"}, {"--http", "[::1]:8080"}, {"--http", "网页.test"},
+          {"--dns", "127.0.0.1:5353"}, {"--dns", "[::1]:5353"}, {"--dns", "[::1]"}, {"--dns", "::1"},
+          {"--dns", "dns.test"}, {"--tcp", host253 + ":80"}})
+        EXPECT_EQ(Message(good), "accepted") << good.back();
+}
+
+// As ping and fping: -q, -v, -a, -u, -4 and -6.
+TEST(Clioptions, PingAndFpingHabits)
+{
+    const TCliOptions none = Parse({"127.0.0.1"});
+    EXPECT_FALSE(none.Quiet);
+    EXPECT_FALSE(none.Verbose);
+    EXPECT_EQ(none.TargetList, TCliOptions::TTargetList::None);
+    EXPECT_EQ(none.Run.Family, AF_UNSPEC);
+    EXPECT_TRUE(Parse({"-q", "127.0.0.1"}).Quiet);
+    EXPECT_TRUE(Parse({"--verbose", "127.0.0.1"}).Verbose);
+    EXPECT_EQ(Parse({"-a", "127.0.0.1"}).TargetList, TCliOptions::TTargetList::Answered);
+    EXPECT_EQ(Parse({"--unreach", "127.0.0.1"}).TargetList, TCliOptions::TTargetList::Silent);
+    EXPECT_EQ(Parse({"-4", "localhost"}).Run.Family, AF_INET);
+    EXPECT_EQ(Parse({"--ipv6", "localhost"}).Run.Family, AF_INET6);
+    const TCliOptions combined = Parse({"-qa6", "::1", "--tcp", "[::1]:22", "--http", "127.0.0.1"});
+    EXPECT_TRUE(combined.Quiet);
+    EXPECT_EQ(combined.TargetList, TCliOptions::TTargetList::Answered);
+    EXPECT_EQ(combined.Run.Family, AF_INET6);
+    const TCliOptions path = Parse({"-q", "-6", "--path", "localhost"});
+    ASSERT_TRUE(path.Path);
+    EXPECT_TRUE(path.Path->Quiet);
+    EXPECT_EQ(path.Path->Family, AF_INET6);
+
+    EXPECT_EQ(Message({"-q", "-v", "::1"}), "--quiet and --verbose do not go together");
+    EXPECT_EQ(Message({"-a", "-u", "::1"}), "--alive and --unreach do not go together");
+    EXPECT_EQ(Message({"-6", "-4", "::1"}), "--ipv6 and --ipv4 do not go together");
+    EXPECT_EQ(Message({"-a", "--format", "csv", "::1"}), "--alive and --format do not go together");
+    EXPECT_EQ(Message({"--watch", "1", "-u", "::1"}), "--watch and --unreach do not go together");
+    EXPECT_EQ(Message({"--path", "::1", "-v"}), "--path and --verbose do not go together");
+    EXPECT_EQ(Message({"--path", "::1", "-a"}), "--path and --alive do not go together");
+    EXPECT_EQ(Message({"--history", "-q"}), "--history and --quiet do not go together");
+    EXPECT_EQ(Message({"--list", "-4"}), "--list and --ipv4 do not go together");
+    EXPECT_EQ(Message({"--quiet=1"}), "--quiet takes no value");
+    // A literal address of the other family has nothing to measure.
+    EXPECT_EQ(Message({"-4", "::1"}), "-4 and '::1' do not go together: it is an IPv6 address");
+    EXPECT_EQ(Message({"-6", "--tcp", "127.0.0.1:22"}),
+              "-6 and '127.0.0.1:22' do not go together: it is an IPv4 address");
+    EXPECT_EQ(Message({"-4", "--dns", "[::1]:53"}), "-4 and '[::1]:53' do not go together: it is an IPv6 address");
+    EXPECT_EQ(Message({"-4", "--path", "[::1]"}), "-4 and '[::1]' do not go together: it is an IPv6 address");
+    EXPECT_EQ(Message({"-6", "--ping", "localhost", "--dns", "::1", "--tcp", "[::1]:22"}), "accepted");
 }
 
 // However the usage is bad, the message is one line that names the option.

@@ -73,6 +73,28 @@ private:
     std::condition_variable FChanged;
 };
 
+// The server of a DNS item: its host as measured, and port 53 unless the
+// text gives another.
+TEST(ParseDnsServer, HostAndPortOfEachForm)
+{
+    const auto parsed = [](const std::string& text) {
+        const std::optional<TDnsServer> server = ParseDnsServer(text);
+        return server ? server->Host + " " + std::to_string(server->Port) : std::string("none");
+    };
+    EXPECT_EQ(parsed("127.0.0.154"), "127.0.0.154 53");
+    EXPECT_EQ(parsed("127.1"), "127.1 53");
+    EXPECT_EQ(parsed("dns.test"), "dns.test 53");
+    EXPECT_EQ(parsed("::1"), "::1 53");
+    EXPECT_EQ(parsed("fe80::1%lo"), "fe80::1%lo 53");
+    EXPECT_EQ(parsed("[::1]"), "::1 53");
+    EXPECT_EQ(parsed("127.0.0.1:5353"), "127.0.0.1 5353");
+    EXPECT_EQ(parsed("dns.test:1"), "dns.test 1");
+    EXPECT_EQ(parsed("[::1]:65535"), "::1 65535");
+    for (const std::string bad : {"", "[::1", "::1]", "[]", "a:b:c", "h:0", "h:65536", "h:", ":53", "[127.0.0.1]:53",
+                                  "[127.0.0.1]", "[::1]:x"})
+        EXPECT_EQ(parsed(bad), "none") << bad;
+}
+
 TEST(StartDNSQuery, TwoHundredQueriesInFlightAtOnceEachTakeTheirOwnReply)
 {
     TDnsResponder responder([](const std::string& query, int) { return Answer(query); });

@@ -38,6 +38,7 @@
 #include <functional>
 #include <optional>
 #include <fstream>
+#include <regex>
 #include <sstream>
 #include <thread>
 
@@ -254,6 +255,24 @@ TEST_F(OrvelCli, PingWithoutTheRightToASocketSaysWhyInOneLine)
     }
 }
 
+// The hint names the file that runs, not the name it was started by.
+TEST_F(OrvelCli, PingRightsHintNamesTheRunningProgram)
+{
+    WriteStore({"lo=本机^127.0.0.1^0"}, "lo");
+    for (const char* name : {"Projects.dat", "DestLists.ini"})
+        ::chmod((FDir / name).c_str(), 0644);
+    const fs::path renamed = FDir / "renamed-cli";
+    fs::copy_file(fs::path(ORVEL_BIN_DIR) / "orvel-cli", renamed);
+    fs::create_symlink(renamed, FDir / "orvel-cli");
+    const std::string command = Quoted((FDir / "orvel-cli").string()) + " --no-record " + DirArg() +
+                                " 2>&1 >/dev/null </dev/null";
+    const TUserRun run = RunWithoutPingRights(FDir.string(), [&] { return StatusAndOutput(command); });
+    if (!run.Ran)
+        GTEST_SKIP() << run.SkipReason;
+    EXPECT_NE(run.Result.find("setcap cap_net_raw+ep " + fs::canonical(renamed).string() + ")"), std::string::npos)
+        << run.Result;
+}
+
 // A plan of loopback targets: a page that answers after 20 ms, a refused
 // port and, where port 53 of a loopback address can be bound, a DNS server.
 // The refused item never answers, so its runs exit 1.
@@ -423,6 +442,30 @@ TEST_F(OrvelCliRun, RecordsEachRunAndPrintsTheHistory)
     EXPECT_EQ(TextLines(Run("--history --since 2000-01-01 " + DirArg()).Out).size(), 5u);
     EXPECT_EQ(TextLines(Run("--history --since 2999-01-01 " + DirArg()).Out).size(), 3u);
     EXPECT_EQ(TextLines(Run("--history --since 0001-01-01 " + DirArg()).Out).size(), 5u);
+}
+
+// --history --plan NAME for a plan that neither the store nor the history
+// knows is a typing error; one only the history knows still has its runs.
+TEST_F(OrvelCliRun, HistoryOfAPlanNobodyKnowsIsBadUsage)
+{
+    const auto refused = [this](const std::string& args) {
+        const TOutcome result = Run("--history " + args + " " + DirArg());
+        EXPECT_EQ(result.Status, 2) << args;
+        EXPECT_EQ(result.Out, "") << args;
+        EXPECT_EQ(std::count(result.Err.begin(), result.Err.end(), '\n'), 1) << result.Err;
+        return result.Err;
+    };
+    EXPECT_NE(refused("--plan nosuch").find("unknown plan 'nosuch'"), std::string::npos);
+    refused("--plan ''");  // would read as every plan
+    EXPECT_EQ(Run("--history --plan lo " + DirArg()).Status, 0);  // in the store, no runs yet
+    EXPECT_EQ(Run("--plan dead " + DirArg()).Status, 1);
+    WriteStore({"other=a^127.0.0.1^0"}, "other");  // dead is gone from the store
+    const TOutcome gone = Run("--history --plan dead --format csv " + DirArg());
+    EXPECT_EQ(gone.Status, 0) << gone.Err;
+    EXPECT_EQ(TextLines(gone.Out).size(), 2u) << gone.Out;
+    EXPECT_EQ(Run("--history --plan dead --since 2999-01-01 " + DirArg()).Status, 0);
+    refused("--plan nosuch");
+    refused("--plan ''");
 }
 
 // A history that cannot take the run: the results as always, the run's exit
@@ -767,6 +810,133 @@ TEST_F(OrvelCliTargets, ProgressOnATerminalIsOneLineRewrittenSeldom)
     // The first at once, then at most one each tenth of a second.
     EXPECT_LE(figures, static_cast<size_t>(took.count() / 100 + 1)) << shown;
     EXPECT_EQ(Count(ReadFile(FDir / "stdout"), "\n127.3."), static_cast<size_t>(kItems));  // each row
+}
+
+TDnsResponse AnswerExample(const std::string& query, int)
+{
+    const std::string answer = dnsmsg::Record(dnsmsg::Name(DNSQueryHostName), 1, 60, dnsmsg::AData("127.0.0.1"));
+    return TDnsResponse{dnsmsg::Reply(query, 0x8180, 1, 0, 0, answer)};
+}
+
+TDnsResponse Silence(const std::string&, int) { return TDnsResponse{std::nullopt}; }
+
+// Each target that cannot be measured is bad usage, and nothing is measured:
+// the DNS server typed with it is never asked.
+TEST_F(OrvelCliTargets, BadTargetsAreBadUsageBeforeAnythingIsMeasured)
+{
+    TDnsResponder dns(AnswerExample);
+    const std::string server = "--dns 127.0.0.1:" + std::to_string(dns.Port());
+    for (const std::string& bad :
+         {std::string("--http 'http://[::1'"), std::string("--http ftp://127.0.0.1/"), std::string("--http 127.0.0.1:0"),
+          std::string("--http http://127.0.0.1:65536/"), std::string("--tcp 127.0.0.1:0"), std::string("--dns 127.0.0.1:0"),
+          std::string("--dns '[::1'"), std::string("''"), "--ping " + std::string(254, 'a'),
+          "--http http://" + std::string(254, 'a') + "/", "--http http://127.0.0.1/" + std::string(2040, 'p')}) {
+        const TOutcome result = RunTargets("-c 1 -i 0 " + server + " " + bad);
+        EXPECT_EQ(result.Status, 2) << bad;
+        EXPECT_EQ(result.Out, "") << bad;
+        EXPECT_EQ(std::count(result.Err.begin(), result.Err.end(), '\n'), 1) << result.Err;
+        EXPECT_EQ(result.Err.rfind("orvel-cli: ", 0), 0u) << result.Err;
+    }
+    EXPECT_EQ(dns.QueryCount(), 0);
+}
+
+// --dns SERVER:PORT and [IPv6]:PORT ask the server on that port; the item is
+// named as typed.
+TEST_F(OrvelCliTargets, DnsAsksTheServerOnThePortGiven)
+{
+    TDnsResponder dns(AnswerExample);
+    const std::string server = "127.0.0.1:" + std::to_string(dns.Port());
+    const TOutcome result = RunTargets("-c 2 -i 0 --format csv --dns " + server);
+    EXPECT_EQ(result.Status, 0) << result.Err;
+    EXPECT_NE(result.Out.find(server + "," + server + ",2,DNS查询,done,"), std::string::npos) << result.Out;
+    EXPECT_EQ(dns.QueryCount(), 2);
+
+    std::unique_ptr<TDnsResponder> six;
+    try {
+        six = std::make_unique<TDnsResponder>(AnswerExample, "::1");
+    } catch (const std::system_error& error) {
+        GTEST_SKIP() << "no ::1 here: " << error.what();
+    }
+    const std::string bracketed = "[::1]:" + std::to_string(six->Port());
+    const TOutcome ipv6 = RunTargets("-c 1 --format csv --dns " + bracketed);
+    EXPECT_EQ(ipv6.Status, 0) << ipv6.Err;
+    EXPECT_NE(ipv6.Out.find(bracketed + "," + bracketed + ",2,DNS查询,done,"), std::string::npos) << ipv6.Out;
+    EXPECT_EQ(six->QueryCount(), 1);
+}
+
+// -q: only the results, even on a terminal, where the progress line shows otherwise.
+TEST_F(OrvelCliTargets, QuietShowsNoProgress)
+{
+    fs::create_directories(FDir / "home");
+    const auto command = [this](const std::string& args) {
+        return "env HOME=" + Quoted((FDir / "home").string()) + " " +
+               Quoted(std::string(ORVEL_BIN_DIR) + "/orvel-cli") + " -c 1 -i 0 " + args + " >" +
+               Quoted((FDir / "stdout").string()) + " </dev/null";
+    };
+    const TOutcome shown = StandardErrorOnATerminal(command("127.0.0.1 127.0.0.2"));
+    EXPECT_EQ(shown.Status, 0);
+    EXPECT_NE(shown.Err.find("\r\033[K"), std::string::npos) << shown.Err;
+    for (const std::string quiet : {"-q", "--quiet"}) {
+        const TOutcome run = StandardErrorOnATerminal(command(quiet + " 127.0.0.1 127.0.0.2"));
+        EXPECT_EQ(run.Status, 0);
+        EXPECT_EQ(run.Err, "");
+        EXPECT_EQ(Count(ReadFile(FDir / "stdout"), "\n127.0.0."), 2u);
+    }
+}
+
+// -a and -u: the targets that answered, or did not, one a line and nothing
+// else; the exit status stays the run's.
+TEST_F(OrvelCliTargets, AliveAndUnreachListTheTargets)
+{
+    TDnsResponder silent(Silence);
+    const std::string quiet = "127.0.0.1:" + std::to_string(silent.Port());
+    const std::string refused = Refused();
+    const std::string targets = " 127.0.0.1 --tcp " + refused + " --dns " + quiet + " --http " + FHttp.HostPort();
+    const TOutcome alive = RunTargets("-a -c 1 -i 0 -t 300" + targets);
+    EXPECT_EQ(alive.Status, 1) << alive.Err;
+    EXPECT_EQ(alive.Out, "127.0.0.1\n" + FHttp.HostPort() + "\n");
+    EXPECT_EQ(alive.Err, "");
+    const TOutcome unreach = RunTargets("--unreach -c 1 -i 0 -t 300" + targets);
+    EXPECT_EQ(unreach.Status, 1);
+    EXPECT_EQ(unreach.Out, refused + "\n" + quiet + "\n");
+    const TOutcome none = RunTargets("-u -c 1 127.0.0.1");
+    EXPECT_EQ(none.Status, 0);
+    EXPECT_EQ(none.Out, "");
+}
+
+// -v: a line on standard error for each try as it ends; standard output
+// keeps the results as the format has them.
+TEST_F(OrvelCliTargets, VerbosePrintsEachTryAsItEnds)
+{
+    const std::string refused = Refused();
+    const TOutcome result = RunTargets("-v -c 2 -i 0 --format json 127.0.0.1 --tcp " + refused);
+    EXPECT_EQ(result.Status, 1);
+    EXPECT_TRUE(nlohmann::json::accept(result.Out)) << result.Out;
+    std::vector<std::string> lines = TextLines(result.Err);
+    std::sort(lines.begin(), lines.end());
+    ASSERT_EQ(lines.size(), 4u) << result.Err;
+    const std::regex answered(R"(127\.0\.0\.1 : \[[12]\], [0-9]+\.[0-9]{3} ms)");
+    EXPECT_TRUE(std::regex_match(lines[0], answered)) << lines[0];
+    EXPECT_TRUE(std::regex_match(lines[1], answered)) << lines[1];
+    EXPECT_NE(lines[0], lines[1]);
+    EXPECT_EQ(lines[2], refused + " : [1], refused");
+    EXPECT_EQ(lines[3], refused + " : [2], refused");
+}
+
+// -4 and -6 resolve names to that family only; an address of the other is bad usage.
+TEST_F(OrvelCliTargets, AFamilyKeepsToItsAddresses)
+{
+    const TOutcome four = RunTargets("-4 -c 1 --format json localhost");
+    EXPECT_EQ(four.Status, 0) << four.Err;
+    EXPECT_NE(four.Out.find("\"address\": \"127.0.0.1\""), std::string::npos) << four.Out;
+    const TOutcome mixed = RunTargets("-6 -c 1 127.0.0.1");
+    EXPECT_EQ(mixed.Status, 2);
+    EXPECT_EQ(mixed.Err, "orvel-cli: -6 and '127.0.0.1' do not go together: it is an IPv4 address (see --help)\n");
+    if (RunTargets("-c 1 ::1").Status != 0)
+        GTEST_SKIP() << "::1 does not answer here";
+    const TOutcome six = RunTargets("-6 -c 1 --format json ::1");
+    EXPECT_EQ(six.Status, 0) << six.Err;
+    EXPECT_NE(six.Out.find("\"address\": \"::1\""), std::string::npos) << six.Out;
 }
 
 TEST_F(OrvelCliTargets, OpenMetricsPassesPromtool)

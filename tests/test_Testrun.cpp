@@ -327,6 +327,47 @@ TEST_F(TestRunTest, IPv6LiteralsAreMeasuredAsTypedAndNamesShowTheirIPv6Address)
     EXPECT_EQ(asked, (std::vector<std::string>{"[::1]", "both.test", "six.test"}));
 }
 
+// -4 and -6: a name's address of that family only; a literal of the other
+// family, or a DNS server or TCP host typed so that nothing can be taken from
+// it, has nothing to measure. A DNS server's port stays in its text.
+TEST_F(TestRunTest, AFamilyKeepsNamesAndLiteralsToItsAddresses)
+{
+    THostLookupScope lookup([](const std::string& host) -> std::vector<std::string> {
+        if (host == "both.test")
+            return {"2001:db8::6", "192.0.2.4"};
+        if (host == "four.test")
+            return {"192.0.2.5"};
+        return {};
+    });
+    const auto resolve = [this](int family) {
+        Items = {
+            {"both", "both.test", dtPing, "", "", 0, tsDone, 0},
+            {"four", "four.test", dtPing, "", "", 0, tsDone, 0},
+            {"v4", "127.0.0.1", dtPing, "", "", 0, tsDone, 0},
+            {"v6", "::1", dtPing, "", "", 0, tsDone, 0},
+            {"dns v4", "127.0.0.154", dtDNSQuery, "", "", 0, tsDone, 0},
+            {"dns port", "both.test:5353", dtDNSQuery, "", "", 0, tsDone, 0},
+            {"dns v6 port", "[::1]:5353", dtDNSQuery, "", "", 0, tsDone, 0},
+            {"dns bad", "[::1]:0", dtDNSQuery, "", "old", 0, tsDone, 0},
+            {"tcp", "[::1]:22", dtTCPConnect, "", "", 0, tsDone, 0},
+        };
+        Run.SetAddressFamily(family);
+        bool resolved = false;
+        Run.ResolveHosts([&resolved] { resolved = true; });
+        EXPECT_TRUE(RunUntil([&] { return resolved; }));
+        std::vector<std::string> addresses;
+        for (const TDNSDispInfo& item : Items)
+            addresses.push_back(item.IP);
+        return addresses;
+    };
+    EXPECT_EQ(resolve(AF_UNSPEC), (std::vector<std::string>{"192.0.2.4", "192.0.2.5", "127.0.0.1", "::1", "127.0.0.154",
+                                                            "192.0.2.4", "::1", "", "::1"}));
+    EXPECT_EQ(resolve(AF_INET6),
+              (std::vector<std::string>{"2001:db8::6", "", "", "::1", "", "2001:db8::6", "::1", "", "::1"}));
+    EXPECT_EQ(resolve(AF_INET), (std::vector<std::string>{"192.0.2.4", "192.0.2.5", "127.0.0.1", "", "127.0.0.154",
+                                                          "192.0.2.4", "", "", ""}));
+}
+
 TEST_F(TestRunTest, AnUnresolvedItemEndsWithoutResponseAndTheRunGoesOn)
 {
     THostLookupScope lookup([](const std::string&) { return std::optional<std::string>(); });

@@ -172,6 +172,23 @@ TEST(HomePageURL, TypedSchemesAreKeptAnythingElseGetsHttp)
     EXPECT_EQ(HomePageURL(" http://x"), "http:// http://x");
     EXPECT_EQ(HomePageURL("https"), "http://https");
     EXPECT_EQ(HomePageURL(""), "http://");
+    // A bare IPv6 address is a host, not a host and a port.
+    EXPECT_EQ(HomePageURL("::1"), "http://[::1]");
+}
+
+TEST(HomePageURL, ATargetThatCannotBeFetchedSaysWhy)
+{
+    EXPECT_EQ(HomePageTargetFault("127.0.0.1:8080"), THomePageFault::None);
+    EXPECT_EQ(HomePageTargetFault("::1"), THomePageFault::None);
+    EXPECT_EQ(HomePageTargetFault(""), THomePageFault::Empty);
+    EXPECT_EQ(HomePageTargetFault("gopher://x/"), THomePageFault::Scheme);
+    EXPECT_EQ(HomePageTargetFault("x/y://z"), THomePageFault::None);  // no scheme: a path
+    EXPECT_EQ(HomePageTargetFault("http://[::1"), THomePageFault::Malformed);
+    EXPECT_EQ(HomePageTargetFault("https://"), THomePageFault::Malformed);
+    EXPECT_EQ(HomePageTargetFault("x:0"), THomePageFault::BadPort);
+    EXPECT_EQ(HomePageTargetFault("x:65536"), THomePageFault::BadPort);
+    EXPECT_EQ(HomePageTargetFault(std::string(254, 'h')), THomePageFault::LongHost);
+    EXPECT_EQ(HomePageTargetFault("x/" + std::string(2047, 'p')), THomePageFault::LongUrl);
 }
 
 TEST_F(HttpTest, ATypedHttpAddressIsFetchedAsTyped)

@@ -104,6 +104,27 @@ TEST(PreferredAddress, SkipsWhatIsNoNumericAddress)
     EXPECT_EQ(PreferredAddress({"256.1.1.1", ""}), std::nullopt);
 }
 
+// -4 and -6: the first address of that family, or none; the system's own
+// lookup asked for localhost keeps to the family too.
+TEST(PreferredAddress, AFamilyTakesOnlyItsOwnAddresses)
+{
+    const std::vector<std::string> both{"2001:db8::6", "192.0.2.4", "192.0.2.5"};
+    EXPECT_EQ(PreferredAddress(both, AF_INET), "192.0.2.4");
+    EXPECT_EQ(PreferredAddress(both, AF_INET6), "2001:db8::6");
+    EXPECT_EQ(PreferredAddress({"192.0.2.4"}, AF_INET6), std::nullopt);
+    THostLookupScope lookup([&](const std::string&) { return both; });
+    std::string ip;
+    EXPECT_TRUE(TWASTool().ResolveHostIP("both.test", ip, AF_INET6));
+    EXPECT_EQ(ip, "2001:db8::6");
+    EXPECT_EQ(LookupHostAddress("both.test", AF_INET).Address, "192.0.2.4");
+}
+
+TEST(LookupHostAddress, LocalhostOfOneFamily)
+{
+    EXPECT_EQ(LookupHostAddress("localhost", AF_INET).Address, "127.0.0.1");
+    EXPECT_EQ(LookupHostAddress("::1", AF_INET6).Address, "::1");
+}
+
 TEST(IsIPv6Literal, NumericFormsOnly)
 {
     EXPECT_TRUE(IsIPv6Literal("::1"));

@@ -8,11 +8,17 @@ namespace {
 std::mutex overrideMutex;
 std::string overrideDir;  // empty: none; guarded by overrideMutex
 
-std::string RunningProgramDir()
+std::filesystem::path ProgramFile()
 {
     std::error_code error;
     const std::filesystem::path exe = std::filesystem::read_symlink("/proc/self/exe", error);
-    if (error)
+    return error ? std::filesystem::path() : exe;
+}
+
+std::string RunningProgramDir()
+{
+    const std::filesystem::path exe = ProgramFile();
+    if (exe.empty())
         return "./";
     return exe.parent_path().string() + "/";
 }
@@ -42,3 +48,9 @@ std::string ProgramDir()
 TProgramDirScope::TProgramDirScope(const std::string& dir) : FPrevious(SetOverride(dir)) {}
 
 TProgramDirScope::~TProgramDirScope() { SetOverride(FPrevious); }
+
+std::string RunningProgram(const std::string& fallback)
+{
+    const std::filesystem::path exe = ProgramFile();
+    return exe.empty() ? fallback : exe.string();
+}

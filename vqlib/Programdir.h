@@ -8,6 +8,10 @@
 // found. While a TProgramDirScope lives, its folder instead.
 std::string ProgramDir();
 
+// The running program's own file as the system names it (/proc/self/exe),
+// whatever name it was started by; fallback when it cannot be found.
+std::string RunningProgram(const std::string& fallback);
+
 // Points ProgramDir at a folder of the test's own for one scope, and puts
 // back what was there before, also when the test fails.
 class TProgramDirScope {

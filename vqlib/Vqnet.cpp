@@ -53,10 +53,10 @@ std::optional<std::string> NumericText(const addrinfo& entry)
     return std::string(text);
 }
 
-THostAddress SystemLookup(const std::string& host)
+THostAddress SystemLookup(const std::string& host, int family)
 {
     addrinfo hints{};
-    hints.ai_family = AF_UNSPEC;
+    hints.ai_family = family;
     hints.ai_socktype = SOCK_DGRAM;  // one entry per address
     addrinfo* answer = nullptr;
     const int status = ::getaddrinfo(host.c_str(), nullptr, &hints, &answer);
@@ -68,7 +68,7 @@ THostAddress SystemLookup(const std::string& host)
             addresses.push_back(std::move(*text));
     }
     ::freeaddrinfo(answer);
-    std::optional<std::string> chosen = PreferredAddress(addresses);
+    std::optional<std::string> chosen = PreferredAddress(addresses, family);
     return {chosen, chosen ? 0 : EAI_NONAME, 0};
 }
 
@@ -122,26 +122,28 @@ bool IsIPv6Literal(const std::string& text)
     return true;
 }
 
-std::optional<std::string> PreferredAddress(const std::vector<std::string>& addresses)
+std::optional<std::string> PreferredAddress(const std::vector<std::string>& addresses, int family)
 {
-    for (int family : {AF_INET, AF_INET6}) {
+    for (int preferred : {AF_INET, AF_INET6}) {
+        if (family != AF_UNSPEC && family != preferred)
+            continue;
         for (const std::string& address : addresses) {
-            if (FamilyOf(address) == family)
+            if (FamilyOf(address) == preferred)
                 return address;
         }
     }
     return std::nullopt;
 }
 
-THostAddress LookupHostAddress(const std::string& host)
+THostAddress LookupHostAddress(const std::string& host, int family)
 {
     if (HoldsZeroByte(host))
         return {std::nullopt, EAI_NONAME, 0};
     if (const THostAddressesLookup lookup = LookupHook().Get()) {
-        std::optional<std::string> address = PreferredAddress(lookup(host));
+        std::optional<std::string> address = PreferredAddress(lookup(host), family);
         return {address, address ? 0 : EAI_NONAME, 0};
     }
-    return SystemLookup(host);
+    return SystemLookup(host, family);
 }
 
 THostLookupScope::THostLookupScope(THostLookup lookup)
@@ -169,12 +171,12 @@ bool TWASTool::Started()
     return SocketsStarted;
 }
 
-bool TWASTool::ResolveHostIP(const std::string& host, std::string& ip)
+bool TWASTool::ResolveHostIP(const std::string& host, std::string& ip, int family)
 {
     // An empty name is no host; never hand it to the resolver.
     if (host.empty())
         return false;
-    const THostAddress found = LookupHostAddress(host);
+    const THostAddress found = LookupHostAddress(host, family);
     if (!found.Address)
         return false;
     ip = *found.Address;

@@ -23,12 +23,14 @@ struct THostAddress {
     int SystemError = 0;
 };
 
-// A host that holds a zero byte is no name: it is never looked up.
-THostAddress LookupHostAddress(const std::string& host);
+// A host that holds a zero byte is no name: it is never looked up. family
+// AF_INET or AF_INET6 keeps to addresses of that family only.
+THostAddress LookupHostAddress(const std::string& host, int family = AF_UNSPEC);
 
 // Of a host's addresses in the order the system gives them, the one
-// LookupHostAddress takes; none when the list holds no numeric address.
-std::optional<std::string> PreferredAddress(const std::vector<std::string>& addresses);
+// LookupHostAddress takes; none when the list holds no numeric address (of
+// family, unless AF_UNSPEC).
+std::optional<std::string> PreferredAddress(const std::vector<std::string>& addresses, int family = AF_UNSPEC);
 
 // A measurement target typed as an address, measured as it stands with no
 // lookup: IPv4 in a form inet_addr takes ("127.0.0.1", "127.1", "0x7f.1"),
@@ -78,8 +80,9 @@ public:
     TWASTool();
     virtual ~TWASTool();
     // True and ip set to the host's first IPv4 address, else its first IPv6
-    // address, in numeric form; ip untouched on failure. Any thread may call it.
-    bool ResolveHostIP(const std::string& host, std::string& ip);
+    // address, in numeric form (of family only, unless AF_UNSPEC); ip
+    // untouched on failure. Any thread may call it.
+    bool ResolveHostIP(const std::string& host, std::string& ip, int family = AF_UNSPEC);
 
     static bool Started();  // the process-wide flag
 };
