@@ -115,6 +115,7 @@ TCalcSpendingThread::TCalcSpendingThread(TDNSDispInfo* info, TItemFinished onFin
       FPauseAfterLastTry(setup.PauseAfterLastTry),
       FDnsQueryName(std::move(setup.DnsQueryName)),
       FFailOnHttpError(setup.FailOnHttpError),
+      FFamily(setup.Family),
       FLoop(nullptr),
       FAgentNumber(NextWorkerIdentifier()),
       FTries(static_cast<size_t>(std::max(times, 0))),
@@ -244,7 +245,7 @@ void TCalcSpendingThread::StartHomePageTry()
             *outcome = std::move(ended);
             loop->Post(std::move(*handBack));
         },
-        "vqweb_" + std::to_string(FAgentNumber), FFailOnHttpError);
+        "vqweb_" + std::to_string(FAgentNumber), FFailOnHttpError, FFamily);
 }
 
 void TCalcSpendingThread::TryEnded(const TTryOutcome& outcome) noexcept

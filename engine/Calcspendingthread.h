@@ -9,6 +9,8 @@
 #include "engine/Tryoutcome.h"
 #include "engine/Uiexecutor.h"
 
+#include <sys/socket.h>
+
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
@@ -92,6 +94,7 @@ struct TWorkerSetup {
     bool PauseAfterLastTry = true;  // false: the pause only between tries, as ping's -i
     std::optional<std::string> DnsQueryName;  // what a DNS query asks for; empty: DNSQueryHostName
     bool FailOnHttpError = false;  // a home page's status of 400 or more fails its try
+    int Family = AF_UNSPEC;  // of the addresses a home page's name may resolve to
 };
 
 // The results of CalcSpending, applied to the item on the UI thread.
@@ -151,6 +154,7 @@ private:
     bool FPauseAfterLastTry;
     std::optional<std::string> FDnsQueryName;
     bool FFailOnHttpError;
+    int FFamily;
     TTryLoop* FLoop;  // held from creation until Finish
     const std::string* FTarget = nullptr;  // the item's, which stays put meanwhile
     uint64_t FAgentNumber;  // its home-page fetches' user agent is "vqweb_" and it

@@ -259,12 +259,12 @@ bool MeasureHomePage(const std::string& target, std::chrono::microseconds& elaps
 
 void StartHomePage(const std::string& target, std::optional<std::chrono::milliseconds> limit,
                    const std::atomic<bool>* abort, THomePageDone done, const std::string& userAgent,
-                   bool failOnHttpError)
+                   bool failOnHttpError, int family)
 {
     HomePageFetches().Start(
         HomePageURL(target), HomePageLimits(vqlib::THttp::DefaultLimits(), limit), abort,
         [done = std::move(done), abort, failOnHttpError](vqlib::THttpResult result) {
             done(HomePageOutcome(result, result.Elapsed, abort, failOnHttpError));
         },
-        userAgent);
+        userAgent, family);
 }

@@ -5,6 +5,8 @@
 #include "engine/Tryoutcome.h"
 #include "vqlib/Vqhttp.h"
 
+#include <sys/socket.h>
+
 #include <atomic>
 #include <chrono>
 #include <cstddef>
@@ -47,7 +49,7 @@ bool MeasureHomePage(const std::string& target, std::chrono::microseconds& elaps
 using THomePageDone = std::function<void(TTryOutcome outcome)>;
 void StartHomePage(const std::string& target, std::optional<std::chrono::milliseconds> limit,
                    const std::atomic<bool>* abort, THomePageDone done, const std::string& userAgent = {},
-                   bool failOnHttpError = false);
+                   bool failOnHttpError = false, int family = AF_UNSPEC);
 
 // The five phases of a fetch from the client's timers, which sum exactly to
 // elapsed, and what the server answered.

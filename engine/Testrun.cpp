@@ -189,7 +189,7 @@ bool TTestRun::StartWorker(TDNSDispInfo& item)
 {
     item.State = tsTesting;
     TWorkerSetup setup{FTry, FOnTry, FControl, FPause, FHomePageLimit, FPauseAfterLastTry, FDnsQueryName,
-                       FFailOnHttpError};
+                       FFailOnHttpError, FFamily};
     // The handler may point at this run: Shutdown waits for every worker.
     try {
         FStarter(&item, [this](TDNSDispInfo* finished) { ItemFinished(finished); }, FTimeout, FTimes,

@@ -282,6 +282,21 @@ TEST_F(HomePageFetchesTest, TheThreadEndsWhenIdleAndALaterTryMakesANewOne)
     EXPECT_EQ(Server.Requests().size(), 3u);
 }
 
+TEST_F(HomePageFetchesTest, AFamilyLimitsTheAddressesANameIsFetchedAt)
+{
+    // The server listens on 127.0.0.1 only: localhost is reached over IPv4 alone.
+    Server.SetResponse(Page(100));
+    const std::string target = "localhost:" + std::to_string(Server.Port());
+    TResults results(3);
+    StartHomePage(target, std::nullopt, nullptr, results.Done(0), {}, false, AF_INET);
+    StartHomePage(target, std::nullopt, nullptr, results.Done(1), {}, false, AF_INET6);
+    StartHomePage(target, std::nullopt, nullptr, results.Done(2));
+    ASSERT_TRUE(results.WaitAll(5s));
+    EXPECT_TRUE(results[0].Ok);
+    EXPECT_FALSE(results[1].Ok);
+    EXPECT_TRUE(results[2].Ok);
+}
+
 TEST_F(HomePageFetchesTest, ATryStartedFromItsOwnDoneRuns)
 {
     Server.SetResponse(Page(100));

@@ -97,7 +97,7 @@ bool THttp::GetURL(const std::string& url, std::string* sink)
     TTransfer transfer{this, sink, {std::chrono::steady_clock::now()}};
     transfer.Progress.Owner = &transfer;
     curl_slist* headers = httpfetch::ReloadHeaders();
-    const httpfetch::TRequest request{url, FUserAgent, FLimits, httpfetch::TrustHook().Get()};
+    const httpfetch::TRequest request{url, FUserAgent, FLimits, httpfetch::TrustHook().Get(), AF_UNSPEC};
 
     if (headers && httpfetch::SetOptions(curl, request, headers, &THttp::OnData, transfer.Progress)) {
         if (sink)

@@ -208,10 +208,11 @@ THttpFetches::~THttpFetches()
 }
 
 void THttpFetches::Start(const std::string& url, const THttpLimits& limits, const std::atomic<bool>* abort,
-                         TDone done, const std::string& userAgent)
+                         TDone done, const std::string& userAgent, int family)
 {
     auto pending = std::make_unique<TPending>(TPending{
-        {url, userAgent.empty() ? httpfetch::ThreadUserAgent() : userAgent, limits, httpfetch::TrustHook().Get()},
+        {url, userAgent.empty() ? httpfetch::ThreadUserAgent() : userAgent, limits, httpfetch::TrustHook().Get(),
+         family},
         abort, std::move(done)});
     std::lock_guard lock(FMutex);
     FPending.push_back(std::move(pending));

@@ -7,6 +7,8 @@
 
 #include "vqlib/Vqhttp.h"
 
+#include <sys/socket.h>
+
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
@@ -40,7 +42,7 @@ public:
     // *abort turning true. If Start throws (no thread or memory), done is never
     // called. userAgent empty: THttp's, from the calling thread.
     void Start(const std::string& url, const THttpLimits& limits, const std::atomic<bool>* abort, TDone done,
-               const std::string& userAgent = {});
+               const std::string& userAgent = {}, int family = AF_UNSPEC);
     // Makes the thread look at the abort flags now rather than at its next round.
     void Wake();
     // Whether the fetch thread is running (it may be about to end).

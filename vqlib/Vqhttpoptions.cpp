@@ -176,6 +176,13 @@ curl_slist* ReloadHeaders()
     return both;
 }
 
+long IpResolve(int family)
+{
+    if (family == AF_INET)
+        return CURL_IPRESOLVE_V4;
+    return family == AF_INET6 ? CURL_IPRESOLVE_V6 : CURL_IPRESOLVE_WHATEVER;
+}
+
 bool SetOptions(CURL* curl, const TRequest& request, curl_slist* headers, curl_write_callback onData,
                 TProgress& progress)
 {
@@ -203,6 +210,7 @@ bool SetOptions(CURL* curl, const TRequest& request, curl_slist* headers, curl_w
         && curl_easy_setopt(curl, CURLOPT_OPENSOCKETDATA, &progress) == CURLE_OK
         // For the certificate's expiry; curl reads it only over TLS.
         && curl_easy_setopt(curl, CURLOPT_CERTINFO, 1L) == CURLE_OK
+        && curl_easy_setopt(curl, CURLOPT_IPRESOLVE, IpResolve(request.Family)) == CURLE_OK
         && SetTrust(curl, request.CaFile);
 }
 

@@ -6,6 +6,7 @@
 #include "vqlib/Vqhttp.h"
 
 #include <curl/curl.h>
+#include <sys/socket.h>
 
 #include <chrono>
 #include <string>
@@ -19,6 +20,7 @@ struct TRequest {
     std::string UserAgent;
     THttpLimits Limits;
     std::string CaFile;  // empty: the system's store
+    int Family = AF_UNSPEC;  // of the addresses a name may resolve to
 };
 
 // What the callbacks of one fetch keep; Owner is the caller's own.
