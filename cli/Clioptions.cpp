@@ -224,6 +224,18 @@ std::string LongHostLine(const std::string& name, const std::string& host)
                                           : std::string();
 }
 
+// A web address or a path is never a host: a Ping of one would only ask the
+// name server for nonsense.
+std::string PingHostLine(const std::string& name, const std::string& host)
+{
+    if (host.find("://") != std::string::npos)
+        return name + " takes a host or IP address, not the web address '" + TerminalText(host) +
+               "' (--http fetches a home page)";
+    if (host.find('/') != std::string::npos)
+        return name + ": '" + TerminalText(host) + "' is no host or IP address";
+    return LongHostLine(name, host);
+}
+
 std::string PortLine(const std::string& name, const std::string& text)
 {
     return name + ": the port of '" + TerminalText(text) + "' is not from 1 to 65535";
@@ -848,7 +860,7 @@ std::string TargetFault(int8_t method, const std::string& name, const std::strin
     case dtHomePage: return HomePageLine(name, text);
     case dtDNSQuery: return HostAndPortLine(method, name, text, "SERVER, SERVER:PORT or [IPV6]:PORT");
     case dtTCPConnect: return HostAndPortLine(method, name, text, "HOST:PORT or [IPV6]:PORT");
-    default: return LongHostLine(name, text);
+    default: return PingHostLine(name, text);
     }
 }
 

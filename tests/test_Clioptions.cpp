@@ -353,6 +353,10 @@ TEST(Clioptions, EveryBadTargetIsBadUsage)
         {{host254}, "a target: a host has at most 253 bytes, not 254"},
         {{"--ping", host254}, "--ping: a host has at most 253 bytes, not 254"},
         {{""}, "a target needs a target"},
+        {{"http://[::1"}, "a target takes a host or IP address, not the web address 'http://[::1' (--http fetches a "
+                          "home page)"},
+        {{"--ping", "h.test/x"}, "--ping: 'h.test/x' is no host or IP address"},
+
         {{"--dns", "127.0.0.1:0"}, "--dns: the port of '127.0.0.1:0' is not from 1 to 65535"},
         {{"--dns", "[::1]:65536"}, "--dns: the port of '[::1]:65536' is not from 1 to 65535"},
         {{"--dns", "[::1"}, "--dns takes SERVER, SERVER:PORT or [IPV6]:PORT, not '[::1'"},
@@ -367,7 +371,7 @@ TEST(Clioptions, EveryBadTargetIsBadUsage)
         EXPECT_EQ(Message(args), line) << args[0];
     // At the edges, and the forms that stay good.
     for (const std::vector<std::string>& good :
-         {std::vector<std::string>{host253}, {"--http", "http://" + host253 + "/"},
+         {std::vector<std::string>{host253}, {"网页.test"}, {"::1"}, {"--ping", "fe80::1%lo"}, {"--http", "http://" + host253 + "/"},
           {"--http", "http://h.test/" + std::string(2034, 'p')}, {"--http", "HTTPS://h.test:65535/x?y=1"},
           {"--http", "127.0.0.1:1"}, {"--http", "[::1]:8080"}, {"--http", "网页.test"},
           {"--dns", "127.0.0.1:5353"}, {"--dns", "[::1]:5353"}, {"--dns", "[::1]"}, {"--dns", "::1"},
