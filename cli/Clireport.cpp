@@ -14,6 +14,13 @@
 #include <cstdio>
 #include <ctime>
 
+std::string Fixed2(double value)
+{
+    char buffer[64];
+    std::snprintf(buffer, sizeof buffer, "%.2f", value);
+    return buffer;
+}
+
 namespace {
 
 std::vector<TDNSDispInfo> Records(const TRunReport& report)
@@ -32,13 +39,6 @@ const char* StateName(uint8_t state)
     case tsTesting: return "testing";
     default: return "waiting";
     }
-}
-
-std::string Fixed2(double value)
-{
-    char buffer[64];
-    std::snprintf(buffer, sizeof buffer, "%.2f", value);
-    return buffer;
 }
 
 // Microseconds are whole, so three decimals of a millisecond hold them exactly.

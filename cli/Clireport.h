@@ -51,6 +51,9 @@ std::string FormatHistoryTable(const std::vector<TRunSummary>& runs);
 std::string FormatHistoryCsv(const std::vector<TRunSummary>& runs);
 std::string FormatHistoryJson(const std::vector<TRunSummary>& runs);
 
+// Two decimals, as the tables give milliseconds.
+std::string Fixed2(double value);
+
 // Columns padded to their widest cell by terminal width, those from
 // firstRightColumn on right-aligned.
 std::string AlignedColumns(const std::vector<std::vector<std::string>>& rows, size_t firstRightColumn);

@@ -4,7 +4,6 @@
 #include "vqlib/Gbk.h"
 
 #include <algorithm>
-#include <cstdio>
 
 int RunWatch(std::chrono::milliseconds period, TRunStop& stop, const std::function<TRunReport(TRunStop&)>& runOnce,
              const std::function<void(const TRunReport&)>& completed)
@@ -27,13 +26,6 @@ int RunWatch(std::chrono::milliseconds period, TRunStop& stop, const std::functi
 }
 
 namespace {
-
-std::string Milliseconds2(double ms)
-{
-    char buffer[64];
-    std::snprintf(buffer, sizeof buffer, "%.2f", ms);
-    return buffer;
-}
 
 int32_t MadeTries(const TRunReport& report)
 {
@@ -86,9 +78,9 @@ std::string TWatchSummary::Format() const
     for (const TItemTotals& item : FItems) {
         const bool answered = item.Answered > 0;
         rows.push_back({item.Name, item.Host, MethodText(item.Method), std::to_string(item.Tries),
-                        std::to_string(item.Failed), answered ? Milliseconds2(item.FastestMs) : "-",
-                        answered ? Milliseconds2(item.SumMs / double(item.Answered)) : "-",
-                        answered ? Milliseconds2(item.SlowestMs) : "-"});
+                        std::to_string(item.Failed), answered ? Fixed2(item.FastestMs) : "-",
+                        answered ? Fixed2(item.SumMs / double(item.Answered)) : "-",
+                        answered ? Fixed2(item.SlowestMs) : "-"});
     }
     return "测速次数: " + std::to_string(FRuns) + (FLastStopped ? " (最后一次已停止)" : "") + "\n" +
            AlignedColumns(rows, 3);
