@@ -21,7 +21,7 @@ namespace {
 
 const char* const kCommandSources[kCommandImageCount] = {
     ":/icons/new.svg",         ":/icons/open.svg",        ":/icons/save.svg",       ":/icons/add-item.svg",
-    ":/icons/delete-item.svg", ":/icons/modify-item.svg", ":/icons/start-test.svg",
+    ":/icons/delete-item.svg", ":/icons/modify-item.svg", ":/icons/start-test.svg",     ":/icons/stop-test.svg",
 };
 
 // Light grey of the picture's brightness; fully transparent pixels stay so.

@@ -10,10 +10,10 @@
 // Command image indexes (ilDisplay).
 enum : int {
     imgNew = 0, imgOpen = 1, imgSave = 2, imgAddItem = 3, imgDelItem = 4, imgModifyItem = 5,
-    imgTestSpending = 6, kCommandImageCount = 7,
+    imgTestSpending = 6, imgStopTest = 7, kCommandImageCount = 8,
 };
 
-// The seven command icons, 16x16 by design; each greys itself for a
+// The eight command icons, 16x16 by design; each greys itself for a
 // disabled command.
 std::vector<QIcon> CommandIcons();
 

@@ -4,6 +4,7 @@
 #include "app/Images.h"
 #include "app/Inforow.h"
 #include "app/Sortarrows.h"
+#include "app/Windowsettings.h"
 #include "dialogs/About.h"
 #include "dialogs/Help.h"
 #include "engine/Itemtexts.h"
@@ -58,7 +59,7 @@ TTestRun::TWorkerStarter TfrmTarnix::InstalledWorkerStarter() { return WorkerSta
 
 TfrmTarnix::TfrmTarnix(QWidget* parent)
     : QMainWindow(parent), ui(std::make_unique<Ui::TfrmTarnix>()), PopupMenu1(new QMenu(this)),
-      tmrFlash(new QTimer(this)), ilDisplay(CommandIcons()),
+      tmrFlash(new QTimer(this)), tmrWatch(new QTimer(this)), ilDisplay(CommandIcons()),
       imgUp(QPixmap::fromImage(MakeUpArrowImage())), imgDown(QPixmap::fromImage(MakeDownArrowImage()))
 {
     Construct();
@@ -79,6 +80,9 @@ void TfrmTarnix::Construct()
     tmrFlash->setObjectName(QStringLiteral("tmrFlash"));
     tmrFlash->setInterval(200);
     connect(tmrFlash, &QTimer::timeout, this, [this] { RunGuarded([this] { tmrFlashTimer(); }); });
+    tmrWatch->setObjectName(QStringLiteral("tmrWatch"));
+    tmrWatch->setSingleShot(true);
+    connect(tmrWatch, &QTimer::timeout, this, [this] { RunGuarded([this] { StartWatchedRun(); }); });
 
     const std::string storeDir = StoreDir(UserStoreDir());
     FStoreDir = storeDir;
@@ -91,6 +95,7 @@ void TfrmTarnix::Construct()
     FProjectsFile = storeDir + "Projects.dat";
     FProjects = std::make_unique<TProjectStore>(FProjectsFile);
 
+    ui->actNotify->setChecked(Settings().Notify());
     Infos.clear();
     OpenLastProject();
     UpdateActions();
@@ -104,7 +109,7 @@ void TfrmTarnix::SetUpCommands()
     const std::pair<QAction*, int> images[] = {
         {ui->actNewProject, imgNew},       {ui->actOpenProject, imgOpen},     {ui->actSaveProject, imgSave},
         {ui->actAddItem, imgAddItem},      {ui->actDelItem, imgDelItem},      {ui->actModifyItem, imgModifyItem},
-        {ui->actTestSpending, imgTestSpending},
+        {ui->actTestSpending, imgTestSpending}, {ui->actStopTest, imgStopTest},
     };
     for (const auto& [action, index] : images)
         action->setIcon(ilDisplay[index]);
@@ -119,6 +124,9 @@ void TfrmTarnix::SetUpCommands()
         {ui->actDelItem, &TfrmTarnix::actDelItemExecute},
         {ui->actModifyItem, &TfrmTarnix::actModifyItemExecute},
         {ui->actTestSpending, &TfrmTarnix::actTestSpendingExecute},
+        {ui->actStopTest, &TfrmTarnix::actStopTestExecute},
+        {ui->actWatchTest, &TfrmTarnix::actWatchTestExecute},
+        {ui->actNotify, &TfrmTarnix::actNotifyExecute},
         {ui->actItemDetails, &TfrmTarnix::actItemDetailsExecute},
         {ui->actPathTrace, &TfrmTarnix::actPathTraceExecute},
         {ui->actHistory, &TfrmTarnix::actHistoryExecute},
@@ -145,6 +153,7 @@ void TfrmTarnix::SetUpShortcuts()
     ui->actAddItem->setShortcut(QKeySequence(Qt::Key_Insert));
     ui->actModifyItem->setShortcut(QKeySequence(Qt::Key_F2));
     ui->actTestSpending->setShortcut(QKeySequence(Qt::Key_F5));
+    ui->actStopTest->setShortcut(QKeySequence(Qt::Key_Escape));
 }
 
 void TfrmTarnix::SetUpList()
@@ -169,11 +178,15 @@ void TfrmTarnix::SetUpList()
 
 void TfrmTarnix::UpdateActions()
 {
-    const bool idle = !FTesting;
+    // Between continuous runs the window stays as during one: only a stop
+    // ends the watch.
+    const bool idle = !FTesting && !FWatching;
     const bool selected = !ui->lvInfos->selectedItems().isEmpty();
     for (QAction* action : {ui->actNewProject, ui->actOpenProject, ui->actSaveProject, ui->actSaveAsProject,
-                            ui->actDelProject, ui->actAddItem, ui->actTestSpending})
+                            ui->actDelProject, ui->actAddItem, ui->actTestSpending, ui->actWatchTest})
         action->setEnabled(idle);
+    ui->actStopTest->setEnabled(!idle);
+    ui->actNotify->setEnabled(true);
     ui->actDelItem->setEnabled(idle && selected);
     ui->actModifyItem->setEnabled(idle && selected);
     ui->actItemDetails->setEnabled(idle && HasResults(SingleSelected()));

@@ -14,6 +14,7 @@
 #include "engine/Projectstore.h"
 #include "engine/Testrun.h"
 #include "engine/Trytimes.h"
+#include "engine/Watchschedule.h"
 #include "vqlib/Vqcontrolex.h"
 #include "vqlib/Vqfiles.h"
 #include "vqlib/Vqhook.h"
@@ -23,7 +24,7 @@
 #include <QPixmap>
 
 #include <chrono>
-
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -31,6 +32,7 @@
 
 class QMenu;
 class THistoryRecorder;
+class TWindowSettings;
 class QTimer;
 class QTreeWidgetItem;
 class QWidget;
@@ -39,8 +41,9 @@ namespace Ui { class TfrmTarnix; }
 
 // Everything else of the window is its own: it is driven through its
 // controls, found by their object names (the actions actNewProject ...
-// actAbout and actExit, the list lvInfos, the panels pnlFinish, pnlItemCount and
-// pnlAvgTime, StatusBar, ToolBar1, MainMenu1, PopupMenu1, tmrFlash).
+// actAbout and actExit, actStopTest, actWatchTest and actNotify, the list
+// lvInfos, the panels pnlFinish, pnlItemCount and pnlAvgTime, StatusBar,
+// ToolBar1, MainMenu1, PopupMenu1, tmrFlash, tmrWatch).
 //
 // One command runs another the way a menu click does: ui->actX->trigger()
 // (a disabled action then does nothing). Every action, the list's signals and
@@ -78,9 +81,34 @@ public:
         THookScope<std::optional<std::string>> FScope;
     };
 
+    // Test seam: while alive, the waits between continuous runs are not
+    // timed. Each is handed to wait with its length (zero: the run before
+    // took the whole interval or longer); the next run starts when start is
+    // called, on the UI thread. A start called after the watch has ended, or
+    // after the window is gone, does nothing.
+    using TWatchWait = std::function<void(std::chrono::milliseconds delay, std::function<void()> start)>;
+    class TWatchWaitScope {
+    public:
+        explicit TWatchWaitScope(TWatchWait wait);
+
+    private:
+        THookScope<TWatchWait> FScope;
+    };
+
 signals:
     // A completed run went to the history (ok) or could not; on the UI thread.
     void HistoryRecorded(bool ok);
+    // A run ended: completed (and sent to the history) or stopped. On the UI
+    // thread, once the list, panels, status text and commands show the end;
+    // while watching, the next run is scheduled right after.
+    void RunEnded(bool completed);
+    // One try of the run in progress ended: the item's place in the open
+    // plan and its name, when the try ended (microseconds since the Unix
+    // epoch), whether it was answered and how long it took (microseconds).
+    // Queued from the workers' threads to the UI thread, in the order each
+    // worker made its tries; one made just before a stop may come after its
+    // RunEnded(false).
+    void TryMade(int itemIndex, QString itemName, qint64 unixMicros, bool ok, qint64 elapsedMicros);
 
 protected:
     bool event(QEvent* event) override;            // keeps the status text the run's
@@ -96,6 +124,7 @@ private:
     std::unique_ptr<Ui::TfrmTarnix> ui;  // controls by their designed names
     QMenu* PopupMenu1;   // the list's context menu
     QTimer* tmrFlash;    // 200 ms, stopped; runs tmrFlashTimer
+    QTimer* tmrWatch;    // single shot: the wait before the next continuous run
     std::vector<QIcon> ilDisplay;  // command images 0..6, each with its greyed form (app/Images.h)
     QPixmap imgUp;       // hidden sort arrows, red = not drawn
     QPixmap imgDown;
@@ -171,6 +200,9 @@ private:
     // they point at are freed.
     TTryLog FTryLog;  // fed by the run's workers; outlives FRun, declared below
     std::unique_ptr<TTestRun> FRun;
+    // The run a stop shut down, kept until the next begins: the stop may
+    // come from an event served inside one of its callbacks.
+    std::unique_ptr<TTestRun> FStoppedRun;
     TTestRun& TestRun();
     void actTestSpendingExecute();
     void ResolveHosts();
@@ -181,6 +213,25 @@ private:
     void RunCompleted();
     void ExplainPingDenied();
     void tmrFlashTimer();
+    void BeginRun();
+    void ShowRunStatus(const QString& text);
+    void TellTry(const TDNSDispInfo& item, const TTryOutcome& outcome);  // workers' threads
+
+    // --- stopping and continuous runs (Main_quellan_Run.cpp) ---
+    // A stop shuts FRun down and sets it aside: a run once shut down starts
+    // no more, and the next one makes a new run.
+    bool FWatching = false;  // continuous runs until a stop; also between runs
+    TWatchSchedule FWatch;
+    int FWatchGeneration = 0;  // a wait of a watch that has ended starts nothing
+    std::unique_ptr<TWindowSettings> FSettings;
+    TWindowSettings& Settings();
+    void actStopTestExecute();
+    void StopRun();
+    void actWatchTestExecute();
+    void StartWatchedRun();
+    void ScheduleWatchedRun();
+    void EndWatch();
+    void actNotifyExecute();
 
     // --- results: details, export, history (Main_quellan_Results.cpp) ---
     // The last run's tries, in the order of Infos; kept with the list's

@@ -1,6 +1,10 @@
 #include "app/Main_quellan.h"
 
 #include "app/Apperror.h"
+#include "app/Windowsettings.h"
+#include "dialogs/Watchinterval.h"
+#include "vqlib/Gbkwidgets.h"
+#include "vqlib/Vqtick.h"
 #include "vqlib/Vqwindows.h"
 
 #include "ui_Main_quellan.h"
@@ -8,13 +12,18 @@
 #include <QApplication>
 #include <QLabel>
 #include <QPalette>
+#include <QPointer>
+#include <QTime>
 #include <QTimer>
 
 #include <sys/resource.h>
 
 #include <cerrno>
+#include <utility>
 
 namespace {
+
+THook<TfrmTarnix::TWatchWait> WatchWaitHook;
 
 const QColor kFlashColour(0, 128, 0);
 
@@ -63,22 +72,31 @@ QString ShortageText(int error)
     }
 }
 
+bool Finished(const TDNSDispInfo& item) { return item.State == tsDone || item.State == tsNoResponse; }
+
 }  // namespace
+
+TfrmTarnix::TWatchWaitScope::TWatchWaitScope(TWatchWait wait) : FScope(WatchWaitHook, std::move(wait)) {}
 
 // A run reads from here: the window prepares, ResolveHosts and
 // StartWaitingItems hand over to the engine's run (engine/Testrun.h), whose
 // workers report back through ItemFinished until RunCompleted.
-void TfrmTarnix::actTestSpendingExecute()
+void TfrmTarnix::actTestSpendingExecute() { BeginRun(); }
+
+void TfrmTarnix::BeginRun()
 {
+    FStoppedRun.reset();
     FTesting = true;
     FRunStarted = std::chrono::system_clock::now();
     ForgetTries();
     UpdateActions();
+    if (!FTesting)
+        return;  // stopped by an event served meanwhile
     SetPanelColour(ui->pnlAvgTime, ButtonFace());
     ui->pnlAvgTime->setText(QString());
     tmrFlash->start();
     ui->pnlFinish->setText(QStringLiteral("0"));
-    ShowInfo(0, QStringLiteral("正在解析域名成IP地址..."));
+    ShowRunStatus(QStringLiteral("正在解析域名成IP地址..."));
     ResolveHosts();
 }
 
@@ -91,9 +109,11 @@ void TfrmTarnix::ResolveHosts()
 
 void TfrmTarnix::HostsResolved()
 {
-    ShowInfo(0, QStringLiteral("测速正在进行中..."));
+    ShowRunStatus(QStringLiteral("测速正在进行中..."));
     TestRun().Begin();
     RefreshList();
+    if (!FTesting)
+        return;  // stopped by an event served meanwhile
     ShowFinishedCount();
     // An empty plan completes here at once.
     StartWaitingItems(TTestRun::kFirstWorkers);
@@ -106,7 +126,10 @@ TTestRun& TfrmTarnix::TestRun()
     FRun = std::make_unique<TTestRun>(Infos, FTimeout, FTestTimes);
     if (TTestRun::TWorkerStarter starter = InstalledWorkerStarter())
         FRun->SetWorkerStarter(std::move(starter));
-    FRun->SetTryObserver(FTryLog.Observer());
+    FRun->SetTryObserver([this, log = FTryLog.Observer()](const TDNSDispInfo& item, int index, const TTryOutcome& outcome) {
+        log(item, index, outcome);
+        TellTry(item, outcome);
+    });
     FRun->Listener.ItemStarted = [this](TDNSDispInfo& item) { UpdateItemRow(nullptr, item); };
     FRun->Listener.ItemReported = [this](TDNSDispInfo& item) { ItemFinished(&item); };
     FRun->Listener.Completed = [this] { RunCompleted(); };
@@ -125,7 +148,7 @@ void TfrmTarnix::ShowFinishedCount() { ui->pnlFinish->setText(QString::number(Te
 
 void TfrmTarnix::RunCompleted()
 {
-    ShowInfo(0, QStringLiteral("测速已完成。"));
+    ShowRunStatus(QStringLiteral("测速已完成。"));
     RefreshList();  // the overall average; pnlFinish emptied
     tmrFlash->stop();
     SetPanelColour(ui->pnlAvgTime, ButtonFace());
@@ -142,6 +165,9 @@ void TfrmTarnix::RunCompleted()
         FShortageShown = true;
         QTimer::singleShot(0, this, [shortage] { RunGuarded([shortage] { InfoBox(ShortageText(shortage)); }); });
     }
+    emit RunEnded(true);
+    if (FWatching)
+        ScheduleWatchedRun();
 }
 
 // Ping items without rights show "没响应" like unanswered ones; this says why,
@@ -152,3 +178,137 @@ void TfrmTarnix::tmrFlashTimer()
 {
     SetPanelColour(ui->pnlAvgTime, PanelColour(ui->pnlAvgTime) == kFlashColour ? ButtonFace() : kFlashColour);
 }
+
+void TfrmTarnix::ShowRunStatus(const QString& text)
+{
+    if (FWatching)
+        ShowInfo(0, QStringLiteral("连续测速中：第%1次，").arg(FWatch.RunsStarted()) + text);
+    else
+        ShowInfo(0, text);
+}
+
+// On a worker's thread: the window's state is not touched here, only posted.
+void TfrmTarnix::TellTry(const TDNSDispInfo& item, const TTryOutcome& outcome)
+{
+    using namespace std::chrono;
+    const qint64 ended = duration_cast<microseconds>(system_clock::now().time_since_epoch()).count();
+    // Infos does not change while a run is in progress.
+    const int index = static_cast<int>(&item - Infos.data());
+    const qint64 elapsed = outcome.Elapsed.count();
+    QMetaObject::invokeMethod(
+        this,
+        [this, index, name = item.Name, ended, ok = outcome.Ok, elapsed] {
+            RunGuarded([&] { emit TryMade(index, FromGbk(name), ended, ok, elapsed); });
+        },
+        Qt::QueuedConnection);
+}
+
+// --- stopping and continuous runs ---
+
+TWindowSettings& TfrmTarnix::Settings()
+{
+    if (!FSettings)
+        FSettings = std::make_unique<TWindowSettings>();
+    return *FSettings;
+}
+
+// Ends a run in progress and a watch alike; between continuous runs it only
+// ends the watch.
+void TfrmTarnix::actStopTestExecute()
+{
+    const bool watching = FWatching;
+    EndWatch();
+    if (FTesting) {
+        StopRun();
+        return;
+    }
+    if (watching) {
+        ShowInfo(0, QStringLiteral("连续测速已停止。"));
+        UpdateActions();
+    }
+}
+
+// Every try in flight is cut off; the items that reported keep their
+// results, the others wait again as before the run, and nothing of the run
+// goes to the history.
+void TfrmTarnix::StopRun()
+{
+    const bool begun = FRun && FRun->Running();
+    if (FRun) {
+        FRun->Shutdown();
+        FStoppedRun = std::move(FRun);
+    }
+    int finished = 0;
+    for (TDNSDispInfo& item : Infos) {
+        if (begun && Finished(item)) {
+            ++finished;
+            continue;
+        }
+        item.State = tsWaiting;
+        item.AvgTime = 0.0;
+        item.FailCount = 0;
+    }
+    KeepTries();
+    for (size_t i = 0; i < Infos.size(); ++i)
+        if (!Finished(Infos[i]))
+            FItemOutcomes[i] = TTryOutcomes(static_cast<size_t>(FTestTimes));
+    if (finished == 0)
+        FItemOutcomes.clear();  // nothing to show or export
+    tmrFlash->stop();
+    SetPanelColour(ui->pnlAvgTime, ButtonFace());
+    FTesting = false;
+    ui->pnlAvgTime->setText(QString());
+    RefreshList();  // the finished items' average; pnlFinish emptied
+    ShowInfo(0, QStringLiteral("测速已停止：已测完%1/%2项。").arg(finished).arg(Infos.size()));
+    UpdateActions();
+    emit RunEnded(false);
+}
+
+void TfrmTarnix::actWatchTestExecute()
+{
+    TfrmWatchInterval dialog(this);
+    dialog.SetInterval(Settings().WatchInterval());
+    if (dialog.exec() != QDialog::Accepted)
+        return;
+    Settings().SetWatchInterval(dialog.Interval());
+    FWatch = TWatchSchedule(dialog.Interval());
+    FWatching = true;
+    ++FWatchGeneration;
+    StartWatchedRun();
+}
+
+void TfrmTarnix::StartWatchedRun()
+{
+    if (!FWatching || FTesting)
+        return;
+    FWatch.RunStarted(CurrentClock().Now());
+    BeginRun();
+}
+
+// Called as a run completes, inside the run's report: the next run always
+// starts from the event loop, even when it is due at once.
+void TfrmTarnix::ScheduleWatchedRun()
+{
+    const std::chrono::milliseconds delay = FWatch.DelayToNext(CurrentClock().Now());
+    const QTime next = QTime::currentTime().addMSecs(static_cast<int>(delay.count()));
+    ShowInfo(0, QStringLiteral("连续测速中：第%1次已完成，下次在%2")
+                    .arg(FWatch.RunsStarted())
+                    .arg(next.toString(QStringLiteral("hh:mm:ss"))));
+    if (TWatchWait wait = WatchWaitHook.Get()) {
+        wait(delay, [window = QPointer<TfrmTarnix>(this), generation = FWatchGeneration] {
+            if (window && window->FWatchGeneration == generation)
+                RunGuarded([&] { window->StartWatchedRun(); });
+        });
+        return;
+    }
+    tmrWatch->start(static_cast<int>(delay.count()));
+}
+
+void TfrmTarnix::EndWatch()
+{
+    FWatching = false;
+    ++FWatchGeneration;
+    tmrWatch->stop();
+}
+
+void TfrmTarnix::actNotifyExecute() { Settings().SetNotify(ui->actNotify->isChecked()); }

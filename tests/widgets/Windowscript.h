@@ -7,6 +7,7 @@
 #include "Fakeworkers.h"
 
 #include "app/Main_quellan.h"
+#include "app/Windowsettings.h"
 #include "dialogs/Edititem.h"
 #include "vqlib/Gbkwidgets.h"
 #include "vqlib/Programdir.h"
@@ -60,6 +61,9 @@ public:
     }
     QString Store() const { return ReadFile(QStringLiteral("Projects.dat")); }
     QString Setting() const { return ReadFile(QStringLiteral("DestLists.ini")); }
+    // The window's own settings file, which the user's configuration folder
+    // would hold.
+    QString WindowSettingsPath() const { return Path(QStringLiteral("config/orvel/orvel.ini")); }
 
     TfrmTarnix& Open()
     {
@@ -74,6 +78,7 @@ public:
 private:
     QTemporaryDir FDir;
     TProgramDirScope FProgramDir{FDir.path().toStdString()};
+    TWindowSettings::TFileScope FWindowSettings{WindowSettingsPath()};
 };
 
 // --- controls by their object names; a missing one ends the test program ---

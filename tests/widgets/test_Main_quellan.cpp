@@ -236,6 +236,9 @@ private slots:
             {"actDelItem", "删除测速项(&D)", "删除测速项", imgDelItem},
             {"actModifyItem", "修改测速项(&M)", "修改测速项", imgModifyItem},
             {"actTestSpending", "开始测速(&T)", "开始测速", imgTestSpending},
+            {"actStopTest", "停止测速(&S)", "停止测速", imgStopTest},
+            {"actWatchTest", "连续测速(&W)...", "每隔一段时间测速一次，直到停止测速", -1},
+            {"actNotify", "桌面通知(&N)", "测速项不再响应或恢复响应时通知桌面", -1},
             {"actItemDetails", "测速详情(&I)...", "查看所选测速项各次测速的耗时", -1},
             {"actHistory", "测速历史(&H)...", "查看当前测速方案的测速历史", -1},
             {"actExportResults", "导出结果(&E)...", "把测速结果导出为CSV文件", -1},
@@ -265,19 +268,26 @@ private slots:
         QVERIFY(planMenu[7]->isSeparator());
         QCOMPARE(planMenu[8], Action(window, "actExit"));
         const auto runMenu = menus[2]->menu()->actions();
-        QCOMPARE(runMenu.size(), 5);
-        QVERIFY(runMenu[1]->isSeparator());
-        QCOMPARE(runMenu[2], Action(window, "actItemDetails"));
-        QCOMPARE(runMenu[3], Action(window, "actPathTrace"));
-        QCOMPARE(runMenu[3]->text(), QStringLiteral("路由跟踪(&R)..."));
-        QCOMPARE(runMenu[3]->toolTip(), QStringLiteral("跟踪到所选测速项的路由"));
-        QCOMPARE(runMenu[4], Action(window, "actHistory"));
+        QCOMPARE(runMenu.size(), 9);
+        QCOMPARE(runMenu[0], Action(window, "actTestSpending"));
+        QCOMPARE(runMenu[1], Action(window, "actStopTest"));
+        QCOMPARE(runMenu[2], Action(window, "actWatchTest"));
+        QVERIFY(runMenu[3]->isSeparator());
+        QCOMPARE(runMenu[4], Action(window, "actItemDetails"));
+        QCOMPARE(runMenu[5], Action(window, "actPathTrace"));
+        QCOMPARE(runMenu[5]->text(), QStringLiteral("路由跟踪(&R)..."));
+        QCOMPARE(runMenu[5]->toolTip(), QStringLiteral("跟踪到所选测速项的路由"));
+        QCOMPARE(runMenu[6], Action(window, "actHistory"));
+        QVERIFY(runMenu[7]->isSeparator());
+        QCOMPARE(runMenu[8], Action(window, "actNotify"));
+        QVERIFY(runMenu[8]->isCheckable());
 
         const auto tools = Control<QToolBar>(window, "ToolBar1")->actions();
-        QCOMPARE(tools.size(), 9);
+        QCOMPARE(tools.size(), 10);
         QVERIFY(tools[3]->isSeparator());
         QVERIFY(tools[7]->isSeparator());
         QCOMPARE(tools[8], Action(window, "actTestSpending"));
+        QCOMPARE(tools[9], Action(window, "actStopTest"));
     }
 
     // Each command answers its key while the window is active; a dialog the
@@ -422,12 +432,12 @@ private slots:
     // The commands with an image show it normal while enabled and greyed
     // while disabled, drawn anew for each size: sharp at 16 px and at the
     // 24 and 32 device pixels that scale factors 1.5 and 2 ask for.
-    void drawsSevenImagesInANormalAndAGreyedForm()
+    void drawsEightImagesInANormalAndAGreyedForm()
     {
         TfrmTarnix& window = Scratch->Open();
         const char* const withImages[kCommandImageCount] = {"actNewProject", "actOpenProject", "actSaveProject",
                                                             "actAddItem",    "actDelItem",     "actModifyItem",
-                                                            "actTestSpending"};
+                                                            "actTestSpending", "actStopTest"};
         QList<QImage> shown;
         for (const char* name : withImages) {
             const QIcon icon = Action(window, name)->icon();
@@ -447,7 +457,7 @@ private slots:
                 }
             }
             const QImage small = icon.pixmap(QSize(16, 16)).toImage();
-            QVERIFY2(!shown.contains(small), name);  // seven pictures, not one
+            QVERIFY2(!shown.contains(small), name);  // eight pictures, not one
             shown << small;
             const QImage blownUp = small.scaled(32, 32, Qt::IgnoreAspectRatio, Qt::FastTransformation);
             QVERIFY2(icon.pixmap(QSize(32, 32)).toImage().convertToFormat(blownUp.format()) != blownUp, name);
