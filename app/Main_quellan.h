@@ -203,6 +203,10 @@ private:
     // The run a stop shut down, kept until the next begins: the stop may
     // come from an event served inside one of its callbacks.
     std::unique_ptr<TTestRun> FStoppedRun;
+    // The items whose reports the window took in this run, in the order of
+    // Infos: a worker cut off by a stop may leave its results in its item
+    // without reporting them.
+    std::vector<bool> FReported;
     TTestRun& TestRun();
     void actTestSpendingExecute();
     void ResolveHosts();

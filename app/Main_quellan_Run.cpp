@@ -72,8 +72,6 @@ QString ShortageText(int error)
     }
 }
 
-bool Finished(const TDNSDispInfo& item) { return item.State == tsDone || item.State == tsNoResponse; }
-
 }  // namespace
 
 TfrmTarnix::TWatchWaitScope::TWatchWaitScope(TWatchWait wait) : FScope(WatchWaitHook, std::move(wait)) {}
@@ -86,6 +84,7 @@ void TfrmTarnix::actTestSpendingExecute() { BeginRun(); }
 void TfrmTarnix::BeginRun()
 {
     FStoppedRun.reset();
+    FReported.assign(Infos.size(), false);
     FTesting = true;
     FRunStarted = std::chrono::system_clock::now();
     ForgetTries();
@@ -140,6 +139,8 @@ void TfrmTarnix::StartWaitingItems(int count) { TestRun().StartWaitingItems(coun
 
 void TfrmTarnix::ItemFinished(TDNSDispInfo* item)
 {
+    if (const auto index = static_cast<size_t>(item - Infos.data()); index < FReported.size())
+        FReported[index] = true;
     UpdateItemRow(nullptr, *item);
     ShowFinishedCount();
 }
@@ -233,24 +234,25 @@ void TfrmTarnix::actStopTestExecute()
 // goes to the history.
 void TfrmTarnix::StopRun()
 {
-    const bool begun = FRun && FRun->Running();
     if (FRun) {
         FRun->Shutdown();
         FStoppedRun = std::move(FRun);
     }
+    FReported.resize(Infos.size(), false);
     int finished = 0;
-    for (TDNSDispInfo& item : Infos) {
-        if (begun && Finished(item)) {
+    for (size_t i = 0; i < Infos.size(); ++i) {
+        if (FReported[i]) {
             ++finished;
             continue;
         }
+        TDNSDispInfo& item = Infos[i];
         item.State = tsWaiting;
         item.AvgTime = 0.0;
         item.FailCount = 0;
     }
     KeepTries();
     for (size_t i = 0; i < Infos.size(); ++i)
-        if (!Finished(Infos[i]))
+        if (!FReported[i])
             FItemOutcomes[i] = TTryOutcomes(static_cast<size_t>(FTestTimes));
     if (finished == 0)
         FItemOutcomes.clear();  // nothing to show or export

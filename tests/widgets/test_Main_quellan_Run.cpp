@@ -20,12 +20,18 @@
 #include "vqlib/Vqhttp.h"
 #include "vqlib/Vqnet.h"
 
+#include "dialogs/Watchinterval.h"
+
 #include <QAction>
 #include <QApplication>
+#include <QDateTime>
 #include <QElapsedTimer>
 #include <QLabel>
+#include <QSignalSpy>
+#include <QSpinBox>
 #include <QStatusBar>
 #include <QTimer>
+#include <QToolBar>
 #include <QTreeWidget>
 #include <QtTest>
 
@@ -162,6 +168,90 @@ void Screenshot(TfrmTarnix& window, const char* name)
         if (std::system(command.c_str()) != 0)
             qWarning("no screen shot: %s", command.c_str());
     }
+}
+
+// Starts a run of three items of method against target, waits until
+// triesBegun says all three first tries are under way, stops it, checks the
+// window afterwards and sets took to the milliseconds from the stop to the
+// commands enabled again.
+void StopDuringTries(const std::string& target, int8_t method, const std::function<bool()>& triesBegun, qint64& took)
+{
+    took = -1;
+    TWindowScratch scratch;
+    const QString history = scratch.Path(QStringLiteral("History.db"));
+    TfrmTarnix::THistoryFileScope historyFile(history.toStdString());
+    QStringList items;
+    for (int i = 0; i < 3; ++i)
+        items << PlanItem(QStringLiteral("项%1").arg(i), target, method);
+    TfrmTarnix& window = OpenPlan(scratch, items);
+    QSignalSpy recorded(&window, &TfrmTarnix::HistoryRecorded);
+    QSignalSpy ended(&window, &TfrmTarnix::RunEnded);
+    StartRun(window);
+    QVERIFY(QTest::qWaitFor(triesBegun, 10000));
+    QCOMPARE(RowsShowing(window, QStringLiteral("测速中...")), 3);
+    QVERIFY(Enabled(window, "actStopTest"));
+    QElapsedTimer timer;
+    timer.start();
+    Trigger(window, "actStopTest");
+    took = timer.elapsed();
+    QVERIFY(Enabled(window, "actTestSpending"));
+    QVERIFY(!Enabled(window, "actStopTest"));
+    QVERIFY(!FlashTimer(window)->isActive());
+    QCOMPARE(RowsShowing(window, QStringLiteral("待测速")), 3);
+    QCOMPARE(StatusText(window), QStringLiteral("测速已停止：已测完0/3项。"));
+    QCOMPARE(PanelText(window, "pnlAvgTime"), QString());
+    QCOMPARE(PanelText(window, "pnlFinish"), QString());
+    QCOMPARE(ended.count(), 1);
+    QCOMPARE(ended[0][0].toBool(), false);
+    QTest::qWait(200);  // a late report or record would come now
+    QCOMPARE(RowsShowing(window, QStringLiteral("待测速")), 3);
+    QCOMPARE(recorded.count(), 0);
+    QVERIFY(!QFile::exists(history));
+    QVERIFY(window.close());
+    QCOMPARE(scratch.Boxes.Unexpected, 0);
+}
+
+// The waits of continuous runs, handed to the test instead of a timer.
+struct TWatchWaits {
+    std::vector<std::chrono::milliseconds> Delays;
+    std::function<void()> Start;  // the last wait's
+    TfrmTarnix::TWatchWaitScope Scope{[this](std::chrono::milliseconds delay, std::function<void()> start) {
+        Delays.push_back(delay);
+        Start = std::move(start);
+    }};
+};
+
+// Starts continuous runs from the interval dialog, setting it to seconds;
+// false when the dialog did not come up with the bounds 5..3600.
+bool StartWatching(TfrmTarnix& window, int seconds, int* shownFirst = nullptr)
+{
+    bool shown = false;
+    WhenModal<TfrmWatchInterval>(QStringLiteral("frmWatchInterval"), [&](TfrmWatchInterval& dialog) {
+        shown = dialog.spnInterval->minimum() == 5 && dialog.spnInterval->maximum() == 3600
+            && dialog.btnConfirm->isDefault();
+        if (shownFirst)
+            *shownFirst = dialog.spnInterval->value();
+        dialog.spnInterval->setValue(seconds);
+        dialog.btnConfirm->click();
+    });
+    Trigger(window, "actWatchTest");
+    return shown;
+}
+
+const char* const kIdleCommands[] = {"actNewProject", "actOpenProject", "actSaveProject", "actSaveAsProject",
+                                     "actDelProject", "actAddItem", "actTestSpending", "actWatchTest"};
+
+// The commands as during a run (true) or as between runs (false).
+bool CommandsAsInARun(TfrmTarnix& window, bool running)
+{
+    for (const char* name : kIdleCommands)
+        if (Enabled(window, name) == running) {
+            qWarning("%s is %s", name, running ? "enabled" : "disabled");
+            return false;
+        }
+    const QToolBar* tools = Control<QToolBar>(window, "ToolBar1");
+    return Enabled(window, "actStopTest") == running
+        && tools->widgetForAction(Action(window, "actStopTest"))->isEnabled() == running;
 }
 
 }  // namespace
@@ -490,6 +580,357 @@ private slots:
         QVERIFY(took >= 0);
         QVERIFY2(took < 1000, qPrintable(QString::number(took)));
         QVERIFY(silent->QueryCount() >= 3);  // the tries were really waiting for it
+    }
+
+    // --- stopping a run ---
+
+    // A stop during a try of each kind cuts the tries off at once.
+    void stoppingDuringAHomePageTryEndsItAtOnce()
+    {
+        THttpServer stalled;
+        THttpServer::TResponse page;
+        page.BodySize = 100000;
+        page.StallBody = true;
+        stalled.SetResponse(page);
+        qint64 took = -1;
+        StopDuringTries(stalled.HostPort(), dtHomePage, [&] { return stalled.Requests().size() == 3; }, took);
+        if (QTest::currentTestFailed())
+            return;
+        qInfo("home page: commands enabled %lld ms after the stop", static_cast<long long>(took));
+        QVERIFY2(took <= 500, qPrintable(QString::number(took)));
+    }
+
+    void stoppingDuringAPingTryEndsItAtOnce()
+    {
+        TThreadNetns netns;
+        if (!netns.Ok())
+            QSKIP(qPrintable(QString::fromStdString("no network namespace of our own: " + netns.Why())));
+        if (!WriteSysctl("net/ipv4/icmp_echo_ignore_all", "1"))
+            QSKIP("cannot silence echo replies in the namespace");
+        WriteSysctl("net/ipv4/ping_group_range", "0 2147483647");
+        const unsigned long sentBefore = EchoRequestsSent();
+        qint64 took = -1;
+        StopDuringTries("127.0.0.1", dtPing, [&] { return EchoRequestsSent() >= sentBefore + 3; }, took);
+        if (QTest::currentTestFailed())
+            return;
+        qInfo("Ping: commands enabled %lld ms after the stop", static_cast<long long>(took));
+        QVERIFY2(took <= 500, qPrintable(QString::number(took)));
+    }
+
+    void stoppingDuringADnsTryEndsItAtOnce()
+    {
+        const std::string address = "127.0.0.156";
+        std::unique_ptr<TDnsResponder> silent;
+        try {
+            silent = std::make_unique<TDnsResponder>([](const std::string&, int) { return TDnsResponse{}; }, address, 53);
+        } catch (const std::system_error& error) {
+            QSKIP(qPrintable(QString::fromStdString("cannot bind " + address + ":53 here: " + error.what())));
+        }
+        qint64 took = -1;
+        StopDuringTries(address, dtDNSQuery, [&] { return silent->QueryCount() >= 3; }, took);
+        if (QTest::currentTestFailed())
+            return;
+        qInfo("DNS: commands enabled %lld ms after the stop", static_cast<long long>(took));
+        QVERIFY2(took <= 500, qPrintable(QString::number(took)));
+    }
+
+    // A port whose connection requests are dropped, in a namespace of our
+    // own: the connect waits for its time limit.
+    void stoppingDuringATcpTryEndsItAtOnce()
+    {
+        if (std::system("command -v nft >/dev/null 2>&1") != 0)
+            QSKIP("nft is not installed");
+        TThreadNetns netns;
+        if (!netns.Ok())
+            QSKIP(qPrintable(QString::fromStdString("no network namespace of our own: " + netns.Why())));
+        if (std::system("nft add table ip t && nft add chain ip t in '{ type filter hook input priority 0; }'"
+                        " && nft add rule ip t in tcp dport 9 drop")
+            != 0)
+            QSKIP("cannot drop connection requests in the namespace");
+        QElapsedTimer since;
+        since.start();
+        qint64 took = -1;
+        // Nothing to count on a dropped port: the tries have had 300 ms to begin.
+        StopDuringTries("127.0.0.1:9", dtTCPConnect, [&] { return since.elapsed() > 300; }, took);
+        if (QTest::currentTestFailed())
+            return;
+        qInfo("TCP: commands enabled %lld ms after the stop", static_cast<long long>(took));
+        QVERIFY2(took <= 500, qPrintable(QString::number(took)));
+    }
+
+    // The items that reported keep their results and make the average; the
+    // others wait again with nothing of the run; the next run starts afresh.
+    void aStoppedRunKeepsTheFinishedItemsAndStartsAgain()
+    {
+        TWindowScratch scratch;
+        const QString history = scratch.Path(QStringLiteral("History.db"));
+        TfrmTarnix::THistoryFileScope historyFile(history.toStdString());
+        const QStringList names = {"快", "慢", "断", "等", "未"};
+        QStringList items;
+        for (const QString& name : names)
+            items << PlanItem(name, "127.0.0.1", dtPing);
+        TfrmTarnix& window = OpenPlan(scratch, items);
+        window.resize(640, 300);
+        TFakeWorkers workers(window, true);
+        workers.Set(QStringLiteral("快"), Tried({std::chrono::milliseconds(10), std::chrono::milliseconds(30)}));
+        workers.Set(QStringLiteral("慢"), Measured(60.0));
+        workers.Set(QStringLiteral("等"), Measured(1.0));
+        QSignalSpy recorded(&window, &TfrmTarnix::HistoryRecorded);
+        QSignalSpy ended(&window, &TfrmTarnix::RunEnded);
+        QVERIFY(CommandsAsInARun(window, false));
+        StartRun(window);
+        QVERIFY(CommandsAsInARun(window, true));
+        workers.Report(QStringLiteral("快"));
+        workers.Report(QStringLiteral("慢"));
+        workers.Report(QStringLiteral("断"));
+        QCOMPARE(RowsShowing(window, QStringLiteral("测速中...")), 2);
+        Screenshot(window, "stop-1-before");
+        Trigger(window, "actStopTest");
+        Screenshot(window, "stop-2-stopped");
+        QCOMPARE(StatusText(window), QStringLiteral("测速已停止：已测完3/5项。"));
+        QCOMPARE(TimeText(window, 0), QStringLiteral("  20.00"));
+        QCOMPARE(TimeText(window, 1), QStringLiteral("  60.00"));
+        QCOMPARE(TimeText(window, 2), QStringLiteral("没响应"));
+        QCOMPARE(TimeText(window, 3), QStringLiteral("待测速"));
+        QCOMPARE(TimeText(window, 4), QStringLiteral("待测速"));
+        QCOMPARE(NoteText(window, 3), QString());
+        QCOMPARE(PanelText(window, "pnlAvgTime"), QStringLiteral("40.00"));  // of the answered ones
+        QCOMPARE(AvgColour(window), QApplication::palette().color(QPalette::Button));
+        QVERIFY(CommandsAsInARun(window, false));
+        QCOMPARE(ended.count(), 1);
+        QCOMPARE(ended[0][0].toBool(), false);
+        // The finished items' tries are shown, the others have none.
+        SelectRows(window, {0});
+        QVERIFY(Enabled(window, "actItemDetails"));
+        SelectRows(window, {3});
+        QVERIFY(!Enabled(window, "actItemDetails"));
+        QVERIFY(Enabled(window, "actExportResults"));
+        QTest::qWait(100);
+        QCOMPARE(recorded.count(), 0);
+        QVERIFY(!QFile::exists(history));
+
+        // The workers cut off in the stopped run never report; a new run
+        // measures every item.
+        const int startedBefore = workers.Started();
+        StartRun(window);
+        QCOMPARE(workers.Started() - startedBefore, 5);
+        QCOMPARE(PanelText(window, "pnlFinish"), QStringLiteral("0"));
+        for (const QString& name : names)
+            workers.Report(name, name == "等" || name == "未" ? 1 : 0);
+        QCOMPARE(StatusText(window), QStringLiteral("测速已完成。"));
+        QTRY_COMPARE_WITH_TIMEOUT(recorded.count(), 1, 5000);
+        QCOMPARE(recorded[0][0].toBool(), true);
+        QCOMPARE(TimeText(window, 3), QStringLiteral("   1.00"));
+        QCOMPARE(ended.count(), 2);
+        QCOMPARE(ended[1][0].toBool(), true);
+    }
+
+    // The names are still being looked up: nothing is started, then or when
+    // the answers come.
+    void stoppingDuringTheResolutionStartsNothing()
+    {
+        TResolvingWindow run(4);
+        TfrmTarnix& window = run.Window;
+        QVERIFY(run.StartRun());
+        QVERIFY(Enabled(window, "actStopTest"));
+        QElapsedTimer timer;
+        timer.start();
+        Trigger(window, "actStopTest");
+        const qint64 took = timer.elapsed();
+        qInfo("resolution: commands enabled %lld ms after the stop", static_cast<long long>(took));
+        QVERIFY2(took <= 500, qPrintable(QString::number(took)));
+        QCOMPARE(StatusText(window), QStringLiteral("测速已停止：已测完0/4项。"));
+        QCOMPARE(RowsShowing(window, QStringLiteral("待测速")), 4);
+        QVERIFY(CommandsAsInARun(window, false));
+        run.Server->Open();
+        QVERIFY(run.Server->WaitFor([](int, int answered) { return answered == 4; }));
+        QTest::qWait(100);
+        QCOMPARE(run.Workers.Started(), 0);
+        QCOMPARE(StatusText(window), QStringLiteral("测速已停止：已测完0/4项。"));
+        StartRun(window);
+        QTRY_COMPARE_WITH_TIMEOUT(StatusText(window), QStringLiteral("测速已完成。"), 10000);
+        QCOMPARE(run.Workers.Started(), 4);
+    }
+
+    // Esc stops a run; before and after one it does nothing.
+    void escapeStopsARunOnly()
+    {
+        TWindowScratch scratch;
+        TfrmTarnix& window = OpenPlan(scratch, {PlanItem(QStringLiteral("a"), "127.0.0.1", dtPing)});
+        TFakeWorkers workers(window, true);
+        QVERIFY(Activate(window));
+        QSignalSpy stops(Action(window, "actStopTest"), &QAction::triggered);
+        QTest::keyClick(List(window), Qt::Key_Escape);
+        QCOMPARE(stops.count(), 0);
+        StartRun(window);
+        QTest::keyClick(List(window), Qt::Key_Escape);
+        QCOMPARE(stops.count(), 1);
+        QCOMPARE(StatusText(window), QStringLiteral("测速已停止：已测完0/1项。"));
+        QVERIFY(CommandsAsInARun(window, false));
+        QTest::keyClick(List(window), Qt::Key_Escape);
+        QCOMPARE(stops.count(), 1);
+    }
+
+    // Each try reaches the hook for the chart on the UI thread.
+    void everyTryIsToldWithItsItemAndTime()
+    {
+        TWindowScratch scratch;
+        TfrmTarnix& window = OpenPlan(scratch, {PlanItem(QStringLiteral("甲"), "127.0.0.1", dtPing),
+                                                PlanItem(QStringLiteral("乙"), "127.0.0.1", dtPing)});
+        TFakeWorkers workers(window);
+        workers.Set(QStringLiteral("乙"), Tried({std::chrono::microseconds(1500), std::nullopt}));
+        QSignalSpy tries(&window, &TfrmTarnix::TryMade);
+        const qint64 before = QDateTime::currentMSecsSinceEpoch() * 1000;
+        StartRun(window);
+        QTRY_COMPARE_WITH_TIMEOUT(StatusText(window), QStringLiteral("测速已完成。"), 5000);
+        QTRY_COMPARE_WITH_TIMEOUT(tries.count(), 2, 2000);
+        const qint64 after = QDateTime::currentMSecsSinceEpoch() * 1000 + 1000;
+        QCOMPARE(tries[0][0].toInt(), 1);
+        QCOMPARE(tries[0][1].toString(), QStringLiteral("乙"));
+        QVERIFY(tries[0][2].toLongLong() >= before && tries[0][2].toLongLong() <= after);
+        QCOMPARE(tries[0][3].toBool(), true);
+        QCOMPARE(tries[0][4].toLongLong(), 1500);
+        QCOMPARE(tries[1][3].toBool(), false);
+    }
+
+    // --- continuous runs ---
+
+    // One run every interval from the start of the one before, at once
+    // after a longer one; each completed run recorded; a stop during a run
+    // ends the watch.
+    void continuousRunsFollowTheIntervalUntilAStop()
+    {
+        TTestClock clock;
+        clock.SetTicks(1'000'000);
+        TClockScope clockScope(clock);
+        TWatchWaits waits;
+        TWindowScratch scratch;
+        const QString history = scratch.Path(QStringLiteral("History.db"));
+        TfrmTarnix::THistoryFileScope historyFile(history.toStdString());
+        TfrmTarnix& window = OpenPlan(scratch, {PlanItem(QStringLiteral("a"), "127.0.0.1", dtPing),
+                                                PlanItem(QStringLiteral("b"), "127.0.0.1", dtPing)});
+        TFakeWorkers workers(window, true);
+        workers.Set(QStringLiteral("a"), Measured(4.0));
+        workers.Set(QStringLiteral("b"), Measured(6.0));
+        QSignalSpy recorded(&window, &TfrmTarnix::HistoryRecorded);
+        QSignalSpy ended(&window, &TfrmTarnix::RunEnded);
+
+        int shownFirst = 0;
+        QVERIFY(StartWatching(window, 30, &shownFirst));
+        QCOMPARE(shownFirst, 60);  // the default
+        QCOMPARE(workers.Started(), 2);
+        QCOMPARE(StatusText(window), QStringLiteral("连续测速中：第1次，测速正在进行中..."));
+        QVERIFY(CommandsAsInARun(window, true));
+
+        clock.Advance(std::chrono::seconds(2));
+        workers.ReportAll();
+        QCOMPARE(waits.Delays.size(), size_t(1));
+        QCOMPARE(waits.Delays[0], std::chrono::milliseconds(28000));
+        QVERIFY2(StatusText(window).startsWith(QStringLiteral("连续测速中：第1次已完成，下次在")), qPrintable(StatusText(window)));
+        QCOMPARE(PanelText(window, "pnlAvgTime"), QStringLiteral("5.00"));
+        QVERIFY(CommandsAsInARun(window, true));  // between runs too
+        QTRY_COMPARE_WITH_TIMEOUT(recorded.count(), 1, 5000);
+
+        // The second run takes 45 s: the third follows at once.
+        clock.Advance(std::chrono::seconds(28));
+        std::function<void()> second = waits.Start;
+        second();
+        QCOMPARE(workers.Started(), 4);
+        QCOMPARE(StatusText(window), QStringLiteral("连续测速中：第2次，测速正在进行中..."));
+        clock.Advance(std::chrono::seconds(45));
+        workers.ReportAll();
+        QCOMPARE(waits.Delays.size(), size_t(2));
+        QCOMPARE(waits.Delays[1], std::chrono::milliseconds(0));
+        QTRY_COMPARE_WITH_TIMEOUT(recorded.count(), 2, 5000);
+        waits.Start();
+        QCOMPARE(workers.Started(), 6);
+        second();  // a wait already served starts nothing more
+        QCOMPARE(workers.Started(), 6);
+
+        // A stop during the third run ends the watch and records nothing.
+        workers.Report(QStringLiteral("a"));
+        Trigger(window, "actStopTest");
+        QCOMPARE(StatusText(window), QStringLiteral("测速已停止：已测完1/2项。"));
+        QVERIFY(CommandsAsInARun(window, false));
+        QCOMPARE(waits.Delays.size(), size_t(2));
+        QCOMPARE(ended.count(), 3);
+        QCOMPARE(ended[2][0].toBool(), false);
+        QTest::qWait(100);
+        QCOMPARE(recorded.count(), 2);
+        waits.Start();  // the watch is over
+        QCOMPARE(workers.Started(), 6);
+
+        // The interval is the window's own setting, offered the next time.
+        const QString settings = scratch.ReadFile(QStringLiteral("config/orvel/orvel.ini"));
+        QVERIFY2(settings.contains(QStringLiteral("Interval=30")), qPrintable(settings));
+        QVERIFY(!scratch.Setting().contains(QStringLiteral("Interval")));
+        QVERIFY(!scratch.Store().contains(QStringLiteral("Interval")));
+        WhenModal<TfrmWatchInterval>(QStringLiteral("frmWatchInterval"), [&](TfrmWatchInterval& dialog) {
+            shownFirst = dialog.spnInterval->value();
+            dialog.btnCancel->click();
+        });
+        Trigger(window, "actWatchTest");
+        QCOMPARE(shownFirst, 30);
+        QCOMPARE(workers.Started(), 6);  // cancelled: nothing runs
+        QVERIFY(CommandsAsInARun(window, false));
+    }
+
+    // Between runs a stop (or Esc) ends the watch; the pending wait starts nothing.
+    void aStopBetweenRunsEndsTheWatch()
+    {
+        TWatchWaits waits;
+        TWindowScratch scratch;
+        TfrmTarnix& window = OpenPlan(scratch, {PlanItem(QStringLiteral("a"), "127.0.0.1", dtPing)});
+        TFakeWorkers workers(window, true);
+        QVERIFY(StartWatching(window, 5));
+        QVERIFY(Activate(window));  // again, once the dialog has gone
+        workers.ReportAll();
+        QCOMPARE(waits.Delays.size(), size_t(1));
+        QVERIFY(waits.Delays[0] <= std::chrono::milliseconds(5000));
+        QVERIFY(CommandsAsInARun(window, true));
+        QTest::keyClick(List(window), Qt::Key_Escape);
+        QCOMPARE(StatusText(window), QStringLiteral("连续测速已停止。"));
+        QVERIFY(CommandsAsInARun(window, false));
+        waits.Start();
+        QCOMPARE(workers.Started(), 1);
+        QCOMPARE(TimeText(window, 0), QStringLiteral("没响应"));  // the completed run's result stays
+    }
+
+    // Without the test's waits, the window's own timer starts the next run.
+    void theWatchTimerStartsTheNextRun()
+    {
+        TWindowScratch scratch;
+        TfrmTarnix& window = OpenPlan(scratch, {PlanItem(QStringLiteral("a"), "127.0.0.1", dtPing)});
+        TFakeWorkers workers(window, true);
+        QVERIFY(StartWatching(window, 5));
+        workers.ReportAll();
+        auto* timer = Control<QTimer>(window, "tmrWatch");
+        QVERIFY(timer->isActive());
+        QVERIFY(timer->isSingleShot());
+        QVERIFY(timer->interval() > 4000 && timer->interval() <= 5000);
+        Screenshot(window, "watch-between-runs");
+        QTRY_COMPARE_WITH_TIMEOUT(workers.Started(), 2, 8000);
+        QCOMPARE(StatusText(window), QStringLiteral("连续测速中：第2次，测速正在进行中..."));
+        Trigger(window, "actStopTest");
+        QVERIFY(!timer->isActive());
+    }
+
+    // The notification switch is kept with the interval, on by default.
+    void theNotificationSwitchIsKept()
+    {
+        TWindowScratch scratch;
+        {
+            TfrmTarnix& window = scratch.Open();
+            QVERIFY(Action(window, "actNotify")->isChecked());
+            Trigger(window, "actNotify");
+            QVERIFY(!Action(window, "actNotify")->isChecked());
+            QVERIFY(window.close());
+            scratch.Window.reset();
+        }
+        QVERIFY(scratch.ReadFile(QStringLiteral("config/orvel/orvel.ini")).contains(QStringLiteral("Notify=false")));
+        QVERIFY(!scratch.Setting().contains(QStringLiteral("Notify")));
+        TfrmTarnix& window = scratch.Open();
+        QVERIFY(!Action(window, "actNotify")->isChecked());
     }
 };
 
