@@ -200,9 +200,11 @@ private:
     // they point at are freed.
     TTryLog FTryLog;  // fed by the run's workers; outlives FRun, declared below
     std::unique_ptr<TTestRun> FRun;
-    // The run a stop shut down, kept until the next begins: the stop may
-    // come from an event served inside one of its callbacks.
-    std::unique_ptr<TTestRun> FStoppedRun;
+    // Runs a stop shut down, kept until a run begins outside every run's
+    // callback: a stop may come from an event served inside one of them
+    // (the list's refresh serves events).
+    std::vector<std::unique_ptr<TTestRun>> FStoppedRuns;
+    int FRunCallbackDepth = 0;
     // The items whose reports the window took in this run, in the order of
     // Infos: a worker cut off by a stop may leave its results in its item
     // without reporting them.

@@ -72,6 +72,18 @@ QString ShortageText(int error)
     }
 }
 
+// Counts the run's callbacks under way on the UI thread.
+class TCallbackDepth {
+public:
+    explicit TCallbackDepth(int& depth) : FDepth(depth) { ++FDepth; }
+    ~TCallbackDepth() { --FDepth; }
+    TCallbackDepth(const TCallbackDepth&) = delete;
+    TCallbackDepth& operator=(const TCallbackDepth&) = delete;
+
+private:
+    int& FDepth;
+};
+
 }  // namespace
 
 TfrmTarnix::TWatchWaitScope::TWatchWaitScope(TWatchWait wait) : FScope(WatchWaitHook, std::move(wait)) {}
@@ -83,7 +95,8 @@ void TfrmTarnix::actTestSpendingExecute() { BeginRun(); }
 
 void TfrmTarnix::BeginRun()
 {
-    FStoppedRun.reset();
+    if (FRunCallbackDepth == 0)
+        FStoppedRuns.clear();
     FReported.assign(Infos.size(), false);
     FTesting = true;
     FRunStarted = std::chrono::system_clock::now();
@@ -103,7 +116,10 @@ void TfrmTarnix::BeginRun()
 // opens help and about meanwhile, and closing it abandons the lookups.
 void TfrmTarnix::ResolveHosts()
 {
-    TestRun().ResolveHosts([this] { HostsResolved(); });
+    TestRun().ResolveHosts([this] {
+        const TCallbackDepth depth(FRunCallbackDepth);
+        HostsResolved();
+    });
 }
 
 void TfrmTarnix::HostsResolved()
@@ -130,8 +146,14 @@ TTestRun& TfrmTarnix::TestRun()
         TellTry(item, outcome);
     });
     FRun->Listener.ItemStarted = [this](TDNSDispInfo& item) { UpdateItemRow(nullptr, item); };
-    FRun->Listener.ItemReported = [this](TDNSDispInfo& item) { ItemFinished(&item); };
-    FRun->Listener.Completed = [this] { RunCompleted(); };
+    FRun->Listener.ItemReported = [this](TDNSDispInfo& item) {
+        const TCallbackDepth depth(FRunCallbackDepth);
+        ItemFinished(&item);
+    };
+    FRun->Listener.Completed = [this] {
+        const TCallbackDepth depth(FRunCallbackDepth);
+        RunCompleted();
+    };
     return *FRun;
 }
 
@@ -236,7 +258,7 @@ void TfrmTarnix::StopRun()
 {
     if (FRun) {
         FRun->Shutdown();
-        FStoppedRun = std::move(FRun);
+        FStoppedRuns.push_back(std::move(FRun));
     }
     FReported.resize(Infos.size(), false);
     int finished = 0;

@@ -155,7 +155,7 @@ bool OpensAndCloses(TfrmTarnix& window, const char* action, const char* dialog)
     return shown;
 }
 
-void Screenshot(TfrmTarnix& window, const char* name)
+void Screenshot(QWidget& window, const char* name)
 {
     const char* dir = std::getenv("ORVEL_SCREENSHOTS");
     if (!dir)
@@ -231,6 +231,7 @@ bool StartWatching(TfrmTarnix& window, int seconds, int* shownFirst = nullptr)
             && dialog.btnConfirm->isDefault();
         if (shownFirst)
             *shownFirst = dialog.spnInterval->value();
+        Screenshot(dialog, "watch-interval");
         dialog.spnInterval->setValue(seconds);
         dialog.btnConfirm->click();
     });
