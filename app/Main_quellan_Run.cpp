@@ -108,7 +108,7 @@ void TfrmTarnix::BeginRun()
     ui->pnlAvgTime->setText(QString());
     tmrFlash->start();
     ui->pnlFinish->setText(QStringLiteral("0"));
-    ShowRunStatus(QStringLiteral("正在解析域名成IP地址..."));
+    ShowRunStatus(FWatching ? QStringLiteral("正在解析域名...") : QStringLiteral("正在解析域名成IP地址..."));
     ResolveHosts();
 }
 
@@ -202,10 +202,12 @@ void TfrmTarnix::tmrFlashTimer()
     SetPanelColour(ui->pnlAvgTime, PanelColour(ui->pnlAvgTime) == kFlashColour ? ButtonFace() : kFlashColour);
 }
 
+// The status text has the room left of the panels only: a watched run says
+// which it is in place of part of the text.
 void TfrmTarnix::ShowRunStatus(const QString& text)
 {
     if (FWatching)
-        ShowInfo(0, QStringLiteral("连续测速中：第%1次，").arg(FWatch.RunsStarted()) + text);
+        ShowInfo(0, QStringLiteral("第%1次：").arg(FWatch.RunsStarted()) + text);
     else
         ShowInfo(0, text);
 }
@@ -315,9 +317,7 @@ void TfrmTarnix::ScheduleWatchedRun()
 {
     const std::chrono::milliseconds delay = FWatch.DelayToNext(CurrentClock().Now());
     const QTime next = QTime::currentTime().addMSecs(static_cast<int>(delay.count()));
-    ShowInfo(0, QStringLiteral("连续测速中：第%1次已完成，下次在%2")
-                    .arg(FWatch.RunsStarted())
-                    .arg(next.toString(QStringLiteral("hh:mm:ss"))));
+    ShowInfo(0, QStringLiteral("连续测速，下次") + next.toString(QStringLiteral("hh:mm:ss")));
     if (TWatchWait wait = WatchWaitHook.Get()) {
         wait(delay, [window = QPointer<TfrmTarnix>(this), generation = FWatchGeneration] {
             if (window && window->FWatchGeneration == generation)
