@@ -125,7 +125,7 @@ private:
     QMenu* PopupMenu1;   // the list's context menu
     QTimer* tmrFlash;    // 200 ms, stopped; runs tmrFlashTimer
     QTimer* tmrWatch;    // single shot: the wait before the next continuous run
-    std::vector<QIcon> ilDisplay;  // command images 0..6, each with its greyed form (app/Images.h)
+    std::vector<QIcon> ilDisplay;  // command images 0..7, each with its greyed form (app/Images.h)
     QPixmap imgUp;       // hidden sort arrows, red = not drawn
     QPixmap imgDown;
 
