@@ -1,5 +1,7 @@
 #include "app/Notifier.h"
 
+#include "app/Apperror.h"
+
 #include <QDBusMessage>
 #include <QDBusPendingCallWatcher>
 #include <QLoggingCategory>
@@ -61,8 +63,10 @@ void TDesktopNotifier::NotifyRest(const QString& plan, int down, int up)
 void TDesktopNotifier::Notify(const QString& summary, const QString& body)
 {
     if (!FBus.isConnected()) {
-        // Its calls would never finish; reported as lost, as later as a call's end.
-        QTimer::singleShot(0, this, [this] { CallFinished(false, QStringLiteral("no session bus")); });
+        // Its calls would never finish: lost, and told from the event loop as a call's end is.
+        QTimer::singleShot(0, this, [this] {
+            RunGuarded([this] { CallFinished(false, QStringLiteral("not connected to a session bus")); });
+        });
         return;
     }
     QDBusMessage message = QDBusMessage::createMethodCall(kService, kPath, kService, QStringLiteral("Notify"));
@@ -72,7 +76,7 @@ void TDesktopNotifier::Notify(const QString& summary, const QString& body)
     auto* watcher = new QDBusPendingCallWatcher(FBus.asyncCall(message, kReplyTimeoutMs), this);
     connect(watcher, &QDBusPendingCallWatcher::finished, this, [this](QDBusPendingCallWatcher* call) {
         call->deleteLater();
-        CallFinished(!call->isError(), call->error().message());
+        RunGuarded([this, call] { CallFinished(!call->isError(), call->error().message()); });
     });
 }
 

@@ -1,5 +1,6 @@
 #include "app/Trayicon.h"
 
+#include "app/Apperror.h"
 #include "app/Images.h"
 #include "engine/Itemtexts.h"
 
@@ -17,7 +18,7 @@ TTrayIcon::TTrayIcon(QObject* parent) : QObject(parent), FIcon(new QSystemTrayIc
     FIcon->setToolTip(kTitle);
     connect(FIcon, &QSystemTrayIcon::activated, this, [this](QSystemTrayIcon::ActivationReason reason) {
         if (reason == QSystemTrayIcon::Trigger)
-            emit Activated();
+            RunGuarded([this] { emit Activated(); });
     });
     ShowWhereThereIsATray();
 }
