@@ -12,7 +12,7 @@ declare -A group=(
              qt6-base-dev qt6-base-dev-tools qt6-svg-dev qt6-charts-dev libqt6opengl6-dev libgl-dev libcurl4-openssl-dev
              libgtest-dev libgmock-dev libssl-dev libsqlite3-dev libmicrohttpd-dev libcli11-dev nlohmann-json3-dev
              fonts-wqy-microhei qt6-translations-l10n scdoc librsvg2-bin"
-    [test]="python3 iproute2 procps iputils-ping dnsutils curl openssl sqlite3 xvfb xauth util-linux
+    [test]="python3 iproute2 procps iputils-ping dnsutils curl openssl sqlite3 xvfb xauth util-linux dbus-daemon
             prometheus prometheus-blackbox-exporter fping nftables"
     [fuzz]="clang libclang-rt-14-dev"
     [package]="dpkg-dev file lintian desktop-file-utils appstream libcap2-bin man-db
