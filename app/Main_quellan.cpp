@@ -3,6 +3,8 @@
 #include "app/Apperror.h"
 #include "app/Images.h"
 #include "app/Inforow.h"
+#include "app/Runalerts.h"
+#include "app/Singleinstance.h"
 #include "app/Sortarrows.h"
 #include "app/Windowsettings.h"
 #include "dialogs/About.h"
@@ -96,6 +98,7 @@ void TfrmTarnix::Construct()
     FProjects = std::make_unique<TProjectStore>(FProjectsFile);
 
     ui->actNotify->setChecked(Settings().Notify());
+    SetUpAlerts();
     Infos.clear();
     OpenLastProject();
     UpdateActions();
@@ -103,6 +106,14 @@ void TfrmTarnix::Construct()
 }
 
 TfrmTarnix::~TfrmTarnix() = default;
+
+void TfrmTarnix::SetUpAlerts()
+{
+    FAlerts = new TRunAlerts(this);
+    FAlerts->setObjectName(QStringLiteral("RunAlerts"));
+    FAlerts->SetEnabled(Settings().Notify());
+    connect(FAlerts, &TRunAlerts::Activated, this, [this] { RunGuarded([this] { BringToFront(*this); }); });
+}
 
 void TfrmTarnix::SetUpCommands()
 {
@@ -257,6 +268,7 @@ void TfrmTarnix::ForgetRunStatus()
 {
     ui->StatusBar->clearMessage();
     ui->pnlAvgTime->setText(QString());
+    FAlerts->Reset();  // another plan's items are not compared with these
 }
 
 void TfrmTarnix::ShowInfo(int index, const QString& text)

@@ -32,6 +32,7 @@
 
 class QMenu;
 class THistoryRecorder;
+class TRunAlerts;
 class TWindowSettings;
 class QTimer;
 class QTreeWidgetItem;
@@ -230,6 +231,10 @@ private:
     TWatchSchedule FWatch;
     int FWatchGeneration = 0;  // a wait of a watch that has ended starts nothing
     std::unique_ptr<TWindowSettings> FSettings;
+    // Notifications of items that stop or start answering, and the tray
+    // icon; a child, object name RunAlerts.
+    TRunAlerts* FAlerts = nullptr;
+    void SetUpAlerts();
     TWindowSettings& Settings();
     void actStopTestExecute();
     void StopRun();

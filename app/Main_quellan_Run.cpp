@@ -1,8 +1,11 @@
 #include "app/Main_quellan.h"
 
 #include "app/Apperror.h"
+#include "app/Runalerts.h"
+#include "engine/Itemtexts.h"
 #include "app/Windowsettings.h"
 #include "dialogs/Watchinterval.h"
+#include "vqlib/Gbk.h"
 #include "vqlib/Gbkwidgets.h"
 #include "vqlib/Vqtick.h"
 #include "vqlib/Vqwindows.h"
@@ -179,6 +182,8 @@ void TfrmTarnix::RunCompleted()
     KeepTries();
     UpdateActions();
     RecordRun();
+    FAlerts->RunCompleted(FProjectName.empty() ? std::string() : GbkToUtf8(FProjectName), AnswerStates(Infos),
+                          OverallAverage(Infos));
     if (TestRun().PingDenied() && !FPingDeniedShown) {
         FPingDeniedShown = true;
         // Once the run's report has returned: the box waits for the user.
@@ -335,4 +340,8 @@ void TfrmTarnix::EndWatch()
     tmrWatch->stop();
 }
 
-void TfrmTarnix::actNotifyExecute() { Settings().SetNotify(ui->actNotify->isChecked()); }
+void TfrmTarnix::actNotifyExecute()
+{
+    Settings().SetNotify(ui->actNotify->isChecked());
+    FAlerts->SetEnabled(ui->actNotify->isChecked());
+}

@@ -20,6 +20,7 @@
 #include "vqlib/Vqhttp.h"
 #include "vqlib/Vqnet.h"
 
+#include "app/Runalerts.h"
 #include "dialogs/Watchinterval.h"
 
 #include <QAction>
@@ -920,6 +921,43 @@ private slots:
         QCOMPARE(StatusText(window), QStringLiteral("第2次：测速正在进行中..."));
         Trigger(window, "actStopTest");
         QVERIFY(!timer->isActive());
+    }
+
+    // The tray shows each completed run's average; a stopped run leaves it,
+    // and the switch turns the notifications off but not the tray.
+    void theTrayShowsCompletedRunsAndTheSwitchReachesTheAlerts()
+    {
+        THttpServer quick, slow;
+        THttpServer::TResponse page;
+        page.DelayMs = 5;
+        quick.SetResponse(page);
+        page.DelayMs = 3000;
+        slow.SetResponse(page);
+        TWindowScratch scratch;
+        TfrmTarnix& window = OpenPlan(scratch, {PlanItem(QStringLiteral("a"), quick.HostPort(), dtHomePage)});
+        auto* alerts = window.findChild<TRunAlerts*>(QStringLiteral("RunAlerts"));
+        QVERIFY(alerts != nullptr);
+        QVERIFY(alerts->Enabled());
+        StartRun(window);
+        QTRY_COMPARE_WITH_TIMEOUT(StatusText(window), QStringLiteral("测速已完成。"), 10000);
+        const QString shown = alerts->TrayIcon().ToolTip();
+        QVERIFY2(shown.contains(QStringLiteral("测速方案[run]")) && shown.contains(QStringLiteral("上次平均耗时")),
+                 qPrintable(shown));
+
+        Trigger(window, "actNotify");
+        QVERIFY(!alerts->Enabled());
+        Trigger(window, "actNotify");
+        QVERIFY(alerts->Enabled());
+
+        scratch.WriteStore(QStringLiteral("run=") + PlanItem(QStringLiteral("b"), slow.HostPort(), dtHomePage) +
+                           "\r\n");
+        TfrmTarnix& second = scratch.Open();
+        auto* secondAlerts = second.findChild<TRunAlerts*>(QStringLiteral("RunAlerts"));
+        const QString before = secondAlerts->TrayIcon().ToolTip();
+        StartRun(second);
+        QTRY_VERIFY_WITH_TIMEOUT(RowsShowing(second, QStringLiteral("测速中...")) == 1, 10000);
+        Trigger(second, "actStopTest");
+        QCOMPARE(secondAlerts->TrayIcon().ToolTip(), before);
     }
 
     // The notification switch is kept with the interval, on by default.
