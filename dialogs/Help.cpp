@@ -59,19 +59,39 @@ const std::string_view HelpRtf = R"rtf(
 \'b5\'c4\'d7\'dc\'c6\'bd\'be\'f9\'ba\'c4\'ca\'b1\'a3\'ac\'d2\'b2\'bf\'c9\'b5\'bc\'b3\'f6
 \'ce\'aaCSV\'ce\'c4\'bc\'fe\'a1\'a3\par
 \par
-\b 4.\'b2\'e2\'cb\'d9\'b5\'c4\'b9\'fd\'b3\'cc\'d6\'d0\'ce\'aa\'ba\'ce\'d6\'bb\'d3\'d0\'c9
-\'d9\'ca\'fd\'b9\'a6\'c4\'dc\'bf\'c9\'d2\'d4\'d3\'c3?\b0\par
-    \'c8\'ed\'bc\'fe\'d4\'da\'b2\'e2\'cb\'d9\'b5\'c4\'b9\'fd\'b3\'cc\'d6\'d0\'a3\'ac\'ce
-\'aa\'c1\'cb\'bd\'e1\'b9\'fb\'b5\'c4\'bc\'f2\'bd\'e0\'a3\'ac\'d4\'dd\'ca\'b1\'c6\'c1\'b1
-\'ce\'c1\'cb\'b4\'f3\'b6\'e0\'ca\'fd\'b2\'e2\'cb\'d9\'b7\'bd\'b0\'b8\'b2\'d9\'d7\'f7\'b9
-\'a6\'c4\'dc\'a1\'a3\'c8\'ed\'bc\'fe\'b2\'c9\'d3\'c3\'b5\'c4\'ca\'c7\'d2\'bb\'b4\'ce\'b6
-\'d4\'b6\'e0\'cc\'f5\'b2\'e2\'cb\'d9\'cf\'ee\'cd\'ac\'ca\'b1\'b2\'e2\'cb\'d9\'b5\'c4\'b7
-\'bd\'ca\'bd\'a3\'ac\'d2\'f2\'b4\'cb\'d5\'fb\'b8\'f6\'b9\'fd\'b3\'cc\'d7\'ee\'c2\'fd\'d2
-\'b2\'bb\'e1\'d4\'da\'bc\'b8\'b7\'d6\'d6\'d3\'c4\'da\'bd\'e1\'ca\'f8\'a1\'a3\'c7\'eb\'c4
-\'cd\'d0\'c4\'b5\'c8\'b4\'fd\'a1\'a3\'b2\'e2\'cb\'d9\'bd\'e1\'ca\'f8\'ba\'f3\'a3\'ac\'cb
-\'f9\'d3\'d0\'b9\'a6\'c4\'dc\'bd\'ab\'d4\'d9\'b4\'ce\'bf\'c9\'d3\'c3\'a1\'a3\par
+\b 4.\'d4\'f5\'d1\'f9\'cd\'a3\'d6\'b9\'b2\'e2\'cb\'d9\'bb\'f2\'c1\'ac\'d0\'f8\'b2\'e2
+\'cb\'d9?\b0\par
+    \'b2\'e2\'cb\'d9\'b5\'c4\'b9\'fd\'b3\'cc\'d6\'d0\'a3\'ac\'ce\'aa\'c1\'cb\'bd\'e1\'b9\'fb
+\'b5\'c4\'bc\'f2\'bd\'e0\'a3\'ac\'d4\'dd\'ca\'b1\'c6\'c1\'b1\'ce\'c1\'cb\'b4\'f3\'b6\'e0
+\'ca\'fd\'b2\'e2\'cb\'d9\'b7\'bd\'b0\'b8\'b2\'d9\'d7\'f7\'b9\'a6\'c4\'dc\'a1\'a3\'d1\'a1
+\'d4\'f1\'b2\'cb\'b5\'a5"\'b2\'d9\'d7\'f7"\'cf\'c2\'b5\'c4"\'cd\'a3\'d6\'b9\'b2\'e2
+\'cb\'d9"\'c3\'fc\'c1\'ee\'a3\'a8\'bb\'f2\'b0\'b4Esc\'bc\'fc\'a3\'a9\'bf\'c9\'cb\'e6
+\'ca\'b1\'cd\'a3\'d6\'b9\'a3\'ba\'d2\'d1\'b2\'e2\'cd\'ea\'b5\'c4\'b2\'e2\'cb\'d9\'cf\'ee
+\'b1\'a3\'c1\'f4\'bd\'e1\'b9\'fb\'a3\'ac\'c6\'e4\'d3\'e0\'b5\'c4\'bb\'d8\'b5\'bd"
+\'b4\'fd\'b2\'e2\'cb\'d9"\'a3\'ac\'cd\'a3\'d6\'b9\'b5\'c4\'b2\'e2\'cb\'d9\'b2\'bb
+\'bc\'c7\'c8\'eb\'b2\'e2\'cb\'d9\'c0\'fa\'ca\'b7\'a1\'a3"\'b2\'d9\'d7\'f7"\'cf\'c2
+\'b5\'c4"\'c1\'ac\'d0\'f8\'b2\'e2\'cb\'d9"\'c3\'fc\'c1\'ee\'c3\'bf\'b8\'f4\'c8\'f4
+\'b8\'c9\'c3\'eb\'a3\'a85\'b5\'bd3600\'c3\'eb\'a3\'a9\'b2\'e2\'d2\'bb\'b4\'ce\'a3\'ac
+\'d6\'b1\'b5\'bd\'cd\'a3\'d6\'b9\'b2\'e2\'cb\'d9\'ce\'aa\'d6\'b9\'a3\'ac\'c3\'bf\'b4\'ce
+\'b2\'e2\'cd\'ea\'b6\'bc\'bc\'c7\'c8\'eb\'b2\'e2\'cb\'d9\'c0\'fa\'ca\'b7\'a1\'a3\par
 \par
-\b 5.\'d4\'f5\'d1\'f9\'d5\'d2\'b3\'f6\'cd\'f8\'cb\'d9\'c2\'fd\'d4\'da\'c4\'c4\'d2\'bb\'b6
+\b 5.\'d4\'f5\'d1\'f9\'ca\'b5\'ca\'b1\'b2\'e9\'bf\'b4\'cd\'f8\'cb\'d9?\b0\par
+    \'d1\'a1\'d4\'f1\'b2\'cb\'b5\'a5"\'b2\'d9\'d7\'f7"\'cf\'c2\'b5\'c4"\'ca\'b5\'ca\'b1
+\'cd\'bc\'b1\'ed"\'c3\'fc\'c1\'ee\'a3\'ba\'c1\'d0\'b1\'ed\'d6\'d0\'b9\'b4\'d1\'a1
+\'b5\'c4\'b2\'e2\'cb\'d9\'cf\'ee\'c3\'bf\'b4\'ce\'b2\'e2\'cb\'d9\'b5\'c4\'ba\'c4\'ca\'b1
+\'bb\'ad\'b3\'c9\'d2\'bb\'cc\'f5\'cf\'df\'a3\'ac\'ca\'a7\'b0\'dc\'b5\'c4\'b2\'e2\'cb\'d9
+\'b1\'ea\'d4\'da\'ca\'b1\'bc\'e4\'d6\'e1\'c9\'cf\'a3\'bb\'bf\'c9\'bf\'b4\'d7\'ee\'bd\'fc
+5\'b7\'d6\'d6\'d3\'a1\'a230\'b7\'d6\'d6\'d3\'bb\'f22\'d0\'a1\'ca\'b1\'a3\'ac\'d3\'c3
+\'ca\'f3\'b1\'ea\'b9\'f6\'c2\'d6\'cb\'f5\'b7\'c5\'a3\'ac\'cd\'cf\'b6\'af\'c6\'bd\'d2\'c6
+\'a3\'ac"\'bb\'d8\'b5\'bd\'d7\'ee\'d0\'c2"\'bb\'d8\'b5\'bd\'b5\'b1\'c7\'b0\'ca\'b1
+\'bc\'e4\'a1\'a3\'b2\'e2\'cb\'d9\'cf\'ee\'c3\'bb\'d3\'d0\'cf\'ec\'d3\'a6\'bb\'f2\'bb\'d6
+\'b8\'b4\'cf\'ec\'d3\'a6\'ca\'b1\'a3\'ac\'d7\'c0\'c3\'e6\'bb\'e1\'b5\'af\'b3\'f6\'cd\'a8
+\'d6\'aa\'a3\'a8\'bf\'c9\'d3\'c3"\'b2\'d9\'d7\'f7"\'cf\'c2\'b5\'c4"\'d7\'c0\'c3\'e6
+\'cd\'a8\'d6\'aa"\'b9\'d8\'b1\'d5\'a3\'a9\'a3\'ac\'cf\'b5\'cd\'b3\'cd\'d0\'c5\'cc
+\'cd\'bc\'b1\'ea\'cf\'d4\'ca\'be\'c9\'cf\'b4\'ce\'b2\'e2\'cb\'d9\'b5\'c4\'c6\'bd\'be\'f9
+\'ba\'c4\'ca\'b1\'a1\'a3\par
+\par
+\b 6.\'d4\'f5\'d1\'f9\'d5\'d2\'b3\'f6\'cd\'f8\'cb\'d9\'c2\'fd\'d4\'da\'c4\'c4\'d2\'bb\'b6
 \'ce?\b0\par
     \'d4\'da\'c1\'d0\'b1\'ed\'d6\'d0\'d1\'a1\'d6\'d0\'d2\'bb\'b8\'f6\'b2\'e2\'cb\'d9\'cf
 \'ee\'a3\'ac\'d1\'a1\'d4\'f1\'b2\'cb\'b5\'a5"\'b2\'d9\'d7\'f7"\'cf\'c2\'b5\'c4"\'c2\'b7
@@ -86,7 +106,7 @@ const std::string_view HelpRtf = R"rtf(
 \'bc\'a3\'ac\'bb\'f2\'b0\'d1\'bd\'e1\'b9\'fb\'b8\'b4\'d6\'c6\'b5\'bd\'bc\'f4\'cc\'f9\'b0
 \'e5\'a1\'a3\par
 \par
-\b 6.\'c4\'dc\'d4\'da\'d6\'d5\'b6\'cb\'c0\'ef\'b2\'e2\'cb\'d9\'c2\'f0?\b0\par
+\b 7.\'c4\'dc\'d4\'da\'d6\'d5\'b6\'cb\'c0\'ef\'b2\'e2\'cb\'d9\'c2\'f0?\b0\par
     \'bf\'c9\'d2\'d4\'a1\'a3\'d6\'d5\'b6\'cb\'b3\'cc\'d0\'f2orvel-cli\'d3\'eb\'b1\'be\'c8
 \'ed\'bc\'fe\'ca\'b9\'d3\'c3\'cd\'ac\'d1\'f9\'b5\'c4\'b2\'e2\'cb\'d9\'b7\'bd\'ca\'bd\'ba
 \'cd\'b2\'e2\'cb\'d9\'b7\'bd\'b0\'b8\'a3\'ba\'b2\'bb\'b4\'f8\'b2\'ce\'ca\'fd\'d4\'cb\'d0

@@ -27,8 +27,8 @@ private slots:
     {
         TfrmHelp dialog(nullptr);
         QCOMPARE(dialog.windowTitle(), QString("帮助"));
-        QCOMPARE(dialog.size(), QSize(456, 604));
-        QCOMPARE(Text(dialog).geometry(), QRect(8, 8, 440, 560));
+        QCOMPARE(dialog.size(), QSize(520, 724));
+        QCOMPARE(Text(dialog).geometry(), QRect(8, 8, 504, 680));
         QCOMPARE(Text(dialog).RichText(), std::string(HelpRtf));
         QCOMPARE(Text(dialog).text(), QString());
         QVERIFY(!Text(dialog).WordWrap());
