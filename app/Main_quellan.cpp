@@ -99,6 +99,13 @@ void TfrmTarnix::Construct()
 
     ui->actNotify->setChecked(Settings().Notify());
     SetUpAlerts();
+    connect(this, &TfrmTarnix::TryMade, this,
+            [this](int, const QString& name, qint64 ended, bool ok, qint64 elapsed) {
+                RunGuarded([&] { KeepLiveTry(name, ended, ok, elapsed); });
+            });
+    // What is older than the chart's longest span goes, chart open or not.
+    connect(this, &TfrmTarnix::RunEnded, this,
+            [this] { RunGuarded([this] { FLiveTries->Prune(TLiveTries::TClock::now()); }); });
     Infos.clear();
     OpenLastProject();
     UpdateActions();
@@ -141,6 +148,7 @@ void TfrmTarnix::SetUpCommands()
         {ui->actItemDetails, &TfrmTarnix::actItemDetailsExecute},
         {ui->actPathTrace, &TfrmTarnix::actPathTraceExecute},
         {ui->actHistory, &TfrmTarnix::actHistoryExecute},
+        {ui->actLiveChart, &TfrmTarnix::actLiveChartExecute},
         {ui->actExportResults, &TfrmTarnix::actExportResultsExecute},
         {ui->actHelp, &TfrmTarnix::actHelpExecute},
         {ui->actAbout, &TfrmTarnix::actAboutExecute},
@@ -204,6 +212,7 @@ void TfrmTarnix::UpdateActions()
     ui->actPathTrace->setEnabled(SingleSelected() != nullptr);
     ui->actExportResults->setEnabled(idle && !FItemOutcomes.empty());
     ui->actHistory->setEnabled(true);
+    ui->actLiveChart->setEnabled(true);
     ui->actHelp->setEnabled(true);
     ui->actAbout->setEnabled(true);
     ui->actExit->setEnabled(true);
@@ -248,6 +257,7 @@ void TfrmTarnix::RefreshList()
     if (std::optional<double> average = OverallAverage(Infos))
         ShowInfo(2, QString::fromStdString(AverageText(*average)));
     ui->pnlFinish->setText(QString());
+    ShowLiveItems();
     QCoreApplication::processEvents();
 }
 
@@ -269,6 +279,7 @@ void TfrmTarnix::ForgetRunStatus()
     ui->StatusBar->clearMessage();
     ui->pnlAvgTime->setText(QString());
     FAlerts->Reset();  // another plan's items are not compared with these
+    FLiveTries->Clear();
 }
 
 void TfrmTarnix::ShowInfo(int index, const QString& text)

@@ -12,6 +12,7 @@
 #include "app/Captionindex.h"
 #include "app/Public.h"
 #include "engine/Projectstore.h"
+#include "engine/Livetries.h"
 #include "engine/Testrun.h"
 #include "engine/Trytimes.h"
 #include "engine/Watchschedule.h"
@@ -33,6 +34,7 @@
 class QMenu;
 class THistoryRecorder;
 class TRunAlerts;
+class TfrmLiveChart;
 class TWindowSettings;
 class QTimer;
 class QTreeWidgetItem;
@@ -264,6 +266,15 @@ private:
     void actItemDetailsExecute();
     void actPathTraceExecute();
     void actHistoryExecute();
+
+    // --- the live chart (Main_quellan_Results.cpp) ---
+    // Every try of the open plan's runs as it comes in, for the chart; the
+    // chart window is made by its first opening and lives with the window.
+    std::shared_ptr<TLiveTries> FLiveTries = std::make_shared<TLiveTries>();
+    TfrmLiveChart* FLiveChart = nullptr;
+    void actLiveChartExecute();
+    void KeepLiveTry(const QString& itemName, qint64 unixMicros, bool ok, qint64 elapsedMicros);
+    void ShowLiveItems();
     void actExportResultsExecute();
     QList<QStringList> ResultRows() const;
 

@@ -5,6 +5,7 @@
 #include "dialogs/Csvfile.h"
 #include "dialogs/History.h"
 #include "dialogs/Itemdetails.h"
+#include "dialogs/Livechart.h"
 #include "dialogs/Pathtrace.h"
 #include "engine/Httpfigures.h"
 #include "engine/Itemtexts.h"
@@ -218,6 +219,36 @@ void TfrmTarnix::actHistoryExecute()
 {
     TfrmHistory dialog(this, HistoryFile(), PlanNameUtf8());
     dialog.exec();
+}
+
+// --- the live chart ---
+
+void TfrmTarnix::actLiveChartExecute()
+{
+    if (FLiveChart == nullptr)
+        FLiveChart = new TfrmLiveChart(this, FLiveTries);
+    ShowLiveItems();
+    FLiveChart->show();
+    FLiveChart->raise();
+    FLiveChart->activateWindow();
+}
+
+void TfrmTarnix::ShowLiveItems()
+{
+    if (FLiveChart == nullptr)
+        return;
+    std::vector<std::string> names;
+    names.reserve(Infos.size());
+    for (const TDNSDispInfo& item : Infos)
+        names.push_back(GbkToUtf8(item.Name));
+    FLiveChart->SetItems(names, QString::fromStdString(PlanNameUtf8()));
+}
+
+void TfrmTarnix::KeepLiveTry(const QString& itemName, qint64 unixMicros, bool ok, qint64 elapsedMicros)
+{
+    using namespace std::chrono;
+    const std::optional<microseconds> time = ok ? std::optional(microseconds(elapsedMicros)) : std::nullopt;
+    FLiveTries->Add(itemName.toStdString(), TLiveTries::TClock::time_point(microseconds(unixMicros)), time);
 }
 
 // Written on the recorder's thread; the results are on screen already and

@@ -241,6 +241,7 @@ private slots:
             {"actNotify", "桌面通知(&N)", "测速项不再响应或恢复响应时通知桌面", -1},
             {"actItemDetails", "测速详情(&I)...", "查看所选测速项各次测速的耗时", -1},
             {"actHistory", "测速历史(&H)...", "查看当前测速方案的测速历史", -1},
+            {"actLiveChart", "实时图表(&L)", "实时画出当前测速方案每次测速的耗时", -1},
             {"actExportResults", "导出结果(&E)...", "把测速结果导出为CSV文件", -1},
             {"actHelp", "内容(&H)", "", -1},
             {"actAbout", "关于(&A)", "", -1},
@@ -268,7 +269,7 @@ private slots:
         QVERIFY(planMenu[7]->isSeparator());
         QCOMPARE(planMenu[8], Action(window, "actExit"));
         const auto runMenu = menus[2]->menu()->actions();
-        QCOMPARE(runMenu.size(), 9);
+        QCOMPARE(runMenu.size(), 10);
         QCOMPARE(runMenu[0], Action(window, "actTestSpending"));
         QCOMPARE(runMenu[1], Action(window, "actStopTest"));
         QCOMPARE(runMenu[2], Action(window, "actWatchTest"));
@@ -278,9 +279,10 @@ private slots:
         QCOMPARE(runMenu[5]->text(), QStringLiteral("路由跟踪(&R)..."));
         QCOMPARE(runMenu[5]->toolTip(), QStringLiteral("跟踪到所选测速项的路由"));
         QCOMPARE(runMenu[6], Action(window, "actHistory"));
-        QVERIFY(runMenu[7]->isSeparator());
-        QCOMPARE(runMenu[8], Action(window, "actNotify"));
-        QVERIFY(runMenu[8]->isCheckable());
+        QCOMPARE(runMenu[7], Action(window, "actLiveChart"));
+        QVERIFY(runMenu[8]->isSeparator());
+        QCOMPARE(runMenu[9], Action(window, "actNotify"));
+        QVERIFY(runMenu[9]->isCheckable());
 
         const auto tools = Control<QToolBar>(window, "ToolBar1")->actions();
         QCOMPARE(tools.size(), 10);

@@ -21,9 +21,13 @@
 #include "vqlib/Vqnet.h"
 
 #include "app/Runalerts.h"
+#include "dialogs/Livechart.h"
 #include "dialogs/Watchinterval.h"
 
 #include <QAction>
+#include <QChartView>
+#include <QLineSeries>
+#include <QListWidget>
 #include <QApplication>
 #include <QDateTime>
 #include <QElapsedTimer>
@@ -958,6 +962,42 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(RowsShowing(second, QStringLiteral("测速中...")) == 1, 10000);
         Trigger(second, "actStopTest");
         QCOMPARE(secondAlerts->TrayIcon().ToolTip(), before);
+    }
+
+    // The chart draws the open plan's items and every try a run makes; another
+    // plan starts it afresh.
+    void theLiveChartDrawsTheTriesOfTheRuns()
+    {
+        THttpServer server;
+        TWindowScratch scratch;
+        TfrmTarnix& window = OpenPlan(scratch, {PlanItem(QStringLiteral("a"), server.HostPort(), dtHomePage),
+                                                PlanItem(QStringLiteral("b"), "127.0.0.1:1", dtHomePage)});
+        Trigger(window, "actLiveChart");
+        auto* chart = window.findChild<TfrmLiveChart*>();
+        QVERIFY(chart != nullptr && chart->isVisible());
+        auto* items = chart->findChild<QListWidget*>(QStringLiteral("lbItems"));
+        QCOMPARE(items->count(), 2);
+        QCOMPARE(items->item(1)->text(), QStringLiteral("b"));
+
+        StartRun(window);
+        QTRY_COMPARE_WITH_TIMEOUT(StatusText(window), QStringLiteral("测速已完成。"), 10000);
+        chart->Refresh();
+        QChart* drawn = chart->findChild<QChartView*>(QStringLiteral("chartView"))->chart();
+        int answered = 0, failed = 0;
+        for (QAbstractSeries* series : drawn->series()) {
+            if (series->name() == QStringLiteral("a"))
+                answered = qobject_cast<QLineSeries*>(series)->count();
+            else if (series->name() == QStringLiteral("失败"))
+                failed = qobject_cast<QXYSeries*>(series)->count();
+        }
+        // Tries this close together share a pixel: a line keeps the fastest
+        // and slowest of them, the failures one mark.
+        QVERIFY2(answered >= 1 && answered <= 2, qPrintable(QString::number(answered)));
+        QCOMPARE(failed, 1);
+
+        Trigger(window, "actNewProject");
+        chart->Refresh();
+        QCOMPARE(items->count(), 0);
     }
 
     // The notification switch is kept with the interval, on by default.
