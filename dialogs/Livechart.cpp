@@ -27,7 +27,7 @@ using namespace std::chrono;
 
 // So many points in all are handed to Qt Charts at most: a line per item of
 // a large plan still redraws quickly.
-constexpr int kMostPoints = 40000;
+constexpr int kMostPoints = 20000;
 
 double ChartTime(TLiveTries::TClock::time_point time)
 {
@@ -132,12 +132,16 @@ void TfrmLiveChart::RebuildSeries()
     QChart* chart = ui->chartView->chart();
     chart->removeAllSeries();
     FLines.clear();
+    FDrawn.reset();
+    const auto lines = std::count_if(FNames.begin(), FNames.end(),
+                                     [this](const std::string& name) { return !FUnticked.count(name); });
     for (size_t place = 0; place < FNames.size(); ++place) {
         if (FUnticked.count(FNames[place]))
             continue;
         auto* line = new QLineSeries;
         line->setName(QString::fromStdString(FNames[place]));
-        line->setPen(LinePen(ItemColour(place), 1.5));
+        // Many lines are drawn thin: a one-pixel pen is the fast one.
+        line->setPen(LinePen(ItemColour(place), lines <= 12 ? 1.5 : 1.0));
         chart->addSeries(line);
         line->attachAxis(FTimeAxis);
         line->attachAxis(FValueAxis);
@@ -163,10 +167,24 @@ void TfrmLiveChart::Refresh()
     if (FFollowing)
         FViewTo = now;
     KeepInRange();
-    const TClock::time_point from = ViewFrom();
-    DrawSeries(from, FViewTo);
+    if (!SameAsDrawn()) {
+        FDrawn = {FTries->Version(), FViewTo, FViewSpan, BucketCount()};
+        DrawSeries(ViewFrom(), FViewTo);
+    }
     ui->btnLive->setEnabled(!FFollowing);
     ui->lblState->setText(FFollowing ? QStringLiteral("实时") : QStringLiteral("已停在所选时段"));
+}
+
+// Nothing new and the view moved by less than a pixel: what is drawn stands,
+// and the chart is not painted again for nothing.
+bool TfrmLiveChart::SameAsDrawn() const
+{
+    if (!FDrawn || FDrawn->Version != FTries->Version() || FDrawn->Span != FViewSpan ||
+        FDrawn->Buckets != BucketCount())
+        return false;
+    const auto pixel = duration_cast<TClock::duration>(FViewSpan / PlotWidth());
+    const auto moved = FViewTo - FDrawn->To;
+    return moved < pixel && -moved < pixel;
 }
 
 double TfrmLiveChart::PlotLeft() const { return ui->chartView->chart()->plotArea().left(); }
@@ -186,58 +204,68 @@ int TfrmLiveChart::BucketCount() const
 void TfrmLiveChart::DrawSeries(TClock::time_point from, TClock::time_point to)
 {
     const int buckets = BucketCount();
-    const double span = double(duration_cast<microseconds>(to - from).count());
-    const auto bucketOf = [&](TClock::time_point time) {
-        const double offset = double(duration_cast<microseconds>(time - from).count());
-        return std::clamp(int(offset / span * buckets), 0, buckets - 1);
-    };
+    const TClock::duration span = std::max<TClock::duration>(to - from, TClock::duration(1));
+    // The tries come in time order: a bucket ends where the next begins,
+    // and a try past it moves on, without a division per try.
+    const auto bucketEnd = [&](int bucket) { return from + span * (bucket + 1) / buckets; };
     std::vector<char> failed(size_t(buckets), 0);
     std::vector<TClock::time_point> failedAt(static_cast<size_t>(buckets));
-    double slowest = 0;
+    microseconds slowest{0};
+    std::vector<QList<QPointF>> lines;
+    lines.reserve(FLines.size());
     for (const auto& [place, line] : FLines) {
-        const std::vector<TLiveTries::TPoint> points = FTries->Points(FNames[place], from, to);
-        QList<QPointF> drawn;
-        int bucket = -1;
-        const TLiveTries::TPoint* low = nullptr;
-        const TLiveTries::TPoint* high = nullptr;
+        QList<QPointF>& drawn = lines.emplace_back();
+        int bucket = 0;
+        TClock::time_point end = bucketEnd(0);
+        bool any = false;
+        TClock::time_point lowAt, highAt;
+        microseconds low{0}, high{0};
         const auto flush = [&] {
-            if (low == nullptr)
+            if (!any)
                 return;
-            const TLiveTries::TPoint* first = low->Ended <= high->Ended ? low : high;
-            const TLiveTries::TPoint* second = first == low ? high : low;
-            drawn.append(QPointF(ChartTime(first->Ended), Ms(*first->Time)));
-            if (second != first)
-                drawn.append(QPointF(ChartTime(second->Ended), Ms(*second->Time)));
-            low = high = nullptr;
+            const bool lowFirst = lowAt <= highAt;
+            drawn.append(QPointF(ChartTime(lowFirst ? lowAt : highAt), Ms(lowFirst ? low : high)));
+            if (lowAt != highAt)
+                drawn.append(QPointF(ChartTime(lowFirst ? highAt : lowAt), Ms(lowFirst ? high : low)));
+            any = false;
         };
-        for (const TLiveTries::TPoint& point : points) {
-            const int at = bucketOf(point.Ended);
-            if (!point.Time) {
-                if (!failed[size_t(at)]) {
-                    failed[size_t(at)] = 1;
-                    failedAt[size_t(at)] = point.Ended;
-                }
-                continue;
-            }
-            if (at != bucket) {
+        FTries->ForEachPoint(FNames[place], from, to, [&](const TLiveTries::TPoint& point) {
+            if (point.Ended >= end && bucket < buckets - 1) {
                 flush();
-                bucket = at;
+                while (point.Ended >= end && bucket < buckets - 1)
+                    end = bucketEnd(++bucket);
             }
-            if (low == nullptr || *point.Time < *low->Time)
-                low = &point;
-            if (high == nullptr || *point.Time > *high->Time)
-                high = &point;
-            slowest = std::max(slowest, Ms(*point.Time));
-        }
+            if (!point.Time) {
+                if (!failed[size_t(bucket)]) {
+                    failed[size_t(bucket)] = 1;
+                    failedAt[size_t(bucket)] = point.Ended;
+                }
+                return;
+            }
+            const microseconds time = *point.Time;
+            if (!any || time < low)
+                low = time, lowAt = point.Ended;
+            if (!any || time > high)
+                high = time, highAt = point.Ended;
+            any = true;
+            slowest = std::max(slowest, time);
+        });
         flush();
-        line->replace(drawn);
     }
     QList<QPointF> marks;
     for (size_t at = 0; at < failed.size(); ++at)
         if (failed[at])
             marks.append(QPointF(ChartTime(failedAt[at]), 0.0));
+    // Qt Charts lays out every series again when an axis moves, and a series
+    // when its points change: the axes move while the series are empty, so
+    // that each line is laid out once.
+    for (const auto& [place, line] : FLines)
+        line->clear();
+    FFailures->clear();
+    FitAxes(from, to, Ms(slowest));
+    for (size_t at = 0; at < FLines.size(); ++at)
+        FLines[at].second->replace(lines[at]);
     FFailures->replace(marks);
-    FitAxes(from, to, slowest);
 }
 
 void TfrmLiveChart::FitAxes(TClock::time_point from, TClock::time_point to, double slowest)

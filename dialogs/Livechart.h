@@ -14,6 +14,7 @@
 #include <chrono>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <set>
 #include <string>
 #include <vector>
@@ -63,6 +64,7 @@ private:
     void btnLiveClick();
     void lbItemsChanged(QListWidgetItem* entry);
     void RebuildSeries();
+    bool SameAsDrawn() const;
     void DrawSeries(TClock::time_point from, TClock::time_point to);
     void FitAxes(TClock::time_point from, TClock::time_point to, double slowest);
     void ZoomAt(int x, int notches);
@@ -86,6 +88,13 @@ private:
     TClock::duration FViewSpan = std::chrono::seconds(300);
     TClock::time_point FViewTo;
     bool FFollowing = true;
+    struct TDrawn {
+        uint64_t Version;
+        TClock::time_point To;
+        TClock::duration Span;
+        int Buckets;
+    };
+    std::optional<TDrawn> FDrawn;  // what the series show now
     bool FDragging = false;
     int FDragX = 0;
     TClock::time_point FDragTo;

@@ -15,6 +15,7 @@ void TLiveTries::Add(const std::string& item, TClock::time_point ended, std::opt
 {
     const std::lock_guard lock(FMutex);
     std::deque<TPoint>& points = FByItem[item];
+    ++FVersion;
     // Workers of one item may report a little out of order; almost always
     // this is the end.
     if (points.empty() || points.back().Ended <= ended) {
@@ -32,7 +33,10 @@ void TLiveTries::Prune(TClock::time_point now)
     const std::lock_guard lock(FMutex);
     for (auto entry = FByItem.begin(); entry != FByItem.end();) {
         std::deque<TPoint>& points = entry->second;
-        points.erase(points.begin(), std::lower_bound(points.begin(), points.end(), oldest, EndedBefore));
+        const auto keptFrom = std::lower_bound(points.begin(), points.end(), oldest, EndedBefore);
+        if (keptFrom != points.begin())
+            ++FVersion;
+        points.erase(points.begin(), keptFrom);
         if (points.empty()) {
             entry = FByItem.erase(entry);
         } else {
@@ -47,6 +51,13 @@ void TLiveTries::Clear()
 {
     const std::lock_guard lock(FMutex);
     FByItem.clear();
+    ++FVersion;
+}
+
+uint64_t TLiveTries::Version() const
+{
+    const std::lock_guard lock(FMutex);
+    return FVersion;
 }
 
 std::vector<TLiveTries::TPoint> TLiveTries::Points(const std::string& item, TClock::time_point from,

@@ -44,6 +44,32 @@ TEST(Livetries, ReadsARangeInTimeOrderWithFailuresKept)
     EXPECT_EQ(tries.PointCount(), 0u);
 }
 
+// The visitor sees what Points() copies; the version moves with each change
+// a reader must draw, and not with a prune that drops nothing.
+TEST(Livetries, VisitsInOrderAndVersionsEachChange)
+{
+    TLiveTries tries;
+    const uint64_t empty = tries.Version();
+    tries.Add("甲", kStart + 2s, 20ms);
+    tries.Add("甲", kStart + 1s, std::nullopt);
+    tries.Add("甲", kStart + 9s, 5ms);
+    const uint64_t added = tries.Version();
+    EXPECT_NE(added, empty);
+    std::vector<TClock::time_point> visited;
+    tries.ForEachPoint("甲", kStart, kStart + 5s, [&](const TLiveTries::TPoint& point) { visited.push_back(point.Ended); });
+    EXPECT_EQ(visited, EndsOf(tries.Points("甲", kStart, kStart + 5s)));
+    EXPECT_EQ(visited, (std::vector<TClock::time_point>{kStart + 1s, kStart + 2s}));
+    tries.ForEachPoint("乙", kStart, kStart + 5s, [&](const TLiveTries::TPoint&) { ADD_FAILURE(); });
+
+    tries.Prune(kStart + 1h);
+    EXPECT_EQ(tries.Version(), added);
+    tries.Prune(kStart + 2h + 5s);
+    EXPECT_NE(tries.Version(), added);
+    const uint64_t pruned = tries.Version();
+    tries.Clear();
+    EXPECT_NE(tries.Version(), pruned);
+}
+
 // What ended more than two hours before now goes; the rest stays.
 TEST(Livetries, PrunesByAge)
 {

@@ -8,6 +8,7 @@
 #include <QChartView>
 #include <QComboBox>
 #include <QDateTimeAxis>
+#include <QSignalSpy>
 #include <QLineSeries>
 #include <QListWidget>
 #include <QPushButton>
@@ -154,6 +155,37 @@ private slots:
         // Nothing older than two hours is kept.
         scene.Tries->Prune(scene.Now);
         QVERIFY(scene.Tries->PointCount() <= 2 * 1441);
+    }
+
+    // The timer's refreshes redraw only for a new try or a pixel's move of
+    // the live end: a large plan is not laid out again every second.
+    void aRefreshWithNothingNewDrawsNothing()
+    {
+        TChartScene scene;
+        scene.Window->SetItems({"a"}, QStringLiteral("家里"));
+        scene.Window->show();
+        QVERIFY(QTest::qWaitForWindowExposed(scene.Window.get()));
+        scene.Feed(10min);
+        // The first drawing's labels may narrow the plot, and the next one
+        // follows the new width.
+        scene.Window->Refresh();
+        QCoreApplication::processEvents();
+        scene.Window->Refresh();
+        QSignalSpy redrawn(scene.Line("a"), &QXYSeries::pointsReplaced);
+        const qint64 end = scene.TimeAxis()->max().toMSecsSinceEpoch();
+        scene.Window->Refresh();
+        scene.Now += 100ms;  // 300 s over some 800 pixels: under one
+        scene.Window->Refresh();
+        QCOMPARE(redrawn.count(), 0);
+        QCOMPARE(scene.TimeAxis()->max().toMSecsSinceEpoch(), end);
+
+        scene.Now += 1s;
+        scene.Window->Refresh();
+        QCOMPARE(redrawn.count(), 1);
+        QCOMPARE(scene.TimeAxis()->max().toMSecsSinceEpoch(), Ms(scene.Now));
+        scene.Tries->Add("a", scene.Now, 3ms);
+        scene.Window->Refresh();
+        QCOMPARE(redrawn.count(), 2);
     }
 
     void wheelAndDragLeaveTheLiveEndUntilTheButtonTakesItBack()
