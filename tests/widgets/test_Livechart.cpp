@@ -137,6 +137,9 @@ private slots:
         scene.Window->SetItems({"a", "b"}, QStringLiteral("家里"));
         scene.Window->show();
         QVERIFY(QTest::qWaitForWindowExposed(scene.Window.get()));
+        // The chart takes the room the controls leave.
+        QVERIFY(scene.Window->findChild<QChartView*>(QStringLiteral("chartView"))->height() >
+                scene.Window->height() * 2 / 3);
         scene.Feed(3h);
         scene.Window->Refresh();
         auto* span = scene.Window->findChild<QComboBox*>(QStringLiteral("cbSpan"));
