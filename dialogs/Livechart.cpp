@@ -58,6 +58,8 @@ TfrmLiveChart::TfrmLiveChart(QWidget* owner, std::shared_ptr<const TLiveTries> t
     FViewTo = FNow();
     auto* chart = new QChart;
     chart->legend()->setAlignment(Qt::AlignBottom);
+    // The view lets go of its own first chart without deleting it.
+    const std::unique_ptr<QChart> first(ui->chartView->chart());
     ui->chartView->setChart(chart);
     ui->chartView->setRenderHint(QPainter::Antialiasing, false);
     ui->chartView->viewport()->installEventFilter(this);
